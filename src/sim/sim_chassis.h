@@ -1,0 +1,149 @@
+// A simulated VXI chassis behind the VISA interface: modules with A16 registers, buffer memory
+// and a message-based command set, sessions, resource search and attributes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/sim_clock.h"
+#include "visa/visa_library.h"
+
+namespace sim {
+
+inline constexpr std::uint16_t kQuorManufacturerId = 0x6C5;
+inline constexpr std::uint16_t kQuorModelCode = 0x7B4;
+
+// One module in a slot of the chassis.
+struct ModuleConfig {
+  std::int16_t logical_address = 8;
+  std::int16_t slot = 1;
+  std::uint16_t interface_number = 0;
+  std::uint16_t manufacturer_id = kQuorManufacturerId;  // VI_ATTR_MANF_ID and ID register
+  std::uint16_t model_code = kQuorModelCode;            // VI_ATTR_MODEL_CODE and device type
+  std::uint16_t memory_space = visa::VI_A24_SPACE;       // 2 = A24, 3 = A32
+  bool open_fails = false;                               // viOpen of this module fails
+  std::string identity = "ARDENVALE,QUOR BUS,0,1.00";    // *IDN? reply without terminator
+};
+
+struct BenchConfig {
+  // First part of every resource name: "VXI" or "GPIB-VXI".
+  std::string resource_prefix = "VXI";
+  std::vector<ModuleConfig> modules;
+};
+
+// Ready-made benches, one line each in a test.
+namespace benches {
+// UUT at 8 and QCU at 24 (both Quor Bus) and a module of another model at 40, interface 0.
+BenchConfig standard();
+// Two Quor Bus modules at 8 and 24 and nothing else.
+BenchConfig two_quor();
+// The standard bench seen through a GPIB-VXI interface (names begin with "GPIB-VXI").
+BenchConfig gpib_vxi();
+// No VXI resources at all: a search fails with VI_ERROR_RSRC_NFOUND.
+BenchConfig empty();
+// Only modules of other models.
+BenchConfig other_models_only();
+}  // namespace benches
+
+class SimModule;
+
+// The VISA functions the chassis counts calls of.
+enum class VisaFunction {
+  OpenDefaultRM,
+  FindRsrc,
+  FindNext,
+  Open,
+  Close,
+  GetAttribute,
+  SetAttribute,
+  Write,
+  Read,
+  StatusDesc,
+  In16,
+  Out16,
+  MoveIn16,
+  MoveOut16,
+  Count_
+};
+
+class SimChassis final : public visa::VisaLibrary {
+ public:
+  // The chassis waits (read time-outs) on `clock`, which must outlive it.
+  SimChassis(BenchConfig bench, Clock& clock);
+  ~SimChassis() override;
+  SimChassis(const SimChassis&) = delete;
+  SimChassis& operator=(const SimChassis&) = delete;
+
+  // --- VISA operations ---
+  visa::ViStatus viOpenDefaultRM(visa::ViSession* manager) override;
+  visa::ViStatus viFindRsrc(visa::ViSession manager, const char* expression,
+                            visa::ViFindList* list, visa::ViUInt32* count,
+                            visa::ViChar first_name[visa::VI_FIND_BUFLEN]) override;
+  visa::ViStatus viFindNext(visa::ViFindList list,
+                            visa::ViChar next_name[visa::VI_FIND_BUFLEN]) override;
+  visa::ViStatus viOpen(visa::ViSession manager, const char* resource,
+                        visa::ViUInt32 access_mode, visa::ViUInt32 open_timeout,
+                        visa::ViSession* session) override;
+  visa::ViStatus viClose(visa::ViObject object) override;
+  visa::ViStatus viGetAttribute(visa::ViObject object, visa::ViAttr attribute,
+                                visa::ViAttrState* value) override;
+  visa::ViStatus viSetAttribute(visa::ViObject object, visa::ViAttr attribute,
+                                visa::ViAttrState value) override;
+  visa::ViStatus viWrite(visa::ViSession session, const unsigned char* buffer,
+                         visa::ViUInt32 count, visa::ViUInt32* returned) override;
+  visa::ViStatus viRead(visa::ViSession session, unsigned char* buffer, visa::ViUInt32 count,
+                        visa::ViUInt32* returned) override;
+  visa::ViStatus viStatusDesc(visa::ViObject object, visa::ViStatus status,
+                              visa::ViChar description[visa::VI_FIND_BUFLEN]) override;
+  visa::ViStatus viIn16(visa::ViSession session, visa::ViUInt16 space,
+                        visa::ViBusAddress offset, visa::ViUInt16* value) override;
+  visa::ViStatus viOut16(visa::ViSession session, visa::ViUInt16 space,
+                         visa::ViBusAddress offset, visa::ViUInt16 value) override;
+  visa::ViStatus viMoveIn16(visa::ViSession session, visa::ViUInt16 space,
+                            visa::ViBusAddress offset, visa::ViBusSize count,
+                            visa::ViUInt16* values) override;
+  visa::ViStatus viMoveOut16(visa::ViSession session, visa::ViUInt16 space,
+                             visa::ViBusAddress offset, visa::ViBusSize count,
+                             const visa::ViUInt16* values) override;
+
+  // --- Inspection, for tests ---
+  // Open objects of every kind (managers, find lists, module sessions).
+  int open_object_count() const;
+  // Open module sessions only.
+  int open_session_count() const;
+  std::uint64_t call_count(VisaFunction function) const;
+  std::uint64_t total_calls() const;
+  void reset_call_counts();
+  // The module at a logical address, or null.
+  SimModule* module_at(std::int16_t logical_address);
+  // I/O time-out in force on an open session, in ms (VI_ATTR_TMO_VALUE).
+  std::uint32_t session_timeout_ms(visa::ViSession session) const;
+  // The module a session is open on, or null.
+  SimModule* module_of(visa::ViSession session);
+  // Every module, in the bench's order.
+  std::vector<SimModule*> modules();
+  // The resource name of a module on this bench, such as "VXI0::8::INSTR".
+  std::string resource_name(const SimModule& module) const;
+  Clock& clock();
+
+  // --- Fault injection for calls that belong to no module ---
+  // The next `times` calls of `function` fail with `status` and have no effect. Meant for
+  // OpenDefaultRM, FindRsrc, FindNext and Close (module calls: SimModule::fail_next). Checked
+  // before the module's own faults.
+  void fail_next(VisaFunction function, visa::ViStatus status, int times = 1);
+
+  // Lets every module's firmware catch up with the clock (the chassis also does this before
+  // each message-based call and block move).
+  void poll_firmware();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim
+
+// SimModule, the per-module inspection and fault-injection interface.
+#include "sim/sim_module.h"  // IWYU pragma: export

@@ -1,0 +1,259 @@
+// One simulated Quor Bus (or other) module: its A16 configuration registers, its buffer memory,
+// its message-based command set with the SCPI error queue, and the fault-injection controls
+// that tests use to make it misbehave on purpose.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "sim/sim_chassis.h"
+#include "visa/visa_types.h"
+
+namespace sim {
+
+// Operating modes, in the order of the driver's mode index.
+enum class Mode { Idle, Rec, Recm, Trnd, Trno, Trns, Trnc, Self };
+
+// Signal paths that "rout:clos" and "rout:open" switch.
+enum class Route { Out1, Out2, Out3, Out4, Ampl, Unpr, Prot, Count_ };
+
+// One entry of the module's error queue, as SYST:ERR? reports it: -113,"Undefined header".
+struct ScpiError {
+  int code = 0;
+  std::string message;
+};
+
+// SCPI error numbers the command parser pushes.
+inline constexpr int kScpiSyntaxError = -102;
+inline constexpr int kScpiDataTypeError = -104;
+inline constexpr int kScpiParameterNotAllowed = -108;
+inline constexpr int kScpiMissingParameter = -109;
+inline constexpr int kScpiUndefinedHeader = -113;
+inline constexpr int kScpiIllegalParameterValue = -224;
+inline constexpr int kScpiQueueOverflow = -350;
+
+class SimModule;
+
+// The module's firmware: what the module does on its own between host accesses (moving frames
+// between buffers and over the bench cables, time-stamping them). The command set only records
+// the mode and the comparator and timer values; a firmware attached with set_firmware() acts on
+// them. Both hooks run on the thread that makes the VISA calls.
+class Firmware {
+ public:
+  virtual ~Firmware() = default;
+  // The module has just changed mode (a "mode" command, or *RST returning it to IDLE).
+  virtual void on_mode_change(SimModule& /*module*/, Mode /*previous*/) {}
+  // The chassis clock reads `now_us`. Called before the chassis serves a message-based call or
+  // a block move on the module, so the firmware can catch up with the time that has passed.
+  virtual void on_time(SimModule& /*module*/, std::uint64_t /*now_us*/) {}
+};
+
+class SimModule {
+ public:
+  // A16 window: 64 bytes of configuration registers.
+  static constexpr std::uint32_t kA16WindowBytes = 0x40;
+  static constexpr std::uint32_t kIdRegister = 0x00;
+  static constexpr std::uint32_t kDeviceTypeRegister = 0x02;
+  static constexpr std::uint32_t kNextBufferRegister = 0x3E;
+  // Buffer memory in the module's A24 or A32 space: PING then PONG, 1 MiB each.
+  static constexpr std::uint32_t kMemoryBytes = 0x200000;
+  static constexpr std::uint32_t kPingOffset = 0x000000;
+  static constexpr std::uint32_t kPongOffset = 0x100000;
+  static constexpr std::size_t kStampCount = 10;
+  static constexpr std::size_t kErrorQueueCapacity = 20;
+  static constexpr const char* kDefaultCalConstant = "1.000000";
+
+  explicit SimModule(ModuleConfig config);
+
+  const ModuleConfig& config() const { return config_; }
+  std::int16_t logical_address() const { return config_.logical_address; }
+
+  // --- Registers and memory, as the host sees them ---
+  // VXI ID register: device class 10b, the address-space bits, the manufacturer identification.
+  std::uint16_t id_register() const;
+  // Device-type register: memory-size code 2 in the top four bits, the model code's low 12.
+  std::uint16_t device_type_register() const;
+  // Address-space bits 13-12 of the ID register (0 = A24, 1 = A32; 2 and 3 mean no A24/A32
+  // memory). Starts from the configured memory space; tests may set any of 0 to 3. The memory
+  // itself stays in the configured space.
+  std::uint16_t address_space_bits() const { return space_bits_; }
+  void set_address_space_bits(std::uint16_t bits) { space_bits_ = bits & 0x3U; }
+  // One word of buffer memory at an even byte offset below kMemoryBytes.
+  std::uint16_t memory_word(std::uint32_t byte_offset) const {
+    return memory_[byte_offset >> 1];
+  }
+  void set_memory_word(std::uint32_t byte_offset, std::uint16_t value) {
+    memory_[byte_offset >> 1] = value;
+  }
+  // The whole buffer memory, one element per word (for firmware and bulk checks).
+  std::vector<std::uint16_t>& memory_words() { return memory_; }
+  const std::vector<std::uint16_t>& memory_words() const { return memory_; }
+  // Last value written to the next-buffer register, and how many writes it has had.
+  std::uint16_t next_buffer_register() const { return a16_[kNextBufferRegister >> 1]; }
+  std::uint64_t next_buffer_write_count() const { return next_buffer_writes_; }
+
+  // --- Message-based state ---
+  // Every command text received by viWrite, exactly as sent.
+  const std::vector<std::string>& command_log() const { return command_log_; }
+  // How many received commands equal `command`, ignoring case, blanks around it and a line end.
+  std::size_t command_count(std::string_view command) const;
+  std::uint64_t reset_count() const { return reset_count_; }      // *RST accepted
+  std::uint64_t query_count() const { return query_count_; }      // commands holding a header "?"
+  Mode mode() const { return mode_; }
+  bool route_closed(Route route) const { return routes_[static_cast<std::size_t>(route)]; }
+  std::uint32_t timer_interval() const { return timer_interval_; }  // "tim <n>"
+  std::uint32_t receive_start() const { return receive_start_; }    // "comm:rec:start <n>"
+  std::uint32_t receive_stop() const { return receive_stop_; }      // "comm:rec:stop <n>"
+  std::uint32_t transmit_stop() const { return transmit_stop_; }    // "comm:tran:stop <n>"
+  double cal_constant() const { return cal_constant_; }             // "CAL 0<number>"
+  double voltage() const { return voltage_; }                       // "VOLT <n>"
+  // Non-volatile configuration written with "nvsetvxireg(<n>, #H<hex>);" (not yet in force).
+  std::optional<std::uint16_t> nv_register(int index) const;
+  std::optional<int> nv_flag() const { return nv_flag_; }
+
+  const std::deque<ScpiError>& error_queue() const { return errors_; }
+  // Queues an error as the parser would; sets status-byte bit value 4.
+  void push_error(int code, std::string message);
+  // Status byte as *STB? reports it: bit value 4 while the error queue is not empty.
+  std::uint8_t status_byte() const;
+
+  // Time stamps that "trac:data? stamp" reports (the firmware will record them).
+  const std::array<std::uint16_t, kStampCount>& stamps() const { return stamps_; }
+  void set_stamps(const std::array<std::uint16_t, kStampCount>& stamps) { stamps_ = stamps; }
+  // Result that *TST? reports; 0 = passed.
+  void set_self_test_result(int result) { self_test_result_ = result; }
+
+  // How often the host read an attribute of this module, and every time-out set on it.
+  std::uint64_t attribute_read_count(visa::ViAttr attribute) const;
+  const std::vector<std::uint32_t>& timeout_settings() const { return timeout_settings_; }
+
+  // --- Fault injection ---
+  // Replies `reply` (the chassis adds "\n") to the query `query`, compared ignoring case and
+  // blanks around it, instead of the built-in reply and its effects. An empty reply is allowed.
+  void set_query_reply(std::string query, std::string reply);
+  void clear_query_reply(std::string_view query);
+  // The next `times` calls of `function` on this module fail with `status` and have no effect.
+  // Applies to Open, GetAttribute, SetAttribute, Write, Read, In16, Out16, MoveIn16, MoveOut16.
+  // A failed In16 hands back 0xFFFF, as an unanswered bus read would.
+  void fail_next(VisaFunction function, visa::ViStatus status, int times = 1);
+  int pending_failures(VisaFunction function) const {
+    return faults_[static_cast<std::size_t>(function)].remaining;
+  }
+  void clear_faults();
+
+  // Attaches firmware (not owned; must outlive the module or be detached with nullptr).
+  void set_firmware(Firmware* firmware) { firmware_ = firmware; }
+  Firmware* firmware() const { return firmware_; }
+
+  // --- Served by the chassis for an open session (no counting, no handle checks here) ---
+  // An injected failure for the next call of `function`, or VI_SUCCESS.
+  visa::ViStatus take_fault(VisaFunction function) {
+    Fault& fault = faults_[static_cast<std::size_t>(function)];
+    if (fault.remaining == 0) return visa::VI_SUCCESS;
+    --fault.remaining;
+    return fault.status;
+  }
+
+  visa::ViStatus in16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16* value) {
+    if (faults_[kIn16].remaining != 0) [[unlikely]] {
+      *value = 0xFFFF;
+      return take_fault(VisaFunction::In16);
+    }
+    if (space == memory_space_ && offset < kMemoryBytes && (offset & 1U) == 0) {
+      *value = memory_[offset >> 1];
+      return visa::VI_SUCCESS;
+    }
+    return in16_slow(space, offset, value);
+  }
+
+  visa::ViStatus out16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16 value) {
+    if (faults_[kOut16].remaining != 0) [[unlikely]] return take_fault(VisaFunction::Out16);
+    if (space == memory_space_ && offset < kMemoryBytes && (offset & 1U) == 0) {
+      memory_[offset >> 1] = value;
+      return visa::VI_SUCCESS;
+    }
+    return out16_slow(space, offset, value);
+  }
+
+  visa::ViStatus move_in16(visa::ViUInt16 space, visa::ViBusAddress offset,
+                           visa::ViBusSize count, visa::ViUInt16* values);
+  visa::ViStatus move_out16(visa::ViUInt16 space, visa::ViBusAddress offset,
+                            visa::ViBusSize count, const visa::ViUInt16* values);
+
+  // Interprets one command written by the host; a reply it makes waits for read_reply().
+  void write_command(std::string_view text);
+  bool reply_pending() const { return reply_pos_ < reply_.size(); }
+  // Copies reply bytes up to and including the "\n", at most `count`; the rest stays for the
+  // next read. Returns the number copied; `ended` tells whether the "\n" was among them.
+  std::size_t read_reply(unsigned char* buffer, std::size_t count, bool* ended);
+
+  void note_attribute_read(visa::ViAttr attribute);
+  void note_timeout_set(std::uint32_t timeout_ms) { timeout_settings_.push_back(timeout_ms); }
+  void run_firmware(std::uint64_t now_us) {
+    if (firmware_ != nullptr) firmware_->on_time(*this, now_us);
+  }
+
+ private:
+  struct Fault {
+    int remaining = 0;
+    visa::ViStatus status = visa::VI_SUCCESS;
+  };
+  static constexpr std::size_t kIn16 = static_cast<std::size_t>(VisaFunction::In16);
+  static constexpr std::size_t kOut16 = static_cast<std::size_t>(VisaFunction::Out16);
+
+  visa::ViStatus check_window(visa::ViUInt16 space, visa::ViBusAddress offset,
+                              visa::ViBusSize words) const;
+  visa::ViStatus in16_slow(visa::ViUInt16 space, visa::ViBusAddress offset,
+                           visa::ViUInt16* value) const;
+  visa::ViStatus out16_slow(visa::ViUInt16 space, visa::ViBusAddress offset,
+                            visa::ViUInt16 value);
+  std::uint16_t a16_read(visa::ViBusAddress offset) const;
+  void a16_write(visa::ViBusAddress offset, visa::ViUInt16 value);
+
+  void execute(std::string_view text);
+  void execute_config_line(std::string_view text);
+  void reply(std::string text);
+  void set_mode(Mode mode);
+  void reset();
+
+  ModuleConfig config_;
+  visa::ViUInt16 memory_space_;
+  std::uint16_t space_bits_;
+  std::vector<std::uint16_t> memory_;
+  std::array<std::uint16_t, kA16WindowBytes / 2> a16_{};
+  std::uint64_t next_buffer_writes_ = 0;
+  std::array<Fault, static_cast<std::size_t>(VisaFunction::Count_)> faults_{};
+
+  std::vector<std::string> command_log_;
+  std::vector<std::pair<std::string, std::string>> forced_replies_;  // normalized query, reply
+  std::string reply_;
+  std::size_t reply_pos_ = 0;
+  std::deque<ScpiError> errors_;
+  std::uint64_t reset_count_ = 0;
+  std::uint64_t query_count_ = 0;
+
+  Mode mode_ = Mode::Idle;
+  std::array<bool, static_cast<std::size_t>(Route::Count_)> routes_{};
+  std::uint32_t timer_interval_ = 0;
+  std::uint32_t receive_start_ = 0;
+  std::uint32_t receive_stop_ = 0;
+  std::uint32_t transmit_stop_ = 0;
+  double cal_constant_ = 1.0;
+  double voltage_ = 0.0;
+  int self_test_result_ = 0;
+  std::array<std::uint16_t, kStampCount> stamps_{};
+  std::array<std::optional<std::uint16_t>, kA16WindowBytes / 2> nv_registers_{};
+  std::optional<int> nv_flag_;
+
+  std::array<std::uint64_t, 8> attribute_reads_{};
+  std::vector<std::uint32_t> timeout_settings_;
+  Firmware* firmware_ = nullptr;
+};
+
+}  // namespace sim
