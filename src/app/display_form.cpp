@@ -1,0 +1,228 @@
+#include "app/display_form.h"
+
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "app/twips.h"
+#include "app/unit_initialization.h"
+
+namespace app {
+namespace {
+
+constexpr int kClientWidthTwips = 8655;
+constexpr int kClientHeightTwips = 6795;
+constexpr int kDesignLeftTwips = 1980;
+constexpr int kDesignTopTwips = 1350;
+
+QLabel* make_label(QWidget* parent, const char* name, const QString& caption) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setWordWrap(true);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return label;
+}
+
+QLineEdit* make_text_box(QWidget* parent, const char* name) {
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(name);
+  return box;
+}
+
+QPushButton* make_button(QWidget* parent, const char* name, const QString& caption) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  return button;
+}
+
+// A small instrument-panel icon for the window.
+QIcon window_icon() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(QColor(0, 70, 140));
+  painter.setPen(Qt::NoPen);
+  painter.drawRoundedRect(2, 2, 28, 28, 5, 5);
+  painter.setPen(QPen(Qt::white, 2));
+  painter.drawLine(6, 20, 12, 20);
+  painter.drawLine(12, 20, 12, 10);
+  painter.drawLine(12, 10, 20, 10);
+  painter.drawLine(20, 10, 20, 20);
+  painter.drawLine(20, 20, 26, 20);
+  return QIcon(pixmap);
+}
+
+}  // namespace
+
+DisplayForm::DisplayForm(Station& station, QWidget* parent)
+    : QMainWindow(parent), station_(station) {
+  setObjectName("DisplayForm");
+  setWindowTitle(display_text::kCaption);
+  setWindowIcon(window_icon());
+  build_menu();
+  build_controls();
+  build_status_line();
+  initialization_ = std::make_unique<UnitInitialization>(station_, *this);
+  station_.driver.set_step_display(this);
+  move(twips_to_pixels(kDesignLeftTwips), twips_to_pixels(kDesignTopTwips));
+  startup();
+}
+
+DisplayForm::~DisplayForm() { station_.driver.set_step_display(nullptr); }
+
+void DisplayForm::build_menu() {
+  QMenuBar* bar = menuBar();
+  Instrument = bar->addMenu("Instrument");
+  Instrument->setObjectName("Instrument");
+  Init_ALL = Instrument->addAction("Initialize All");
+  Init_ALL->setObjectName("Init_ALL");
+  Init_UUT = Instrument->addAction("Initialize UUT");
+  Init_UUT->setObjectName("Init_UUT");
+  Init_QA = Instrument->addAction("Initialize QA");
+  Init_QA->setObjectName("Init_QA");
+  mnuNonVol = bar->addAction("Load Non-Vol");
+  mnuNonVol->setObjectName("mnuNonVol");
+  mnuTest = bar->addAction("Main Testing");
+  mnuTest->setObjectName("mnuTest");
+
+  connect(Init_ALL, &QAction::triggered, this, [this] { initialization_->initialize_all(); });
+  connect(Init_UUT, &QAction::triggered, this, [this] { initialization_->initialize_uut(); });
+  connect(Init_QA, &QAction::triggered, this, [this] { initialization_->initialize_qcu(); });
+  // The configuration load and the test console are not part of this build yet.
+  mnuNonVol->setEnabled(false);
+  mnuTest->setEnabled(false);
+}
+
+void DisplayForm::build_controls() {
+  auto* client = new QWidget(this);
+  client->setObjectName("DisplayFormClient");
+  client->setFixedSize(twips_size(kClientWidthTwips, kClientHeightTwips));
+
+  TechNameLabel = make_label(client, "TechNameLabel", "Technician Name");
+  place(TechNameLabel, 120, 120, 2295, 495, 12);
+  TestTechnicianName = make_text_box(client, "TestTechnicianName");
+  place(TestTechnicianName, 2520, 120, 2295, 480, 13.5);
+  TopSNLabel = make_label(client, "TopSNLabel", "Top Assy S/N");
+  place(TopSNLabel, 120, 600, 2295, 375, 12);
+  TopSerialNumber = make_text_box(client, "TopSerialNumber");
+  place(TopSerialNumber, 2520, 600, 2295, 480, 13.5);
+  SubSNLabel = make_label(client, "SubSNLabel", "Sub Assy S/N");
+  place(SubSNLabel, 120, 1080, 2175, 375, 12);
+  SubSerialNumber = make_text_box(client, "SubSerialNumber");
+  place(SubSerialNumber, 2520, 1080, 2295, 480, 13.5);
+  InstructionLabel = make_label(client, "InstructionLabel", "");
+  place(InstructionLabel, 1680, 360, 5175, 1455, 9.75);
+  lblCalInstr = make_label(client, "lblCalInstr",
+                           "Make sure that the Tech's name and Serial Numbers are filled in "
+                           "before startin 'Calibrate Outputs'.");
+  place(lblCalInstr, 360, 1680, 6015, 495, 8.25);
+  StatusByte = make_label(client, "StatusByte", "");
+  place(StatusByte, 7080, 360, 1215, 255, 8.25);
+  cmdStartCal = make_button(client, "cmdStartCal", "Start Calibration");
+  place(cmdStartCal, 6600, 2160, 1935, 495, 8.25);
+
+  const char* test_captions[] = {"Calibrate Outputs", "Output Amplitude Test", "Memory Test",
+                                 "Self Test"};
+  for (int i = 0; i < 4; ++i) {
+    QPushButton* button = make_button(client, "TestButton", test_captions[i]);
+    button->setProperty("index", i);
+    place(button, 6600, 2760 + 600 * i, 1935, 495, 8.25);
+    TestButton[static_cast<std::size_t>(i)] = button;
+  }
+  Abort = make_button(client, "Abort", "Abort");
+  place(Abort, 6600, 5160, 1935, 495, 8.25);
+  CalConstantLabel = make_label(client, "CalConstantLabel", "Cal Constant");
+  place(CalConstantLabel, 3600, 3480, 1095, 255, 8.25);
+  CalConstant = make_label(client, "CalConstant", "");
+  place(CalConstant, 3600, 3720, 1095, 255, 8.25);
+  CalUp = make_button(client, "CalUp", "Up");
+  place(CalUp, 2880, 4200, 615, 375, 8.25);
+  CalGood = make_button(client, "CalGood", "Cal Complete");
+  place(CalGood, 3600, 4080, 1095, 495, 8.25);
+  CalDown = make_button(client, "CalDown", "Down");
+  place(CalDown, 4800, 4200, 615, 375, 8.25);
+  Label2 = make_label(client, "Label2", "Errors");
+  place(Label2, 240, 4680, 6015, 255, 8.25);
+  ErrorReportLabel = make_label(client, "ErrorReportLabel", "Error Report Label");
+  place(ErrorReportLabel, 240, 4920, 6015, 1335, 8.25);
+  {
+    // The system window colours, so that reports stand out from the form.
+    QPalette palette = ErrorReportLabel->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::Base));
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Text));
+    ErrorReportLabel->setPalette(palette);
+    ErrorReportLabel->setAutoFillBackground(true);
+  }
+
+  DelayTimer = new QTimer(this);
+  DelayTimer->setObjectName("DelayTimer");
+  DelayTimer->setTimerType(Qt::PreciseTimer);
+  connect(DelayTimer, &QTimer::timeout, this, [this] { ++station_.driver_state.tick_counter; });
+
+  // The abort request of a running calibration or production loop.
+  connect(Abort, &QPushButton::clicked, this, [this] { station_.driver_state.abort_flag = true; });
+
+  setCentralWidget(client);
+}
+
+void DisplayForm::build_status_line() {
+  visaStatusLabel = new QLabel(this);
+  visaStatusLabel->setObjectName("visaStatusLabel");
+  const VisaInUse& in_use = station_.visa_in_use;
+  if (in_use.simulated) {
+    visaStatusLabel->setText("SIMULATED CHASSIS - " + QString::fromStdString(in_use.description));
+    visaStatusLabel->setStyleSheet(
+        "QLabel { background: #ffd000; color: black; font-weight: bold; padding: 2px; }");
+  } else {
+    visaStatusLabel->setText("VISA library: " + QString::fromStdString(in_use.description));
+  }
+  statusBar()->addWidget(visaStatusLabel, 1);
+  statusBar()->setSizeGripEnabled(false);
+}
+
+void DisplayForm::startup() {
+  station_.driver.set_error_options(4);
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{TechNameLabel, TestTechnicianName, TopSNLabel,
+                                       TopSerialNumber, SubSNLabel, SubSerialNumber,
+                                       InstructionLabel, lblCalInstr, StatusByte, cmdStartCal,
+                                       TestButton[0], TestButton[1], TestButton[2], TestButton[3],
+                                       Abort, CalConstantLabel, CalConstant, CalUp, CalGood,
+                                       CalDown}) {
+    control->setVisible(false);
+  }
+  Label2->setVisible(true);
+  ErrorReportLabel->setVisible(true);
+  DelayTimer->stop();
+}
+
+void DisplayForm::show_step_text(const std::string& text) {
+  ErrorReportLabel->setText(QString::fromStdString(text));
+}
+
+void DisplayForm::closeEvent(QCloseEvent* event) {
+  shutdown();
+  event->accept();
+}
+
+void DisplayForm::shutdown() {
+  if (shut_down_) return;
+  shut_down_ = true;
+  // Any wait in progress (a pending selection) ends now.
+  station_.shutting_down = true;
+  initialization_->cancel_pending_selection();
+  driver::QuorDriver& driver = station_.driver;
+  driver.quor_close(station_.units.uut.session);
+  driver.quor_close(station_.units.qcu.session);
+  station_.units.uut.session = 0;
+  station_.units.qcu.session = 0;
+  station_.visa.viClose(station_.driver_state.default_rm);
+  station_.driver_state.abort_flag = true;
+  DelayTimer->stop();
+}
+
+}  // namespace app

@@ -1,0 +1,89 @@
+// The main window: menu bar, production test buttons, operator identity fields, calibration
+// controls and the error report area.
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/station.h"
+#include "driver/step_display.h"
+
+namespace app {
+
+class UnitInitialization;
+
+namespace display_text {
+inline constexpr const char* kCaption = "Quor-Bus Test Program Rev.1.00";
+}
+
+class DisplayForm final : public QMainWindow, public driver::StepDisplay {
+  Q_OBJECT
+
+ public:
+  explicit DisplayForm(Station& station, QWidget* parent = nullptr);
+  ~DisplayForm() override;
+
+  Station& station() { return station_; }
+  UnitInitialization& unit_initialization() { return *initialization_; }
+
+  // Shows the text in ErrorReportLabel.
+  void show_step_text(const std::string& text) override;
+
+  // Menu bar, in order.
+  QMenu* Instrument = nullptr;
+  QAction* Init_ALL = nullptr;
+  QAction* Init_UUT = nullptr;
+  QAction* Init_QA = nullptr;
+  QAction* mnuNonVol = nullptr;
+  QAction* mnuTest = nullptr;
+
+  // Controls.
+  QLabel* TechNameLabel = nullptr;
+  QLineEdit* TestTechnicianName = nullptr;
+  QLabel* TopSNLabel = nullptr;
+  QLineEdit* TopSerialNumber = nullptr;
+  QLabel* SubSNLabel = nullptr;
+  QLineEdit* SubSerialNumber = nullptr;
+  QLabel* InstructionLabel = nullptr;
+  QLabel* lblCalInstr = nullptr;
+  QLabel* StatusByte = nullptr;
+  QPushButton* cmdStartCal = nullptr;
+  std::array<QPushButton*, 4> TestButton{};  // a control array: element index is the handler's
+  QPushButton* Abort = nullptr;
+  QLabel* CalConstantLabel = nullptr;
+  QLabel* CalConstant = nullptr;
+  QPushButton* CalUp = nullptr;
+  QPushButton* CalGood = nullptr;
+  QPushButton* CalDown = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* ErrorReportLabel = nullptr;
+  QTimer* DelayTimer = nullptr;
+
+  // Below the layout: which VISA implementation the station talks to.
+  QLabel* visaStatusLabel = nullptr;
+
+ protected:
+  // Unloading the window: the shut-down sequence. It never cancels the close.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void build_menu();
+  void build_controls();
+  void build_status_line();
+  void startup();
+  void shutdown();
+
+  Station& station_;
+  std::unique_ptr<UnitInitialization> initialization_;
+  bool shut_down_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,55 @@
+#include "app/qt_operator.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QInputDialog>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrinter>
+#include <QTextDocument>
+
+namespace app {
+namespace {
+
+QString title_or_default(const std::string& title) {
+  return title.empty() ? QApplication::applicationDisplayName() : QString::fromStdString(title);
+}
+
+}  // namespace
+
+void QtOperator::message(const std::string& text, const std::string& title) {
+  QMessageBox box(QMessageBox::NoIcon, title_or_default(title), QString::fromStdString(text),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  box.exec();
+}
+
+driver::Operator::Choice QtOperator::ok_cancel(const std::string& text, const std::string& title) {
+  QMessageBox box(QMessageBox::NoIcon, title_or_default(title), QString::fromStdString(text),
+                  QMessageBox::Ok | QMessageBox::Cancel, QApplication::activeWindow());
+  return box.exec() == QMessageBox::Ok ? Choice::Ok : Choice::Cancel;
+}
+
+std::optional<std::string> QtOperator::input(const std::string& prompt,
+                                             const std::string& default_answer,
+                                             const std::string& title) {
+  bool accepted = false;
+  const QString answer = QInputDialog::getText(
+      QApplication::activeWindow(), title_or_default(title), QString::fromStdString(prompt),
+      QLineEdit::Normal, QString::fromStdString(default_answer), &accepted);
+  if (!accepted) return std::nullopt;
+  return answer.toStdString();
+}
+
+void QtOperator::print(const std::string& text) {
+  QPrinter printer;
+  QTextDocument document;
+  document.setPlainText(QString::fromStdString(text));
+  document.print(&printer);
+}
+
+std::string QtOperator::short_date() {
+  return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat).toStdString();
+}
+
+}  // namespace app

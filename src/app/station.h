@@ -1,0 +1,66 @@
+// The station's program-wide values, held in one context that main() builds: the driver's
+// state and the unit records. Each test suite builds a fresh one over a fresh chassis.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "driver/driver_state.h"
+#include "driver/event_pump.h"
+#include "driver/operator.h"
+#include "driver/quor_driver.h"
+#include "driver/unit_record.h"
+#include "visa/visa_library.h"
+
+namespace app {
+
+// One entry per possible VXI logical address.
+inline constexpr std::size_t kFoundModuleCapacity = 256;
+
+// Filled by the module search.
+struct FoundModules {
+  std::int16_t count = 0;
+  std::int16_t gpib_vxi = 0;  // 0: resource names begin with "VXI", 1: with "GPIB-VXI"
+  std::array<std::int16_t, kFoundModuleCapacity> logical_address{};
+  std::array<std::int16_t, kFoundModuleCapacity> slot{};
+  std::array<std::uint16_t, kFoundModuleCapacity> interface_number{};
+};
+
+struct UnitState {
+  driver::UnitRecord uut;
+  driver::UnitRecord qcu;
+  // The record the selection dialog works on while a selection is in progress.
+  driver::UnitRecord current;
+  bool selection_done = false;
+  // Set while a selection waits for the technician; a second initialization is refused then.
+  bool selection_in_progress = false;
+  // Set when the dialog was closed without a choice.
+  bool selection_cancelled = false;
+  FoundModules found;
+};
+
+// Which VISA implementation the station talks to, for the main window's status line.
+struct VisaInUse {
+  std::string description;
+  bool simulated = true;
+};
+
+struct Station {
+  Station(visa::VisaLibrary& library, driver::Operator& person, driver::EventPump& pump,
+          VisaInUse in_use = {});
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  visa::VisaLibrary& visa;
+  driver::Operator& person;
+  driver::EventPump& pump;
+  driver::DriverState driver_state;
+  driver::QuorDriver driver;
+  UnitState units;
+  VisaInUse visa_in_use;
+  // Set by the main window's shut-down; every wait in progress ends.
+  bool shutting_down = false;
+};
+
+}  // namespace app

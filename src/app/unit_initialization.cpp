@@ -1,0 +1,206 @@
+#include "app/unit_initialization.h"
+
+#include <string>
+
+#include "app/display_form.h"
+#include "app/instrument_catalogue.h"
+#include "driver/quor_codes.h"
+
+namespace app {
+namespace {
+
+// Interface kind names, indexed by the GPIB-VXI flag of the found-module table.
+constexpr const char* kInterfaceKinds[] = {"VXI", "GPIB-VXI"};
+
+// A number as the language writes it in a message: a blank in front of a non-negative value.
+std::string signed_text(long value) {
+  std::string text = std::to_string(value);
+  if (value >= 0) text.insert(text.begin(), ' ');
+  return text;
+}
+
+}  // namespace
+
+UnitInitialization::UnitInitialization(Station& station, DisplayForm& form)
+    : station_(station), form_(form) {}
+
+UnitInitialization::~UnitInitialization() { delete dialog_.data(); }
+
+bool UnitInitialization::refuse_if_busy() {
+  if (!station_.units.selection_in_progress) return false;
+  station_.person.message(init_text::kSelectionBusy);
+  return true;
+}
+
+void UnitInitialization::initialize_uut() {
+  if (refuse_if_busy()) return;
+  station_.driver_state.abort_flag = false;
+
+  for (QWidget* control : {static_cast<QWidget*>(form_.TechNameLabel),
+                           static_cast<QWidget*>(form_.TestTechnicianName),
+                           static_cast<QWidget*>(form_.TopSNLabel),
+                           static_cast<QWidget*>(form_.TopSerialNumber),
+                           static_cast<QWidget*>(form_.SubSNLabel),
+                           static_cast<QWidget*>(form_.SubSerialNumber)}) {
+    control->setVisible(false);
+  }
+  form_.InstructionLabel->setVisible(true);
+  form_.cmdStartCal->setVisible(true);
+  for (QPushButton* button : form_.TestButton) button->setVisible(true);
+  form_.TestButton[0]->setVisible(false);
+  form_.Abort->setVisible(true);
+
+  driver::UnitRecord& uut = station_.units.uut;
+  const visa::ViSession previous = uut.session;
+  uut.model_code = driver::kQuorModelCode;
+  const Selection selection = select_unit(uut);
+  if (selection == Selection::Cancelled) return;
+  if (selection == Selection::NoneFound) {
+    station_.person.message(init_text::kNoneInstalled, init_text::kNoneInstalledTitle);
+    return;
+  }
+  release_replaced_session(previous, uut, station_.units.qcu);
+
+  driver::QuorDriver& driver = station_.driver;
+  uut.timeout_ms = kUnitTimeoutMs;
+  visa::ViStatus status =
+      station_.visa.viSetAttribute(uut.session, visa::VI_ATTR_TMO_VALUE, kUnitTimeoutMs);
+  driver.report_status(uut, status, init_text::kUutTimeoutStep);
+
+  visa::ViAttrState space = 0;
+  status = station_.visa.viGetAttribute(uut.session, visa::VI_ATTR_MEM_SPACE, &space);
+  uut.address_space = static_cast<std::uint16_t>(space);
+  driver.report_status(uut, status, init_text::kUutSpaceStep);
+
+  std::string reply;
+  status = driver.quor_cmd(uut.session, "*IDN?", reply);
+  uut.reply = driver::fixed_text(reply);
+  driver.report_status(uut, status, init_text::kUutIdStep);
+
+  // A failed open has already been reported by the dialog; claim no success for it.
+  if (uut.session != 0) station_.person.message(init_text::kUutComplete);
+}
+
+void UnitInitialization::initialize_qcu() {
+  if (refuse_if_busy()) return;
+  station_.driver_state.abort_flag = false;
+
+  driver::UnitRecord& qcu = station_.units.qcu;
+  const visa::ViSession previous = qcu.session;
+  qcu.model_code = driver::kQuorModelCode;
+  const Selection selection = select_unit(qcu);
+  if (selection == Selection::Cancelled) return;
+  if (selection == Selection::NoneFound) {
+    station_.person.message(init_text::kNoneInstalled, init_text::kNoneInstalledTitle);
+    return;
+  }
+  release_replaced_session(previous, qcu, station_.units.uut);
+
+  driver::QuorDriver& driver = station_.driver;
+  qcu.timeout_ms = kUnitTimeoutMs;
+  visa::ViStatus status =
+      station_.visa.viSetAttribute(qcu.session, visa::VI_ATTR_TMO_VALUE, kUnitTimeoutMs);
+  driver.report_status(qcu, status, init_text::kQcuTimeoutStep);
+
+  visa::ViAttrState space = 0;
+  status = station_.visa.viGetAttribute(qcu.session, visa::VI_ATTR_MEM_SPACE, &space);
+  qcu.address_space = static_cast<std::uint16_t>(space);
+  driver.report_status(qcu, status, init_text::kQcuSpaceStep);
+
+  if (qcu.session != 0) station_.person.message(init_text::kQcuComplete);
+}
+
+void UnitInitialization::initialize_all() {
+  if (refuse_if_busy()) return;
+  initialize_uut();
+  if (station_.shutting_down) return;
+  initialize_qcu();
+}
+
+Selection UnitInitialization::select_unit(driver::UnitRecord& record) {
+  UnitState& units = station_.units;
+  units.current = record;
+  units.selection_done = false;
+  units.selection_cancelled = false;
+  units.selection_in_progress = true;
+
+  Selection result = Selection::Selected;
+  if (!find_units()) {
+    units.selection_done = true;
+    result = Selection::NoneFound;
+  }
+  // The windows stay usable while the technician chooses.
+  while (!units.selection_done && !station_.shutting_down) station_.pump.wait_for_events();
+
+  if (result == Selection::Selected && (units.selection_cancelled || station_.shutting_down)) {
+    result = Selection::Cancelled;
+    // A module opened just as the station began to shut down is closed again.
+    if (units.current.session != record.session) {
+      station_.driver.quor_close(units.current.session);
+      units.current.session = record.session;
+    }
+  }
+  record = units.current;
+  unload_dialog();
+  units.selection_in_progress = false;
+  return result;
+}
+
+bool UnitInitialization::find_units() {
+  const driver::UnitRecord& current = station_.units.current;
+  const CatalogueRow* row = find_catalogue_row(current.model_code);
+  if (row == nullptr) {
+    station_.person.message(std::string(init_text::kDriverNotFound) + "\n" +
+                            init_text::kModelCodeLine +
+                            signed_text(static_cast<std::int16_t>(current.model_code)));
+    return false;
+  }
+  InitializeDialog& dialog = ensure_dialog();
+  dialog.setWindowTitle(row->dialog_caption);
+  if (!row->finder(station_)) {
+    station_.person.message(row->none_found_text);
+    return false;
+  }
+  const FoundModules& found = station_.units.found;
+  const int count = std::min<int>(found.count, static_cast<int>(kFoundModuleCapacity));
+  for (int i = 0; i < count; ++i) {
+    const auto index = static_cast<std::size_t>(i);
+    const std::string name = std::string(kInterfaceKinds[found.gpib_vxi != 0 ? 1 : 0]) +
+                             std::to_string(found.interface_number[index]) + "::" +
+                             std::to_string(found.logical_address[index]) + "::INSTR";
+    dialog.List_Of_Resources->addItem(QString::fromStdString(name));
+  }
+  // Nothing is chosen until the technician picks an entry.
+  dialog.List_Of_Resources->setCurrentIndex(-1);
+  dialog.show();
+  dialog.raise();
+  return true;
+}
+
+void UnitInitialization::cancel_pending_selection() {
+  if (dialog_ != nullptr) dialog_->close();
+  station_.units.selection_done = true;
+}
+
+InitializeDialog& UnitInitialization::ensure_dialog() {
+  if (dialog_ == nullptr) dialog_ = new InitializeDialog(station_);
+  return *dialog_;
+}
+
+void UnitInitialization::unload_dialog() {
+  if (dialog_ == nullptr) return;
+  InitializeDialog* dialog = dialog_.data();
+  dialog_ = nullptr;
+  dialog->unload();
+  // The wait has ended, so no handler of the dialog is running any more.
+  delete dialog;
+}
+
+void UnitInitialization::release_replaced_session(visa::ViSession previous,
+                                                  const driver::UnitRecord& record,
+                                                  const driver::UnitRecord& other) {
+  if (previous == 0 || previous == record.session || previous == other.session) return;
+  station_.driver.quor_close(previous);
+}
+
+}  // namespace app

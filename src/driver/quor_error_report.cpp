@@ -1,0 +1,121 @@
+// Error texts and the reports the technician sees after a failed step; the tick wait and the
+// abort poll that the procedures share.
+#include <array>
+
+#include "driver/number_text.h"
+#include "driver/quor_driver.h"
+
+namespace driver {
+
+using visa::ViSession;
+using visa::ViStatus;
+
+namespace {
+
+constexpr const char* kErrorBoxTitle = "Error";
+
+}  // namespace
+
+ViStatus QuorDriver::quor_error_message(ViSession session, ViStatus code, std::string& message) {
+  message.clear();
+  if (code >= visa::VI_INSTR_ERROR_OFFSET && code <= kInstrumentErrorLast) {
+    switch (code) {
+      case QUOR_ERROR_MANF_ID:
+        message = "Invalid Manufacturer ID";
+        break;
+      case QUOR_ERROR_MODEL_CODE:
+        message = "Invalid Model Code";
+        break;
+      case QUOR_ERROR_INSTRUMENT:
+        message = "Instrument Error";
+        break;
+      default:
+        message = "Unknown Error Code";
+        break;
+    }
+    return visa::VI_SUCCESS;
+  }
+  if (code >= visa::VI_ERROR_PARAMETER1 && code <= visa::VI_ERROR_PARAMETER8) {
+    message = "Error in Parameter " + std::to_string(code - visa::VI_ERROR_PARAMETER1 + 1);
+    return visa::VI_SUCCESS;
+  }
+  // The library's description; the buffer is larger than the text it may hold, and always
+  // terminated, whatever the library writes.
+  std::array<visa::ViChar, visa::VI_FIND_BUFLEN + 1> buffer{};
+  const ViStatus status = library_.viStatusDesc(session, code, buffer.data());
+  buffer[kDescriptionBufferSize] = '\0';
+  if (status >= visa::VI_SUCCESS) message = buffer.data();
+  return status;
+}
+
+ViStatus QuorDriver::quor_error_query(ViSession session, std::int32_t& error_number,
+                                      std::string& message) {
+  ViStatus result = visa::VI_SUCCESS;
+  if (const ViStatus check = quor_check_session(session); check != visa::VI_SUCCESS) return check;
+  std::string reply;
+  const ViStatus status = quor_cmd(session, "SYST:ERR?", reply);
+  if (status != visa::VI_SUCCESS) result = status;
+  if (status < visa::VI_SUCCESS) return result;
+
+  const std::size_t comma = reply.find(',');
+  if (comma == std::string::npos) {
+    error_number = 0;
+    message = reply;
+  } else {
+    error_number = leading_int32(std::string_view(reply).substr(0, comma + 1));
+    message = reply.substr(comma + 1);
+  }
+  return result;
+}
+
+std::string QuorDriver::quor_error_text(ViSession session, ViStatus code) {
+  std::string message;
+  if (code == QUOR_ERROR_INSTRUMENT) {
+    std::int32_t number = 0;
+    quor_error_query(session, number, message);
+  } else {
+    quor_error_message(session, code, message);
+  }
+  return message;
+}
+
+std::string QuorDriver::format_error_report(const UnitRecord& unit, ViStatus status,
+                                            std::string_view description) {
+  std::string message;
+  if (unit.model_code == kQuorModelCode) message = quor_error_text(unit.session, status);
+  std::string report(description);
+  report += '\n';
+  report += fixed_text(message);
+  return report;
+}
+
+void QuorDriver::report_status(const UnitRecord& unit, ViStatus status,
+                               std::string_view description) {
+  if (status == visa::VI_SUCCESS) {
+    state_.last_error_text = kNoError;
+    return;
+  }
+  state_.last_error_text = format_error_report(unit, status, description);
+  if (state_.error_box) person_.message(state_.last_error_text, kErrorBoxTitle);
+}
+
+void QuorDriver::show_step(const std::string& text) {
+  if (display_ != nullptr) display_->show_step_text(text);
+  if (state_.last_error_text != kNoError) delay_ticks(50, 1);
+}
+
+void QuorDriver::delay_ticks(int ticks, int interval_ms) {
+  state_.tick_counter = 0;
+  pump_.start_tick_timer(interval_ms);
+  while (state_.tick_counter < ticks) pump_.wait_for_events();
+  pump_.stop_tick_timer();
+}
+
+bool QuorDriver::abort_requested() {
+  pump_.process_events();
+  return state_.abort_flag;
+}
+
+void QuorDriver::set_error_options(int flags) { state_.error_box = (flags & 2) != 0; }
+
+}  // namespace driver

@@ -1,0 +1,35 @@
+// Binds an installed vendor VISA library at run time (dlopen / LoadLibrary).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "visa/visa_library.h"
+
+namespace visa {
+
+// Exported by the simulated chassis when it is built as a shared library, so that a simulated
+// chassis reached through the loader is never taken for real hardware.
+inline constexpr const char* kSimulatedMarkerSymbol = "quor_sim_chassis_marker";
+
+struct LoadedLibrary {
+  std::unique_ptr<VisaLibrary> library;  // null when the file was refused
+  std::string file;                      // the name or path it was loaded from
+  bool simulated = false;                // the file is the simulated chassis, not a vendor library
+  std::string error;                     // why it was refused
+};
+
+// Loads one library file and resolves every function the station needs. A library that lacks
+// one is refused with a message naming the missing function.
+LoadedLibrary load_visa_library(const std::string& file);
+
+// The vendor file names to try, in order, for this platform.
+std::vector<std::string> vendor_library_candidates();
+
+// The first candidate that loads and whose viOpenDefaultRM succeeds (the probe manager is
+// closed again). `tried` collects one line per refused candidate.
+LoadedLibrary find_vendor_library(const std::vector<std::string>& candidates,
+                                  std::vector<std::string>* tried);
+
+}  // namespace visa

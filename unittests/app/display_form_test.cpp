@@ -1,0 +1,120 @@
+// The main window: its layout, start-up state, status line and shut-down.
+#include <gtest/gtest.h>
+
+#include <QMenuBar>
+
+#include "app/twips.h"
+#include "app_fixture.h"
+
+namespace app_tests {
+namespace {
+
+using sim::VisaFunction;
+
+class DisplayFormTest : public StationTest {};
+
+TEST_F(DisplayFormTest, CaptionMenuAndStartUpVisibility) {
+  EXPECT_EQ(form->windowTitle(), "Quor-Bus Test Program Rev.1.00");
+  EXPECT_EQ(form->objectName(), "DisplayForm");
+
+  const QList<QAction*> top = form->menuBar()->actions();
+  ASSERT_EQ(top.size(), 3);
+  EXPECT_EQ(top[0]->text(), "Instrument");
+  EXPECT_EQ(top[1]->text(), "Load Non-Vol");
+  EXPECT_EQ(top[2]->text(), "Main Testing");
+  const QList<QAction*> items = form->Instrument->actions();
+  ASSERT_EQ(items.size(), 3);
+  EXPECT_EQ(items[0]->text(), "Initialize All");
+  EXPECT_EQ(items[1]->text(), "Initialize UUT");
+  EXPECT_EQ(items[2]->text(), "Initialize QA");
+  EXPECT_EQ(items[0]->objectName(), "Init_ALL");
+
+  form->show();
+  EXPECT_TRUE(form->Label2->isVisible());
+  EXPECT_TRUE(form->ErrorReportLabel->isVisible());
+  EXPECT_EQ(form->ErrorReportLabel->text(), "Error Report Label");
+  for (QWidget* hidden :
+       std::initializer_list<QWidget*>{form->TechNameLabel, form->TestTechnicianName,
+                                       form->TopSNLabel, form->TopSerialNumber, form->SubSNLabel,
+                                       form->SubSerialNumber, form->InstructionLabel,
+                                       form->lblCalInstr, form->StatusByte, form->cmdStartCal,
+                                       form->TestButton[0], form->TestButton[1],
+                                       form->TestButton[2], form->TestButton[3], form->Abort,
+                                       form->CalConstantLabel, form->CalConstant, form->CalUp,
+                                       form->CalGood, form->CalDown}) {
+    EXPECT_FALSE(hidden->isVisible()) << hidden->objectName().toStdString();
+  }
+  EXPECT_FALSE(form->DelayTimer->isActive());
+  // Start-up leaves the error box off and opens nothing.
+  EXPECT_FALSE(station.driver_state.error_box);
+  EXPECT_EQ(chassis.total_calls(), 0U);
+}
+
+TEST_F(DisplayFormTest, ControlsSitAtTheirTwipsPositionsWithTheirFonts) {
+  EXPECT_EQ(form->centralWidget()->size(), app::twips_size(8655, 6795));
+  EXPECT_EQ(form->TestButton[3]->geometry(), app::twips_rect(6600, 4560, 1935, 495));
+  EXPECT_EQ(form->TestButton[3]->text(), "Self Test");
+  EXPECT_EQ(form->TestButton[0]->text(), "Calibrate Outputs");
+  EXPECT_EQ(form->TestButton[2]->property("index").toInt(), 2);
+  EXPECT_EQ(form->ErrorReportLabel->geometry(), app::twips_rect(240, 4920, 6015, 1335));
+  EXPECT_EQ(form->TestTechnicianName->geometry(), app::twips_rect(2520, 120, 2295, 480));
+  EXPECT_DOUBLE_EQ(form->TestTechnicianName->font().pointSizeF(), 13.5);
+  EXPECT_DOUBLE_EQ(form->TechNameLabel->font().pointSizeF(), 12);
+  EXPECT_DOUBLE_EQ(form->InstructionLabel->font().pointSizeF(), 9.75);
+  EXPECT_DOUBLE_EQ(form->CalUp->font().pointSizeF(), 8.25);
+  EXPECT_TRUE(form->CalUp->font().bold());
+  EXPECT_EQ(form->CalUp->font().family(), "Arial");
+  EXPECT_EQ(form->lblCalInstr->text(),
+            "Make sure that the Tech's name and Serial Numbers are filled in before startin "
+            "'Calibrate Outputs'.");
+  EXPECT_EQ(app::twips_to_pixels(1440), 96);
+}
+
+TEST_F(DisplayFormTest, StatusLineSaysPlainlyWhichVisaIsInUse) {
+  EXPECT_TRUE(form->visaStatusLabel->text().startsWith("SIMULATED CHASSIS"));
+
+  app::Station real(chassis, person, pump, app::VisaInUse{"/usr/lib/libvisa.so", false});
+  app::DisplayForm real_form(real);
+  EXPECT_EQ(real_form.visaStatusLabel->text(), "VISA library: /usr/lib/libvisa.so");
+  // The status line changes no caption the window is known by.
+  EXPECT_EQ(real_form.windowTitle(), "Quor-Bus Test Program Rev.1.00");
+}
+
+TEST_F(DisplayFormTest, ClosingRightAfterStartUpMakesNoCallForTheUnitSessions) {
+  form->show();
+  form->close();
+  EXPECT_TRUE(person.shown.empty());
+  // Only the default manager's close is attempted, and it was never opened.
+  EXPECT_EQ(chassis.call_count(VisaFunction::Close), 1U);
+  EXPECT_EQ(chassis.total_calls(), 1U);
+  EXPECT_TRUE(station.driver_state.abort_flag);
+}
+
+TEST_F(DisplayFormTest, ShutDownClosesBothUnitSessions) {
+  ASSERT_EQ(station.driver.quor_init("VXI0::8::INSTR", 1, 1, station.units.uut.session), 0);
+  ASSERT_EQ(station.driver.quor_init("VXI0::24::INSTR", 1, 1, station.units.qcu.session), 0);
+  EXPECT_EQ(chassis.open_session_count(), 2);
+  form->close();
+  EXPECT_EQ(chassis.open_session_count(), 0);
+  EXPECT_EQ(chassis.open_object_count(), 0);
+  EXPECT_TRUE(station.driver_state.abort_flag);
+}
+
+TEST_F(DisplayFormTest, ReportedDriverErrorChangesOnlyTheLastErrorText) {
+  station.driver.report_status(station.units.uut, visa::VI_ERROR_TMO, "Resetting the UUT");
+  EXPECT_EQ(station.driver_state.last_error_text.substr(0, 18), "Resetting the UUT\n");
+  EXPECT_TRUE(person.shown.empty());
+  EXPECT_EQ(form->ErrorReportLabel->text(), "Error Report Label");
+}
+
+TEST_F(DisplayFormTest, DelayTimerTicksCountForTheTickWait) {
+  station.driver_state.tick_counter = 0;
+  QMetaObject::invokeMethod(form->DelayTimer, "timeout");
+  QMetaObject::invokeMethod(form->DelayTimer, "timeout");
+  EXPECT_EQ(station.driver_state.tick_counter, 2);
+  form->Abort->click();
+  EXPECT_TRUE(station.driver_state.abort_flag);
+}
+
+}  // namespace
+}  // namespace app_tests
