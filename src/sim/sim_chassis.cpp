@@ -442,10 +442,14 @@ ViStatus SimChassis::viRead(ViSession session, unsigned char* buffer, ViUInt32 c
     d.clock.wait_us(static_cast<std::uint64_t>(found->timeout_ms) * 1000U);
     return VI_ERROR_TMO;
   }
+  // The module marks the last byte of a reply (the "\n") with END, so a read that reaches it
+  // completes with VI_SUCCESS, as on a VXI word-serial interface with the termination character
+  // not enabled. A read that fills the buffer first reports VI_SUCCESS_MAX_CNT and leaves the
+  // rest for the next read.
   bool ended = false;
   const std::size_t copied = module.read_reply(buffer, count, &ended);
   if (returned != nullptr) *returned = static_cast<ViUInt32>(copied);
-  return ended ? VI_SUCCESS_TERM_CHAR : VI_SUCCESS_MAX_CNT;
+  return ended ? VI_SUCCESS : VI_SUCCESS_MAX_CNT;
 }
 
 ViStatus SimChassis::viStatusDesc(ViObject /*object*/, ViStatus status,

@@ -31,7 +31,7 @@ TEST_F(ModuleCommands, IdentityReplyEndsInLineFeedAndCountsIt) {
   unsigned char buffer[1000];
   ViUInt32 returned = 0;
   send("*IDN?");
-  EXPECT_EQ(bench.visa().viRead(uut, buffer, sizeof buffer, &returned), VI_SUCCESS_TERM_CHAR);
+  EXPECT_EQ(bench.visa().viRead(uut, buffer, sizeof buffer, &returned), VI_SUCCESS);
   const std::string expected = module->config().identity + "\n";
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), returned), expected);
   EXPECT_EQ(returned, expected.size());
@@ -55,12 +55,21 @@ TEST_F(ModuleCommands, ShortReadsSplitTheReplyAndKeepTheRest) {
       EXPECT_EQ(returned, sizeof buffer);
     }
   }
-  EXPECT_EQ(status, VI_SUCCESS_TERM_CHAR);
+  EXPECT_EQ(status, VI_SUCCESS);
   EXPECT_EQ(collected, identity);
   EXPECT_EQ(reads, static_cast<int>((identity.size() + sizeof buffer - 1) / sizeof buffer));
   // Everything has been read: the next read times out.
   bench.read(uut, &status);
   EXPECT_EQ(status, VI_ERROR_TMO);
+  // A buffer that holds the reply exactly still ends the message.
+  send("*OPC?");
+  EXPECT_EQ(bench.visa().viRead(uut, buffer, 1, &returned), VI_SUCCESS_MAX_CNT);
+  EXPECT_EQ(returned, 1U);
+  EXPECT_EQ(bench.visa().viRead(uut, buffer, 1, &returned), VI_SUCCESS);
+  EXPECT_EQ(buffer[0], '\n');
+  send("*OPC?");
+  EXPECT_EQ(bench.visa().viRead(uut, buffer, 2, &returned), VI_SUCCESS);
+  EXPECT_EQ(returned, 2U);
 }
 
 TEST_F(ModuleCommands, CommandsWithoutReplyLeaveNothingToRead) {
@@ -273,7 +282,7 @@ TEST_F(ModuleCommands, InjectedReadFailureLeavesTheReplyForLater) {
   EXPECT_EQ(status, VI_ERROR_TMO);
   EXPECT_EQ(bench.clock.now_us(), 0U) << "an injected failure costs no time";
   EXPECT_EQ(bench.read(uut, &status), "1\n");
-  EXPECT_EQ(status, VI_SUCCESS_TERM_CHAR);
+  EXPECT_EQ(status, VI_SUCCESS);
 }
 
 TEST_F(ModuleCommands, InjectedWriteFailureSendsNothing) {

@@ -54,7 +54,7 @@ struct TestBench {
     EXPECT_EQ(write(session, command), visa::VI_SUCCESS) << command;
     visa::ViStatus status = visa::VI_SUCCESS;
     std::string reply = read(session, &status);
-    EXPECT_EQ(status, visa::VI_SUCCESS_TERM_CHAR) << command;
+    EXPECT_EQ(status, visa::VI_SUCCESS) << command;
     return reply;
   }
 

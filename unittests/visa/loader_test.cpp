@@ -53,7 +53,7 @@ TEST(LoaderWithSimulatedChassis, LoadsAndTalksToTheUut) {
   EXPECT_EQ(returned, 5U);
   ViStatus status = 0;
   const std::string reply = read_reply(visa, uut, &status);
-  EXPECT_EQ(status, VI_SUCCESS_TERM_CHAR);
+  EXPECT_EQ(status, VI_SUCCESS);
   EXPECT_NE(reply.find("QUOR BUS"), std::string::npos) << reply;
   EXPECT_EQ(reply.back(), '\n');
 
