@@ -311,8 +311,13 @@ void SimModule::clear_query_reply(std::string_view query) {
 }
 
 void SimModule::fail_next(VisaFunction function, visa::ViStatus status, int times) {
+  fail_after(function, 0, status, times);
+}
+
+void SimModule::fail_after(VisaFunction function, int skip, visa::ViStatus status, int times) {
   Fault& fault = faults_[static_cast<std::size_t>(function)];
   fault.remaining = times > 0 ? times : 0;
+  fault.skip = fault.remaining > 0 && skip > 0 ? skip : 0;
   fault.status = status;
 }
 

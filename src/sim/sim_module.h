@@ -142,6 +142,9 @@ class SimModule {
   // Applies to Open, GetAttribute, SetAttribute, Write, Read, In16, Out16, MoveIn16, MoveOut16.
   // A failed In16 hands back 0xFFFF, as an unanswered bus read would.
   void fail_next(VisaFunction function, visa::ViStatus status, int times = 1);
+  // As fail_next, after letting the next `skip` calls of `function` succeed (for instance to
+  // let the search's own viOpen of each module pass and fail the open that follows).
+  void fail_after(VisaFunction function, int skip, visa::ViStatus status, int times = 1);
   int pending_failures(VisaFunction function) const {
     return faults_[static_cast<std::size_t>(function)].remaining;
   }
@@ -156,14 +159,20 @@ class SimModule {
   visa::ViStatus take_fault(VisaFunction function) {
     Fault& fault = faults_[static_cast<std::size_t>(function)];
     if (fault.remaining == 0) return visa::VI_SUCCESS;
+    if (fault.skip > 0) {
+      --fault.skip;
+      return visa::VI_SUCCESS;
+    }
     --fault.remaining;
     return fault.status;
   }
 
   visa::ViStatus in16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16* value) {
     if (faults_[kIn16].remaining != 0) [[unlikely]] {
-      *value = 0xFFFF;
-      return take_fault(VisaFunction::In16);
+      if (const visa::ViStatus fault = take_fault(VisaFunction::In16); fault != visa::VI_SUCCESS) {
+        *value = 0xFFFF;
+        return fault;
+      }
     }
     if (space == memory_space_ && offset < kMemoryBytes && (offset & 1U) == 0) {
       *value = memory_[offset >> 1];
@@ -173,7 +182,11 @@ class SimModule {
   }
 
   visa::ViStatus out16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16 value) {
-    if (faults_[kOut16].remaining != 0) [[unlikely]] return take_fault(VisaFunction::Out16);
+    if (faults_[kOut16].remaining != 0) [[unlikely]] {
+      if (const visa::ViStatus fault = take_fault(VisaFunction::Out16); fault != visa::VI_SUCCESS) {
+        return fault;
+      }
+    }
     if (space == memory_space_ && offset < kMemoryBytes && (offset & 1U) == 0) {
       memory_[offset >> 1] = value;
       return visa::VI_SUCCESS;
@@ -201,7 +214,8 @@ class SimModule {
 
  private:
   struct Fault {
-    int remaining = 0;
+    int skip = 0;       // calls still to let through before failing
+    int remaining = 0;  // failures still to come
     visa::ViStatus status = visa::VI_SUCCESS;
   };
   static constexpr std::size_t kIn16 = static_cast<std::size_t>(VisaFunction::In16);

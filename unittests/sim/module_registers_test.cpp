@@ -168,6 +168,13 @@ TEST_F(ModuleRegisters, InjectedBusErrorsHitTheChosenCallsOnly) {
   EXPECT_EQ(bench.visa().viMoveIn16(uut, VI_A24_SPACE, 0, 1, &word), VI_SUCCESS);
   EXPECT_EQ(word, 0x1234);
 
+  // A delayed fault lets the first calls through.
+  module->fail_after(VisaFunction::In16, 2, VI_ERROR_BERR);
+  EXPECT_EQ(in16(VI_A24_SPACE, 0), 0x1234);
+  EXPECT_EQ(in16(VI_A24_SPACE, 0), 0x1234);
+  EXPECT_EQ(in16(VI_A24_SPACE, 0, VI_ERROR_BERR), 0xFFFF);
+  EXPECT_EQ(in16(VI_A24_SPACE, 0), 0x1234);
+
   // Faults belong to their module: the QCU is unaffected.
   module->fail_next(VisaFunction::In16, VI_ERROR_BERR);
   const ViSession qcu = bench.open(rm, "VXI0::24::INSTR");
