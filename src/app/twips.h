@@ -26,6 +26,8 @@ inline QSize twips_size(int width, int height) {
 
 inline QFont station_font(double points, bool bold = true, const QString& family = "Arial") {
   QFont font(family);
+  // Where the design face is missing, Arial's metric twin keeps the layout's measures.
+  font.setFamilies({family, "Arial", "Liberation Sans"});
   font.setPointSizeF(points);
   font.setBold(bold);
   return font;

@@ -12,15 +12,14 @@ VisaChoice choose_visa(const std::vector<std::string>& candidates) {
     choice.library = std::move(loaded.library);
     choice.in_use.simulated = loaded.simulated;
     choice.in_use.description =
-        loaded.simulated ? "simulated chassis library " + loaded.file + ": no real module"
+        loaded.simulated ? "no real module is tested (" + loaded.file + ")"
                          : loaded.file;
     return choice;
   }
   choice.clock = std::make_unique<sim::RealClock>();
   choice.library = std::make_unique<sim::SimChassis>(sim::benches::standard(), *choice.clock);
   choice.in_use.simulated = true;
-  choice.in_use.description =
-      "no VISA library installed: built-in simulated chassis, no real module is tested";
+  choice.in_use.description = "no VISA library found, no real module is tested";
   return choice;
 }
 

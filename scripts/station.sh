@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds and starts the Quor Bus station, or builds it and runs its suites.
+#   scripts/station.sh run             install what is missing, build, start the station
+#   scripts/station.sh test            install what is missing, build, run every suite
+#   scripts/station.sh test-sanitized  the same suites in the AddressSanitizer/UBSan build
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+JOBS="$(nproc 2>/dev/null || echo 2)"
+
+PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev libbenchmark-dev
+          fonts-liberation fontconfig)
+
+install_missing() {
+  local missing=()
+  for package in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$package")
+    fi
+  done
+  if ((${#missing[@]} == 0)); then return; fi
+  local sudo=()
+  if [[ "$(id -u)" -ne 0 ]]; then sudo=(sudo); fi
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+}
+
+build() {
+  local dir="$1"
+  shift
+  cmake -S "$ROOT" -B "$dir" "$@"
+  cmake --build "$dir" -j"$JOBS"
+}
+
+run_suites() {
+  local dir="$1"
+  (cd "$dir" && ctest --output-on-failure -j"$JOBS")
+}
+
+case "${1:-}" in
+  run)
+    install_missing
+    build "$ROOT/build" -DCMAKE_BUILD_TYPE=Release -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF
+    if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+      echo "The station is built ($ROOT/build/src/app/quor_station) but there is no display to"
+      echo "show its windows on (neither DISPLAY nor WAYLAND_DISPLAY is set)."
+      echo "Run this command again from a terminal of a graphical desktop session."
+      exit 1
+    fi
+    exec "$ROOT/build/src/app/quor_station"
+    ;;
+  test)
+    install_missing
+    build "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
+    run_suites "$ROOT/build"
+    ;;
+  test-sanitized)
+    install_missing
+    build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQUOR_SANITIZE=ON -DQUOR_BUILD_BENCH=OFF
+    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+    export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    run_suites "$ROOT/build-asan"
+    ;;
+  *)
+    echo "usage: $0 run | test | test-sanitized" >&2
+    exit 2
+    ;;
+esac
