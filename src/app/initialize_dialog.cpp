@@ -12,11 +12,26 @@ constexpr int kClientWidthTwips = 5010;
 constexpr int kClientHeightTwips = 3255;
 constexpr const char* kDialogFontFamily = "MS Sans Serif";
 
-QRadioButton* make_option(QGroupBox* frame, const char* name, int index, const char* caption) {
-  auto* option = new QRadioButton(caption, frame);
-  option->setObjectName(name);
-  option->setProperty("index", index);
-  return option;
+// A frame holding a two-element option array: element 1 (the affirmative choice) on top and
+// selected, element 0 below it.
+QGroupBox* make_option_frame(QWidget* parent, const char* frame_name, const char* title,
+                             int left, std::array<QRadioButton*, 2>& options,
+                             const char* options_name, const char* yes, const char* no,
+                             int option_width) {
+  auto* frame = new QGroupBox(title, parent);
+  frame->setObjectName(frame_name);
+  frame->setGeometry(twips_rect(left, 1920, 1580, 860));
+  const char* captions[] = {no, yes};
+  const int tops[] = {480, 240};
+  for (std::size_t index = 0; index < 2; ++index) {
+    auto* option = new QRadioButton(captions[index], frame);
+    option->setObjectName(options_name);
+    option->setProperty("index", static_cast<int>(index));
+    option->setGeometry(twips_rect(120, tops[index], option_width, 255));
+    options[index] = option;
+  }
+  options[1]->setChecked(true);
+  return frame;
 }
 
 }  // namespace
@@ -40,23 +55,10 @@ InitializeDialog::InitializeDialog(Station& station, QWidget* parent)
   List_Of_Resources->setGeometry(twips_rect(1440, 1320, 2175, 315));
   List_Of_Resources->setEditable(false);
 
-  IdQueryFrame = new QGroupBox("ID Query", this);
-  IdQueryFrame->setObjectName("IdQueryFrame");
-  IdQueryFrame->setGeometry(twips_rect(480, 1920, 1580, 860));
-  IdQuery[1] = make_option(IdQueryFrame, "IdQuery", 1, "Id Query");
-  IdQuery[1]->setGeometry(twips_rect(120, 240, 1215, 255));
-  IdQuery[0] = make_option(IdQueryFrame, "IdQuery", 0, "No Id Query");
-  IdQuery[0]->setGeometry(twips_rect(120, 480, 1215, 255));
-  IdQuery[1]->setChecked(true);
-
-  ResetFrame = new QGroupBox("Reset", this);
-  ResetFrame->setObjectName("ResetFrame");
-  ResetFrame->setGeometry(twips_rect(2760, 1920, 1580, 860));
-  ResetOption[1] = make_option(ResetFrame, "ResetOption", 1, "Reset");
-  ResetOption[1]->setGeometry(twips_rect(120, 240, 1095, 255));
-  ResetOption[0] = make_option(ResetFrame, "ResetOption", 0, "No Reset");
-  ResetOption[0]->setGeometry(twips_rect(120, 480, 1095, 255));
-  ResetOption[1]->setChecked(true);
+  IdQueryFrame = make_option_frame(this, "IdQueryFrame", "ID Query", 480, IdQuery, "IdQuery",
+                                   "Id Query", "No Id Query", 1215);
+  ResetFrame = make_option_frame(this, "ResetFrame", "Reset", 2760, ResetOption, "ResetOption",
+                                 "Reset", "No Reset", 1095);
 
   connect(List_Of_Resources, &QComboBox::activated, this, [this](int) { on_selection(); });
 }

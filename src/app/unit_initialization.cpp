@@ -61,19 +61,11 @@ void UnitInitialization::initialize_uut() {
   }
   release_replaced_session(previous, uut, station_.units.qcu);
 
+  configure_session(uut, init_text::kUutTimeoutStep, init_text::kUutSpaceStep);
+
   driver::QuorDriver& driver = station_.driver;
-  uut.timeout_ms = kUnitTimeoutMs;
-  visa::ViStatus status =
-      station_.visa.viSetAttribute(uut.session, visa::VI_ATTR_TMO_VALUE, kUnitTimeoutMs);
-  driver.report_status(uut, status, init_text::kUutTimeoutStep);
-
-  visa::ViAttrState space = 0;
-  status = station_.visa.viGetAttribute(uut.session, visa::VI_ATTR_MEM_SPACE, &space);
-  uut.address_space = static_cast<std::uint16_t>(space);
-  driver.report_status(uut, status, init_text::kUutSpaceStep);
-
   std::string reply;
-  status = driver.quor_cmd(uut.session, "*IDN?", reply);
+  const visa::ViStatus status = driver.quor_cmd(uut.session, "*IDN?", reply);
   uut.reply = driver::fixed_text(reply);
   driver.report_status(uut, status, init_text::kUutIdStep);
 
@@ -96,18 +88,22 @@ void UnitInitialization::initialize_qcu() {
   }
   release_replaced_session(previous, qcu, station_.units.uut);
 
+  configure_session(qcu, init_text::kQcuTimeoutStep, init_text::kQcuSpaceStep);
+  if (qcu.session != 0) station_.person.message(init_text::kQcuComplete);
+}
+
+void UnitInitialization::configure_session(driver::UnitRecord& unit, const char* timeout_step,
+                                           const char* space_step) {
   driver::QuorDriver& driver = station_.driver;
-  qcu.timeout_ms = kUnitTimeoutMs;
+  unit.timeout_ms = kUnitTimeoutMs;
   visa::ViStatus status =
-      station_.visa.viSetAttribute(qcu.session, visa::VI_ATTR_TMO_VALUE, kUnitTimeoutMs);
-  driver.report_status(qcu, status, init_text::kQcuTimeoutStep);
+      station_.visa.viSetAttribute(unit.session, visa::VI_ATTR_TMO_VALUE, kUnitTimeoutMs);
+  driver.report_status(unit, status, timeout_step);
 
   visa::ViAttrState space = 0;
-  status = station_.visa.viGetAttribute(qcu.session, visa::VI_ATTR_MEM_SPACE, &space);
-  qcu.address_space = static_cast<std::uint16_t>(space);
-  driver.report_status(qcu, status, init_text::kQcuSpaceStep);
-
-  if (qcu.session != 0) station_.person.message(init_text::kQcuComplete);
+  status = station_.visa.viGetAttribute(unit.session, visa::VI_ATTR_MEM_SPACE, &space);
+  unit.address_space = static_cast<std::uint16_t>(space);
+  driver.report_status(unit, status, space_step);
 }
 
 void UnitInitialization::initialize_all() {

@@ -59,6 +59,9 @@ class UnitInitialization {
 
  private:
   bool refuse_if_busy();
+  // Puts the unit time-out in force and reads the memory space, reporting each step.
+  void configure_session(driver::UnitRecord& unit, const char* timeout_step,
+                         const char* space_step);
   InitializeDialog& ensure_dialog();
   void unload_dialog();
   // Closes the session a new initialization replaced, unless a record still holds it.

@@ -1,5 +1,6 @@
 // Renders the console windows to PNG files for a look by eye:
 //   app_render_windows <folder>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <cstdio>
@@ -42,6 +43,12 @@ int main(int argc, char* argv[]) {
     app::InitializeDialog* dialog = form.unit_initialization().dialog();
     dialog->List_Of_Resources->setCurrentIndex(-1);
     ok = save(dialog, folder + "/initialize_dialog.png") && ok;
+    // The drop-down list opened, as the technician sees the modules found.
+    dialog->List_Of_Resources->showPopup();
+    QApplication::processEvents();
+    ok = save(dialog->List_Of_Resources->view()->window(),
+              folder + "/initialize_dialog_list.png") && ok;
+    dialog->List_Of_Resources->hidePopup();
     dialog->List_Of_Resources->setCurrentIndex(1);
     emit dialog->List_Of_Resources->activated(1);
   });
