@@ -72,7 +72,12 @@ DisplayForm::DisplayForm(Station& station, QWidget* parent)
   startup();
 }
 
-DisplayForm::~DisplayForm() { station_.driver.set_step_display(nullptr); }
+DisplayForm::~DisplayForm() {
+  // The program can end without a close event (a quit from the desktop session, say): the
+  // modules are released all the same.
+  shutdown();
+  station_.driver.set_step_display(nullptr);
+}
 
 void DisplayForm::build_menu() {
   QMenuBar* bar = menuBar();
@@ -222,7 +227,6 @@ void DisplayForm::shutdown() {
   station_.units.qcu.session = 0;
   station_.visa.viClose(station_.driver_state.default_rm);
   station_.driver_state.abort_flag = true;
-  DelayTimer->stop();
 }
 
 }  // namespace app

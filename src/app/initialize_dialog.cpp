@@ -23,7 +23,8 @@ QGroupBox* make_option_frame(QWidget* parent, const char* frame_name, const char
   frame->setGeometry(twips_rect(left, 1920, 1580, 860));
   const char* captions[] = {no, yes};
   const int tops[] = {480, 240};
-  for (std::size_t index = 0; index < 2; ++index) {
+  // The top element first, so that the tab order follows the screen.
+  for (std::size_t index : {std::size_t{1}, std::size_t{0}}) {
     auto* option = new QRadioButton(captions[index], frame);
     option->setObjectName(options_name);
     option->setProperty("index", static_cast<int>(index));
@@ -61,6 +62,14 @@ InitializeDialog::InitializeDialog(Station& station, QWidget* parent)
                                  "Reset", "No Reset", 1095);
 
   connect(List_Of_Resources, &QComboBox::activated, this, [this](int) { on_selection(); });
+  // Choosing opens (and by default resets) a module: a stray turn of the mouse wheel over the
+  // list must not choose for the technician.
+  List_Of_Resources->installEventFilter(this);
+}
+
+bool InitializeDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == List_Of_Resources && event->type() == QEvent::Wheel) return true;
+  return QWidget::eventFilter(watched, event);
 }
 
 void InitializeDialog::on_selection() {

@@ -50,6 +50,7 @@ class InitializeDialog final : public QWidget {
  protected:
   // Closing the window without a choice ends the wait as a cancelled selection.
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   Station& station_;

@@ -11,7 +11,6 @@
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("QuorBusTest");
-  QApplication::setApplicationDisplayName("Quor-Bus Test Program");
 
   app::VisaChoice visa_choice = app::choose_visa(visa::vendor_library_candidates());
   app::QtOperator person;

@@ -19,4 +19,6 @@ void QtEventPump::stop_tick_timer() {
   if (timer_ != nullptr) timer_->stop();
 }
 
+bool QtEventPump::tick_timer_running() const { return timer_ != nullptr && timer_->isActive(); }
+
 }  // namespace app

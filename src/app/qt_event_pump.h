@@ -17,6 +17,7 @@ class QtEventPump final : public driver::EventPump {
   void wait_for_events() override;
   void start_tick_timer(int interval_ms) override;
   void stop_tick_timer() override;
+  bool tick_timer_running() const override;
 
  private:
   QPointer<QTimer> timer_;

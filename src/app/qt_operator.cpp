@@ -12,8 +12,11 @@
 namespace app {
 namespace {
 
+// The title of a box that names none of its own: the program's.
+constexpr const char* kDefaultTitle = "Quor-Bus Test Program";
+
 QString title_or_default(const std::string& title) {
-  return title.empty() ? QApplication::applicationDisplayName() : QString::fromStdString(title);
+  return QString::fromStdString(title.empty() ? std::string(kDefaultTitle) : title);
 }
 
 }  // namespace

@@ -115,6 +115,7 @@ void UnitInitialization::initialize_all() {
 
 Selection UnitInitialization::select_unit(driver::UnitRecord& record) {
   UnitState& units = station_.units;
+  const visa::ViSession original = record.session;
   units.current = record;
   units.selection_done = false;
   units.selection_cancelled = false;
@@ -130,11 +131,10 @@ Selection UnitInitialization::select_unit(driver::UnitRecord& record) {
 
   if (result == Selection::Selected && (units.selection_cancelled || station_.shutting_down)) {
     result = Selection::Cancelled;
-    // A module opened just as the station began to shut down is closed again.
-    if (units.current.session != record.session) {
-      station_.driver.quor_close(units.current.session);
-      units.current.session = record.session;
-    }
+    // A module opened just as the station began to shut down is closed again; the record's
+    // own session is left to the shut-down, which may already have closed it.
+    if (units.current.session != original) station_.driver.quor_close(units.current.session);
+    units.current.session = record.session;
   }
   record = units.current;
   unload_dialog();

@@ -16,6 +16,9 @@ class EventPump {
   // Starts the tick timer at `interval_ms`; each tick adds 1 to the driver's tick counter.
   virtual void start_tick_timer(int interval_ms) = 0;
   virtual void stop_tick_timer() = 0;
+  // False when the timer is not running (never started, stopped, or gone with its window):
+  // no tick will come, so a tick wait must not go on.
+  virtual bool tick_timer_running() const = 0;
 };
 
 }  // namespace driver

@@ -45,7 +45,8 @@ class QuorDriver {
                                   std::string_view description);
   void report_status(const UnitRecord& unit, visa::ViStatus status, std::string_view description);
   void show_step(const std::string& text);
-  void delay_ticks(int ticks, int interval_ms);
+  // Waits until the tick timer has fired `ticks` times at `interval_ms`.
+  void delay_ticks(std::int16_t ticks, int interval_ms);
   bool abort_requested();
   void set_error_options(int flags);
 

@@ -104,10 +104,11 @@ void QuorDriver::show_step(const std::string& text) {
   if (state_.last_error_text != kNoError) delay_ticks(50, 1);
 }
 
-void QuorDriver::delay_ticks(int ticks, int interval_ms) {
+void QuorDriver::delay_ticks(std::int16_t ticks, int interval_ms) {
   state_.tick_counter = 0;
   pump_.start_tick_timer(interval_ms);
-  while (state_.tick_counter < ticks) pump_.wait_for_events();
+  // A timer that stopped (its window gone) would leave the wait waiting for ever.
+  while (state_.tick_counter < ticks && pump_.tick_timer_running()) pump_.wait_for_events();
   pump_.stop_tick_timer();
 }
 

@@ -3,6 +3,7 @@
 
 #include <QMenuBar>
 
+#include "app/qt_event_pump.h"
 #include "app/twips.h"
 #include "app_fixture.h"
 
@@ -107,6 +108,12 @@ TEST_F(DisplayFormTest, ReportedDriverErrorChangesOnlyTheLastErrorText) {
   EXPECT_EQ(form->ErrorReportLabel->text(), "Error Report Label");
 }
 
+TEST_F(DisplayFormTest, ShowStepWritesTheErrorReportLabel) {
+  station.driver_state.last_error_text = "No Error";
+  station.driver.show_step("Resetting the UUT");
+  EXPECT_EQ(form->ErrorReportLabel->text(), "Resetting the UUT");
+}
+
 TEST_F(DisplayFormTest, DelayTimerTicksCountForTheTickWait) {
   station.driver_state.tick_counter = 0;
   QMetaObject::invokeMethod(form->DelayTimer, "timeout");
@@ -114,6 +121,49 @@ TEST_F(DisplayFormTest, DelayTimerTicksCountForTheTickWait) {
   EXPECT_EQ(station.driver_state.tick_counter, 2);
   form->Abort->click();
   EXPECT_TRUE(station.driver_state.abort_flag);
+}
+
+}  // namespace
+}  // namespace app_tests
+
+namespace app_tests {
+namespace {
+
+// The tick wait on the real event loop and the main window's DelayTimer.
+class RealPumpTest : public ::testing::Test {
+ protected:
+  RealPumpTest() : chassis(sim::benches::standard(), clock), station(chassis, person, pump) {
+    form = std::make_unique<app::DisplayForm>(station);
+    pump.set_delay_timer(form->DelayTimer);
+  }
+
+  sim::VirtualClock clock;
+  sim::SimChassis chassis;
+  testing_support::ScriptedOperator person;
+  app::QtEventPump pump;
+  app::Station station;
+  std::unique_ptr<app::DisplayForm> form;
+};
+
+TEST_F(RealPumpTest, DelayTicksCountsDelayTimerTicksAndStopsTheTimer) {
+  station.driver.delay_ticks(3, 1);
+  EXPECT_EQ(station.driver_state.tick_counter, 3);
+  EXPECT_EQ(form->DelayTimer->interval(), 1);
+  EXPECT_FALSE(form->DelayTimer->isActive());
+}
+
+TEST_F(RealPumpTest, ClosingTheMainWindowDuringATickWaitLetsTheWaitEnd) {
+  form->show();
+  QTimer::singleShot(0, form.get(), [this] { form->close(); });
+  station.driver.delay_ticks(4, 1);
+  EXPECT_EQ(station.driver_state.tick_counter, 4);
+  EXPECT_TRUE(station.driver_state.abort_flag);
+}
+
+TEST_F(RealPumpTest, AWaitWithoutATimerReturnsAtOnce) {
+  pump.set_delay_timer(nullptr);
+  station.driver.delay_ticks(50, 1000);
+  EXPECT_EQ(station.driver_state.tick_counter, 0);
 }
 
 }  // namespace

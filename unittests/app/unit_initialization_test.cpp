@@ -1,6 +1,8 @@
 // Initialize UUT, Initialize QA and Initialize All through the real windows.
 #include <gtest/gtest.h>
 
+#include <QWheelEvent>
+
 #include "app_fixture.h"
 
 namespace app_tests {
@@ -168,6 +170,50 @@ TEST_F(InitializeUutTest, RepeatedInitializationsLeaveNoSessionBehind) {
   EXPECT_EQ(chassis.open_object_count(), 0);
 }
 
+TEST_F(InitializeUutTest, InitializationsClearTheAbortFlag) {
+  station.driver_state.abort_flag = true;
+  choose_at_next_yield(0);
+  form->Init_UUT->trigger();
+  EXPECT_FALSE(station.driver_state.abort_flag);
+  station.driver_state.abort_flag = true;
+  choose_at_next_yield(1);
+  form->Init_QA->trigger();
+  EXPECT_FALSE(station.driver_state.abort_flag);
+}
+
+TEST_F(InitializeUutTest, ATurnOfTheMouseWheelOverTheListChoosesNothing) {
+  bool still_waiting = false;
+  pump.then([this] {
+    QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(dialog()->List_Of_Resources, &wheel);
+  });
+  pump.then([&] {
+    still_waiting = dialog() != nullptr && !station.units.selection_done;
+    dialog()->close();
+  });
+  form->Init_UUT->trigger();
+  EXPECT_TRUE(still_waiting);
+  EXPECT_EQ(module(8).reset_count(), 0U);
+  EXPECT_EQ(chassis.open_session_count(), 0);
+}
+
+TEST_F(InitializeUutTest, ClosingTheMainWindowDuringAReinitializationClosesEachHandleOnce) {
+  choose_at_next_yield(0);
+  form->Init_UUT->trigger();
+  ASSERT_NE(station.units.uut.session, 0U);
+  const std::uint64_t closes_before = chassis.call_count(VisaFunction::Close);
+  pump.then([this] { form->close(); });
+  form->Init_UUT->trigger();
+  // The search's own closes, then the shut-down's: the UUT session with its manager, and the
+  // default manager. The cancelled selection closes nothing more.
+  const std::uint64_t search_closes = 3 + 1;  // the three modules' sessions and the manager
+  EXPECT_EQ(chassis.call_count(VisaFunction::Close) - closes_before, search_closes + 3);
+  EXPECT_EQ(station.units.uut.session, 0U);
+  EXPECT_EQ(chassis.open_object_count(), 0);
+  EXPECT_TRUE(person.shown.size() == 1U && person.shown[0].text == "UUT Initialization Complete");
+}
+
 TEST_F(InitializeUutTest, AFailedOpenReplacesTheRecordAndClosesTheOldSession) {
   choose_at_next_yield(0);
   form->Init_UUT->trigger();
@@ -237,9 +283,16 @@ TEST_F(NoResourcesTest, NoneFoundShowsBothBoxesAndStillShowsTheTestButtons) {
   EXPECT_EQ(person.shown[1].title, "Quor Bus UUT");
   EXPECT_EQ(dialog(), nullptr);
   EXPECT_EQ(station.units.uut.session, 0U);
-  EXPECT_TRUE(form->TestButton[3]->isVisible());
-  EXPECT_TRUE(form->Abort->isVisible());
-  EXPECT_FALSE(form->TestButton[0]->isVisible());
+  for (QWidget* shown : std::initializer_list<QWidget*>{
+           form->InstructionLabel, form->cmdStartCal, form->TestButton[1], form->TestButton[2],
+           form->TestButton[3], form->Abort}) {
+    EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
+  }
+  for (QWidget* hidden : std::initializer_list<QWidget*>{
+           form->TestButton[0], form->TechNameLabel, form->TestTechnicianName, form->TopSNLabel,
+           form->TopSerialNumber, form->SubSNLabel, form->SubSerialNumber}) {
+    EXPECT_FALSE(hidden->isVisible()) << hidden->objectName().toStdString();
+  }
   EXPECT_EQ(chassis.open_object_count(), 0);
 
   person.shown.clear();

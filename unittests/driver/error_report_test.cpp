@@ -117,7 +117,7 @@ TEST_F(ErrorReportTest, ShowStepWaitsFiftyMillisecondsOnlyAfterAnError) {
   state.last_error_text = "Resetting the UUT\nTimeout";
   driver.show_step("Step two");
   EXPECT_EQ(clock.now_us(), 50'000U);
-  EXPECT_FALSE(pump.timer_running());
+  EXPECT_FALSE(pump.tick_timer_running());
   EXPECT_EQ(display.shown, (std::vector<std::string>{"Step one", "Step two"}));
 }
 
@@ -126,7 +126,15 @@ TEST_F(ErrorReportTest, DelayTicksWaitsForTheTimerToFireThatManyTimes) {
   EXPECT_EQ(clock.now_us(), 9'500'000U);
   EXPECT_EQ(state.tick_counter, 19);
   EXPECT_EQ(pump.timer_interval_ms(), 500);
-  EXPECT_FALSE(pump.timer_running());
+  EXPECT_FALSE(pump.tick_timer_running());
+}
+
+TEST_F(ErrorReportTest, DelayTicksEndsWhenTheTimerStopsUnderIt) {
+  // The timer goes with its window; the wait must not go on for ticks that never come.
+  pump.then([this] { pump.stop_tick_timer(); });
+  driver.delay_ticks(50, 1);
+  EXPECT_LT(state.tick_counter, 50);
+  EXPECT_FALSE(pump.tick_timer_running());
 }
 
 TEST_F(ErrorReportTest, AbortRequestedRunsPendingEventsFirst) {

@@ -108,6 +108,24 @@ TEST_F(FindModulesTest, AFailureMidSearchKeepsWhatWasRecordedAndClosesTheManager
   EXPECT_EQ(chassis.open_object_count(), 0);
 }
 
+TEST_F(FindModulesTest, AManagerThatDoesNotOpenEndsTheSearchAtOnce) {
+  chassis.fail_next(VisaFunction::OpenDefaultRM, visa::VI_ERROR_SYSTEM_ERROR);
+  Table t;
+  EXPECT_EQ(find(driver, t), visa::VI_ERROR_SYSTEM_ERROR);
+  EXPECT_EQ(t.count, -7);
+  EXPECT_EQ(t.gpib, -7);
+  EXPECT_EQ(chassis.call_count(VisaFunction::FindRsrc), 0U);
+}
+
+TEST_F(FindModulesTest, AFailedFindNextKeepsTheFirstModuleAndClosesTheManager) {
+  chassis.fail_next(VisaFunction::FindNext, visa::VI_ERROR_TMO);
+  Table t;
+  EXPECT_EQ(find(driver, t), visa::VI_ERROR_TMO);
+  EXPECT_EQ(t.count, 1);
+  EXPECT_EQ(t.la[0], 8);
+  EXPECT_EQ(chassis.open_object_count(), 0);
+}
+
 TEST_F(FindModulesTest, ATableTooSmallKeepsTheFirstModulesAndWritesNothingPastIt) {
   std::array<std::int16_t, 2> la{0, 555};
   std::array<std::int16_t, 2> slot{0, 555};

@@ -26,6 +26,7 @@ class VirtualPump : public driver::EventPump {
     timer_running_ = true;
   }
   void stop_tick_timer() override { timer_running_ = false; }
+  bool tick_timer_running() const override { return timer_running_; }
 
   // Runs `action` at the next yield that has no earlier action queued.
   void then(std::function<void()> action) { actions_.push_back(std::move(action)); }
@@ -33,7 +34,6 @@ class VirtualPump : public driver::EventPump {
   void at_yield(std::uint64_t n, std::function<void()> action);
 
   std::uint64_t yields() const { return yields_; }
-  bool timer_running() const { return timer_running_; }
   int timer_interval_ms() const { return timer_interval_ms_; }
 
   // A wait that never ends would hang the suite: past this many yields the test is failed.
