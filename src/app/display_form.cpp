@@ -97,9 +97,20 @@ void DisplayForm::build_menu() {
   connect(Init_ALL, &QAction::triggered, this, [this] { initialization_->initialize_all(); });
   connect(Init_UUT, &QAction::triggered, this, [this] { initialization_->initialize_uut(); });
   connect(Init_QA, &QAction::triggered, this, [this] { initialization_->initialize_qcu(); });
-  // The configuration load and the test console are not part of this build yet.
+  connect(mnuNonVol, &QAction::triggered, this, [this] {
+    if (handlers_.load_non_vol) handlers_.load_non_vol();
+  });
+  connect(mnuTest, &QAction::triggered, this, [this] {
+    if (handlers_.main_testing) handlers_.main_testing();
+  });
   mnuNonVol->setEnabled(false);
   mnuTest->setEnabled(false);
+}
+
+void DisplayForm::set_handlers(Handlers handlers) {
+  handlers_ = std::move(handlers);
+  mnuNonVol->setEnabled(static_cast<bool>(handlers_.load_non_vol));
+  mnuTest->setEnabled(static_cast<bool>(handlers_.main_testing));
 }
 
 void DisplayForm::build_controls() {
@@ -167,6 +178,21 @@ void DisplayForm::build_controls() {
   DelayTimer->setObjectName("DelayTimer");
   DelayTimer->setTimerType(Qt::PreciseTimer);
   connect(DelayTimer, &QTimer::timeout, this, [this] { ++station_.driver_state.tick_counter; });
+
+  for (int i = 0; i < 4; ++i) {
+    connect(TestButton[static_cast<std::size_t>(i)], &QPushButton::clicked, this, [this, i] {
+      if (handlers_.test_button) handlers_.test_button(i);
+    });
+  }
+  const auto dispatch = [this](QPushButton* button, std::function<void()> Handlers::*handler) {
+    connect(button, &QPushButton::clicked, this, [this, handler] {
+      if (handlers_.*handler) (handlers_.*handler)();
+    });
+  };
+  dispatch(cmdStartCal, &Handlers::start_calibration);
+  dispatch(CalUp, &Handlers::cal_up);
+  dispatch(CalDown, &Handlers::cal_down);
+  dispatch(CalGood, &Handlers::cal_good);
 
   // The abort request of a running calibration or production loop.
   connect(Abort, &QPushButton::clicked, this, [this] { station_.driver_state.abort_flag = true; });

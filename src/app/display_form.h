@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 
 #include <QAction>
@@ -30,6 +31,19 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
  public:
   explicit DisplayForm(Station& station, QWidget* parent = nullptr);
   ~DisplayForm() override;
+
+  // What the buttons and menu items of the other parts of the station run. The window only
+  // dispatches; a menu item without a handler stays disabled.
+  struct Handlers {
+    std::function<void()> load_non_vol;       // mnuNonVol
+    std::function<void()> main_testing;       // mnuTest
+    std::function<void(int)> test_button;     // TestButton, with the element index
+    std::function<void()> start_calibration;  // cmdStartCal
+    std::function<void()> cal_up;             // CalUp
+    std::function<void()> cal_down;           // CalDown
+    std::function<void()> cal_good;           // CalGood
+  };
+  void set_handlers(Handlers handlers);
 
   Station& station() { return station_; }
   UnitInitialization& unit_initialization() { return *initialization_; }
@@ -82,6 +96,7 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   void shutdown();
 
   Station& station_;
+  Handlers handlers_;
   std::unique_ptr<UnitInitialization> initialization_;
   bool shut_down_ = false;
 };
