@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -18,6 +20,12 @@ std::string compact(std::string_view text) {
     if (!is_skipped(c)) result.push_back(c);
   }
   return result;
+}
+
+bool is_radix_digit(char c, int radix) {
+  const char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const int digit = (u >= '0' && u <= '9') ? u - '0' : (u >= 'A' && u <= 'F') ? u - 'A' + 10 : -1;
+  return digit >= 0 && digit < radix;
 }
 
 double radix_integer(const std::string& text, std::size_t pos, int radix) {
@@ -48,13 +56,18 @@ Int rounded(double value) {
 
 }  // namespace
 
-double leading_number(std::string_view raw) {
+double leading_number(std::string_view raw) { return leading_number_if_any(raw).value_or(0); }
+
+std::optional<double> leading_number_if_any(std::string_view raw) {
   const std::string text = compact(raw);
   std::size_t pos = 0;
   if (text.size() >= 2 && text[0] == '&') {
     const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])));
-    if (kind == 'H') return radix_integer(text, 2, 16);
-    if (kind == 'O') return radix_integer(text, 2, 8);
+    const int radix = kind == 'H' ? 16 : kind == 'O' ? 8 : 0;
+    if (radix != 0) {
+      if (text.size() < 3 || !is_radix_digit(text[2], radix)) return std::nullopt;
+      return radix_integer(text, 2, radix);
+    }
   }
   std::string number;
   if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) number.push_back(text[pos++]);
@@ -70,7 +83,7 @@ double leading_number(std::string_view raw) {
       digits = true;
     }
   }
-  if (!digits) return 0;
+  if (!digits) return std::nullopt;
   if (pos < text.size() && (text[pos] == 'E' || text[pos] == 'e' || text[pos] == 'D' ||
                             text[pos] == 'd')) {
     std::string exponent = "e";
@@ -84,7 +97,7 @@ double leading_number(std::string_view raw) {
     if (exponent_digits) number += exponent;
   }
   const double value = std::strtod(number.c_str(), nullptr);
-  return std::isfinite(value) ? value : 0;
+  return std::isfinite(value) ? value : 0.0;
 }
 
 std::int16_t leading_int16(std::string_view text) {
@@ -93,6 +106,54 @@ std::int16_t leading_int16(std::string_view text) {
 
 std::int32_t leading_int32(std::string_view text) {
   return rounded<std::int32_t>(leading_number(text));
+}
+
+std::string basic_number_text(double value) {
+  const float single = static_cast<float>(value);
+  if (std::isnan(single)) return " NaN";
+  const std::string sign = std::signbit(single) && single != 0 ? "-" : " ";
+  if (std::isinf(single)) return sign + "Inf";
+  if (single == 0) return " 0";
+
+  // Seven significant digits of the single-precision value, rounded from its exact binary
+  // value: "d.dddddde[+-]xx".
+  char scientific[32];
+  std::snprintf(scientific, sizeof scientific, "%.6e", std::fabs(static_cast<double>(single)));
+  std::string digits;
+  digits.push_back(scientific[0]);
+  digits.append(scientific + 2, 6);
+  const int exponent = std::atoi(scientific + 9);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+
+  std::string text = sign;
+  if (exponent >= 7 || exponent < -4) {
+    text.push_back(digits.front());
+    if (digits.size() > 1) {
+      text.push_back('.');
+      text.append(digits, 1, std::string::npos);
+    }
+    char exponent_text[16];
+    std::snprintf(exponent_text, sizeof exponent_text, "E%c%02d", exponent < 0 ? '-' : '+',
+                  std::abs(exponent));
+    text.append(exponent_text);
+    return text;
+  }
+  if (exponent < 0) {
+    text.push_back('.');
+    text.append(static_cast<std::size_t>(-exponent - 1), '0');
+    text.append(digits);
+    return text;
+  }
+  const auto whole = static_cast<std::size_t>(exponent) + 1;
+  if (digits.size() <= whole) {
+    text.append(digits);
+    text.append(whole - digits.size(), '0');
+    return text;
+  }
+  text.append(digits, 0, whole);
+  text.push_back('.');
+  text.append(digits, whole, std::string::npos);
+  return text;
 }
 
 }  // namespace driver
