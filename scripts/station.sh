@@ -44,12 +44,12 @@ case "${1:-}" in
     install_missing
     build "$ROOT/build" -DCMAKE_BUILD_TYPE=Release -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF
     if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
-      echo "The station is built ($ROOT/build/src/app/quor_station) but there is no display to"
+      echo "The station is built ($ROOT/build/src/station/quor_station) but there is no display to"
       echo "show its windows on (neither DISPLAY nor WAYLAND_DISPLAY is set)."
       echo "Run this command again from a terminal of a graphical desktop session."
       exit 1
     fi
-    exec "$ROOT/build/src/app/quor_station"
+    exec "$ROOT/build/src/station/quor_station"
     ;;
   test)
     install_missing

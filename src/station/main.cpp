@@ -1,11 +1,12 @@
 // The Quor Bus final-test and calibration station.
 #include <QApplication>
+#include <cstdlib>
 
-#include "app/display_form.h"
 #include "app/qt_event_pump.h"
 #include "app/qt_operator.h"
 #include "app/station.h"
 #include "app/visa_selection.h"
+#include "station/station_windows.h"
 #include "visa/visa_loader.h"
 
 int main(int argc, char* argv[]) {
@@ -17,8 +18,9 @@ int main(int argc, char* argv[]) {
   app::QtEventPump pump;
   app::Station station(*visa_choice.library, person, pump, visa_choice.in_use);
 
-  app::DisplayForm form(station);
-  pump.set_delay_timer(form.DelayTimer);
-  form.show();
+  // The configuration load's failure path ends the program at once, as the technician was told.
+  station::StationWindows windows(station, [] { std::_Exit(EXIT_FAILURE); });
+  pump.set_delay_timer(windows.form().DelayTimer);
+  windows.form().show();
   return QApplication::exec();
 }

@@ -1,0 +1,95 @@
+#include "setup/non_vol_load.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace setup {
+namespace {
+
+std::string trimmed(const std::string& text) {
+  const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && blank(static_cast<unsigned char>(text[first]))) ++first;
+  while (last > first && blank(static_cast<unsigned char>(text[last - 1]))) --last;
+  return text.substr(first, last - first);
+}
+
+// The whole text as a number ("24", "-1", "2.5E1", "&H18"); nothing when it is not one.
+std::optional<double> whole_number(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  if (text.size() > 2 && text[0] == '&' && (text[1] == 'H' || text[1] == 'h')) {
+    const std::string digits = text.substr(2);
+    if (digits.size() > 4) return std::nullopt;
+    char* end = nullptr;
+    const long value = std::strtol(digits.c_str(), &end, 16);
+    if (end == digits.c_str() || *end != '\0') return std::nullopt;
+    return static_cast<double>(value >= 0x8000 ? value - 0x10000 : value);
+  }
+  // Only what a number may hold: sign, digits, point, exponent.
+  for (char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c)) == 0 && c != '+' && c != '-' && c != '.' &&
+        c != 'e' && c != 'E') {
+      return std::nullopt;
+    }
+  }
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0') return std::nullopt;
+  if (errno == ERANGE && std::isinf(value)) return std::numeric_limits<double>::infinity();
+  return value;
+}
+
+}  // namespace
+
+AddressConversion convert_address(const std::optional<std::string>& answer) {
+  AddressConversion result;
+  const std::optional<double> number = whole_number(trimmed(answer.value_or("")));
+  if (!number) {
+    result.error = non_vol_text::kTypeMismatch;
+    return result;
+  }
+  const double rounded = std::nearbyint(*number);  // ties to even
+  if (!std::isfinite(rounded) || rounded < -32768.0 || rounded > 32767.0) {
+    result.error = non_vol_text::kOverflow;
+    return result;
+  }
+  result.value = static_cast<std::int16_t>(rounded);
+  return result;
+}
+
+NonVolLoad::NonVolLoad(app::Station& station, std::function<void()> end_program)
+    : station_(station), end_program_(std::move(end_program)) {}
+
+void NonVolLoad::load_non_vol() {
+  const AddressConversion address = convert_address(
+      station_.person.input(non_vol_text::kPrompt, non_vol_text::kDefaultAnswer));
+  if (!address.value) {
+    station_.person.message(address.error);
+    station_.person.message(non_vol_text::kShutDown);
+    end_program_();
+    return;
+  }
+  state_.address = *address.value;
+  state_.resource = "VXI0::" + std::to_string(state_.address) + "::INSTR";
+
+  driver::DriverState& driver = station_.driver_state;
+  state_.session = 0;
+  driver.last_visa_status = station_.visa.viOpenDefaultRM(&state_.manager);
+  driver.last_visa_status =
+      station_.visa.viOpen(state_.manager, state_.resource.c_str(), 0, 0, &state_.session);
+  for (const char* line : kNonVolLines) {
+    const std::string text(line);
+    driver.last_visa_status =
+        station_.visa.viWrite(state_.session, reinterpret_cast<const unsigned char*>(text.data()),
+                              static_cast<visa::ViUInt32>(text.size()), &driver.returned_count);
+  }
+  station_.person.message(non_vol_text::kLoaded);
+  driver.last_visa_status = station_.visa.viClose(state_.session);
+}
+
+}  // namespace setup

@@ -1,0 +1,30 @@
+// The station's windows put together: the main window with the test console, the production
+// tests and the configuration load attached to its menu and buttons.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "app/display_form.h"
+#include "app/station.h"
+#include "setup/non_vol_load.h"
+#include "tests/test_console.h"
+
+namespace station {
+
+class StationWindows {
+ public:
+  // `end_program` ends the program at once (the configuration load's failure path).
+  StationWindows(app::Station& station, std::function<void()> end_program);
+
+  app::DisplayForm& form() { return form_; }
+  tests::TestConsole& test_console() { return console_; }
+  setup::NonVolLoad& non_vol_load() { return non_vol_; }
+
+ private:
+  app::DisplayForm form_;
+  tests::TestConsole console_;
+  setup::NonVolLoad non_vol_;
+};
+
+}  // namespace station

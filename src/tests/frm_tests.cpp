@@ -1,0 +1,89 @@
+#include "tests/frm_tests.h"
+
+#include <QCloseEvent>
+
+#include "app/twips.h"
+
+namespace tests {
+namespace {
+
+constexpr int kClientWidthTwips = 6705;
+constexpr int kClientHeightTwips = 5145;
+
+}  // namespace
+
+FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
+  setObjectName("frmTests");
+  setWindowTitle("Main Testing of Quor-Bus");
+  setFixedSize(app::twips_size(kClientWidthTwips, kClientHeightTwips));
+  move(app::twips_to_pixels(3240), app::twips_to_pixels(2790));
+
+  struct Layout {
+    QPushButton** member;
+    const char* name;
+    const char* caption;
+    int left, top, width, height;
+  };
+  // In creation order; the tab order follows the design's tab indexes below.
+  const Layout layout[] = {
+      {&cmdExit, "cmdExit", "EXIT", 1320, 4080, 855, 615},
+      {&cmdStop, "cmdStop", "STOP TEST", 240, 4080, 855, 615},
+      {&cmdTrnsrecm, "cmdTrnsrecm", "TRNSRECM", 2400, 3840, 1575, 495},
+      {&cmdSelfLong, "cmdSelfLong", "SELFLONG", 360, 2640, 1575, 495},
+      {&cmdTrnorecm, "cmdTrnorecm", "TRNORECM", 2400, 3240, 1575, 495},
+      {&cmdTrndrecm, "cmdTrndrecm", "TRNDRECM", 2400, 2640, 1575, 495},
+      {&cmdTrncrecm, "cmdTrncrecm", "TRNCRECM", 2400, 2040, 1575, 495},
+      {&cmdStamp, "cmdStamp", "STAMP", 4440, 3840, 1575, 495},
+      {&cmdSelfloop2, "cmdSelfloop2", "SELFLOOP2", 360, 3240, 1575, 495},
+      {&cmdRecM, "cmdRecM", "RECM", 4440, 2640, 1575, 495},
+      {&cmdRec, "cmdRec", "REC", 4440, 2040, 1575, 495},
+      {&cmdSelfLoop, "cmdSelfLoop", "SELFLOOP", 360, 2040, 1575, 495},
+  };
+  for (const Layout& entry : layout) {
+    auto* button = new QPushButton(entry.caption, this);
+    button->setObjectName(entry.name);
+    app::place(button, entry.left, entry.top, entry.width, entry.height, 8.25);
+    *entry.member = button;
+  }
+  lblText = new QLabel(this);
+  lblText->setObjectName("lblText");
+  lblText->setWordWrap(true);
+  lblText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  lblText->setGeometry(app::twips_rect(360, 120, 5895, 1815));
+  lblText->setFont(app::station_font(27.75, true, "Arial Black"));
+
+  // Tab indexes 0 to 12 of the design.
+  QWidget* tab_order[] = {cmdSelfLoop, cmdRec,      cmdRecM,     cmdSelfloop2, cmdStamp,
+                          cmdTrncrecm, cmdTrndrecm, cmdTrnorecm, cmdSelfLong,  lblText,
+                          cmdTrnsrecm, cmdStop,     cmdExit};
+  for (std::size_t i = 0; i + 1 < std::size(tab_order); ++i) {
+    setTabOrder(tab_order[i], tab_order[i + 1]);
+  }
+
+  test_buttons_ = {cmdSelfLoop, cmdRec,      cmdRecM,     cmdSelfloop2, cmdStamp,
+                   cmdTrncrecm, cmdTrndrecm, cmdTrnorecm, cmdSelfLong,  cmdTrnsrecm};
+  for (std::size_t i = 0; i < kTestCount; ++i) {
+    const auto test = static_cast<TestId>(i);
+    connect(test_buttons_[i], &QPushButton::clicked, this, [this, test] { emit test_clicked(test); });
+  }
+  connect(cmdStop, &QPushButton::clicked, this, [this] { emit stop_clicked(); });
+  connect(cmdExit, &QPushButton::clicked, this, [this] { emit exit_clicked(); });
+  set_running(false);
+}
+
+void FrmTests::set_running(bool running) {
+  running_ = running;
+  for (QPushButton* button : test_buttons_) button->setEnabled(!running);
+  cmdStop->setVisible(running);
+  cmdExit->setVisible(!running);
+}
+
+void FrmTests::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+}  // namespace tests

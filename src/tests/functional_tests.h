@@ -1,0 +1,98 @@
+// The functional bus tests that run from the test console: the common skeleton (prompt, report
+// header, passes with their count display, stop request, failure limit, closing lines) and the
+// ten test bodies.
+#pragma once
+
+#include <QPointer>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/display_form.h"
+#include "app/station.h"
+#include "driver/buffer_memory.h"
+#include "tests/frm_results.h"
+#include "tests/frm_tests.h"
+
+namespace tests {
+
+// The values the tests share with the console's buttons.
+struct TestState {
+  bool stop = false;            // set by STOP TEST, cleared by every test's start
+  std::string identity;         // the UUT's "*idn?" reply of the latest test
+  std::int16_t stamp_failure = 0;
+};
+
+enum class FailureLimit { None, BeforeDisplay, AfterDisplay };
+
+// What tells one test from another inside the common skeleton.
+struct TestPlan {
+  const char* run_caption;
+  const char* connection_prompt;
+  const char* title_line;
+  int passes;
+  FailureLimit limit;
+  bool identity_without_prefix = false;
+  std::function<void()> prepare;
+  // Runs one pass; returns how much the failure count grows (0 or 1; 2 for Stamp).
+  std::function<int(int pass)> pass_body;
+};
+
+class FunctionalTests {
+ public:
+  FunctionalTests(app::Station& station, app::DisplayForm& form, FrmTests& console,
+                  std::function<FrmResults&()> results);
+
+  // The console's click procedure for every test button.
+  void run_from_console(TestId test);
+  // The common skeleton around one test.
+  void run(const TestPlan& plan);
+
+  TestPlan plan_for(TestId test);
+  TestState& state() { return state_; }
+
+  // --- Steps the test bodies share ---
+  // A text command through the command core to `unit`, reported under `label`.
+  void send(const driver::UnitRecord& unit, const std::string& command, const char* label);
+  void reset(const driver::UnitRecord& unit, const char* label);
+  // A register write whose status goes to the last VISA status only.
+  void write_word(const driver::UnitRecord& unit, std::uint16_t space, std::uint32_t offset,
+                  std::uint16_t value);
+  std::uint16_t memory_space(const driver::UnitRecord& unit);
+  // Start word, L pattern words and stop word at `offset`.
+  void write_frame(const driver::UnitRecord& unit, std::uint16_t space, std::uint32_t offset,
+                   std::uint16_t start, std::uint16_t step, std::uint32_t length,
+                   std::uint16_t stop_word);
+  void fill(const driver::UnitRecord& unit, std::uint32_t offset, std::uint16_t space,
+            std::uint16_t start, std::uint16_t step, std::uint32_t count);
+  std::int16_t compare(const driver::UnitRecord& unit, std::uint32_t offset, std::uint16_t space,
+                       std::uint16_t start, std::uint16_t step, std::uint32_t count,
+                       driver::BufferMemory::CompareKind kind);
+  void wait_ms(int interval_ms) { station_.driver.delay_ticks(1, interval_ms); }
+
+  // The time-stamp check of the Stamp test; sets the stamp-failure flag.
+  void check_time_stamps();
+
+  driver::UnitRecord& uut() { return station_.units.uut; }
+  driver::UnitRecord& qcu() { return station_.units.qcu; }
+  FrmResults& results() { return results_(); }
+
+ private:
+  TestPlan wrap_plan(TestId test);
+  TestPlan self_loop_plan(TestId test);
+  TestPlan stamp_plan();
+  void write_header(const TestPlan& plan);
+  bool stop_requested() const { return state_.stop || station_.shutting_down; }
+
+  app::Station& station_;
+  app::DisplayForm& form_;
+  FrmTests& console_;
+  std::function<FrmResults&()> results_;
+  driver::BufferMemory memory_;
+  TestState state_;
+};
+
+// A number in a module command: a blank in front of a value of 0 or more.
+std::string command_number(long value);
+
+}  // namespace tests

@@ -1,0 +1,54 @@
+#include "tests/test_console.h"
+
+namespace tests {
+
+TestConsole::TestConsole(app::Station& station, app::DisplayForm& form)
+    : station_(station), form_(form) {}
+
+TestConsole::~TestConsole() {
+  delete console_.data();
+  delete results_.data();
+  for (const QPointer<QWidget>& window : retired_) delete window.data();
+}
+
+void TestConsole::show_console() {
+  if (console_ == nullptr) {
+    console_ = new FrmTests();
+    tests_ = std::make_unique<FunctionalTests>(station_, form_, *console_,
+                                               [this]() -> FrmResults& { return results(); });
+    QObject::connect(console_, &FrmTests::test_clicked, console_,
+                     [this](TestId test) { tests_->run_from_console(test); });
+    QObject::connect(console_, &FrmTests::stop_clicked, console_,
+                     [this] { tests_->state().stop = true; });
+    QObject::connect(console_, &FrmTests::exit_clicked, console_, [this] { unload_console(); });
+  }
+  console_->show();
+  console_->raise();
+  console_->activateWindow();
+}
+
+FrmResults& TestConsole::results() {
+  if (results_ == nullptr) {
+    results_ = new FrmResults(station_.person);
+    QObject::connect(results_, &FrmResults::unload_requested, results_, [this] {
+      // Exit's own handler is still on the stack; the report goes with the window.
+      results_->hide();
+      retired_.emplace_back(results_.data());
+      results_->deleteLater();
+      results_ = nullptr;
+    });
+  }
+  return *results_;
+}
+
+void TestConsole::unload_console() {
+  if (console_ == nullptr || console_->running()) return;
+  console_->hide();
+  // EXIT's own click handler is still on the stack.
+  retired_.emplace_back(console_.data());
+  console_->deleteLater();
+  console_ = nullptr;
+  tests_.reset();
+}
+
+}  // namespace tests

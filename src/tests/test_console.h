@@ -1,0 +1,47 @@
+// The test console and the results window as the main window's "Main Testing" reaches them:
+// created on first use, shown modeless, one of each.
+#pragma once
+
+#include <QPointer>
+#include <memory>
+#include <vector>
+
+#include "app/display_form.h"
+#include "app/station.h"
+#include "tests/frm_results.h"
+#include "tests/frm_tests.h"
+#include "tests/functional_tests.h"
+
+namespace tests {
+
+class TestConsole {
+ public:
+  TestConsole(app::Station& station, app::DisplayForm& form);
+  ~TestConsole();
+  TestConsole(const TestConsole&) = delete;
+  TestConsole& operator=(const TestConsole&) = delete;
+
+  // "Main Testing": creates the console when it does not exist yet and shows it.
+  void show_console();
+
+  // The console, or null before the first "Main Testing" and after EXIT.
+  FrmTests* console() const { return console_; }
+  FunctionalTests* functional_tests() const { return tests_.get(); }
+  // The results window, created hidden when it does not exist.
+  FrmResults& results();
+  // The results window if it exists, else null.
+  FrmResults* results_window() const { return results_; }
+
+ private:
+  void unload_console();
+
+  app::Station& station_;
+  app::DisplayForm& form_;
+  QPointer<FrmTests> console_;
+  QPointer<FrmResults> results_;
+  std::unique_ptr<FunctionalTests> tests_;
+  // Windows unloaded from inside their own handlers, deleted later by Qt or at the latest here.
+  std::vector<QPointer<QWidget>> retired_;
+};
+
+}  // namespace tests
