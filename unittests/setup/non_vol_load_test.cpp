@@ -1,0 +1,102 @@
+// "Load Non-Vol": the address asked for, the lines written, and the failure path.
+#include <gtest/gtest.h>
+
+#include "app/station.h"
+#include "setup/non_vol_load.h"
+#include "sim/sim_chassis.h"
+#include "support/virtual_pump.h"
+#include "support/scripted_operator.h"
+
+namespace {
+
+using sim::VisaFunction;
+using Texts = std::vector<std::string>;
+
+class NonVolLoadTest : public ::testing::Test {
+ protected:
+  NonVolLoadTest()
+      : chassis(sim::benches::standard(), clock),
+        pump(clock),
+        station(chassis, person, pump),
+        load(station, [this] { ++program_ends; }) {}
+
+  sim::VirtualClock clock;
+  sim::SimChassis chassis;
+  testing_support::ScriptedOperator person;
+  testing_support::VirtualPump pump;
+  app::Station station;
+  setup::NonVolLoad load;
+  int program_ends = 0;
+};
+
+const Texts kLines{"vxi_scan();", "nvsetflag(1);", "nvsetvxireg(0, #H86c5);",
+                   "nvsetvxireg(1, #H27b4);"};
+
+TEST_F(NonVolLoadTest, TheDefaultAnswerAddressesLogicalAddressEight) {
+  load.load_non_vol();
+  ASSERT_EQ(person.shown.size(), 2U);
+  EXPECT_EQ(person.shown[0].text, "What is the address of UUT");
+  EXPECT_EQ(person.shown[0].title, "");
+  EXPECT_EQ(person.shown[1].text, "Non-Vol memory has been load, Restart the chassis");
+  EXPECT_EQ(load.state().resource, "VXI0::8::INSTR");
+  EXPECT_EQ(chassis.module_at(8)->command_log(), kLines);
+  EXPECT_EQ(chassis.open_session_count(), 0);
+  EXPECT_EQ(program_ends, 0);
+  // The last line's length is the shared write count.
+  EXPECT_EQ(station.driver_state.returned_count, kLines.back().size());
+}
+
+TEST_F(NonVolLoadTest, AnsweringTwentyFourWritesTheLinesToThatModule) {
+  person.answers.push_back(std::string("24"));
+  load.load_non_vol();
+  EXPECT_EQ(chassis.module_at(24)->command_log(), kLines);
+  EXPECT_TRUE(chassis.module_at(8)->command_log().empty());
+  EXPECT_EQ(person.texts().back(), "Non-Vol memory has been load, Restart the chassis");
+  // The unit records are not touched.
+  EXPECT_EQ(station.units.uut.session, 0U);
+}
+
+TEST_F(NonVolLoadTest, CancellingTheInputBoxEndsTheProgramAfterTwoBoxes) {
+  person.answers.push_back(std::nullopt);
+  load.load_non_vol();
+  EXPECT_EQ(person.texts(),
+            (Texts{"What is the address of UUT", "Type mismatch", "Program will shut down"}));
+  EXPECT_EQ(program_ends, 1);
+  EXPECT_EQ(chassis.total_calls(), 0U);
+}
+
+TEST_F(NonVolLoadTest, ANumberOutOfRangeOverflows) {
+  person.answers.push_back(std::string("40000"));
+  load.load_non_vol();
+  EXPECT_EQ(person.texts()[1], "Overflow");
+  EXPECT_EQ(program_ends, 1);
+}
+
+TEST_F(NonVolLoadTest, ANegativeAddressFailsToOpenSilentlyAndStillCompletes) {
+  person.answers.push_back(std::string("-1"));
+  load.load_non_vol();
+  EXPECT_EQ(load.state().resource, "VXI0::-1::INSTR");
+  EXPECT_LT(station.driver_state.last_visa_status, 0);
+  EXPECT_EQ(person.texts().back(), "Non-Vol memory has been load, Restart the chassis");
+  EXPECT_EQ(program_ends, 0);
+}
+
+TEST(AddressConversionTest, ConvertsTheWayTheLanguageConvertsText) {
+  EXPECT_EQ(setup::convert_address(std::string("8")).value, 8);
+  EXPECT_EQ(setup::convert_address(std::string(" 24 ")).value, 24);
+  EXPECT_EQ(setup::convert_address(std::string("-1")).value, -1);
+  EXPECT_EQ(setup::convert_address(std::string("2.5")).value, 2);
+  EXPECT_EQ(setup::convert_address(std::string("3.5")).value, 4);
+  EXPECT_EQ(setup::convert_address(std::string("&H18")).value, 24);
+  EXPECT_EQ(setup::convert_address(std::string("32767")).value, 32767);
+  EXPECT_EQ(setup::convert_address(std::string("-32768")).value, -32768);
+  EXPECT_EQ(setup::convert_address(std::string("32768")).error, "Overflow");
+  EXPECT_EQ(setup::convert_address(std::string("1e9")).error, "Overflow");
+  EXPECT_EQ(setup::convert_address(std::string("")).error, "Type mismatch");
+  EXPECT_EQ(setup::convert_address(std::string("abc")).error, "Type mismatch");
+  EXPECT_EQ(setup::convert_address(std::string("12abc")).error, "Type mismatch");
+  EXPECT_EQ(setup::convert_address(std::string("inf")).error, "Type mismatch");
+  EXPECT_EQ(setup::convert_address(std::nullopt).error, "Type mismatch");
+}
+
+}  // namespace
