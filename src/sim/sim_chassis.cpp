@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "sim/quor_firmware.h"
 #include "sim/resource_expression.h"
 #include "sim/sim_status.h"
 
@@ -39,15 +40,22 @@ ModuleConfig foreign_module(std::int16_t logical_address, std::int16_t slot) {
 
 }  // namespace
 
+std::vector<Cable> standard_cables(std::int16_t uut, std::int16_t qcu) {
+  return {Cable{qcu, Route::Out1, uut, Route::Unpr}, Cable{uut, Route::Out1, qcu, Route::Unpr},
+          Cable{uut, Route::Out2, uut, Route::Unpr}, Cable{uut, Route::Out3, uut, Route::Prot}};
+}
+
 BenchConfig standard() {
   BenchConfig bench;
   bench.modules = {quor_module(8, 2), quor_module(24, 3), foreign_module(40, 4)};
+  bench.cables = standard_cables();
   return bench;
 }
 
 BenchConfig two_quor() {
   BenchConfig bench;
   bench.modules = {quor_module(8, 2), quor_module(24, 3)};
+  bench.cables = standard_cables();
   return bench;
 }
 
@@ -140,12 +148,57 @@ constexpr std::size_t index_of(VisaFunction function) { return static_cast<std::
 
 }  // namespace
 
-struct SimChassis::Impl {
+struct SimChassis::Impl final : Backplane {
   Impl(BenchConfig bench_config, Clock& chassis_clock)
       : bench(std::move(bench_config)), clock(chassis_clock) {
     modules.reserve(bench.modules.size());
     for (const ModuleConfig& config : bench.modules) {
       modules.push_back(std::make_unique<SimModule>(config));
+      firmwares.push_back(std::make_unique<QuorFirmware>(*this));
+      modules.back()->set_firmware(firmwares.back().get());
+    }
+  }
+
+  SimModule* module_at(std::int16_t logical_address) const {
+    for (const auto& module : modules) {
+      if (module->logical_address() == logical_address) return module.get();
+    }
+    return nullptr;
+  }
+
+  // --- Backplane ---
+  std::uint64_t catch_up() override {
+    const std::uint64_t now = clock.now_us();
+    for (const auto& module : modules) module->run_firmware(now);
+    return now;
+  }
+
+  void send(SimModule& from, std::span<const std::uint16_t> frame, std::uint64_t at_us) override {
+    struct Reached {
+      SimModule* module;
+      Route input;
+    };
+    std::vector<Reached> reached;
+    for (const Cable& cable : bench.cables) {
+      if (cable.from_la != from.logical_address() || !is_output(cable.output) ||
+          !from.route_closed(cable.output) || from.route_dead(cable.output)) {
+        continue;
+      }
+      SimModule* to = module_at(cable.to_la);
+      if (to == nullptr || !is_input(cable.input) || !to->route_closed(cable.input) ||
+          to->route_dead(cable.input)) {
+        continue;
+      }
+      // One signal: a module reached over several cables or inputs takes the frame once.
+      if (std::none_of(reached.begin(), reached.end(),
+                       [&](const Reached& r) { return r.module == to; })) {
+        reached.push_back(Reached{to, cable.input});
+      }
+    }
+    for (const Reached& r : reached) {
+      if (Firmware* firmware = r.module->firmware(); firmware != nullptr) {
+        firmware->on_frame(*r.module, frame, r.input, at_us);
+      }
     }
   }
 
@@ -203,6 +256,7 @@ struct SimChassis::Impl {
   BenchConfig bench;
   Clock& clock;
   std::vector<std::unique_ptr<SimModule>> modules;  // stable addresses for sessions
+  std::vector<std::unique_ptr<QuorFirmware>> firmwares;  // one per module, same order
   std::vector<Object> objects;                      // index = handle - kFirstHandle
   std::array<std::uint64_t, index_of(VisaFunction::Count_)> calls{};
   std::array<Fault, index_of(VisaFunction::Count_)> faults{};
@@ -418,7 +472,7 @@ ViStatus SimChassis::viWrite(ViSession session, const unsigned char* buffer, ViU
   if (const ViStatus fault = module->take_fault(VisaFunction::Write); fault != VI_SUCCESS) {
     return fault;
   }
-  module->run_firmware(d.clock.now_us());
+  d.catch_up();
   module->write_command(std::string_view(reinterpret_cast<const char*>(buffer), count));
   if (returned != nullptr) *returned = count;
   return VI_SUCCESS;
@@ -436,7 +490,7 @@ ViStatus SimChassis::viRead(ViSession session, unsigned char* buffer, ViUInt32 c
   if (const ViStatus fault = module.take_fault(VisaFunction::Read); fault != VI_SUCCESS) {
     return fault;
   }
-  module.run_firmware(d.clock.now_us());
+  d.catch_up();
   if (!module.reply_pending()) {
     // Nothing to read: the read waits out the session's time-out on the chassis clock.
     d.clock.wait_us(static_cast<std::uint64_t>(found->timeout_ms) * 1000U);
@@ -494,7 +548,7 @@ ViStatus SimChassis::viMoveIn16(ViSession session, ViUInt16 space, ViBusAddress 
   SimModule* module = d.session_module(session);
   if (module == nullptr) return VI_ERROR_INV_OBJECT;
   if (values == nullptr && count != 0) return kErrorUserBuf;
-  module->run_firmware(d.clock.now_us());
+  d.catch_up();
   return module->move_in16(space, offset, count, values);
 }
 
@@ -505,7 +559,7 @@ ViStatus SimChassis::viMoveOut16(ViSession session, ViUInt16 space, ViBusAddress
   SimModule* module = d.session_module(session);
   if (module == nullptr) return VI_ERROR_INV_OBJECT;
   if (values == nullptr && count != 0) return kErrorUserBuf;
-  module->run_firmware(d.clock.now_us());
+  d.catch_up();
   return module->move_out16(space, offset, count, values);
 }
 
@@ -528,10 +582,7 @@ std::uint64_t SimChassis::total_calls() const {
 void SimChassis::reset_call_counts() { impl_->calls.fill(0); }
 
 SimModule* SimChassis::module_at(std::int16_t logical_address) {
-  for (const auto& module : impl_->modules) {
-    if (module->logical_address() == logical_address) return module.get();
-  }
-  return nullptr;
+  return impl_->module_at(logical_address);
 }
 
 std::uint32_t SimChassis::session_timeout_ms(ViSession session) const {
@@ -558,9 +609,19 @@ void SimChassis::fail_next(VisaFunction function, ViStatus status, int times) {
   impl_->faults[index_of(function)] = Impl::Fault{times > 0 ? times : 0, status};
 }
 
-void SimChassis::poll_firmware() {
-  const std::uint64_t now = impl_->clock.now_us();
-  for (const auto& module : impl_->modules) module->run_firmware(now);
+void SimChassis::poll_firmware() { impl_->catch_up(); }
+
+const std::vector<Cable>& SimChassis::cables() const { return impl_->bench.cables; }
+
+bool SimChassis::cut_cable(const Cable& cable) {
+  return std::erase(impl_->bench.cables, cable) != 0;
+}
+
+void SimChassis::connect_cable(const Cable& cable) { impl_->bench.cables.push_back(cable); }
+
+void SimChassis::restart() {
+  impl_->catch_up();
+  for (const auto& module : impl_->modules) module->power_cycle();
 }
 
 }  // namespace sim

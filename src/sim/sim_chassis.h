@@ -15,6 +15,25 @@ namespace sim {
 inline constexpr std::uint16_t kQuorManufacturerId = 0x6C5;
 inline constexpr std::uint16_t kQuorModelCode = 0x7B4;
 
+// Operating modes, in the order of the driver's mode index.
+enum class Mode { Idle, Rec, Recm, Trnd, Trno, Trns, Trnc, Self };
+
+// Signal paths that "rout:clos" and "rout:open" switch: the four outputs, the amplified output,
+// and the two inputs (input 1 is the unprotected one, input 2 the protected one).
+enum class Route { Out1, Out2, Out3, Out4, Ampl, Unpr, Prot, Count_ };
+
+constexpr bool is_output(Route route) { return route <= Route::Ampl; }
+constexpr bool is_input(Route route) { return route == Route::Unpr || route == Route::Prot; }
+
+// A bench cable from an output of one module to an input of another (or of the same) module.
+struct Cable {
+  std::int16_t from_la = 0;
+  Route output = Route::Out1;
+  std::int16_t to_la = 0;
+  Route input = Route::Unpr;
+  friend bool operator==(const Cable&, const Cable&) = default;
+};
+
 // One module in a slot of the chassis.
 struct ModuleConfig {
   std::int16_t logical_address = 8;
@@ -31,13 +50,21 @@ struct BenchConfig {
   // First part of every resource name: "VXI" or "GPIB-VXI".
   std::string resource_prefix = "VXI";
   std::vector<ModuleConfig> modules;
+  // The cabling between the modules' outputs and inputs. Cables whose ends name no module of
+  // the bench carry nothing.
+  std::vector<Cable> cables;
 };
 
 // Ready-made benches, one line each in a test.
 namespace benches {
-// UUT at 8 and QCU at 24 (both Quor Bus) and a module of another model at 40, interface 0.
+// UUT at 8 and QCU at 24 (both Quor Bus) and a module of another model at 40, interface 0,
+// cabled for every functional test at once (see standard_cables()).
 BenchConfig standard();
-// Two Quor Bus modules at 8 and 24 and nothing else.
+// The standard cabling of a UUT at `uut` and a QCU at `qcu`: QCU output 1 to UUT input 1
+// (unpr), UUT output 1 to QCU input 1, and the UUT's self loops, output 2 to its own input 1
+// and output 3 to its own input 2 (prot).
+std::vector<Cable> standard_cables(std::int16_t uut = 8, std::int16_t qcu = 24);
+// Two Quor Bus modules at 8 and 24, cabled as the standard bench, and nothing else.
 BenchConfig two_quor();
 // The standard bench seen through a GPIB-VXI interface (names begin with "GPIB-VXI").
 BenchConfig gpib_vxi();
@@ -135,8 +162,20 @@ class SimChassis final : public visa::VisaLibrary {
   void fail_next(VisaFunction function, visa::ViStatus status, int times = 1);
 
   // Lets every module's firmware catch up with the clock (the chassis also does this before
-  // each message-based call and block move).
+  // each message-based call and block move, and on a write to a next-buffer register).
   void poll_firmware();
+
+  // --- Bench cabling ---
+  const std::vector<Cable>& cables() const;
+  // Removes a cable from the bench; false when there was no such cable.
+  bool cut_cable(const Cable& cable);
+  void connect_cable(const Cable& cable);
+
+  // Power-cycles the chassis: every module comes back idle with its routes open, its error
+  // queue, reply, buffers and time stamps cleared, and the identity values stored in its
+  // non-volatile registers in force (see SimModule::power_cycle). Sessions stay open; injected
+  // faults and the cabling stay as they were.
+  void restart();
 
  private:
   struct Impl;

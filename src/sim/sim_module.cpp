@@ -204,8 +204,11 @@ std::uint16_t SimModule::a16_read(visa::ViBusAddress offset) const {
 
 void SimModule::a16_write(visa::ViBusAddress offset, visa::ViUInt16 value) {
   if (offset == kIdRegister || offset == kDeviceTypeRegister) return;  // read-only registers
-  if (offset == kNextBufferRegister) ++next_buffer_writes_;
   a16_[offset >> 1] = value;
+  if (offset == kNextBufferRegister) {
+    ++next_buffer_writes_;
+    if (firmware_ != nullptr) firmware_->on_next_buffer(*this);
+  }
 }
 
 visa::ViStatus SimModule::in16_slow(visa::ViUInt16 space, visa::ViBusAddress offset,
@@ -255,8 +258,37 @@ visa::ViStatus SimModule::move_out16(visa::ViUInt16 space, visa::ViBusAddress of
     for (visa::ViBusSize i = 0; i < count; ++i) a16_write(offset + 2 * i, values[i]);
   } else if (count != 0) {
     std::memcpy(&memory_[offset >> 1], values, count * sizeof(std::uint16_t));
+    if (memory_fault_active_) apply_memory_fault(offset >> 1, count);
   }
   return visa::VI_SUCCESS;
+}
+
+void SimModule::write_words(std::size_t first_word, std::span<const std::uint16_t> words) {
+  std::copy(words.begin(), words.end(), memory_.begin() + static_cast<std::ptrdiff_t>(first_word));
+  if (memory_fault_active_) apply_memory_fault(first_word, words.size());
+}
+
+void SimModule::apply_memory_fault(std::size_t first, std::size_t count) {
+  const std::size_t region_first = memory_fault_.first_byte / 2;
+  const std::size_t region_end =
+      std::min<std::size_t>(memory_.size(), region_first + memory_fault_.bytes / 2);
+  const std::size_t from = std::max(first, region_first);
+  const std::size_t to = std::min(first + count, region_end);
+  const auto keep = static_cast<std::uint16_t>(~memory_fault_.stuck_low);
+  for (std::size_t i = from; i < to; ++i) {
+    memory_[i] = static_cast<std::uint16_t>((memory_[i] | memory_fault_.stuck_high) & keep);
+  }
+}
+
+void SimModule::set_memory_fault(const MemoryFault& fault) {
+  memory_fault_ = fault;
+  memory_fault_active_ = true;
+  apply_memory_fault(0, memory_.size());
+}
+
+void SimModule::clear_buffers() {
+  std::fill(memory_.begin(), memory_.end(), 0);
+  if (memory_fault_active_) apply_memory_fault(0, memory_.size());
 }
 
 // --- Inspection ---
@@ -321,7 +353,43 @@ void SimModule::fail_after(VisaFunction function, int skip, visa::ViStatus statu
   fault.status = status;
 }
 
-void SimModule::clear_faults() { faults_.fill(Fault{}); }
+void SimModule::clear_faults() {
+  faults_.fill(Fault{});
+  receive_fault_ = DataBitFault{};
+  transmit_fault_ = DataBitFault{};
+  dead_routes_.fill(false);
+  extra_copies_ = 0;
+  stamp_skew_from_ = 0;
+  stamp_skew_ = 0;
+  memory_fault_active_ = false;
+}
+
+void SimModule::power_cycle() {
+  const bool use_nv = nv_flag_.value_or(1) != 0;
+  if (use_nv && nv_registers_[0]) {
+    const std::uint16_t id = *nv_registers_[0];
+    config_.manufacturer_id = id & 0x0FFFU;
+    space_bits_ = (id >> 12) & 0x3U;
+    if (space_bits_ <= 1) {
+      memory_space_ = space_bits_ == 0 ? visa::VI_A24_SPACE : visa::VI_A32_SPACE;
+      config_.memory_space = memory_space_;
+    }
+  }
+  if (use_nv && nv_registers_[1]) config_.model_code = *nv_registers_[1] & 0x0FFFU;
+  errors_.clear();
+  reply_.clear();
+  reply_pos_ = 0;
+  a16_.fill(0);
+  routes_.fill(false);
+  timer_interval_ = 0;
+  receive_start_ = 0;
+  receive_stop_ = 0;
+  transmit_stop_ = 0;
+  voltage_ = 0.0;
+  clear_buffers();
+  clear_stamps();
+  set_mode(Mode::Idle);
+}
 
 // --- Message-based I/O ---
 
@@ -363,6 +431,8 @@ void SimModule::set_mode(Mode mode) {
   if (firmware_ != nullptr) firmware_->on_mode_change(*this, previous);
 }
 
+// *RST: idle, routes open, comparators and timer at 0, and empty buffers and stamps, so that a
+// frame chain left over from an earlier run never runs on into a new one.
 void SimModule::reset() {
   ++reset_count_;
   routes_.fill(false);
@@ -372,6 +442,8 @@ void SimModule::reset() {
   transmit_stop_ = 0;
   voltage_ = 0.0;
   set_mode(Mode::Idle);
+  clear_buffers();
+  clear_stamps();
 }
 
 // Configuration lines of the module's boot monitor: "vxi_scan();", "nvsetflag(1);",
@@ -526,8 +598,9 @@ void SimModule::execute(std::string_view text) {
     if (which == "ping" || which == "pong") {
       const std::size_t first = (which == "ping" ? kPingOffset : kPongOffset) / 2;
       std::fill_n(memory_.begin() + static_cast<std::ptrdiff_t>(first), kMemoryBytes / 4, 0);
+      if (memory_fault_active_) apply_memory_fault(first, kMemoryBytes / 4);
     } else if (which == "stam" || which == "stamp") {
-      stamps_.fill(0);
+      clear_stamps();
     } else {
       fail(kScpiIllegalParameterValue);
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,12 +17,6 @@
 #include "visa/visa_types.h"
 
 namespace sim {
-
-// Operating modes, in the order of the driver's mode index.
-enum class Mode { Idle, Rec, Recm, Trnd, Trno, Trns, Trnc, Self };
-
-// Signal paths that "rout:clos" and "rout:open" switch.
-enum class Route { Out1, Out2, Out3, Out4, Ampl, Unpr, Prot, Count_ };
 
 // One entry of the module's error queue, as SYST:ERR? reports it: -113,"Undefined header".
 struct ScpiError {
@@ -40,6 +35,30 @@ inline constexpr int kScpiQueueOverflow = -350;
 
 class SimModule;
 
+// Bit faults on the eight data lines (the low byte of a data word): bits forced to 1, bits
+// forced to 0, then bits inverted.
+struct DataBitFault {
+  std::uint8_t stuck_high = 0;
+  std::uint8_t stuck_low = 0;
+  std::uint8_t flipped = 0;
+  bool any() const { return (stuck_high | stuck_low | flipped) != 0; }
+  std::uint16_t apply(std::uint16_t word) const {
+    const auto data = static_cast<std::uint8_t>(
+        ((static_cast<unsigned>(word) | stuck_high) & ~static_cast<unsigned>(stuck_low)) ^ flipped);
+    return static_cast<std::uint16_t>((word & 0xFF00U) | data);
+  }
+};
+
+// Memory cells whose bits are stuck: every write into [first_byte, first_byte + bytes) has
+// `stuck_high` forced to 1 and `stuck_low` forced to 0, and so has what the region holds when
+// the fault is set.
+struct MemoryFault {
+  std::uint32_t first_byte = 0;
+  std::uint32_t bytes = 0;
+  std::uint16_t stuck_high = 0;
+  std::uint16_t stuck_low = 0;
+};
+
 // The module's firmware: what the module does on its own between host accesses (moving frames
 // between buffers and over the bench cables, time-stamping them). The command set only records
 // the mode and the comparator and timer values; a firmware attached with set_firmware() acts on
@@ -52,6 +71,11 @@ class Firmware {
   // The chassis clock reads `now_us`. Called before the chassis serves a message-based call or
   // a block move on the module, so the firmware can catch up with the time that has passed.
   virtual void on_time(SimModule& /*module*/, std::uint64_t /*now_us*/) {}
+  // The host has written the next-buffer register (A16 0x3E); its value is next_buffer_register().
+  virtual void on_next_buffer(SimModule& /*module*/) {}
+  // A frame has reached the closed, working input `input` of the module at `at_us`.
+  virtual void on_frame(SimModule& /*module*/, std::span<const std::uint16_t> /*words*/,
+                        Route /*input*/, std::uint64_t /*at_us*/) {}
 };
 
 class SimModule {
@@ -88,10 +112,16 @@ class SimModule {
   std::uint16_t memory_word(std::uint32_t byte_offset) const {
     return memory_[byte_offset >> 1];
   }
+  // Writes as the bus would, so a memory fault applies.
   void set_memory_word(std::uint32_t byte_offset, std::uint16_t value) {
     memory_[byte_offset >> 1] = value;
+    if (memory_fault_active_) [[unlikely]] apply_memory_fault(byte_offset >> 1, 1);
   }
-  // The whole buffer memory, one element per word (for firmware and bulk checks).
+  // Stores `words` from word index `first_word` on (firmware writes; a memory fault applies).
+  // The words must fit below kMemoryBytes.
+  void write_words(std::size_t first_word, std::span<const std::uint16_t> words);
+  // The whole buffer memory, one element per word (for bulk checks; writes through it bypass a
+  // memory fault).
   std::vector<std::uint16_t>& memory_words() { return memory_; }
   const std::vector<std::uint16_t>& memory_words() const { return memory_; }
   // Last value written to the next-buffer register, and how many writes it has had.
@@ -123,9 +153,22 @@ class SimModule {
   // Status byte as *STB? reports it: bit value 4 while the error queue is not empty.
   std::uint8_t status_byte() const;
 
-  // Time stamps that "trac:data? stamp" reports (the firmware will record them).
+  // Time stamps that "trac:data? stamp" reports: the first kStampCount frames received since
+  // the stamps were last cleared ("trac:data:clr stam", the start of a receive mode, *RST).
   const std::array<std::uint16_t, kStampCount>& stamps() const { return stamps_; }
-  void set_stamps(const std::array<std::uint16_t, kStampCount>& stamps) { stamps_ = stamps; }
+  void set_stamps(const std::array<std::uint16_t, kStampCount>& stamps) {
+    stamps_ = stamps;
+    stamp_count_ = kStampCount;
+  }
+  std::size_t stamp_count() const { return stamp_count_; }
+  // Keeps `stamp` when fewer than kStampCount are kept.
+  void record_stamp(std::uint16_t stamp) {
+    if (stamp_count_ < kStampCount) stamps_[stamp_count_++] = stamp;
+  }
+  void clear_stamps() {
+    stamps_.fill(0);
+    stamp_count_ = 0;
+  }
   // Result that *TST? reports; 0 = passed.
   void set_self_test_result(int result) { self_test_result_ = result; }
 
@@ -148,7 +191,41 @@ class SimModule {
   int pending_failures(VisaFunction function) const {
     return faults_[static_cast<std::size_t>(function)].remaining;
   }
+  // Clears every injected fault: call failures and the frame, stamp and memory faults below.
   void clear_faults();
+
+  // Faults of the data paths (the firmware honours them):
+  // Data bits of each frame the receiver stores / the transmitter sends.
+  void set_receive_data_fault(DataBitFault fault) { receive_fault_ = fault; }
+  void set_transmit_data_fault(DataBitFault fault) { transmit_fault_ = fault; }
+  const DataBitFault& receive_data_fault() const { return receive_fault_; }
+  const DataBitFault& transmit_data_fault() const { return transmit_fault_; }
+  // A dead input receives nothing; a dead output sends nothing (even with its route closed).
+  void set_route_dead(Route route, bool dead = true) {
+    dead_routes_[static_cast<std::size_t>(route)] = dead;
+  }
+  bool route_dead(Route route) const { return dead_routes_[static_cast<std::size_t>(route)]; }
+  // Every frame the transmitter sends goes out `extra_copies` more times right after itself.
+  void set_repeated_frames(int extra_copies) { extra_copies_ = extra_copies > 0 ? extra_copies : 0; }
+  int repeated_frames() const { return extra_copies_; }
+  // The time-stamp counter jumps by `counts` just before the frame `from_frame` (0 = the first)
+  // of each receive run: that frame's interval to the one before it is off by `counts`.
+  void set_stamp_skew(std::size_t from_frame, std::int32_t counts) {
+    stamp_skew_from_ = from_frame;
+    stamp_skew_ = counts;
+  }
+  std::size_t stamp_skew_from() const { return stamp_skew_from_; }
+  std::int32_t stamp_skew() const { return stamp_skew_; }
+  // Stuck bits in a region of the buffer memory (one fault at a time; replaces the last one).
+  void set_memory_fault(const MemoryFault& fault);
+  void clear_memory_fault() { memory_fault_active_ = false; }
+
+  // A power cycle: the module comes back idle, routes open, error queue, pending reply,
+  // buffers and stamps cleared. Stored non-volatile identity values come into force (unless
+  // "nvsetflag(0);" disabled them): register 0 gives the manufacturer identification (low 12
+  // bits) and the address-space bits (bits 13-12; 0 puts the memory in A24, 1 in A32),
+  // register 1 the model code (low 12 bits). Faults and the firmware stay.
+  void power_cycle();
 
   // Attaches firmware (not owned; must outlive the module or be detached with nullptr).
   void set_firmware(Firmware* firmware) { firmware_ = firmware; }
@@ -189,6 +266,7 @@ class SimModule {
     }
     if (space == memory_space_ && offset < kMemoryBytes && (offset & 1U) == 0) {
       memory_[offset >> 1] = value;
+      if (memory_fault_active_) [[unlikely]] apply_memory_fault(offset >> 1, 1);
       return visa::VI_SUCCESS;
     }
     return out16_slow(space, offset, value);
@@ -228,6 +306,9 @@ class SimModule {
   visa::ViStatus out16_slow(visa::ViUInt16 space, visa::ViBusAddress offset,
                             visa::ViUInt16 value);
   std::uint16_t a16_read(visa::ViBusAddress offset) const;
+  // Forces the memory fault's bits on the words [first, first + count) inside its region.
+  void apply_memory_fault(std::size_t first, std::size_t count);
+  void clear_buffers();
   void a16_write(visa::ViBusAddress offset, visa::ViUInt16 value);
 
   void execute(std::string_view text);
@@ -262,12 +343,22 @@ class SimModule {
   double voltage_ = 0.0;
   int self_test_result_ = 0;
   std::array<std::uint16_t, kStampCount> stamps_{};
+  std::size_t stamp_count_ = 0;
   std::array<std::optional<std::uint16_t>, kA16WindowBytes / 2> nv_registers_{};
   std::optional<int> nv_flag_;
 
   std::array<std::uint64_t, 8> attribute_reads_{};
   std::vector<std::uint32_t> timeout_settings_;
   Firmware* firmware_ = nullptr;
+
+  DataBitFault receive_fault_;
+  DataBitFault transmit_fault_;
+  std::array<bool, static_cast<std::size_t>(Route::Count_)> dead_routes_{};
+  int extra_copies_ = 0;
+  std::size_t stamp_skew_from_ = 0;
+  std::int32_t stamp_skew_ = 0;
+  bool memory_fault_active_ = false;
+  MemoryFault memory_fault_;
 };
 
 }  // namespace sim
