@@ -253,6 +253,7 @@ void DisplayForm::shutdown() {
   station_.units.qcu.session = 0;
   station_.visa.viClose(station_.driver_state.default_rm);
   station_.driver_state.abort_flag = true;
+  if (handlers_.shut_down) handlers_.shut_down();
 }
 
 }  // namespace app

@@ -42,6 +42,7 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
     std::function<void()> cal_up;             // CalUp
     std::function<void()> cal_down;           // CalDown
     std::function<void()> cal_good;           // CalGood
+    std::function<void()> shut_down;          // after the window's own shut-down sequence
   };
   void set_handlers(Handlers handlers);
 

@@ -7,7 +7,13 @@ StationWindows::StationWindows(app::Station& station, std::function<void()> end_
   app::DisplayForm::Handlers handlers;
   handlers.main_testing = [this] { console_.show_console(); };
   handlers.load_non_vol = [this] { non_vol_.load_non_vol(); };
+  handlers.shut_down = [this] { console_.close_windows(); };
   form_.set_handlers(std::move(handlers));
+}
+
+StationWindows::~StationWindows() {
+  // The main window outlives the parts attached to it: it must not call them while it goes.
+  form_.set_handlers({});
 }
 
 }  // namespace station

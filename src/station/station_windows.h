@@ -16,6 +16,9 @@ class StationWindows {
  public:
   // `end_program` ends the program at once (the configuration load's failure path).
   StationWindows(app::Station& station, std::function<void()> end_program);
+  ~StationWindows();
+  StationWindows(const StationWindows&) = delete;
+  StationWindows& operator=(const StationWindows&) = delete;
 
   app::DisplayForm& form() { return form_; }
   tests::TestConsole& test_console() { return console_; }

@@ -16,8 +16,10 @@ void TestConsole::show_console() {
     console_ = new FrmTests();
     tests_ = std::make_unique<FunctionalTests>(station_, form_, *console_,
                                                [this]() -> FrmResults& { return results(); });
-    QObject::connect(console_, &FrmTests::test_clicked, console_,
-                     [this](TestId test) { tests_->run_from_console(test); });
+    QObject::connect(console_, &FrmTests::test_clicked, console_, [this](TestId test) {
+      tests_->run_from_console(test);
+      if (station_.shutting_down) close_windows();
+    });
     QObject::connect(console_, &FrmTests::stop_clicked, console_,
                      [this] { tests_->state().stop = true; });
     QObject::connect(console_, &FrmTests::exit_clicked, console_, [this] { unload_console(); });
@@ -39,6 +41,12 @@ FrmResults& TestConsole::results() {
     });
   }
   return *results_;
+}
+
+void TestConsole::close_windows() {
+  if (console_ != nullptr && console_->running()) return;
+  if (console_ != nullptr) console_->close();
+  if (results_ != nullptr) results_->close();
 }
 
 void TestConsole::unload_console() {

@@ -31,6 +31,9 @@ class TestConsole {
   FrmResults& results();
   // The results window if it exists, else null.
   FrmResults* results_window() const { return results_; }
+  // The station is shutting down: the console and the results window close, at once when no
+  // test runs, else as soon as the running test has returned.
+  void close_windows();
 
  private:
   void unload_console();

@@ -177,6 +177,16 @@ TEST_F(SkeletonTest, ClosingTheMainWindowEndsARunningTestAtTheEndOfItsPass) {
   EXPECT_EQ(label(), "Count: 1    Failures: 1");
   EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
   EXPECT_EQ(chassis.open_session_count(), 0);
+  // The console and the results window go with the main window once the test has returned.
+  EXPECT_FALSE(console().isVisible());
+  EXPECT_FALSE(results().isVisible());
+}
+
+TEST_F(SkeletonTest, ClosingTheMainWindowWhileIdleClosesTheConsoleAndResults) {
+  results().show();
+  windows->form().close();
+  EXPECT_FALSE(console().isVisible());
+  EXPECT_FALSE(results().isVisible());
 }
 
 }  // namespace
