@@ -1,0 +1,102 @@
+// The main window's production tests: the module's self test, the buffer memory test, the
+// output amplitude instruction, and the interactive output calibration.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/display_form.h"
+#include "app/station.h"
+#include "driver/buffer_memory.h"
+
+namespace production {
+
+namespace production_text {
+inline constexpr const char* kAmplitudeInstruction =
+    "Run Self Loop and use an Oscope check each Output 1 to 4 should be 1.2Vpp, +/-10%.\r\n"
+    "For Output 5 (Amp) should be 2.3Vpp, +/-10%.";
+inline constexpr const char* kSelfTestInstruction =
+    "Selftest for Ardenvale QUOR board.\r\n"
+    "Data is loaded into PING buffer and transmitted\r\n"
+    "to PONG buffer using selftest mode.  All data is\r\n"
+    "Data is loaded into PONG buffer and transmitted\r\n"
+    "to PING buffer using selftest mode.  All data is\r\n"
+    "verified by use of the TRAC:DATA:COMP? command.\r\n"
+    "Type Control-C to terminate.\r\n"
+    "\r\n"
+    "No cable Connections required.";
+inline constexpr const char* kPressOk = "Press OK when ready";
+inline constexpr const char* kSelfTestStart = "Start of run - Quor Bus Self Test";
+inline constexpr const char* kSelfTestVisaError = "Visa error on *tst?";
+inline constexpr const char* kSelfTestFailure = "Self Test Failure:";
+inline constexpr const char* kSelfTestPassed = "Self Test Passed";
+inline constexpr const char* kMemoryTestPassed = "Memory Test Passed";
+inline constexpr const char* kMemoryTestFailed = "Memory Test Failed";
+inline constexpr const char* kResetStep = "Resetting the UUT";
+inline constexpr const char* kWriteRamStep = "Writing data to Quor Bus RAM";
+inline constexpr const char* kReadRamStep = "Reading data from Quor Bus RAM";
+inline constexpr const char* kCalibrationInstruction =
+    "Connect a BNC cable to Output 1.  "
+    "Connect the BNC cable to the input of an O'Scope via a 50 Ohm "
+    "Termination.  Using the Up and Down buttons, adjust the Calibration "
+    "Constant until the Output reads 1.2vpp on the O'Scope display.  Press "
+    "Cal Complete when done.";
+}  // namespace production_text
+
+// Operator reply values of the calibration.
+inline constexpr std::int16_t kReplyWaiting = 7;
+inline constexpr std::int16_t kReplyCalComplete = 6;
+
+// The calibration's values, live for the whole program run. The Up, Down and Cal Complete
+// clicks reach the running calibration loop only through them.
+struct CalibrationState {
+  float constant = 0.0F;
+  std::int16_t operator_reply = 0;
+};
+
+// Words of one module buffer, as the memory test moves them.
+inline constexpr std::uint32_t kMemoryTestWords = driver::kBufferWords;
+
+class ProductionTests {
+ public:
+  ProductionTests(app::Station& station, app::DisplayForm& form);
+  ProductionTests(const ProductionTests&) = delete;
+  ProductionTests& operator=(const ProductionTests&) = delete;
+
+  // TestButton click with the element index: 0 calibration, 1 output amplitude instruction,
+  // 2 memory test, 3 self test. Pending window events run once afterwards.
+  void on_test_button(int index);
+  void on_start_calibration();
+  void on_cal_up();
+  void on_cal_down();
+  void on_cal_good();
+
+  // The handlers to attach to the main window (the other members stay empty).
+  app::DisplayForm::Handlers handlers();
+
+  CalibrationState& calibration() { return calibration_; }
+
+ private:
+  void output_amplitude_test();
+  void memory_test();
+  void self_test();
+  void calibrate_outputs();
+  void finish_calibration();
+
+  // Reports a step's status on the UUT; a failed step joins the error list, which is shown.
+  void report_step(visa::ViStatus status, std::string_view description, std::string& errors);
+  // Sends a command to the UUT through its record's reply field and reports the step.
+  void uut_command(std::string_view command, std::string_view description, std::string& errors);
+  // Memory test: one buffer written with `pattern`, read back and compared.
+  std::uint32_t memory_half(std::uint32_t byte_offset, const std::vector<std::uint16_t>& pattern,
+                            std::vector<std::uint16_t>& read_back, std::string& errors);
+
+  app::Station& station_;
+  app::DisplayForm& form_;
+  driver::BufferMemory memory_;
+  CalibrationState calibration_;
+};
+
+}  // namespace production

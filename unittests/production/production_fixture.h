@@ -1,0 +1,147 @@
+// The real main window with the production tests attached, over a fresh simulated chassis seen
+// through a pass-through library that can corrupt block reads, on virtual time, with a
+// scripted operator. The UUT at logical address 8 is opened directly.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/display_form.h"
+#include "app/station.h"
+#include "production/production_tests.h"
+#include "sim/sim_chassis.h"
+#include "sim/sim_module.h"
+#include "support/qt_virtual_pump.h"
+#include "support/scripted_operator.h"
+
+namespace production_tests {
+
+// Forwards every call to the chassis; records block writes and lets a test tamper with what a
+// block read brings back, as a module with faulty memory would.
+class TamperingLibrary final : public visa::VisaLibrary {
+ public:
+  explicit TamperingLibrary(sim::SimChassis& chassis) : chassis_(chassis) {}
+
+  struct BlockWrite {
+    visa::ViUInt16 space;
+    visa::ViBusAddress offset;
+    std::vector<std::uint16_t> words;
+  };
+  std::vector<BlockWrite> block_writes;
+  // Runs on the words of each successful block read.
+  std::function<void(visa::ViBusAddress offset, visa::ViUInt16* words, visa::ViBusSize count)>
+      on_block_read;
+
+  visa::ViStatus viOpenDefaultRM(visa::ViSession* m) override { return chassis_.viOpenDefaultRM(m); }
+  visa::ViStatus viFindRsrc(visa::ViSession m, const char* e, visa::ViFindList* l,
+                            visa::ViUInt32* c, visa::ViChar n[visa::VI_FIND_BUFLEN]) override {
+    return chassis_.viFindRsrc(m, e, l, c, n);
+  }
+  visa::ViStatus viFindNext(visa::ViFindList l, visa::ViChar n[visa::VI_FIND_BUFLEN]) override {
+    return chassis_.viFindNext(l, n);
+  }
+  visa::ViStatus viOpen(visa::ViSession m, const char* r, visa::ViUInt32 a, visa::ViUInt32 t,
+                        visa::ViSession* s) override {
+    return chassis_.viOpen(m, r, a, t, s);
+  }
+  visa::ViStatus viClose(visa::ViObject o) override { return chassis_.viClose(o); }
+  visa::ViStatus viGetAttribute(visa::ViObject o, visa::ViAttr a, visa::ViAttrState* v) override {
+    return chassis_.viGetAttribute(o, a, v);
+  }
+  visa::ViStatus viSetAttribute(visa::ViObject o, visa::ViAttr a, visa::ViAttrState v) override {
+    return chassis_.viSetAttribute(o, a, v);
+  }
+  visa::ViStatus viWrite(visa::ViSession s, const unsigned char* b, visa::ViUInt32 c,
+                         visa::ViUInt32* r) override {
+    return chassis_.viWrite(s, b, c, r);
+  }
+  visa::ViStatus viRead(visa::ViSession s, unsigned char* b, visa::ViUInt32 c,
+                        visa::ViUInt32* r) override {
+    return chassis_.viRead(s, b, c, r);
+  }
+  visa::ViStatus viStatusDesc(visa::ViObject o, visa::ViStatus s,
+                              visa::ViChar d[visa::VI_FIND_BUFLEN]) override {
+    return chassis_.viStatusDesc(o, s, d);
+  }
+  visa::ViStatus viIn16(visa::ViSession s, visa::ViUInt16 sp, visa::ViBusAddress o,
+                        visa::ViUInt16* v) override {
+    return chassis_.viIn16(s, sp, o, v);
+  }
+  visa::ViStatus viOut16(visa::ViSession s, visa::ViUInt16 sp, visa::ViBusAddress o,
+                         visa::ViUInt16 v) override {
+    return chassis_.viOut16(s, sp, o, v);
+  }
+  visa::ViStatus viMoveIn16(visa::ViSession s, visa::ViUInt16 sp, visa::ViBusAddress o,
+                            visa::ViBusSize c, visa::ViUInt16* v) override {
+    const visa::ViStatus status = chassis_.viMoveIn16(s, sp, o, c, v);
+    if (status >= visa::VI_SUCCESS && on_block_read) on_block_read(o, v, c);
+    return status;
+  }
+  visa::ViStatus viMoveOut16(visa::ViSession s, visa::ViUInt16 sp, visa::ViBusAddress o,
+                             visa::ViBusSize c, const visa::ViUInt16* v) override {
+    block_writes.push_back({sp, o, std::vector<std::uint16_t>(v, v + c)});
+    return chassis_.viMoveOut16(s, sp, o, c, v);
+  }
+
+ private:
+  sim::SimChassis& chassis_;
+};
+
+class ProductionTest : public ::testing::Test {
+ protected:
+  ProductionTest()
+      : chassis(sim::benches::standard(), clock),
+        library(chassis),
+        pump(clock),
+        station(library, person, pump, app::VisaInUse{"simulated chassis for the suite", true}) {
+    pump.count_ticks_in(station.driver_state);
+    // A calibration loop that is never ended fails the test instead of hanging the suite.
+    pump.yield_limit = 2'000;
+    form = std::make_unique<app::DisplayForm>(station);
+    production = std::make_unique<production::ProductionTests>(station, *form);
+    form->set_handlers(production->handlers());
+  }
+
+  void SetUp() override {
+    driver::UnitRecord& uut = station.units.uut;
+    ASSERT_EQ(station.driver.quor_init("VXI0::8::INSTR", 1, 1, uut.session), visa::VI_SUCCESS);
+    uut.model_code = 1972;
+    chassis.reset_call_counts();
+  }
+
+  sim::SimModule& uut_module() { return *chassis.module_at(8); }
+
+  // Clicks `button` at the first yield at which `ready` holds.
+  void click_when(std::function<bool()> ready, QPushButton* button) {
+    click_in_turn({{std::move(ready), button}});
+  }
+  // The same for several clicks, one after the other: each waits for its own condition at the
+  // yields after the click before it.
+  using Click = std::pair<std::function<bool()>, QPushButton*>;
+  void click_in_turn(std::vector<Click> clicks, std::size_t next = 0) {
+    if (next >= clicks.size()) return;
+    pump.then([this, clicks, next] {
+      if (clicks[next].first()) {
+        clicks[next].second->click();
+        click_in_turn(clicks, next + 1);
+      } else {
+        click_in_turn(clicks, next);
+      }
+    });
+  }
+
+  sim::VirtualClock clock;
+  sim::SimChassis chassis;
+  TamperingLibrary library;
+  testing_support::ScriptedOperator person;
+  testing_support::QtVirtualPump pump;
+  app::Station station;
+  std::unique_ptr<app::DisplayForm> form;
+  std::unique_ptr<production::ProductionTests> production;
+};
+
+}  // namespace production_tests

@@ -1,0 +1,61 @@
+// Renders the main window in the middle of an output calibration to a PNG file for a look by
+// eye:   production_render_calibration <folder>
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/display_form.h"
+#include "app/unit_initialization.h"
+#include "production/production_tests.h"
+#include "sim/sim_chassis.h"
+#include "support/qt_virtual_pump.h"
+#include "support/scripted_operator.h"
+
+int main(int argc, char* argv[]) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication application(argc, argv);
+  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+  QDir().mkpath(folder);
+
+  sim::VirtualClock clock;
+  sim::SimChassis chassis(sim::benches::standard(), clock);
+  testing_support::ScriptedOperator person;
+  testing_support::QtVirtualPump pump(clock);
+  app::Station station(chassis, person, pump,
+                       app::VisaInUse{"no VISA library found, no real module is tested", true});
+  pump.count_ticks_in(station.driver_state);
+  app::DisplayForm form(station);
+  production::ProductionTests production(station, form);
+  form.set_handlers(production.handlers());
+  form.show();
+
+  // Initialize UUT, picking the first module the search lists.
+  pump.then([&] {
+    app::InitializeDialog* dialog = form.unit_initialization().dialog();
+    dialog->List_Of_Resources->setCurrentIndex(1);
+    emit dialog->List_Of_Resources->activated(1);
+  });
+  form.Init_UUT->trigger();
+  QApplication::processEvents();
+
+  form.cmdStartCal->click();
+  form.TestTechnicianName->setText("J. Smith");
+  form.TopSerialNumber->setText("QB-0042");
+  form.SubSerialNumber->setText("SA-1177");
+  bool ok = false;
+  pump.then([&] {
+    for (int i = 0; i < 3; ++i) form.CalUp->click();
+  });
+  pump.then([] {});
+  pump.then([] {});
+  pump.then([&] {
+    const QString path = folder + "/main_window_calibrating.png";
+    ok = form.grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.toLocal8Bit().constData());
+    form.CalGood->click();
+  });
+  form.TestButton[0]->click();
+  form.close();
+  return ok ? EXIT_SUCCESS : EXIT_FAILURE;
+}
