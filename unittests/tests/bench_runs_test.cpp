@@ -1,0 +1,107 @@
+// The functional tests run end to end from the console on the simulated bench: a healthy UUT
+// passes every one of them, and a UUT with a fault fails the test made to catch it.
+#include <gtest/gtest.h>
+
+#include "tests_fixture.h"
+
+namespace tests_suite {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+struct BenchRun {
+  tests::TestId test;
+  const char* title;
+  int passes;
+};
+
+class HealthyBenchTest : public ConsoleTest, public ::testing::WithParamInterface<BenchRun> {};
+
+TEST_P(HealthyBenchTest, PassesEveryPassAndSaysSo) {
+  const BenchRun run = GetParam();
+  console().button(run.test)->click();
+  EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!", "Test Completed!"}));
+  EXPECT_EQ(label(), "Count: " + std::to_string(run.passes) + "    Failures: 0");
+  EXPECT_EQ(results().TestProgressBar->value(), run.passes);
+  EXPECT_EQ(report().substr(0, std::string(run.title).size()), run.title);
+  EXPECT_EQ(report().find("Miscompare"), std::string::npos) << report().substr(0, 400);
+  EXPECT_EQ(report().find("Failure at Stamp"), std::string::npos);
+  // The header ends with three line ends and "Unit Passes" follows directly.
+  EXPECT_EQ(report().substr(report().size() - 17), "\r\n\r\n\r\nUnit Passes");
+  // No step failed on the way.
+  EXPECT_EQ(station.driver_state.last_error_text, "No Error");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachTest, HealthyBenchTest,
+    ::testing::Values(BenchRun{tests::TestId::Rec, "Quor Bus--Rec Test", 50},
+                      BenchRun{tests::TestId::RecM, "Quor Bus--Recm", 50},
+                      BenchRun{tests::TestId::Trnsrecm, "Quor Bus--Trnsrecm Test", 50},
+                      BenchRun{tests::TestId::Trnorecm, "Quor Bus--Trnorecm Test", 50},
+                      BenchRun{tests::TestId::Trndrecm, "Quor Bus--Trndrecm Test", 50},
+                      BenchRun{tests::TestId::Trncrecm, "Quor Bus--Trncrecm Test", 50},
+                      BenchRun{tests::TestId::SelfLoop, "Quor Bus--SelfLoop Test", 250},
+                      BenchRun{tests::TestId::SelfLoop2, "Quor Bus--SelfLoop2 Test", 250},
+                      BenchRun{tests::TestId::SelfLong, "Quor Bus--SelfLong Test", 5},
+                      BenchRun{tests::TestId::Stamp, "Quor Bus--Stamp Test", 5}));
+
+class FaultyUutTest : public ConsoleTest {};
+
+TEST_F(FaultyUutTest, ARepeatedFrameFailsTrnorecm) {
+  uut().set_repeated_frames(1);
+  console().cmdTrnorecm->click();
+  EXPECT_EQ(label(), "Count: 5    Failures: 5");
+  // The copy's start word at 0x804 has a zero low byte; its data follows.
+  EXPECT_NE(report().find("Miscompare at 806 Expected 0 Got 1\r\n"), std::string::npos);
+  EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
+}
+
+TEST_F(FaultyUutTest, ABadTimeStampFailsStampWithItsInterval) {
+  uut().set_stamp_skew(4, 5);
+  console().cmdStamp->click();
+  // One bad interval a pass, and the limit is met exactly at the fifth: before the display.
+  EXPECT_EQ(label(), "Count: 4    Failures: 4");
+  EXPECT_NE(report().find("from Stamp's Return value: 10005\r\n"), std::string::npos);
+  EXPECT_EQ(report().find("Miscompare"), std::string::npos);
+}
+
+TEST_F(FaultyUutTest, ADeadProtectedInputFailsSelfLoop2Only) {
+  uut().set_route_dead(sim::Route::Prot);
+  console().cmdSelfloop2->click();
+  EXPECT_EQ(label(), "Count: 5    Failures: 5");
+  EXPECT_NE(report().find("Miscompare at 100002 Expected 5 Got 0"), std::string::npos);
+  person.shown.clear();
+  console().cmdSelfLoop->click();
+  EXPECT_EQ(label(), "Count: 250    Failures: 0");
+}
+
+TEST_F(FaultyUutTest, AStuckReceiveBitFailsRecEveryPass) {
+  sim::DataBitFault fault;
+  fault.stuck_high = 0x80;
+  uut().set_receive_data_fault(fault);
+  console().cmdRec->click();
+  EXPECT_EQ(label(), "Count: 50    Failures: 50");
+  EXPECT_NE(report().find("Miscompare at 2 Expected 4 Got 84\r\n"), std::string::npos);
+  EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!", "Test Completed!"}));
+}
+
+TEST_F(FaultyUutTest, ACutCableFailsTheUutTransmitTests) {
+  ASSERT_TRUE(chassis.cut_cable({8, sim::Route::Out1, 24, sim::Route::Unpr}));
+  console().cmdTrncrecm->click();
+  EXPECT_EQ(label(), "Count: 4    Failures: 4");
+  EXPECT_NE(report().find("Miscompare at 2 Expected 1 Got 0"), std::string::npos);
+}
+
+TEST_F(FaultyUutTest, TestsRunOneAfterAnotherOnTheSameUnits) {
+  for (QPushButton* button : {console().cmdRecM, console().cmdTrncrecm, console().cmdStamp,
+                              console().cmdSelfLoop, console().cmdRec}) {
+    person.shown.clear();
+    button->click();
+    EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!", "Test Completed!"}))
+        << button->text().toStdString();
+    EXPECT_EQ(report().find("Miscompare"), std::string::npos) << button->text().toStdString();
+  }
+}
+
+}  // namespace
+}  // namespace tests_suite
