@@ -3,8 +3,12 @@
 namespace station {
 
 StationWindows::StationWindows(app::Station& station, std::function<void()> end_program)
-    : form_(station), console_(station, form_), non_vol_(station, std::move(end_program)) {
-  app::DisplayForm::Handlers handlers;
+    : form_(station),
+      console_(station, form_),
+      non_vol_(station, std::move(end_program)),
+      production_(station, form_) {
+  // The production buttons and the calibration controls, then the menu items.
+  app::DisplayForm::Handlers handlers = production_.handlers();
   handlers.main_testing = [this] { console_.show_console(); };
   handlers.load_non_vol = [this] { non_vol_.load_non_vol(); };
   handlers.shut_down = [this] { console_.close_windows(); };

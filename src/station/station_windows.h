@@ -7,6 +7,7 @@
 
 #include "app/display_form.h"
 #include "app/station.h"
+#include "production/production_tests.h"
 #include "setup/non_vol_load.h"
 #include "tests/test_console.h"
 
@@ -23,11 +24,13 @@ class StationWindows {
   app::DisplayForm& form() { return form_; }
   tests::TestConsole& test_console() { return console_; }
   setup::NonVolLoad& non_vol_load() { return non_vol_; }
+  production::ProductionTests& production_tests() { return production_; }
 
  private:
   app::DisplayForm form_;
   tests::TestConsole console_;
   setup::NonVolLoad non_vol_;
+  production::ProductionTests production_;
 };
 
 }  // namespace station

@@ -1,0 +1,79 @@
+// The station put together: every control of the main window reaches its part.
+#include <gtest/gtest.h>
+
+#include "sim/sim_chassis.h"
+#include "station/station_windows.h"
+#include "support/qt_virtual_pump.h"
+#include "support/scripted_operator.h"
+
+namespace {
+
+class StationWindowsTest : public ::testing::Test {
+ protected:
+  explicit StationWindowsTest(sim::BenchConfig bench = sim::benches::standard())
+      : chassis(std::move(bench), clock),
+        pump(clock),
+        station(chassis, person, pump),
+        windows(station, [this] { ++program_ends; }) {
+    pump.count_ticks_in(station.driver_state);
+  }
+
+  sim::VirtualClock clock;
+  sim::SimChassis chassis;
+  testing_support::ScriptedOperator person;
+  testing_support::QtVirtualPump pump;
+  app::Station station;
+  station::StationWindows windows;
+  int program_ends = 0;
+};
+
+TEST_F(StationWindowsTest, EveryMenuItemIsAvailableBeforeAnyInitialization) {
+  app::DisplayForm& form = windows.form();
+  EXPECT_TRUE(form.mnuTest->isEnabled());
+  EXPECT_TRUE(form.mnuNonVol->isEnabled());
+  form.mnuTest->trigger();
+  ASSERT_NE(windows.test_console().console(), nullptr);
+  EXPECT_TRUE(windows.test_console().console()->isVisible());
+}
+
+TEST_F(StationWindowsTest, TestButtonsAndLoadNonVolReachTheirParts) {
+  app::DisplayForm& form = windows.form();
+  form.TestButton[1]->click();
+  ASSERT_EQ(person.shown.size(), 1U);
+  EXPECT_EQ(person.shown[0].text.substr(0, 28), "Run Self Loop and use an Osc");
+  EXPECT_EQ(chassis.total_calls(), 0U);
+
+  person.shown.clear();
+  form.mnuNonVol->trigger();
+  EXPECT_EQ(person.texts().back(), "Non-Vol memory has been load, Restart the chassis");
+  EXPECT_EQ(chassis.module_at(8)->command_count("nvsetflag(1);"), 1U);
+
+  form.cmdStartCal->click();
+  EXPECT_FALSE(form.cmdStartCal->isVisibleTo(&form));
+  EXPECT_TRUE(form.TestButton[0]->isVisibleTo(&form));
+}
+
+sim::BenchConfig unprogrammed_uut() {
+  sim::BenchConfig bench = sim::benches::standard();
+  bench.modules[0].manufacturer_id = 0x0123;
+  bench.modules[0].model_code = 0x0456;
+  return bench;
+}
+
+class UnprogrammedModuleTest : public StationWindowsTest {
+ protected:
+  UnprogrammedModuleTest() : StationWindowsTest(unprogrammed_uut()) {}
+};
+
+TEST_F(UnprogrammedModuleTest, TheLoadedIdentityTakesEffectAfterTheChassisRestarts) {
+  visa::ViSession session = 0;
+  EXPECT_EQ(station.driver.quor_init("VXI0::8::INSTR", 1, 0, session), driver::QUOR_ERROR_MANF_ID);
+  windows.form().mnuNonVol->trigger();
+  EXPECT_EQ(person.texts().back(), "Non-Vol memory has been load, Restart the chassis");
+  chassis.restart();
+  EXPECT_EQ(station.driver.quor_init("VXI0::8::INSTR", 1, 0, session), visa::VI_SUCCESS);
+  EXPECT_NE(session, 0U);
+  EXPECT_EQ(station.driver.quor_close(session), visa::VI_SUCCESS);
+}
+
+}  // namespace
