@@ -8,23 +8,15 @@
 #include "app/display_form.h"
 #include "app/unit_initialization.h"
 #include "production/production_tests.h"
-#include "sim/sim_chassis.h"
-#include "support/qt_virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "support/offscreen_render.h"
 
 int main(int argc, char* argv[]) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
-  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
-  QDir().mkpath(folder);
-
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump(clock);
-  app::Station station(chassis, person, pump,
-                       app::VisaInUse{"no VISA library found, no real module is tested", true});
-  pump.count_ticks_in(station.driver_state);
+  const QString folder = testing_support::render_folder(argc, argv);
+  testing_support::RenderedStation rendered;
+  testing_support::QtVirtualPump& pump = rendered.pump;
+  app::Station& station = rendered.station;
   app::DisplayForm form(station);
   production::ProductionTests production(station, form);
   form.set_handlers(production.handlers());
@@ -50,9 +42,7 @@ int main(int argc, char* argv[]) {
   pump.then([] {});
   pump.then([] {});
   pump.then([&] {
-    const QString path = folder + "/main_window_calibrating.png";
-    ok = form.grab().save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.toLocal8Bit().constData());
+    ok = testing_support::save_snapshot(&form, folder + "/main_window_calibrating.png");
     form.CalGood->click();
   });
   form.TestButton[0]->click();

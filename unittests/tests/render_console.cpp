@@ -5,33 +5,18 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/sim_chassis.h"
 #include "station/station_windows.h"
-#include "support/qt_virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "support/offscreen_render.h"
 
-namespace {
-
-bool save(QWidget* widget, const QString& path) {
-  const bool saved = widget->grab().save(path);
-  std::printf("%s %s\n", saved ? "wrote" : "FAILED", path.toLocal8Bit().constData());
-  return saved;
-}
-
-}  // namespace
+using testing_support::save_snapshot;
 
 int main(int argc, char* argv[]) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
-  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
-  QDir().mkpath(folder);
-
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump(clock);
-  app::Station station(chassis, person, pump, app::VisaInUse{"simulated chassis", true});
-  pump.count_ticks_in(station.driver_state);
+  const QString folder = testing_support::render_folder(argc, argv);
+  testing_support::RenderedStation rendered;
+  testing_support::QtVirtualPump& pump = rendered.pump;
+  app::Station& station = rendered.station;
   station::StationWindows windows(station, [] {});
   station.units.uut.model_code = driver::kQuorModelCode;
   station.units.qcu.model_code = driver::kQuorModelCode;
@@ -40,11 +25,11 @@ int main(int argc, char* argv[]) {
 
   windows.form().mnuTest->trigger();
   tests::FrmTests& console = *windows.test_console().console();
-  bool ok = save(&console, folder + "/test_console_idle.png");
+  bool ok = save_snapshot(&console, folder + "/test_console_idle.png");
 
-  pump.at_yield(10, [&] { ok = save(&console, folder + "/test_console_running.png") && ok; });
+  pump.at_yield(10, [&] { ok = save_snapshot(&console, folder + "/test_console_running.png") && ok; });
   console.cmdTrndrecm->click();
-  ok = save(&console, folder + "/test_console_after_test.png") && ok;
-  ok = save(&windows.test_console().results(), folder + "/test_results.png") && ok;
+  ok = save_snapshot(&console, folder + "/test_console_after_test.png") && ok;
+  ok = save_snapshot(&windows.test_console().results(), folder + "/test_results.png") && ok;
   return ok ? EXIT_SUCCESS : EXIT_FAILURE;
 }

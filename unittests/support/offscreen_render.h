@@ -1,0 +1,46 @@
+// For the programs that draw the station's windows into PNG files: a station on the standard
+// simulated bench and virtual time, the output folder, and the snapshot itself.
+#pragma once
+
+#include <QDir>
+#include <QString>
+#include <QWidget>
+#include <cstdio>
+
+#include "app/station.h"
+#include "sim/sim_chassis.h"
+#include "support/qt_virtual_pump.h"
+#include "support/scripted_operator.h"
+
+namespace testing_support {
+
+struct RenderedStation {
+  RenderedStation()
+      : chassis(sim::benches::standard(), clock),
+        pump(clock),
+        station(chassis, person, pump,
+                app::VisaInUse{"no VISA library found, no real module is tested", true}) {
+    pump.count_ticks_in(station.driver_state);
+  }
+
+  sim::VirtualClock clock;
+  sim::SimChassis chassis;
+  ScriptedOperator person;
+  QtVirtualPump pump;
+  app::Station station;
+};
+
+// The folder named on the command line (made when missing), else the current one.
+inline QString render_folder(int argc, char* argv[]) {
+  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+  QDir().mkpath(folder);
+  return folder;
+}
+
+inline bool save_snapshot(QWidget* widget, const QString& path) {
+  const bool saved = widget->grab().save(path);
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", path.toLocal8Bit().constData());
+  return saved;
+}
+
+}  // namespace testing_support
