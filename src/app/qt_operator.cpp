@@ -46,6 +46,11 @@ std::optional<std::string> QtOperator::input(const std::string& prompt,
 
 void QtOperator::print(const std::string& text) {
   QPrinter printer;
+  if (!printer.isValid()) {
+    // Nothing would come out, and nothing would say so.
+    message("No printer is set up on this station: the report was not printed.", {});
+    return;
+  }
   QTextDocument document;
   document.setPlainText(QString::fromStdString(text));
   document.print(&printer);
