@@ -15,6 +15,16 @@ using visa::ViStatus;
 
 namespace {
 
+// The module's self-test result. A query that brought no reply has no result to pass on, and a
+// result too large for the record still is not 0: neither may read as a pass.
+std::int16_t self_test_result_of(const std::string& reply, visa::ViStatus status) {
+  if (status < visa::VI_SUCCESS) return kNoSelfTestResult;
+  const double value = driver::leading_number(reply);
+  if (value > 32767.0) return 32767;
+  if (value < -32768.0) return -32768;
+  return driver::leading_int16(reply);
+}
+
 constexpr std::int16_t kIdleMode = 0;
 constexpr std::int16_t kTransmitStaticMode = 5;
 // The CAL? reply's leading characters that hold the constant.
@@ -120,7 +130,7 @@ void ProductionTests::self_test() {
   std::string reply;
   const ViStatus status = driver.quor_cmd(uut.session, "*TST?", reply);
   station_.driver_state.last_visa_status = status;
-  uut.self_test_result = driver::leading_int16(reply);
+  uut.self_test_result = self_test_result_of(reply, status);
   if (status != visa::VI_SUCCESS) station_.person.message(production_text::kSelfTestVisaError);
 
   if (uut.self_test_result != 0) {

@@ -45,6 +45,9 @@ inline constexpr const char* kCalibrationInstruction =
     "Cal Complete when done.";
 }  // namespace production_text
 
+// Self-test result recorded when "*TST?" brought no reply at all.
+inline constexpr std::int16_t kNoSelfTestResult = -1;
+
 // Operator reply values of the calibration.
 inline constexpr std::int16_t kReplyWaiting = 7;
 inline constexpr std::int16_t kReplyCalComplete = 6;

@@ -21,13 +21,20 @@ std::string trimmed(const std::string& text) {
 // The whole text as a number ("24", "-1", "2.5E1", "&H18"); nothing when it is not one.
 std::optional<double> whole_number(const std::string& text) {
   if (text.empty()) return std::nullopt;
-  if (text.size() > 2 && text[0] == '&' && (text[1] == 'H' || text[1] == 'h')) {
+  if (text.size() > 2 && text[0] == '&') {
+    // "&H" hexadecimal and "&O" octal integers; 16 bits of them are signed.
+    const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])));
+    if (kind != 'H' && kind != 'O') return std::nullopt;
     const std::string digits = text.substr(2);
-    if (digits.size() > 4) return std::nullopt;
     char* end = nullptr;
-    const long value = std::strtol(digits.c_str(), &end, 16);
-    if (end == digits.c_str() || *end != '\0') return std::nullopt;
-    return static_cast<double>(value >= 0x8000 ? value - 0x10000 : value);
+    errno = 0;
+    const unsigned long long value = std::strtoull(digits.c_str(), &end, kind == 'H' ? 16 : 8);
+    if (end == digits.c_str() || *end != '\0' || digits[0] == '-' || digits[0] == '+') {
+      return std::nullopt;
+    }
+    if (errno == ERANGE || value > 0xFFFFU) return std::numeric_limits<double>::infinity();
+    return static_cast<double>(value >= 0x8000U ? static_cast<long>(value) - 0x10000L
+                                                : static_cast<long>(value));
   }
   // Only what a number may hold: sign, digits, point, exponent.
   for (char c : text) {

@@ -98,6 +98,8 @@ void FrmResults::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
+  // Closing the window unloads it, as Exit does.
+  emit unload_requested();
 }
 
 }  // namespace tests

@@ -84,6 +84,8 @@ void FrmTests::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
+  // Closing the window unloads it, as EXIT does.
+  emit exit_clicked();
 }
 
 }  // namespace tests

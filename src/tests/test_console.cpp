@@ -33,7 +33,9 @@ FrmResults& TestConsole::results() {
   if (results_ == nullptr) {
     results_ = new FrmResults(station_.person);
     QObject::connect(results_, &FrmResults::unload_requested, results_, [this] {
+      if (results_ == nullptr) return;
       // Exit's own handler is still on the stack; the report goes with the window.
+      retire_closed_windows();
       results_->hide();
       retired_.emplace_back(results_.data());
       results_->deleteLater();
@@ -41,6 +43,10 @@ FrmResults& TestConsole::results() {
     });
   }
   return *results_;
+}
+
+void TestConsole::retire_closed_windows() {
+  std::erase_if(retired_, [](const QPointer<QWidget>& window) { return window == nullptr; });
 }
 
 void TestConsole::close_windows() {
@@ -51,11 +57,13 @@ void TestConsole::close_windows() {
 
 void TestConsole::unload_console() {
   if (console_ == nullptr || console_->running()) return;
-  console_->hide();
   // EXIT's own click handler is still on the stack.
-  retired_.emplace_back(console_.data());
-  console_->deleteLater();
+  retire_closed_windows();
+  FrmTests* console = console_.data();
   console_ = nullptr;
+  console->hide();
+  retired_.emplace_back(console);
+  console->deleteLater();
   tests_.reset();
 }
 

@@ -37,6 +37,8 @@ class TestConsole {
 
  private:
   void unload_console();
+  // Forgets the unloaded windows that Qt has deleted by now.
+  void retire_closed_windows();
 
   app::Station& station_;
   app::DisplayForm& form_;

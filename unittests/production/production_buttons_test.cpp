@@ -75,9 +75,18 @@ TEST_F(ProductionButtonsTest, FailedSelfTestQueryIsAnnouncedAndItsStatusKept) {
   EXPECT_EQ(person.texts(),
             (std::vector<std::string>{"Press OK when ready", "Visa error on *tst?"}));
   EXPECT_EQ(station.driver_state.last_visa_status, visa::VI_ERROR_TMO);
-  // No reply was read, so no failure number either.
-  EXPECT_EQ(station.units.uut.self_test_result, 0);
-  EXPECT_EQ(form->InstructionLabel->text(), "Self Test Passed");
+  // No reply was read: there is no result, and no result is no pass.
+  EXPECT_EQ(station.units.uut.self_test_result, production::kNoSelfTestResult);
+  EXPECT_EQ(form->InstructionLabel->text(), "Self Test Failure:-1");
+}
+
+TEST_F(ProductionButtonsTest, ASelfTestResultTooLargeForTheRecordStillFails) {
+  uut_module().set_query_reply("*TST?", "40000");
+  form->TestButton[3]->click();
+  EXPECT_EQ(form->InstructionLabel->text(), "Self Test Failure:32767");
+  uut_module().set_query_reply("*TST?", "-99999");
+  form->TestButton[3]->click();
+  EXPECT_EQ(form->InstructionLabel->text(), "Self Test Failure:-32768");
 }
 
 TEST_F(ProductionButtonsTest, FailedResetShowsInTheErrorReportAndTheSelfTestGoesOn) {

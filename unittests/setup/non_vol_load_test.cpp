@@ -88,6 +88,12 @@ TEST(AddressConversionTest, ConvertsTheWayTheLanguageConvertsText) {
   EXPECT_EQ(setup::convert_address(std::string("2.5")).value, 2);
   EXPECT_EQ(setup::convert_address(std::string("3.5")).value, 4);
   EXPECT_EQ(setup::convert_address(std::string("&H18")).value, 24);
+  EXPECT_EQ(setup::convert_address(std::string("&H0018")).value, 24);
+  EXPECT_EQ(setup::convert_address(std::string("&O30")).value, 24);
+  EXPECT_EQ(setup::convert_address(std::string("&HFFFF")).value, -1);
+  EXPECT_EQ(setup::convert_address(std::string("&H10000")).error, "Overflow");
+  EXPECT_EQ(setup::convert_address(std::string("&H")).error, "Type mismatch");
+  EXPECT_EQ(setup::convert_address(std::string("&O9")).error, "Type mismatch");
   EXPECT_EQ(setup::convert_address(std::string("32767")).value, 32767);
   EXPECT_EQ(setup::convert_address(std::string("-32768")).value, -32768);
   EXPECT_EQ(setup::convert_address(std::string("32768")).error, "Overflow");

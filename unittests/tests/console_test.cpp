@@ -1,6 +1,8 @@
 // The test console and the results window, and the skeleton every functional test runs in.
 #include <gtest/gtest.h>
 
+#include <QPointer>
+
 #include "app/twips.h"
 #include "tests_fixture.h"
 
@@ -172,21 +174,44 @@ TEST_F(SkeletonTest, ResultsWindowCannotBeUnloadedWhileATestWritesToIt) {
 
 TEST_F(SkeletonTest, ClosingTheMainWindowEndsARunningTestAtTheEndOfItsPass) {
   make_memory_unreadable(uut());
+  // The console is unloaded once the test has returned; Qt deletes it later.
+  const QPointer<tests::FrmTests> running_console = &console();
+  const QPointer<tests::FrmResults> results_window = &results();
   pump.at_yield(2, [this] { windows->form().close(); });
   console().cmdRec->click();
-  EXPECT_EQ(label(), "Count: 1    Failures: 1");
+  ASSERT_NE(running_console, nullptr);
+  EXPECT_EQ(running_console->lblText->text().toStdString(), "Count: 1    Failures: 1");
   EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
   EXPECT_EQ(chassis.open_session_count(), 0);
-  // The console and the results window go with the main window once the test has returned.
-  EXPECT_FALSE(console().isVisible());
-  EXPECT_FALSE(results().isVisible());
+  // The console and the results window go with the main window.
+  EXPECT_FALSE(running_console->isVisible());
+  EXPECT_EQ(windows->test_console().console(), nullptr);
+  EXPECT_EQ(windows->test_console().results_window(), nullptr);
+  ASSERT_NE(results_window, nullptr);
+  EXPECT_FALSE(results_window->isVisible());
 }
 
 TEST_F(SkeletonTest, ClosingTheMainWindowWhileIdleClosesTheConsoleAndResults) {
   results().show();
   windows->form().close();
-  EXPECT_FALSE(console().isVisible());
-  EXPECT_FALSE(results().isVisible());
+  EXPECT_EQ(windows->test_console().console(), nullptr);
+  EXPECT_EQ(windows->test_console().results_window(), nullptr);
+}
+
+TEST_F(SkeletonTest, ClosingTheWindowsFromTheirTitleBarsUnloadsThem) {
+  make_memory_unreadable(uut());
+  pump.at_yield(4, [this] { console().cmdStop->click(); });
+  console().cmdRec->click();
+  EXPECT_EQ(console().windowTitle(), "Testing of the Quor-Bus");
+  results().close();
+  EXPECT_EQ(windows->test_console().results_window(), nullptr);
+  console().close();
+  EXPECT_EQ(windows->test_console().console(), nullptr);
+  // "Main Testing" brings a fresh console, with its design caption and an empty label.
+  windows->form().mnuTest->trigger();
+  EXPECT_EQ(console().windowTitle(), "Main Testing of Quor-Bus");
+  EXPECT_EQ(label(), "");
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }  // namespace
