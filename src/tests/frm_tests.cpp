@@ -52,10 +52,10 @@ FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
   lblText->setGeometry(app::twips_rect(360, 120, 5895, 1815));
   lblText->setFont(app::station_font(27.75, true, "Arial Black"));
 
-  // Tab indexes 0 to 12 of the design.
+  // The design's tab indexes (the label at index 9 takes no focus).
   QWidget* tab_order[] = {cmdSelfLoop, cmdRec,      cmdRecM,     cmdSelfloop2, cmdStamp,
-                          cmdTrncrecm, cmdTrndrecm, cmdTrnorecm, cmdSelfLong,  lblText,
-                          cmdTrnsrecm, cmdStop,     cmdExit};
+                          cmdTrncrecm, cmdTrndrecm, cmdTrnorecm, cmdSelfLong,  cmdTrnsrecm,
+                          cmdStop,     cmdExit};
   for (std::size_t i = 0; i + 1 < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i], tab_order[i + 1]);
   }
