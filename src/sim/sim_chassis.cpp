@@ -166,6 +166,15 @@ struct SimChassis::Impl final : Backplane {
     return nullptr;
   }
 
+  // The chassis-wide command history, bounded so that a long run does not grow without end.
+  void note_command(std::int16_t logical_address, std::string_view text) {
+    if (command_log.size() >= kChassisCommandLogLimit) {
+      command_log.erase(command_log.begin(),
+                        command_log.begin() + static_cast<std::ptrdiff_t>(command_log.size() / 2));
+    }
+    command_log.push_back({logical_address, std::string(text)});
+  }
+
   // --- Backplane ---
   std::uint64_t catch_up() override {
     const std::uint64_t now = clock.now_us();
@@ -256,6 +265,7 @@ struct SimChassis::Impl final : Backplane {
   BenchConfig bench;
   Clock& clock;
   std::vector<std::unique_ptr<SimModule>> modules;  // stable addresses for sessions
+  std::vector<ChassisCommand> command_log;
   std::vector<std::unique_ptr<QuorFirmware>> firmwares;  // one per module, same order
   std::vector<Object> objects;                      // index = handle - kFirstHandle
   std::array<std::uint64_t, index_of(VisaFunction::Count_)> calls{};
@@ -473,7 +483,9 @@ ViStatus SimChassis::viWrite(ViSession session, const unsigned char* buffer, ViU
     return fault;
   }
   d.catch_up();
-  module->write_command(std::string_view(reinterpret_cast<const char*>(buffer), count));
+  const std::string_view text(reinterpret_cast<const char*>(buffer), count);
+  d.note_command(module->logical_address(), text);
+  module->write_command(text);
   if (returned != nullptr) *returned = count;
   return VI_SUCCESS;
 }
@@ -578,6 +590,8 @@ std::uint64_t SimChassis::total_calls() const {
   for (const std::uint64_t count : impl_->calls) total += count;
   return total;
 }
+
+const std::vector<ChassisCommand>& SimChassis::command_log() const { return impl_->command_log; }
 
 void SimChassis::reset_call_counts() { impl_->calls.fill(0); }
 

@@ -76,6 +76,13 @@ BenchConfig other_models_only();
 
 class SimModule;
 
+// A command as the chassis received it, with the module it went to.
+struct ChassisCommand {
+  std::int16_t logical_address = 0;
+  std::string text;
+};
+inline constexpr std::size_t kChassisCommandLogLimit = 1'000'000;
+
 // The VISA functions the chassis counts calls of.
 enum class VisaFunction {
   OpenDefaultRM,
@@ -142,6 +149,9 @@ class SimChassis final : public visa::VisaLibrary {
   int open_session_count() const;
   std::uint64_t call_count(VisaFunction function) const;
   std::uint64_t total_calls() const;
+  // Every command written to any module, in the order the chassis received them (the oldest
+  // half is dropped when the history reaches kChassisCommandLogLimit).
+  const std::vector<ChassisCommand>& command_log() const;
   void reset_call_counts();
   // The module at a logical address, or null.
   SimModule* module_at(std::int16_t logical_address);

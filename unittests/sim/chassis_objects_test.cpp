@@ -423,5 +423,35 @@ TEST(ChassisStatusText, EveryReturnedStatusHasItsOwnText) {
   EXPECT_STREQ(text, "Unknown status");
 }
 
+TEST(ChassisCommandLog, KeepsTheOrderAcrossModulesWithTheirAddresses) {
+  testing::TestBench bench;
+  const visa::ViSession rm = bench.manager();
+  const visa::ViSession uut = bench.open(rm, "VXI0::8::INSTR");
+  const visa::ViSession qcu = bench.open(rm, "VXI0::24::INSTR");
+  visa::ViUInt32 count = 0;
+  const auto write = [&](visa::ViSession session, std::string_view text) {
+    EXPECT_EQ(bench.chassis.viWrite(session, reinterpret_cast<const unsigned char*>(text.data()),
+                                    static_cast<visa::ViUInt32>(text.size()), &count),
+              visa::VI_SUCCESS);
+  };
+  write(qcu, "mode trnd");
+  write(uut, "mode rec");
+  write(qcu, "mode idle");
+  const auto& log = bench.chassis.command_log();
+  ASSERT_EQ(log.size(), 3U);
+  EXPECT_EQ(log[0].logical_address, 24);
+  EXPECT_EQ(log[0].text, "mode trnd");
+  EXPECT_EQ(log[1].logical_address, 8);
+  EXPECT_EQ(log[1].text, "mode rec");
+  EXPECT_EQ(log[2].logical_address, 24);
+  // A write that failed never reached the module, so it is not in the history.
+  bench.chassis.module_at(8)->fail_next(VisaFunction::Write, visa::VI_ERROR_TMO);
+  std::string_view lost = "*RST";
+  EXPECT_EQ(bench.chassis.viWrite(uut, reinterpret_cast<const unsigned char*>(lost.data()), 4,
+                                  &count),
+            visa::VI_ERROR_TMO);
+  EXPECT_EQ(log.size(), 3U);
+}
+
 }  // namespace
 }  // namespace sim

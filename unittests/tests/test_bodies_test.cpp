@@ -56,6 +56,35 @@ TEST_F(WrapTestBodyTest, RecSetsUpBothUnitsAndRunsEachPassInOrder) {
   EXPECT_EQ(qcu().memory_word(0x100000 + 2 * 1025), 0x0E00);
 }
 
+// One pass of the chassis' history as "<unit>: <command>", without the status queries and
+// from the first receive-comparator command on.
+Texts one_pass(const sim::SimChassis& chassis, const std::string& first, std::size_t count) {
+  Texts all;
+  for (const sim::ChassisCommand& command : chassis.command_log()) {
+    if (command.text == "*STB?" || command.text == "SYST:ERR?") continue;
+    all.push_back((command.logical_address == 8 ? "UUT: " : "QCU: ") + command.text);
+  }
+  return slice(all, first, count);
+}
+
+TEST_F(WrapTestBodyTest, TheReceiverStartsBeforeAndStopsBeforeTheTransmitter) {
+  pump.at_yield(4, [this] { console().cmdStop->click(); });
+  console().cmdRec->click();
+  EXPECT_EQ(one_pass(chassis, "UUT: comm:rec:start  1", 11),
+            (Texts{"UUT: comm:rec:start  1", "UUT: comm:rec:stop  14", "QCU: comm:tran:stop  14",
+                   "UUT: mode rec", "UUT: *opc", "QCU: mode trnd", "QCU: *opc", "UUT: mode idle",
+                   "UUT: *opc", "QCU: mode idle", "QCU: *opc"}));
+}
+
+TEST_F(WrapTestBodyTest, UutTransmittingTestsStartTheQcuReceiverFirst) {
+  pump.at_yield(2, [this] { console().cmdStop->click(); });
+  console().cmdTrnsrecm->click();
+  EXPECT_EQ(one_pass(chassis, "QCU: comm:rec:start  1", 11),
+            (Texts{"QCU: comm:rec:start  1", "QCU: comm:rec:stop  14", "UUT: comm:tran:stop  14",
+                   "QCU: mode recm", "QCU: *opc", "UUT: mode trns", "UUT: *opc", "QCU: mode idle",
+                   "QCU: *opc", "UUT: mode idle", "UUT: *opc"}));
+}
+
 TEST_F(WrapTestBodyTest, RecReportsElevenMiscomparesForEachEmptyBuffer) {
   make_memory_unreadable(uut());
   pump.at_yield(4, [this] { console().cmdStop->click(); });  // one pass is enough
