@@ -241,8 +241,7 @@ void DisplayForm::closeEvent(QCloseEvent* event) {
 }
 
 void DisplayForm::shutdown() {
-  if (shut_down_) return;
-  shut_down_ = true;
+  if (station_.shutting_down) return;
   // Any wait in progress (a pending selection) ends now.
   station_.shutting_down = true;
   initialization_->cancel_pending_selection();

@@ -99,7 +99,6 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   Station& station_;
   Handlers handlers_;
   std::unique_ptr<UnitInitialization> initialization_;
-  bool shut_down_ = false;
 };
 
 }  // namespace app

@@ -4,6 +4,7 @@
 
 #include "app/display_form.h"
 #include "app/instrument_catalogue.h"
+#include "driver/number_text.h"
 #include "driver/quor_codes.h"
 
 namespace app {
@@ -11,13 +12,6 @@ namespace {
 
 // Interface kind names, indexed by the GPIB-VXI flag of the found-module table.
 constexpr const char* kInterfaceKinds[] = {"VXI", "GPIB-VXI"};
-
-// A number as the language writes it in a message: a blank in front of a non-negative value.
-std::string signed_text(long value) {
-  std::string text = std::to_string(value);
-  if (value >= 0) text.insert(text.begin(), ' ');
-  return text;
-}
 
 }  // namespace
 
@@ -148,7 +142,7 @@ bool UnitInitialization::find_units() {
   if (row == nullptr) {
     station_.person.message(std::string(init_text::kDriverNotFound) + "\n" +
                             init_text::kModelCodeLine +
-                            signed_text(static_cast<std::int16_t>(current.model_code)));
+                            driver::basic_number_text(static_cast<std::int16_t>(current.model_code)));
     return false;
   }
   InitializeDialog& dialog = ensure_dialog();

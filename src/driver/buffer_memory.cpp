@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/quor_driver.h"
+#include "driver/status_rules.h"
 
 namespace driver {
 
@@ -82,30 +83,30 @@ ViStatus BufferMemory::memory_space(ViSession session, visa::ViUInt16& space) {
   return status;
 }
 
-ViStatus BufferMemory::block_write_words(ViSession session, std::uint32_t byte_offset,
-                                         const std::uint16_t* words, std::uint32_t count) {
+template <typename Move>
+ViStatus BufferMemory::block_move(ViSession session, Move move) {
   if (const ViStatus check = QuorDriver::quor_check_session(session); check != visa::VI_SUCCESS) {
     return check;
   }
   visa::ViUInt16 space = 0;
   ViStatus result = memory_space(session, space);
   if (result < visa::VI_SUCCESS || space == 0) return result;
-  const ViStatus status = library_.viMoveOut16(session, space, byte_offset, count, words);
-  if (status != visa::VI_SUCCESS) result = status;
+  keep_status(move(space), result);
   return result;
+}
+
+ViStatus BufferMemory::block_write_words(ViSession session, std::uint32_t byte_offset,
+                                         const std::uint16_t* words, std::uint32_t count) {
+  return block_move(session, [&](visa::ViUInt16 space) {
+    return library_.viMoveOut16(session, space, byte_offset, count, words);
+  });
 }
 
 ViStatus BufferMemory::block_read_words(ViSession session, std::uint32_t byte_offset,
                                         std::uint16_t* words, std::uint32_t count) {
-  if (const ViStatus check = QuorDriver::quor_check_session(session); check != visa::VI_SUCCESS) {
-    return check;
-  }
-  visa::ViUInt16 space = 0;
-  ViStatus result = memory_space(session, space);
-  if (result < visa::VI_SUCCESS || space == 0) return result;
-  const ViStatus status = library_.viMoveIn16(session, space, byte_offset, count, words);
-  if (status != visa::VI_SUCCESS) result = status;
-  return result;
+  return block_move(session, [&](visa::ViUInt16 space) {
+    return library_.viMoveIn16(session, space, byte_offset, count, words);
+  });
 }
 
 }  // namespace driver

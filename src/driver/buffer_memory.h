@@ -53,6 +53,9 @@ class BufferMemory {
  private:
   // Reads the ID register and picks the memory space; `space` is 0 when there is none.
   visa::ViStatus memory_space(visa::ViSession session, visa::ViUInt16& space);
+  // Checks the session, picks the space and runs `move(space)`; the status rules of both moves.
+  template <typename Move>
+  visa::ViStatus block_move(visa::ViSession session, Move move);
 
   visa::VisaLibrary& library_;
   DriverState& state_;

@@ -5,6 +5,7 @@
 
 #include "driver/number_text.h"
 #include "driver/quor_driver.h"
+#include "driver/status_rules.h"
 
 namespace driver {
 
@@ -53,24 +54,20 @@ ViStatus QuorDriver::quor_cmd(ViSession session, std::string_view command, std::
   if (const ViStatus check = quor_check_session(session); check != visa::VI_SUCCESS) return check;
 
   ViStatus status = write_text(session, command);
-  if (status != visa::VI_SUCCESS) result = status;
-  if (status < visa::VI_SUCCESS) return result;
+  if (keep_status(status, result)) return result;
 
   // One reply is read for a query, however many "?" the command holds.
   if (command.find('?') != std::string_view::npos) {
     status = read_reply(session, reply);
-    if (status != visa::VI_SUCCESS) result = status;
-    if (status < visa::VI_SUCCESS) return result;
+    if (keep_status(status, result)) return result;
   }
 
   status = write_text(session, "*STB?");
-  if (status != visa::VI_SUCCESS) result = status;
-  if (status < visa::VI_SUCCESS) return result;
+  if (keep_status(status, result)) return result;
 
   std::string status_reply;
   status = read_reply(session, status_reply);
-  if (status != visa::VI_SUCCESS) result = status;
-  if (status < visa::VI_SUCCESS) return result;
+  if (keep_status(status, result)) return result;
 
   const std::int16_t status_byte = leading_int16(status_reply);
   if ((status_byte & kStatusByteErrorBit) != 0) result = QUOR_ERROR_INSTRUMENT;

@@ -4,6 +4,7 @@
 
 #include "driver/number_text.h"
 #include "driver/quor_driver.h"
+#include "driver/status_rules.h"
 
 namespace driver {
 
@@ -54,8 +55,7 @@ ViStatus QuorDriver::quor_error_query(ViSession session, std::int32_t& error_num
   if (const ViStatus check = quor_check_session(session); check != visa::VI_SUCCESS) return check;
   std::string reply;
   const ViStatus status = quor_cmd(session, "SYST:ERR?", reply);
-  if (status != visa::VI_SUCCESS) result = status;
-  if (status < visa::VI_SUCCESS) return result;
+  if (keep_status(status, result)) return result;
 
   const std::size_t comma = reply.find(',');
   if (comma == std::string::npos) {

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "driver/quor_driver.h"
+#include "driver/status_rules.h"
 
 namespace driver {
 
@@ -11,12 +12,6 @@ using visa::ViSession;
 using visa::ViStatus;
 
 namespace {
-
-// Keeps the last nonzero status; true when the operation must end.
-bool note(ViStatus status, ViStatus& result) {
-  if (status != visa::VI_SUCCESS) result = status;
-  return status < visa::VI_SUCCESS;
-}
 
 constexpr std::uint16_t low12(visa::ViAttrState value) {
   return static_cast<std::uint16_t>(value & 0x0FFFU);
@@ -30,15 +25,14 @@ ViStatus QuorDriver::quor_find_modules(std::span<std::int16_t> logical_addresses
                                        std::int16_t& count, std::int16_t& gpib_vxi) {
   ViStatus result = visa::VI_SUCCESS;
   ViStatus status = library_.viOpenDefaultRM(&state_.default_rm);
-  if (status < visa::VI_SUCCESS) return status;
-  if (status != visa::VI_SUCCESS) result = status;
+  if (keep_status(status, result)) return result;
 
   std::array<visa::ViChar, visa::VI_FIND_BUFLEN + 1> name{};
   visa::ViFindList list = 0;
   visa::ViUInt32 matches = 0;
   status = library_.viFindRsrc(state_.default_rm, kQuorSearchExpression, &list, &matches,
                                name.data());
-  if (note(status, result)) {
+  if (keep_status(status, result)) {
     library_.viClose(state_.default_rm);
     return result;
   }
@@ -53,21 +47,21 @@ ViStatus QuorDriver::quor_find_modules(std::span<std::int16_t> logical_addresses
     name[visa::VI_FIND_BUFLEN] = '\0';
     ViSession module = 0;
     status = library_.viOpen(state_.default_rm, name.data(), 0, 0, &module);
-    if (note(status, result)) break;
+    if (keep_status(status, result)) break;
 
     visa::ViAttrState model = 0;
     status = library_.viGetAttribute(module, visa::VI_ATTR_MODEL_CODE, &model);
-    if (note(status, result)) break;
+    if (keep_status(status, result)) break;
     if (model == kQuorModelCode && static_cast<std::size_t>(count) < capacity) {
       visa::ViAttrState la = 0;
       visa::ViAttrState slot = 0;
       visa::ViAttrState interface_number = 0;
       status = library_.viGetAttribute(module, visa::VI_ATTR_VXI_LA, &la);
-      if (note(status, result)) break;
+      if (keep_status(status, result)) break;
       status = library_.viGetAttribute(module, visa::VI_ATTR_SLOT, &slot);
-      if (note(status, result)) break;
+      if (keep_status(status, result)) break;
       status = library_.viGetAttribute(module, visa::VI_ATTR_INTF_NUM, &interface_number);
-      if (note(status, result)) break;
+      if (keep_status(status, result)) break;
       const auto index = static_cast<std::size_t>(count);
       logical_addresses[index] = static_cast<std::int16_t>(la);
       slots[index] = static_cast<std::int16_t>(slot);
@@ -75,10 +69,10 @@ ViStatus QuorDriver::quor_find_modules(std::span<std::int16_t> logical_addresses
       ++count;
     }
     status = library_.viClose(module);
-    if (note(status, result)) break;
+    if (keep_status(status, result)) break;
     if (i + 1 < matches) {
       status = library_.viFindNext(list, name.data());
-      if (note(status, result)) break;
+      if (keep_status(status, result)) break;
     }
   }
   // Closing the manager releases the find list and any module session left open by a failure.
@@ -99,8 +93,7 @@ ViStatus QuorDriver::quor_init(const std::string& resource, std::int16_t id_quer
   ViStatus result = visa::VI_SUCCESS;
   ViSession manager = 0;
   ViStatus status = library_.viGetDefaultRM(&manager);
-  if (status < visa::VI_SUCCESS) return status;
-  if (status != visa::VI_SUCCESS) result = status;
+  if (keep_status(status, result)) return result;
 
   const auto fail = [&](ViStatus code) {
     if (session != 0) library_.viClose(session);
@@ -110,27 +103,26 @@ ViStatus QuorDriver::quor_init(const std::string& resource, std::int16_t id_quer
   };
 
   status = library_.viOpen(manager, resource.c_str(), 0, 0, &session);
-  if (status < visa::VI_SUCCESS) {
+  if (keep_status(status, result)) {
     session = 0;  // nothing was opened, whatever the library left here
     return fail(status);
   }
-  if (status != visa::VI_SUCCESS) result = status;
 
   if (id_query == 1) {
     visa::ViAttrState value = 0;
     status = library_.viGetAttribute(session, visa::VI_ATTR_MANF_ID, &value);
-    if (note(status, result)) return fail(status);
+    if (keep_status(status, result)) return fail(status);
     if (low12(value) != kQuorManufacturerId) return fail(QUOR_ERROR_MANF_ID);
     status = library_.viGetAttribute(session, visa::VI_ATTR_MODEL_CODE, &value);
-    if (note(status, result)) return fail(status);
+    if (keep_status(status, result)) return fail(status);
     if (low12(value) != kQuorModelCode) return fail(QUOR_ERROR_MODEL_CODE);
   }
   if (reset == 1) {
     status = quor_reset(session);
-    if (note(status, result)) return fail(status);
+    if (keep_status(status, result)) return fail(status);
   }
   status = library_.viSetAttribute(session, visa::VI_ATTR_TMO_VALUE, kInitTimeoutMs);
-  if (note(status, result)) return fail(status);
+  if (keep_status(status, result)) return fail(status);
 
   state_.init_managers[session] = manager;
   return result;

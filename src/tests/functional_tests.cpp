@@ -8,12 +8,6 @@ namespace tests {
 
 using visa::ViStatus;
 
-std::string command_number(long value) {
-  std::string text = std::to_string(value);
-  if (value >= 0) text.insert(text.begin(), ' ');
-  return text;
-}
-
 FunctionalTests::FunctionalTests(app::Station& station, app::DisplayForm& form, FrmTests& console,
                                  std::function<FrmResults&()> results)
     : station_(station),
@@ -117,6 +111,11 @@ std::uint16_t FunctionalTests::memory_space(const driver::UnitRecord& unit) {
   station_.driver_state.last_visa_status =
       station_.visa.viGetAttribute(unit.session, visa::VI_ATTR_MEM_SPACE, &space);
   return static_cast<std::uint16_t>(space);
+}
+
+void FunctionalTests::read_memory_spaces(UnitSpaces& spaces) {
+  spaces.uut = memory_space(uut());
+  spaces.qcu = memory_space(qcu());
 }
 
 void FunctionalTests::write_frame(const driver::UnitRecord& unit, std::uint16_t space,

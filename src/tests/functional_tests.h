@@ -25,6 +25,12 @@ struct TestState {
 
 enum class FailureLimit { None, BeforeDisplay, AfterDisplay };
 
+// The memory spaces of both units, read once per test, the UUT's first.
+struct UnitSpaces {
+  std::uint16_t uut = 0;
+  std::uint16_t qcu = 0;
+};
+
 // What tells one test from another inside the common skeleton.
 struct TestPlan {
   const char* run_caption;
@@ -59,6 +65,11 @@ class FunctionalTests {
   void write_word(const driver::UnitRecord& unit, std::uint16_t space, std::uint32_t offset,
                   std::uint16_t value);
   std::uint16_t memory_space(const driver::UnitRecord& unit);
+  void read_memory_spaces(UnitSpaces& spaces);
+  // The space of `unit`, which is the UUT or the QCU record.
+  std::uint16_t space_of(const UnitSpaces& spaces, const driver::UnitRecord& unit) {
+    return &unit == &uut() ? spaces.uut : spaces.qcu;
+  }
   // Start word, L pattern words and stop word at `offset`.
   void write_frame(const driver::UnitRecord& unit, std::uint16_t space, std::uint32_t offset,
                    std::uint16_t start, std::uint16_t step, std::uint32_t length,
@@ -91,8 +102,5 @@ class FunctionalTests {
   driver::BufferMemory memory_;
   TestState state_;
 };
-
-// A number in a module command: a blank in front of a value of 0 or more.
-std::string command_number(long value);
 
 }  // namespace tests

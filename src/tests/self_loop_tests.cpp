@@ -2,6 +2,7 @@
 // cable, into its own input and PONG buffer, and both buffers are read back.
 #include <memory>
 
+#include "driver/number_text.h"
 #include "tests/functional_tests.h"
 #include "tests/test_texts.h"
 
@@ -59,9 +60,9 @@ TestPlan FunctionalTests::self_loop_plan(TestId test) {
     } else {
       fill(unit, kPong, *space, 0, 0, N + 2);
     }
-    send(unit, "comm:rec:start " + command_number(kStartWord / 256), text::kComparators);
-    send(unit, "comm:rec:stop " + command_number(kStopWord15 / 256), text::kComparators);
-    send(unit, "comm:tran:stop " + command_number(kStopWord15 / 256), text::kComparators);
+    send(unit, "comm:rec:start " + driver::basic_number_text(kStartWord / 256), text::kComparators);
+    send(unit, "comm:rec:stop " + driver::basic_number_text(kStopWord15 / 256), text::kComparators);
+    send(unit, "comm:tran:stop " + driver::basic_number_text(kStopWord15 / 256), text::kComparators);
     send(unit, "mode self", "Start things running");
     send(unit, "*opc", "Wait till we are in the mode");
     if (long_frame) station_.driver.delay_ticks(8, 1000);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string_view>
 
+#include "driver/number_text.h"
 #include "tests/functional_tests.h"
 #include "tests/test_texts.h"
 
@@ -29,11 +30,7 @@ std::int32_t digit_value(const std::string& reply, std::size_t position) {
 
 TestPlan FunctionalTests::stamp_plan() {
   constexpr std::uint32_t L = 1024;
-  struct Spaces {
-    std::uint16_t uut = 0;
-    std::uint16_t qcu = 0;
-  };
-  auto spaces = std::make_shared<Spaces>();
+  auto spaces = std::make_shared<UnitSpaces>();
 
   TestPlan plan;
   plan.run_caption = "Testing Stamp";
@@ -52,8 +49,7 @@ TestPlan FunctionalTests::stamp_plan() {
     send(qcu(), "rout:clos out4", "Enable QCU Output 4");
     send(qcu(), "tim 1000", "time 1000 of QCU");
     send(uut(), "rout:clos unpr", "Enable Quor Bus Input 1");
-    spaces->uut = memory_space(uut());
-    spaces->qcu = memory_space(qcu());
+    read_memory_spaces(*spaces);
   };
 
   plan.pass_body = [this, spaces](int) -> int {
@@ -65,9 +61,9 @@ TestPlan FunctionalTests::stamp_plan() {
     fill(u, 0, spaces->uut, 0, 0, 4 * (L + 2));
 
     const char* uut_comparators = "Initialize the Start and Stop comparators of UUT";
-    send(u, "comm:rec:start " + command_number(kStartWord / 256), uut_comparators);
-    send(u, "comm:rec:stop " + command_number(kStopWord14 / 256), uut_comparators);
-    send(q, "comm:tran:stop " + command_number(kStopWord14 / 256),
+    send(u, "comm:rec:start " + driver::basic_number_text(kStartWord / 256), uut_comparators);
+    send(u, "comm:rec:stop " + driver::basic_number_text(kStopWord14 / 256), uut_comparators);
+    send(q, "comm:tran:stop " + driver::basic_number_text(kStopWord14 / 256),
          "Initialize the Start and Stop comparators of QCU");
     send(u, "mode recm", "Start receiver running of UUT");
     send(u, "*opc", "Wait till we are in the mode of UUT");

@@ -3,14 +3,15 @@
 
 #include <cstdint>
 
+#include "driver/buffer_memory.h"
+
 namespace tests {
 
 inline constexpr int kFailureLimit = 5;
+inline constexpr std::uint32_t kPong = driver::kPongOffset;
 inline constexpr std::uint16_t kStartWord = 0x0100;
 inline constexpr std::uint16_t kStopWord14 = 0x0E00;
 inline constexpr std::uint16_t kStopWord15 = 0x0F00;
-inline constexpr std::uint32_t kPong = 0x100000;
-inline constexpr std::uint16_t kA16Space = 1;
 inline constexpr std::uint32_t kNextBufferRegister = 0x3E;
 
 namespace text {

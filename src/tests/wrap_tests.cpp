@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "driver/number_text.h"
 #include "tests/functional_tests.h"
 #include "tests/test_texts.h"
 
@@ -64,14 +65,7 @@ TestPlan FunctionalTests::wrap_plan(TestId test) {
   const auto receiver = [this, qcu_transmits]() -> driver::UnitRecord& {
     return qcu_transmits ? uut() : qcu();
   };
-  struct Spaces {
-    std::uint16_t uut = 0;
-    std::uint16_t qcu = 0;
-  };
-  auto spaces = std::make_shared<Spaces>();
-  const auto space_of = [this, spaces](const driver::UnitRecord& unit) {
-    return &unit == &uut() ? spaces->uut : spaces->qcu;
-  };
+  auto spaces = std::make_shared<UnitSpaces>();
 
   TestPlan plan;
   plan.run_caption = w.run_caption;
@@ -95,23 +89,22 @@ TestPlan FunctionalTests::wrap_plan(TestId test) {
     }
     send(transmitter(), "tim 10", qcu_transmits ? "time 10 of QCU" : "time 10 of UUT");
     send(receiver(), "rout:clos unpr", "Enable Quor Bus Input 1");
-    spaces->uut = memory_space(uut());
-    spaces->qcu = memory_space(qcu());
+    read_memory_spaces(*spaces);
   };
 
   plan.pass_body = [this, test, w, L, qcu_transmits, transmitter, receiver,
-                    space_of](int) -> int {
+                    spaces](int) -> int {
     driver::UnitRecord& T = transmitter();
     driver::UnitRecord& R = receiver();
-    const std::uint16_t t_space = space_of(T);
-    const std::uint16_t r_space = space_of(R);
+    const std::uint16_t t_space = space_of(*spaces, T);
+    const std::uint16_t r_space = space_of(*spaces, R);
     const auto frame = [&](std::uint32_t offset, std::uint16_t start, std::uint16_t step) {
       write_frame(T, t_space, offset, start, step, L, kStopWord14);
     };
     const auto clear = [&](std::uint32_t offset, std::uint32_t words) {
       fill(R, offset, r_space, 0, 0, words);
     };
-    const auto signal = [&] { write_word(T, kA16Space, kNextBufferRegister, 1); };
+    const auto signal = [&] { write_word(T, visa::VI_A16_SPACE, kNextBufferRegister, 1); };
 
     // Transmit buffers and a cleared receive area.
     switch (test) {
@@ -149,9 +142,9 @@ TestPlan FunctionalTests::wrap_plan(TestId test) {
     const char* t_comparators = qcu_transmits
                                     ? "Initialize the Start and Stop comparators of QCU"
                                     : "Initialize the Start and Stop comparators of UUT";
-    send(R, "comm:rec:start " + command_number(kStartWord / 256), r_comparators);
-    send(R, "comm:rec:stop " + command_number(kStopWord14 / 256), r_comparators);
-    send(T, "comm:tran:stop " + command_number(kStopWord14 / 256), t_comparators);
+    send(R, "comm:rec:start " + driver::basic_number_text(kStartWord / 256), r_comparators);
+    send(R, "comm:rec:stop " + driver::basic_number_text(kStopWord14 / 256), r_comparators);
+    send(T, "comm:tran:stop " + driver::basic_number_text(kStopWord14 / 256), t_comparators);
 
     const char* r_wait = qcu_transmits ? "Wait till we are in the mode of UUT"
                                        : "Wait till we are in the mode of QC";
