@@ -17,14 +17,15 @@
 #include "sim/sim_module.h"
 #include "support/qt_virtual_pump.h"
 #include "support/scripted_operator.h"
+#include "visa/forwarding_visa.h"
 
 namespace production_tests {
 
 // Forwards every call to the chassis; records block writes and lets a test tamper with what a
 // block read brings back, as a module with faulty memory would.
-class TamperingLibrary final : public visa::VisaLibrary {
+class TamperingLibrary final : public visa::ForwardingVisa {
  public:
-  explicit TamperingLibrary(sim::SimChassis& chassis) : chassis_(chassis) {}
+  explicit TamperingLibrary(sim::SimChassis& chassis) : visa::ForwardingVisa(chassis) {}
 
   struct BlockWrite {
     visa::ViUInt16 space;
@@ -36,59 +37,17 @@ class TamperingLibrary final : public visa::VisaLibrary {
   std::function<void(visa::ViBusAddress offset, visa::ViUInt16* words, visa::ViBusSize count)>
       on_block_read;
 
-  visa::ViStatus viOpenDefaultRM(visa::ViSession* m) override { return chassis_.viOpenDefaultRM(m); }
-  visa::ViStatus viFindRsrc(visa::ViSession m, const char* e, visa::ViFindList* l,
-                            visa::ViUInt32* c, visa::ViChar n[visa::VI_FIND_BUFLEN]) override {
-    return chassis_.viFindRsrc(m, e, l, c, n);
-  }
-  visa::ViStatus viFindNext(visa::ViFindList l, visa::ViChar n[visa::VI_FIND_BUFLEN]) override {
-    return chassis_.viFindNext(l, n);
-  }
-  visa::ViStatus viOpen(visa::ViSession m, const char* r, visa::ViUInt32 a, visa::ViUInt32 t,
-                        visa::ViSession* s) override {
-    return chassis_.viOpen(m, r, a, t, s);
-  }
-  visa::ViStatus viClose(visa::ViObject o) override { return chassis_.viClose(o); }
-  visa::ViStatus viGetAttribute(visa::ViObject o, visa::ViAttr a, visa::ViAttrState* v) override {
-    return chassis_.viGetAttribute(o, a, v);
-  }
-  visa::ViStatus viSetAttribute(visa::ViObject o, visa::ViAttr a, visa::ViAttrState v) override {
-    return chassis_.viSetAttribute(o, a, v);
-  }
-  visa::ViStatus viWrite(visa::ViSession s, const unsigned char* b, visa::ViUInt32 c,
-                         visa::ViUInt32* r) override {
-    return chassis_.viWrite(s, b, c, r);
-  }
-  visa::ViStatus viRead(visa::ViSession s, unsigned char* b, visa::ViUInt32 c,
-                        visa::ViUInt32* r) override {
-    return chassis_.viRead(s, b, c, r);
-  }
-  visa::ViStatus viStatusDesc(visa::ViObject o, visa::ViStatus s,
-                              visa::ViChar d[visa::VI_FIND_BUFLEN]) override {
-    return chassis_.viStatusDesc(o, s, d);
-  }
-  visa::ViStatus viIn16(visa::ViSession s, visa::ViUInt16 sp, visa::ViBusAddress o,
-                        visa::ViUInt16* v) override {
-    return chassis_.viIn16(s, sp, o, v);
-  }
-  visa::ViStatus viOut16(visa::ViSession s, visa::ViUInt16 sp, visa::ViBusAddress o,
-                         visa::ViUInt16 v) override {
-    return chassis_.viOut16(s, sp, o, v);
-  }
   visa::ViStatus viMoveIn16(visa::ViSession s, visa::ViUInt16 sp, visa::ViBusAddress o,
                             visa::ViBusSize c, visa::ViUInt16* v) override {
-    const visa::ViStatus status = chassis_.viMoveIn16(s, sp, o, c, v);
+    const visa::ViStatus status = inner().viMoveIn16(s, sp, o, c, v);
     if (status >= visa::VI_SUCCESS && on_block_read) on_block_read(o, v, c);
     return status;
   }
   visa::ViStatus viMoveOut16(visa::ViSession s, visa::ViUInt16 sp, visa::ViBusAddress o,
                              visa::ViBusSize c, const visa::ViUInt16* v) override {
     block_writes.push_back({sp, o, std::vector<std::uint16_t>(v, v + c)});
-    return chassis_.viMoveOut16(s, sp, o, c, v);
+    return inner().viMoveOut16(s, sp, o, c, v);
   }
-
- private:
-  sim::SimChassis& chassis_;
 };
 
 class ProductionTest : public ::testing::Test {

@@ -1,0 +1,314 @@
+#include "visa/visa_call_trace.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace visa {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+VisaCall begin_call(VisaFunction function, ViObject object) {
+  VisaCall call;
+  call.function = function;
+  call.object = object;
+  call.start = Clock::now();
+  return call;
+}
+
+// Completes the description with the status and the time the call took, and hands it on.
+ViStatus finish_call(VisaCallSink& sink, VisaCall& call, ViStatus status) {
+  call.duration = Clock::now() - call.start;
+  call.status = status;
+  sink.record(call);
+  return status;
+}
+
+// A name buffer the library filled, up to its end or the first NUL.
+std::string name_text(const ViChar* name) {
+  return std::string(name, strnlen(name, static_cast<std::size_t>(VI_FIND_BUFLEN)));
+}
+
+std::string hex(std::uint64_t value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string decimal(std::uint64_t value) { return std::to_string(value); }
+
+std::string space_name(ViUInt16 space) {
+  switch (space) {
+    case VI_A16_SPACE: return "A16";
+    case VI_A24_SPACE: return "A24";
+    case VI_A32_SPACE: return "A32";
+    default: return "space " + decimal(space);
+  }
+}
+
+}  // namespace
+
+const char* function_name(VisaFunction function) {
+  switch (function) {
+    case VisaFunction::OpenDefaultRM: return "viOpenDefaultRM";
+    case VisaFunction::FindRsrc: return "viFindRsrc";
+    case VisaFunction::FindNext: return "viFindNext";
+    case VisaFunction::Open: return "viOpen";
+    case VisaFunction::Close: return "viClose";
+    case VisaFunction::GetAttribute: return "viGetAttribute";
+    case VisaFunction::SetAttribute: return "viSetAttribute";
+    case VisaFunction::Write: return "viWrite";
+    case VisaFunction::Read: return "viRead";
+    case VisaFunction::StatusDesc: return "viStatusDesc";
+    case VisaFunction::In16: return "viIn16";
+    case VisaFunction::Out16: return "viOut16";
+    case VisaFunction::MoveIn16: return "viMoveIn16";
+    case VisaFunction::MoveOut16: return "viMoveOut16";
+  }
+  return "vi?";
+}
+
+ViStatus TracingVisa::viOpenDefaultRM(ViSession* manager) {
+  if (sink_ == nullptr) return inner().viOpenDefaultRM(manager);
+  VisaCall call = begin_call(VisaFunction::OpenDefaultRM, 0);
+  const ViStatus status = inner().viOpenDefaultRM(manager);
+  if (manager != nullptr) call.opened = *manager;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viFindRsrc(ViSession manager, const char* expression, ViFindList* list,
+                                 ViUInt32* count, ViChar first_name[VI_FIND_BUFLEN]) {
+  if (sink_ == nullptr) return inner().viFindRsrc(manager, expression, list, count, first_name);
+  VisaCall call = begin_call(VisaFunction::FindRsrc, manager);
+  const ViStatus status = inner().viFindRsrc(manager, expression, list, count, first_name);
+  if (expression != nullptr) call.text = expression;
+  if (status >= VI_SUCCESS) {
+    if (list != nullptr) call.opened = *list;
+    if (count != nullptr) call.value = *count;
+    if (first_name != nullptr) call.text += " -> " + name_text(first_name);
+  }
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viFindNext(ViFindList list, ViChar next_name[VI_FIND_BUFLEN]) {
+  if (sink_ == nullptr) return inner().viFindNext(list, next_name);
+  VisaCall call = begin_call(VisaFunction::FindNext, list);
+  const ViStatus status = inner().viFindNext(list, next_name);
+  if (status >= VI_SUCCESS && next_name != nullptr) call.text = name_text(next_name);
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viOpen(ViSession manager, const char* resource, ViUInt32 access_mode,
+                             ViUInt32 open_timeout, ViSession* session) {
+  if (sink_ == nullptr) return inner().viOpen(manager, resource, access_mode, open_timeout, session);
+  VisaCall call = begin_call(VisaFunction::Open, manager);
+  const ViStatus status = inner().viOpen(manager, resource, access_mode, open_timeout, session);
+  if (resource != nullptr) call.text = resource;
+  call.value = access_mode;
+  call.timeout_ms = open_timeout;
+  if (status >= VI_SUCCESS && session != nullptr) call.opened = *session;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viClose(ViObject object) {
+  if (sink_ == nullptr) return inner().viClose(object);
+  VisaCall call = begin_call(VisaFunction::Close, object);
+  return finish_call(*sink_, call, inner().viClose(object));
+}
+
+ViStatus TracingVisa::viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value) {
+  if (sink_ == nullptr) return inner().viGetAttribute(object, attribute, value);
+  VisaCall call = begin_call(VisaFunction::GetAttribute, object);
+  const ViStatus status = inner().viGetAttribute(object, attribute, value);
+  call.attribute = attribute;
+  if (status >= VI_SUCCESS && value != nullptr) call.value = *value;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value) {
+  if (sink_ == nullptr) return inner().viSetAttribute(object, attribute, value);
+  VisaCall call = begin_call(VisaFunction::SetAttribute, object);
+  const ViStatus status = inner().viSetAttribute(object, attribute, value);
+  call.attribute = attribute;
+  call.value = value;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viWrite(ViSession session, const unsigned char* buffer, ViUInt32 count,
+                              ViUInt32* returned) {
+  if (sink_ == nullptr) return inner().viWrite(session, buffer, count, returned);
+  VisaCall call = begin_call(VisaFunction::Write, session);
+  const ViStatus status = inner().viWrite(session, buffer, count, returned);
+  if (buffer != nullptr) call.text = escaped_bytes(buffer, count);
+  call.value = (returned != nullptr) ? *returned : 0;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viRead(ViSession session, unsigned char* buffer, ViUInt32 count,
+                             ViUInt32* returned) {
+  if (sink_ == nullptr) return inner().viRead(session, buffer, count, returned);
+  VisaCall call = begin_call(VisaFunction::Read, session);
+  const ViStatus status = inner().viRead(session, buffer, count, returned);
+  const ViUInt32 got = (returned != nullptr && *returned <= count) ? *returned : 0;
+  if (buffer != nullptr) call.text = escaped_bytes(buffer, got);
+  call.value = got;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viStatusDesc(ViObject object, ViStatus described,
+                                   ViChar description[VI_FIND_BUFLEN]) {
+  if (sink_ == nullptr) return inner().viStatusDesc(object, described, description);
+  VisaCall call = begin_call(VisaFunction::StatusDesc, object);
+  const ViStatus status = inner().viStatusDesc(object, described, description);
+  call.value = static_cast<std::uint32_t>(described);
+  if (status >= VI_SUCCESS && description != nullptr) call.text = name_text(description);
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viIn16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                             ViUInt16* value) {
+  if (sink_ == nullptr) return inner().viIn16(session, space, offset, value);
+  VisaCall call = begin_call(VisaFunction::In16, session);
+  const ViStatus status = inner().viIn16(session, space, offset, value);
+  call.space = space;
+  call.offset = offset;
+  if (status >= VI_SUCCESS && value != nullptr) call.value = *value;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viOut16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                              ViUInt16 value) {
+  if (sink_ == nullptr) return inner().viOut16(session, space, offset, value);
+  VisaCall call = begin_call(VisaFunction::Out16, session);
+  const ViStatus status = inner().viOut16(session, space, offset, value);
+  call.space = space;
+  call.offset = offset;
+  call.value = value;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viMoveIn16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                                 ViBusSize count, ViUInt16* values) {
+  if (sink_ == nullptr) return inner().viMoveIn16(session, space, offset, count, values);
+  VisaCall call = begin_call(VisaFunction::MoveIn16, session);
+  const ViStatus status = inner().viMoveIn16(session, space, offset, count, values);
+  call.space = space;
+  call.offset = offset;
+  call.value = count;
+  return finish_call(*sink_, call, status);
+}
+
+ViStatus TracingVisa::viMoveOut16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                                  ViBusSize count, const ViUInt16* values) {
+  if (sink_ == nullptr) return inner().viMoveOut16(session, space, offset, count, values);
+  VisaCall call = begin_call(VisaFunction::MoveOut16, session);
+  const ViStatus status = inner().viMoveOut16(session, space, offset, count, values);
+  call.space = space;
+  call.offset = offset;
+  call.value = count;
+  return finish_call(*sink_, call, status);
+}
+
+std::string status_name(ViStatus status) {
+  struct Named {
+    ViStatus status;
+    const char* name;
+  };
+  static constexpr Named kNames[] = {
+      {VI_SUCCESS, "VI_SUCCESS"},
+      {VI_SUCCESS_TERM_CHAR, "VI_SUCCESS_TERM_CHAR"},
+      {VI_SUCCESS_MAX_CNT, "VI_SUCCESS_MAX_CNT"},
+      {VI_ERROR_SYSTEM_ERROR, "VI_ERROR_SYSTEM_ERROR"},
+      {VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT"},
+      {VI_ERROR_INV_EXPR, "VI_ERROR_INV_EXPR"},
+      {VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND"},
+      {VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME"},
+      {VI_ERROR_TMO, "VI_ERROR_TMO"},
+      {VI_ERROR_NSUP_ATTR, "VI_ERROR_NSUP_ATTR"},
+      {VI_ERROR_NSUP_ATTR_STATE, "VI_ERROR_NSUP_ATTR_STATE"},
+      {VI_ERROR_BERR, "VI_ERROR_BERR"},
+      {VI_ERROR_INV_SPACE, "VI_ERROR_INV_SPACE"},
+      {VI_ERROR_INV_OFFSET, "VI_ERROR_INV_OFFSET"},
+  };
+  for (const Named& named : kNames) {
+    if (named.status == status) return named.name;
+  }
+  return hex(static_cast<std::uint32_t>(status), 8);
+}
+
+std::string escaped_bytes(const unsigned char* bytes, std::size_t count, std::size_t limit) {
+  std::string text = "\"";
+  const std::size_t shown = count < limit ? count : limit;
+  for (std::size_t i = 0; i < shown; ++i) {
+    const unsigned char byte = bytes[i];
+    switch (byte) {
+      case '\n': text += "\\n"; break;
+      case '\r': text += "\\r"; break;
+      case '\t': text += "\\t"; break;
+      case '"': text += "\\\""; break;
+      case '\\': text += "\\\\"; break;
+      default:
+        if (byte >= 0x20 && byte < 0x7F) {
+          text += static_cast<char>(byte);
+        } else {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+          text += escape;
+        }
+    }
+  }
+  text += '"';
+  if (shown < count) text += "...";
+  return text;
+}
+
+std::string describe_call(const VisaCall& call) {
+  std::string line = function_name(call.function);
+  line += '(';
+  const std::string object = hex(call.object, 8);
+  switch (call.function) {
+    case VisaFunction::OpenDefaultRM:
+      break;
+    case VisaFunction::FindRsrc:
+    case VisaFunction::FindNext:
+      line += object + ", " + call.text;
+      break;
+    case VisaFunction::Open:
+      line += object + ", " + call.text + ", mode " + decimal(call.value) + ", " +
+              decimal(call.timeout_ms) + " ms";
+      break;
+    case VisaFunction::Close:
+      line += object;
+      break;
+    case VisaFunction::GetAttribute:
+    case VisaFunction::SetAttribute:
+      line += object + ", " + hex(call.attribute, 8) + ", " + decimal(call.value);
+      break;
+    case VisaFunction::Write:
+    case VisaFunction::Read:
+      line += object + ", " + call.text + ", " + decimal(call.value) + " bytes";
+      break;
+    case VisaFunction::StatusDesc:
+      line += object + ", " + status_name(static_cast<ViStatus>(call.value)) + ", \"" +
+              call.text + "\"";
+      break;
+    case VisaFunction::In16:
+    case VisaFunction::Out16:
+      line += object + ", " + space_name(call.space) + ", " + hex(call.offset, 6) + ", " +
+              hex(call.value, 4);
+      break;
+    case VisaFunction::MoveIn16:
+    case VisaFunction::MoveOut16:
+      line += object + ", " + space_name(call.space) + ", " + hex(call.offset, 6) + ", " +
+              decimal(call.value) + " words";
+      break;
+  }
+  line += ") -> " + status_name(call.status);
+  if (call.opened != 0) line += ", handle " + hex(call.opened, 8);
+  if (call.function == VisaFunction::FindRsrc && call.status >= VI_SUCCESS) {
+    line += ", " + decimal(call.value) + " found";
+  }
+  return line;
+}
+
+}  // namespace visa
