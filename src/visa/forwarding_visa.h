@@ -13,8 +13,8 @@ class ForwardingVisa : public VisaLibrary {
   VisaLibrary& inner() const { return inner_; }
 
   ViStatus viOpenDefaultRM(ViSession* manager) override { return inner_.viOpenDefaultRM(manager); }
-  ViStatus viFindRsrc(ViSession manager, const char* expression, ViFindList* list,
-                      ViUInt32* count, ViChar first_name[VI_FIND_BUFLEN]) override {
+  ViStatus viFindRsrc(ViSession manager, const char* expression, ViFindList* list, ViUInt32* count,
+                      ViChar first_name[VI_FIND_BUFLEN]) override {
     return inner_.viFindRsrc(manager, expression, list, count, first_name);
   }
   ViStatus viFindNext(ViFindList list, ViChar next_name[VI_FIND_BUFLEN]) override {

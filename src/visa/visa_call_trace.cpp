@@ -39,10 +39,14 @@ std::string decimal(std::uint64_t value) { return std::to_string(value); }
 
 std::string space_name(ViUInt16 space) {
   switch (space) {
-    case VI_A16_SPACE: return "A16";
-    case VI_A24_SPACE: return "A24";
-    case VI_A32_SPACE: return "A32";
-    default: return "space " + decimal(space);
+    case VI_A16_SPACE:
+      return "A16";
+    case VI_A24_SPACE:
+      return "A24";
+    case VI_A32_SPACE:
+      return "A32";
+    default:
+      return "space " + decimal(space);
   }
 }
 
@@ -50,20 +54,34 @@ std::string space_name(ViUInt16 space) {
 
 const char* function_name(VisaFunction function) {
   switch (function) {
-    case VisaFunction::OpenDefaultRM: return "viOpenDefaultRM";
-    case VisaFunction::FindRsrc: return "viFindRsrc";
-    case VisaFunction::FindNext: return "viFindNext";
-    case VisaFunction::Open: return "viOpen";
-    case VisaFunction::Close: return "viClose";
-    case VisaFunction::GetAttribute: return "viGetAttribute";
-    case VisaFunction::SetAttribute: return "viSetAttribute";
-    case VisaFunction::Write: return "viWrite";
-    case VisaFunction::Read: return "viRead";
-    case VisaFunction::StatusDesc: return "viStatusDesc";
-    case VisaFunction::In16: return "viIn16";
-    case VisaFunction::Out16: return "viOut16";
-    case VisaFunction::MoveIn16: return "viMoveIn16";
-    case VisaFunction::MoveOut16: return "viMoveOut16";
+    case VisaFunction::OpenDefaultRM:
+      return "viOpenDefaultRM";
+    case VisaFunction::FindRsrc:
+      return "viFindRsrc";
+    case VisaFunction::FindNext:
+      return "viFindNext";
+    case VisaFunction::Open:
+      return "viOpen";
+    case VisaFunction::Close:
+      return "viClose";
+    case VisaFunction::GetAttribute:
+      return "viGetAttribute";
+    case VisaFunction::SetAttribute:
+      return "viSetAttribute";
+    case VisaFunction::Write:
+      return "viWrite";
+    case VisaFunction::Read:
+      return "viRead";
+    case VisaFunction::StatusDesc:
+      return "viStatusDesc";
+    case VisaFunction::In16:
+      return "viIn16";
+    case VisaFunction::Out16:
+      return "viOut16";
+    case VisaFunction::MoveIn16:
+      return "viMoveIn16";
+    case VisaFunction::MoveOut16:
+      return "viMoveOut16";
   }
   return "vi?";
 }
@@ -100,7 +118,8 @@ ViStatus TracingVisa::viFindNext(ViFindList list, ViChar next_name[VI_FIND_BUFLE
 
 ViStatus TracingVisa::viOpen(ViSession manager, const char* resource, ViUInt32 access_mode,
                              ViUInt32 open_timeout, ViSession* session) {
-  if (sink_ == nullptr) return inner().viOpen(manager, resource, access_mode, open_timeout, session);
+  if (sink_ == nullptr)
+    return inner().viOpen(manager, resource, access_mode, open_timeout, session);
   VisaCall call = begin_call(VisaFunction::Open, manager);
   const ViStatus status = inner().viOpen(manager, resource, access_mode, open_timeout, session);
   if (resource != nullptr) call.text = resource;
@@ -242,11 +261,21 @@ std::string escaped_bytes(const unsigned char* bytes, std::size_t count, std::si
   for (std::size_t i = 0; i < shown; ++i) {
     const unsigned char byte = bytes[i];
     switch (byte) {
-      case '\n': text += "\\n"; break;
-      case '\r': text += "\\r"; break;
-      case '\t': text += "\\t"; break;
-      case '"': text += "\\\""; break;
-      case '\\': text += "\\\\"; break;
+      case '\n':
+        text += "\\n";
+        break;
+      case '\r':
+        text += "\\r";
+        break;
+      case '\t':
+        text += "\\t";
+        break;
+      case '"':
+        text += "\\\"";
+        break;
+      case '\\':
+        text += "\\\\";
+        break;
       default:
         if (byte >= 0x20 && byte < 0x7F) {
           text += static_cast<char>(byte);
@@ -289,8 +318,8 @@ std::string describe_call(const VisaCall& call) {
       line += object + ", " + call.text + ", " + decimal(call.value) + " bytes";
       break;
     case VisaFunction::StatusDesc:
-      line += object + ", " + status_name(static_cast<ViStatus>(call.value)) + ", \"" +
-              call.text + "\"";
+      line += object + ", " + status_name(static_cast<ViStatus>(call.value)) + ", \"" + call.text +
+              "\"";
       break;
     case VisaFunction::In16:
     case VisaFunction::Out16:

@@ -44,19 +44,19 @@ constexpr bool is_register_call(VisaFunction function) {
 // One call as it was made. Fields a function does not take stay zero or empty.
 struct VisaCall {
   VisaFunction function = VisaFunction::OpenDefaultRM;
-  ViObject object = 0;          // the session, find list or manager the call was made on
+  ViObject object = 0;  // the session, find list or manager the call was made on
   ViStatus status = VI_SUCCESS;
   std::chrono::steady_clock::time_point start{};
   std::chrono::nanoseconds duration{0};
-  ViUInt16 space = 0;           // register and block calls
-  ViBusAddress offset = 0;      // register and block calls
-  ViAttr attribute = 0;         // attribute calls
-  std::uint64_t value = 0;      // register value, attribute value, element or byte count,
-                                // found count, access mode, status described
-  ViUInt32 timeout_ms = 0;      // viOpen's open time-out
-  ViObject opened = 0;          // the manager, find list or session the call handed back
-  std::string text;             // expression, resource or found name, bytes written or read,
-                                // status description
+  ViUInt16 space = 0;       // register and block calls
+  ViBusAddress offset = 0;  // register and block calls
+  ViAttr attribute = 0;     // attribute calls
+  std::uint64_t value = 0;  // register value, attribute value, element or byte count,
+                            // found count, access mode, status described
+  ViUInt32 timeout_ms = 0;  // viOpen's open time-out
+  ViObject opened = 0;      // the manager, find list or session the call handed back
+  std::string text;         // expression, resource or found name, bytes written or read,
+                            // status description
 };
 
 class VisaCallSink {
@@ -75,8 +75,8 @@ class TracingVisa final : public ForwardingVisa {
   VisaCallSink* sink() const { return sink_; }
 
   ViStatus viOpenDefaultRM(ViSession* manager) override;
-  ViStatus viFindRsrc(ViSession manager, const char* expression, ViFindList* list,
-                      ViUInt32* count, ViChar first_name[VI_FIND_BUFLEN]) override;
+  ViStatus viFindRsrc(ViSession manager, const char* expression, ViFindList* list, ViUInt32* count,
+                      ViChar first_name[VI_FIND_BUFLEN]) override;
   ViStatus viFindNext(ViFindList list, ViChar next_name[VI_FIND_BUFLEN]) override;
   ViStatus viOpen(ViSession manager, const char* resource, ViUInt32 access_mode,
                   ViUInt32 open_timeout, ViSession* session) override;
@@ -89,10 +89,8 @@ class TracingVisa final : public ForwardingVisa {
                   ViUInt32* returned) override;
   ViStatus viStatusDesc(ViObject object, ViStatus status,
                         ViChar description[VI_FIND_BUFLEN]) override;
-  ViStatus viIn16(ViSession session, ViUInt16 space, ViBusAddress offset,
-                  ViUInt16* value) override;
-  ViStatus viOut16(ViSession session, ViUInt16 space, ViBusAddress offset,
-                   ViUInt16 value) override;
+  ViStatus viIn16(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16* value) override;
+  ViStatus viOut16(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16 value) override;
   ViStatus viMoveIn16(ViSession session, ViUInt16 space, ViBusAddress offset, ViBusSize count,
                       ViUInt16* values) override;
   ViStatus viMoveOut16(ViSession session, ViUInt16 space, ViBusAddress offset, ViBusSize count,

@@ -46,7 +46,7 @@ TEST_F(TracedBench, RecordsEveryCallInOrderWithItsObjectArgumentsAndStatus) {
   EXPECT_EQ(traced.viIn16(uut, VI_A16_SPACE, 0, &id), VI_ERROR_INV_OBJECT) << "closed session";
 
   const std::vector<VisaFunction> expected = {
-      VisaFunction::OpenDefaultRM, VisaFunction::Open, VisaFunction::Write, VisaFunction::Read,
+      VisaFunction::OpenDefaultRM, VisaFunction::Open,  VisaFunction::Write, VisaFunction::Read,
       VisaFunction::In16,          VisaFunction::Out16, VisaFunction::Close, VisaFunction::In16};
   ASSERT_EQ(sink.calls.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -60,8 +60,8 @@ TEST_F(TracedBench, RecordsEveryCallInOrderWithItsObjectArgumentsAndStatus) {
   EXPECT_EQ(sink.calls[2].text, "\"*IDN?\\n\"");
   EXPECT_EQ(sink.calls[2].value, 6U);
   EXPECT_EQ(sink.calls[3].value, reply_length);
-  EXPECT_EQ(sink.calls[3].text,
-            escaped_bytes(reply, reply_length)) << "the bytes read, as they came";
+  EXPECT_EQ(sink.calls[3].text, escaped_bytes(reply, reply_length))
+      << "the bytes read, as they came";
   EXPECT_EQ(sink.calls[4].value, id);
   EXPECT_EQ(sink.calls[5].space, VI_A24_SPACE);
   EXPECT_EQ(sink.calls[5].offset, 0x10U);
@@ -131,12 +131,14 @@ std::vector<DescribeRow> describe_rows() {
   out16.space = VI_A24_SPACE;
   out16.offset = 0x100000;
   out16.value = 0xFF;
-  rows.push_back({"Out16Berr", out16, "viOut16(0x00000012, A24, 0x100000, 0x00FF) -> VI_ERROR_BERR"});
+  rows.push_back(
+      {"Out16Berr", out16, "viOut16(0x00000012, A24, 0x100000, 0x00FF) -> VI_ERROR_BERR"});
   VisaCall move = make(VisaFunction::MoveIn16, 0x12, VI_ERROR_TMO);
   move.space = VI_A32_SPACE;
   move.offset = 2;
   move.value = 1000;
-  rows.push_back({"MoveIn16", move, "viMoveIn16(0x00000012, A32, 0x000002, 1000 words) -> VI_ERROR_TMO"});
+  rows.push_back(
+      {"MoveIn16", move, "viMoveIn16(0x00000012, A32, 0x000002, 1000 words) -> VI_ERROR_TMO"});
   VisaCall write = make(VisaFunction::Write, 7, VI_SUCCESS);
   write.text = "\"*RST\\n\"";
   write.value = 5;
@@ -145,13 +147,14 @@ std::vector<DescribeRow> describe_rows() {
   open.text = "VXI0::8::INSTR";
   open.timeout_ms = 8000;
   open.opened = 0x21;
-  rows.push_back({"Open", open,
-                  "viOpen(0x00000001, VXI0::8::INSTR, mode 0, 8000 ms) -> VI_SUCCESS, handle 0x00000021"});
+  rows.push_back(
+      {"Open", open,
+       "viOpen(0x00000001, VXI0::8::INSTR, mode 0, 8000 ms) -> VI_SUCCESS, handle 0x00000021"});
   VisaCall attribute = make(VisaFunction::SetAttribute, 0x21, VI_SUCCESS);
   attribute.attribute = VI_ATTR_TMO_VALUE;
   attribute.value = 6000;
-  rows.push_back({"SetAttribute", attribute,
-                  "viSetAttribute(0x00000021, 0x3FFF001A, 6000) -> VI_SUCCESS"});
+  rows.push_back(
+      {"SetAttribute", attribute, "viSetAttribute(0x00000021, 0x3FFF001A, 6000) -> VI_SUCCESS"});
   rows.push_back({"UnknownStatus", make(VisaFunction::Close, 0x21, visa::error_code(0xBFFF0099U)),
                   "viClose(0x00000021) -> 0xBFFF0099"});
   return rows;
