@@ -1,5 +1,7 @@
 // The self-loop tests: the UUT sends a frame from its PING buffer out of its outputs, over a
-// cable, into its own input and PONG buffer, and both buffers are read back.
+// cable, into its own input and PONG buffer, and both buffers are read back. The three tests are
+// rows of one table read by one pass body.
+#include <array>
 #include <memory>
 
 #include "driver/number_text.h"
@@ -7,54 +9,70 @@
 #include "tests/test_texts.h"
 
 namespace tests {
+namespace {
+
+struct SelfLoopRow {
+  TestId test;
+  const char* run_caption;
+  const char* connection_prompt;
+  const char* title_line;
+  const char* input_route;  // the input closed, and its step label
+  const char* input_label;
+  std::uint32_t length;     // data words per frame
+  int passes;
+  bool clear_pong_by_command;  // "trac:data:clr Pong" instead of writing zeros word by word
+  std::int16_t dwell_seconds;  // in self mode, before the run is stopped (0: none)
+};
+
+constexpr std::array<SelfLoopRow, 3> kSelfLoopRows = {{
+    {TestId::SelfLoop, "Testing SelfLoop", text::kUutToInput1, "Quor Bus--SelfLoop Test",
+     "rout:clos unpr", "Enable Quor Bus Input 2", 1024, 250, false, 0},
+    {TestId::SelfLoop2, "Testing SelfLoop2", text::kUutToInput2, "Quor Bus--SelfLoop2 Test",
+     "rout:clos PROT", "Enable Quor Bus Input 1", 1024, 250, false, 0},
+    {TestId::SelfLong, "Testing SelfLong", text::kUutToInput1, "Quor Bus--SelfLong Test",
+     "rout:clos unpr", "Enable Quor Bus Input 2", 524280, 5, true, 8},
+}};
+
+const SelfLoopRow& self_loop_row(TestId test) {
+  for (const SelfLoopRow& row : kSelfLoopRows) {
+    if (row.test == test) return row;
+  }
+  return kSelfLoopRows.front();
+}
+
+constexpr std::array<const char*, 5> kOutputRoutes = {"out1", "out2", "out3", "out4", "ampl"};
+constexpr std::array<const char*, 5> kOutputLabels = {
+    "Enable Quor Bus Output 1", "Enable Quor Bus Output 2", "Enable Quor Bus Output 3",
+    "Enable Quor Bus Output 4", "Enable Quor Bus Output 5"};
+
+}  // namespace
 
 TestPlan FunctionalTests::self_loop_plan(TestId test) {
-  const bool second_input = test == TestId::SelfLoop2;
-  const bool long_frame = test == TestId::SelfLong;
-  const std::uint32_t N = long_frame ? 524280U : 1024U;
+  const SelfLoopRow& row = self_loop_row(test);
   auto space = std::make_shared<std::uint16_t>(0);
 
   TestPlan plan;
-  switch (test) {
-    case TestId::SelfLoop2:
-      plan.run_caption = "Testing SelfLoop2";
-      plan.connection_prompt = text::kUutToInput2;
-      plan.title_line = "Quor Bus--SelfLoop2 Test";
-      break;
-    case TestId::SelfLong:
-      plan.run_caption = "Testing SelfLong";
-      plan.connection_prompt = text::kUutToInput1;
-      plan.title_line = "Quor Bus--SelfLong Test";
-      break;
-    default:
-      plan.run_caption = "Testing SelfLoop";
-      plan.connection_prompt = text::kUutToInput1;
-      plan.title_line = "Quor Bus--SelfLoop Test";
-      break;
-  }
-  plan.passes = long_frame ? 5 : 250;
+  plan.run_caption = row.run_caption;
+  plan.connection_prompt = row.connection_prompt;
+  plan.title_line = row.title_line;
+  plan.passes = row.passes;
   plan.limit = FailureLimit::AfterDisplay;
 
-  plan.prepare = [this, second_input, space] {
+  plan.prepare = [this, &row, space] {
     reset(uut(), text::kResetUut);
-    send(uut(), "rout:clos out1", "Enable Quor Bus Output 1");
-    send(uut(), "rout:clos out2", "Enable Quor Bus Output 2");
-    send(uut(), "rout:clos out3", "Enable Quor Bus Output 3");
-    send(uut(), "rout:clos out4", "Enable Quor Bus Output 4");
-    send(uut(), "rout:clos ampl", "Enable Quor Bus Output 5");
-    if (second_input) {
-      send(uut(), "rout:clos PROT", "Enable Quor Bus Input 1");
-    } else {
-      send(uut(), "rout:clos unpr", "Enable Quor Bus Input 2");
+    for (std::size_t i = 0; i < kOutputRoutes.size(); ++i) {
+      send(uut(), std::string("rout:clos ") + kOutputRoutes[i], kOutputLabels[i]);
     }
+    send(uut(), row.input_route, row.input_label);
     *space = memory_space(uut());
   };
 
-  plan.pass_body = [this, long_frame, N, space](int pass) -> int {
+  plan.pass_body = [this, &row, space](int pass) -> int {
     driver::UnitRecord& unit = uut();
+    const std::uint32_t N = row.length;
     const std::uint16_t s = static_cast<std::uint16_t>(pass % 256);
     write_frame(unit, *space, 0, s, 1, N, kStopWord15);
-    if (long_frame) {
+    if (row.clear_pong_by_command) {
       send(unit, "trac:data:clr Pong", "Fill PONG RAM with Zeros");
       send(unit, "*opc", "Wait till we are done");
     } else {
@@ -65,7 +83,7 @@ TestPlan FunctionalTests::self_loop_plan(TestId test) {
     send(unit, "comm:tran:stop " + driver::basic_number_text(kStopWord15 / 256), text::kComparators);
     send(unit, "mode self", "Start things running");
     send(unit, "*opc", "Wait till we are in the mode");
-    if (long_frame) station_.driver.delay_ticks(8, 1000);
+    if (row.dwell_seconds > 0) station_.driver.delay_ticks(row.dwell_seconds, 1000);
     send(unit, "mode idle", "Stop the run");
     send(unit, "*opc", "Wait till we are back in IDLE");
     const int e1 =
