@@ -27,12 +27,6 @@ void QtOperator::message(const std::string& text, const std::string& title) {
   box.exec();
 }
 
-driver::Operator::Choice QtOperator::ok_cancel(const std::string& text, const std::string& title) {
-  QMessageBox box(QMessageBox::NoIcon, title_or_default(title), QString::fromStdString(text),
-                  QMessageBox::Ok | QMessageBox::Cancel, QApplication::activeWindow());
-  return box.exec() == QMessageBox::Ok ? Choice::Ok : Choice::Cancel;
-}
-
 std::optional<std::string> QtOperator::input(const std::string& prompt,
                                              const std::string& default_answer,
                                              const std::string& title) {

@@ -8,7 +8,6 @@ namespace app {
 class QtOperator final : public driver::Operator {
  public:
   void message(const std::string& text, const std::string& title) override;
-  Choice ok_cancel(const std::string& text, const std::string& title) override;
   std::optional<std::string> input(const std::string& prompt, const std::string& default_answer,
                                    const std::string& title) override;
   void print(const std::string& text) override;

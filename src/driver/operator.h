@@ -9,13 +9,9 @@ namespace driver {
 
 class Operator {
  public:
-  enum class Choice { Ok, Cancel };
-
   virtual ~Operator() = default;
   // Modal box with an OK button; an empty title means the application's default title.
   virtual void message(const std::string& text, const std::string& title = {}) = 0;
-  // Modal box with OK and Cancel; returns the button chosen.
-  virtual Choice ok_cancel(const std::string& text, const std::string& title = {}) = 0;
   // Input box with a default answer; empty when the operator cancels.
   virtual std::optional<std::string> input(const std::string& prompt,
                                            const std::string& default_answer,

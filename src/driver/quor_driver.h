@@ -24,7 +24,6 @@ class QuorDriver {
   // The main window registers its error report label here; until then steps are not shown.
   void set_step_display(StepDisplay* display) { display_ = display; }
 
-  visa::VisaLibrary& library() { return library_; }
   DriverState& state() { return state_; }
 
   // --- Command core ---

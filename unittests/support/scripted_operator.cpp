@@ -7,16 +7,6 @@ void ScriptedOperator::message(const std::string& text, const std::string& title
   if (while_shown) while_shown(text);
 }
 
-driver::Operator::Choice ScriptedOperator::ok_cancel(const std::string& text,
-                                                      const std::string& title) {
-  shown.push_back({text, title});
-  if (while_shown) while_shown(text);
-  if (choices.empty()) return Choice::Ok;
-  const Choice choice = choices.front();
-  choices.pop_front();
-  return choice;
-}
-
 std::optional<std::string> ScriptedOperator::input(const std::string& prompt,
                                                    const std::string& default_answer,
                                                    const std::string& title) {

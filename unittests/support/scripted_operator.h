@@ -18,7 +18,6 @@ class ScriptedOperator final : public driver::Operator {
   };
 
   void message(const std::string& text, const std::string& title) override;
-  Choice ok_cancel(const std::string& text, const std::string& title) override;
   std::optional<std::string> input(const std::string& prompt, const std::string& default_answer,
                                    const std::string& title) override;
   void print(const std::string& text) override { printed.push_back(text); }
@@ -28,7 +27,6 @@ class ScriptedOperator final : public driver::Operator {
   std::vector<std::string> texts() const;
 
   std::vector<Shown> shown;
-  std::deque<Choice> choices;                        // answers to ok_cancel; Ok when empty
   std::deque<std::optional<std::string>> answers;    // answers to input; the default when empty
   std::vector<std::string> printed;
   std::string date = "12/7/2026";
