@@ -1,0 +1,69 @@
+// The station's logging: the VISA call trace reaches quor.visa only when an engineer asks for it.
+#include <gtest/gtest.h>
+
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include "app/station_log.h"
+#include "sim/sim_chassis.h"
+
+namespace app {
+namespace {
+
+QStringList* g_lines = nullptr;
+
+void capture(QtMsgType, const QMessageLogContext& context, const QString& message) {
+  if (g_lines != nullptr && QString::fromLatin1(context.category) == "quor.visa") {
+    g_lines->append(message);
+  }
+}
+
+class VisaLogTest : public ::testing::Test {
+ protected:
+  VisaLogTest() {
+    g_lines = &lines;
+    previous_ = qInstallMessageHandler(capture);
+  }
+  ~VisaLogTest() override {
+    qInstallMessageHandler(previous_);
+    QLoggingCategory::setFilterRules(QString());
+    g_lines = nullptr;
+  }
+
+  void open_manager() {
+    visa::ViSession manager = 0;
+    ASSERT_EQ(traced.viOpenDefaultRM(&manager), visa::VI_SUCCESS);
+    ASSERT_EQ(traced.viClose(manager), visa::VI_SUCCESS);
+  }
+
+  QStringList lines;
+  sim::VirtualClock clock;
+  sim::SimChassis chassis{sim::benches::standard(), clock};
+  LoggingVisaSink sink;
+  visa::TracingVisa traced{chassis, &sink};
+
+ private:
+  QtMessageHandler previous_ = nullptr;
+};
+
+TEST_F(VisaLogTest, IsOffUnlessEnabled) {
+  EXPECT_FALSE(lcVisa().isDebugEnabled());
+  open_manager();
+  EXPECT_TRUE(lines.isEmpty());
+}
+
+TEST_F(VisaLogTest, WritesOneLinePerCallWithItsDurationWhenEnabled) {
+  QLoggingCategory::setFilterRules(QStringLiteral("quor.visa.debug=true"));
+  open_manager();
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[0].startsWith("viOpenDefaultRM() -> VI_SUCCESS, handle 0x"))
+      << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].startsWith("viClose(0x")) << lines[1].toStdString();
+  EXPECT_TRUE(lines[1].contains(QRegularExpression(R"(\[\d+\.\d us\]$)")))
+      << lines[1].toStdString();
+}
+
+}  // namespace
+}  // namespace app
