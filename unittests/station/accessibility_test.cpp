@@ -131,7 +131,10 @@ TEST_P(AccessibilityTest, ALabelReadsTheCaptionItIsGivenLaterAndItsNameWithoutOn
   }
 }
 
-TEST_P(AccessibilityTest, EveryMenuItemIsNamedByItsCaption) {
+// The windows with a menu bar.
+class MenuAccessibilityTest : public AccessibilityTest {};
+
+TEST_P(MenuAccessibilityTest, EveryMenuItemIsNamedByItsCaption) {
   QWidget& shown = window();
   std::vector<QWidget*> menus;
   for (QMenuBar* bar : shown.findChildren<QMenuBar*>()) menus.push_back(bar);
@@ -147,12 +150,16 @@ TEST_P(AccessibilityTest, EveryMenuItemIsNamedByItsCaption) {
     for (QAction* item : menu->actions()) {
       captions.push_back(item->isSeparator() ? std::string() : without_mnemonic(item->text()).toStdString());
     }
+    EXPECT_FALSE(captions.empty()) << menu->objectName().toStdString();
     EXPECT_EQ(names, captions) << menu->objectName().toStdString();
   }
+  EXPECT_FALSE(menus.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, AccessibilityTest,
                          ::testing::Values(Window::DisplayForm, Window::Initialize,
                                            Window::FrmTests, Window::FrmResults));
+INSTANTIATE_TEST_SUITE_P(Windows, MenuAccessibilityTest,
+                         ::testing::Values(Window::DisplayForm, Window::FrmResults));
 
 }  // namespace
