@@ -9,7 +9,11 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev libbenchmark-dev
-          fonts-liberation fontconfig)
+          fonts-liberation fontconfig locales)
+
+# The suites also run under a comma-decimal locale, so that every number the station reads or
+# writes is shown to keep "." as its decimal point.
+COMMA_LOCALE="de_DE.UTF-8"
 
 install_missing() {
   local missing=()
@@ -19,12 +23,25 @@ install_missing() {
     fi
   done
   if ((${#missing[@]} == 0)); then return; fi
-  local sudo=()
-  if [[ "$(id -u)" -ne 0 ]]; then sudo=(sudo); fi
   echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     "${missing[@]}"
+}
+
+as_root() {
+  if [[ "$(id -u)" -ne 0 ]]; then sudo "$@"; else "$@"; fi
+}
+
+generate_comma_locale() {
+  if locale -a 2>/dev/null | grep -qix "de_DE.utf8\|${COMMA_LOCALE}"; then return; fi
+  echo "Generating the ${COMMA_LOCALE} locale"
+  if grep -q "^# *${COMMA_LOCALE} UTF-8" /etc/locale.gen 2>/dev/null; then
+    as_root sed -i "s/^# *\(${COMMA_LOCALE} UTF-8\)/\1/" /etc/locale.gen
+  elif ! grep -q "^${COMMA_LOCALE} UTF-8" /etc/locale.gen 2>/dev/null; then
+    echo "${COMMA_LOCALE} UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+  fi
+  as_root locale-gen
 }
 
 build() {
@@ -53,11 +70,13 @@ case "${1:-}" in
     ;;
   test)
     install_missing
+    generate_comma_locale
     build "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
     run_suites "$ROOT/build"
     ;;
   test-sanitized)
     install_missing
+    generate_comma_locale
     build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQUOR_SANITIZE=ON -DQUOR_BUILD_BENCH=OFF
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
     export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"

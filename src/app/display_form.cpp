@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/accessibility.h"
 #include "app/twips.h"
 #include "app/unit_initialization.h"
 
@@ -69,6 +70,7 @@ DisplayForm::DisplayForm(Station& station, QWidget* parent)
   initialization_ = std::make_unique<UnitInitialization>(station_, *this);
   station_.driver.set_step_display(this);
   move(twips_to_pixels(kDesignLeftTwips), twips_to_pixels(kDesignTopTwips));
+  make_accessible(*this);
   startup();
 }
 

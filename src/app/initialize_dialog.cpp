@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 
+#include "app/accessibility.h"
 #include "app/instrument_catalogue.h"
 #include "app/twips.h"
 
@@ -65,6 +66,7 @@ InitializeDialog::InitializeDialog(Station& station, QWidget* parent)
   // Choosing opens (and by default resets) a module: a stray turn of the mouse wheel over the
   // list must not choose for the technician.
   List_Of_Resources->installEventFilter(this);
+  make_accessible(*this);
 }
 
 bool InitializeDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -1,5 +1,6 @@
 // Start-up choice of the VISA implementation: an installed vendor library when one loads and
-// opens its default resource manager, else the built-in simulated chassis.
+// opens its default resource manager, else the built-in simulated chassis. An installed library
+// that cannot be used is never replaced silently: the choice names it and the reason.
 #pragma once
 
 #include <memory>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "app/station.h"
+#include "driver/operator.h"
 #include "sim/sim_clock.h"
 #include "visa/visa_library.h"
 
@@ -17,8 +19,14 @@ struct VisaChoice {
   std::unique_ptr<visa::VisaLibrary> library;
   VisaInUse in_use;
   std::vector<std::string> refused;             // candidates that did not serve, and why
+  // Set when an installed vendor library could not be used: which one and why. The technician
+  // is told at start-up; the status line (the description) keeps saying it.
+  std::string problem;
 };
 
 VisaChoice choose_visa(const std::vector<std::string>& candidates);
+
+// Tells the technician, in a message box, of an installed library that could not be used.
+void announce_visa_choice(const VisaChoice& choice, driver::Operator& person);
 
 }  // namespace app

@@ -1,11 +1,12 @@
 #include "driver/number_text.h"
 
+#include <charconv>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <system_error>
 
 namespace driver {
 namespace {
@@ -96,8 +97,12 @@ std::optional<double> leading_number_if_any(std::string_view raw) {
     }
     if (exponent_digits) number += exponent;
   }
-  const double value = std::strtod(number.c_str(), nullptr);
-  return std::isfinite(value) ? value : 0.0;
+  // Read with "." as the decimal point whatever the process locale says.
+  if (number.front() == '+') number.erase(0, 1);
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error != std::errc() || !std::isfinite(value)) return 0.0;
+  return value;
 }
 
 std::int16_t leading_int16(std::string_view text) {
@@ -116,13 +121,21 @@ std::string basic_number_text(double value) {
   if (single == 0) return " 0";
 
   // Seven significant digits of the single-precision value, rounded from its exact binary
-  // value: "d.dddddde[+-]xx".
+  // value: "d.dddddde[+-]xx", written without the process locale.
   char scientific[32];
-  std::snprintf(scientific, sizeof scientific, "%.6e", std::fabs(static_cast<double>(single)));
+  const std::to_chars_result written =
+      std::to_chars(scientific, scientific + sizeof scientific,
+                    std::fabs(static_cast<double>(single)), std::chars_format::scientific, 6);
+  const std::string_view written_text(scientific, static_cast<std::size_t>(written.ptr - scientific));
   std::string digits;
-  digits.push_back(scientific[0]);
-  digits.append(scientific + 2, 6);
-  const int exponent = std::atoi(scientific + 9);
+  digits.push_back(written_text[0]);
+  digits.append(written_text.substr(2, 6));
+  const std::size_t exponent_at = written_text.find('e') + 1;
+  int exponent = 0;
+  const bool negative_exponent = written_text[exponent_at] == '-';
+  static_cast<void>(std::from_chars(written_text.data() + exponent_at + 1, written_text.data() + written_text.size(),
+                                     exponent));
+  if (negative_exponent) exponent = -exponent;
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
   std::string text = sign;
@@ -132,10 +145,11 @@ std::string basic_number_text(double value) {
       text.push_back('.');
       text.append(digits, 1, std::string::npos);
     }
-    char exponent_text[16];
-    std::snprintf(exponent_text, sizeof exponent_text, "E%c%02d", exponent < 0 ? '-' : '+',
-                  std::abs(exponent));
-    text.append(exponent_text);
+    text.push_back('E');
+    text.push_back(exponent < 0 ? '-' : '+');
+    const std::string magnitude = std::to_string(std::abs(exponent));
+    if (magnitude.size() < 2) text.push_back('0');
+    text.append(magnitude);
     return text;
   }
   if (exponent < 0) {

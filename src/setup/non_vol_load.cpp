@@ -1,10 +1,13 @@
 #include "setup/non_vol_load.h"
 
+#include <charconv>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
+#include <system_error>
 
 namespace setup {
 namespace {
@@ -43,11 +46,20 @@ std::optional<double> whole_number(const std::string& text) {
       return std::nullopt;
     }
   }
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || *end != '\0') return std::nullopt;
-  if (errno == ERANGE && std::isinf(value)) return std::numeric_limits<double>::infinity();
+  // Read with "." as the decimal point whatever the process locale says.
+  std::string_view number(text);
+  if (number.size() > 1 && number.front() == '+' && number[1] != '-') number.remove_prefix(1);
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (end != number.data() + number.size()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) {
+    // Too large overflows; too small (a negative exponent) is 0.
+    const std::size_t exponent = number.find_first_of("eE");
+    const bool tiny = exponent != std::string_view::npos && exponent + 1 < number.size() &&
+                      number[exponent + 1] == '-';
+    return tiny ? 0.0 : std::numeric_limits<double>::infinity();
+  }
+  if (error != std::errc()) return std::nullopt;
   return value;
 }
 

@@ -575,9 +575,11 @@ void SimModule::execute(std::string_view text) {
     number_into(transmit_stop_, 0xFF);
   } else if (header_is(header, "CALibration?")) {
     if (!plain()) return;
-    char text_value[32];
-    std::snprintf(text_value, sizeof text_value, "%.6f", cal_constant_);
-    reply(text_value);
+    // Six decimals with a "." in every locale ("1.250000").
+    char text_value[400];  // room for the largest double
+    const auto written = std::to_chars(text_value, text_value + sizeof text_value, cal_constant_,
+                                       std::chars_format::fixed, 6);
+    reply(std::string(text_value, written.ptr));
   } else if (header_is(header, "CALibration")) {
     // "CAL 0" followed by the constant: "CAL 0 1.2", "CAL 0-.1".
     if (argument.empty()) return fail(kScpiMissingParameter);

@@ -22,5 +22,6 @@ int main(int argc, char* argv[]) {
   station::StationWindows windows(station, [] { std::_Exit(EXIT_FAILURE); });
   pump.set_delay_timer(windows.form().DelayTimer);
   windows.form().show();
+  app::announce_visa_choice(visa_choice, person);
   return QApplication::exec();
 }

@@ -4,6 +4,7 @@
 #include <QMenuBar>
 #include <cmath>
 
+#include "app/accessibility.h"
 #include "app/twips.h"
 
 namespace tests {
@@ -61,6 +62,7 @@ FrmResults::FrmResults(driver::Operator& person, QWidget* parent)
   connect(mnuExit, &QAction::triggered, this, [this] {
     if (!test_running_) emit unload_requested();
   });
+  app::make_accessible(*this);
 }
 
 void FrmResults::set_report(const std::string& text) {

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 
+#include "app/accessibility.h"
 #include "app/twips.h"
 
 namespace tests {
@@ -69,6 +70,7 @@ FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(cmdStop, &QPushButton::clicked, this, [this] { emit stop_clicked(); });
   connect(cmdExit, &QPushButton::clicked, this, [this] { emit exit_clicked(); });
   set_running(false);
+  app::make_accessible(*this);
 }
 
 void FrmTests::set_running(bool running) {

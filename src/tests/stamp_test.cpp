@@ -76,9 +76,10 @@ TestPlan FunctionalTests::stamp_plan() {
     send(q, "*opc", "Wait till we are in the mode of QCU");
 
     const auto kind = driver::BufferMemory::CompareKind::LowByte;
-    const int miscompares = compare(u, 2, spaces->uut, 1, 1, L, kind) +
-                            compare(u, 2 * L + 6, spaces->uut, 2, 2, L, kind) +
-                            compare(u, 4 * L + 10, spaces->uut, 3, 3, L, kind);
+    // One compare after the other: each writes its own report lines, first frame first.
+    int miscompares = compare(u, 2, spaces->uut, 1, 1, L, kind);
+    miscompares += compare(u, 2 * L + 6, spaces->uut, 2, 2, L, kind);
+    miscompares += compare(u, 4 * L + 10, spaces->uut, 3, 3, L, kind);
     check_time_stamps();
     int added = state_.stamp_failure != 0 ? 1 : 0;
     if (miscompares != 0) ++added;

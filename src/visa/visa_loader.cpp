@@ -1,5 +1,9 @@
 #include "visa/visa_loader.h"
 
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -63,6 +67,20 @@ class ModuleHandle {
  private:
   void* handle_ = nullptr;
 };
+
+// Whether a file that did not load is there at all: a path that exists, or a bare name the
+// loader found but could not load (a wrong architecture, a missing dependency).
+bool is_installed(const std::string& file, const std::string& load_error) {
+  if (file.find('/') != std::string::npos || file.find('\\') != std::string::npos) {
+    std::error_code error;
+    return std::filesystem::exists(file, error);
+  }
+#if defined(_WIN32)
+  return load_error != "error 126";  // ERROR_MOD_NOT_FOUND
+#else
+  return load_error.find("No such file or directory") == std::string::npos;
+#endif
+}
 
 std::string last_load_error() {
 #if defined(_WIN32)
@@ -216,9 +234,12 @@ LoadedLibrary load_visa_library(const std::string& file) {
   result.file = file;
   ModuleHandle module = open_module(file);
   if (module.get() == nullptr) {
-    result.error = file + ": cannot be loaded (" + last_load_error() + ")";
+    const std::string why = last_load_error();
+    result.error = file + ": cannot be loaded (" + why + ")";
+    result.installed = is_installed(file, why);
     return result;
   }
+  result.installed = true;
   auto library = std::make_unique<SystemVisaLibrary>(std::move(module));
   const std::string missing = library->resolve();
   if (!missing.empty()) {
@@ -228,6 +249,20 @@ LoadedLibrary load_visa_library(const std::string& file) {
   result.simulated = library->has_symbol(kSimulatedMarkerSymbol);
   result.library = std::move(library);
   return result;
+}
+
+std::string status_text(VisaLibrary& library, ViStatus status) {
+  char hex[16] = {};
+  const auto written = std::to_chars(hex, hex + sizeof hex, static_cast<std::uint32_t>(status), 16);
+  std::string code(hex, written.ptr);
+  for (char& c : code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string text = "status " + std::to_string(status) + " (0x" + code;
+  std::array<ViChar, VI_FIND_BUFLEN> description{};
+  if (library.viStatusDesc(0, status, description.data()) >= VI_SUCCESS) {
+    description.back() = '\0';
+    if (description[0] != '\0') text += std::string(": ") + description.data();
+  }
+  return text + ")";
 }
 
 std::vector<std::string> vendor_library_candidates() {
@@ -256,18 +291,21 @@ std::vector<std::string> vendor_library_candidates() {
 }
 
 LoadedLibrary find_vendor_library(const std::vector<std::string>& candidates,
-                                  std::vector<std::string>* tried) {
+                                  std::vector<RefusedLibrary>* tried) {
   for (const std::string& file : candidates) {
     LoadedLibrary loaded = load_visa_library(file);
     if (!loaded.library) {
-      if (tried != nullptr) tried->push_back(loaded.error);
+      if (tried != nullptr) tried->push_back({file, loaded.error, loaded.installed});
       continue;
     }
     ViSession manager = 0;
     const ViStatus status = loaded.library->viOpenDefaultRM(&manager);
     if (status < VI_SUCCESS) {
       if (tried != nullptr) {
-        tried->push_back(file + ": viOpenDefaultRM failed with status " + std::to_string(status));
+        tried->push_back({file,
+                          file + ": viOpenDefaultRM failed with " +
+                              status_text(*loaded.library, status),
+                          true});
       }
       continue;
     }

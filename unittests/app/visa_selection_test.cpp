@@ -3,7 +3,10 @@
 
 #include <algorithm>
 
+#include "app/display_form.h"
 #include "app/visa_selection.h"
+#include "support/qt_virtual_pump.h"
+#include "support/scripted_operator.h"
 
 namespace {
 
@@ -35,6 +38,8 @@ TEST(VisaSelectionTest, WithoutAUsableLibraryTheBuiltInChassisServes) {
   const app::VisaChoice choice = app::choose_visa({"/nonexistent/libvisa.so"});
   ASSERT_NE(choice.library, nullptr);
   EXPECT_TRUE(choice.in_use.simulated);
+  // Nothing is installed: nothing to warn about.
+  EXPECT_EQ(choice.problem, "");
   EXPECT_NE(choice.clock, nullptr);
   visa::ViSession manager = 0;
   ASSERT_EQ(choice.library->viOpenDefaultRM(&manager), visa::VI_SUCCESS);
@@ -45,6 +50,62 @@ TEST(VisaSelectionTest, WithoutAUsableLibraryTheBuiltInChassisServes) {
             visa::VI_SUCCESS);
   EXPECT_EQ(std::string(name), "VXI0::8::INSTR");
   EXPECT_EQ(choice.library->viClose(manager), visa::VI_SUCCESS);
+}
+
+// An installed vendor library that cannot be used is never replaced silently: the technician is
+// told at start-up which library and why, and the status line keeps saying it.
+struct BrokenLibrary {
+  const char* file;
+  std::vector<std::string> reason;  // words the warning holds besides the file
+};
+
+void PrintTo(const BrokenLibrary& row, std::ostream* out) { *out << row.reason.front(); }
+
+class BrokenLibraryTest : public ::testing::TestWithParam<BrokenLibrary> {};
+
+TEST_P(BrokenLibraryTest, TheStationSaysSoAtStartUpAndOnItsStatusLine) {
+  app::VisaChoice choice = app::choose_visa({"/nonexistent/libvisa.so", GetParam().file});
+  ASSERT_NE(choice.library, nullptr);
+  EXPECT_TRUE(choice.in_use.simulated);
+  const std::string& problem = choice.problem;
+  EXPECT_NE(problem.find(GetParam().file), std::string::npos) << problem;
+  EXPECT_EQ(problem.find("/nonexistent/libvisa.so"), std::string::npos) << problem;
+  for (const std::string& word : GetParam().reason) {
+    EXPECT_NE(problem.find(word), std::string::npos) << word << " in " << problem;
+  }
+
+  testing_support::ScriptedOperator person;
+  app::announce_visa_choice(choice, person);
+  ASSERT_EQ(person.texts().size(), 1U);
+  EXPECT_NE(person.texts()[0].find(GetParam().file), std::string::npos) << person.texts()[0];
+  EXPECT_NE(person.texts()[0].find(GetParam().reason.front()), std::string::npos);
+
+  sim::VirtualClock clock;
+  testing_support::QtVirtualPump pump(clock);
+  app::Station station(*choice.library, person, pump, choice.in_use);
+  app::DisplayForm form(station);
+  const std::string status_line = form.visaStatusLabel->text().toStdString();
+  EXPECT_EQ(status_line.rfind("SIMULATED CHASSIS", 0), 0U) << status_line;
+  EXPECT_NE(status_line.find(GetParam().file), std::string::npos) << status_line;
+  for (const std::string& word : GetParam().reason) {
+    EXPECT_NE(status_line.find(word), std::string::npos) << word << " in " << status_line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, BrokenLibraryTest,
+    ::testing::Values(
+        BrokenLibrary{QUOR_FAKE_NO_MOVE_OUT16_PATH, {"viMoveOut16"}},
+        BrokenLibrary{QUOR_FAKE_FAILING_MANAGER_PATH,
+                      {"viOpenDefaultRM", "0xBFFF0000",
+                       "Unknown system error (miscellaneous error)."}}));
+
+TEST(VisaSelectionTest, AWorkingLibraryOrNoneAtAllNeedsNoWarning) {
+  testing_support::ScriptedOperator person;
+  app::announce_visa_choice(app::choose_visa({"/nonexistent/libvisa.so"}), person);
+  app::announce_visa_choice(
+      app::choose_visa({QUOR_FAKE_NO_MOVE_OUT16_PATH, QUOR_FAKE_COMPLETE_PATH}), person);
+  EXPECT_TRUE(person.texts().empty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "production_fixture.h"
+#include "support/comma_locale.h"
 
 namespace production_tests {
 namespace {
@@ -107,6 +108,22 @@ TEST_F(CalibrationTest, UpFiveTimesFromOneSendsTheSinglePrecisionSum) {
   EXPECT_EQ(sent("CAL 0 1.5"), 1U);
   EXPECT_FLOAT_EQ(static_cast<float>(uut_module().cal_constant()), 1.5F);
   EXPECT_EQ(form->CalConstant->text(), " 1.5");
+}
+
+TEST_F(CalibrationTest, TheModulesConstantIsReadAndSentWithItsPointInAnyLocale) {
+  QUOR_IN_COMMA_LOCALE(locale);
+  // The module holds 1.25 and answers CAL? with "1.250000".
+  uut_module().write_command("CAL 0 +1.25");
+  ASSERT_FLOAT_EQ(static_cast<float>(uut_module().cal_constant()), 1.25F);
+  start();
+  pump.then([&] { form->CalUp->click(); });
+  click_when(after_sent("CAL 0 1.35"), form->CalGood);
+  form->TestButton[0]->click();
+  // The first pass writes back what the module holds; Up adds .1 to it.
+  EXPECT_EQ(sent("CAL 0 1.25"), 1U);
+  EXPECT_EQ(sent("CAL 0 1.35"), 1U);
+  EXPECT_EQ(sent("CAL 0 1"), 0U);
+  EXPECT_FLOAT_EQ(static_cast<float>(uut_module().cal_constant()), 1.35F);
 }
 
 TEST_F(CalibrationTest, ConstantsDownThroughZeroKeepTheSignPosition) {

@@ -80,6 +80,47 @@ TEST_F(ProductionButtonsTest, FailedSelfTestQueryIsAnnouncedAndItsStatusKept) {
   EXPECT_EQ(form->InstructionLabel->text(), "Self Test Failure:-1");
 }
 
+// A reply that was read is the result, even when the status byte then reports an error: the
+// error is announced, and the result decides the outcome line.
+struct FlaggedSelfTestReply {
+  const char* reply;
+  std::int16_t result;
+  const char* outcome;
+};
+
+void PrintTo(const FlaggedSelfTestReply& row, std::ostream* out) { *out << '"' << row.reply << '"'; }
+
+class SelfTestWithErrorBitTest : public ProductionTest,
+                                 public ::testing::WithParamInterface<FlaggedSelfTestReply> {};
+
+TEST_P(SelfTestWithErrorBitTest, TheReplyReadIsTheResult) {
+  uut_module().set_query_reply("*TST?", GetParam().reply);
+  uut_module().set_query_reply("*STB?", "4");
+  form->TestButton[3]->click();
+  EXPECT_EQ(person.texts(),
+            (std::vector<std::string>{"Press OK when ready", "Visa error on *tst?"}));
+  EXPECT_EQ(station.driver_state.last_visa_status, driver::QUOR_ERROR_INSTRUMENT);
+  EXPECT_EQ(station.units.uut.self_test_result, GetParam().result);
+  EXPECT_EQ(form->InstructionLabel->text().toStdString(), GetParam().outcome);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SelfTestWithErrorBitTest,
+    ::testing::Values(FlaggedSelfTestReply{"3", 3, "Self Test Failure:3"},
+                      FlaggedSelfTestReply{"0", 0, "Self Test Passed"},
+                      FlaggedSelfTestReply{"-7", -7, "Self Test Failure:-7"},
+                      FlaggedSelfTestReply{"70000", 32767, "Self Test Failure:32767"}));
+
+TEST_F(ProductionButtonsTest, AFailedStatusByteQueryAfterTheReplyKeepsTheResult) {
+  uut_module().set_self_test_result(3);
+  // The reset's status-byte read and the *TST? reply read pass; the status byte's read fails.
+  uut_module().fail_after(VisaFunction::Read, 2, visa::VI_ERROR_TMO);
+  form->TestButton[3]->click();
+  EXPECT_EQ(station.driver_state.last_visa_status, visa::VI_ERROR_TMO);
+  EXPECT_EQ(station.units.uut.self_test_result, 3);
+  EXPECT_EQ(form->InstructionLabel->text(), "Self Test Failure:3");
+}
+
 TEST_F(ProductionButtonsTest, ASelfTestResultTooLargeForTheRecordStillFails) {
   uut_module().set_query_reply("*TST?", "40000");
   form->TestButton[3]->click();

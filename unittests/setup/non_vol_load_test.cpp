@@ -4,6 +4,7 @@
 #include "app/station.h"
 #include "setup/non_vol_load.h"
 #include "sim/sim_chassis.h"
+#include "support/comma_locale.h"
 #include "support/virtual_pump.h"
 #include "support/scripted_operator.h"
 
@@ -80,6 +81,41 @@ TEST_F(NonVolLoadTest, ANegativeAddressFailsToOpenSilentlyAndStillCompletes) {
   EXPECT_EQ(person.texts().back(), "Non-Vol memory has been load, Restart the chassis");
   EXPECT_EQ(program_ends, 0);
 }
+
+TEST_F(NonVolLoadTest, AnAddressWithAFractionIsReadWithItsPointInAnyLocale) {
+  QUOR_IN_COMMA_LOCALE(locale);
+  person.answers.push_back(std::string("23.6"));
+  load.load_non_vol();
+  EXPECT_EQ(program_ends, 0);
+  EXPECT_EQ(chassis.module_at(24)->command_log(), kLines);
+}
+
+struct AddressRow {
+  const char* answer;
+  std::int16_t value;
+  const char* error;  // empty when the answer converts
+};
+
+void PrintTo(const AddressRow& row, std::ostream* out) { *out << '"' << row.answer << '"'; }
+
+class AddressInCommaLocaleTest : public ::testing::TestWithParam<AddressRow> {};
+
+TEST_P(AddressInCommaLocaleTest, ConvertsWithThePointAsDecimalPoint) {
+  QUOR_IN_COMMA_LOCALE(locale);
+  const setup::AddressConversion converted = setup::convert_address(std::string(GetParam().answer));
+  EXPECT_EQ(converted.error, GetParam().error);
+  if (std::string(GetParam().error).empty()) {
+    EXPECT_EQ(converted.value, GetParam().value);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AddressInCommaLocaleTest,
+    ::testing::Values(AddressRow{"24.6", 25, ""}, AddressRow{"2.5", 2, ""},
+                      AddressRow{"-.5", 0, ""}, AddressRow{"2.4E1", 24, ""},
+                      AddressRow{"1.5e-1", 0, ""}, AddressRow{"24,6", 0, "Type mismatch"},
+                      AddressRow{"32767.4", 32767, ""}, AddressRow{"32767.6", 0, "Overflow"},
+                      AddressRow{"1.", 1, ""}, AddressRow{".", 0, "Type mismatch"}));
 
 TEST(AddressConversionTest, ConvertsTheWayTheLanguageConvertsText) {
   EXPECT_EQ(setup::convert_address(std::string("8")).value, 8);

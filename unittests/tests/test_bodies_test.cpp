@@ -229,6 +229,25 @@ TEST_F(StampCheckTest, ShortRepliesAndForeignCharactersAreJudgedLikeAnyOther) {
             std::string::npos);
 }
 
+TEST_F(StampCheckTest, ThePassComparesItsThreeFramesInOrderBeforeItsStamps) {
+  make_memory_unreadable(uut());
+  stamps(stamp_reply({0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  console().cmdStamp->click();
+  const std::string& all = report();
+  // The first pass's report: the first, second and third frame's miscompares, then the stamps.
+  const std::size_t first = all.find("Miscompare at 2 ");
+  const std::size_t second = all.find("Miscompare at 806 ");
+  const std::size_t third = all.find("Miscompare at 100A ");
+  const std::size_t stamp = all.find("Failure at Stamp's Time");
+  ASSERT_NE(first, std::string::npos) << all;
+  ASSERT_NE(second, std::string::npos) << all;
+  ASSERT_NE(third, std::string::npos) << all;
+  ASSERT_NE(stamp, std::string::npos) << all;
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, third);
+  EXPECT_LT(third, stamp);
+}
+
 TEST_F(StampCheckTest, StampHeaderHoldsTheIdentityAloneAndAPassCanAddTwoFailures) {
   make_memory_unreadable(uut());
   stamps(stamp_reply({0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));

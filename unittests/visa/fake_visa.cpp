@@ -1,6 +1,8 @@
 // A stand-in VISA library for the loader tests. Built twice:
 //  - QUOR_FAKE_OMIT_MOVE_OUT16: exports every function but viMoveOut16, so the loader must
 //    refuse it;
+//  - QUOR_FAKE_FAILING_MANAGER: complete, but viOpenDefaultRM fails with VI_ERROR_SYSTEM_ERROR,
+//    as a library whose driver is not set up does;
 //  - otherwise complete, with a viGetAttribute that writes the value's low bytes at the
 //    attribute's width and fills the rest of an 8-byte buffer with junk, as a careless library
 //    might. The loader must hand back only the attribute's own width.
@@ -13,8 +15,13 @@
 using namespace visa;
 
 FAKE_EXPORT ViStatus viOpenDefaultRM(ViSession* manager) {
+#if defined(QUOR_FAKE_FAILING_MANAGER)
+  *manager = 0;
+  return VI_ERROR_SYSTEM_ERROR;
+#else
   *manager = 1;
   return VI_SUCCESS;
+#endif
 }
 FAKE_EXPORT ViStatus viFindRsrc(ViSession, const char*, ViFindList*, ViUInt32*, ViChar*) {
   return VI_ERROR_RSRC_NFOUND;
@@ -62,8 +69,9 @@ FAKE_EXPORT ViStatus viRead(ViSession, unsigned char*, ViUInt32, ViUInt32* retur
   *returned = 0;
   return VI_ERROR_TMO;
 }
-FAKE_EXPORT ViStatus viStatusDesc(ViObject, ViStatus, ViChar* text) {
-  std::strcpy(text, "fake");
+FAKE_EXPORT ViStatus viStatusDesc(ViObject, ViStatus status, ViChar* text) {
+  std::strcpy(text, status == VI_ERROR_SYSTEM_ERROR ? "Unknown system error (miscellaneous error)."
+                                                    : "fake");
   return VI_SUCCESS;
 }
 FAKE_EXPORT ViStatus viIn16(ViSession, ViUInt16, ViBusAddress, ViUInt16* value) {
