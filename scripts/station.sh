@@ -9,7 +9,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev libbenchmark-dev
-          fonts-liberation fontconfig)
+          fonts-liberation fontconfig libqt6sql6-sqlite libqt6sql6-psql)
 
 install_missing() {
   local missing=()
