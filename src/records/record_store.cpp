@@ -10,6 +10,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <array>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -24,7 +25,8 @@ namespace {
 using sql::Failure;
 using sql::StoreError;
 
-// The columns of `runs` in the order they are bound and read.
+// The columns of a run in the order they are read; the report is kept in `run_reports`, the
+// others in `runs`.
 enum Column : int {
   kId,
   kStationId,
@@ -98,13 +100,22 @@ constexpr std::array<std::string_view, kColumnCount> kColumnNames{"id",
 
 QString name_of(int column) { return QString::fromLatin1(kColumnNames[column]); }
 
-QString column_list(Detail detail) {
+// "SELECT ... FROM ..." of a run's columns; the list leaves the report out but keeps the column
+// positions.
+QString select_runs(Detail detail) {
   QStringList names;
   for (int column = 0; column < kColumnCount; ++column) {
-    // The list leaves the report out but keeps the column positions.
-    names << (detail == Detail::list && column == kReport ? QStringLiteral("''") : name_of(column));
+    if (column == kReport) {
+      names << (detail == Detail::list ? QStringLiteral("''")
+                                       : QStringLiteral("COALESCE(run_reports.report, '')"));
+    } else {
+      names << QStringLiteral("runs.") + name_of(column);
+    }
   }
-  return names.join(QStringLiteral(", "));
+  return QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
+         (detail == Detail::list
+              ? QStringLiteral(" FROM runs")
+              : QStringLiteral(" FROM runs LEFT JOIN run_reports ON run_reports.run_id = runs.id"));
 }
 
 QString upsert_statement() {
@@ -112,6 +123,7 @@ QString upsert_statement() {
   QStringList marks;
   QStringList updates;
   for (int column = 0; column < kColumnCount; ++column) {
+    if (column == kReport) continue;
     names << name_of(column);
     marks << QStringLiteral("?");
     if (column != kId)
@@ -167,7 +179,6 @@ void bind_record(QSqlQuery& query, const RunRecord& record, TimePoint written) {
   values[kSubSerial] = text(record.sub_serial);
   values[kVisaLibrary] = text(record.visa_library);
   values[kSimulated] = record.simulated ? 1 : 0;
-  values[kReport] = text(record.report);
   values[kSelfTestResult] = optional_value(record.self_test_result);
   values[kMemoryMiscompares] = optional_value(record.memory_miscompares);
   values[kCalConstantRead] = optional_value(record.cal_constant_read);
@@ -175,7 +186,10 @@ void bind_record(QSqlQuery& query, const RunRecord& record, TimePoint written) {
   values[kNonVolAddress] = optional_value(record.non_vol_address);
   values[kProgramVersion] = text(record.program_version);
   values[kProgress] = millis(written);
-  for (int column = 0; column < kColumnCount; ++column) query.bindValue(column, values[column]);
+  int position = 0;
+  for (int column = 0; column < kColumnCount; ++column) {
+    if (column != kReport) query.bindValue(position++, values[column]);
+  }
 }
 
 std::string string_at(const QSqlQuery& query, int column) {
@@ -237,8 +251,7 @@ bool read_record(const QSqlQuery& query, RunRecord& record) {
   return true;
 }
 
-// A LIKE pattern that finds `part` anywhere, its own wildcards taken literally. Both sides of the
-// comparison are lowered by the server's LOWER(), so they agree on what a case is.
+// A LIKE pattern that finds `part` anywhere, its own wildcards taken literally.
 QString contains_pattern(const std::string& part) {
   QString pattern = QStringLiteral("%");
   for (const QChar c : QString::fromStdString(part)) {
@@ -255,14 +268,13 @@ struct Where {
   QVariantList values;
 };
 
-Where where_of(const RecordFilter& filter) {
+Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
   QStringList conditions;
   Where where;
   auto any_of = [&](std::initializer_list<const char*> columns, const std::string& part) {
     QStringList alternatives;
     for (const char* column : columns) {
-      alternatives
-          << QStringLiteral("LOWER(%1) LIKE LOWER(?) ESCAPE '\\'").arg(QLatin1String(column));
+      alternatives << dialect.contains_condition(QLatin1String(column));
       where.values << contains_pattern(part);
     }
     conditions << QLatin1Char('(') + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')');
@@ -329,6 +341,8 @@ struct RecordStore::Impl {
   std::vector<RunRecord> waiting_records;
   std::vector<std::string> notices;
   std::optional<QSqlQuery> upsert;
+  std::optional<QSqlQuery> upsert_report;
+  std::optional<QSqlQuery> progress_time;
   std::optional<QSqlQuery> delete_errors;
   std::optional<QSqlQuery> insert_error;
   std::optional<QSqlQuery> progress;
@@ -337,6 +351,8 @@ struct RecordStore::Impl {
 
   void close() {
     upsert.reset();
+    upsert_report.reset();
+    progress_time.reset();
     delete_errors.reset();
     insert_error.reset();
     progress.reset();
@@ -380,8 +396,13 @@ struct RecordStore::Impl {
         if (StoreError error = mark_interrupted(db)) return error;
         interrupted_marked = true;
       }
-      const QString columns = name_of(kReport) + QStringLiteral(" = ?, ") + name_of(kProgress);
       if (StoreError error = prepare(upsert, db, upsert_statement())) return error;
+      if (StoreError error = prepare(upsert_report, db,
+                                     QStringLiteral("INSERT INTO run_reports (run_id, report) "
+                                                    "VALUES (?, ?) ON CONFLICT (run_id) DO UPDATE "
+                                                    "SET report = excluded.report"))) {
+        return error;
+      }
       if (StoreError error = prepare(delete_errors, db,
                                      QStringLiteral("DELETE FROM run_errors WHERE run_id = ?"))) {
         return error;
@@ -392,7 +413,11 @@ struct RecordStore::Impl {
         return error;
       }
       if (StoreError error = prepare(
-              progress, db, QStringLiteral("UPDATE runs SET %1 = ? WHERE id = ?").arg(columns))) {
+              progress, db, QStringLiteral("UPDATE run_reports SET report = ? WHERE run_id = ?"))) {
+        return error;
+      }
+      if (StoreError error = prepare(
+              progress_time, db, QStringLiteral("UPDATE runs SET progress_ms = ? WHERE id = ?"))) {
         return error;
       }
     } else {
@@ -449,21 +474,50 @@ struct RecordStore::Impl {
     return true;
   }
 
-  StoreError write(const RunRecord& record) {
-    QSqlDatabase db = database();
-    if (!db.transaction()) return dialect.error_of(db.lastError());
-    StoreError error;
-    bind_record(*upsert, record, now());
-    if (!upsert->exec()) error = dialect.error_of(upsert->lastError());
-    if (!error) {
-      delete_errors->bindValue(0, text(record.id));
-      if (!delete_errors->exec()) error = dialect.error_of(delete_errors->lastError());
-    }
-    for (std::size_t i = 0; !error && i < record.last_errors.size(); ++i) {
+  // One run's rows, inside the caller's transaction.
+  StoreError write_rows(const RunRecord& record, TimePoint written) {
+    bind_record(*upsert, record, written);
+    if (!upsert->exec()) return dialect.error_of(upsert->lastError());
+    upsert_report->bindValue(0, text(record.id));
+    upsert_report->bindValue(1, text(record.report));
+    if (!upsert_report->exec()) return dialect.error_of(upsert_report->lastError());
+    delete_errors->bindValue(0, text(record.id));
+    if (!delete_errors->exec()) return dialect.error_of(delete_errors->lastError());
+    for (std::size_t i = 0; i < record.last_errors.size(); ++i) {
       insert_error->bindValue(0, text(record.id));
       insert_error->bindValue(1, int(i));
       insert_error->bindValue(2, text(record.last_errors[i]));
-      if (!insert_error->exec()) error = dialect.error_of(insert_error->lastError());
+      if (!insert_error->exec()) return dialect.error_of(insert_error->lastError());
+    }
+    return {};
+  }
+
+  // All of them or none, in one transaction.
+  StoreError write(std::span<const RunRecord> records) {
+    QSqlDatabase db = database();
+    if (!db.transaction()) return dialect.error_of(db.lastError());
+    const TimePoint written = now();
+    StoreError error;
+    for (const RunRecord& record : records) {
+      error = write_rows(record, written);
+      if (error) break;
+    }
+    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
+    if (error) db.rollback();
+    return error;
+  }
+
+  StoreError save_report(const std::string& id, const std::string& report) {
+    QSqlDatabase db = database();
+    if (!db.transaction()) return dialect.error_of(db.lastError());
+    StoreError error;
+    progress->bindValue(0, text(report));
+    progress->bindValue(1, text(id));
+    if (!progress->exec()) error = dialect.error_of(progress->lastError());
+    if (!error) {
+      progress_time->bindValue(0, millis(now()));
+      progress_time->bindValue(1, text(id));
+      if (!progress_time->exec()) error = dialect.error_of(progress_time->lastError());
     }
     if (!error && !db.commit()) error = dialect.error_of(db.lastError());
     if (error) db.rollback();
@@ -492,7 +546,7 @@ struct RecordStore::Impl {
       keep_waiting(record);
       return false;
     }
-    if (StoreError error = write(record)) {
+    if (StoreError error = write(std::span(&record, 1))) {
       failure = error;
       keep_waiting(record);
       return false;
@@ -544,12 +598,8 @@ bool RecordStore::save_progress(const std::string& id, const std::string& report
     return false;
   }
   if (!impl_->can_write()) return false;
-  QSqlQuery& query = *impl_->progress;
-  query.bindValue(0, text(report));
-  query.bindValue(1, millis(now()));
-  query.bindValue(2, text(id));
-  if (!query.exec()) {
-    impl_->failure = impl_->dialect.error_of(query.lastError());
+  if (StoreError error = impl_->save_report(id, report)) {
+    impl_->failure = error;
     return false;
   }
   impl_->failure = {};
@@ -562,17 +612,26 @@ std::size_t RecordStore::retry() {
   if (!impl_->is_open || impl_->failure.failure == Failure::damaged) {
     if (!impl_->open()) return 0;
   }
-  std::size_t written = 0;
-  while (!impl_->waiting_records.empty()) {
-    if (StoreError error = impl_->write(impl_->waiting_records.front())) {
-      impl_->failure = error;
-      return written;
-    }
-    impl_->waiting_records.erase(impl_->waiting_records.begin());
-    ++written;
+  if (!impl_->can_write()) return 0;
+  auto& waiting = impl_->waiting_records;
+  const std::size_t count = std::min(waiting.size(), kRetryBatch);
+  if (StoreError error = impl_->write(std::span(waiting.data(), count))) {
+    impl_->failure = error;
+    return 0;
+  }
+  waiting.erase(waiting.begin(), waiting.begin() + std::ptrdiff_t(count));
+  impl_->failure = {};
+  return count;
+}
+
+bool RecordStore::import_runs(const std::vector<RunRecord>& records) {
+  if (!impl_->can_write()) return false;
+  if (StoreError error = impl_->write(records)) {
+    impl_->failure = error;
+    return false;
   }
   impl_->failure = {};
-  return written;
+  return true;
 }
 
 ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter, Detail detail) {
@@ -582,13 +641,17 @@ ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter
     return result;
   }
   QSqlDatabase db = impl_->database();
-  const Where where = where_of(filter);
+  const Where where = where_of(filter, impl_->dialect);
   QSqlQuery query(db);
   query.setForwardOnly(true);
-  QString statement = QStringLiteral("SELECT ") + column_list(detail) +
-                      QStringLiteral(" FROM runs") + where.clause +
-                      QStringLiteral(" ORDER BY started_ms DESC, id DESC");
-  if (filter.limit) statement += QStringLiteral(" LIMIT ") + QString::number(*filter.limit);
+  QString statement = select_runs(detail) + where.clause +
+                      QStringLiteral(" ORDER BY runs.started_ms DESC, runs.id DESC");
+  if (filter.limit || filter.offset > 0) {
+    // Numbers of ours, not texts from outside: written into the statement.
+    statement += QStringLiteral(" LIMIT %1 OFFSET %2")
+                     .arg(filter.limit ? qulonglong(*filter.limit) : qulonglong(INT64_MAX))
+                     .arg(qulonglong(filter.offset));
+  }
   if (!query.prepare(statement)) {
     result.error = query.lastError().text().toStdString();
     return result;
@@ -634,7 +697,7 @@ ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
     return result;
   }
   QSqlDatabase db = impl_->database();
-  const Where where = where_of(filter);
+  const Where where = where_of(filter, impl_->dialect);
   const QString finished_runs =
       where.clause.isEmpty() ? QStringLiteral(" WHERE ") : where.clause + QStringLiteral(" AND ");
   QSqlQuery counts(db);
@@ -675,8 +738,7 @@ ReadResult<std::optional<RunRecord>> RecordStore::find(const std::string& id) {
   }
   QSqlDatabase db = impl_->database();
   QSqlQuery query(db);
-  query.prepare(QStringLiteral("SELECT ") + column_list(Detail::full) +
-                QStringLiteral(" FROM runs WHERE id = ?"));
+  query.prepare(select_runs(Detail::full) + QStringLiteral(" WHERE runs.id = ?"));
   query.addBindValue(text(id));
   if (!query.exec()) {
     result.error = query.lastError().text().toStdString();

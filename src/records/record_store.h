@@ -26,7 +26,10 @@ struct RecordFilter {
   std::optional<TimePoint> started_from;    // at or after
   std::optional<TimePoint> started_before;  // before
   bool include_simulated = false;
-  std::optional<std::size_t> limit;  // the newest this many
+  // A page of the list: the newest `limit` runs after skipping `offset` of them. The summary
+  // ignores both.
+  std::optional<std::size_t> limit;
+  std::size_t offset = 0;
 };
 
 struct Summary {
@@ -92,9 +95,14 @@ class RecordStore {
   // The report so far of a run begun earlier; call it at least every 5 s while the run goes on.
   bool save_progress(const std::string& id, const std::string& report);
   bool complete_run(const RunRecord& record);
-  // Opens the store again when it failed and writes the waiting records, oldest first. Returns
-  // how many were written.
+  // Opens the store again when it failed and writes the oldest waiting records, at most
+  // kRetryBatch of them in one transaction so that a call stays short; the next call writes the
+  // next ones. Returns how many were written.
   std::size_t retry();
+  static constexpr std::size_t kRetryBatch = 100;
+  // Writes finished runs as they are, all in one transaction (runs forwarded from elsewhere, a
+  // bulk load). False, with nothing written and nothing waiting, when the file fails.
+  bool import_runs(const std::vector<RunRecord>& records);
 
   // Newest first.
   ReadResult<std::vector<RunRecord>> query(const RecordFilter& filter,

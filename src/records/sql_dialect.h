@@ -41,6 +41,9 @@ class Dialect {
   virtual StoreError configure(QSqlDatabase& database, bool writable) const = 0;
   virtual StoreError check_integrity(QSqlDatabase& database) const = 0;
   virtual Failure classify(const QSqlError& error) const = 0;
+  // A condition that holds when `column` holds the text bound to its one `?` in any case; the
+  // bound text is a LIKE pattern with `\` as its escape character.
+  virtual QString contains_condition(const QString& column) const = 0;
   StoreError error_of(const QSqlError& error) const {
     return {classify(error), error.text().toStdString()};
   }

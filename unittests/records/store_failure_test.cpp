@@ -114,6 +114,34 @@ TEST_F(FailingStore, ACompletionWrittenDirectlyReplacesTheWaitingBegin) {
   EXPECT_EQ(store.find(record.id).value->outcome, record.outcome);
 }
 
+TEST_F(FailingStore, RetryWritesManyWaitingRunsInShortBatchesOldestFirst) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  const std::size_t count = 2 * RecordStore::kRetryBatch + 7;
+  {
+    OtherConnection other(path());
+    ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+    ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+    for (std::size_t i = 0; i < count; ++i) {
+      RunRecord run = full_record("run " + std::to_string(i));
+      run.started = samples::at(samples::kMorning + static_cast<long long>(i));
+      EXPECT_FALSE(store.complete_run(run));
+    }
+    ASSERT_TRUE(other.exec("ROLLBACK"));
+  }
+  EXPECT_EQ(store.retry(), RecordStore::kRetryBatch);
+  EXPECT_EQ(store.waiting(), count - RecordStore::kRetryBatch);
+  EXPECT_TRUE(contains(store.status_text(), "wait to be written")) << store.status_text();
+  const auto first_batch = store.query({}).value;
+  ASSERT_EQ(first_batch.size(), RecordStore::kRetryBatch);
+  EXPECT_EQ(first_batch.back().id, "run 0");
+  EXPECT_EQ(store.retry(), RecordStore::kRetryBatch);
+  EXPECT_EQ(store.retry(), 7u);
+  EXPECT_EQ(store.retry(), 0u);
+  EXPECT_EQ(store.query({}).value.size(), count);
+  EXPECT_EQ(store.status_text(), "");
+}
+
 // Makes a file unwritable, for root too (which ignores the mode): the immutable flag.
 class ReadOnlyFile {
  public:
