@@ -9,7 +9,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev libbenchmark-dev
-          fonts-liberation fontconfig locales)
+          fonts-liberation fontconfig locales libqt6sql6-sqlite libqt6sql6-psql)
 
 # The suites also run under a comma-decimal locale, so that every number the station reads or
 # writes is shown to keep "." as its decimal point.

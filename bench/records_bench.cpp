@@ -1,0 +1,192 @@
+// The records' costs on a store of 100,000 runs: completing a run (the write at the end of a
+// test), the records window's query and summary under a few filters, and an export of every run
+// to CSV. Prints the figures; takes a folder for the store (default: a temporary one).
+//
+//   records_bench [FOLDER]
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "records/record_export.h"
+#include "records/record_store.h"
+
+namespace {
+
+using Millis = std::chrono::duration<double, std::milli>;
+
+constexpr int kRuns = 100'000;
+constexpr long long kStart = 1'700'000'000'000;  // 2023-11-14
+constexpr long long kMinute = 60'000;
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Wall time of `work`; `cpu` receives the processor time this program spent on it (the machine
+// is shared: the two differ when other programs take the processors).
+double time_ms(const std::function<void()>& work, double* cpu = nullptr) {
+  const std::clock_t cpu_begin = std::clock();
+  const auto begin = std::chrono::steady_clock::now();
+  work();
+  const double wall = Millis(std::chrono::steady_clock::now() - begin).count();
+  if (cpu) *cpu = 1000.0 * double(std::clock() - cpu_begin) / CLOCKS_PER_SEC;
+  return wall;
+}
+
+// A run as a production line leaves them: 4,000 units, 16 procedures, mostly passing, a report
+// of some 600 characters.
+records::RunRecord make_run(int n) {
+  using namespace records;
+  RunRecord r;
+  r.id = new_run_id();
+  r.station_id = "bench-" + std::to_string(n % 3);
+  r.started = TimePoint{std::chrono::milliseconds{kStart + n * kMinute}};
+  r.ended = r.started + std::chrono::seconds{40 + n % 30};
+  r.procedure = all_procedures()[std::size_t(n) % all_procedures().size()];
+  const int roll = (n * 7919) % 100;
+  r.outcome = roll < 88   ? Outcome::passed
+              : roll < 95 ? Outcome::failed
+              : roll < 98 ? Outcome::stopped
+                          : Outcome::aborted;
+  r.passes_run = 50;
+  r.failures = r.outcome == Outcome::failed ? 1 + n % 5 : 0;
+  r.uut = identify("QUOR INSTRUMENTS,QB-1972,QB" + std::to_string(10000 + n % 4000) + ",2.07");
+  r.qcu = identify("QUOR INSTRUMENTS,QB-1972,QB00017,2.05");
+  r.uut_resource = "VXI0::8::INSTR";
+  r.qcu_resource = "VXI0::24::INSTR";
+  r.technician = n % 2 ? "A. Marsh" : "D. Okafor";
+  r.top_serial = "TOP-" + std::to_string(n % 4000);
+  r.visa_library = "/usr/lib/x86_64-linux-gnu/libvisa.so";
+  r.simulated = n % 50 == 0;
+  r.report = "REC Test   11/14/2023\r\nUUT: " + r.uut.reply + "\r\nQCU: " + r.qcu.reply + "\r\n";
+  for (int line = 0; line < 8; ++line) {
+    r.report += "Pass " + std::to_string(line * 6 + 1) +
+                " PING word 1024: read 0x00A5, expected 0x00A5, PONG compare ok\r\n";
+  }
+  r.report += r.outcome == Outcome::passed ? "Unit Passes\r\n" : "Unit Fails\r\n";
+  if (r.outcome != Outcome::passed) {
+    r.last_errors = {
+        "Resetting the UUT\nVI_ERROR_TMO: Timeout expired before operation completed."};
+  }
+  r.program_version = "1.0.0";
+  return r;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QTemporaryDir temporary;
+  const std::string folder = argc > 1 ? argv[1] : temporary.path().toStdString();
+  const std::string path = folder + "/bench-records.sqlite";
+  std::remove(path.c_str());
+
+  records::RecordStore store(path);
+  if (!store.open()) {
+    std::printf("cannot open %s: %s\n", path.c_str(), store.status_text().c_str());
+    return 1;
+  }
+  const double load_ms = time_ms([&] {
+    std::vector<records::RunRecord> batch;
+    for (int n = 0; n < kRuns; ++n) {
+      batch.push_back(make_run(n));
+      if (batch.size() == 5000 || n + 1 == kRuns) {
+        store.import_runs(batch);
+        batch.clear();
+      }
+    }
+  });
+  std::printf("store: %s, %d runs loaded in %.0f ms (bulk, 5000 a transaction)\n", path.c_str(),
+              kRuns, load_ms);
+
+  // The write at the start, every 5 s, and at the end of a run, each its own transaction.
+  std::vector<double> begin_times;
+  std::vector<double> progress_times;
+  std::vector<double> complete_times;
+  for (int n = 0; n < 200; ++n) {
+    records::RunRecord run = make_run(kRuns + n);
+    begin_times.push_back(time_ms([&] { store.begin_run(run); }));
+    progress_times.push_back(time_ms([&] { store.save_progress(run.id, run.report); }));
+    complete_times.push_back(time_ms([&] { store.complete_run(run); }));
+  }
+  std::printf("begin_run     median %.2f ms, max %.2f ms (200 runs)\n", median(begin_times),
+              *std::max_element(begin_times.begin(), begin_times.end()));
+  std::printf("save_progress median %.2f ms, max %.2f ms\n", median(progress_times),
+              *std::max_element(progress_times.begin(), progress_times.end()));
+  std::printf("complete_run  median %.2f ms, max %.2f ms   (goal: median <= 5 ms)\n",
+              median(complete_times),
+              *std::max_element(complete_times.begin(), complete_times.end()));
+
+  std::printf("records window (median of 5; goal: list + summary <= 300 ms):\n");
+  struct Case {
+    const char* label;
+    records::RecordFilter filter;
+  };
+  std::vector<Case> cases(5);
+  cases[0].label = "no filter (all but simulated)";
+  cases[1].label = "text \"qb1234\"";
+  cases[1].filter.text = "qb1234";
+  cases[2].label = "technician \"marsh\", failed";
+  cases[2].filter.text = "marsh";
+  cases[2].filter.outcome = records::Outcome::failed;
+  cases[3].label = "procedure REC, last 30 days";
+  cases[3].filter.procedure = records::Procedure::rec;
+  cases[3].filter.started_from =
+      records::TimePoint{std::chrono::milliseconds{kStart + (kRuns - 30 * 24 * 60) * kMinute}};
+  cases[4].label = "simulated included";
+  cases[4].filter.include_simulated = true;
+  for (Case& c : cases) {
+    for (std::optional<std::size_t> page :
+         {std::optional<std::size_t>{}, std::optional<std::size_t>{1000}}) {
+      c.filter.limit = page;
+      std::vector<double> list_times;
+      std::vector<double> summary_times;
+      std::vector<double> cpu_times;
+      std::size_t rows = 0;
+      for (int repeat = 0; repeat < 5; ++repeat) {
+        double list_cpu = 0;
+        double summary_cpu = 0;
+        list_times.push_back(time_ms(
+            [&] { rows = store.query(c.filter, records::Detail::list).value.size(); }, &list_cpu));
+        summary_times.push_back(time_ms([&] { store.summarize(c.filter); }, &summary_cpu));
+        cpu_times.push_back(list_cpu + summary_cpu);
+      }
+      std::printf(
+          "window %-30s %-10s %6zu rows: list %6.1f ms + summary %5.1f ms = %6.1f ms (cpu %.1f)\n",
+          c.label, page ? "first 1000" : "every row", rows, median(list_times),
+          median(summary_times), median(list_times) + median(summary_times), median(cpu_times));
+    }
+  }
+
+  records::RecordFilter everything;
+  everything.include_simulated = true;
+  std::vector<records::RunRecord> all;
+  double query_cpu = 0;
+  double csv_cpu = 0;
+  const double query_ms = time_ms([&] { all = store.query(everything).value; }, &query_cpu);
+  const std::string csv = folder + "/bench-records.csv";
+  std::string error;
+  const double csv_ms = time_ms([&] { error = records::export_records(all, csv); }, &csv_cpu);
+  std::printf(
+      "export %zu runs to CSV: read %.0f ms + write %.0f ms = %.0f ms (cpu %.0f)  (goal <= 2000 "
+      "ms)%s\n",
+      all.size(), query_ms, csv_ms, query_ms + csv_ms, query_cpu + csv_cpu,
+      error.empty() ? "" : error.c_str());
+  for (const char* extension : {"json", "xml"}) {
+    const std::string file = folder + "/bench-records." + extension;
+    const double ms = time_ms([&] { error = records::export_records(all, file); });
+    std::printf("export %zu runs to %s: write %.0f ms%s\n", all.size(), extension, ms,
+                error.empty() ? "" : error.c_str());
+  }
+
+  records::RecordStore reopened(path);
+  const double open_ms = time_ms([&] { reopened.open(); });
+  std::printf("opening the store of %zu runs (integrity check, migration check): %.0f ms\n",
+              all.size(), open_ms);
+  return 0;
+}

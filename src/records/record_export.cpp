@@ -1,0 +1,506 @@
+#include "records/record_export.h"
+
+#include <QByteArray>
+#include <QSaveFile>
+#include <QString>
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <map>
+
+#include "records/record_store.h"
+
+namespace records {
+
+namespace {
+
+enum class Kind { text, number, boolean, absent };
+
+struct Field {
+  std::string_view name;
+  std::string value;
+  Kind kind;
+};
+
+constexpr std::size_t kFieldCount = 32;
+
+template <typename T>
+Field optional_number(std::string_view name, const std::optional<T>& value) {
+  if (!value) return {name, {}, Kind::absent};
+  if constexpr (std::is_same_v<T, double>) {
+    return {name, number_text(*value), Kind::number};
+  } else {
+    return {name, std::to_string(*value), Kind::number};
+  }
+}
+
+// Every field of a record but the last-error texts, in the exports' order.
+std::array<Field, kFieldCount> fields_of(const RunRecord& r) {
+  return {{
+      {"id", r.id, Kind::text},
+      {"station_id", r.station_id, Kind::text},
+      {"started_utc", utc_text(r.started), Kind::text},
+      r.ended ? Field{"ended_utc", utc_text(*r.ended), Kind::text}
+              : Field{"ended_utc", {}, Kind::absent},
+      {"procedure", std::string(text_id(r.procedure)), Kind::text},
+      {"outcome", std::string(text_id(r.outcome)), Kind::text},
+      {"passes_run", std::to_string(r.passes_run), Kind::number},
+      {"failures", std::to_string(r.failures), Kind::number},
+      {"uut_identity", r.uut.reply, Kind::text},
+      {"uut_maker", r.uut.maker, Kind::text},
+      {"uut_model", r.uut.model, Kind::text},
+      {"uut_serial", r.uut.serial, Kind::text},
+      {"uut_firmware", r.uut.firmware, Kind::text},
+      {"qcu_identity", r.qcu.reply, Kind::text},
+      {"qcu_maker", r.qcu.maker, Kind::text},
+      {"qcu_model", r.qcu.model, Kind::text},
+      {"qcu_serial", r.qcu.serial, Kind::text},
+      {"qcu_firmware", r.qcu.firmware, Kind::text},
+      {"uut_resource", r.uut_resource, Kind::text},
+      {"qcu_resource", r.qcu_resource, Kind::text},
+      {"technician", r.technician, Kind::text},
+      {"top_serial", r.top_serial, Kind::text},
+      {"sub_serial", r.sub_serial, Kind::text},
+      {"visa_library", r.visa_library, Kind::text},
+      {"simulated", r.simulated ? "true" : "false", Kind::boolean},
+      optional_number("self_test_result", r.self_test_result),
+      optional_number("memory_miscompares", r.memory_miscompares),
+      optional_number("cal_constant_read", r.cal_constant_read),
+      optional_number("cal_constant_sent", r.cal_constant_sent),
+      optional_number("non_vol_address", r.non_vol_address),
+      {"program_version", r.program_version, Kind::text},
+      {"report", r.report, Kind::text},
+  }};
+}
+
+constexpr std::string_view kLastErrors = "last_errors";
+
+void append_json_string(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          static constexpr char kHex[] = "0123456789abcdef";
+          out += "\\u00";
+          out += kHex[(c >> 4) & 0xf];
+          out += kHex[c & 0xf];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
+std::string json_array(const std::vector<std::string>& texts) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) out += ',';
+    append_json_string(out, texts[i]);
+  }
+  return out + "]";
+}
+
+void append_csv_field(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+void append_csv_record(std::string& out, const RunRecord& record) {
+  for (const Field& field : fields_of(record)) {
+    append_csv_field(out, field.value);
+    out += ',';
+  }
+  append_csv_field(out, json_array(record.last_errors));
+  out += "\r\n";
+}
+
+void append_json_record(std::string& out, const RunRecord& record) {
+  out += "  {";
+  for (const Field& field : fields_of(record)) {
+    append_json_string(out, field.name);
+    out += ": ";
+    switch (field.kind) {
+      case Kind::text:
+        append_json_string(out, field.value);
+        break;
+      case Kind::number:
+      case Kind::boolean:
+        out += field.value;
+        break;
+      case Kind::absent:
+        out += "null";
+        break;
+    }
+    out += ", ";
+  }
+  append_json_string(out, kLastErrors);
+  out += ": " + json_array(record.last_errors) + "}";
+}
+
+// XML 1.0 allows no control characters but tab, line feed and carriage return; others become
+// U+FFFD. Line ends are written as references so that a reader keeps them as they were.
+void append_xml_text(std::string& out, std::string_view text, bool attribute) {
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += attribute ? "&quot;" : "\"";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      case '\n':
+        out += attribute ? "&#10;" : "\n";
+        break;
+      case '\t':
+        out += attribute ? "&#9;" : "\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out += "\xEF\xBF\xBD";
+        } else {
+          out += c;
+        }
+    }
+  }
+}
+
+void append_attribute(std::string& out, std::string_view name, std::string_view value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  append_xml_text(out, value, true);
+  out += '"';
+}
+
+enum class Verdict { passed, failure, error, skipped };
+
+Verdict verdict_of(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::passed:
+      return Verdict::passed;
+    case Outcome::failed:
+    case Outcome::failure_limit:
+      return Verdict::failure;
+    case Outcome::aborted:
+    case Outcome::refused:
+    case Outcome::interrupted:
+      return Verdict::error;
+    case Outcome::stopped:
+    case Outcome::running:
+      break;
+  }
+  return Verdict::skipped;
+}
+
+std::string seconds_text(const RunRecord& record) {
+  const long long ms = record.ended ? (*record.ended - record.started).count() : 0;
+  const long long positive = std::max(ms, 0LL);
+  std::string fraction = std::to_string(positive % 1000);
+  fraction.insert(0, 3 - fraction.size(), '0');
+  return std::to_string(positive / 1000) + "." + fraction;
+}
+
+void append_testcase(std::string& out, const RunRecord& record) {
+  const std::string serial = record.uut.serial.empty() ? "no serial" : record.uut.serial;
+  out += "    <testcase";
+  append_attribute(out, "classname", "quor." + std::string(text_id(record.procedure)));
+  append_attribute(out, "name", serial + " " + utc_text(record.started));
+  append_attribute(out, "time", seconds_text(record));
+  out += ">\n      <properties>\n";
+  for (const Field& field : fields_of(record)) {
+    if (field.name == "report") continue;
+    out += "        <property";
+    append_attribute(out, "name", field.name);
+    append_attribute(out, "value", field.value);
+    out += "/>\n";
+  }
+  for (const std::string& error : record.last_errors) {
+    out += "        <property";
+    append_attribute(out, "name", "last_error");
+    append_attribute(out, "value", error);
+    out += "/>\n";
+  }
+  out += "      </properties>\n";
+  const std::string outcome(text_id(record.outcome));
+  const Verdict verdict = verdict_of(record.outcome);
+  if (verdict == Verdict::failure || verdict == Verdict::error) {
+    const char* element = verdict == Verdict::failure ? "failure" : "error";
+    out += "      <";
+    out += element;
+    append_attribute(out, "type", outcome);
+    append_attribute(out, "message", outcome);
+    out += ">";
+    append_xml_text(out, record.report, false);
+    out += "</";
+    out += element;
+    out += ">\n";
+  } else {
+    if (verdict == Verdict::skipped) {
+      out += "      <skipped";
+      append_attribute(out, "message", outcome);
+      out += "/>\n";
+    }
+    out += "      <system-out>";
+    append_xml_text(out, record.report, false);
+    out += "</system-out>\n";
+  }
+  out += "    </testcase>\n";
+}
+
+struct Tally {
+  std::size_t tests = 0;
+  std::size_t failures = 0;
+  std::size_t errors = 0;
+  std::size_t skipped = 0;
+  long long ms = 0;
+  void add(const RunRecord& record) {
+    ++tests;
+    const Verdict verdict = verdict_of(record.outcome);
+    failures += verdict == Verdict::failure;
+    errors += verdict == Verdict::error;
+    skipped += verdict == Verdict::skipped;
+    if (record.ended) ms += std::max<long long>((*record.ended - record.started).count(), 0);
+  }
+  void append(std::string& out) const {
+    append_attribute(out, "tests", std::to_string(tests));
+    append_attribute(out, "failures", std::to_string(failures));
+    append_attribute(out, "errors", std::to_string(errors));
+    append_attribute(out, "skipped", std::to_string(skipped));
+  }
+};
+
+// Hands text to the file in pieces of about this size.
+constexpr std::size_t kFlushBytes = 1 << 20;
+
+class Output {
+ public:
+  explicit Output(QSaveFile& file) : file_(file) { buffer_.reserve(2 * kFlushBytes); }
+  std::string& text() { return buffer_; }
+  bool flush_if_full() { return buffer_.size() < kFlushBytes || flush(); }
+  bool flush() {
+    const qint64 size = qint64(buffer_.size());
+    const bool written = file_.write(buffer_.data(), size) == size;
+    buffer_.clear();
+    return written;
+  }
+
+ private:
+  QSaveFile& file_;
+  std::string buffer_;
+};
+
+bool write_csv(Output& out, const std::vector<RunRecord>& records) {
+  for (const Field& field : fields_of(RunRecord{})) {
+    append_csv_field(out.text(), field.name);
+    out.text() += ',';
+  }
+  append_csv_field(out.text(), kLastErrors);
+  out.text() += "\r\n";
+  for (const RunRecord& record : records) {
+    append_csv_record(out.text(), record);
+    if (!out.flush_if_full()) return false;
+  }
+  return out.flush();
+}
+
+bool write_json(Output& out, const std::vector<RunRecord>& records) {
+  out.text() += "[\n";
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    append_json_record(out.text(), records[i]);
+    out.text() += i + 1 < records.size() ? ",\n" : "\n";
+    if (!out.flush_if_full()) return false;
+  }
+  out.text() += "]\n";
+  return out.flush();
+}
+
+bool write_junit(Output& out, const std::vector<RunRecord>& records) {
+  // Suites in the procedures' order, runs in the order given.
+  std::map<Procedure, std::vector<const RunRecord*>> suites;
+  Tally all;
+  for (const RunRecord& record : records) {
+    suites[record.procedure].push_back(&record);
+    all.add(record);
+  }
+  out.text() += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
+  append_attribute(out.text(), "name", "Quor Bus station records");
+  all.append(out.text());
+  out.text() += ">\n";
+  for (const auto& [procedure, runs] : suites) {
+    Tally tally;
+    for (const RunRecord* run : runs) tally.add(*run);
+    out.text() += "  <testsuite";
+    append_attribute(out.text(), "name", display_name(procedure));
+    tally.append(out.text());
+    append_attribute(
+        out.text(), "time",
+        std::to_string(tally.ms / 1000) + "." + std::to_string(tally.ms % 1000 + 1000).substr(1));
+    out.text() += ">\n";
+    for (const RunRecord* run : runs) {
+      append_testcase(out.text(), *run);
+      if (!out.flush_if_full()) return false;
+    }
+    out.text() += "  </testsuite>\n";
+  }
+  out.text() += "</testsuites>\n";
+  return out.flush();
+}
+
+std::string lower(std::string_view text) {
+  std::string result(text);
+  std::transform(result.begin(), result.end(), result.begin(),
+                 [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+  return result;
+}
+
+}  // namespace
+
+std::optional<ExportFormat> export_format_for(std::string_view file) {
+  const auto dot = file.rfind('.');
+  const auto slash = file.find_last_of("/\\");
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
+    return std::nullopt;
+  }
+  const std::string extension = lower(file.substr(dot + 1));
+  if (extension == "csv") return ExportFormat::csv;
+  if (extension == "json") return ExportFormat::json;
+  if (extension == "xml") return ExportFormat::junit_xml;
+  return std::nullopt;
+}
+
+std::vector<std::string_view> csv_columns() {
+  std::vector<std::string_view> names;
+  for (const Field& field : fields_of(RunRecord{})) names.push_back(field.name);
+  names.push_back(kLastErrors);
+  return names;
+}
+
+std::string export_records(const std::vector<RunRecord>& records, const std::string& file) {
+  const auto format = export_format_for(file);
+  if (!format) return "the file name " + file + " must end in .csv, .json or .xml";
+  QSaveFile save(QString::fromStdString(file));
+  if (!save.open(QIODevice::WriteOnly)) {
+    return "cannot write " + file + ": " + save.errorString().toStdString();
+  }
+  Output out(save);
+  bool written = false;
+  switch (*format) {
+    case ExportFormat::csv:
+      written = write_csv(out, records);
+      break;
+    case ExportFormat::json:
+      written = write_json(out, records);
+      break;
+    case ExportFormat::junit_xml:
+      written = write_junit(out, records);
+      break;
+  }
+  if (!written) {
+    const std::string why = save.errorString().toStdString();
+    save.cancelWriting();
+    return "cannot write " + file + ": " + why;
+  }
+  if (!save.commit()) return "cannot write " + file + ": " + save.errorString().toStdString();
+  return {};
+}
+
+ParsedExport parse_export_request(const std::vector<std::string>& arguments,
+                                  const RecordsLocation& location) {
+  const OptionValue file = option_value(arguments, kExportOption);
+  if (!file.value && !file.missing_value) return {};
+  ParsedExport parsed;
+  if (file.missing_value) {
+    parsed.error = std::string(kExportOption) + " needs the name of the file to write";
+    return parsed;
+  }
+  if (!location.error.empty()) {
+    parsed.error = location.error;
+    return parsed;
+  }
+  ExportRequest request{*file.value, location.path, {}, {}, false};
+  for (const auto& [name, target] : {std::pair{std::string_view("--since"), &request.since},
+                                     std::pair{std::string_view("--serial"), &request.serial}}) {
+    const OptionValue value = option_value(arguments, name);
+    if (value.missing_value) {
+      parsed.error = std::string(name) + " needs a value";
+      return parsed;
+    }
+    *target = value.value;
+  }
+  request.include_simulated =
+      std::find(arguments.begin(), arguments.end(), "--include-simulated") != arguments.end();
+  parsed.request = std::move(request);
+  return parsed;
+}
+
+int export_records_main(const ExportRequest& request, std::ostream& out) {
+  if (!export_format_for(request.file)) {
+    out << "Cannot export to " << request.file
+        << ": the file name must end in .csv, .json or .xml.\n";
+    return kExportUsage;
+  }
+  RecordFilter filter;
+  filter.include_simulated = request.include_simulated;
+  if (request.since) {
+    filter.started_from = parse_utc_date(*request.since);
+    if (!filter.started_from) {
+      out << "--since needs a date as YYYY-MM-DD, not \"" << *request.since << "\".\n";
+      return kExportUsage;
+    }
+  }
+  if (request.serial) filter.serial = *request.serial;
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(request.records_path, ignored)) {
+    out << "There is no record file at " << request.records_path << ".\n";
+    return kExportFailed;
+  }
+  RecordStore store(request.records_path, OpenMode::reader);
+  if (!store.open()) {
+    out << store.status_text() << '\n';
+    return kExportFailed;
+  }
+  const auto found = store.query(filter);
+  if (!found.error.empty()) {
+    out << "Cannot read " << request.records_path << ": " << found.error << ".\n";
+    return kExportFailed;
+  }
+  if (const std::string error = export_records(found.value, request.file); !error.empty()) {
+    out << "Nothing was exported: " << error << ".\n";
+    return kExportFailed;
+  }
+  out << "Exported " << found.value.size() << (found.value.size() == 1 ? " run" : " runs") << " to "
+      << request.file << ".\n";
+  return kExportDone;
+}
+
+}  // namespace records

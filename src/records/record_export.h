@@ -1,0 +1,62 @@
+// Exports of run records to a file whose extension chooses the format:
+//   .csv   RFC 4180, a header row and one row per run, every field quoted (line ends inside a
+//          report kept); the last-error texts as one JSON array text
+//   .json  an array with one object per run, every field
+//   .xml   JUnit XML: one testsuite per procedure, one testcase per run; a failed run's report
+//          is the text of its failure element
+// and the `--export-records` command that writes them without a display.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/records_location.h"
+#include "records/run_record.h"
+
+namespace records {
+
+enum class ExportFormat { csv, json, junit_xml };
+
+// By the file's extension, in any case; none for another one.
+std::optional<ExportFormat> export_format_for(std::string_view file);
+
+// The CSV columns, in order.
+std::vector<std::string_view> csv_columns();
+
+// Writes into a temporary file in FILE's folder and renames it to FILE at the end, so a failure
+// leaves nothing partial under FILE. Returns an empty text on success, else what went wrong.
+std::string export_records(const std::vector<RunRecord>& records, const std::string& file);
+
+inline constexpr std::string_view kExportOption = "--export-records";
+
+struct ExportRequest {
+  std::string file;
+  std::string records_path;
+  std::optional<std::string> since;   // YYYY-MM-DD: runs started on that day (UTC) or later
+  std::optional<std::string> serial;  // part of a unit serial number
+  bool include_simulated = false;     // --include-simulated
+};
+
+struct ParsedExport {
+  std::optional<ExportRequest> request;  // none when the command line asks for no export
+  std::string error;                     // a usage error
+};
+
+// Reads `--export-records FILE [--since YYYY-MM-DD] [--serial TEXT] [--include-simulated]`;
+// `location` is where the records are kept (records_location()).
+ParsedExport parse_export_request(const std::vector<std::string>& arguments,
+                                  const RecordsLocation& location);
+
+// Exit statuses of the export command.
+inline constexpr int kExportDone = 0;
+inline constexpr int kExportFailed = 1;
+inline constexpr int kExportUsage = 2;
+
+// Writes the records the request selects (simulated runs only when asked) and says what it did
+// or what went wrong on `out`. Does not change the record file.
+int export_records_main(const ExportRequest& request, std::ostream& out);
+
+}  // namespace records

@@ -1,0 +1,762 @@
+#include "records/record_store.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QVariant>
+#include <algorithm>
+#include <array>
+#include <span>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "records/schema.h"
+#include "records/sql_dialect.h"
+
+namespace records {
+
+namespace {
+
+using sql::Failure;
+using sql::StoreError;
+
+// The columns of a run in the order they are read; the report is kept in `run_reports`, the
+// others in `runs`.
+enum Column : int {
+  kId,
+  kStationId,
+  kStarted,
+  kEnded,
+  kProcedure,
+  kOutcome,
+  kPassesRun,
+  kFailures,
+  kUutReply,
+  kUutMaker,
+  kUutModel,
+  kUutSerial,
+  kUutFirmware,
+  kQcuReply,
+  kQcuMaker,
+  kQcuModel,
+  kQcuSerial,
+  kQcuFirmware,
+  kUutResource,
+  kQcuResource,
+  kTechnician,
+  kTopSerial,
+  kSubSerial,
+  kVisaLibrary,
+  kSimulated,
+  kReport,
+  kSelfTestResult,
+  kMemoryMiscompares,
+  kCalConstantRead,
+  kCalConstantSent,
+  kNonVolAddress,
+  kProgramVersion,
+  kProgress,
+  kColumnCount,
+};
+
+constexpr std::array<std::string_view, kColumnCount> kColumnNames{"id",
+                                                                  "station_id",
+                                                                  "started_ms",
+                                                                  "ended_ms",
+                                                                  "procedure_id",
+                                                                  "outcome",
+                                                                  "passes_run",
+                                                                  "failures",
+                                                                  "uut_reply",
+                                                                  "uut_maker",
+                                                                  "uut_model",
+                                                                  "uut_serial",
+                                                                  "uut_firmware",
+                                                                  "qcu_reply",
+                                                                  "qcu_maker",
+                                                                  "qcu_model",
+                                                                  "qcu_serial",
+                                                                  "qcu_firmware",
+                                                                  "uut_resource",
+                                                                  "qcu_resource",
+                                                                  "technician",
+                                                                  "top_serial",
+                                                                  "sub_serial",
+                                                                  "visa_library",
+                                                                  "simulated",
+                                                                  "report",
+                                                                  "self_test_result",
+                                                                  "memory_miscompares",
+                                                                  "cal_constant_read",
+                                                                  "cal_constant_sent",
+                                                                  "non_vol_address",
+                                                                  "program_version",
+                                                                  "progress_ms"};
+
+QString name_of(int column) { return QString::fromLatin1(kColumnNames[column]); }
+
+// "SELECT ... FROM ..." of a run's columns; the list leaves the report out but keeps the column
+// positions.
+QString select_runs(Detail detail) {
+  QStringList names;
+  for (int column = 0; column < kColumnCount; ++column) {
+    if (column == kReport) {
+      names << (detail == Detail::list ? QStringLiteral("''")
+                                       : QStringLiteral("COALESCE(run_reports.report, '')"));
+    } else {
+      names << QStringLiteral("runs.") + name_of(column);
+    }
+  }
+  return QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
+         (detail == Detail::list
+              ? QStringLiteral(" FROM runs")
+              : QStringLiteral(" FROM runs LEFT JOIN run_reports ON run_reports.run_id = runs.id"));
+}
+
+QString upsert_statement() {
+  QStringList names;
+  QStringList marks;
+  QStringList updates;
+  for (int column = 0; column < kColumnCount; ++column) {
+    if (column == kReport) continue;
+    names << name_of(column);
+    marks << QStringLiteral("?");
+    if (column != kId)
+      updates << name_of(column) + QStringLiteral(" = excluded.") + name_of(column);
+  }
+  return QStringLiteral("INSERT INTO runs (%1) VALUES (%2) ON CONFLICT (id) DO UPDATE SET %3")
+      .arg(names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
+           updates.join(QStringLiteral(", ")));
+}
+
+// Never a null text: the columns are NOT NULL and an empty text is a value.
+QVariant text(const std::string& value) {
+  if (value.empty()) return QVariant(QStringLiteral(""));
+  return QVariant(QString::fromStdString(value));
+}
+QVariant text(std::string_view value) { return text(std::string(value)); }
+
+QVariant millis(TimePoint time) { return QVariant(qint64(time.time_since_epoch().count())); }
+
+template <typename T>
+QVariant optional_value(const std::optional<T>& value) {
+  if (!value) return QVariant();
+  if constexpr (std::is_same_v<T, long long>) {
+    return QVariant(qint64(*value));
+  } else {
+    return QVariant(*value);
+  }
+}
+
+void bind_record(QSqlQuery& query, const RunRecord& record, TimePoint written) {
+  std::array<QVariant, kColumnCount> values;
+  values[kId] = text(record.id);
+  values[kStationId] = text(record.station_id);
+  values[kStarted] = millis(record.started);
+  values[kEnded] = record.ended ? millis(*record.ended) : QVariant();
+  values[kProcedure] = text(text_id(record.procedure));
+  values[kOutcome] = text(text_id(record.outcome));
+  values[kPassesRun] = record.passes_run;
+  values[kFailures] = record.failures;
+  const UnitIdentity* units[] = {&record.uut, &record.qcu};
+  for (int unit = 0; unit < 2; ++unit) {
+    const int base = unit == 0 ? kUutReply : kQcuReply;
+    values[base] = text(units[unit]->reply);
+    values[base + 1] = text(units[unit]->maker);
+    values[base + 2] = text(units[unit]->model);
+    values[base + 3] = text(units[unit]->serial);
+    values[base + 4] = text(units[unit]->firmware);
+  }
+  values[kUutResource] = text(record.uut_resource);
+  values[kQcuResource] = text(record.qcu_resource);
+  values[kTechnician] = text(record.technician);
+  values[kTopSerial] = text(record.top_serial);
+  values[kSubSerial] = text(record.sub_serial);
+  values[kVisaLibrary] = text(record.visa_library);
+  values[kSimulated] = record.simulated ? 1 : 0;
+  values[kSelfTestResult] = optional_value(record.self_test_result);
+  values[kMemoryMiscompares] = optional_value(record.memory_miscompares);
+  values[kCalConstantRead] = optional_value(record.cal_constant_read);
+  values[kCalConstantSent] = optional_value(record.cal_constant_sent);
+  values[kNonVolAddress] = optional_value(record.non_vol_address);
+  values[kProgramVersion] = text(record.program_version);
+  values[kProgress] = millis(written);
+  int position = 0;
+  for (int column = 0; column < kColumnCount; ++column) {
+    if (column != kReport) query.bindValue(position++, values[column]);
+  }
+}
+
+std::string string_at(const QSqlQuery& query, int column) {
+  return query.value(column).toString().toStdString();
+}
+
+TimePoint time_at(const QSqlQuery& query, int column) {
+  return TimePoint{std::chrono::milliseconds{query.value(column).toLongLong()}};
+}
+
+template <typename T>
+std::optional<T> optional_at(const QSqlQuery& query, int column) {
+  if (query.isNull(column)) return std::nullopt;
+  if constexpr (std::is_same_v<T, double>) {
+    return query.value(column).toDouble();
+  } else if constexpr (std::is_same_v<T, long long>) {
+    return query.value(column).toLongLong();
+  } else {
+    return query.value(column).toInt();
+  }
+}
+
+// False for a row written by a newer program with a procedure or outcome this one does not know.
+bool read_record(const QSqlQuery& query, RunRecord& record) {
+  const auto procedure = procedure_from_text_id(string_at(query, kProcedure));
+  const auto outcome = outcome_from_text_id(string_at(query, kOutcome));
+  if (!procedure || !outcome) return false;
+  record.id = string_at(query, kId);
+  record.station_id = string_at(query, kStationId);
+  record.started = time_at(query, kStarted);
+  record.ended = query.isNull(kEnded) ? std::nullopt : std::optional(time_at(query, kEnded));
+  record.procedure = *procedure;
+  record.outcome = *outcome;
+  record.passes_run = query.value(kPassesRun).toInt();
+  record.failures = query.value(kFailures).toInt();
+  UnitIdentity* units[] = {&record.uut, &record.qcu};
+  for (int unit = 0; unit < 2; ++unit) {
+    const int base = unit == 0 ? kUutReply : kQcuReply;
+    units[unit]->reply = string_at(query, base);
+    units[unit]->maker = string_at(query, base + 1);
+    units[unit]->model = string_at(query, base + 2);
+    units[unit]->serial = string_at(query, base + 3);
+    units[unit]->firmware = string_at(query, base + 4);
+  }
+  record.uut_resource = string_at(query, kUutResource);
+  record.qcu_resource = string_at(query, kQcuResource);
+  record.technician = string_at(query, kTechnician);
+  record.top_serial = string_at(query, kTopSerial);
+  record.sub_serial = string_at(query, kSubSerial);
+  record.visa_library = string_at(query, kVisaLibrary);
+  record.simulated = query.value(kSimulated).toInt() != 0;
+  record.report = string_at(query, kReport);
+  record.self_test_result = optional_at<int>(query, kSelfTestResult);
+  record.memory_miscompares = optional_at<long long>(query, kMemoryMiscompares);
+  record.cal_constant_read = optional_at<double>(query, kCalConstantRead);
+  record.cal_constant_sent = optional_at<double>(query, kCalConstantSent);
+  record.non_vol_address = optional_at<int>(query, kNonVolAddress);
+  record.program_version = string_at(query, kProgramVersion);
+  return true;
+}
+
+// A LIKE pattern that finds `part` anywhere, its own wildcards taken literally.
+QString contains_pattern(const std::string& part) {
+  QString pattern = QStringLiteral("%");
+  for (const QChar c : QString::fromStdString(part)) {
+    if (c == QLatin1Char('\\') || c == QLatin1Char('%') || c == QLatin1Char('_')) {
+      pattern += QLatin1Char('\\');
+    }
+    pattern += c;
+  }
+  return pattern + QLatin1Char('%');
+}
+
+struct Where {
+  QString clause;  // " WHERE ..." or empty
+  QVariantList values;
+};
+
+Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
+  QStringList conditions;
+  Where where;
+  auto any_of = [&](std::initializer_list<const char*> columns, const std::string& part) {
+    QStringList alternatives;
+    for (const char* column : columns) {
+      alternatives << dialect.contains_condition(QLatin1String(column));
+      where.values << contains_pattern(part);
+    }
+    conditions << QLatin1Char('(') + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+  };
+  if (!filter.include_simulated) conditions << QStringLiteral("simulated = 0");
+  if (filter.procedure) {
+    conditions << QStringLiteral("procedure_id = ?");
+    where.values << text(text_id(*filter.procedure));
+  }
+  if (filter.outcome) {
+    conditions << QStringLiteral("outcome = ?");
+    where.values << text(text_id(*filter.outcome));
+  }
+  if (filter.started_from) {
+    conditions << QStringLiteral("started_ms >= ?");
+    where.values << millis(*filter.started_from);
+  }
+  if (filter.started_before) {
+    conditions << QStringLiteral("started_ms < ?");
+    where.values << millis(*filter.started_before);
+  }
+  if (!filter.text.empty()) {
+    any_of({"uut_serial", "top_serial", "sub_serial", "technician"}, filter.text);
+  }
+  if (!filter.serial.empty()) any_of({"uut_serial", "top_serial", "sub_serial"}, filter.serial);
+  if (!conditions.isEmpty()) {
+    where.clause = QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+  }
+  return where;
+}
+
+void bind_all(QSqlQuery& query, const QVariantList& values) {
+  for (const QVariant& value : values) query.addBindValue(value);
+}
+
+// Moves `path` and its log files to `target` and theirs.
+bool move_file_set(const QString& path, const QString& target) {
+  if (!QFile::rename(path, target)) return false;
+  for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+    if (QFile::exists(path + suffix)) QFile::rename(path + suffix, target + suffix);
+  }
+  return true;
+}
+
+}  // namespace
+
+struct RecordStore::Impl {
+  Impl(std::string store_path, OpenMode store_mode, std::chrono::milliseconds timeout)
+      : path(std::move(store_path)),
+        mode(store_mode),
+        busy_timeout(timeout),
+        connection(QStringLiteral("quor_records_") + QUuid::createUuid().toString()) {}
+
+  std::string path;
+  OpenMode mode;
+  std::chrono::milliseconds busy_timeout;
+  const sql::Dialect& dialect = sql::sqlite_dialect();
+  QString connection;
+  bool is_open = false;
+  // Runs left running are marked interrupted once per program run: a store opened again later
+  // (after a failure) holds this program's own running runs.
+  bool interrupted_marked = false;
+  StoreError failure{Failure::cannot_open, "not opened yet"};
+  std::vector<RunRecord> waiting_records;
+  std::vector<std::string> notices;
+  std::optional<QSqlQuery> upsert;
+  std::optional<QSqlQuery> upsert_report;
+  std::optional<QSqlQuery> progress_time;
+  std::optional<QSqlQuery> delete_errors;
+  std::optional<QSqlQuery> insert_error;
+  std::optional<QSqlQuery> progress;
+
+  QSqlDatabase database() const { return QSqlDatabase::database(connection, false); }
+
+  void close() {
+    upsert.reset();
+    upsert_report.reset();
+    progress_time.reset();
+    delete_errors.reset();
+    insert_error.reset();
+    progress.reset();
+    if (QSqlDatabase::contains(connection)) {
+      {
+        QSqlDatabase db = database();
+        db.close();
+      }
+      QSqlDatabase::removeDatabase(connection);
+    }
+    is_open = false;
+  }
+
+  StoreError prepare(std::optional<QSqlQuery>& query, QSqlDatabase& db, const QString& statement) {
+    query.emplace(db);
+    if (!query->prepare(statement)) return dialect.error_of(query->lastError());
+    return {};
+  }
+
+  StoreError mark_interrupted(QSqlDatabase& db) {
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("UPDATE runs SET outcome = ? WHERE outcome = ?"));
+    query.addBindValue(text(text_id(Outcome::interrupted)));
+    query.addBindValue(text(text_id(Outcome::running)));
+    if (!query.exec()) return dialect.error_of(query.lastError());
+    return {};
+  }
+
+  StoreError open_connection() {
+    QSqlDatabase db = QSqlDatabase::addDatabase(dialect.driver_name(), connection);
+    if (!db.isValid()) return {Failure::other, "the Qt SQLite driver is not installed"};
+    db.setDatabaseName(QString::fromStdString(path));
+    db.setConnectOptions(dialect.connect_options(busy_timeout));
+    if (!db.open()) return dialect.error_of(db.lastError());
+    const bool writer = mode == OpenMode::station;
+    if (StoreError error = dialect.configure(db, writer)) return error;
+    if (StoreError error = dialect.check_integrity(db)) return error;
+    if (writer) {
+      if (StoreError error = sql::migrate(db, dialect)) return error;
+      if (!interrupted_marked) {
+        if (StoreError error = mark_interrupted(db)) return error;
+        interrupted_marked = true;
+      }
+      if (StoreError error = prepare(upsert, db, upsert_statement())) return error;
+      if (StoreError error = prepare(upsert_report, db,
+                                     QStringLiteral("INSERT INTO run_reports (run_id, report) "
+                                                    "VALUES (?, ?) ON CONFLICT (run_id) DO UPDATE "
+                                                    "SET report = excluded.report"))) {
+        return error;
+      }
+      if (StoreError error = prepare(delete_errors, db,
+                                     QStringLiteral("DELETE FROM run_errors WHERE run_id = ?"))) {
+        return error;
+      }
+      if (StoreError error = prepare(insert_error, db,
+                                     QStringLiteral("INSERT INTO run_errors (run_id, position, "
+                                                    "message) VALUES (?, ?, ?)"))) {
+        return error;
+      }
+      if (StoreError error = prepare(
+              progress, db, QStringLiteral("UPDATE run_reports SET report = ? WHERE run_id = ?"))) {
+        return error;
+      }
+      if (StoreError error = prepare(
+              progress_time, db, QStringLiteral("UPDATE runs SET progress_ms = ? WHERE id = ?"))) {
+        return error;
+      }
+    } else {
+      const sql::SchemaVersion version = sql::schema_version(db, dialect);
+      if (version.error) return version.error;
+      if (version.version > sql::kSchemaVersion) {
+        return {Failure::newer_schema, "schema version " + std::to_string(version.version)};
+      }
+      if (version.version < sql::kSchemaVersion) {
+        return {Failure::other,
+                "the record file holds no records of this version; start the "
+                "station on it once to bring it up to date"};
+      }
+    }
+    return {};
+  }
+
+  // Renames a damaged file with a time suffix (never deletes it); empty when it could not.
+  std::string move_aside() {
+    const QString from = QString::fromStdString(path);
+    const QString stamp =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = from + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFile::exists(target); ++n) {
+      target = from + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+    }
+    if (!move_file_set(from, target)) return {};
+    return target.toStdString();
+  }
+
+  bool open() {
+    close();
+    if (mode == OpenMode::station) {
+      QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+    }
+    StoreError error = open_connection();
+    if (error.failure == Failure::damaged && mode == OpenMode::station) {
+      close();
+      const std::string moved = move_aside();
+      if (moved.empty()) {
+        error.detail = "it could not be moved aside: " + error.detail;
+      } else {
+        notices.push_back("The record file " + path + " was damaged. It has been moved to " +
+                          moved + " and a new record file " + path + " has been begun.");
+        error = open_connection();
+      }
+    }
+    failure = error;
+    if (error) {
+      close();
+      return false;
+    }
+    is_open = true;
+    return true;
+  }
+
+  // One run's rows, inside the caller's transaction.
+  StoreError write_rows(const RunRecord& record, TimePoint written) {
+    bind_record(*upsert, record, written);
+    if (!upsert->exec()) return dialect.error_of(upsert->lastError());
+    upsert_report->bindValue(0, text(record.id));
+    upsert_report->bindValue(1, text(record.report));
+    if (!upsert_report->exec()) return dialect.error_of(upsert_report->lastError());
+    delete_errors->bindValue(0, text(record.id));
+    if (!delete_errors->exec()) return dialect.error_of(delete_errors->lastError());
+    for (std::size_t i = 0; i < record.last_errors.size(); ++i) {
+      insert_error->bindValue(0, text(record.id));
+      insert_error->bindValue(1, int(i));
+      insert_error->bindValue(2, text(record.last_errors[i]));
+      if (!insert_error->exec()) return dialect.error_of(insert_error->lastError());
+    }
+    return {};
+  }
+
+  // All of them or none, in one transaction.
+  StoreError write(std::span<const RunRecord> records) {
+    QSqlDatabase db = database();
+    if (!db.transaction()) return dialect.error_of(db.lastError());
+    const TimePoint written = now();
+    StoreError error;
+    for (const RunRecord& record : records) {
+      error = write_rows(record, written);
+      if (error) break;
+    }
+    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
+    if (error) db.rollback();
+    return error;
+  }
+
+  StoreError save_report(const std::string& id, const std::string& report) {
+    QSqlDatabase db = database();
+    if (!db.transaction()) return dialect.error_of(db.lastError());
+    StoreError error;
+    progress->bindValue(0, text(report));
+    progress->bindValue(1, text(id));
+    if (!progress->exec()) error = dialect.error_of(progress->lastError());
+    if (!error) {
+      progress_time->bindValue(0, millis(now()));
+      progress_time->bindValue(1, text(id));
+      if (!progress_time->exec()) error = dialect.error_of(progress_time->lastError());
+    }
+    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
+    if (error) db.rollback();
+    return error;
+  }
+
+  RunRecord* waiting_record(const std::string& id) {
+    auto found = std::find_if(waiting_records.begin(), waiting_records.end(),
+                              [&](const RunRecord& r) { return r.id == id; });
+    return found == waiting_records.end() ? nullptr : &*found;
+  }
+
+  void keep_waiting(const RunRecord& record) {
+    if (RunRecord* waiting = waiting_record(record.id)) {
+      *waiting = record;
+    } else {
+      waiting_records.push_back(record);
+    }
+  }
+
+  // Writes go through the open connection of a station-mode store while it is not damaged.
+  bool can_write() const { return is_open && upsert && failure.failure != Failure::damaged; }
+
+  bool store(const RunRecord& record) {
+    if (!can_write()) {
+      keep_waiting(record);
+      return false;
+    }
+    if (StoreError error = write(std::span(&record, 1))) {
+      failure = error;
+      keep_waiting(record);
+      return false;
+    }
+    failure = {};
+    std::erase_if(waiting_records, [&](const RunRecord& r) { return r.id == record.id; });
+    return true;
+  }
+};
+
+RecordStore::RecordStore(std::string path, OpenMode mode, std::chrono::milliseconds busy_timeout)
+    : impl_(std::make_unique<Impl>(std::move(path), mode, busy_timeout)) {}
+
+RecordStore::~RecordStore() { impl_->close(); }
+
+bool RecordStore::open() { return impl_->open(); }
+
+const std::string& RecordStore::path() const { return impl_->path; }
+
+bool RecordStore::keeping_records() const { return impl_->is_open && !impl_->failure; }
+
+std::size_t RecordStore::waiting() const { return impl_->waiting_records.size(); }
+
+std::string RecordStore::status_text() const {
+  const std::size_t count = impl_->waiting_records.size();
+  const std::string runs = std::to_string(count) + (count == 1 ? " run waits" : " runs wait");
+  if (keeping_records()) {
+    return count == 0 ? std::string() : runs + " to be written to the record file.";
+  }
+  std::string text = "Records are not being kept: " + sql::reason_text(impl_->failure.failure);
+  if (!impl_->failure.detail.empty()) text += " (" + impl_->failure.detail + ")";
+  text += " - " + impl_->path + ".";
+  if (count > 0) text += " " + runs + " in memory until the file can be written.";
+  return text;
+}
+
+std::vector<std::string> RecordStore::take_notices() { return std::exchange(impl_->notices, {}); }
+
+bool RecordStore::begin_run(const RunRecord& record) {
+  RunRecord running = record;
+  running.outcome = Outcome::running;
+  running.ended.reset();
+  return impl_->store(running);
+}
+
+bool RecordStore::save_progress(const std::string& id, const std::string& report) {
+  if (RunRecord* waiting = impl_->waiting_record(id)) {
+    waiting->report = report;
+    return false;
+  }
+  if (!impl_->can_write()) return false;
+  if (StoreError error = impl_->save_report(id, report)) {
+    impl_->failure = error;
+    return false;
+  }
+  impl_->failure = {};
+  return true;
+}
+
+bool RecordStore::complete_run(const RunRecord& record) { return impl_->store(record); }
+
+std::size_t RecordStore::retry() {
+  if (!impl_->is_open || impl_->failure.failure == Failure::damaged) {
+    if (!impl_->open()) return 0;
+  }
+  if (!impl_->can_write()) return 0;
+  auto& waiting = impl_->waiting_records;
+  const std::size_t count = std::min(waiting.size(), kRetryBatch);
+  if (StoreError error = impl_->write(std::span(waiting.data(), count))) {
+    impl_->failure = error;
+    return 0;
+  }
+  waiting.erase(waiting.begin(), waiting.begin() + std::ptrdiff_t(count));
+  impl_->failure = {};
+  return count;
+}
+
+bool RecordStore::import_runs(const std::vector<RunRecord>& records) {
+  if (!impl_->can_write()) return false;
+  if (StoreError error = impl_->write(records)) {
+    impl_->failure = error;
+    return false;
+  }
+  impl_->failure = {};
+  return true;
+}
+
+ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter, Detail detail) {
+  ReadResult<std::vector<RunRecord>> result;
+  if (!impl_->is_open) {
+    result.error = sql::reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlDatabase db = impl_->database();
+  const Where where = where_of(filter, impl_->dialect);
+  QSqlQuery query(db);
+  query.setForwardOnly(true);
+  QString statement = select_runs(detail) + where.clause +
+                      QStringLiteral(" ORDER BY runs.started_ms DESC, runs.id DESC");
+  if (filter.limit || filter.offset > 0) {
+    // Numbers of ours, not texts from outside: written into the statement.
+    statement += QStringLiteral(" LIMIT %1 OFFSET %2")
+                     .arg(filter.limit ? qulonglong(*filter.limit) : qulonglong(INT64_MAX))
+                     .arg(qulonglong(filter.offset));
+  }
+  if (!query.prepare(statement)) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  bind_all(query, where.values);
+  if (!query.exec()) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  std::unordered_map<std::string, std::size_t> position;
+  while (query.next()) {
+    RunRecord record;
+    if (!read_record(query, record)) continue;
+    if (detail == Detail::full) position.emplace(record.id, result.value.size());
+    result.value.push_back(std::move(record));
+  }
+  if (detail == Detail::list || result.value.empty()) return result;
+
+  QSqlQuery errors(db);
+  errors.setForwardOnly(true);
+  errors.prepare(QStringLiteral("SELECT run_id, message FROM run_errors WHERE run_id IN "
+                                "(SELECT id FROM runs") +
+                 where.clause + QStringLiteral(") ORDER BY run_id, position"));
+  bind_all(errors, where.values);
+  if (!errors.exec()) {
+    result.error = errors.lastError().text().toStdString();
+    result.value.clear();
+    return result;
+  }
+  while (errors.next()) {
+    const auto found = position.find(errors.value(0).toString().toStdString());
+    if (found != position.end()) {
+      result.value[found->second].last_errors.push_back(errors.value(1).toString().toStdString());
+    }
+  }
+  return result;
+}
+
+ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
+  ReadResult<Summary> result;
+  if (!impl_->is_open) {
+    result.error = sql::reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlDatabase db = impl_->database();
+  const Where where = where_of(filter, impl_->dialect);
+  const QString finished_runs =
+      where.clause.isEmpty() ? QStringLiteral(" WHERE ") : where.clause + QStringLiteral(" AND ");
+  QSqlQuery counts(db);
+  counts.prepare(QStringLiteral("SELECT COUNT(*),"
+                                " SUM(CASE WHEN outcome <> 'running' THEN 1 ELSE 0 END),"
+                                " SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END)"
+                                " FROM runs") +
+                 where.clause);
+  bind_all(counts, where.values);
+  QSqlQuery firsts(db);
+  firsts.prepare(
+      QStringLiteral("SELECT COUNT(*), SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END) FROM"
+                     " (SELECT outcome, ROW_NUMBER() OVER (PARTITION BY uut_serial, procedure_id"
+                     " ORDER BY started_ms, id) AS run_number FROM runs") +
+      finished_runs +
+      QStringLiteral("outcome <> 'running' AND uut_serial <> '') first_runs"
+                     " WHERE run_number = 1"));
+  bind_all(firsts, where.values);
+  for (QSqlQuery* query : {&counts, &firsts}) {
+    if (!query->exec() || !query->next()) {
+      result.error = query->lastError().text().toStdString();
+      return result;
+    }
+  }
+  result.value.count = counts.value(0).toULongLong();
+  result.value.finished = counts.value(1).toULongLong();
+  result.value.passed = counts.value(2).toULongLong();
+  result.value.first_runs = firsts.value(0).toULongLong();
+  result.value.first_runs_passed = firsts.value(1).toULongLong();
+  return result;
+}
+
+ReadResult<std::optional<RunRecord>> RecordStore::find(const std::string& id) {
+  ReadResult<std::optional<RunRecord>> result;
+  if (!impl_->is_open) {
+    result.error = sql::reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlDatabase db = impl_->database();
+  QSqlQuery query(db);
+  query.prepare(select_runs(Detail::full) + QStringLiteral(" WHERE runs.id = ?"));
+  query.addBindValue(text(id));
+  if (!query.exec()) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  RunRecord record;
+  if (!query.next() || !read_record(query, record)) return result;
+  QSqlQuery errors(db);
+  errors.prepare(
+      QStringLiteral("SELECT message FROM run_errors WHERE run_id = ? ORDER BY position"));
+  errors.addBindValue(text(id));
+  if (!errors.exec()) {
+    result.error = errors.lastError().text().toStdString();
+    return result;
+  }
+  while (errors.next()) record.last_errors.push_back(errors.value(0).toString().toStdString());
+  result.value = std::move(record);
+  return result;
+}
+
+}  // namespace records

@@ -1,0 +1,118 @@
+// The store of run records. Writes never stop the station: a write that fails (a locked,
+// read-only, full or damaged file) leaves its record waiting in memory, the status text says
+// that records are not being kept and why, and retry(), called on a timer, writes the waiting
+// records once the file works again. Not thread-safe: one thread (the window thread) uses it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/run_record.h"
+
+namespace records {
+
+struct RecordFilter {
+  // Part of a unit serial number (the UUT's, the top or the sub assembly's) or of the
+  // technician's name, in any case.
+  std::string text;
+  // Part of a unit serial number only, in any case.
+  std::string serial;
+  std::optional<Procedure> procedure;
+  std::optional<Outcome> outcome;
+  std::optional<TimePoint> started_from;    // at or after
+  std::optional<TimePoint> started_before;  // before
+  bool include_simulated = false;
+  // A page of the list: the newest `limit` runs after skipping `offset` of them. The summary
+  // ignores both.
+  std::optional<std::size_t> limit;
+  std::size_t offset = 0;
+};
+
+struct Summary {
+  std::size_t count = 0;     // runs the filter selects
+  std::size_t finished = 0;  // of them, those not running
+  std::size_t passed = 0;
+  // First-pass yield. A unit is known by its serial number in the UUT's identity reply; runs
+  // without one, and runs still running, are left out. For each pair of a unit serial number
+  // and a procedure, the pair's first run is its earliest start among the runs the filter
+  // selects (ties: the smaller id). The yield is the share of those pairs whose first run
+  // passed; a unit that failed and passed later counts as not passing first time.
+  std::size_t first_runs = 0;
+  std::size_t first_runs_passed = 0;
+
+  double pass_rate() const { return finished == 0 ? 0.0 : double(passed) / double(finished); }
+  double first_pass_yield() const {
+    return first_runs == 0 ? 0.0 : double(first_runs_passed) / double(first_runs);
+  }
+};
+
+enum class OpenMode {
+  station,  // writes runs; marks runs left running as interrupted; moves a damaged file aside
+  reader,   // reads only (exports): nothing is marked or moved
+};
+
+// What a query reads: everything, or the columns of the records window's list (no report text
+// and no last-error texts).
+enum class Detail { full, list };
+
+template <typename T>
+struct ReadResult {
+  T value{};
+  std::string error;  // empty when the read worked
+};
+
+class RecordStore {
+ public:
+  static constexpr std::chrono::milliseconds kBusyTimeout{20};
+
+  explicit RecordStore(std::string path, OpenMode mode = OpenMode::station,
+                       std::chrono::milliseconds busy_timeout = kBusyTimeout);
+  ~RecordStore();
+  RecordStore(const RecordStore&) = delete;
+  RecordStore& operator=(const RecordStore&) = delete;
+
+  // Creates the file and its folder on first use, migrates the schema forward, checks the file,
+  // and in station mode marks every run still running as interrupted (its report so far kept)
+  // and moves a damaged file aside, beginning a fresh one. False when records cannot be kept.
+  bool open();
+
+  const std::string& path() const;
+  bool keeping_records() const;
+  // Empty while records are kept; otherwise says that they are not and why, and how many runs
+  // wait in memory.
+  std::string status_text() const;
+  std::size_t waiting() const;
+  // Messages for the technician that arose since the last call (a damaged file moved aside).
+  std::vector<std::string> take_notices();
+
+  // Each write is one transaction and returns false when the record waits in memory instead.
+  // begin_run() writes the record as running, whatever its outcome says.
+  bool begin_run(const RunRecord& record);
+  // The report so far of a run begun earlier; call it at least every 5 s while the run goes on.
+  bool save_progress(const std::string& id, const std::string& report);
+  bool complete_run(const RunRecord& record);
+  // Opens the store again when it failed and writes the oldest waiting records, at most
+  // kRetryBatch of them in one transaction so that a call stays short; the next call writes the
+  // next ones. Returns how many were written.
+  std::size_t retry();
+  static constexpr std::size_t kRetryBatch = 100;
+  // Writes finished runs as they are, all in one transaction (runs forwarded from elsewhere, a
+  // bulk load). False, with nothing written and nothing waiting, when the file fails.
+  bool import_runs(const std::vector<RunRecord>& records);
+
+  // Newest first.
+  ReadResult<std::vector<RunRecord>> query(const RecordFilter& filter,
+                                           Detail detail = Detail::full);
+  ReadResult<Summary> summarize(const RecordFilter& filter);
+  ReadResult<std::optional<RunRecord>> find(const std::string& id);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace records

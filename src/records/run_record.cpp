@@ -1,0 +1,207 @@
+#include "records/run_record.h"
+
+#include <QSysInfo>
+#include <QUuid>
+#include <array>
+#include <charconv>
+#include <cstdio>
+
+namespace records {
+
+namespace {
+
+struct ProcedureName {
+  Procedure procedure;
+  std::string_view text_id;
+  std::string_view display;
+};
+
+constexpr std::array<ProcedureName, 16> kProcedures{{
+    {Procedure::rec, "rec", "REC"},
+    {Procedure::recm, "recm", "RECM"},
+    {Procedure::trnsrecm, "trnsrecm", "TRNSRECM"},
+    {Procedure::trnorecm, "trnorecm", "TRNORECM"},
+    {Procedure::trndrecm, "trndrecm", "TRNDRECM"},
+    {Procedure::trncrecm, "trncrecm", "TRNCRECM"},
+    {Procedure::self_loop, "selfloop", "SELFLOOP"},
+    {Procedure::self_loop2, "selfloop2", "SELFLOOP2"},
+    {Procedure::self_long, "selflong", "SELFLONG"},
+    {Procedure::stamp, "stamp", "STAMP"},
+    {Procedure::self_test, "self_test", "Self Test"},
+    {Procedure::memory_test, "memory_test", "Memory Test"},
+    {Procedure::output_calibration, "output_calibration", "Calibrate Outputs"},
+    {Procedure::load_non_vol, "load_non_vol", "Load Non-Vol"},
+    {Procedure::initialize_uut, "initialize_uut", "Initialize UUT"},
+    {Procedure::initialize_qcu, "initialize_qcu", "Initialize QA"},
+}};
+
+struct OutcomeName {
+  Outcome outcome;
+  std::string_view text_id;
+};
+
+constexpr std::array<OutcomeName, 8> kOutcomes{{
+    {Outcome::running, "running"},
+    {Outcome::passed, "passed"},
+    {Outcome::failed, "failed"},
+    {Outcome::stopped, "stopped"},
+    {Outcome::failure_limit, "failure_limit"},
+    {Outcome::aborted, "aborted"},
+    {Outcome::refused, "refused"},
+    {Outcome::interrupted, "interrupted"},
+}};
+
+constexpr std::array<Procedure, kProcedures.size()> procedure_list() {
+  std::array<Procedure, kProcedures.size()> list{};
+  for (std::size_t i = 0; i < kProcedures.size(); ++i) list[i] = kProcedures[i].procedure;
+  return list;
+}
+constexpr std::array<Outcome, kOutcomes.size()> outcome_list() {
+  std::array<Outcome, kOutcomes.size()> list{};
+  for (std::size_t i = 0; i < kOutcomes.size(); ++i) list[i] = kOutcomes[i].outcome;
+  return list;
+}
+constexpr auto kProcedureList = procedure_list();
+constexpr auto kOutcomeList = outcome_list();
+
+const ProcedureName& entry(Procedure procedure) {
+  for (const auto& name : kProcedures) {
+    if (name.procedure == procedure) return name;
+  }
+  return kProcedures[0];
+}
+
+bool is_padding(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
+
+std::string trimmed(std::string_view text) {
+  while (!text.empty() && is_padding(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_padding(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
+// Digits only: no sign, no blanks.
+bool read_number(std::string_view text, int& value) {
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc{} && end == text.data() + text.size();
+}
+
+}  // namespace
+
+std::span<const Procedure> all_procedures() { return kProcedureList; }
+std::span<const Outcome> all_outcomes() { return kOutcomeList; }
+
+std::string_view text_id(Procedure procedure) { return entry(procedure).text_id; }
+std::string_view display_name(Procedure procedure) { return entry(procedure).display; }
+
+std::string_view text_id(Outcome outcome) {
+  for (const auto& name : kOutcomes) {
+    if (name.outcome == outcome) return name.text_id;
+  }
+  return kOutcomes[0].text_id;
+}
+
+std::optional<Procedure> procedure_from_text_id(std::string_view text) {
+  for (const auto& name : kProcedures) {
+    if (name.text_id == text) return name.procedure;
+  }
+  return std::nullopt;
+}
+
+std::optional<Outcome> outcome_from_text_id(std::string_view text) {
+  for (const auto& name : kOutcomes) {
+    if (name.text_id == text) return name.outcome;
+  }
+  return std::nullopt;
+}
+
+UnitIdentity identify(std::string reply) {
+  UnitIdentity identity;
+  std::string_view rest = reply;
+  std::string* fields[] = {&identity.maker, &identity.model, &identity.serial};
+  bool more = !trimmed(rest).empty();
+  for (std::string* field : fields) {
+    if (!more) break;
+    const auto comma = rest.find(',');
+    *field = trimmed(rest.substr(0, comma));
+    if (comma == std::string_view::npos) {
+      more = false;
+    } else {
+      rest.remove_prefix(comma + 1);
+    }
+  }
+  if (more) identity.firmware = trimmed(rest);
+  identity.reply = std::move(reply);
+  return identity;
+}
+
+std::string new_run_id() {
+  return QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+}
+
+std::string default_station_id() { return QSysInfo::machineHostName().toStdString(); }
+
+TimePoint now() { return std::chrono::time_point_cast<std::chrono::milliseconds>(Clock::now()); }
+
+std::string utc_text(TimePoint time) {
+  using namespace std::chrono;
+  const auto day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss clock{time - day};
+  std::array<char, 40> text{};
+  std::snprintf(text.data(), text.size(), "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()),
+                static_cast<int>(clock.subseconds().count()));
+  return text.data();
+}
+
+std::optional<TimePoint> parse_utc_date(std::string_view text) {
+  // YYYY-MM-DD
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  int y = 0;
+  int m = 0;
+  int d = 0;
+  if (!read_number(text.substr(0, 4), y) || !read_number(text.substr(5, 2), m) ||
+      !read_number(text.substr(8, 2), d)) {
+    return std::nullopt;
+  }
+  const std::chrono::year_month_day date{std::chrono::year{y},
+                                         std::chrono::month{static_cast<unsigned>(m)},
+                                         std::chrono::day{static_cast<unsigned>(d)}};
+  if (!date.ok()) return std::nullopt;
+  return TimePoint{std::chrono::sys_days{date}.time_since_epoch()};
+}
+
+std::optional<TimePoint> parse_utc_text(std::string_view text) {
+  // YYYY-MM-DDTHH:MM:SS.mmmZ
+  if (text.size() != 24 || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+      text[19] != '.' || text[23] != 'Z') {
+    return std::nullopt;
+  }
+  const auto day = parse_utc_date(text.substr(0, 10));
+  int h = 0;
+  int min = 0;
+  int s = 0;
+  int ms = 0;
+  if (!day || !read_number(text.substr(11, 2), h) || !read_number(text.substr(14, 2), min) ||
+      !read_number(text.substr(17, 2), s) || !read_number(text.substr(20, 3), ms) || h > 23 ||
+      min > 59 || s > 59) {
+    return std::nullopt;
+  }
+  return *day + std::chrono::hours{h} + std::chrono::minutes{min} + std::chrono::seconds{s} +
+         std::chrono::milliseconds{ms};
+}
+
+std::string number_text(double value) {
+  std::array<char, 32> text{};
+  auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{}) return {};
+  return std::string(text.data(), end);
+}
+
+}  // namespace records

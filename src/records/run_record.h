@@ -1,0 +1,119 @@
+// One run of a procedure as the records keep it, with the texts that name its procedure and its
+// outcome in the store and in the exports.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace records {
+
+using Clock = std::chrono::system_clock;
+using TimePoint = std::chrono::time_point<Clock, std::chrono::milliseconds>;
+
+// The procedures that leave a record. The text ids are stored and exported; they never change,
+// and a new procedure gets a new one.
+enum class Procedure {
+  rec,
+  recm,
+  trnsrecm,
+  trnorecm,
+  trndrecm,
+  trncrecm,
+  self_loop,
+  self_loop2,
+  self_long,
+  stamp,
+  self_test,
+  memory_test,
+  output_calibration,
+  load_non_vol,
+  initialize_uut,
+  initialize_qcu,
+};
+
+enum class Outcome {
+  running,  // written when the run starts
+  passed,
+  failed,
+  stopped,        // STOP TEST
+  failure_limit,  // ended at the failure limit
+  aborted,        // Abort
+  refused,        // the procedure did not start (no unit, a selection in progress, ...)
+  interrupted,    // still running when the store was next opened: the program ended midway
+};
+
+std::span<const Procedure> all_procedures();
+std::span<const Outcome> all_outcomes();
+
+std::string_view text_id(Procedure procedure);
+std::string_view text_id(Outcome outcome);
+// The caption the technician knows the procedure by ("REC", "Self Test", "Initialize UUT").
+std::string_view display_name(Procedure procedure);
+std::optional<Procedure> procedure_from_text_id(std::string_view text);
+std::optional<Outcome> outcome_from_text_id(std::string_view text);
+
+// An identity reply ("maker,model,serial,firmware") as received and its fields.
+struct UnitIdentity {
+  std::string reply;
+  std::string maker;
+  std::string model;
+  std::string serial;
+  std::string firmware;
+
+  bool operator==(const UnitIdentity&) const = default;
+};
+
+// Splits a reply at its commas, each field trimmed of blanks, padding and line ends. A reply with
+// fewer fields leaves the missing ones empty; the firmware field keeps any further commas.
+UnitIdentity identify(std::string reply);
+
+struct RunRecord {
+  std::string id;  // a UUID text, new_run_id()
+  std::string station_id;
+  TimePoint started{};
+  std::optional<TimePoint> ended;  // none while running or when interrupted
+  Procedure procedure = Procedure::rec;
+  Outcome outcome = Outcome::running;
+  int passes_run = 0;
+  int failures = 0;
+  UnitIdentity uut;
+  UnitIdentity qcu;  // two-unit tests only
+  std::string uut_resource;
+  std::string qcu_resource;
+  std::string technician;
+  std::string top_serial;
+  std::string sub_serial;
+  std::string visa_library;
+  bool simulated = false;
+  std::string report;  // the results window's text, CR LF line ends kept
+  std::vector<std::string> last_errors;
+  // Per procedure; empty where the procedure does not produce the value.
+  std::optional<int> self_test_result;
+  std::optional<long long> memory_miscompares;
+  std::optional<double> cal_constant_read;  // read with "CAL?"
+  std::optional<double> cal_constant_sent;  // the last one sent
+  std::optional<int> non_vol_address;
+  std::string program_version;
+
+  bool operator==(const RunRecord&) const = default;
+};
+
+std::string new_run_id();
+// The host name: the station id unless one is set.
+std::string default_station_id();
+TimePoint now();
+
+// "2024-05-01T12:34:56.789Z"; the parser accepts exactly that form.
+std::string utc_text(TimePoint time);
+std::optional<TimePoint> parse_utc_text(std::string_view text);
+// A calendar date "YYYY-MM-DD" as the start of that day in UTC.
+std::optional<TimePoint> parse_utc_date(std::string_view text);
+
+// Shortest text that reads back as the same double, "." always.
+std::string number_text(double value);
+
+}  // namespace records

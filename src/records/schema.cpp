@@ -1,0 +1,123 @@
+#include "records/schema.h"
+
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+#include <initializer_list>
+
+namespace records::sql {
+
+namespace {
+
+struct Migration {
+  int to_version;
+  std::initializer_list<const char*> statements;
+};
+
+// Portable SQL: plain types, no autoincrement, times as milliseconds since 1970 UTC.
+const Migration kMigrations[] = {
+    {1,
+     {"CREATE TABLE runs ("
+      " id VARCHAR(64) NOT NULL PRIMARY KEY,"
+      " station_id TEXT NOT NULL,"
+      " started_ms BIGINT NOT NULL,"
+      " ended_ms BIGINT,"
+      " progress_ms BIGINT,"
+      " procedure_id VARCHAR(32) NOT NULL,"
+      " outcome VARCHAR(32) NOT NULL,"
+      " passes_run INTEGER NOT NULL,"
+      " failures INTEGER NOT NULL,"
+      " uut_reply TEXT NOT NULL,"
+      " uut_maker TEXT NOT NULL,"
+      " uut_model TEXT NOT NULL,"
+      " uut_serial TEXT NOT NULL,"
+      " uut_firmware TEXT NOT NULL,"
+      " qcu_reply TEXT NOT NULL,"
+      " qcu_maker TEXT NOT NULL,"
+      " qcu_model TEXT NOT NULL,"
+      " qcu_serial TEXT NOT NULL,"
+      " qcu_firmware TEXT NOT NULL,"
+      " uut_resource TEXT NOT NULL,"
+      " qcu_resource TEXT NOT NULL,"
+      " technician TEXT NOT NULL,"
+      " top_serial TEXT NOT NULL,"
+      " sub_serial TEXT NOT NULL,"
+      " visa_library TEXT NOT NULL,"
+      " simulated INTEGER NOT NULL,"
+      " self_test_result INTEGER,"
+      " memory_miscompares BIGINT,"
+      " cal_constant_read DOUBLE PRECISION,"
+      " cal_constant_sent DOUBLE PRECISION,"
+      " non_vol_address INTEGER,"
+      " program_version TEXT NOT NULL)",
+      // The reports apart, so that lists and summaries read narrow rows.
+      "CREATE TABLE run_reports ("
+      " run_id VARCHAR(64) NOT NULL PRIMARY KEY REFERENCES runs (id) ON DELETE CASCADE,"
+      " report TEXT NOT NULL)",
+      "CREATE TABLE run_errors ("
+      " run_id VARCHAR(64) NOT NULL REFERENCES runs (id) ON DELETE CASCADE,"
+      " position INTEGER NOT NULL,"
+      " message TEXT NOT NULL,"
+      " PRIMARY KEY (run_id, position))",
+      "CREATE INDEX runs_started ON runs (started_ms)",
+      "CREATE INDEX runs_outcome ON runs (outcome)",
+      // Covers the first-pass yield: each unit's runs of a procedure in the order they began.
+      "CREATE INDEX runs_first_pass ON runs"
+      " (uut_serial, procedure_id, started_ms, id, outcome, simulated)"}},
+};
+
+StoreError exec(QSqlQuery& query, const QString& statement, const Dialect& dialect) {
+  if (query.exec(statement)) return {};
+  return dialect.error_of(query.lastError());
+}
+
+}  // namespace
+
+SchemaVersion schema_version(QSqlDatabase& database, const Dialect& dialect) {
+  if (!database.tables().contains(QStringLiteral("schema_version"))) {
+    // A damaged file can hide its tables; ask once more in a way that reports why.
+    QSqlQuery probe(database);
+    if (!probe.exec(QStringLiteral("SELECT 1"))) return {0, dialect.error_of(probe.lastError())};
+    return {0, {}};
+  }
+  QSqlQuery query(database);
+  if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version"))) {
+    return {0, dialect.error_of(query.lastError())};
+  }
+  return {query.next() ? query.value(0).toInt() : 0, {}};
+}
+
+StoreError migrate(QSqlDatabase& database, const Dialect& dialect) {
+  const SchemaVersion current = schema_version(database, dialect);
+  if (current.error) return current.error;
+  if (current.version > kSchemaVersion) {
+    return {Failure::newer_schema, "schema version " + std::to_string(current.version)};
+  }
+  for (const Migration& migration : kMigrations) {
+    if (migration.to_version <= current.version) continue;
+    if (!database.transaction()) return dialect.error_of(database.lastError());
+    QSqlQuery query(database);
+    StoreError error;
+    if (migration.to_version == 1) {
+      error = exec(query, QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)"),
+                   dialect);
+    }
+    for (const char* statement : migration.statements) {
+      if (error) break;
+      error = exec(query, QString::fromLatin1(statement), dialect);
+    }
+    if (!error) {
+      query.prepare(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"));
+      query.addBindValue(migration.to_version);
+      if (!query.exec()) error = dialect.error_of(query.lastError());
+    }
+    if (!error && !database.commit()) error = dialect.error_of(database.lastError());
+    if (error) {
+      database.rollback();
+      return error;
+    }
+  }
+  return {};
+}
+
+}  // namespace records::sql

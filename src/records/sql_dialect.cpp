@@ -1,0 +1,122 @@
+#include "records/sql_dialect.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace records::sql {
+
+std::string reason_text(Failure failure) {
+  switch (failure) {
+    case Failure::none:
+      return {};
+    case Failure::locked:
+      return "the record file is locked by another program";
+    case Failure::read_only:
+      return "the record file cannot be written (read-only)";
+    case Failure::disk_full:
+      return "the disk that holds the record file is full";
+    case Failure::damaged:
+      return "the record file is damaged";
+    case Failure::cannot_open:
+      return "the record file cannot be opened";
+    case Failure::newer_schema:
+      return "the record file was written by a newer version of the program";
+    case Failure::other:
+      break;
+  }
+  return "the record file cannot be used";
+}
+
+namespace {
+
+// SQLite's primary result codes (the low byte of an extended code).
+enum SqliteCode {
+  kBusy = 5,
+  kLocked = 6,
+  kReadOnly = 8,
+  kIoError = 10,
+  kCorrupt = 11,
+  kFull = 13,
+  kCantOpen = 14,
+  kNotADatabase = 26,
+};
+
+// Every SQLite-only statement of the store sits here.
+class SqliteDialect final : public Dialect {
+ public:
+  QString driver_name() const override { return QStringLiteral("QSQLITE"); }
+
+  QString connect_options(std::chrono::milliseconds busy_timeout) const override {
+    // A short busy time-out: a locked file makes a write wait in memory instead of holding the
+    // window.
+    return QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busy_timeout.count());
+  }
+
+  StoreError configure(QSqlDatabase& database, bool writable) const override {
+    QSqlQuery query(database);
+    // Reading the schema first tells a file that is not a database from one that is.
+    if (!query.exec(QStringLiteral("PRAGMA schema_version"))) return error_of(query.lastError());
+    if (!writable) return {};
+    // Each commit reaches the disk before the write returns; write-ahead logging keeps that
+    // cheap and lets the records window read while the station writes.
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) return error_of(query.lastError());
+    if (!query.next() ||
+        query.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0) {
+      // SQLite keeps the old mode when it cannot switch, a read-only file for one.
+      return {Failure::read_only, "write-ahead logging cannot be switched on"};
+    }
+    if (!query.exec(QStringLiteral("PRAGMA synchronous=FULL")) ||
+        !query.exec(QStringLiteral("PRAGMA foreign_keys=ON"))) {
+      return error_of(query.lastError());
+    }
+    return {};
+  }
+
+  StoreError check_integrity(QSqlDatabase& database) const override {
+    QSqlQuery query(database);
+    if (!query.exec(QStringLiteral("PRAGMA quick_check"))) return error_of(query.lastError());
+    if (!query.next()) return {Failure::damaged, "the integrity check gave no answer"};
+    const QString answer = query.value(0).toString();
+    if (answer != QStringLiteral("ok")) return {Failure::damaged, answer.toStdString()};
+    return {};
+  }
+
+  // SQLite's LIKE ignores the case of ASCII letters by itself; LOWER() on both sides would cost
+  // a third of a filtered query and fold no other letters either.
+  QString contains_condition(const QString& column) const override {
+    return column + QStringLiteral(" LIKE ? ESCAPE '\\'");
+  }
+
+  Failure classify(const QSqlError& error) const override {
+    if (error.type() == QSqlError::NoError) return Failure::none;
+    bool numeric = false;
+    const int code = error.nativeErrorCode().toInt(&numeric) & 0xff;
+    if (!numeric) return Failure::other;
+    switch (code) {
+      case kBusy:
+      case kLocked:
+        return Failure::locked;
+      case kReadOnly:
+        return Failure::read_only;
+      case kFull:
+        return Failure::disk_full;
+      case kCorrupt:
+      case kNotADatabase:
+        return Failure::damaged;
+      case kCantOpen:
+        return Failure::cannot_open;
+      case kIoError:
+      default:
+        return Failure::other;
+    }
+  }
+};
+
+}  // namespace
+
+const Dialect& sqlite_dialect() {
+  static const SqliteDialect dialect;
+  return dialect;
+}
+
+}  // namespace records::sql

@@ -1,0 +1,518 @@
+#include "records/record_export.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamReader>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "record_samples.h"
+#include "records/record_store.h"
+
+namespace records {
+namespace {
+
+using samples::bare_record;
+using samples::full_record;
+using samples::kMorning;
+
+// Runs whose texts try every escape of the three formats.
+std::vector<RunRecord> export_runs() {
+  std::vector<RunRecord> runs;
+  runs.push_back(full_record());
+  RunRecord passed = bare_record("r-passed", Procedure::self_loop, Outcome::passed, kMorning + 5,
+                                 "QB7", "Dee, \"D\"");
+  passed.report = "SELFLOOP\r\n\r\nUnit Passes\r\n";
+  passed.last_errors = {"a,b", "line\r\nend", "<tag> & 'quote'"};
+  runs.push_back(passed);
+  RunRecord stopped =
+      bare_record("r-stopped", Procedure::rec, Outcome::stopped, kMorning + 6, "QB7");
+  stopped.report = "\"\r\n,\r\n\"\"\r\n";
+  runs.push_back(stopped);
+  runs.push_back(bare_record("r-aborted", Procedure::output_calibration, Outcome::aborted,
+                             kMorning + 7, "QB8", "", true));
+  runs.push_back(bare_record("r-running", Procedure::rec, Outcome::running, kMorning + 8, "QB9"));
+  RunRecord limit = bare_record("r-limit", Procedure::rec, Outcome::failure_limit, kMorning + 9);
+  limit.report = "tab\there\r\nUnit Fails\r\n";
+  runs.push_back(limit);
+  return runs;
+}
+
+// Builds a record back from an export's named values; `value` answers none for an absent one.
+using Lookup = std::function<std::optional<std::string>(const std::string&)>;
+
+RunRecord record_from(const Lookup& value, std::vector<std::string> last_errors) {
+  auto text = [&](const char* name) { return value(name).value_or("<missing>"); };
+  auto number = [&](const char* name) -> std::optional<double> {
+    const auto v = value(name);
+    if (!v || v->empty()) return std::nullopt;
+    return std::stod(*v);
+  };
+  auto whole = [&](const char* name) -> std::optional<long long> {
+    const auto v = value(name);
+    if (!v || v->empty()) return std::nullopt;
+    return std::stoll(*v);
+  };
+  RunRecord r;
+  r.id = text("id");
+  r.station_id = text("station_id");
+  r.started = parse_utc_text(text("started_utc")).value_or(TimePoint{});
+  const auto ended = value("ended_utc");
+  if (ended && !ended->empty()) r.ended = parse_utc_text(*ended);
+  r.procedure = procedure_from_text_id(text("procedure")).value_or(Procedure::stamp);
+  r.outcome = outcome_from_text_id(text("outcome")).value_or(Outcome::refused);
+  r.passes_run = int(whole("passes_run").value_or(-99));
+  r.failures = int(whole("failures").value_or(-99));
+  for (auto [unit, prefix] :
+       {std::pair{&r.uut, std::string("uut_")}, std::pair{&r.qcu, std::string("qcu_")}}) {
+    unit->reply = text((prefix + "identity").c_str());
+    unit->maker = text((prefix + "maker").c_str());
+    unit->model = text((prefix + "model").c_str());
+    unit->serial = text((prefix + "serial").c_str());
+    unit->firmware = text((prefix + "firmware").c_str());
+  }
+  r.uut_resource = text("uut_resource");
+  r.qcu_resource = text("qcu_resource");
+  r.technician = text("technician");
+  r.top_serial = text("top_serial");
+  r.sub_serial = text("sub_serial");
+  r.visa_library = text("visa_library");
+  r.simulated = text("simulated") == "true";
+  r.report = text("report");
+  r.last_errors = std::move(last_errors);
+  if (const auto v = whole("self_test_result")) r.self_test_result = int(*v);
+  r.memory_miscompares = whole("memory_miscompares");
+  r.cal_constant_read = number("cal_constant_read");
+  r.cal_constant_sent = number("cal_constant_sent");
+  if (const auto v = whole("non_vol_address")) r.non_vol_address = int(*v);
+  r.program_version = text("program_version");
+  return r;
+}
+
+std::string read_file(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll().toStdString();
+}
+
+// RFC 4180: fields separated by commas, rows by CR LF; a quoted field holds commas, CR LF and
+// doubled quotes.
+std::vector<std::vector<std::string>> read_csv(const std::string& text, std::string& problem) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> row;
+  std::string field;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '"') {
+      ++i;
+      for (;;) {
+        if (i >= text.size()) {
+          problem = "unterminated quoted field";
+          return rows;
+        }
+        if (text[i] == '"') {
+          if (i + 1 < text.size() && text[i + 1] == '"') {
+            field += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        field += text[i++];
+      }
+    } else {
+      while (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
+        if (text[i] == '"') problem = "quote inside an unquoted field";
+        field += text[i++];
+      }
+    }
+    row.push_back(std::move(field));
+    field.clear();
+    if (i < text.size() && text[i] == ',') {
+      ++i;
+    } else if (text.compare(i, 2, "\r\n") == 0) {
+      i += 2;
+      rows.push_back(std::move(row));
+      row.clear();
+    } else if (i < text.size()) {
+      problem = "a row ends without CR LF";
+      return rows;
+    }
+  }
+  if (!row.empty()) problem = "the last row ends without CR LF";
+  return rows;
+}
+
+std::vector<std::string> strings_of(const QJsonArray& array) {
+  std::vector<std::string> texts;
+  for (const QJsonValue& v : array) texts.push_back(v.toString().toStdString());
+  return texts;
+}
+
+std::vector<RunRecord> parse_csv(const std::string& path) {
+  std::string problem;
+  const auto rows = read_csv(read_file(path), problem);
+  EXPECT_EQ(problem, "");
+  std::vector<RunRecord> records;
+  if (rows.empty()) return records;
+  const std::vector<std::string> header = rows[0];
+  const auto columns = csv_columns();
+  EXPECT_EQ(header, std::vector<std::string>(columns.begin(), columns.end()));
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    EXPECT_EQ(rows[r].size(), header.size());
+    std::map<std::string, std::string> named;
+    for (std::size_t c = 0; c < header.size() && c < rows[r].size(); ++c) {
+      named[header[c]] = rows[r][c];
+    }
+    const auto errors = QJsonDocument::fromJson(QByteArray::fromStdString(named["last_errors"]));
+    EXPECT_TRUE(errors.isArray()) << named["last_errors"];
+    records.push_back(record_from(
+        [&](const std::string& name) -> std::optional<std::string> {
+          const auto found = named.find(name);
+          if (found == named.end()) return std::nullopt;
+          return found->second;
+        },
+        strings_of(errors.array())));
+  }
+  return records;
+}
+
+std::vector<RunRecord> parse_json(const std::string& path) {
+  QJsonParseError error;
+  const auto document = QJsonDocument::fromJson(QByteArray::fromStdString(read_file(path)), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+  std::vector<RunRecord> records;
+  for (const QJsonValue& entry : document.array()) {
+    const QJsonObject object = entry.toObject();
+    EXPECT_EQ(std::size_t(object.size()), csv_columns().size()) << "every field";
+    records.push_back(record_from(
+        [&](const std::string& name) -> std::optional<std::string> {
+          const QJsonValue v = object.value(QString::fromStdString(name));
+          if (v.isString()) return v.toString().toStdString();
+          if (v.isBool()) return v.toBool() ? "true" : "false";
+          if (v.isDouble()) return number_text(v.toDouble());
+          return std::nullopt;
+        },
+        strings_of(object.value("last_errors").toArray())));
+  }
+  return records;
+}
+
+struct JunitSuite {
+  std::string name;
+  int tests = 0;
+  int failures = 0;
+  int errors = 0;
+  int skipped = 0;
+  int cases = 0;
+};
+
+std::vector<RunRecord> parse_junit(const std::string& path, std::vector<JunitSuite>& suites) {
+  QFile file(QString::fromStdString(path));
+  EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+  QXmlStreamReader xml(&file);
+  std::vector<RunRecord> records;
+  std::map<std::string, std::string> properties;
+  std::vector<std::string> last_errors;
+  std::string report;
+  std::string verdict;
+  while (!xml.atEnd()) {
+    xml.readNext();
+    if (xml.isStartElement()) {
+      const auto attribute = [&](const char* name) {
+        return xml.attributes().value(QLatin1String(name)).toString().toStdString();
+      };
+      const QStringView element = xml.name();
+      if (element == u"testsuite") {
+        suites.push_back({attribute("name"), std::stoi(attribute("tests")),
+                          std::stoi(attribute("failures")), std::stoi(attribute("errors")),
+                          std::stoi(attribute("skipped")), 0});
+      } else if (element == u"testcase") {
+        properties.clear();
+        last_errors.clear();
+        report.clear();
+        verdict = "passed";
+        ++suites.back().cases;
+        EXPECT_EQ(attribute("classname").rfind("quor.", 0), 0u);
+      } else if (element == u"property") {
+        if (attribute("name") == "last_error") {
+          last_errors.push_back(attribute("value"));
+        } else {
+          properties[attribute("name")] = attribute("value");
+        }
+      } else if (element == u"failure" || element == u"error") {
+        verdict = element.toString().toStdString();
+        EXPECT_EQ(attribute("type"), properties["outcome"]);
+        report = xml.readElementText().toStdString();
+      } else if (element == u"skipped") {
+        verdict = "skipped";
+      } else if (element == u"system-out") {
+        report = xml.readElementText().toStdString();
+      }
+    } else if (xml.isEndElement() && xml.name() == u"testcase") {
+      properties["report"] = report;
+      RunRecord record = record_from(
+          [&](const std::string& name) -> std::optional<std::string> {
+            const auto found = properties.find(name);
+            if (found == properties.end()) return std::nullopt;
+            return found->second;
+          },
+          last_errors);
+      const std::map<Outcome, std::string> expected_verdict = {
+          {Outcome::passed, "passed"},         {Outcome::failed, "failure"},
+          {Outcome::failure_limit, "failure"}, {Outcome::aborted, "error"},
+          {Outcome::refused, "error"},         {Outcome::interrupted, "error"},
+          {Outcome::stopped, "skipped"},       {Outcome::running, "skipped"}};
+      EXPECT_EQ(verdict, expected_verdict.at(record.outcome)) << record.id;
+      records.push_back(std::move(record));
+    }
+  }
+  EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+  return records;
+}
+
+class Export : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RecordStore store(records_path());
+    ASSERT_TRUE(store.open());
+    for (const RunRecord& run : export_runs()) {
+      ASSERT_TRUE(run.outcome == Outcome::running ? store.begin_run(run) : store.complete_run(run));
+    }
+    RecordFilter everything;
+    everything.include_simulated = true;
+    stored_ = store.query(everything).value;
+    ASSERT_EQ(stored_.size(), export_runs().size());
+  }
+  std::string records_path() const { return folder_.file("records.sqlite"); }
+  std::string out(const std::string& name) const { return folder_.file(name); }
+
+  samples::Folder folder_;
+  std::vector<RunRecord> stored_;
+};
+
+TEST_F(Export, CsvReadsBackAsTheStoredRecords) {
+  ASSERT_EQ(export_records(stored_, out("runs.csv")), "");
+  EXPECT_EQ(parse_csv(out("runs.csv")), stored_);
+}
+
+TEST_F(Export, JsonReadsBackAsTheStoredRecords) {
+  ASSERT_EQ(export_records(stored_, out("runs.json")), "");
+  EXPECT_EQ(parse_json(out("runs.json")), stored_);
+}
+
+TEST_F(Export, JunitXmlReadsBackAsTheStoredRecordsOneSuitePerProcedure) {
+  ASSERT_EQ(export_records(stored_, out("runs.XML")), "");
+  std::vector<JunitSuite> suites;
+  std::vector<RunRecord> parsed = parse_junit(out("runs.XML"), suites);
+  // Suites group the runs by procedure; within a suite they keep the stored order.
+  std::vector<RunRecord> expected;
+  for (Procedure procedure : all_procedures()) {
+    for (const RunRecord& r : stored_) {
+      if (r.procedure == procedure) expected.push_back(r);
+    }
+  }
+  EXPECT_EQ(parsed, expected);
+  ASSERT_EQ(suites.size(), 3u);
+  const JunitSuite rec = suites[0];
+  EXPECT_EQ(rec.name, "REC");
+  EXPECT_EQ(rec.tests, 4);
+  EXPECT_EQ(rec.cases, 4);
+  EXPECT_EQ(rec.failures, 2);  // failed, failure limit
+  EXPECT_EQ(rec.errors, 0);
+  EXPECT_EQ(rec.skipped, 2);  // stopped, running
+  EXPECT_EQ(suites[1].name, "SELFLOOP");
+  EXPECT_EQ(suites[2].name, "Calibrate Outputs");
+  EXPECT_EQ(suites[2].errors, 1);
+}
+
+TEST_F(Export, AnEmptySelectionGivesAFileWithoutRuns) {
+  for (const char* name : {"none.csv", "none.json", "none.xml"}) {
+    ASSERT_EQ(export_records({}, out(name)), "") << name;
+  }
+  std::string problem;
+  EXPECT_EQ(read_csv(read_file(out("none.csv")), problem).size(), 1u);  // the header
+  EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(read_file(out("none.json"))))
+                  .array()
+                  .isEmpty());
+  std::vector<JunitSuite> suites;
+  EXPECT_TRUE(parse_junit(out("none.xml"), suites).empty());
+}
+
+TEST_F(Export, AFailureLeavesNothingUnderTheFileAndKeepsWhatWasThere) {
+  const std::string missing_folder = out("no/such/folder/runs.csv");
+  const std::string error = export_records(stored_, missing_folder);
+  EXPECT_NE(error.find(missing_folder), std::string::npos) << error;
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(missing_folder)));
+
+  const std::string wrong_kind = out("runs.txt");
+  EXPECT_NE(export_records(stored_, wrong_kind).find(".csv, .json or .xml"), std::string::npos);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(wrong_kind)));
+
+  // A folder where the file would go: the folder stays as it was, no temporary file is left.
+  ASSERT_TRUE(QDir(folder_.dir.path()).mkdir("taken.json"));
+  EXPECT_NE(export_records(stored_, out("taken.json")), "");
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(out("taken.json"))).isDir());
+  EXPECT_EQ(QDir(folder_.dir.path()).entryList(QDir::Files),
+            QStringList{"records.sqlite"} +
+                QDir(folder_.dir.path()).entryList({"records.sqlite-*"}, QDir::Files));
+}
+
+struct FormatCase {
+  const char* file;
+  std::optional<ExportFormat> format;
+};
+
+class FormatByExtension : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatByExtension, IsChosenInAnyCase) {
+  EXPECT_EQ(export_format_for(GetParam().file), GetParam().format);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FormatByExtension,
+                         ::testing::Values(FormatCase{"runs.csv", ExportFormat::csv},
+                                           FormatCase{"/a/b/RUNS.CSV", ExportFormat::csv},
+                                           FormatCase{"runs.Json", ExportFormat::json},
+                                           FormatCase{"ci/junit.xml", ExportFormat::junit_xml},
+                                           FormatCase{"runs.csv.txt", std::nullopt},
+                                           FormatCase{"csv", std::nullopt},
+                                           FormatCase{"out.d/runs", std::nullopt},
+                                           FormatCase{"runs.", std::nullopt}));
+
+struct RequestCase {
+  const char* label;
+  std::vector<std::string> arguments;
+  bool export_asked;
+  std::string error_part;  // empty: no error
+  ExportRequest request;
+};
+
+class ExportRequestParse : public ::testing::TestWithParam<RequestCase> {};
+
+TEST_P(ExportRequestParse, ReadsTheCommandLine) {
+  const RequestCase& c = GetParam();
+  const ParsedExport parsed = parse_export_request(c.arguments, {"/r/records.sqlite", ""});
+  EXPECT_EQ(parsed.request.has_value(), c.export_asked && c.error_part.empty());
+  if (c.error_part.empty()) {
+    EXPECT_EQ(parsed.error, "");
+  } else {
+    EXPECT_NE(parsed.error.find(c.error_part), std::string::npos) << parsed.error;
+  }
+  if (parsed.request) {
+    EXPECT_EQ(parsed.request->file, c.request.file);
+    EXPECT_EQ(parsed.request->records_path, "/r/records.sqlite");
+    EXPECT_EQ(parsed.request->since, c.request.since);
+    EXPECT_EQ(parsed.request->serial, c.request.serial);
+    EXPECT_EQ(parsed.request->include_simulated, c.request.include_simulated);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, ExportRequestParse,
+    ::testing::Values(
+        RequestCase{"no_export", {"--records", "x.db"}, false, "", {}},
+        RequestCase{"file_only", {"--export-records", "o.csv"}, true, "", {"o.csv", "", {}, {}}},
+        RequestCase{"all_options",
+                    {"--since=2024-05-01", "--export-records", "o.xml", "--serial", "QB1",
+                     "--include-simulated"},
+                    true,
+                    "",
+                    {"o.xml", "", "2024-05-01", "QB1", true}},
+        RequestCase{"file_missing", {"--export-records"}, true, "needs the name", {}},
+        RequestCase{"since_missing", {"--export-records", "o.csv", "--since"}, true, "--since", {}},
+        RequestCase{
+            "serial_empty", {"--export-records", "o.csv", "--serial="}, true, "--serial", {}}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+struct MainCase {
+  const char* label;
+  std::string file;     // in the test's folder
+  std::string records;  // in the test's folder
+  std::optional<std::string> since;
+  std::optional<std::string> serial;
+  int status;
+  std::string message_part;
+  std::size_t runs;  // in the file written
+};
+
+class ExportMain : public Export, public ::testing::WithParamInterface<MainCase> {};
+
+TEST_P(ExportMain, WritesTheSelectedRunsOrSaysWhyNot) {
+  const MainCase& c = GetParam();
+  const ExportRequest request{out(c.file), folder_.file(c.records), c.since, c.serial, false};
+  std::ostringstream message;
+  EXPECT_EQ(export_records_main(request, message), c.status);
+  EXPECT_NE(message.str().find(c.message_part), std::string::npos) << message.str();
+  if (c.status == kExportDone) {
+    EXPECT_EQ(parse_csv(out(c.file)).size(), c.runs);
+  } else {
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(out(c.file))));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, ExportMain,
+    ::testing::Values(
+        // Five runs are not simulated; four of them started on 2024-05-01 or later ...
+        MainCase{
+            "everything", "all.csv", "records.sqlite", {}, {}, kExportDone, "Exported 5 runs", 5},
+        MainCase{"since_and_serial", "some.csv", "records.sqlite", "2024-05-01", "qb7", kExportDone,
+                 "Exported 2 runs", 2},
+        MainCase{"since_later",
+                 "none.csv",
+                 "records.sqlite",
+                 "2024-05-02",
+                 {},
+                 kExportDone,
+                 "Exported 0 runs",
+                 0},
+        MainCase{"no_record_file",
+                 "x.csv",
+                 "missing.sqlite",
+                 {},
+                 {},
+                 kExportFailed,
+                 "There is no record file",
+                 0},
+        MainCase{
+            "bad_date", "x.csv", "records.sqlite", "2024-5-1", {}, kExportUsage, "YYYY-MM-DD", 0},
+        MainCase{"bad_extension",
+                 "x.pdf",
+                 "records.sqlite",
+                 {},
+                 {},
+                 kExportUsage,
+                 ".csv, .json or .xml",
+                 0},
+        MainCase{"unwritable_place",
+                 "no/folder/x.csv",
+                 "records.sqlite",
+                 {},
+                 {},
+                 kExportFailed,
+                 "Nothing was exported",
+                 0}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(Export, MainLeavesADamagedRecordFileWhereItIs) {
+  QFile garbage(QString::fromStdString(out("bad.sqlite")));
+  ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+  garbage.write(QByteArray(8192, 'x'));
+  garbage.close();
+  std::ostringstream message;
+  EXPECT_EQ(export_records_main({out("x.json"), out("bad.sqlite"), {}, {}, false}, message),
+            kExportFailed);
+  EXPECT_NE(message.str().find("damaged"), std::string::npos) << message.str();
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(out("bad.sqlite"))));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(out("x.json"))));
+}
+
+}  // namespace
+}  // namespace records

@@ -1,0 +1,332 @@
+#include "records/record_store.h"
+
+#include <gtest/gtest.h>
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include "record_samples.h"
+
+namespace records {
+namespace {
+
+using samples::at;
+using samples::bare_record;
+using samples::full_record;
+using samples::kMorning;
+
+class Store : public ::testing::Test {
+ protected:
+  std::string path() const { return folder_.file("records.sqlite"); }
+  samples::Folder folder_;
+};
+
+std::vector<std::string> ids_of(const std::vector<RunRecord>& records) {
+  std::vector<std::string> ids;
+  for (const RunRecord& r : records) ids.push_back(r.id);
+  return ids;
+}
+
+TEST_F(Store, KeepsEveryFieldOfACompletedRun) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open()) << store.status_text();
+  const RunRecord record = full_record();
+  ASSERT_TRUE(store.begin_run(record));
+  ASSERT_TRUE(store.complete_run(record));
+  EXPECT_TRUE(store.keeping_records());
+  EXPECT_EQ(store.status_text(), "");
+
+  EXPECT_EQ(store.find(record.id).value, record);
+  const auto all = store.query({});
+  ASSERT_EQ(all.value.size(), 1u) << all.error;
+  EXPECT_EQ(all.value[0], record);
+}
+
+TEST_F(Store, KeepsEmptyAndAbsentValuesApart) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  RunRecord record = bare_record("r1", Procedure::self_test, Outcome::passed, kMorning);
+  record.self_test_result = 0;  // a value of 0, not none
+  record.cal_constant_sent = 0.0;
+  ASSERT_TRUE(store.complete_run(record));
+  EXPECT_EQ(store.find("r1").value, record);
+}
+
+TEST_F(Store, CreatesItsFolderAndFileOnFirstUse) {
+  const std::string nested = folder_.file("a/b/records.sqlite");
+  RecordStore store(nested);
+  ASSERT_TRUE(store.open()) << store.status_text();
+  ASSERT_TRUE(store.complete_run(full_record()));
+  QSqlDatabase check = QSqlDatabase::addDatabase("QSQLITE", "check_schema");
+  {
+    check.setDatabaseName(QString::fromStdString(nested));
+    ASSERT_TRUE(check.open());
+    QSqlQuery query(check);
+    ASSERT_TRUE(query.exec("SELECT version FROM schema_version"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toInt(), 1);
+    ASSERT_TRUE(query.exec("PRAGMA journal_mode"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toString(), "wal");
+  }
+  check = QSqlDatabase();
+  QSqlDatabase::removeDatabase("check_schema");
+}
+
+// Texts that would change a statement if they were pasted into it.
+class HostileText : public Store, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(HostileText, IsStoredAsTheTextItIsAndFound) {
+  const std::string hostile = GetParam();
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  ASSERT_TRUE(store.complete_run(
+      bare_record("other", Procedure::rec, Outcome::passed, kMorning, "QB1", "Plain")));
+  RunRecord record = full_record("id " + hostile);
+  record.uut = identify("QUOR,QB-1972," + hostile + ",2.07");
+  record.technician = hostile;
+  record.top_serial = hostile;
+  record.report = hostile + "\r\n" + hostile;
+  record.last_errors = {hostile};
+  ASSERT_TRUE(store.begin_run(record));
+  ASSERT_TRUE(store.save_progress(record.id, hostile));
+  ASSERT_TRUE(store.complete_run(record));
+
+  const auto all = store.query({});
+  ASSERT_EQ(all.value.size(), 2u) << all.error;
+  EXPECT_EQ(store.find(record.id).value, record);
+  RecordFilter by_text;
+  by_text.text = hostile;
+  EXPECT_EQ(ids_of(store.query(by_text).value), std::vector<std::string>{record.id});
+  RecordFilter by_serial;
+  by_serial.serial = hostile;
+  EXPECT_EQ(ids_of(store.query(by_serial).value), std::vector<std::string>{record.id});
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, HostileText,
+                         ::testing::Values("O'Brien", "'; DROP TABLE runs; --",
+                                           "Robert'); DELETE FROM runs WHERE ('1'='1",
+                                           "\"quoted\"; SELECT * FROM run_errors;",
+                                           "100% _wild_ \\escape\\", "?, ?, ?)", "Émile Łukasz"));
+
+TEST_F(Store, MarksRunsLeftRunningAsInterruptedWithTheirReportSoFar) {
+  RunRecord record = full_record();
+  {
+    RecordStore station(path());
+    ASSERT_TRUE(station.open());
+    ASSERT_TRUE(station.begin_run(record));
+    ASSERT_TRUE(station.save_progress(record.id, "REC Test\r\nPass 1\r\n"));
+    EXPECT_EQ(station.find(record.id).value->outcome, Outcome::running);
+    // The program ends here without completing the run.
+  }
+  RecordStore reader(path(), OpenMode::reader);
+  ASSERT_TRUE(reader.open());
+  EXPECT_EQ(reader.find(record.id).value->outcome, Outcome::running)
+      << "a reader (an export while a station runs) marks nothing";
+
+  RecordStore next_start(path());
+  ASSERT_TRUE(next_start.open());
+  const auto found = next_start.find(record.id).value;
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->outcome, Outcome::interrupted);
+  EXPECT_EQ(found->report, "REC Test\r\nPass 1\r\n");
+  EXPECT_EQ(found->ended, std::nullopt);
+  EXPECT_EQ(found->uut, record.uut);
+}
+
+TEST_F(Store, BeginWritesTheRunAsRunningWhateverItsOutcome) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  ASSERT_TRUE(store.begin_run(full_record()));  // its outcome says failed, its end is set
+  const auto found = store.find(full_record().id).value;
+  EXPECT_EQ(found->outcome, Outcome::running);
+  EXPECT_EQ(found->ended, std::nullopt);
+}
+
+TEST_F(Store, RefusesAFileOfANewerSchemaAndLeavesItAlone) {
+  {
+    RecordStore store(path());
+    ASSERT_TRUE(store.open());
+  }
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
+    db.setDatabaseName(QString::fromStdString(path()));
+    ASSERT_TRUE(db.open());
+    QSqlQuery(db).exec("INSERT INTO schema_version (version) VALUES (99)");
+    db.close();
+  }
+  QSqlDatabase::removeDatabase("newer");
+  RecordStore store(path());
+  EXPECT_FALSE(store.open());
+  EXPECT_NE(store.status_text().find("newer version"), std::string::npos) << store.status_text();
+  EXPECT_FALSE(store.complete_run(full_record()));
+  EXPECT_EQ(store.waiting(), 1u);
+}
+
+// Runs to filter: ids name what they are.
+std::vector<RunRecord> filter_runs() {
+  const long long day = 86'400'000;
+  return {
+      bare_record("d1-rec-QB1-pass", Procedure::rec, Outcome::passed, kMorning, "QB1", "Ann"),
+      bare_record("d1-rec-QB2-fail", Procedure::rec, Outcome::failed, kMorning + 10, "QB2", "Bob"),
+      bare_record("d2-self-QB1-pass", Procedure::self_test, Outcome::passed, kMorning + day, "QB1",
+                  "Bob"),
+      bare_record("d2-rec-QB2-pass", Procedure::rec, Outcome::passed, kMorning + day + 10, "QB2",
+                  "ann marsh"),
+      bare_record("d3-rec-QB12-stop", Procedure::rec, Outcome::stopped, kMorning + 2 * day, "QB12",
+                  "Cy"),
+      bare_record("d3-rec-QB1-sim", Procedure::rec, Outcome::passed, kMorning + 2 * day + 10, "QB1",
+                  "Ann", true),
+  };
+}
+
+struct FilterCase {
+  const char* label;
+  RecordFilter filter;
+  std::vector<std::string> ids;  // newest first
+};
+
+class Filter : public Store, public ::testing::WithParamInterface<FilterCase> {};
+
+TEST_P(Filter, SelectsTheRunsNewestFirst) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  for (const RunRecord& run : filter_runs()) ASSERT_TRUE(store.complete_run(run));
+  const auto found = store.query(GetParam().filter);
+  EXPECT_EQ(found.error, "");
+  EXPECT_EQ(ids_of(found.value), GetParam().ids);
+  const auto listed = store.query(GetParam().filter, Detail::list);
+  EXPECT_EQ(ids_of(listed.value), GetParam().ids);
+}
+
+RecordFilter make_filter(auto&& set) {
+  RecordFilter filter;
+  set(filter);
+  return filter;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Filters, Filter,
+    ::testing::Values(
+        FilterCase{"all_but_simulated",
+                   {},
+                   {"d3-rec-QB12-stop", "d2-rec-QB2-pass", "d2-self-QB1-pass", "d1-rec-QB2-fail",
+                    "d1-rec-QB1-pass"}},
+        FilterCase{"with_simulated",
+                   make_filter([](RecordFilter& f) { f.include_simulated = true; }),
+                   {"d3-rec-QB1-sim", "d3-rec-QB12-stop", "d2-rec-QB2-pass", "d2-self-QB1-pass",
+                    "d1-rec-QB2-fail", "d1-rec-QB1-pass"}},
+        FilterCase{"text_is_part_of_a_serial",
+                   make_filter([](RecordFilter& f) { f.text = "qb1"; }),
+                   {"d3-rec-QB12-stop", "d2-self-QB1-pass", "d1-rec-QB1-pass"}},
+        FilterCase{"text_is_part_of_a_technician_any_case",
+                   make_filter([](RecordFilter& f) { f.text = "ANN"; }),
+                   {"d2-rec-QB2-pass", "d1-rec-QB1-pass"}},
+        FilterCase{"serial_does_not_match_technicians",
+                   make_filter([](RecordFilter& f) { f.serial = "ann"; }),
+                   {}},
+        FilterCase{"procedure",
+                   make_filter([](RecordFilter& f) { f.procedure = Procedure::self_test; }),
+                   {"d2-self-QB1-pass"}},
+        FilterCase{"outcome",
+                   make_filter([](RecordFilter& f) { f.outcome = Outcome::passed; }),
+                   {"d2-rec-QB2-pass", "d2-self-QB1-pass", "d1-rec-QB1-pass"}},
+        FilterCase{"date_range_from_inclusive_before_exclusive",
+                   make_filter([](RecordFilter& f) {
+                     f.started_from = at(kMorning + 10);
+                     f.started_before = at(kMorning + 86'400'000 + 10);
+                   }),
+                   {"d2-self-QB1-pass", "d1-rec-QB2-fail"}},
+        FilterCase{"all_at_once",
+                   make_filter([](RecordFilter& f) {
+                     f.text = "qb";
+                     f.procedure = Procedure::rec;
+                     f.outcome = Outcome::passed;
+                     f.started_from = at(kMorning);
+                     f.include_simulated = true;
+                   }),
+                   {"d3-rec-QB1-sim", "d2-rec-QB2-pass", "d1-rec-QB1-pass"}},
+        FilterCase{"limit_keeps_the_newest",
+                   make_filter([](RecordFilter& f) { f.limit = 2; }),
+                   {"d3-rec-QB12-stop", "d2-rec-QB2-pass"}},
+        FilterCase{
+            "wildcards_are_literal", make_filter([](RecordFilter& f) { f.text = "%"; }), {}}),
+    [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(Store, ListLeavesTheReportAndErrorsOut) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  ASSERT_TRUE(store.complete_run(full_record()));
+  const auto listed = store.query({}, Detail::list);
+  ASSERT_EQ(listed.value.size(), 1u);
+  RunRecord expected = full_record();
+  expected.report.clear();
+  expected.last_errors.clear();
+  EXPECT_EQ(listed.value[0], expected);
+}
+
+TEST_F(Store, SummaryCountsPassRateAndFirstPassYieldPerUnit) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  const long long t = kMorning;
+  const RunRecord runs[] = {
+      // QB1 REC: failed first, passed later: not a first pass.
+      bare_record("a", Procedure::rec, Outcome::failed, t, "QB1"),
+      bare_record("b", Procedure::rec, Outcome::passed, t + 100, "QB1"),
+      // QB1 Self Test: passed first.
+      bare_record("c", Procedure::self_test, Outcome::passed, t + 50, "QB1"),
+      // QB2 REC: passed first; a later failure does not change it.
+      bare_record("d", Procedure::rec, Outcome::passed, t + 10, "QB2"),
+      bare_record("e", Procedure::rec, Outcome::failed, t + 200, "QB2"),
+      // QB3 REC: interrupted first.
+      bare_record("f", Procedure::rec, Outcome::interrupted, t + 20, "QB3"),
+      // No serial: counted, not in the yield.
+      bare_record("g", Procedure::rec, Outcome::passed, t + 30),
+      // Still running: counted, neither finished nor in the yield.
+      bare_record("h", Procedure::rec, Outcome::running, t + 5, "QB4"),
+      // Simulated: outside the default filter.
+      bare_record("i", Procedure::rec, Outcome::failed, t - 10, "QB2", "", true),
+  };
+  for (const RunRecord& run : runs) {
+    ASSERT_TRUE(run.outcome == Outcome::running ? store.begin_run(run) : store.complete_run(run));
+  }
+  const auto summary = store.summarize({});
+  ASSERT_EQ(summary.error, "");
+  EXPECT_EQ(summary.value.count, 8u);
+  EXPECT_EQ(summary.value.finished, 7u);
+  EXPECT_EQ(summary.value.passed, 4u);
+  EXPECT_EQ(summary.value.first_runs, 4u);  // QB1/rec, QB1/self_test, QB2/rec, QB3/rec
+  EXPECT_EQ(summary.value.first_runs_passed, 2u);
+  EXPECT_DOUBLE_EQ(summary.value.first_pass_yield(), 0.5);
+  EXPECT_DOUBLE_EQ(summary.value.pass_rate(), 4.0 / 7.0);
+
+  // With the simulated run, QB2's first REC run is that failure.
+  RecordFilter with_simulated;
+  with_simulated.include_simulated = true;
+  with_simulated.procedure = Procedure::rec;
+  const auto rec = store.summarize(with_simulated);
+  EXPECT_EQ(rec.value.count, 8u);
+  EXPECT_EQ(rec.value.first_runs, 3u);
+  EXPECT_EQ(rec.value.first_runs_passed, 0u);
+
+  // The first run counts within the filter: from t + 100 on, QB1's first REC run passed.
+  RecordFilter later;
+  later.started_from = at(t + 100);
+  const auto from_later = store.summarize(later);
+  EXPECT_EQ(from_later.value.first_runs, 2u);  // QB1/rec (b), QB2/rec (e)
+  EXPECT_EQ(from_later.value.first_runs_passed, 1u);
+}
+
+TEST_F(Store, SummaryOfNothingIsZero) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  const auto summary = store.summarize({});
+  EXPECT_EQ(summary.error, "");
+  EXPECT_EQ(summary.value.count, 0u);
+  EXPECT_DOUBLE_EQ(summary.value.pass_rate(), 0.0);
+  EXPECT_DOUBLE_EQ(summary.value.first_pass_yield(), 0.0);
+}
+
+}  // namespace
+}  // namespace records

@@ -1,0 +1,309 @@
+// A store that fails (locked, read-only, full, damaged) keeps the station testing: records wait
+// in memory, the status text says why, and retry() writes them once the file works again.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QUuid>
+
+#include "record_samples.h"
+#include "records/record_store.h"
+#include "records/sql_dialect.h"
+
+namespace records {
+namespace {
+
+using samples::full_record;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A second program's connection to the same file.
+class OtherConnection {
+ public:
+  explicit OtherConnection(const std::string& path) : name_(QUuid::createUuid().toString()) {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name_);
+    db.setDatabaseName(QString::fromStdString(path));
+    db.open();
+  }
+  ~OtherConnection() {
+    QSqlDatabase::database(name_, false).close();
+    QSqlDatabase::removeDatabase(name_);
+  }
+  bool exec(const char* statement) {
+    QSqlQuery query(QSqlDatabase::database(name_, false));
+    return query.exec(statement);
+  }
+
+ private:
+  QString name_;
+};
+
+class FailingStore : public ::testing::Test {
+ protected:
+  std::string path() const { return folder_.file("records.sqlite"); }
+  samples::Folder folder_;
+};
+
+TEST_F(FailingStore, LockedFileQueuesTheRunAndWritesItOnRetry) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  OtherConnection other(path());
+  ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+  ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+
+  const RunRecord record = full_record();
+  EXPECT_FALSE(store.complete_run(record));
+  EXPECT_FALSE(store.keeping_records());
+  EXPECT_EQ(store.waiting(), 1u);
+  EXPECT_TRUE(contains(store.status_text(), "Records are not being kept")) << store.status_text();
+  EXPECT_TRUE(contains(store.status_text(), "locked")) << store.status_text();
+  EXPECT_TRUE(contains(store.status_text(), "1 run waits")) << store.status_text();
+  EXPECT_EQ(store.retry(), 0u) << "still locked";
+  EXPECT_EQ(store.waiting(), 1u);
+
+  ASSERT_TRUE(other.exec("ROLLBACK"));
+  EXPECT_EQ(store.retry(), 1u);
+  EXPECT_EQ(store.waiting(), 0u);
+  EXPECT_TRUE(store.keeping_records());
+  EXPECT_EQ(store.status_text(), "");
+  EXPECT_EQ(store.find(record.id).value, record);
+}
+
+TEST_F(FailingStore, ProgressOfAWaitingRunGoesIntoTheWaitingRecord) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  OtherConnection other(path());
+  ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+  ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+  RunRecord record = full_record();
+  EXPECT_FALSE(store.begin_run(record));
+  EXPECT_FALSE(store.save_progress(record.id, "Pass 1\r\n"));
+  ASSERT_TRUE(other.exec("ROLLBACK"));
+  EXPECT_EQ(store.retry(), 1u);
+  const auto found = store.find(record.id).value;
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->outcome, Outcome::running);
+  EXPECT_EQ(found->report, "Pass 1\r\n");
+}
+
+// A run begun while the file was locked and completed once it was free: the completion is
+// written, and the waiting "running" copy must not overwrite it on the next retry.
+TEST_F(FailingStore, ACompletionWrittenDirectlyReplacesTheWaitingBegin) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  const RunRecord record = full_record();
+  {
+    OtherConnection other(path());
+    ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+    ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+    EXPECT_FALSE(store.begin_run(record));
+    ASSERT_TRUE(other.exec("ROLLBACK"));
+  }
+  EXPECT_TRUE(store.complete_run(record));
+  EXPECT_EQ(store.waiting(), 0u);
+  store.retry();
+  EXPECT_EQ(store.find(record.id).value->outcome, record.outcome);
+}
+
+TEST_F(FailingStore, RetryWritesManyWaitingRunsInShortBatchesOldestFirst) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  const std::size_t count = 2 * RecordStore::kRetryBatch + 7;
+  {
+    OtherConnection other(path());
+    ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+    ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+    for (std::size_t i = 0; i < count; ++i) {
+      RunRecord run = full_record("run " + std::to_string(i));
+      run.started = samples::at(samples::kMorning + static_cast<long long>(i));
+      EXPECT_FALSE(store.complete_run(run));
+    }
+    ASSERT_TRUE(other.exec("ROLLBACK"));
+  }
+  EXPECT_EQ(store.retry(), RecordStore::kRetryBatch);
+  EXPECT_EQ(store.waiting(), count - RecordStore::kRetryBatch);
+  EXPECT_TRUE(contains(store.status_text(), "wait to be written")) << store.status_text();
+  const auto first_batch = store.query({}).value;
+  ASSERT_EQ(first_batch.size(), RecordStore::kRetryBatch);
+  EXPECT_EQ(first_batch.back().id, "run 0");
+  EXPECT_EQ(store.retry(), RecordStore::kRetryBatch);
+  EXPECT_EQ(store.retry(), 7u);
+  EXPECT_EQ(store.retry(), 0u);
+  EXPECT_EQ(store.query({}).value.size(), count);
+  EXPECT_EQ(store.status_text(), "");
+}
+
+// Makes a file unwritable, for root too (which ignores the mode): the immutable flag.
+class ReadOnlyFile {
+ public:
+  explicit ReadOnlyFile(std::string path) : path_(std::move(path)) {
+    ::chmod(path_.c_str(), 0444);
+    if (::geteuid() == 0) immutable_ = set_immutable(true);
+  }
+  ~ReadOnlyFile() { release(); }
+  bool unwritable() const { return ::geteuid() != 0 || immutable_; }
+  void release() {
+    if (immutable_) set_immutable(false);
+    immutable_ = false;
+    ::chmod(path_.c_str(), 0644);
+  }
+
+ private:
+  bool set_immutable(bool on) {
+    const int fd = ::open(path_.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+  }
+  std::string path_;
+  bool immutable_ = false;
+};
+
+TEST_F(FailingStore, ReadOnlyFileQueuesRunsUntilItCanBeWritten) {
+  {
+    RecordStore first(path());
+    ASSERT_TRUE(first.open());
+    ASSERT_TRUE(first.complete_run(full_record("earlier")));
+  }
+  ReadOnlyFile read_only(path());
+  if (!read_only.unwritable()) GTEST_SKIP() << "cannot make a file read-only here";
+
+  RecordStore store(path());
+  EXPECT_FALSE(store.open());
+  const RunRecord record = full_record();
+  EXPECT_FALSE(store.begin_run(record));
+  EXPECT_FALSE(store.complete_run(record));
+  EXPECT_EQ(store.waiting(), 1u);
+  EXPECT_TRUE(contains(store.status_text(), "Records are not being kept")) << store.status_text();
+  EXPECT_TRUE(contains(store.status_text(), "read-only")) << store.status_text();
+  EXPECT_TRUE(contains(store.status_text(), path())) << store.status_text();
+  EXPECT_EQ(store.retry(), 0u);
+
+  read_only.release();
+  EXPECT_EQ(store.retry(), 1u);
+  EXPECT_TRUE(store.keeping_records()) << store.status_text();
+  EXPECT_EQ(store.find(record.id).value, record);
+  EXPECT_TRUE(store.find("earlier").value);
+}
+
+QByteArray read_all(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  file.open(QIODevice::ReadOnly);
+  return file.readAll();
+}
+
+void write_at(const std::string& path, qint64 offset, const QByteArray& bytes) {
+  QFile file(QString::fromStdString(path));
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+  file.seek(offset);
+  file.write(bytes);
+}
+
+struct DamageCase {
+  const char* label;
+  void (*damage)(const std::string& path);
+};
+
+void garbage_file(const std::string& path) {
+  QByteArray garbage;
+  for (int i = 0; i < 5000; ++i) garbage.append(char((i * 131 + 7) % 256));
+  write_at(path, 0, garbage);
+}
+
+// A real store whose pages after the first are overwritten.
+void torn_pages(const std::string& path) {
+  {
+    RecordStore store(path);
+    ASSERT_TRUE(store.open());
+    for (int i = 0; i < 200; ++i) {
+      ASSERT_TRUE(store.complete_run(full_record("run " + std::to_string(i))));
+    }
+  }
+  write_at(path, 4096 * 3, QByteArray(4096 * 6, char(0xA5)));
+}
+
+class DamagedFile : public FailingStore, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedFile, IsMovedAsideAndAFreshStoreBegun) {
+  GetParam().damage(path());
+  const QByteArray damaged = read_all(path());
+
+  RecordStore store(path());
+  ASSERT_TRUE(store.open()) << store.status_text();
+  const auto notices = store.take_notices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_TRUE(store.take_notices().empty());
+
+  const QStringList moved =
+      QDir(folder_.dir.path()).entryList({"records.sqlite.damaged-*"}, QDir::Files);
+  ASSERT_EQ(moved.size(), 1) << moved.join(", ").toStdString();
+  const std::string moved_path = folder_.file(moved[0].toStdString());
+  EXPECT_EQ(read_all(moved_path), damaged) << "moved as it was, never changed or deleted";
+  EXPECT_TRUE(contains(notices[0], path())) << notices[0];
+  EXPECT_TRUE(contains(notices[0], moved_path)) << notices[0];
+
+  EXPECT_TRUE(store.query({}).value.empty());
+  ASSERT_TRUE(store.complete_run(full_record()));
+  EXPECT_EQ(store.find(full_record().id).value, full_record());
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, DamagedFile,
+                         ::testing::Values(DamageCase{"garbage", garbage_file},
+                                           DamageCase{"torn_pages", torn_pages}),
+                         [](const auto& row) { return std::string(row.param.label); });
+
+TEST_F(FailingStore, AReaderReportsADamagedFileAndMovesNothing) {
+  garbage_file(path());
+  RecordStore reader(path(), OpenMode::reader);
+  EXPECT_FALSE(reader.open());
+  EXPECT_TRUE(contains(reader.status_text(), "damaged")) << reader.status_text();
+  EXPECT_EQ(QDir(folder_.dir.path()).entryList(QDir::Files), QStringList{"records.sqlite"});
+}
+
+TEST_F(FailingStore, AFolderThatCannotBeMadeLeavesRunsWaiting) {
+  const std::string blocked = folder_.file("plain-file");
+  garbage_file(blocked);  // a file where the folder would be
+  RecordStore store(blocked + "/records.sqlite");
+  EXPECT_FALSE(store.open());
+  EXPECT_FALSE(store.complete_run(full_record()));
+  EXPECT_EQ(store.waiting(), 1u);
+  EXPECT_TRUE(contains(store.status_text(), "cannot be opened")) << store.status_text();
+}
+
+struct CodeCase {
+  const char* native_code;
+  sql::Failure failure;
+};
+
+class SqliteFailure : public ::testing::TestWithParam<CodeCase> {};
+
+TEST_P(SqliteFailure, IsReadFromTheResultCode) {
+  const QSqlError error("driver", "database", QSqlError::StatementError, GetParam().native_code);
+  EXPECT_EQ(sql::sqlite_dialect().classify(error), GetParam().failure);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, SqliteFailure,
+    ::testing::Values(CodeCase{"5", sql::Failure::locked}, CodeCase{"517", sql::Failure::locked},
+                      CodeCase{"6", sql::Failure::locked}, CodeCase{"8", sql::Failure::read_only},
+                      CodeCase{"264", sql::Failure::read_only},
+                      CodeCase{"13", sql::Failure::disk_full},
+                      CodeCase{"11", sql::Failure::damaged}, CodeCase{"26", sql::Failure::damaged},
+                      CodeCase{"14", sql::Failure::cannot_open},
+                      CodeCase{"1034", sql::Failure::other}, CodeCase{"", sql::Failure::other}));
+
+}  // namespace
+}  // namespace records
