@@ -18,6 +18,10 @@ FunctionalTests::FunctionalTests(app::Station& station, app::DisplayForm& form, 
 
 void FunctionalTests::run_from_console(TestId test) {
   if (console_.running()) return;
+  const app::ProcedureScope units(
+      station_, {"the " + console_.button(test)->text().toStdString() + " test",
+                 text::kEndWithStopTest});
+  if (!units.claimed()) return;
   console_.set_running(true);
   run(plan_for(test));
   console_.setWindowTitle(text::kConsoleCaptionAfterTest);
