@@ -70,6 +70,7 @@ TestPlan FunctionalTests::stamp_plan() {
     send(q, "mode trnc", "Start transmitter running send the PING buffer of QCU");
     send(q, "*opc", "Wait till we are in the mode of QCU");
     station_.driver.delay_ticks(19, 500);
+    if (station_.shutting_down) return 0;
     send(u, "mode idle", "Stop the receiver of UUT");
     send(u, "*opc", "Wait till we are in the mode of UUT");
     send(q, "mode idle", "Stop the transmitter of QCU");
