@@ -48,21 +48,6 @@ TEST_F(OneProcedureTest, SelfTestDuringStampsWaitIsRefusedAndTheWaitKeepsItsLeng
   EXPECT_EQ(uut().command_count("*TST?"), 1U);
 }
 
-TEST_F(OneProcedureTest, CalibrateOutputsDuringRecIsRefusedAndRecPasses) {
-  pump.at_yield(2, [this] { production_button(kCalibrateOutputs)->click(); });
-  // Were the calibration loop running, this would end it.
-  pump.at_yield(3, [this] { form().CalGood->click(); });
-  console().cmdRec->click();
-  EXPECT_EQ(person.texts(),
-            (Texts{"Hit OK to Start Test!",
-                   "The REC test is running. Stop it with STOP TEST on the test console before "
-                   "starting Calibrate Outputs.",
-                   "Test Completed!"}));
-  EXPECT_EQ(label(), "Count: 50    Failures: 0");
-  EXPECT_EQ(uut().command_count("CAL?"), 0U);
-  EXPECT_EQ(report().substr(report().size() - 11), "Unit Passes");
-}
-
 TEST_F(OneProcedureTest, RecInsideTheCalibrationLoopIsRefused) {
   calibrate_with([this] { console().cmdRec->click(); });
   EXPECT_EQ(person.texts(), Texts{"Calibrate Outputs is running. End it with Cal Complete or "
@@ -128,19 +113,6 @@ TEST_F(OneProcedureTest, WhatOnlyShowsOrSteersTheRunningProcedureStaysUsable) {
   EXPECT_TRUE(console().isVisible());
 }
 
-TEST_F(OneProcedureTest, InitializationWhileATestRunsIsRefused) {
-  pump.at_yield(2, [this] { form().Init_UUT->trigger(); });
-  // Were the selection shown, this would end it.
-  pump.at_yield(3, [this] { form().unit_initialization().cancel_pending_selection(); });
-  console().cmdRec->click();
-  EXPECT_EQ(person.texts(),
-            (Texts{"Hit OK to Start Test!",
-                   "The REC test is running. Stop it with STOP TEST on the test console before "
-                   "starting Initialize UUT.",
-                   "Test Completed!"}));
-  EXPECT_EQ(form().unit_initialization().dialog(), nullptr);
-}
-
 TEST_F(OneProcedureTest, ATestDuringTheSelectionWaitIsRefused) {
   pump.at_yield(1, [this] { console().cmdSelfLoop->click(); });
   pump.at_yield(2, [this] { form().unit_initialization().cancel_pending_selection(); });
@@ -152,15 +124,49 @@ TEST_F(OneProcedureTest, ATestDuringTheSelectionWaitIsRefused) {
   EXPECT_EQ(uut().command_count("*idn?"), 0U);
 }
 
-TEST_F(OneProcedureTest, LoadNonVolDuringATestIsRefused) {
-  pump.at_yield(2, [this] { form().mnuNonVol->trigger(); });
+struct StartedDuringRec {
+  const char* name;
+  std::function<void(app::DisplayForm&)> start;
+  const char* started;
+};
+
+std::ostream& operator<<(std::ostream& out, const StartedDuringRec& row) { return out << row.name; }
+
+class StartedDuringRecTest : public OneProcedureTest,
+                             public ::testing::WithParamInterface<StartedDuringRec> {};
+
+TEST_P(StartedDuringRecTest, IsRefusedAndRecPasses) {
+  pump.at_yield(2, [this] { GetParam().start(form()); });
+  // Were the calibration loop or a selection running, these would end it.
+  pump.at_yield(3, [this] {
+    form().CalGood->click();
+    form().unit_initialization().cancel_pending_selection();
+  });
   console().cmdRec->click();
-  ASSERT_EQ(person.texts().size(), 3U);
-  EXPECT_EQ(person.texts()[1],
-            "The REC test is running. Stop it with STOP TEST on the test console before "
-            "starting Load Non-Vol.");
+  EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!",
+                                   std::string("The REC test is running. Stop it with STOP TEST "
+                                               "on the test console before starting ") +
+                                       GetParam().started + ".",
+                                   "Test Completed!"}));
+  EXPECT_EQ(label(), "Count: 50    Failures: 0");
+  EXPECT_EQ(report().substr(report().size() - 11), "Unit Passes");
+  // Only the test's own reset and identity query reached the UUT.
+  EXPECT_EQ(uut().command_count("*RST"), 1U);
+  EXPECT_EQ(uut().command_count("*idn?"), 1U);
   EXPECT_EQ(program_ends, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Procedures, StartedDuringRecTest,
+    ::testing::Values(
+        StartedDuringRec{"CalibrateOutputs",
+                         [](app::DisplayForm& f) { f.TestButton[kCalibrateOutputs]->click(); },
+                         "Calibrate Outputs"},
+        StartedDuringRec{"InitializeUut", [](app::DisplayForm& f) { f.Init_UUT->trigger(); },
+                         "Initialize UUT"},
+        StartedDuringRec{"LoadNonVol", [](app::DisplayForm& f) { f.mnuNonVol->trigger(); },
+                         "Load Non-Vol"}),
+    [](const ::testing::TestParamInfo<StartedDuringRec>& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace tests_suite
