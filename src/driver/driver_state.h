@@ -20,8 +20,8 @@ struct DriverState {
   // "No Error" or the last error report; empty until the first report.
   std::string last_error_text;
   bool abort_flag = false;
-  // Counts every DelayTimer tick. Tick waits look at how far it moves; none resets it.
-  std::int64_t tick_counter = 0;
+  // Counts DelayTimer ticks; each tick wait starts it at 0 and watches how far it moves.
+  std::int16_t tick_counter = 0;
   // The timer interval of each tick wait in progress, the innermost last. When a nested wait
   // ends, the timer goes back to the interval of the wait it interrupted.
   std::vector<int> tick_wait_intervals;

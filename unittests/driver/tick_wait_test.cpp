@@ -37,8 +37,6 @@ TEST_P(NestedWaitTest, TheInnerWaitNeitherShortensNorLengthensTheOuterOne) {
             static_cast<std::uint64_t>(row.inner_ticks) * row.inner_interval_ms * 1000U);
   EXPECT_EQ(clock.now_us(), row.outer_end_ms * 1000U);
   EXPECT_FALSE(pump.tick_timer_running());
-  // Every yield of the waits was a tick, and the counter kept them all.
-  EXPECT_EQ(state.tick_counter, static_cast<std::int64_t>(pump.yields()));
   EXPECT_TRUE(state.tick_wait_intervals.empty());
 }
 
