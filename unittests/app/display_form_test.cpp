@@ -161,6 +161,20 @@ TEST_F(RealPumpTest, ClosingTheMainWindowDuringATickWaitEndsTheWaitAtOnce) {
   EXPECT_TRUE(station.driver_state.abort_flag);
 }
 
+TEST_F(RealPumpTest, AWaitInsideAWaitHandsTheDelayTimerBackAtTheOuterInterval) {
+  int interval_after_inner = 0;
+  bool active_after_inner = false;
+  QTimer::singleShot(0, form.get(), [&] {
+    station.driver.delay_ticks(2, 1);
+    interval_after_inner = form->DelayTimer->interval();
+    active_after_inner = form->DelayTimer->isActive();
+  });
+  station.driver.delay_ticks(3, 20);
+  EXPECT_EQ(interval_after_inner, 20);
+  EXPECT_TRUE(active_after_inner);
+  EXPECT_FALSE(form->DelayTimer->isActive());
+}
+
 TEST_F(RealPumpTest, AWaitWithoutATimerReturnsAtOnce) {
   pump.set_delay_timer(nullptr);
   station.driver.delay_ticks(50, 1000);
