@@ -246,6 +246,7 @@ void DisplayForm::shutdown() {
   if (station_.shutting_down) return;
   // Any wait in progress (a pending selection) ends now.
   station_.shutting_down = true;
+  station_.driver.end_waits();
   initialization_->cancel_pending_selection();
   driver::QuorDriver& driver = station_.driver;
   driver.quor_close(station_.units.uut.session);

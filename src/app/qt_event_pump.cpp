@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <chrono>
 
 namespace app {
 
@@ -20,5 +21,11 @@ void QtEventPump::stop_tick_timer() {
 }
 
 bool QtEventPump::tick_timer_running() const { return timer_ != nullptr && timer_->isActive(); }
+
+std::int64_t QtEventPump::now_ms() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace app

@@ -18,6 +18,7 @@ class QtEventPump final : public driver::EventPump {
   void start_tick_timer(int interval_ms) override;
   void stop_tick_timer() override;
   bool tick_timer_running() const override;
+  std::int64_t now_ms() const override;
 
  private:
   QPointer<QTimer> timer_;

@@ -1,5 +1,6 @@
 #include "app/station.h"
 
+#include <cctype>
 #include <utility>
 
 namespace app {
@@ -11,5 +12,28 @@ Station::Station(visa::VisaLibrary& library, driver::Operator& person_in,
       pump(pump_in),
       driver(library, driver_state, person_in, pump_in),
       visa_in_use(std::move(in_use)) {}
+
+std::string refusal_text(const Procedure& running, const Procedure& refused) {
+  std::string subject = running.name;
+  if (!subject.empty()) {
+    subject[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(subject[0])));
+  }
+  return subject + " is running. " + running.how_to_end + " before starting " + refused.name +
+         ".";
+}
+
+ProcedureScope::ProcedureScope(Station& station, Procedure procedure)
+    : state_(station.procedure) {
+  if (state_.running) {
+    station.person.message(refusal_text(*state_.running, procedure));
+    return;
+  }
+  state_.running = std::move(procedure);
+  claimed_ = true;
+}
+
+ProcedureScope::~ProcedureScope() {
+  if (claimed_) state_.running.reset();
+}
 
 }  // namespace app

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "driver/driver_state.h"
@@ -46,6 +47,40 @@ struct VisaInUse {
   bool simulated = true;
 };
 
+// A procedure that talks to the units, as a refusal names it.
+struct Procedure {
+  std::string name;        // as it reads after "before starting": "the REC test", "Self Test"
+  std::string how_to_end;  // what ends it: "Stop it with STOP TEST on the test console"
+};
+
+// Which procedure talks to the units now. Only one at a time: each would otherwise reset,
+// reconfigure or read the units under the other.
+struct ProcedureState {
+  std::optional<Procedure> running;
+};
+
+// The message that refuses `refused` while `running` has the units.
+std::string refusal_text(const Procedure& running, const Procedure& refused);
+
+struct Station;
+
+// Holds the units for one procedure from its start to its return, whichever way it returns.
+// When another procedure has them, the technician is told which one and how to end it, and
+// the scope holds nothing: the caller returns without touching the units.
+class ProcedureScope {
+ public:
+  ProcedureScope(Station& station, Procedure procedure);
+  ~ProcedureScope();
+  ProcedureScope(const ProcedureScope&) = delete;
+  ProcedureScope& operator=(const ProcedureScope&) = delete;
+
+  bool claimed() const { return claimed_; }
+
+ private:
+  ProcedureState& state_;
+  bool claimed_ = false;
+};
+
 struct Station {
   Station(visa::VisaLibrary& library, driver::Operator& person, driver::EventPump& pump,
           VisaInUse in_use = {});
@@ -61,6 +96,7 @@ struct Station {
   VisaInUse visa_in_use;
   // Set by the main window's shut-down; every wait in progress ends.
   bool shutting_down = false;
+  ProcedureState procedure;
 };
 
 }  // namespace app

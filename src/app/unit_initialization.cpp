@@ -28,6 +28,26 @@ bool UnitInitialization::refuse_if_busy() {
 
 void UnitInitialization::initialize_uut() {
   if (refuse_if_busy()) return;
+  const ProcedureScope units(station_, {"Initialize UUT", init_text::kEndSelection});
+  if (units.claimed()) run_uut_initialization();
+}
+
+void UnitInitialization::initialize_qcu() {
+  if (refuse_if_busy()) return;
+  const ProcedureScope units(station_, {"Initialize QA", init_text::kEndSelection});
+  if (units.claimed()) run_qcu_initialization();
+}
+
+void UnitInitialization::initialize_all() {
+  if (refuse_if_busy()) return;
+  const ProcedureScope units(station_, {"Initialize All", init_text::kEndSelection});
+  if (!units.claimed()) return;
+  run_uut_initialization();
+  if (station_.shutting_down) return;
+  run_qcu_initialization();
+}
+
+void UnitInitialization::run_uut_initialization() {
   station_.driver_state.abort_flag = false;
 
   for (QWidget* control : {static_cast<QWidget*>(form_.TechNameLabel),
@@ -67,8 +87,7 @@ void UnitInitialization::initialize_uut() {
   if (uut.session != 0) station_.person.message(init_text::kUutComplete);
 }
 
-void UnitInitialization::initialize_qcu() {
-  if (refuse_if_busy()) return;
+void UnitInitialization::run_qcu_initialization() {
   station_.driver_state.abort_flag = false;
 
   driver::UnitRecord& qcu = station_.units.qcu;
@@ -98,13 +117,6 @@ void UnitInitialization::configure_session(driver::UnitRecord& unit, const char*
   status = station_.visa.viGetAttribute(unit.session, visa::VI_ATTR_MEM_SPACE, &space);
   unit.address_space = static_cast<std::uint16_t>(space);
   driver.report_status(unit, status, space_step);
-}
-
-void UnitInitialization::initialize_all() {
-  if (refuse_if_busy()) return;
-  initialize_uut();
-  if (station_.shutting_down) return;
-  initialize_qcu();
 }
 
 Selection UnitInitialization::select_unit(driver::UnitRecord& record) {

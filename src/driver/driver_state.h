@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "visa/visa_types.h"
 
@@ -19,8 +20,16 @@ struct DriverState {
   // "No Error" or the last error report; empty until the first report.
   std::string last_error_text;
   bool abort_flag = false;
-  // Counts DelayTimer ticks during a tick wait.
+  // Counts DelayTimer ticks; each tick wait starts it at 0 and watches how far it moves.
   std::int16_t tick_counter = 0;
+  // The timer interval of each tick wait in progress, the innermost last. When a nested wait
+  // ends, the timer goes back to the interval of the wait it interrupted.
+  std::vector<int> tick_wait_intervals;
+  // How many tick waits have ended so far: a wait sees from it that one ran inside it.
+  std::uint64_t tick_waits_ended = 0;
+  // Set when the program shuts down: every tick wait in progress returns at once, and a new
+  // one does not wait.
+  bool waits_ended = false;
   // When set, every error report also opens a message box.
   bool error_box = false;
   // Opened by the module search; closed at its end and again at shut-down. 0 until then.

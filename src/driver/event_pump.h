@@ -3,6 +3,8 @@
 // one that advances a virtual clock.
 #pragma once
 
+#include <cstdint>
+
 namespace driver {
 
 class EventPump {
@@ -19,6 +21,9 @@ class EventPump {
   // False when the timer is not running (never started, stopped, or gone with its window):
   // no tick will come, so a tick wait must not go on.
   virtual bool tick_timer_running() const = 0;
+  // Milliseconds on a clock that never goes back; where it starts does not matter. A tick wait
+  // keeps its own deadline on it.
+  virtual std::int64_t now_ms() const = 0;
 };
 
 }  // namespace driver

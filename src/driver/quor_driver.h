@@ -44,8 +44,12 @@ class QuorDriver {
                                   std::string_view description);
   void report_status(const UnitRecord& unit, visa::ViStatus status, std::string_view description);
   void show_step(const std::string& text);
-  // Waits until the tick timer has fired `ticks` times at `interval_ms`.
+  // Waits until the tick timer has fired `ticks` times at `interval_ms`. A wait that runs
+  // inside this one (from a window event it handles) does not move its end: the time the
+  // inner wait took counts, its ticks do not, and the timer returns to this wait's interval.
   void delay_ticks(std::int16_t ticks, int interval_ms);
+  // The program is shutting down: every tick wait returns at once, now and from here on.
+  void end_waits();
   bool abort_requested();
   void set_error_options(int flags);
 

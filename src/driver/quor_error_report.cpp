@@ -105,10 +105,51 @@ void QuorDriver::show_step(const std::string& text) {
 }
 
 void QuorDriver::delay_ticks(std::int16_t ticks, int interval_ms) {
+  if (state_.waits_ended) return;
+  const std::int64_t deadline = pump_.now_ms() + std::int64_t{ticks} * interval_ms;
+  state_.tick_wait_intervals.push_back(interval_ms);
   state_.tick_counter = 0;
   pump_.start_tick_timer(interval_ms);
+
+  // Alone, the wait counts its own ticks. Once a wait has run inside it, those ticks were not
+  // at this wait's interval, so from then on it ends on the first tick at or past its deadline,
+  // with the timer shortened for a last part tick.
+  std::int64_t counted = 0;
+  std::int16_t seen = state_.tick_counter;
+  std::uint64_t nested_seen = state_.tick_waits_ended;
+  bool interrupted = false;
   // A timer that stopped (its window gone) would leave the wait waiting for ever.
-  while (state_.tick_counter < ticks && pump_.tick_timer_running()) pump_.wait_for_events();
+  while (!state_.waits_ended && pump_.tick_timer_running()) {
+    pump_.wait_for_events();
+    // The counter is 16 bits wide: the difference is taken modulo 2^16.
+    const auto new_ticks = static_cast<std::uint16_t>(
+        static_cast<std::uint16_t>(state_.tick_counter) - static_cast<std::uint16_t>(seen));
+    seen = state_.tick_counter;
+    const bool nested = state_.tick_waits_ended != nested_seen;
+    nested_seen = state_.tick_waits_ended;
+    if (nested) interrupted = true;
+    if (!interrupted) {
+      counted += new_ticks;
+      if (counted >= ticks) break;
+      continue;
+    }
+    if (new_ticks == 0 && !nested) continue;
+    const std::int64_t left = deadline - pump_.now_ms();
+    if (left <= 0) break;
+    if (left < interval_ms) pump_.start_tick_timer(static_cast<int>(left));
+  }
+
+  state_.tick_wait_intervals.pop_back();
+  ++state_.tick_waits_ended;
+  if (state_.tick_wait_intervals.empty() || state_.waits_ended) {
+    pump_.stop_tick_timer();
+  } else {
+    pump_.start_tick_timer(state_.tick_wait_intervals.back());
+  }
+}
+
+void QuorDriver::end_waits() {
+  state_.waits_ended = true;
   pump_.stop_tick_timer();
 }
 

@@ -70,18 +70,25 @@ app::DisplayForm::Handlers ProductionTests::handlers() {
 }
 
 void ProductionTests::on_test_button(int index) {
+  // The amplitude instruction only shows a text; the others talk to the UUT, one at a time.
+  const auto on_units = [this](const char* name, const char* how_to_end, void (ProductionTests::*
+                                                                              procedure)()) {
+    const app::ProcedureScope units(station_, {name, how_to_end});
+    if (units.claimed()) (this->*procedure)();
+  };
   switch (index) {
     case 0:
-      calibrate_outputs();
+      on_units("Calibrate Outputs", production_text::kEndCalibration,
+               &ProductionTests::calibrate_outputs);
       break;
     case 1:
       output_amplitude_test();
       break;
     case 2:
-      memory_test();
+      on_units("Memory Test", production_text::kLetItFinish, &ProductionTests::memory_test);
       break;
     case 3:
-      self_test();
+      on_units("Self Test", production_text::kLetItFinish, &ProductionTests::self_test);
       break;
     default:
       break;

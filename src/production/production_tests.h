@@ -43,6 +43,9 @@ inline constexpr const char* kCalibrationInstruction =
     "Termination.  Using the Up and Down buttons, adjust the Calibration "
     "Constant until the Output reads 1.2vpp on the O'Scope display.  Press "
     "Cal Complete when done.";
+// How a refusal to start another procedure says these end.
+inline constexpr const char* kEndCalibration = "End it with Cal Complete or Abort";
+inline constexpr const char* kLetItFinish = "Wait for it to finish";
 }  // namespace production_text
 
 // Self-test result recorded when "*TST?" brought no reply at all.

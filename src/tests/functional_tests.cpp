@@ -18,6 +18,10 @@ FunctionalTests::FunctionalTests(app::Station& station, app::DisplayForm& form, 
 
 void FunctionalTests::run_from_console(TestId test) {
   if (console_.running()) return;
+  const app::ProcedureScope units(
+      station_, {"the " + console_.button(test)->text().toStdString() + " test",
+                 text::kEndWithStopTest});
+  if (!units.claimed()) return;
   console_.set_running(true);
   run(plan_for(test));
   console_.setWindowTitle(text::kConsoleCaptionAfterTest);
@@ -68,6 +72,8 @@ void FunctionalTests::run(const TestPlan& plan) {
   int failures = 0;
   for (int pass = 1; pass <= plan.passes; ++pass) {
     failures += plan.pass_body(pass);
+    // A pass cut short by the shut-down has no result to show.
+    if (station_.shutting_down) return finish();
     if (plan.limit == FailureLimit::BeforeDisplay && failures == kFailureLimit) return finish();
     console_.lblText->setText(QString("Count: %1    Failures: %2").arg(pass).arg(failures));
     station_.pump.process_events();
@@ -90,6 +96,7 @@ void FunctionalTests::write_header(const TestPlan& plan) {
 
 void FunctionalTests::send(const driver::UnitRecord& unit, const std::string& command,
                            const char* label) {
+  if (station_.shutting_down) return;
   std::string reply;
   const ViStatus status = station_.driver.quor_cmd(unit.session, command, reply);
   uut().test_reply = driver::fixed_text(reply);
@@ -97,16 +104,19 @@ void FunctionalTests::send(const driver::UnitRecord& unit, const std::string& co
 }
 
 void FunctionalTests::reset(const driver::UnitRecord& unit, const char* label) {
+  if (station_.shutting_down) return;
   station_.driver.report_status(unit, station_.driver.quor_reset(unit.session), label);
 }
 
 void FunctionalTests::write_word(const driver::UnitRecord& unit, std::uint16_t space,
                                  std::uint32_t offset, std::uint16_t value) {
+  if (station_.shutting_down) return;
   station_.driver_state.last_visa_status =
       station_.visa.viOut16(unit.session, space, offset, value);
 }
 
 std::uint16_t FunctionalTests::memory_space(const driver::UnitRecord& unit) {
+  if (station_.shutting_down) return 0;
   visa::ViAttrState space = 0;
   station_.driver_state.last_visa_status =
       station_.visa.viGetAttribute(unit.session, visa::VI_ATTR_MEM_SPACE, &space);
@@ -129,6 +139,7 @@ void FunctionalTests::write_frame(const driver::UnitRecord& unit, std::uint16_t 
 void FunctionalTests::fill(const driver::UnitRecord& unit, std::uint32_t offset,
                            std::uint16_t space, std::uint16_t start, std::uint16_t step,
                            std::uint32_t count) {
+  if (station_.shutting_down) return;
   memory_.fill_pattern(unit.session, offset, space, start, step, count);
 }
 
@@ -136,6 +147,7 @@ std::int16_t FunctionalTests::compare(const driver::UnitRecord& unit, std::uint3
                                       std::uint16_t space, std::uint16_t start,
                                       std::uint16_t step, std::uint32_t count,
                                       driver::BufferMemory::CompareKind kind) {
+  if (station_.shutting_down) return 0;
   return memory_.compare_pattern(unit.session, offset, space, start, step, count, kind,
                                  results());
 }

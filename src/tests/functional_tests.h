@@ -58,6 +58,8 @@ class FunctionalTests {
   TestState& state() { return state_; }
 
   // --- Steps the test bodies share ---
+  // Once the station shuts down its sessions are closed: the steps touch no unit and write no
+  // report line, and the pass ends at its next check.
   // A text command through the command core to `unit`, reported under `label`.
   void send(const driver::UnitRecord& unit, const std::string& command, const char* label);
   void reset(const driver::UnitRecord& unit, const char* label);

@@ -152,12 +152,27 @@ TEST_F(RealPumpTest, DelayTicksCountsDelayTimerTicksAndStopsTheTimer) {
   EXPECT_FALSE(form->DelayTimer->isActive());
 }
 
-TEST_F(RealPumpTest, ClosingTheMainWindowDuringATickWaitLetsTheWaitEnd) {
+TEST_F(RealPumpTest, ClosingTheMainWindowDuringATickWaitEndsTheWaitAtOnce) {
   form->show();
   QTimer::singleShot(0, form.get(), [this] { form->close(); });
-  station.driver.delay_ticks(4, 1);
-  EXPECT_EQ(station.driver_state.tick_counter, 4);
+  station.driver.delay_ticks(1000, 1);
+  EXPECT_LT(station.driver_state.tick_counter, 1000);
+  EXPECT_FALSE(form->DelayTimer->isActive());
   EXPECT_TRUE(station.driver_state.abort_flag);
+}
+
+TEST_F(RealPumpTest, AWaitInsideAWaitHandsTheDelayTimerBackAtTheOuterInterval) {
+  int interval_after_inner = 0;
+  bool active_after_inner = false;
+  QTimer::singleShot(0, form.get(), [&] {
+    station.driver.delay_ticks(2, 1);
+    interval_after_inner = form->DelayTimer->interval();
+    active_after_inner = form->DelayTimer->isActive();
+  });
+  station.driver.delay_ticks(3, 20);
+  EXPECT_EQ(interval_after_inner, 20);
+  EXPECT_TRUE(active_after_inner);
+  EXPECT_FALSE(form->DelayTimer->isActive());
 }
 
 TEST_F(RealPumpTest, AWaitWithoutATimerReturnsAtOnce) {

@@ -27,6 +27,9 @@ class VirtualPump : public driver::EventPump {
   }
   void stop_tick_timer() override { timer_running_ = false; }
   bool tick_timer_running() const override { return timer_running_; }
+  std::int64_t now_ms() const override {
+    return static_cast<std::int64_t>(clock_.now_us() / 1000U);
+  }
 
   // Runs `action` at the next yield that has no earlier action queued.
   void then(std::function<void()> action) { actions_.push_back(std::move(action)); }
