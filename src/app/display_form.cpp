@@ -59,7 +59,7 @@ QIcon window_icon() {
 
 }  // namespace
 
-DisplayForm::DisplayForm(Station& station, QWidget* parent)
+DisplayForm::DisplayForm(core::Station& station, QWidget* parent)
     : QMainWindow(parent), station_(station) {
   setObjectName("DisplayForm");
   setWindowTitle(display_text::kCaption);
@@ -205,7 +205,7 @@ void DisplayForm::build_controls() {
 void DisplayForm::build_status_line() {
   visaStatusLabel = new QLabel(this);
   visaStatusLabel->setObjectName("visaStatusLabel");
-  const VisaInUse& in_use = station_.visa_in_use;
+  const core::VisaInUse& in_use = station_.visa_in_use;
   if (in_use.simulated) {
     visaStatusLabel->setText("SIMULATED CHASSIS - " + QString::fromStdString(in_use.description));
     visaStatusLabel->setStyleSheet(

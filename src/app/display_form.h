@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/station.h"
+#include "core/station.h"
 #include "driver/step_display.h"
 
 namespace app {
@@ -29,7 +29,7 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   Q_OBJECT
 
  public:
-  explicit DisplayForm(Station& station, QWidget* parent = nullptr);
+  explicit DisplayForm(core::Station& station, QWidget* parent = nullptr);
   ~DisplayForm() override;
 
   // What the buttons and menu items of the other parts of the station run. The window only
@@ -46,7 +46,7 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   };
   void set_handlers(Handlers handlers);
 
-  Station& station() { return station_; }
+  core::Station& station() { return station_; }
   UnitInitialization& unit_initialization() { return *initialization_; }
 
   // Shows the text in ErrorReportLabel.
@@ -96,7 +96,7 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   void startup();
   void shutdown();
 
-  Station& station_;
+  core::Station& station_;
   Handlers handlers_;
   std::unique_ptr<UnitInitialization> initialization_;
 };

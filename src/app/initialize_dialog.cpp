@@ -38,7 +38,7 @@ QGroupBox* make_option_frame(QWidget* parent, const char* frame_name, const char
 
 }  // namespace
 
-InitializeDialog::InitializeDialog(Station& station, QWidget* parent)
+InitializeDialog::InitializeDialog(core::Station& station, QWidget* parent)
     : QWidget(parent, Qt::Window), station_(station) {
   setObjectName("Initialize");
   setWindowTitle(initialize_text::kDesignCaption);

@@ -11,7 +11,7 @@
 #include <QRadioButton>
 #include <QWidget>
 
-#include "app/station.h"
+#include "core/station.h"
 
 namespace app {
 
@@ -28,7 +28,7 @@ class InitializeDialog final : public QWidget {
   Q_OBJECT
 
  public:
-  explicit InitializeDialog(Station& station, QWidget* parent = nullptr);
+  explicit InitializeDialog(core::Station& station, QWidget* parent = nullptr);
 
   // Selection of an entry of List_Of_Resources.
   void on_selection();
@@ -53,7 +53,7 @@ class InitializeDialog final : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  Station& station_;
+  core::Station& station_;
   bool answered_ = false;
 };
 

@@ -10,8 +10,8 @@ namespace {
 
 // A search that succeeds but finds no Quor Bus module counts as none found, so the technician
 // is never left with an empty list to choose from.
-bool find_quor_modules(Station& station) {
-  FoundModules& found = station.units.found;
+bool find_quor_modules(core::Station& station) {
+  core::FoundModules& found = station.units.found;
   const visa::ViStatus status = station.driver.quor_find_modules(
       found.logical_address, found.slot, found.interface_number, found.count, found.gpib_vxi);
   return status == visa::VI_SUCCESS && found.count > 0;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <span>
 
-#include "app/station.h"
+#include "core/station.h"
 
 namespace app {
 
@@ -16,7 +16,7 @@ struct CatalogueRow {
   std::uint16_t model_code;
   const char* dialog_caption;
   // Fills the found-module table; true when the search found modules.
-  bool (*finder)(Station& station);
+  bool (*finder)(core::Station& station);
   const char* none_found_text;
   void (*initializer)(InitializeDialog& dialog);
 };

@@ -15,7 +15,7 @@ constexpr const char* kInterfaceKinds[] = {"VXI", "GPIB-VXI"};
 
 }  // namespace
 
-UnitInitialization::UnitInitialization(Station& station, DisplayForm& form)
+UnitInitialization::UnitInitialization(core::Station& station, DisplayForm& form)
     : station_(station), form_(form) {}
 
 UnitInitialization::~UnitInitialization() { delete dialog_.data(); }
@@ -28,19 +28,19 @@ bool UnitInitialization::refuse_if_busy() {
 
 void UnitInitialization::initialize_uut() {
   if (refuse_if_busy()) return;
-  const ProcedureScope units(station_, {"Initialize UUT", init_text::kEndSelection});
+  const core::ProcedureScope units(station_, {"Initialize UUT", init_text::kEndSelection});
   if (units.claimed()) run_uut_initialization();
 }
 
 void UnitInitialization::initialize_qcu() {
   if (refuse_if_busy()) return;
-  const ProcedureScope units(station_, {"Initialize QA", init_text::kEndSelection});
+  const core::ProcedureScope units(station_, {"Initialize QA", init_text::kEndSelection});
   if (units.claimed()) run_qcu_initialization();
 }
 
 void UnitInitialization::initialize_all() {
   if (refuse_if_busy()) return;
-  const ProcedureScope units(station_, {"Initialize All", init_text::kEndSelection});
+  const core::ProcedureScope units(station_, {"Initialize All", init_text::kEndSelection});
   if (!units.claimed()) return;
   run_uut_initialization();
   if (station_.shutting_down) return;
@@ -120,7 +120,7 @@ void UnitInitialization::configure_session(driver::UnitRecord& unit, const char*
 }
 
 Selection UnitInitialization::select_unit(driver::UnitRecord& record) {
-  UnitState& units = station_.units;
+  core::UnitState& units = station_.units;
   const visa::ViSession original = record.session;
   units.current = record;
   units.selection_done = false;
@@ -163,8 +163,8 @@ bool UnitInitialization::find_units() {
     station_.person.message(row->none_found_text);
     return false;
   }
-  const FoundModules& found = station_.units.found;
-  const int count = std::min<int>(found.count, static_cast<int>(kFoundModuleCapacity));
+  const core::FoundModules& found = station_.units.found;
+  const int count = std::min<int>(found.count, static_cast<int>(core::kFoundModuleCapacity));
   for (int i = 0; i < count; ++i) {
     const auto index = static_cast<std::size_t>(i);
     const std::string name = std::string(kInterfaceKinds[found.gpib_vxi != 0 ? 1 : 0]) +

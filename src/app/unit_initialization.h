@@ -5,7 +5,7 @@
 #include <QPointer>
 
 #include "app/initialize_dialog.h"
-#include "app/station.h"
+#include "core/station.h"
 
 namespace app {
 
@@ -41,7 +41,7 @@ enum class Selection {
 
 class UnitInitialization {
  public:
-  UnitInitialization(Station& station, DisplayForm& form);
+  UnitInitialization(core::Station& station, DisplayForm& form);
   ~UnitInitialization();
   UnitInitialization(const UnitInitialization&) = delete;
   UnitInitialization& operator=(const UnitInitialization&) = delete;
@@ -73,7 +73,7 @@ class UnitInitialization {
   void release_replaced_session(visa::ViSession previous, const driver::UnitRecord& record,
                                 const driver::UnitRecord& other);
 
-  Station& station_;
+  core::Station& station_;
   DisplayForm& form_;
   QPointer<InitializeDialog> dialog_;
 };

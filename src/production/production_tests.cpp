@@ -56,7 +56,7 @@ std::mt19937 seeded_generator() {
 
 }  // namespace
 
-ProductionTests::ProductionTests(app::Station& station, app::DisplayForm& form)
+ProductionTests::ProductionTests(core::Station& station, app::DisplayForm& form)
     : station_(station), form_(form), memory_(station.visa, station.driver_state) {}
 
 app::DisplayForm::Handlers ProductionTests::handlers() {
@@ -73,7 +73,7 @@ void ProductionTests::on_test_button(int index) {
   // The amplitude instruction only shows a text; the others talk to the UUT, one at a time.
   const auto on_units = [this](const char* name, const char* how_to_end, void (ProductionTests::*
                                                                               procedure)()) {
-    const app::ProcedureScope units(station_, {name, how_to_end});
+    const core::ProcedureScope units(station_, {name, how_to_end});
     if (units.claimed()) (this->*procedure)();
   };
   switch (index) {

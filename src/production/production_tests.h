@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/display_form.h"
-#include "app/station.h"
+#include "core/station.h"
 #include "driver/buffer_memory.h"
 
 namespace production {
@@ -67,7 +67,7 @@ inline constexpr std::uint32_t kMemoryTestWords = driver::kBufferWords;
 
 class ProductionTests {
  public:
-  ProductionTests(app::Station& station, app::DisplayForm& form);
+  ProductionTests(core::Station& station, app::DisplayForm& form);
   ProductionTests(const ProductionTests&) = delete;
   ProductionTests& operator=(const ProductionTests&) = delete;
 
@@ -99,7 +99,7 @@ class ProductionTests {
   std::uint32_t memory_half(std::uint32_t byte_offset, const std::vector<std::uint16_t>& pattern,
                             std::vector<std::uint16_t>& read_back, std::string& errors);
 
-  app::Station& station_;
+  core::Station& station_;
   app::DisplayForm& form_;
   driver::BufferMemory memory_;
   CalibrationState calibration_;

@@ -81,11 +81,11 @@ AddressConversion convert_address(const std::optional<std::string>& answer) {
   return result;
 }
 
-NonVolLoad::NonVolLoad(app::Station& station, std::function<void()> end_program)
+NonVolLoad::NonVolLoad(core::Station& station, std::function<void()> end_program)
     : station_(station), end_program_(std::move(end_program)) {}
 
 void NonVolLoad::load_non_vol() {
-  const app::ProcedureScope units(station_, {"Load Non-Vol", non_vol_text::kLetItFinish});
+  const core::ProcedureScope units(station_, {"Load Non-Vol", non_vol_text::kLetItFinish});
   if (!units.claimed()) return;
   const AddressConversion address = convert_address(
       station_.person.input(non_vol_text::kPrompt, non_vol_text::kDefaultAnswer));

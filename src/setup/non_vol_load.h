@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/station.h"
+#include "core/station.h"
 
 namespace setup {
 
@@ -45,7 +45,7 @@ AddressConversion convert_address(const std::optional<std::string>& answer);
 class NonVolLoad {
  public:
   // `end_program` ends the program at once, without the main window's shut-down.
-  NonVolLoad(app::Station& station, std::function<void()> end_program);
+  NonVolLoad(core::Station& station, std::function<void()> end_program);
 
   // The handler of "Load Non-Vol".
   void load_non_vol();
@@ -53,7 +53,7 @@ class NonVolLoad {
   const NonVolState& state() const { return state_; }
 
  private:
-  app::Station& station_;
+  core::Station& station_;
   std::function<void()> end_program_;
   NonVolState state_;
 };

@@ -2,7 +2,7 @@
 
 namespace station {
 
-StationWindows::StationWindows(app::Station& station, std::function<void()> end_program)
+StationWindows::StationWindows(core::Station& station, std::function<void()> end_program)
     : form_(station),
       console_(station, form_),
       non_vol_(station, std::move(end_program)),

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/display_form.h"
-#include "app/station.h"
+#include "core/station.h"
 #include "production/production_tests.h"
 #include "setup/non_vol_load.h"
 #include "tests/test_console.h"
@@ -16,7 +16,7 @@ namespace station {
 class StationWindows {
  public:
   // `end_program` ends the program at once (the configuration load's failure path).
-  StationWindows(app::Station& station, std::function<void()> end_program);
+  StationWindows(core::Station& station, std::function<void()> end_program);
   ~StationWindows();
   StationWindows(const StationWindows&) = delete;
   StationWindows& operator=(const StationWindows&) = delete;

@@ -8,7 +8,7 @@ namespace tests {
 
 using visa::ViStatus;
 
-FunctionalTests::FunctionalTests(app::Station& station, app::DisplayForm& form, FrmTests& console,
+FunctionalTests::FunctionalTests(core::Station& station, app::DisplayForm& form, FrmTests& console,
                                  std::function<FrmResults&()> results)
     : station_(station),
       form_(form),
@@ -18,7 +18,7 @@ FunctionalTests::FunctionalTests(app::Station& station, app::DisplayForm& form, 
 
 void FunctionalTests::run_from_console(TestId test) {
   if (console_.running()) return;
-  const app::ProcedureScope units(
+  const core::ProcedureScope units(
       station_, {"the " + console_.button(test)->text().toStdString() + " test",
                  text::kEndWithStopTest});
   if (!units.claimed()) return;

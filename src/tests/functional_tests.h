@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/display_form.h"
-#include "app/station.h"
+#include "core/station.h"
 #include "driver/buffer_memory.h"
 #include "tests/frm_results.h"
 #include "tests/frm_tests.h"
@@ -46,7 +46,7 @@ struct TestPlan {
 
 class FunctionalTests {
  public:
-  FunctionalTests(app::Station& station, app::DisplayForm& form, FrmTests& console,
+  FunctionalTests(core::Station& station, app::DisplayForm& form, FrmTests& console,
                   std::function<FrmResults&()> results);
 
   // The console's click procedure for every test button.
@@ -97,7 +97,7 @@ class FunctionalTests {
   void write_header(const TestPlan& plan);
   bool stop_requested() const { return state_.stop || station_.shutting_down; }
 
-  app::Station& station_;
+  core::Station& station_;
   app::DisplayForm& form_;
   FrmTests& console_;
   std::function<FrmResults&()> results_;

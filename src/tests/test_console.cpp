@@ -2,7 +2,7 @@
 
 namespace tests {
 
-TestConsole::TestConsole(app::Station& station, app::DisplayForm& form)
+TestConsole::TestConsole(core::Station& station, app::DisplayForm& form)
     : station_(station), form_(form) {}
 
 TestConsole::~TestConsole() {

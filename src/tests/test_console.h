@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/display_form.h"
-#include "app/station.h"
+#include "core/station.h"
 #include "tests/frm_results.h"
 #include "tests/frm_tests.h"
 #include "tests/functional_tests.h"
@@ -16,7 +16,7 @@ namespace tests {
 
 class TestConsole {
  public:
-  TestConsole(app::Station& station, app::DisplayForm& form);
+  TestConsole(core::Station& station, app::DisplayForm& form);
   ~TestConsole();
   TestConsole(const TestConsole&) = delete;
   TestConsole& operator=(const TestConsole&) = delete;
@@ -40,7 +40,7 @@ class TestConsole {
   // Forgets the unloaded windows that Qt has deleted by now.
   void retire_closed_windows();
 
-  app::Station& station_;
+  core::Station& station_;
   app::DisplayForm& form_;
   QPointer<FrmTests> console_;
   QPointer<FrmResults> results_;

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/display_form.h"
-#include "app/station.h"
+#include "core/station.h"
 #include "app/unit_initialization.h"
 #include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
@@ -21,7 +21,7 @@ class StationTest : public ::testing::Test {
   explicit StationTest(sim::BenchConfig bench = sim::benches::standard())
       : chassis(std::move(bench), clock),
         pump(clock),
-        station(chassis, person, pump, app::VisaInUse{"simulated chassis for the suite", true}) {
+        station(chassis, person, pump, core::VisaInUse{"simulated chassis for the suite", true}) {
     pump.count_ticks_in(station.driver_state);
     form = std::make_unique<app::DisplayForm>(station);
   }
@@ -47,7 +47,7 @@ class StationTest : public ::testing::Test {
   sim::SimChassis chassis;
   testing_support::ScriptedOperator person;
   testing_support::QtVirtualPump pump;
-  app::Station station;
+  core::Station station;
   std::unique_ptr<app::DisplayForm> form;
 };
 

@@ -74,7 +74,7 @@ TEST_F(DisplayFormTest, ControlsSitAtTheirTwipsPositionsWithTheirFonts) {
 TEST_F(DisplayFormTest, StatusLineSaysPlainlyWhichVisaIsInUse) {
   EXPECT_TRUE(form->visaStatusLabel->text().startsWith("SIMULATED CHASSIS"));
 
-  app::Station real(chassis, person, pump, app::VisaInUse{"/usr/lib/libvisa.so", false});
+  core::Station real(chassis, person, pump, core::VisaInUse{"/usr/lib/libvisa.so", false});
   app::DisplayForm real_form(real);
   EXPECT_EQ(real_form.visaStatusLabel->text(), "VISA library: /usr/lib/libvisa.so");
   // The status line changes no caption the window is known by.
@@ -141,7 +141,7 @@ class RealPumpTest : public ::testing::Test {
   sim::SimChassis chassis;
   testing_support::ScriptedOperator person;
   app::QtEventPump pump;
-  app::Station station;
+  core::Station station;
   std::unique_ptr<app::DisplayForm> form;
 };
 

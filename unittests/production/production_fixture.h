@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/display_form.h"
-#include "app/station.h"
+#include "core/station.h"
 #include "production/production_tests.h"
 #include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
@@ -56,7 +56,7 @@ class ProductionTest : public ::testing::Test {
       : chassis(sim::benches::standard(), clock),
         library(chassis),
         pump(clock),
-        station(library, person, pump, app::VisaInUse{"simulated chassis for the suite", true}) {
+        station(library, person, pump, core::VisaInUse{"simulated chassis for the suite", true}) {
     pump.count_ticks_in(station.driver_state);
     // A calibration loop that is never ended fails the test instead of hanging the suite.
     pump.yield_limit = 2'000;
@@ -98,7 +98,7 @@ class ProductionTest : public ::testing::Test {
   TamperingLibrary library;
   testing_support::ScriptedOperator person;
   testing_support::QtVirtualPump pump;
-  app::Station station;
+  core::Station station;
   std::unique_ptr<app::DisplayForm> form;
   std::unique_ptr<production::ProductionTests> production;
 };

@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
   const QString folder = testing_support::render_folder(argc, argv);
   testing_support::RenderedStation rendered;
   testing_support::QtVirtualPump& pump = rendered.pump;
-  app::Station& station = rendered.station;
+  core::Station& station = rendered.station;
   app::DisplayForm form(station);
   production::ProductionTests production(station, form);
   form.set_handlers(production.handlers());

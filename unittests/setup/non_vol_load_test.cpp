@@ -1,7 +1,7 @@
 // "Load Non-Vol": the address asked for, the lines written, and the failure path.
 #include <gtest/gtest.h>
 
-#include "app/station.h"
+#include "core/station.h"
 #include "setup/non_vol_load.h"
 #include "sim/sim_chassis.h"
 #include "support/comma_locale.h"
@@ -25,7 +25,7 @@ class NonVolLoadTest : public ::testing::Test {
   sim::SimChassis chassis;
   testing_support::ScriptedOperator person;
   testing_support::VirtualPump pump;
-  app::Station station;
+  core::Station station;
   setup::NonVolLoad load;
   int program_ends = 0;
 };

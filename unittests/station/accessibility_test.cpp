@@ -88,7 +88,7 @@ class AccessibilityTest : public ::testing::TestWithParam<Window> {
   sim::SimChassis chassis;
   testing_support::ScriptedOperator person;
   testing_support::QtVirtualPump pump;
-  app::Station station;
+  core::Station station;
   station::StationWindows windows;
   std::unique_ptr<app::InitializeDialog> initialize;
 };

@@ -22,7 +22,7 @@ class StationWindowsTest : public ::testing::Test {
   sim::SimChassis chassis;
   testing_support::ScriptedOperator person;
   testing_support::QtVirtualPump pump;
-  app::Station station;
+  core::Station station;
   station::StationWindows windows;
   int program_ends = 0;
 };

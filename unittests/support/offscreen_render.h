@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <cstdio>
 
-#include "app/station.h"
+#include "core/station.h"
 #include "sim/sim_chassis.h"
 #include "support/qt_virtual_pump.h"
 #include "support/scripted_operator.h"
@@ -19,7 +19,7 @@ struct RenderedStation {
       : chassis(sim::benches::standard(), clock),
         pump(clock),
         station(chassis, person, pump,
-                app::VisaInUse{"no VISA library found, no real module is tested", true}) {
+                core::VisaInUse{"no VISA library found, no real module is tested", true}) {
     pump.count_ticks_in(station.driver_state);
   }
 
@@ -27,7 +27,7 @@ struct RenderedStation {
   sim::SimChassis chassis;
   ScriptedOperator person;
   QtVirtualPump pump;
-  app::Station station;
+  core::Station station;
 };
 
 // The folder named on the command line (made when missing), else the current one.

@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
   const QString folder = testing_support::render_folder(argc, argv);
   testing_support::RenderedStation rendered;
   testing_support::QtVirtualPump& pump = rendered.pump;
-  app::Station& station = rendered.station;
+  core::Station& station = rendered.station;
   station::StationWindows windows(station, [] {});
   station.units.uut.model_code = driver::kQuorModelCode;
   station.units.qcu.model_code = driver::kQuorModelCode;

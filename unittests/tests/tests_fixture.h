@@ -21,7 +21,7 @@ class ConsoleTest : public ::testing::Test {
   explicit ConsoleTest(sim::BenchConfig bench = sim::benches::standard())
       : chassis(std::move(bench), clock),
         pump(clock),
-        station(chassis, person, pump, app::VisaInUse{"simulated chassis for the suite", true}) {
+        station(chassis, person, pump, core::VisaInUse{"simulated chassis for the suite", true}) {
     pump.count_ticks_in(station.driver_state);
     windows = std::make_unique<station::StationWindows>(station, [this] { ++program_ends; });
     open_unit(station.units.uut, "VXI0::8::INSTR");
@@ -56,7 +56,7 @@ class ConsoleTest : public ::testing::Test {
   sim::SimChassis chassis;
   testing_support::ScriptedOperator person;
   testing_support::QtVirtualPump pump;
-  app::Station station;
+  core::Station station;
   std::unique_ptr<station::StationWindows> windows;
   int program_ends = 0;
 };

@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "app/station.h"
+#include "core/station.h"
 #include "driver/operator.h"
 #include "sim/sim_clock.h"
 #include "visa/visa_library.h"
 
-namespace app {
+namespace station {
 
 struct VisaChoice {
   std::unique_ptr<sim::Clock> clock;            // the simulated chassis' clock, when simulated
   std::unique_ptr<visa::VisaLibrary> library;
-  VisaInUse in_use;
+  core::VisaInUse in_use;
   std::vector<std::string> refused;             // candidates that did not serve, and why
   // Set when an installed vendor library could not be used: which one and why. The technician
   // is told at start-up; the status line (the description) keeps saying it.
@@ -29,4 +29,4 @@ VisaChoice choose_visa(const std::vector<std::string>& candidates);
 // Tells the technician, in a message box, of an installed library that could not be used.
 void announce_visa_choice(const VisaChoice& choice, driver::Operator& person);
 
-}  // namespace app
+}  // namespace station

@@ -14,7 +14,7 @@
 #include "driver/unit_record.h"
 #include "visa/visa_library.h"
 
-namespace app {
+namespace core {
 
 // One entry per possible VXI logical address.
 inline constexpr std::size_t kFoundModuleCapacity = 256;
@@ -99,4 +99,4 @@ struct Station {
   ProcedureState procedure;
 };
 
-}  // namespace app
+}  // namespace core

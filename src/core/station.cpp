@@ -1,9 +1,9 @@
-#include "app/station.h"
+#include "core/station.h"
 
 #include <cctype>
 #include <utility>
 
-namespace app {
+namespace core {
 
 Station::Station(visa::VisaLibrary& library, driver::Operator& person_in,
                  driver::EventPump& pump_in, VisaInUse in_use)
@@ -36,4 +36,4 @@ ProcedureScope::~ProcedureScope() {
   if (claimed_) state_.running.reset();
 }
 
-}  // namespace app
+}  // namespace core

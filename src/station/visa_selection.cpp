@@ -1,9 +1,9 @@
-#include "app/visa_selection.h"
+#include "station/visa_selection.h"
 
 #include "sim/sim_chassis.h"
 #include "visa/visa_loader.h"
 
-namespace app {
+namespace station {
 namespace {
 
 constexpr const char* kProblemTitle = "VISA library not usable";
@@ -58,4 +58,4 @@ void announce_visa_choice(const VisaChoice& choice, driver::Operator& person) {
   if (!choice.problem.empty()) person.message(choice.problem, kProblemTitle);
 }
 
-}  // namespace app
+}  // namespace station

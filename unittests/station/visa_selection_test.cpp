@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "app/display_form.h"
-#include "app/visa_selection.h"
+#include "station/visa_selection.h"
 #include "support/qt_virtual_pump.h"
 #include "support/scripted_operator.h"
 
@@ -16,7 +16,7 @@ bool mentions(const std::vector<std::string>& lines, const std::string& word) {
 }
 
 TEST(VisaSelectionTest, TheFirstCompleteLibraryWhoseManagerOpensIsUsed) {
-  const app::VisaChoice choice = app::choose_visa(
+  const station::VisaChoice choice = station::choose_visa(
       {"/nonexistent/libvisa.so", QUOR_FAKE_NO_MOVE_OUT16_PATH, QUOR_FAKE_COMPLETE_PATH});
   ASSERT_NE(choice.library, nullptr);
   EXPECT_FALSE(choice.in_use.simulated);
@@ -28,14 +28,14 @@ TEST(VisaSelectionTest, TheFirstCompleteLibraryWhoseManagerOpensIsUsed) {
 }
 
 TEST(VisaSelectionTest, TheExportedSimulatedChassisIsNeverTakenForARealLibrary) {
-  const app::VisaChoice choice = app::choose_visa({QUOR_SIM_VISA_PATH});
+  const station::VisaChoice choice = station::choose_visa({QUOR_SIM_VISA_PATH});
   ASSERT_NE(choice.library, nullptr);
   EXPECT_TRUE(choice.in_use.simulated);
   EXPECT_NE(choice.in_use.description.find(QUOR_SIM_VISA_PATH), std::string::npos);
 }
 
 TEST(VisaSelectionTest, WithoutAUsableLibraryTheBuiltInChassisServes) {
-  const app::VisaChoice choice = app::choose_visa({"/nonexistent/libvisa.so"});
+  const station::VisaChoice choice = station::choose_visa({"/nonexistent/libvisa.so"});
   ASSERT_NE(choice.library, nullptr);
   EXPECT_TRUE(choice.in_use.simulated);
   // Nothing is installed: nothing to warn about.
@@ -64,7 +64,7 @@ void PrintTo(const BrokenLibrary& row, std::ostream* out) { *out << row.reason.f
 class BrokenLibraryTest : public ::testing::TestWithParam<BrokenLibrary> {};
 
 TEST_P(BrokenLibraryTest, TheStationSaysSoAtStartUpAndOnItsStatusLine) {
-  app::VisaChoice choice = app::choose_visa({"/nonexistent/libvisa.so", GetParam().file});
+  station::VisaChoice choice = station::choose_visa({"/nonexistent/libvisa.so", GetParam().file});
   ASSERT_NE(choice.library, nullptr);
   EXPECT_TRUE(choice.in_use.simulated);
   const std::string& problem = choice.problem;
@@ -75,14 +75,14 @@ TEST_P(BrokenLibraryTest, TheStationSaysSoAtStartUpAndOnItsStatusLine) {
   }
 
   testing_support::ScriptedOperator person;
-  app::announce_visa_choice(choice, person);
+  station::announce_visa_choice(choice, person);
   ASSERT_EQ(person.texts().size(), 1U);
   EXPECT_NE(person.texts()[0].find(GetParam().file), std::string::npos) << person.texts()[0];
   EXPECT_NE(person.texts()[0].find(GetParam().reason.front()), std::string::npos);
 
   sim::VirtualClock clock;
   testing_support::QtVirtualPump pump(clock);
-  app::Station station(*choice.library, person, pump, choice.in_use);
+  core::Station station(*choice.library, person, pump, choice.in_use);
   app::DisplayForm form(station);
   const std::string status_line = form.visaStatusLabel->text().toStdString();
   EXPECT_EQ(status_line.rfind("SIMULATED CHASSIS", 0), 0U) << status_line;
@@ -102,9 +102,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(VisaSelectionTest, AWorkingLibraryOrNoneAtAllNeedsNoWarning) {
   testing_support::ScriptedOperator person;
-  app::announce_visa_choice(app::choose_visa({"/nonexistent/libvisa.so"}), person);
-  app::announce_visa_choice(
-      app::choose_visa({QUOR_FAKE_NO_MOVE_OUT16_PATH, QUOR_FAKE_COMPLETE_PATH}), person);
+  station::announce_visa_choice(station::choose_visa({"/nonexistent/libvisa.so"}), person);
+  station::announce_visa_choice(
+      station::choose_visa({QUOR_FAKE_NO_MOVE_OUT16_PATH, QUOR_FAKE_COMPLETE_PATH}), person);
   EXPECT_TRUE(person.texts().empty());
 }
 
