@@ -166,12 +166,7 @@ struct SimChassis::Impl final : Backplane {
     return nullptr;
   }
 
-  // The chassis-wide command history, bounded so that a long run does not grow without end.
   void note_command(std::int16_t logical_address, std::string_view text) {
-    if (command_log.size() >= kChassisCommandLogLimit) {
-      command_log.erase(command_log.begin(),
-                        command_log.begin() + static_cast<std::ptrdiff_t>(command_log.size() / 2));
-    }
     command_log.push_back({logical_address, std::string(text)});
   }
 
@@ -265,7 +260,7 @@ struct SimChassis::Impl final : Backplane {
   BenchConfig bench;
   Clock& clock;
   std::vector<std::unique_ptr<SimModule>> modules;  // stable addresses for sessions
-  std::vector<ChassisCommand> command_log;
+  ChassisCommandHistory command_log;
   std::vector<std::unique_ptr<QuorFirmware>> firmwares;  // one per module, same order
   std::vector<Object> objects;                      // index = handle - kFirstHandle
   std::array<std::uint64_t, index_of(VisaFunction::Count_)> calls{};
@@ -591,7 +586,7 @@ std::uint64_t SimChassis::total_calls() const {
   return total;
 }
 
-const std::vector<ChassisCommand>& SimChassis::command_log() const { return impl_->command_log; }
+const ChassisCommandHistory& SimChassis::command_log() const { return impl_->command_log; }
 
 void SimChassis::reset_call_counts() { impl_->calls.fill(0); }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/recent_history.h"
 #include "sim/sim_clock.h"
 #include "visa/visa_library.h"
 
@@ -43,8 +44,14 @@ struct ModuleConfig {
   std::uint16_t model_code = kQuorModelCode;            // VI_ATTR_MODEL_CODE and device type
   std::uint16_t memory_space = visa::VI_A24_SPACE;       // 2 = A24, 3 = A32
   bool open_fails = false;                               // viOpen of this module fails
-  std::string identity = "ARDENVALE,QUOR BUS,0,1.00";    // *IDN? reply without terminator
+  // *IDN? reply without terminator; empty: the built-in module's, simulated_identity().
+  std::string identity;
 };
+
+// The *IDN? reply of a built-in Quor Bus module: maker, a model that says it is simulated, a
+// serial number from the logical address, firmware ("ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00"),
+// so that every record of a simulated run says so.
+std::string simulated_identity(std::int16_t logical_address);
 
 struct BenchConfig {
   // First part of every resource name: "VXI" or "GPIB-VXI".
@@ -81,7 +88,10 @@ struct ChassisCommand {
   std::int16_t logical_address = 0;
   std::string text;
 };
-inline constexpr std::size_t kChassisCommandLogLimit = 1'000'000;
+// The chassis keeps this many of the most recent commands, whichever module they went to. The
+// largest suite run sends about 7000 in all.
+inline constexpr std::size_t kChassisCommandHistoryLength = 16384;
+using ChassisCommandHistory = RecentHistory<ChassisCommand, kChassisCommandHistoryLength>;
 
 // The VISA functions the chassis counts calls of.
 enum class VisaFunction {
@@ -149,9 +159,9 @@ class SimChassis final : public visa::VisaLibrary {
   int open_session_count() const;
   std::uint64_t call_count(VisaFunction function) const;
   std::uint64_t total_calls() const;
-  // Every command written to any module, in the order the chassis received them (the oldest
-  // half is dropped when the history reaches kChassisCommandLogLimit).
-  const std::vector<ChassisCommand>& command_log() const;
+  // The most recent kChassisCommandHistoryLength commands written to any module, in the order
+  // the chassis received them; total() counts every one.
+  const ChassisCommandHistory& command_log() const;
   void reset_call_counts();
   // The module at a logical address, or null.
   SimModule* module_at(std::int16_t logical_address);

@@ -159,11 +159,19 @@ std::size_t attribute_index(visa::ViAttr attribute) {
 
 }  // namespace
 
+std::string simulated_identity(std::int16_t logical_address) {
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "SIM-LA%03d", static_cast<int>(logical_address));
+  return std::string("ARDENVALE,QUOR BUS SIMULATED,") + serial + ",1.00";
+}
+
 SimModule::SimModule(ModuleConfig config)
     : config_(std::move(config)),
       memory_space_(config_.memory_space),
       space_bits_(config_.memory_space == visa::VI_A32_SPACE ? 1 : 0),
-      memory_(kMemoryBytes / 2, 0) {}
+      memory_(kMemoryBytes / 2, 0) {
+  if (config_.identity.empty()) config_.identity = simulated_identity(config_.logical_address);
+}
 
 // --- Registers and memory ---
 
@@ -418,7 +426,7 @@ void SimModule::reply(std::string text) {
 }
 
 void SimModule::write_command(std::string_view text) {
-  command_log_.emplace_back(text);
+  command_log_.push_back(std::string(text));
   // A new command discards a reply the host never read.
   reply_.clear();
   reply_pos_ = 0;

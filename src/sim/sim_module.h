@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/recent_history.h"
 #include "sim/sim_chassis.h"
 #include "visa/visa_types.h"
 
@@ -91,6 +92,12 @@ class SimModule {
   static constexpr std::uint32_t kPongOffset = 0x100000;
   static constexpr std::size_t kStampCount = 10;
   static constexpr std::size_t kErrorQueueCapacity = 20;
+  // The module keeps this many of its most recent commands (and time-out settings), so that a
+  // long run keeps its memory. The largest suite run sends about 5300 commands to one module.
+  static constexpr std::size_t kCommandHistoryLength = 8192;
+  static constexpr std::size_t kTimeoutHistoryLength = 64;
+  using CommandHistory = RecentHistory<std::string, kCommandHistoryLength>;
+  using TimeoutHistory = RecentHistory<std::uint32_t, kTimeoutHistoryLength>;
   static constexpr const char* kDefaultCalConstant = "1.000000";
 
   explicit SimModule(ModuleConfig config);
@@ -129,9 +136,13 @@ class SimModule {
   std::uint64_t next_buffer_write_count() const { return next_buffer_writes_; }
 
   // --- Message-based state ---
-  // Every command text received by viWrite, exactly as sent.
-  const std::vector<std::string>& command_log() const { return command_log_; }
-  // How many received commands equal `command`, ignoring case, blanks around it and a line end.
+  // The most recent kCommandHistoryLength command texts received by viWrite, exactly as sent,
+  // oldest first.
+  const CommandHistory& command_log() const { return command_log_; }
+  // Every command received, kept in the log or not.
+  std::uint64_t commands_received() const { return command_log_.total(); }
+  // How many of the kept commands equal `command`, ignoring case, blanks around it and a line
+  // end.
   std::size_t command_count(std::string_view command) const;
   std::uint64_t reset_count() const { return reset_count_; }      // *RST accepted
   std::uint64_t query_count() const { return query_count_; }      // commands holding a header "?"
@@ -172,9 +183,10 @@ class SimModule {
   // Result that *TST? reports; 0 = passed.
   void set_self_test_result(int result) { self_test_result_ = result; }
 
-  // How often the host read an attribute of this module, and every time-out set on it.
+  // How often the host read an attribute of this module, and the most recent time-outs set on
+  // it (oldest first).
   std::uint64_t attribute_read_count(visa::ViAttr attribute) const;
-  const std::vector<std::uint32_t>& timeout_settings() const { return timeout_settings_; }
+  const TimeoutHistory& timeout_settings() const { return timeout_settings_; }
 
   // --- Fault injection ---
   // Replies `reply` (the chassis adds "\n") to the query `query`, compared ignoring case and
@@ -325,7 +337,7 @@ class SimModule {
   std::uint64_t next_buffer_writes_ = 0;
   std::array<Fault, static_cast<std::size_t>(VisaFunction::Count_)> faults_{};
 
-  std::vector<std::string> command_log_;
+  CommandHistory command_log_;
   std::vector<std::pair<std::string, std::string>> forced_replies_;  // normalized query, reply
   std::string reply_;
   std::size_t reply_pos_ = 0;
@@ -348,7 +360,7 @@ class SimModule {
   std::optional<int> nv_flag_;
 
   std::array<std::uint64_t, 8> attribute_reads_{};
-  std::vector<std::uint32_t> timeout_settings_;
+  TimeoutHistory timeout_settings_;
   Firmware* firmware_ = nullptr;
 
   DataBitFault receive_fault_;

@@ -39,6 +39,36 @@ TEST_F(ModuleCommands, IdentityReplyEndsInLineFeedAndCountsIt) {
   EXPECT_EQ(module->query_count(), 2U);
 }
 
+// The built-in modules say they are simulated, with a serial number from their address, in
+// the four fields of a real reply (maker, model, serial number, firmware); another maker's
+// module keeps its own reply.
+struct IdentityRow {
+  const char* resource;
+  const char* reply;
+};
+
+class SimulatedIdentity : public ::testing::TestWithParam<IdentityRow> {};
+
+TEST_P(SimulatedIdentity, IdnReplyNamesTheSimulatorAndTheAddress) {
+  TestBench bench;
+  const ViSession session = bench.open(bench.manager(), GetParam().resource);
+  EXPECT_EQ(bench.query(session, "*IDN?"), std::string(GetParam().reply) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StandardBench, SimulatedIdentity,
+    ::testing::Values(IdentityRow{"VXI0::8::INSTR", "ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00"},
+                      IdentityRow{"VXI0::24::INSTR", "ARDENVALE,QUOR BUS SIMULATED,SIM-LA024,1.00"},
+                      IdentityRow{"VXI0::40::INSTR", "OTHER MAKER,DIGITIZER 4,0,2.10"}));
+
+TEST(ModuleIdentity, ConfiguredModuleTakesItsAddressUnlessGivenAReply) {
+  ModuleConfig config;
+  config.logical_address = 255;
+  EXPECT_EQ(SimModule(config).config().identity, "ARDENVALE,QUOR BUS SIMULATED,SIM-LA255,1.00");
+  config.identity = "ARDENVALE,QUOR BUS,1234,1.00";
+  EXPECT_EQ(SimModule(config).config().identity, "ARDENVALE,QUOR BUS,1234,1.00");
+}
+
 TEST_F(ModuleCommands, ShortReadsSplitTheReplyAndKeepTheRest) {
   send("*IDN?");
   const std::string identity = module->config().identity + "\n";
