@@ -607,12 +607,6 @@ std::vector<SimModule*> SimChassis::modules() {
   return all;
 }
 
-std::string SimChassis::resource_name(const SimModule& module) const {
-  return impl_->resource_name(module);
-}
-
-Clock& SimChassis::clock() { return impl_->clock; }
-
 void SimChassis::fail_next(VisaFunction function, ViStatus status, int times) {
   if (function == VisaFunction::Count_) return;
   impl_->faults[index_of(function)] = Impl::Fault{times > 0 ? times : 0, status};

@@ -171,9 +171,6 @@ class SimChassis final : public visa::VisaLibrary {
   SimModule* module_of(visa::ViSession session);
   // Every module, in the bench's order.
   std::vector<SimModule*> modules();
-  // The resource name of a module on this bench, such as "VXI0::8::INSTR".
-  std::string resource_name(const SimModule& module) const;
-  Clock& clock();
 
   // --- Fault injection for calls that belong to no module ---
   // The next `times` calls of `function` fail with `status` and have no effect. Meant for

@@ -98,7 +98,6 @@ class SimModule {
   static constexpr std::size_t kTimeoutHistoryLength = 64;
   using CommandHistory = RecentHistory<std::string, kCommandHistoryLength>;
   using TimeoutHistory = RecentHistory<std::uint32_t, kTimeoutHistoryLength>;
-  static constexpr const char* kDefaultCalConstant = "1.000000";
 
   explicit SimModule(ModuleConfig config);
 
@@ -230,7 +229,6 @@ class SimModule {
   std::int32_t stamp_skew() const { return stamp_skew_; }
   // Stuck bits in a region of the buffer memory (one fault at a time; replaces the last one).
   void set_memory_fault(const MemoryFault& fault);
-  void clear_memory_fault() { memory_fault_active_ = false; }
 
   // A power cycle: the module comes back idle, routes open, error queue, pending reply,
   // buffers and stamps cleared. Stored non-volatile identity values come into force (unless
