@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "sim/module_facts.h"
 #include "sim/recent_history.h"
 #include "sim/sim_clock.h"
 #include "visa/visa_library.h"
 
 namespace sim {
-
-inline constexpr std::uint16_t kQuorManufacturerId = 0x6C5;
-inline constexpr std::uint16_t kQuorModelCode = 0x7B4;
 
 // Operating modes, in the order of the driver's mode index.
 enum class Mode { Idle, Rec, Recm, Trnd, Trno, Trns, Trnc, Self };

@@ -176,12 +176,12 @@ SimModule::SimModule(ModuleConfig config)
 // --- Registers and memory ---
 
 std::uint16_t SimModule::id_register() const {
-  return static_cast<std::uint16_t>(0x8000U | (space_bits_ << 12) |
+  return static_cast<std::uint16_t>(kIdDeviceClassBits | (space_bits_ << 12) |
                                     (config_.manufacturer_id & 0x0FFFU));
 }
 
 std::uint16_t SimModule::device_type_register() const {
-  return static_cast<std::uint16_t>(0x2000U | (config_.model_code & 0x0FFFU));
+  return static_cast<std::uint16_t>(kDeviceTypeMemoryBits | (config_.model_code & 0x0FFFU));
 }
 
 visa::ViStatus SimModule::check_window(visa::ViUInt16 space, visa::ViBusAddress offset,
@@ -605,8 +605,8 @@ void SimModule::execute(std::string_view text) {
     const std::string which = lower_text(argument);
     if (which == "ping" || which == "pong") {
       const std::size_t first = (which == "ping" ? kPingOffset : kPongOffset) / 2;
-      std::fill_n(memory_.begin() + static_cast<std::ptrdiff_t>(first), kMemoryBytes / 4, 0);
-      if (memory_fault_active_) apply_memory_fault(first, kMemoryBytes / 4);
+      std::fill_n(memory_.begin() + static_cast<std::ptrdiff_t>(first), kBufferBytes / 2, 0);
+      if (memory_fault_active_) apply_memory_fault(first, kBufferBytes / 2);
     } else if (which == "stam" || which == "stamp") {
       clear_stamps();
     } else {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/module_facts.h"
 #include "sim/recent_history.h"
 #include "sim/sim_chassis.h"
 #include "visa/visa_types.h"
@@ -81,17 +82,6 @@ class Firmware {
 
 class SimModule {
  public:
-  // A16 window: 64 bytes of configuration registers.
-  static constexpr std::uint32_t kA16WindowBytes = 0x40;
-  static constexpr std::uint32_t kIdRegister = 0x00;
-  static constexpr std::uint32_t kDeviceTypeRegister = 0x02;
-  static constexpr std::uint32_t kNextBufferRegister = 0x3E;
-  // Buffer memory in the module's A24 or A32 space: PING then PONG, 1 MiB each.
-  static constexpr std::uint32_t kMemoryBytes = 0x200000;
-  static constexpr std::uint32_t kPingOffset = 0x000000;
-  static constexpr std::uint32_t kPongOffset = 0x100000;
-  static constexpr std::size_t kStampCount = 10;
-  static constexpr std::size_t kErrorQueueCapacity = 20;
   // The module keeps this many of its most recent commands (and time-out settings), so that a
   // long run keeps its memory. The largest suite run sends about 5300 commands to one module.
   static constexpr std::size_t kCommandHistoryLength = 8192;

@@ -140,8 +140,8 @@ TEST_F(ModuleCommands, ClearStatusEmptiesTheQueueButResetDoesNot) {
 }
 
 TEST_F(ModuleCommands, ErrorQueueOverflowKeepsTheOldest) {
-  for (std::size_t i = 0; i < SimModule::kErrorQueueCapacity + 5; ++i) send("NOPE");
-  ASSERT_EQ(module->error_queue().size(), SimModule::kErrorQueueCapacity);
+  for (std::size_t i = 0; i < kErrorQueueCapacity + 5; ++i) send("NOPE");
+  ASSERT_EQ(module->error_queue().size(), kErrorQueueCapacity);
   EXPECT_EQ(module->error_queue().front().code, kScpiUndefinedHeader);
   EXPECT_EQ(module->error_queue().back().code, kScpiQueueOverflow);
 }
@@ -252,15 +252,15 @@ TEST_F(ModuleCommands, StampListHasTenItemsOfSevenCharacters) {
 }
 
 TEST_F(ModuleCommands, ClearingPongLeavesPing) {
-  module->set_memory_word(SimModule::kPingOffset + 2, 0x11);
-  module->set_memory_word(SimModule::kPongOffset + 2, 0x22);
-  module->set_memory_word(SimModule::kMemoryBytes - 2, 0x33);
+  module->set_memory_word(kPingOffset + 2, 0x11);
+  module->set_memory_word(kPongOffset + 2, 0x22);
+  module->set_memory_word(kMemoryBytes - 2, 0x33);
   send("trac:data:clr Pong");
-  EXPECT_EQ(module->memory_word(SimModule::kPingOffset + 2), 0x11);
-  EXPECT_EQ(module->memory_word(SimModule::kPongOffset + 2), 0);
-  EXPECT_EQ(module->memory_word(SimModule::kMemoryBytes - 2), 0);
+  EXPECT_EQ(module->memory_word(kPingOffset + 2), 0x11);
+  EXPECT_EQ(module->memory_word(kPongOffset + 2), 0);
+  EXPECT_EQ(module->memory_word(kMemoryBytes - 2), 0);
   send("trac:data:clr ping");
-  EXPECT_EQ(module->memory_word(SimModule::kPingOffset + 2), 0);
+  EXPECT_EQ(module->memory_word(kPingOffset + 2), 0);
 }
 
 TEST_F(ModuleCommands, LogKeepsEveryCommandAsSent) {
