@@ -1,6 +1,7 @@
-// One simulated Quor Bus (or other) module: its A16 configuration registers, its buffer memory,
-// its message-based command set with the SCPI error queue, and the fault-injection controls
-// that tests use to make it misbehave on purpose.
+// One simulated Quor Bus (or other) module: its A16 configuration registers and buffer memory
+// (module_registers.cpp), its message-based command set with the SCPI error queue
+// (module_commands.cpp), the fault-injection controls that tests use to make it misbehave on
+// purpose (fault_injection.cpp), and the hooks of its firmware (firmware.h, quor_firmware.h).
 #pragma once
 
 #include <array>
@@ -13,72 +14,15 @@
 #include <utility>
 #include <vector>
 
+#include "sim/bench_config.h"
+#include "sim/command_parser.h"
+#include "sim/fault_injection.h"
+#include "sim/firmware.h"
 #include "sim/module_facts.h"
 #include "sim/recent_history.h"
-#include "sim/sim_chassis.h"
 #include "visa/visa_types.h"
 
 namespace sim {
-
-// One entry of the module's error queue, as SYST:ERR? reports it: -113,"Undefined header".
-struct ScpiError {
-  int code = 0;
-  std::string message;
-};
-
-// SCPI error numbers the command parser pushes.
-inline constexpr int kScpiSyntaxError = -102;
-inline constexpr int kScpiDataTypeError = -104;
-inline constexpr int kScpiParameterNotAllowed = -108;
-inline constexpr int kScpiMissingParameter = -109;
-inline constexpr int kScpiUndefinedHeader = -113;
-inline constexpr int kScpiIllegalParameterValue = -224;
-inline constexpr int kScpiQueueOverflow = -350;
-
-class SimModule;
-
-// Bit faults on the eight data lines (the low byte of a data word): bits forced to 1, bits
-// forced to 0, then bits inverted.
-struct DataBitFault {
-  std::uint8_t stuck_high = 0;
-  std::uint8_t stuck_low = 0;
-  std::uint8_t flipped = 0;
-  bool any() const { return (stuck_high | stuck_low | flipped) != 0; }
-  std::uint16_t apply(std::uint16_t word) const {
-    const auto data = static_cast<std::uint8_t>(
-        ((static_cast<unsigned>(word) | stuck_high) & ~static_cast<unsigned>(stuck_low)) ^ flipped);
-    return static_cast<std::uint16_t>((word & 0xFF00U) | data);
-  }
-};
-
-// Memory cells whose bits are stuck: every write into [first_byte, first_byte + bytes) has
-// `stuck_high` forced to 1 and `stuck_low` forced to 0, and so has what the region holds when
-// the fault is set.
-struct MemoryFault {
-  std::uint32_t first_byte = 0;
-  std::uint32_t bytes = 0;
-  std::uint16_t stuck_high = 0;
-  std::uint16_t stuck_low = 0;
-};
-
-// The module's firmware: what the module does on its own between host accesses (moving frames
-// between buffers and over the bench cables, time-stamping them). The command set only records
-// the mode and the comparator and timer values; a firmware attached with set_firmware() acts on
-// them. Both hooks run on the thread that makes the VISA calls.
-class Firmware {
- public:
-  virtual ~Firmware() = default;
-  // The module has just changed mode (a "mode" command, or *RST returning it to IDLE).
-  virtual void on_mode_change(SimModule& /*module*/, Mode /*previous*/) {}
-  // The chassis clock reads `now_us`. Called before the chassis serves a message-based call or
-  // a block move on the module, so the firmware can catch up with the time that has passed.
-  virtual void on_time(SimModule& /*module*/, std::uint64_t /*now_us*/) {}
-  // The host has written the next-buffer register (A16 0x3E); its value is next_buffer_register().
-  virtual void on_next_buffer(SimModule& /*module*/) {}
-  // A frame has reached the closed, working input `input` of the module at `at_us`.
-  virtual void on_frame(SimModule& /*module*/, std::span<const std::uint16_t> /*words*/,
-                        Route /*input*/, std::uint64_t /*at_us*/) {}
-};
 
 class SimModule {
  public:
@@ -189,9 +133,7 @@ class SimModule {
   // As fail_next, after letting the next `skip` calls of `function` succeed (for instance to
   // let the search's own viOpen of each module pass and fail the open that follows).
   void fail_after(VisaFunction function, int skip, visa::ViStatus status, int times = 1);
-  int pending_failures(VisaFunction function) const {
-    return faults_[static_cast<std::size_t>(function)].remaining;
-  }
+  int pending_failures(VisaFunction function) const { return faults_.pending(function); }
   // Clears every injected fault: call failures and the frame, stamp and memory faults below.
   void clear_faults();
 
@@ -233,19 +175,10 @@ class SimModule {
 
   // --- Served by the chassis for an open session (no counting, no handle checks here) ---
   // An injected failure for the next call of `function`, or VI_SUCCESS.
-  visa::ViStatus take_fault(VisaFunction function) {
-    Fault& fault = faults_[static_cast<std::size_t>(function)];
-    if (fault.remaining == 0) return visa::VI_SUCCESS;
-    if (fault.skip > 0) {
-      --fault.skip;
-      return visa::VI_SUCCESS;
-    }
-    --fault.remaining;
-    return fault.status;
-  }
+  visa::ViStatus take_fault(VisaFunction function) { return faults_.take(function); }
 
   visa::ViStatus in16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16* value) {
-    if (faults_[kIn16].remaining != 0) [[unlikely]] {
+    if (faults_.armed(VisaFunction::In16)) [[unlikely]] {
       if (const visa::ViStatus fault = take_fault(VisaFunction::In16); fault != visa::VI_SUCCESS) {
         *value = 0xFFFF;
         return fault;
@@ -259,7 +192,7 @@ class SimModule {
   }
 
   visa::ViStatus out16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16 value) {
-    if (faults_[kOut16].remaining != 0) [[unlikely]] {
+    if (faults_.armed(VisaFunction::Out16)) [[unlikely]] {
       if (const visa::ViStatus fault = take_fault(VisaFunction::Out16); fault != visa::VI_SUCCESS) {
         return fault;
       }
@@ -291,14 +224,6 @@ class SimModule {
   }
 
  private:
-  struct Fault {
-    int skip = 0;       // calls still to let through before failing
-    int remaining = 0;  // failures still to come
-    visa::ViStatus status = visa::VI_SUCCESS;
-  };
-  static constexpr std::size_t kIn16 = static_cast<std::size_t>(VisaFunction::In16);
-  static constexpr std::size_t kOut16 = static_cast<std::size_t>(VisaFunction::Out16);
-
   visa::ViStatus check_window(visa::ViUInt16 space, visa::ViBusAddress offset,
                               visa::ViBusSize words) const;
   visa::ViStatus in16_slow(visa::ViUInt16 space, visa::ViBusAddress offset,
@@ -323,7 +248,7 @@ class SimModule {
   std::vector<std::uint16_t> memory_;
   std::array<std::uint16_t, kA16WindowBytes / 2> a16_{};
   std::uint64_t next_buffer_writes_ = 0;
-  std::array<Fault, static_cast<std::size_t>(VisaFunction::Count_)> faults_{};
+  CallFaults faults_;
 
   CommandHistory command_log_;
   std::vector<std::pair<std::string, std::string>> forced_replies_;  // normalized query, reply
