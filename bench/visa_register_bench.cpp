@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::size_t kWords = sim::SimModule::kMemoryBytes / 2;
+constexpr std::size_t kWords = sim::kMemoryBytes / 2;
 // Offsets stride through the whole 2 MiB so that both PING and PONG are touched.
 constexpr std::size_t kStrideWords = 97;
 

@@ -5,9 +5,9 @@
 namespace sim {
 namespace {
 
-constexpr std::size_t kPongWord = SimModule::kPongOffset / 2;
-constexpr std::size_t kBufferWords = SimModule::kMemoryBytes / 4;
-constexpr std::size_t kMemoryWords = SimModule::kMemoryBytes / 2;
+constexpr std::size_t kPongWord = kPongOffset / 2;
+constexpr std::size_t kBufferWords = kBufferBytes / 2;
+constexpr std::size_t kMemoryWords = kMemoryBytes / 2;
 
 constexpr unsigned high_byte(std::uint16_t word) { return word >> 8U; }
 

@@ -39,9 +39,6 @@
 
 namespace sim {
 
-inline constexpr std::uint64_t kTimerUnitUs = 100;            // "tim 10" = 1 ms, "tim 1000" = 100 ms
-inline constexpr std::uint64_t kStampCountsPerSecond = 100000;  // 10 us per count
-
 // What the firmware needs of the chassis it sits in.
 class Backplane {
  public:

@@ -2,147 +2,20 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 
+#include "sim/chassis_handles.h"
 #include "sim/quor_firmware.h"
 #include "sim/resource_expression.h"
+#include "sim/resource_name.h"
 #include "sim/sim_status.h"
 
 namespace sim {
 
 using namespace visa;
 
-// --- Benches ---
-
-namespace benches {
 namespace {
-
-ModuleConfig quor_module(std::int16_t logical_address, std::int16_t slot) {
-  ModuleConfig module;
-  module.logical_address = logical_address;
-  module.slot = slot;
-  return module;
-}
-
-// A digitizer of another maker: present in the chassis, never a Quor Bus.
-ModuleConfig foreign_module(std::int16_t logical_address, std::int16_t slot) {
-  ModuleConfig module;
-  module.logical_address = logical_address;
-  module.slot = slot;
-  module.manufacturer_id = 0xFFB;
-  module.model_code = 0x0A21;
-  module.identity = "OTHER MAKER,DIGITIZER 4,0,2.10";
-  return module;
-}
-
-}  // namespace
-
-std::vector<Cable> standard_cables(std::int16_t uut, std::int16_t qcu) {
-  return {Cable{qcu, Route::Out1, uut, Route::Unpr}, Cable{uut, Route::Out1, qcu, Route::Unpr},
-          Cable{uut, Route::Out2, uut, Route::Unpr}, Cable{uut, Route::Out3, uut, Route::Prot}};
-}
-
-BenchConfig standard() {
-  BenchConfig bench;
-  bench.modules = {quor_module(8, 2), quor_module(24, 3), foreign_module(40, 4)};
-  bench.cables = standard_cables();
-  return bench;
-}
-
-BenchConfig two_quor() {
-  BenchConfig bench;
-  bench.modules = {quor_module(8, 2), quor_module(24, 3)};
-  bench.cables = standard_cables();
-  return bench;
-}
-
-BenchConfig gpib_vxi() {
-  BenchConfig bench = standard();
-  bench.resource_prefix = "GPIB-VXI";
-  return bench;
-}
-
-BenchConfig empty() { return BenchConfig{}; }
-
-BenchConfig other_models_only() {
-  BenchConfig bench;
-  bench.modules = {foreign_module(40, 4), foreign_module(48, 5)};
-  return bench;
-}
-
-}  // namespace benches
-
-// --- Objects and handles ---
-
-namespace {
-
-enum class ObjectKind : std::uint8_t { Closed, Manager, FindList, Session };
-
-constexpr std::uint32_t kDefaultTimeoutMs = 2000;
-// Handles start well above 0 so that a handle is never mistaken for a count or an index.
-constexpr ViObject kFirstHandle = 0x100;
-
-struct Object {
-  ObjectKind kind = ObjectKind::Closed;
-  ViSession manager = VI_NULL;        // owning manager (find lists and sessions)
-  SimModule* module = nullptr;        // sessions
-  std::uint32_t timeout_ms = kDefaultTimeoutMs;
-  std::vector<std::string> names;     // find lists: the matches
-  std::size_t next = 0;               // find lists: index of the next name to hand out
-};
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-void copy_name(const std::string& name, ViChar* buffer) {
-  if (buffer == nullptr) return;
-  const std::size_t length = std::min<std::size_t>(name.size(), VI_FIND_BUFLEN - 1);
-  std::memcpy(buffer, name.data(), length);
-  buffer[length] = '\0';
-}
-
-// "<type><board>::<logical address>[::INSTR]", such as "VXI0::8::INSTR".
-struct ParsedName {
-  std::string_view type;
-  long board = 0;
-  long logical_address = 0;
-};
-
-bool parse_resource_name(std::string_view name, ParsedName* parsed) {
-  std::size_t i = 0;
-  while (i < name.size() &&
-         (std::isalpha(static_cast<unsigned char>(name[i])) != 0 || name[i] == '-')) {
-    ++i;
-  }
-  if (i == 0) return false;
-  parsed->type = name.substr(0, i);
-  name.remove_prefix(i);
-  std::size_t digits = 0;
-  while (digits < name.size() && std::isdigit(static_cast<unsigned char>(name[digits])) != 0) {
-    ++digits;
-  }
-  parsed->board = 0;
-  if (digits > 0) {
-    const auto result = std::from_chars(name.data(), name.data() + digits, parsed->board);
-    if (result.ec != std::errc()) return false;
-  }
-  name.remove_prefix(digits);
-  if (name.substr(0, 2) != "::") return false;
-  name.remove_prefix(2);
-  const auto [end, error] =
-      std::from_chars(name.data(), name.data() + name.size(), parsed->logical_address);
-  if (error != std::errc() || end == name.data()) return false;
-  name.remove_prefix(static_cast<std::size_t>(end - name.data()));
-  return name.empty() || equal_ignoring_case(name, "::INSTR");
-}
 
 constexpr std::size_t index_of(VisaFunction function) { return static_cast<std::size_t>(function); }
 
@@ -166,12 +39,7 @@ struct SimChassis::Impl final : Backplane {
     return nullptr;
   }
 
-  // The chassis-wide command history, bounded so that a long run does not grow without end.
   void note_command(std::int16_t logical_address, std::string_view text) {
-    if (command_log.size() >= kChassisCommandLogLimit) {
-      command_log.erase(command_log.begin(),
-                        command_log.begin() + static_cast<std::ptrdiff_t>(command_log.size() / 2));
-    }
     command_log.push_back({logical_address, std::string(text)});
   }
 
@@ -211,67 +79,19 @@ struct SimChassis::Impl final : Backplane {
     }
   }
 
-  Object* object(ViObject handle) {
-    const std::size_t index = handle - kFirstHandle;  // wraps for small handles
-    if (index >= objects.size() || objects[index].kind == ObjectKind::Closed) return nullptr;
-    return &objects[index];
+  std::string name_of(const SimModule& module) const {
+    return resource_name(bench.resource_prefix, module.config().interface_number,
+                         module.logical_address());
   }
-  Object* object(ViObject handle, ObjectKind kind) {
-    Object* found = object(handle);
-    return found != nullptr && found->kind == kind ? found : nullptr;
-  }
-  // The module of an open session, or null: the register path's only lookup.
-  SimModule* session_module(ViSession session) {
-    const std::size_t index = session - kFirstHandle;
-    if (index >= objects.size()) return nullptr;
-    const Object& found = objects[index];
-    return found.kind == ObjectKind::Session ? found.module : nullptr;
-  }
-
-  // Handles are never reused: a closed one stays closed for the chassis' lifetime.
-  ViObject add(Object added) {
-    ++open_objects;
-    if (added.kind == ObjectKind::Session) ++open_sessions;
-    objects.push_back(std::move(added));
-    return static_cast<ViObject>(kFirstHandle + objects.size() - 1);
-  }
-
-  void close(Object& closing) {
-    if (closing.kind == ObjectKind::Session) --open_sessions;
-    --open_objects;
-    closing.kind = ObjectKind::Closed;
-    closing.module = nullptr;
-    closing.names.clear();
-    closing.names.shrink_to_fit();
-  }
-
-  ViStatus chassis_fault(VisaFunction function) {
-    Fault& fault = faults[index_of(function)];
-    if (fault.remaining == 0) return VI_SUCCESS;
-    --fault.remaining;
-    return fault.status;
-  }
-
-  std::string resource_name(const SimModule& module) const {
-    return bench.resource_prefix + std::to_string(module.config().interface_number) +
-           "::" + std::to_string(module.logical_address()) + "::INSTR";
-  }
-
-  struct Fault {
-    int remaining = 0;
-    ViStatus status = VI_SUCCESS;
-  };
 
   BenchConfig bench;
   Clock& clock;
   std::vector<std::unique_ptr<SimModule>> modules;  // stable addresses for sessions
-  std::vector<ChassisCommand> command_log;
+  ChassisCommandHistory command_log;
   std::vector<std::unique_ptr<QuorFirmware>> firmwares;  // one per module, same order
-  std::vector<Object> objects;                      // index = handle - kFirstHandle
+  HandleTable handles;
   std::array<std::uint64_t, index_of(VisaFunction::Count_)> calls{};
-  std::array<Fault, index_of(VisaFunction::Count_)> faults{};
-  int open_objects = 0;
-  int open_sessions = 0;
+  CallFaults faults;  // calls that belong to no module
 };
 
 SimChassis::SimChassis(BenchConfig bench, Clock& clock)
@@ -286,12 +106,12 @@ ViStatus SimChassis::viOpenDefaultRM(ViSession* manager) {
   ++d.calls[index_of(VisaFunction::OpenDefaultRM)];
   if (manager == nullptr) return kErrorUserBuf;
   *manager = VI_NULL;
-  if (const ViStatus fault = d.chassis_fault(VisaFunction::OpenDefaultRM); fault != VI_SUCCESS) {
+  if (const ViStatus fault = d.faults.take(VisaFunction::OpenDefaultRM); fault != VI_SUCCESS) {
     return fault;
   }
-  Object added;
+  ChassisObject added;
   added.kind = ObjectKind::Manager;
-  *manager = d.add(std::move(added));
+  *manager = d.handles.add(std::move(added));
   return VI_SUCCESS;
 }
 
@@ -301,8 +121,8 @@ ViStatus SimChassis::viFindRsrc(ViSession manager, const char* expression, ViFin
   ++d.calls[index_of(VisaFunction::FindRsrc)];
   if (list != nullptr) *list = VI_NULL;
   if (count != nullptr) *count = 0;
-  if (d.object(manager, ObjectKind::Manager) == nullptr) return VI_ERROR_INV_OBJECT;
-  if (const ViStatus fault = d.chassis_fault(VisaFunction::FindRsrc); fault != VI_SUCCESS) {
+  if (d.handles.find(manager, ObjectKind::Manager) == nullptr) return VI_ERROR_INV_OBJECT;
+  if (const ViStatus fault = d.faults.take(VisaFunction::FindRsrc); fault != VI_SUCCESS) {
     return fault;
   }
   if (expression == nullptr) return VI_ERROR_INV_EXPR;
@@ -311,7 +131,7 @@ ViStatus SimChassis::viFindRsrc(ViSession manager, const char* expression, ViFin
 
   std::vector<std::string> matches;
   for (const auto& module : d.modules) {
-    std::string name = d.resource_name(*module);
+    std::string name = d.name_of(*module);
     if (compiled.matches(name)) matches.push_back(std::move(name));
   }
   if (matches.empty()) return VI_ERROR_RSRC_NFOUND;
@@ -319,12 +139,12 @@ ViStatus SimChassis::viFindRsrc(ViSession manager, const char* expression, ViFin
   if (count != nullptr) *count = static_cast<ViUInt32>(matches.size());
   copy_name(matches.front(), first_name);
   if (list != nullptr) {
-    Object added;
+    ChassisObject added;
     added.kind = ObjectKind::FindList;
     added.manager = manager;
     added.names = std::move(matches);
     added.next = 1;
-    *list = d.add(std::move(added));
+    *list = d.handles.add(std::move(added));
   }
   return VI_SUCCESS;
 }
@@ -332,9 +152,9 @@ ViStatus SimChassis::viFindRsrc(ViSession manager, const char* expression, ViFin
 ViStatus SimChassis::viFindNext(ViFindList list, ViChar next_name[VI_FIND_BUFLEN]) {
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::FindNext)];
-  Object* found = d.object(list, ObjectKind::FindList);
+  ChassisObject* found = d.handles.find(list, ObjectKind::FindList);
   if (found == nullptr) return VI_ERROR_INV_OBJECT;
-  if (const ViStatus fault = d.chassis_fault(VisaFunction::FindNext); fault != VI_SUCCESS) {
+  if (const ViStatus fault = d.faults.take(VisaFunction::FindNext); fault != VI_SUCCESS) {
     return fault;
   }
   if (found->next >= found->names.size()) return VI_ERROR_RSRC_NFOUND;
@@ -347,12 +167,12 @@ ViStatus SimChassis::viOpen(ViSession manager, const char* resource, ViUInt32 /*
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::Open)];
   if (session != nullptr) *session = VI_NULL;
-  if (d.object(manager, ObjectKind::Manager) == nullptr) return VI_ERROR_INV_OBJECT;
+  if (d.handles.find(manager, ObjectKind::Manager) == nullptr) return VI_ERROR_INV_OBJECT;
   if (session == nullptr) return kErrorUserBuf;
-  if (const ViStatus fault = d.chassis_fault(VisaFunction::Open); fault != VI_SUCCESS) {
+  if (const ViStatus fault = d.faults.take(VisaFunction::Open); fault != VI_SUCCESS) {
     return fault;
   }
-  ParsedName parsed;
+  ResourceName parsed;
   if (resource == nullptr || !parse_resource_name(resource, &parsed)) {
     return VI_ERROR_INV_RSRC_NAME;
   }
@@ -368,32 +188,23 @@ ViStatus SimChassis::viOpen(ViSession manager, const char* resource, ViUInt32 /*
   }
   if (module.config().open_fails) return kErrorRsrcBusy;
 
-  Object added;
+  ChassisObject added;
   added.kind = ObjectKind::Session;
   added.manager = manager;
   added.module = &module;
-  *session = d.add(std::move(added));
+  *session = d.handles.add(std::move(added));
   return VI_SUCCESS;
 }
 
 ViStatus SimChassis::viClose(ViObject object) {
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::Close)];
-  Object* found = d.object(object);
+  ChassisObject* found = d.handles.find(object);
   if (found == nullptr) return VI_ERROR_INV_OBJECT;
-  if (const ViStatus fault = d.chassis_fault(VisaFunction::Close); fault != VI_SUCCESS) {
+  if (const ViStatus fault = d.faults.take(VisaFunction::Close); fault != VI_SUCCESS) {
     return fault;
   }
-  if (found->kind == ObjectKind::Manager) {
-    // Closing a manager closes every find list and session opened through it.
-    for (Object& owned : d.objects) {
-      if (owned.kind != ObjectKind::Closed && owned.kind != ObjectKind::Manager &&
-          owned.manager == object) {
-        d.close(owned);
-      }
-    }
-  }
-  d.close(*d.object(object));
+  d.handles.close(object);
   return VI_SUCCESS;
 }
 
@@ -402,7 +213,7 @@ ViStatus SimChassis::viClose(ViObject object) {
 ViStatus SimChassis::viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value) {
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::GetAttribute)];
-  Object* found = d.object(object);
+  ChassisObject* found = d.handles.find(object);
   if (found == nullptr) return VI_ERROR_INV_OBJECT;
   if (value == nullptr) return kErrorUserBuf;
   if (found->kind != ObjectKind::Session) return VI_ERROR_NSUP_ATTR;
@@ -444,7 +255,7 @@ ViStatus SimChassis::viGetAttribute(ViObject object, ViAttr attribute, ViAttrSta
 ViStatus SimChassis::viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value) {
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::SetAttribute)];
-  Object* found = d.object(object);
+  ChassisObject* found = d.handles.find(object);
   if (found == nullptr) return VI_ERROR_INV_OBJECT;
   if (found->kind != ObjectKind::Session) return VI_ERROR_NSUP_ATTR;
   if (const ViStatus fault = found->module->take_fault(VisaFunction::SetAttribute);
@@ -476,7 +287,7 @@ ViStatus SimChassis::viWrite(ViSession session, const unsigned char* buffer, ViU
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::Write)];
   if (returned != nullptr) *returned = 0;
-  SimModule* module = d.session_module(session);
+  SimModule* module = d.handles.session_module(session);
   if (module == nullptr) return VI_ERROR_INV_OBJECT;
   if (buffer == nullptr && count != 0) return kErrorUserBuf;
   if (const ViStatus fault = module->take_fault(VisaFunction::Write); fault != VI_SUCCESS) {
@@ -495,7 +306,7 @@ ViStatus SimChassis::viRead(ViSession session, unsigned char* buffer, ViUInt32 c
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::Read)];
   if (returned != nullptr) *returned = 0;
-  Object* found = d.object(session, ObjectKind::Session);
+  ChassisObject* found = d.handles.find(session, ObjectKind::Session);
   if (found == nullptr) return VI_ERROR_INV_OBJECT;
   if (buffer == nullptr && count != 0) return kErrorUserBuf;
   SimModule& module = *found->module;
@@ -538,7 +349,7 @@ ViStatus SimChassis::viIn16(ViSession session, ViUInt16 space, ViBusAddress offs
                             ViUInt16* value) {
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::In16)];
-  SimModule* module = d.session_module(session);
+  SimModule* module = d.handles.session_module(session);
   if (module == nullptr) [[unlikely]] return VI_ERROR_INV_OBJECT;
   if (value == nullptr) [[unlikely]] return kErrorUserBuf;
   return module->in16(space, offset, value);
@@ -548,7 +359,7 @@ ViStatus SimChassis::viOut16(ViSession session, ViUInt16 space, ViBusAddress off
                              ViUInt16 value) {
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::Out16)];
-  SimModule* module = d.session_module(session);
+  SimModule* module = d.handles.session_module(session);
   if (module == nullptr) [[unlikely]] return VI_ERROR_INV_OBJECT;
   return module->out16(space, offset, value);
 }
@@ -557,7 +368,7 @@ ViStatus SimChassis::viMoveIn16(ViSession session, ViUInt16 space, ViBusAddress 
                                 ViBusSize count, ViUInt16* values) {
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::MoveIn16)];
-  SimModule* module = d.session_module(session);
+  SimModule* module = d.handles.session_module(session);
   if (module == nullptr) return VI_ERROR_INV_OBJECT;
   if (values == nullptr && count != 0) return kErrorUserBuf;
   d.catch_up();
@@ -568,7 +379,7 @@ ViStatus SimChassis::viMoveOut16(ViSession session, ViUInt16 space, ViBusAddress
                                  ViBusSize count, const ViUInt16* values) {
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::MoveOut16)];
-  SimModule* module = d.session_module(session);
+  SimModule* module = d.handles.session_module(session);
   if (module == nullptr) return VI_ERROR_INV_OBJECT;
   if (values == nullptr && count != 0) return kErrorUserBuf;
   d.catch_up();
@@ -577,9 +388,9 @@ ViStatus SimChassis::viMoveOut16(ViSession session, ViUInt16 space, ViBusAddress
 
 // --- Inspection ---
 
-int SimChassis::open_object_count() const { return impl_->open_objects; }
+int SimChassis::open_object_count() const { return impl_->handles.open_objects(); }
 
-int SimChassis::open_session_count() const { return impl_->open_sessions; }
+int SimChassis::open_session_count() const { return impl_->handles.open_sessions(); }
 
 std::uint64_t SimChassis::call_count(VisaFunction function) const {
   return function == VisaFunction::Count_ ? 0 : impl_->calls[index_of(function)];
@@ -591,7 +402,7 @@ std::uint64_t SimChassis::total_calls() const {
   return total;
 }
 
-const std::vector<ChassisCommand>& SimChassis::command_log() const { return impl_->command_log; }
+const ChassisCommandHistory& SimChassis::command_log() const { return impl_->command_log; }
 
 void SimChassis::reset_call_counts() { impl_->calls.fill(0); }
 
@@ -600,11 +411,13 @@ SimModule* SimChassis::module_at(std::int16_t logical_address) {
 }
 
 std::uint32_t SimChassis::session_timeout_ms(ViSession session) const {
-  const Object* found = impl_->object(session, ObjectKind::Session);
+  const ChassisObject* found = impl_->handles.find(session, ObjectKind::Session);
   return found != nullptr ? found->timeout_ms : 0;
 }
 
-SimModule* SimChassis::module_of(ViSession session) { return impl_->session_module(session); }
+SimModule* SimChassis::module_of(ViSession session) {
+  return impl_->handles.session_module(session);
+}
 
 std::vector<SimModule*> SimChassis::modules() {
   std::vector<SimModule*> all;
@@ -612,15 +425,9 @@ std::vector<SimModule*> SimChassis::modules() {
   return all;
 }
 
-std::string SimChassis::resource_name(const SimModule& module) const {
-  return impl_->resource_name(module);
-}
-
-Clock& SimChassis::clock() { return impl_->clock; }
-
 void SimChassis::fail_next(VisaFunction function, ViStatus status, int times) {
   if (function == VisaFunction::Count_) return;
-  impl_->faults[index_of(function)] = Impl::Fault{times > 0 ? times : 0, status};
+  impl_->faults.fail_after(function, 0, status, times);
 }
 
 void SimChassis::poll_firmware() { impl_->catch_up(); }

@@ -1,5 +1,7 @@
-// A simulated VXI chassis behind the VISA interface: modules with A16 registers, buffer memory
-// and a message-based command set, sessions, resource search and attributes.
+// A simulated VXI chassis behind the VISA interface: the bench's modules (sim_module.h) in its
+// slots, the VISA objects behind their handles (chassis_handles.h), resource search and names,
+// attributes, message-based and register calls, and the bench cables that carry frames between
+// the modules' firmware.
 #pragma once
 
 #include <cstdint>
@@ -7,100 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "sim/bench_config.h"
+#include "sim/fault_injection.h"
+#include "sim/recent_history.h"
 #include "sim/sim_clock.h"
+#include "sim/sim_module.h"
 #include "visa/visa_library.h"
 
 namespace sim {
-
-inline constexpr std::uint16_t kQuorManufacturerId = 0x6C5;
-inline constexpr std::uint16_t kQuorModelCode = 0x7B4;
-
-// Operating modes, in the order of the driver's mode index.
-enum class Mode { Idle, Rec, Recm, Trnd, Trno, Trns, Trnc, Self };
-
-// Signal paths that "rout:clos" and "rout:open" switch: the four outputs, the amplified output,
-// and the two inputs (input 1 is the unprotected one, input 2 the protected one).
-enum class Route { Out1, Out2, Out3, Out4, Ampl, Unpr, Prot, Count_ };
-
-constexpr bool is_output(Route route) { return route <= Route::Ampl; }
-constexpr bool is_input(Route route) { return route == Route::Unpr || route == Route::Prot; }
-
-// A bench cable from an output of one module to an input of another (or of the same) module.
-struct Cable {
-  std::int16_t from_la = 0;
-  Route output = Route::Out1;
-  std::int16_t to_la = 0;
-  Route input = Route::Unpr;
-  friend bool operator==(const Cable&, const Cable&) = default;
-};
-
-// One module in a slot of the chassis.
-struct ModuleConfig {
-  std::int16_t logical_address = 8;
-  std::int16_t slot = 1;
-  std::uint16_t interface_number = 0;
-  std::uint16_t manufacturer_id = kQuorManufacturerId;  // VI_ATTR_MANF_ID and ID register
-  std::uint16_t model_code = kQuorModelCode;            // VI_ATTR_MODEL_CODE and device type
-  std::uint16_t memory_space = visa::VI_A24_SPACE;       // 2 = A24, 3 = A32
-  bool open_fails = false;                               // viOpen of this module fails
-  std::string identity = "ARDENVALE,QUOR BUS,0,1.00";    // *IDN? reply without terminator
-};
-
-struct BenchConfig {
-  // First part of every resource name: "VXI" or "GPIB-VXI".
-  std::string resource_prefix = "VXI";
-  std::vector<ModuleConfig> modules;
-  // The cabling between the modules' outputs and inputs. Cables whose ends name no module of
-  // the bench carry nothing.
-  std::vector<Cable> cables;
-};
-
-// Ready-made benches, one line each in a test.
-namespace benches {
-// UUT at 8 and QCU at 24 (both Quor Bus) and a module of another model at 40, interface 0,
-// cabled for every functional test at once (see standard_cables()).
-BenchConfig standard();
-// The standard cabling of a UUT at `uut` and a QCU at `qcu`: QCU output 1 to UUT input 1
-// (unpr), UUT output 1 to QCU input 1, and the UUT's self loops, output 2 to its own input 1
-// and output 3 to its own input 2 (prot).
-std::vector<Cable> standard_cables(std::int16_t uut = 8, std::int16_t qcu = 24);
-// Two Quor Bus modules at 8 and 24, cabled as the standard bench, and nothing else.
-BenchConfig two_quor();
-// The standard bench seen through a GPIB-VXI interface (names begin with "GPIB-VXI").
-BenchConfig gpib_vxi();
-// No VXI resources at all: a search fails with VI_ERROR_RSRC_NFOUND.
-BenchConfig empty();
-// Only modules of other models.
-BenchConfig other_models_only();
-}  // namespace benches
-
-class SimModule;
 
 // A command as the chassis received it, with the module it went to.
 struct ChassisCommand {
   std::int16_t logical_address = 0;
   std::string text;
 };
-inline constexpr std::size_t kChassisCommandLogLimit = 1'000'000;
-
-// The VISA functions the chassis counts calls of.
-enum class VisaFunction {
-  OpenDefaultRM,
-  FindRsrc,
-  FindNext,
-  Open,
-  Close,
-  GetAttribute,
-  SetAttribute,
-  Write,
-  Read,
-  StatusDesc,
-  In16,
-  Out16,
-  MoveIn16,
-  MoveOut16,
-  Count_
-};
+// The chassis keeps this many of the most recent commands, whichever module they went to. The
+// largest suite run sends about 7000 in all.
+inline constexpr std::size_t kChassisCommandHistoryLength = 16384;
+using ChassisCommandHistory = RecentHistory<ChassisCommand, kChassisCommandHistoryLength>;
 
 class SimChassis final : public visa::VisaLibrary {
  public:
@@ -149,9 +75,9 @@ class SimChassis final : public visa::VisaLibrary {
   int open_session_count() const;
   std::uint64_t call_count(VisaFunction function) const;
   std::uint64_t total_calls() const;
-  // Every command written to any module, in the order the chassis received them (the oldest
-  // half is dropped when the history reaches kChassisCommandLogLimit).
-  const std::vector<ChassisCommand>& command_log() const;
+  // The most recent kChassisCommandHistoryLength commands written to any module, in the order
+  // the chassis received them; total() counts every one.
+  const ChassisCommandHistory& command_log() const;
   void reset_call_counts();
   // The module at a logical address, or null.
   SimModule* module_at(std::int16_t logical_address);
@@ -161,9 +87,6 @@ class SimChassis final : public visa::VisaLibrary {
   SimModule* module_of(visa::ViSession session);
   // Every module, in the bench's order.
   std::vector<SimModule*> modules();
-  // The resource name of a module on this bench, such as "VXI0::8::INSTR".
-  std::string resource_name(const SimModule& module) const;
-  Clock& clock();
 
   // --- Fault injection for calls that belong to no module ---
   // The next `times` calls of `function` fail with `status` and have no effect. Meant for
@@ -193,6 +116,3 @@ class SimChassis final : public visa::VisaLibrary {
 };
 
 }  // namespace sim
-
-// SimModule, the per-module inspection and fault-injection interface.
-#include "sim/sim_module.h"  // IWYU pragma: export

@@ -1,6 +1,7 @@
-// One simulated Quor Bus (or other) module: its A16 configuration registers, its buffer memory,
-// its message-based command set with the SCPI error queue, and the fault-injection controls
-// that tests use to make it misbehave on purpose.
+// One simulated Quor Bus (or other) module: its A16 configuration registers and buffer memory
+// (module_registers.cpp), its message-based command set with the SCPI error queue
+// (module_commands.cpp), the fault-injection controls that tests use to make it misbehave on
+// purpose (fault_injection.cpp), and the hooks of its firmware (firmware.h, quor_firmware.h).
 #pragma once
 
 #include <array>
@@ -13,85 +14,24 @@
 #include <utility>
 #include <vector>
 
-#include "sim/sim_chassis.h"
+#include "sim/bench_config.h"
+#include "sim/command_parser.h"
+#include "sim/fault_injection.h"
+#include "sim/firmware.h"
+#include "sim/module_facts.h"
+#include "sim/recent_history.h"
 #include "visa/visa_types.h"
 
 namespace sim {
 
-// One entry of the module's error queue, as SYST:ERR? reports it: -113,"Undefined header".
-struct ScpiError {
-  int code = 0;
-  std::string message;
-};
-
-// SCPI error numbers the command parser pushes.
-inline constexpr int kScpiSyntaxError = -102;
-inline constexpr int kScpiDataTypeError = -104;
-inline constexpr int kScpiParameterNotAllowed = -108;
-inline constexpr int kScpiMissingParameter = -109;
-inline constexpr int kScpiUndefinedHeader = -113;
-inline constexpr int kScpiIllegalParameterValue = -224;
-inline constexpr int kScpiQueueOverflow = -350;
-
-class SimModule;
-
-// Bit faults on the eight data lines (the low byte of a data word): bits forced to 1, bits
-// forced to 0, then bits inverted.
-struct DataBitFault {
-  std::uint8_t stuck_high = 0;
-  std::uint8_t stuck_low = 0;
-  std::uint8_t flipped = 0;
-  bool any() const { return (stuck_high | stuck_low | flipped) != 0; }
-  std::uint16_t apply(std::uint16_t word) const {
-    const auto data = static_cast<std::uint8_t>(
-        ((static_cast<unsigned>(word) | stuck_high) & ~static_cast<unsigned>(stuck_low)) ^ flipped);
-    return static_cast<std::uint16_t>((word & 0xFF00U) | data);
-  }
-};
-
-// Memory cells whose bits are stuck: every write into [first_byte, first_byte + bytes) has
-// `stuck_high` forced to 1 and `stuck_low` forced to 0, and so has what the region holds when
-// the fault is set.
-struct MemoryFault {
-  std::uint32_t first_byte = 0;
-  std::uint32_t bytes = 0;
-  std::uint16_t stuck_high = 0;
-  std::uint16_t stuck_low = 0;
-};
-
-// The module's firmware: what the module does on its own between host accesses (moving frames
-// between buffers and over the bench cables, time-stamping them). The command set only records
-// the mode and the comparator and timer values; a firmware attached with set_firmware() acts on
-// them. Both hooks run on the thread that makes the VISA calls.
-class Firmware {
- public:
-  virtual ~Firmware() = default;
-  // The module has just changed mode (a "mode" command, or *RST returning it to IDLE).
-  virtual void on_mode_change(SimModule& /*module*/, Mode /*previous*/) {}
-  // The chassis clock reads `now_us`. Called before the chassis serves a message-based call or
-  // a block move on the module, so the firmware can catch up with the time that has passed.
-  virtual void on_time(SimModule& /*module*/, std::uint64_t /*now_us*/) {}
-  // The host has written the next-buffer register (A16 0x3E); its value is next_buffer_register().
-  virtual void on_next_buffer(SimModule& /*module*/) {}
-  // A frame has reached the closed, working input `input` of the module at `at_us`.
-  virtual void on_frame(SimModule& /*module*/, std::span<const std::uint16_t> /*words*/,
-                        Route /*input*/, std::uint64_t /*at_us*/) {}
-};
-
 class SimModule {
  public:
-  // A16 window: 64 bytes of configuration registers.
-  static constexpr std::uint32_t kA16WindowBytes = 0x40;
-  static constexpr std::uint32_t kIdRegister = 0x00;
-  static constexpr std::uint32_t kDeviceTypeRegister = 0x02;
-  static constexpr std::uint32_t kNextBufferRegister = 0x3E;
-  // Buffer memory in the module's A24 or A32 space: PING then PONG, 1 MiB each.
-  static constexpr std::uint32_t kMemoryBytes = 0x200000;
-  static constexpr std::uint32_t kPingOffset = 0x000000;
-  static constexpr std::uint32_t kPongOffset = 0x100000;
-  static constexpr std::size_t kStampCount = 10;
-  static constexpr std::size_t kErrorQueueCapacity = 20;
-  static constexpr const char* kDefaultCalConstant = "1.000000";
+  // The module keeps this many of its most recent commands (and time-out settings), so that a
+  // long run keeps its memory. The largest suite run sends about 5300 commands to one module.
+  static constexpr std::size_t kCommandHistoryLength = 8192;
+  static constexpr std::size_t kTimeoutHistoryLength = 64;
+  using CommandHistory = RecentHistory<std::string, kCommandHistoryLength>;
+  using TimeoutHistory = RecentHistory<std::uint32_t, kTimeoutHistoryLength>;
 
   explicit SimModule(ModuleConfig config);
 
@@ -129,9 +69,13 @@ class SimModule {
   std::uint64_t next_buffer_write_count() const { return next_buffer_writes_; }
 
   // --- Message-based state ---
-  // Every command text received by viWrite, exactly as sent.
-  const std::vector<std::string>& command_log() const { return command_log_; }
-  // How many received commands equal `command`, ignoring case, blanks around it and a line end.
+  // The most recent kCommandHistoryLength command texts received by viWrite, exactly as sent,
+  // oldest first.
+  const CommandHistory& command_log() const { return command_log_; }
+  // Every command received, kept in the log or not.
+  std::uint64_t commands_received() const { return command_log_.total(); }
+  // How many of the kept commands equal `command`, ignoring case, blanks around it and a line
+  // end.
   std::size_t command_count(std::string_view command) const;
   std::uint64_t reset_count() const { return reset_count_; }      // *RST accepted
   std::uint64_t query_count() const { return query_count_; }      // commands holding a header "?"
@@ -172,9 +116,10 @@ class SimModule {
   // Result that *TST? reports; 0 = passed.
   void set_self_test_result(int result) { self_test_result_ = result; }
 
-  // How often the host read an attribute of this module, and every time-out set on it.
+  // How often the host read an attribute of this module, and the most recent time-outs set on
+  // it (oldest first).
   std::uint64_t attribute_read_count(visa::ViAttr attribute) const;
-  const std::vector<std::uint32_t>& timeout_settings() const { return timeout_settings_; }
+  const TimeoutHistory& timeout_settings() const { return timeout_settings_; }
 
   // --- Fault injection ---
   // Replies `reply` (the chassis adds "\n") to the query `query`, compared ignoring case and
@@ -188,9 +133,7 @@ class SimModule {
   // As fail_next, after letting the next `skip` calls of `function` succeed (for instance to
   // let the search's own viOpen of each module pass and fail the open that follows).
   void fail_after(VisaFunction function, int skip, visa::ViStatus status, int times = 1);
-  int pending_failures(VisaFunction function) const {
-    return faults_[static_cast<std::size_t>(function)].remaining;
-  }
+  int pending_failures(VisaFunction function) const { return faults_.pending(function); }
   // Clears every injected fault: call failures and the frame, stamp and memory faults below.
   void clear_faults();
 
@@ -218,7 +161,6 @@ class SimModule {
   std::int32_t stamp_skew() const { return stamp_skew_; }
   // Stuck bits in a region of the buffer memory (one fault at a time; replaces the last one).
   void set_memory_fault(const MemoryFault& fault);
-  void clear_memory_fault() { memory_fault_active_ = false; }
 
   // A power cycle: the module comes back idle, routes open, error queue, pending reply,
   // buffers and stamps cleared. Stored non-volatile identity values come into force (unless
@@ -233,19 +175,10 @@ class SimModule {
 
   // --- Served by the chassis for an open session (no counting, no handle checks here) ---
   // An injected failure for the next call of `function`, or VI_SUCCESS.
-  visa::ViStatus take_fault(VisaFunction function) {
-    Fault& fault = faults_[static_cast<std::size_t>(function)];
-    if (fault.remaining == 0) return visa::VI_SUCCESS;
-    if (fault.skip > 0) {
-      --fault.skip;
-      return visa::VI_SUCCESS;
-    }
-    --fault.remaining;
-    return fault.status;
-  }
+  visa::ViStatus take_fault(VisaFunction function) { return faults_.take(function); }
 
   visa::ViStatus in16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16* value) {
-    if (faults_[kIn16].remaining != 0) [[unlikely]] {
+    if (faults_.armed(VisaFunction::In16)) [[unlikely]] {
       if (const visa::ViStatus fault = take_fault(VisaFunction::In16); fault != visa::VI_SUCCESS) {
         *value = 0xFFFF;
         return fault;
@@ -259,7 +192,7 @@ class SimModule {
   }
 
   visa::ViStatus out16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16 value) {
-    if (faults_[kOut16].remaining != 0) [[unlikely]] {
+    if (faults_.armed(VisaFunction::Out16)) [[unlikely]] {
       if (const visa::ViStatus fault = take_fault(VisaFunction::Out16); fault != visa::VI_SUCCESS) {
         return fault;
       }
@@ -291,14 +224,6 @@ class SimModule {
   }
 
  private:
-  struct Fault {
-    int skip = 0;       // calls still to let through before failing
-    int remaining = 0;  // failures still to come
-    visa::ViStatus status = visa::VI_SUCCESS;
-  };
-  static constexpr std::size_t kIn16 = static_cast<std::size_t>(VisaFunction::In16);
-  static constexpr std::size_t kOut16 = static_cast<std::size_t>(VisaFunction::Out16);
-
   visa::ViStatus check_window(visa::ViUInt16 space, visa::ViBusAddress offset,
                               visa::ViBusSize words) const;
   visa::ViStatus in16_slow(visa::ViUInt16 space, visa::ViBusAddress offset,
@@ -323,9 +248,9 @@ class SimModule {
   std::vector<std::uint16_t> memory_;
   std::array<std::uint16_t, kA16WindowBytes / 2> a16_{};
   std::uint64_t next_buffer_writes_ = 0;
-  std::array<Fault, static_cast<std::size_t>(VisaFunction::Count_)> faults_{};
+  CallFaults faults_;
 
-  std::vector<std::string> command_log_;
+  CommandHistory command_log_;
   std::vector<std::pair<std::string, std::string>> forced_replies_;  // normalized query, reply
   std::string reply_;
   std::size_t reply_pos_ = 0;
@@ -348,7 +273,7 @@ class SimModule {
   std::optional<int> nv_flag_;
 
   std::array<std::uint64_t, 8> attribute_reads_{};
-  std::vector<std::uint32_t> timeout_settings_;
+  TimeoutHistory timeout_settings_;
   Firmware* firmware_ = nullptr;
 
   DataBitFault receive_fault_;

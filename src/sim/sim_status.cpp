@@ -49,11 +49,4 @@ const char* status_text(visa::ViStatus status) {
   return "Unknown status";
 }
 
-bool is_known_status(visa::ViStatus status) {
-  for (const StatusText& entry : kTexts) {
-    if (entry.status == status) return true;
-  }
-  return false;
-}
-
 }  // namespace sim

@@ -15,7 +15,5 @@ inline constexpr visa::ViStatus kErrorUserBuf = visa::error_code(0xBFFF0071U);
 
 // Readable text of a status; "Unknown status" for one the chassis does not know.
 const char* status_text(visa::ViStatus status);
-// True when status_text knows the status.
-bool is_known_status(visa::ViStatus status);
 
 }  // namespace sim

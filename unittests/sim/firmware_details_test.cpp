@@ -131,7 +131,7 @@ TEST_F(FirmwareRules, StampsRecordTheCounterAtArrivalAndAreClearedOnRequest) {
     wait_ms(1);
     signal(qcu);
   }
-  EXPECT_EQ(uut_module->stamp_count(), SimModule::kStampCount) << "the first ten are kept";
+  EXPECT_EQ(uut_module->stamp_count(), kStampCount) << "the first ten are kept";
   EXPECT_EQ(uut_module->stamps()[9], 0xE240 + 900);
   cmd(uut, "trac:data:clr stam");
   EXPECT_EQ(uut_module->stamp_count(), 0U);

@@ -138,7 +138,7 @@ TEST_F(HealthyBench, StampIntervalsAreTenThousandCountsAtTim1000) {
     }
   }
   // The frames arrive 100 ms apart, so the counter (10 us a count) wraps during the run.
-  EXPECT_EQ(uut_module->stamp_count(), SimModule::kStampCount);
+  EXPECT_EQ(uut_module->stamp_count(), kStampCount);
   const auto& raw = uut_module->stamps();
   EXPECT_TRUE(std::adjacent_find(raw.begin(), raw.end(), std::greater<>()) != raw.end())
       << "the 16-bit counter wraps within ten frames";
@@ -264,7 +264,7 @@ TEST_F(FaultyBench, StampSkewPutsOneIntervalOffByTheChosenAmount) {
 TEST_F(FaultyBench, StuckMemoryBitFailsTheBlockMemoryTest) {
   // Bit 15 of 16 words in PONG stuck at 0: only the all-ones phase can see it.
   uut_module->set_memory_fault(MemoryFault{kPong + 0x200, 32, 0, 0x8000});
-  const std::size_t words = SimModule::kMemoryBytes / 4;
+  const std::size_t words = kMemoryBytes / 4;
   std::vector<ViUInt16> pattern(words);
   std::vector<ViUInt16> back(words);
   const auto phase = [&](ViBusAddress offset) {

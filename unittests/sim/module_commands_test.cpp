@@ -39,6 +39,36 @@ TEST_F(ModuleCommands, IdentityReplyEndsInLineFeedAndCountsIt) {
   EXPECT_EQ(module->query_count(), 2U);
 }
 
+// The built-in modules say they are simulated, with a serial number from their address, in
+// the four fields of a real reply (maker, model, serial number, firmware); another maker's
+// module keeps its own reply.
+struct IdentityRow {
+  const char* resource;
+  const char* reply;
+};
+
+class SimulatedIdentity : public ::testing::TestWithParam<IdentityRow> {};
+
+TEST_P(SimulatedIdentity, IdnReplyNamesTheSimulatorAndTheAddress) {
+  TestBench bench;
+  const ViSession session = bench.open(bench.manager(), GetParam().resource);
+  EXPECT_EQ(bench.query(session, "*IDN?"), std::string(GetParam().reply) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StandardBench, SimulatedIdentity,
+    ::testing::Values(IdentityRow{"VXI0::8::INSTR", "ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00"},
+                      IdentityRow{"VXI0::24::INSTR", "ARDENVALE,QUOR BUS SIMULATED,SIM-LA024,1.00"},
+                      IdentityRow{"VXI0::40::INSTR", "OTHER MAKER,DIGITIZER 4,0,2.10"}));
+
+TEST(ModuleIdentity, ConfiguredModuleTakesItsAddressUnlessGivenAReply) {
+  ModuleConfig config;
+  config.logical_address = 255;
+  EXPECT_EQ(SimModule(config).config().identity, "ARDENVALE,QUOR BUS SIMULATED,SIM-LA255,1.00");
+  config.identity = "ARDENVALE,QUOR BUS,1234,1.00";
+  EXPECT_EQ(SimModule(config).config().identity, "ARDENVALE,QUOR BUS,1234,1.00");
+}
+
 TEST_F(ModuleCommands, ShortReadsSplitTheReplyAndKeepTheRest) {
   send("*IDN?");
   const std::string identity = module->config().identity + "\n";
@@ -110,8 +140,8 @@ TEST_F(ModuleCommands, ClearStatusEmptiesTheQueueButResetDoesNot) {
 }
 
 TEST_F(ModuleCommands, ErrorQueueOverflowKeepsTheOldest) {
-  for (std::size_t i = 0; i < SimModule::kErrorQueueCapacity + 5; ++i) send("NOPE");
-  ASSERT_EQ(module->error_queue().size(), SimModule::kErrorQueueCapacity);
+  for (std::size_t i = 0; i < kErrorQueueCapacity + 5; ++i) send("NOPE");
+  ASSERT_EQ(module->error_queue().size(), kErrorQueueCapacity);
   EXPECT_EQ(module->error_queue().front().code, kScpiUndefinedHeader);
   EXPECT_EQ(module->error_queue().back().code, kScpiQueueOverflow);
 }
@@ -222,15 +252,15 @@ TEST_F(ModuleCommands, StampListHasTenItemsOfSevenCharacters) {
 }
 
 TEST_F(ModuleCommands, ClearingPongLeavesPing) {
-  module->set_memory_word(SimModule::kPingOffset + 2, 0x11);
-  module->set_memory_word(SimModule::kPongOffset + 2, 0x22);
-  module->set_memory_word(SimModule::kMemoryBytes - 2, 0x33);
+  module->set_memory_word(kPingOffset + 2, 0x11);
+  module->set_memory_word(kPongOffset + 2, 0x22);
+  module->set_memory_word(kMemoryBytes - 2, 0x33);
   send("trac:data:clr Pong");
-  EXPECT_EQ(module->memory_word(SimModule::kPingOffset + 2), 0x11);
-  EXPECT_EQ(module->memory_word(SimModule::kPongOffset + 2), 0);
-  EXPECT_EQ(module->memory_word(SimModule::kMemoryBytes - 2), 0);
+  EXPECT_EQ(module->memory_word(kPingOffset + 2), 0x11);
+  EXPECT_EQ(module->memory_word(kPongOffset + 2), 0);
+  EXPECT_EQ(module->memory_word(kMemoryBytes - 2), 0);
   send("trac:data:clr ping");
-  EXPECT_EQ(module->memory_word(SimModule::kPingOffset + 2), 0);
+  EXPECT_EQ(module->memory_word(kPingOffset + 2), 0);
 }
 
 TEST_F(ModuleCommands, LogKeepsEveryCommandAsSent) {

@@ -68,9 +68,9 @@ TEST(ModuleRegistersA32, A32ModuleShowsItInTheIdRegisterAndUsesSpace3) {
 
 TEST_F(ModuleRegisters, PingAndPongAreSeparateAndPerModule) {
   const ViSession qcu = bench.open(rm, "VXI0::24::INSTR");
-  ASSERT_EQ(bench.visa().viOut16(uut, VI_A24_SPACE, SimModule::kPingOffset + 4, 0x0100),
+  ASSERT_EQ(bench.visa().viOut16(uut, VI_A24_SPACE, kPingOffset + 4, 0x0100),
             VI_SUCCESS);
-  ASSERT_EQ(bench.visa().viOut16(uut, VI_A24_SPACE, SimModule::kPongOffset + 4, 0x0E00),
+  ASSERT_EQ(bench.visa().viOut16(uut, VI_A24_SPACE, kPongOffset + 4, 0x0E00),
             VI_SUCCESS);
   EXPECT_EQ(module->memory_word(4), 0x0100);
   EXPECT_EQ(module->memory_word(0x100004), 0x0E00);
@@ -106,10 +106,10 @@ TEST_F(ModuleRegisters, WindowBoundariesOfBothSpaces) {
 TEST_F(ModuleRegisters, BlockMovesCheckTheWholeRangeBeforeMoving) {
   std::vector<ViUInt16> words(8);
   for (std::size_t i = 0; i < words.size(); ++i) words[i] = static_cast<ViUInt16>(0x100 + i);
-  const ViBusAddress last_block = SimModule::kMemoryBytes - 2 * words.size();
+  const ViBusAddress last_block = kMemoryBytes - 2 * words.size();
   EXPECT_EQ(bench.visa().viMoveOut16(uut, VI_A24_SPACE, last_block, words.size(), words.data()),
             VI_SUCCESS);
-  EXPECT_EQ(module->memory_word(SimModule::kMemoryBytes - 2), 0x107);
+  EXPECT_EQ(module->memory_word(kMemoryBytes - 2), 0x107);
   // One word past the end: refused, and nothing of it written.
   EXPECT_EQ(bench.visa().viMoveOut16(uut, VI_A24_SPACE, last_block + 2, words.size(),
                                      words.data()),
@@ -127,7 +127,7 @@ TEST_F(ModuleRegisters, BlockMovesCheckTheWholeRangeBeforeMoving) {
   EXPECT_EQ(bench.visa().viMoveIn16(uut, VI_A24_SPACE, 2, ~ViBusSize{0}, back.data()),
             VI_ERROR_INV_OFFSET);
   // The whole 2 MiB in one move, as the memory test does with each 1 MiB buffer.
-  std::vector<ViUInt16> all(SimModule::kMemoryBytes / 2, 0xFFFF);
+  std::vector<ViUInt16> all(kMemoryBytes / 2, 0xFFFF);
   EXPECT_EQ(bench.visa().viMoveIn16(uut, VI_A24_SPACE, 0, all.size(), all.data()), VI_SUCCESS);
   EXPECT_EQ(all.back(), 0x107);
   EXPECT_EQ(all.front(), 0);
@@ -139,9 +139,9 @@ TEST_F(ModuleRegisters, BlockMovesCheckTheWholeRangeBeforeMoving) {
 
 TEST_F(ModuleRegisters, NextBufferRegisterRecordsEveryWrite) {
   EXPECT_EQ(module->next_buffer_write_count(), 0U);
-  EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, SimModule::kNextBufferRegister, 1),
+  EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, kNextBufferRegister, 1),
             VI_SUCCESS);
-  EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, SimModule::kNextBufferRegister, 0),
+  EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, kNextBufferRegister, 0),
             VI_SUCCESS);
   EXPECT_EQ(module->next_buffer_write_count(), 2U);
   EXPECT_EQ(module->next_buffer_register(), 0);

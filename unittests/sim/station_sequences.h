@@ -66,7 +66,7 @@ class StationBench : public ::testing::Test {
     out16(session, at + 2 * (length + 1), stop);
   }
   void signal(visa::ViSession session) {
-    bench.visa().viOut16(session, visa::VI_A16_SPACE, SimModule::kNextBufferRegister, 1);
+    bench.visa().viOut16(session, visa::VI_A16_SPACE, kNextBufferRegister, 1);
   }
   void wait_ms(std::uint64_t ms) { bench.clock.advance_ms(ms); }
 

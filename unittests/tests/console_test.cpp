@@ -100,7 +100,8 @@ TEST_F(SkeletonTest, RecNeverStopsOnFailuresAndEndsWithTheCompletionBox) {
 TEST_F(SkeletonTest, ReportHeaderHoldsTitleDateAndIdentity) {
   make_memory_unreadable(uut());
   console().cmdRecM->click();
-  const std::string identity = uut().config().identity + "\n";
+  // The built-in chassis's UUT says it is simulated, so the report can never pass for a real one.
+  const std::string identity = "ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00\n";
   const std::string header =
       "Quor Bus--Recm\r\nDate 12/7/2026\r\n\r\n*idn? results = " + identity + "\r\n\r\n\r\n";
   EXPECT_EQ(report().substr(0, header.size()), header);

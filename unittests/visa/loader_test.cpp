@@ -54,7 +54,7 @@ TEST(LoaderWithSimulatedChassis, LoadsAndTalksToTheUut) {
   ViStatus status = 0;
   const std::string reply = read_reply(visa, uut, &status);
   EXPECT_EQ(status, VI_SUCCESS);
-  EXPECT_NE(reply.find("QUOR BUS"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("QUOR BUS SIMULATED"), std::string::npos) << reply;
   EXPECT_EQ(reply.back(), '\n');
 
   ViUInt16 id = 0;
