@@ -9,7 +9,7 @@
 #include "core/station.h"
 #include "production/production_tests.h"
 #include "setup/non_vol_load.h"
-#include "tests/test_console.h"
+#include "functional/test_console.h"
 
 namespace station {
 
@@ -22,13 +22,13 @@ class StationWindows {
   StationWindows& operator=(const StationWindows&) = delete;
 
   app::DisplayForm& form() { return form_; }
-  tests::TestConsole& test_console() { return console_; }
+  functional::TestConsole& test_console() { return console_; }
   setup::NonVolLoad& non_vol_load() { return non_vol_; }
   production::ProductionTests& production_tests() { return production_; }
 
  private:
   app::DisplayForm form_;
-  tests::TestConsole console_;
+  functional::TestConsole console_;
   setup::NonVolLoad non_vol_;
   production::ProductionTests production_;
 };

@@ -4,9 +4,9 @@
 #include <QPointer>
 
 #include "app/twips.h"
-#include "tests_fixture.h"
+#include "functional_fixture.h"
 
-namespace tests_suite {
+namespace functional_suite {
 namespace {
 
 using sim::VisaFunction;
@@ -20,7 +20,7 @@ void make_memory_unreadable(sim::SimModule& module) {
 class ConsoleWindowTest : public ConsoleTest {};
 
 TEST_F(ConsoleWindowTest, LayoutAndIdleState) {
-  tests::FrmTests& c = console();
+  functional::FrmTests& c = console();
   EXPECT_EQ(c.windowTitle(), "Main Testing of Quor-Bus");
   EXPECT_EQ(c.objectName(), "frmTests");
   EXPECT_EQ(c.size(), app::twips_size(6705, 5145));
@@ -38,7 +38,7 @@ TEST_F(ConsoleWindowTest, LayoutAndIdleState) {
 }
 
 TEST_F(ConsoleWindowTest, MainTestingTwiceShowsTheSameConsoleAndExitUnloadsIt) {
-  tests::FrmTests* first = &console();
+  functional::FrmTests* first = &console();
   windows->form().mnuTest->trigger();
   EXPECT_EQ(&console(), first);
   first->cmdExit->click();
@@ -49,7 +49,7 @@ TEST_F(ConsoleWindowTest, MainTestingTwiceShowsTheSameConsoleAndExitUnloadsIt) {
 }
 
 TEST_F(ConsoleWindowTest, ResultsWindowLayoutPrintAndProgressClamp) {
-  tests::FrmResults& r = results();
+  functional::FrmResults& r = results();
   EXPECT_EQ(r.windowTitle(), "Test Results");
   EXPECT_EQ(r.Label1->text(), "Test Progress");
   EXPECT_EQ(r.TestProgressBar->maximum(), 100);
@@ -176,13 +176,13 @@ TEST_F(SkeletonTest, ResultsWindowCannotBeUnloadedWhileATestWritesToIt) {
 TEST_F(SkeletonTest, ClosingTheMainWindowEndsARunningTestAtOnce) {
   make_memory_unreadable(uut());
   // The console is unloaded once the test has returned; Qt deletes it later.
-  const QPointer<tests::FrmTests> running_console = &console();
-  const QPointer<tests::FrmResults> results_window = &results();
+  const QPointer<functional::FrmTests> running_console = &console();
+  const QPointer<functional::FrmResults> results_window = &results();
   pump.at_yield(2, [this] { windows->form().close(); });
   console().cmdRec->click();
   ASSERT_NE(running_console, nullptr);
   // The pass the close cut short neither ran on nor counted.
-  EXPECT_EQ(running_console->lblText->text().toStdString(), tests::text::kQcuToUut);
+  EXPECT_EQ(running_console->lblText->text().toStdString(), functional::text::kQcuToUut);
   EXPECT_EQ(uut().command_count("mode idle"), 0U);
   EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
   EXPECT_EQ(chassis.open_session_count(), 0);
@@ -218,4 +218,4 @@ TEST_F(SkeletonTest, ClosingTheWindowsFromTheirTitleBarsUnloadsThem) {
 }
 
 }  // namespace
-}  // namespace tests_suite
+}  // namespace functional_suite

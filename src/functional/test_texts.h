@@ -5,7 +5,7 @@
 
 #include "driver/buffer_memory.h"
 
-namespace tests {
+namespace functional {
 
 inline constexpr int kFailureLimit = 5;
 inline constexpr std::uint32_t kPong = driver::kPongOffset;
@@ -38,4 +38,4 @@ inline constexpr const char* kComparators = "Initialize the Start and Stop compa
 inline constexpr const char* kEndWithStopTest = "Stop it with STOP TEST on the test console";
 }  // namespace text
 
-}  // namespace tests
+}  // namespace functional

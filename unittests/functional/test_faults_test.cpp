@@ -2,13 +2,13 @@
 // a unit that receives nothing, repeats a frame, or starts failing in the middle of a run.
 #include <gtest/gtest.h>
 
-#include "tests_fixture.h"
+#include "functional_fixture.h"
 
-namespace tests_suite {
+namespace functional_suite {
 namespace {
 
 using sim::VisaFunction;
-using tests::TestId;
+using functional::TestId;
 using Texts = std::vector<std::string>;
 
 // Every command is rejected and every report opens a box, so the boxes list the step labels.
@@ -242,4 +242,4 @@ TEST_F(ReceiverFaultTest, TheReceivedCopyIsJudgedOnItsLowBytesAndPingOnWholeWord
 }
 
 }  // namespace
-}  // namespace tests_suite
+}  // namespace functional_suite

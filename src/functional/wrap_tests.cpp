@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "driver/number_text.h"
-#include "tests/functional_tests.h"
-#include "tests/test_texts.h"
+#include "functional/functional_tests.h"
+#include "functional/test_texts.h"
 
-namespace tests {
+namespace functional {
 namespace {
 
 // A place or a size in words that grows with the frame length L: `per_word` * L + `plus`.
@@ -242,4 +242,4 @@ TestPlan FunctionalTests::wrap_plan(TestId test) {
   return plan;
 }
 
-}  // namespace tests
+}  // namespace functional

@@ -1,10 +1,10 @@
-#include "tests/functional_tests.h"
+#include "functional/functional_tests.h"
 
 #include <QFont>
 
-#include "tests/test_texts.h"
+#include "functional/test_texts.h"
 
-namespace tests {
+namespace functional {
 
 using visa::ViStatus;
 
@@ -152,4 +152,4 @@ std::int16_t FunctionalTests::compare(const driver::UnitRecord& unit, std::uint3
                                  results());
 }
 
-}  // namespace tests
+}  // namespace functional

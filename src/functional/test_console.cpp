@@ -1,6 +1,6 @@
-#include "tests/test_console.h"
+#include "functional/test_console.h"
 
-namespace tests {
+namespace functional {
 
 TestConsole::TestConsole(core::Station& station, app::DisplayForm& form)
     : station_(station), form_(form) {}
@@ -67,4 +67,4 @@ void TestConsole::unload_console() {
   tests_.reset();
 }
 
-}  // namespace tests
+}  // namespace functional

@@ -11,10 +11,10 @@
 #include "app/display_form.h"
 #include "core/station.h"
 #include "driver/buffer_memory.h"
-#include "tests/frm_results.h"
-#include "tests/frm_tests.h"
+#include "functional/frm_results.h"
+#include "functional/frm_tests.h"
 
-namespace tests {
+namespace functional {
 
 // The values the tests share with the console's buttons.
 struct TestState {
@@ -105,4 +105,4 @@ class FunctionalTests {
   TestState state_;
 };
 
-}  // namespace tests
+}  // namespace functional

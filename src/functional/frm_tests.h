@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <array>
 
-namespace tests {
+namespace functional {
 
 enum class TestId {
   SelfLoop,
@@ -51,7 +51,7 @@ class FrmTests final : public QWidget {
   QLabel* lblText = nullptr;
 
  signals:
-  void test_clicked(tests::TestId test);
+  void test_clicked(functional::TestId test);
   void stop_clicked();
   void exit_clicked();
 
@@ -64,4 +64,4 @@ class FrmTests final : public QWidget {
   bool running_ = false;
 };
 
-}  // namespace tests
+}  // namespace functional

@@ -5,9 +5,9 @@
 
 #include <QPointer>
 
-#include "tests_fixture.h"
+#include "functional_fixture.h"
 
-namespace tests_suite {
+namespace functional_suite {
 namespace {
 
 using sim::VisaFunction;
@@ -15,7 +15,7 @@ using Texts = std::vector<std::string>;
 
 struct ClosedDuringWait {
   const char* name;
-  tests::TestId test;
+  functional::TestId test;
   std::uint64_t close_at_yield;
 };
 
@@ -28,7 +28,7 @@ TEST_P(ClosingTest, EndsTheTestAtOnceWithoutTouchingTheUnitsOrTheReport) {
   std::uint64_t writes_at_close = 0;
   std::uint64_t time_at_close = 0;
   std::string report_at_close;
-  const QPointer<tests::FrmResults> results_window = &results();
+  const QPointer<functional::FrmResults> results_window = &results();
   pump.at_yield(GetParam().close_at_yield, [&] {
     report_at_close = report();
     windows->form().close();
@@ -50,9 +50,9 @@ TEST_P(ClosingTest, EndsTheTestAtOnceWithoutTouchingTheUnitsOrTheReport) {
 // Stamp: one each half second, 19 of them, then one between passes).
 INSTANTIATE_TEST_SUITE_P(
     Waits, ClosingTest,
-    ::testing::Values(ClosedDuringWait{"TwoSecondsIntoSelfLongsDwell", tests::TestId::SelfLong, 2},
-                      ClosedDuringWait{"DuringStampsSecondPass", tests::TestId::Stamp, 25}),
+    ::testing::Values(ClosedDuringWait{"TwoSecondsIntoSelfLongsDwell", functional::TestId::SelfLong, 2},
+                      ClosedDuringWait{"DuringStampsSecondPass", functional::TestId::Stamp, 25}),
     [](const ::testing::TestParamInfo<ClosedDuringWait>& row) { return row.param.name; });
 
 }  // namespace
-}  // namespace tests_suite
+}  // namespace functional_suite

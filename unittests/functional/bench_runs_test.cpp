@@ -2,15 +2,15 @@
 // passes every one of them, and a UUT with a fault fails the test made to catch it.
 #include <gtest/gtest.h>
 
-#include "tests_fixture.h"
+#include "functional_fixture.h"
 
-namespace tests_suite {
+namespace functional_suite {
 namespace {
 
 using Texts = std::vector<std::string>;
 
 struct BenchRun {
-  tests::TestId test;
+  functional::TestId test;
   const char* title;
   int passes;
 };
@@ -34,16 +34,16 @@ TEST_P(HealthyBenchTest, PassesEveryPassAndSaysSo) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachTest, HealthyBenchTest,
-    ::testing::Values(BenchRun{tests::TestId::Rec, "Quor Bus--Rec Test", 50},
-                      BenchRun{tests::TestId::RecM, "Quor Bus--Recm", 50},
-                      BenchRun{tests::TestId::Trnsrecm, "Quor Bus--Trnsrecm Test", 50},
-                      BenchRun{tests::TestId::Trnorecm, "Quor Bus--Trnorecm Test", 50},
-                      BenchRun{tests::TestId::Trndrecm, "Quor Bus--Trndrecm Test", 50},
-                      BenchRun{tests::TestId::Trncrecm, "Quor Bus--Trncrecm Test", 50},
-                      BenchRun{tests::TestId::SelfLoop, "Quor Bus--SelfLoop Test", 250},
-                      BenchRun{tests::TestId::SelfLoop2, "Quor Bus--SelfLoop2 Test", 250},
-                      BenchRun{tests::TestId::SelfLong, "Quor Bus--SelfLong Test", 5},
-                      BenchRun{tests::TestId::Stamp, "Quor Bus--Stamp Test", 5}));
+    ::testing::Values(BenchRun{functional::TestId::Rec, "Quor Bus--Rec Test", 50},
+                      BenchRun{functional::TestId::RecM, "Quor Bus--Recm", 50},
+                      BenchRun{functional::TestId::Trnsrecm, "Quor Bus--Trnsrecm Test", 50},
+                      BenchRun{functional::TestId::Trnorecm, "Quor Bus--Trnorecm Test", 50},
+                      BenchRun{functional::TestId::Trndrecm, "Quor Bus--Trndrecm Test", 50},
+                      BenchRun{functional::TestId::Trncrecm, "Quor Bus--Trncrecm Test", 50},
+                      BenchRun{functional::TestId::SelfLoop, "Quor Bus--SelfLoop Test", 250},
+                      BenchRun{functional::TestId::SelfLoop2, "Quor Bus--SelfLoop2 Test", 250},
+                      BenchRun{functional::TestId::SelfLong, "Quor Bus--SelfLong Test", 5},
+                      BenchRun{functional::TestId::Stamp, "Quor Bus--Stamp Test", 5}));
 
 class FaultyUutTest : public ConsoleTest {};
 
@@ -104,4 +104,4 @@ TEST_F(FaultyUutTest, TestsRunOneAfterAnotherOnTheSameUnits) {
 }
 
 }  // namespace
-}  // namespace tests_suite
+}  // namespace functional_suite

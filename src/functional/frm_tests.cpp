@@ -1,11 +1,11 @@
-#include "tests/frm_tests.h"
+#include "functional/frm_tests.h"
 
 #include <QCloseEvent>
 
 #include "app/accessibility.h"
 #include "app/twips.h"
 
-namespace tests {
+namespace functional {
 namespace {
 
 constexpr int kClientWidthTwips = 6705;
@@ -90,4 +90,4 @@ void FrmTests::closeEvent(QCloseEvent* event) {
   emit exit_clicked();
 }
 
-}  // namespace tests
+}  // namespace functional

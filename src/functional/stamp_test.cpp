@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "driver/number_text.h"
-#include "tests/functional_tests.h"
-#include "tests/test_texts.h"
+#include "functional/functional_tests.h"
+#include "functional/test_texts.h"
 
-namespace tests {
+namespace functional {
 namespace {
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
@@ -120,4 +120,4 @@ void FunctionalTests::check_time_stamps() {
   state_.stamp_failure = failed;
 }
 
-}  // namespace tests
+}  // namespace functional

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "tests_fixture.h"
+#include "functional_fixture.h"
 
-namespace tests_suite {
+namespace functional_suite {
 namespace {
 
 using sim::VisaFunction;
@@ -266,4 +266,4 @@ TEST_F(StampCheckTest, StampHeaderHoldsTheIdentityAloneAndAPassCanAddTwoFailures
 }
 
 }  // namespace
-}  // namespace tests_suite
+}  // namespace functional_suite

@@ -12,9 +12,9 @@
 #include "station/station_windows.h"
 #include "support/qt_virtual_pump.h"
 #include "support/scripted_operator.h"
-#include "tests/test_texts.h"
+#include "functional/test_texts.h"
 
-namespace tests_suite {
+namespace functional_suite {
 
 class ConsoleTest : public ::testing::Test {
  protected:
@@ -35,9 +35,9 @@ class ConsoleTest : public ::testing::Test {
     ASSERT_EQ(station.driver.quor_init(resource, 1, 0, unit.session), visa::VI_SUCCESS);
   }
 
-  tests::FrmTests& console() { return *windows->test_console().console(); }
-  tests::FrmResults& results() { return windows->test_console().results(); }
-  tests::FunctionalTests& functional() { return *windows->test_console().functional_tests(); }
+  functional::FrmTests& console() { return *windows->test_console().console(); }
+  functional::FrmResults& results() { return windows->test_console().results(); }
+  functional::FunctionalTests& functional() { return *windows->test_console().functional_tests(); }
   sim::SimModule& uut() { return *chassis.module_at(8); }
   sim::SimModule& qcu() { return *chassis.module_at(24); }
   std::string report() { return results().report_text(); }
@@ -61,4 +61,4 @@ class ConsoleTest : public ::testing::Test {
   int program_ends = 0;
 };
 
-}  // namespace tests_suite
+}  // namespace functional_suite

@@ -8,11 +8,11 @@
 
 #include "app/display_form.h"
 #include "core/station.h"
-#include "tests/frm_results.h"
-#include "tests/frm_tests.h"
-#include "tests/functional_tests.h"
+#include "functional/frm_results.h"
+#include "functional/frm_tests.h"
+#include "functional/functional_tests.h"
 
-namespace tests {
+namespace functional {
 
 class TestConsole {
  public:
@@ -49,4 +49,4 @@ class TestConsole {
   std::vector<QPointer<QWidget>> retired_;
 };
 
-}  // namespace tests
+}  // namespace functional

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "app/unit_initialization.h"
-#include "tests_fixture.h"
+#include "functional_fixture.h"
 
-namespace tests_suite {
+namespace functional_suite {
 namespace {
 
 using Texts = std::vector<std::string>;
@@ -169,4 +169,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<StartedDuringRec>& row) { return row.param.name; });
 
 }  // namespace
-}  // namespace tests_suite
+}  // namespace functional_suite

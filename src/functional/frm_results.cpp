@@ -1,4 +1,4 @@
-#include "tests/frm_results.h"
+#include "functional/frm_results.h"
 
 #include <QCloseEvent>
 #include <QMenuBar>
@@ -7,7 +7,7 @@
 #include "app/accessibility.h"
 #include "app/twips.h"
 
-namespace tests {
+namespace functional {
 namespace {
 
 constexpr int kClientWidthTwips = 15270;
@@ -104,4 +104,4 @@ void FrmResults::closeEvent(QCloseEvent* event) {
   emit unload_requested();
 }
 
-}  // namespace tests
+}  // namespace functional

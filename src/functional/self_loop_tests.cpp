@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "driver/number_text.h"
-#include "tests/functional_tests.h"
-#include "tests/test_texts.h"
+#include "functional/functional_tests.h"
+#include "functional/test_texts.h"
 
-namespace tests {
+namespace functional {
 namespace {
 
 struct SelfLoopRow {
@@ -99,4 +99,4 @@ TestPlan FunctionalTests::self_loop_plan(TestId test) {
   return plan;
 }
 
-}  // namespace tests
+}  // namespace functional

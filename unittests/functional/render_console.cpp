@@ -1,5 +1,5 @@
 // Renders the test console and the results window to PNG files for a look by eye:
-//   tests_render_console <folder>
+//   functional_render_console <folder>
 #include <QApplication>
 #include <QDir>
 #include <cstdio>
@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
   station.driver.quor_init("VXI0::24::INSTR", 1, 1, station.units.qcu.session);
 
   windows.form().mnuTest->trigger();
-  tests::FrmTests& console = *windows.test_console().console();
+  functional::FrmTests& console = *windows.test_console().console();
   bool ok = save_snapshot(&console, folder + "/test_console_idle.png");
 
   pump.at_yield(10, [&] { ok = save_snapshot(&console, folder + "/test_console_running.png") && ok; });
