@@ -219,18 +219,60 @@ void DisplayForm::build_status_line() {
 
 void DisplayForm::startup() {
   station_.driver.set_error_options(4);
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{TechNameLabel, TestTechnicianName, TopSNLabel,
-                                       TopSerialNumber, SubSNLabel, SubSerialNumber,
-                                       InstructionLabel, lblCalInstr, StatusByte, cmdStartCal,
-                                       TestButton[0], TestButton[1], TestButton[2], TestButton[3],
-                                       Abort, CalConstantLabel, CalConstant, CalUp, CalGood,
-                                       CalDown}) {
-    control->setVisible(false);
-  }
-  Label2->setVisible(true);
-  ErrorReportLabel->setVisible(true);
+  show_controls_for(Step::StartUp);
   DelayTimer->stop();
+}
+
+namespace {
+
+void set_visible(std::initializer_list<QWidget*> controls, bool visible) {
+  for (QWidget* control : controls) control->setVisible(visible);
+}
+
+}  // namespace
+
+void DisplayForm::show_controls_for(Step step) {
+  const std::initializer_list<QWidget*> technician_fields = {
+      TechNameLabel, TestTechnicianName, TopSNLabel, TopSerialNumber, SubSNLabel, SubSerialNumber};
+  const std::initializer_list<QWidget*> adjustment = {CalConstantLabel, CalConstant, CalUp, CalGood,
+                                                      CalDown};
+  switch (step) {
+    case Step::StartUp:
+      set_visible(technician_fields, false);
+      set_visible({InstructionLabel, lblCalInstr, StatusByte, cmdStartCal, TestButton[0],
+                   TestButton[1], TestButton[2], TestButton[3], Abort},
+                  false);
+      set_visible(adjustment, false);
+      set_visible({Label2, ErrorReportLabel}, true);
+      break;
+    case Step::UnitInitialized:
+      set_visible(technician_fields, false);
+      set_visible({InstructionLabel, cmdStartCal, TestButton[0], TestButton[1], TestButton[2],
+                   TestButton[3], Abort},
+                  true);
+      TestButton[0]->setVisible(false);
+      break;
+    case Step::ProductionTest:
+      InstructionLabel->setVisible(true);
+      break;
+    case Step::SettingUp:
+      set_visible(technician_fields, true);
+      TestButton[0]->setVisible(true);
+      cmdStartCal->setVisible(false);
+      lblCalInstr->setVisible(true);
+      break;
+    case Step::Adjusting:
+      set_visible(adjustment, true);
+      set_visible(technician_fields, false);
+      lblCalInstr->setVisible(false);
+      InstructionLabel->setVisible(true);
+      break;
+    case Step::CalibrationFinished:
+      set_visible(adjustment, false);
+      set_visible({TestButton[0], InstructionLabel}, false);
+      cmdStartCal->setVisible(true);
+      break;
+  }
 }
 
 void DisplayForm::show_step_text(const std::string& text) {

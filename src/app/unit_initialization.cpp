@@ -50,19 +50,7 @@ void UnitInitialization::initialize_all() {
 void UnitInitialization::run_uut_initialization() {
   station_.driver_state.abort_flag = false;
 
-  for (QWidget* control : {static_cast<QWidget*>(form_.TechNameLabel),
-                           static_cast<QWidget*>(form_.TestTechnicianName),
-                           static_cast<QWidget*>(form_.TopSNLabel),
-                           static_cast<QWidget*>(form_.TopSerialNumber),
-                           static_cast<QWidget*>(form_.SubSNLabel),
-                           static_cast<QWidget*>(form_.SubSerialNumber)}) {
-    control->setVisible(false);
-  }
-  form_.InstructionLabel->setVisible(true);
-  form_.cmdStartCal->setVisible(true);
-  for (QPushButton* button : form_.TestButton) button->setVisible(true);
-  form_.TestButton[0]->setVisible(false);
-  form_.Abort->setVisible(true);
+  form_.show_controls_for(DisplayForm::Step::UnitInitialized);
 
   driver::UnitRecord& uut = station_.units.uut;
   const visa::ViSession previous = uut.session;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <initializer_list>
 #include <random>
 #include <vector>
 
@@ -30,10 +29,6 @@ constexpr std::int16_t kIdleMode = 0;
 constexpr std::int16_t kTransmitStaticMode = 5;
 // The CAL? reply's leading characters that hold the constant.
 constexpr std::size_t kCalReplyDigits = 8;
-
-void set_visible(std::initializer_list<QWidget*> controls, bool visible) {
-  for (QWidget* control : controls) control->setVisible(visible);
-}
 
 QString text_of(const std::string& text) { return QString::fromStdString(text); }
 
@@ -128,7 +123,7 @@ void ProductionTests::self_test() {
   driver::UnitRecord& uut = station_.units.uut;
   std::string errors;
 
-  form_.InstructionLabel->setVisible(true);
+  form_.show_controls_for(app::DisplayForm::Step::ProductionTest);
   form_.InstructionLabel->setText(production_text::kSelfTestInstruction);
   station_.person.message(production_text::kPressOk);
   form_.InstructionLabel->setText(production_text::kSelfTestStart);
@@ -170,7 +165,7 @@ std::uint32_t ProductionTests::memory_half(std::uint32_t byte_offset,
 
 void ProductionTests::memory_test() {
   std::string errors;
-  form_.InstructionLabel->setVisible(true);
+  form_.show_controls_for(app::DisplayForm::Step::ProductionTest);
   form_.InstructionLabel->setText("");
 
   report_step(station_.driver.quor_reset(station_.units.uut.session), production_text::kResetStep,
@@ -200,12 +195,7 @@ void ProductionTests::memory_test() {
 // --- Output calibration ---
 
 void ProductionTests::on_start_calibration() {
-  set_visible({form_.TechNameLabel, form_.TopSNLabel, form_.SubSNLabel, form_.TestTechnicianName,
-               form_.TopSerialNumber, form_.SubSerialNumber},
-              true);
-  form_.TestButton[0]->setVisible(true);
-  form_.cmdStartCal->setVisible(false);
-  form_.lblCalInstr->setVisible(true);
+  form_.show_controls_for(app::DisplayForm::Step::SettingUp);
 }
 
 void ProductionTests::on_cal_up() {
@@ -227,16 +217,10 @@ void ProductionTests::calibrate_outputs() {
     report_step(driver.quor_configure_mode(uut.session, mode), description, list);
   };
 
-  set_visible({form_.CalConstantLabel, form_.CalConstant, form_.CalUp, form_.CalGood,
-               form_.CalDown},
-              true);
-  set_visible({form_.TechNameLabel, form_.TopSNLabel, form_.SubSNLabel, form_.TestTechnicianName,
-               form_.TopSerialNumber, form_.SubSerialNumber, form_.lblCalInstr},
-              false);
+  form_.show_controls_for(app::DisplayForm::Step::Adjusting);
   std::string errors;
 
   form_.InstructionLabel->setText(production_text::kCalibrationInstruction);
-  form_.InstructionLabel->setVisible(true);
 
   uut_command("*STB?", "Querying the Status Byte on the Quor Bus", errors);
   form_.StatusByte->setText(text_of(without_blanks_around(uut.reply)));
@@ -293,11 +277,8 @@ void ProductionTests::calibrate_outputs() {
 }
 
 void ProductionTests::finish_calibration() {
-  set_visible({form_.CalConstantLabel, form_.CalConstant, form_.CalUp, form_.CalGood,
-               form_.CalDown, form_.TestButton[0], form_.InstructionLabel},
-              false);
+  form_.show_controls_for(app::DisplayForm::Step::CalibrationFinished);
   form_.InstructionLabel->setText("");
-  form_.cmdStartCal->setVisible(true);
 }
 
 }  // namespace production

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QMenuBar>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "app/qt_event_pump.h"
 #include "app/twips.h"
@@ -34,15 +37,26 @@ TEST_F(DisplayFormTest, CaptionMenuAndStartUpVisibility) {
   EXPECT_TRUE(form->Label2->isVisible());
   EXPECT_TRUE(form->ErrorReportLabel->isVisible());
   EXPECT_EQ(form->ErrorReportLabel->text(), "Error Report Label");
-  for (QWidget* hidden :
-       std::initializer_list<QWidget*>{form->TechNameLabel, form->TestTechnicianName,
-                                       form->TopSNLabel, form->TopSerialNumber, form->SubSNLabel,
-                                       form->SubSerialNumber, form->InstructionLabel,
-                                       form->lblCalInstr, form->StatusByte, form->cmdStartCal,
-                                       form->TestButton[0], form->TestButton[1],
-                                       form->TestButton[2], form->TestButton[3], form->Abort,
-                                       form->CalConstantLabel, form->CalConstant, form->CalUp,
-                                       form->CalGood, form->CalDown}) {
+  for (QWidget* hidden : std::initializer_list<QWidget*>{form->TechNameLabel,
+                                                         form->TestTechnicianName,
+                                                         form->TopSNLabel,
+                                                         form->TopSerialNumber,
+                                                         form->SubSNLabel,
+                                                         form->SubSerialNumber,
+                                                         form->InstructionLabel,
+                                                         form->lblCalInstr,
+                                                         form->StatusByte,
+                                                         form->cmdStartCal,
+                                                         form->TestButton[0],
+                                                         form->TestButton[1],
+                                                         form->TestButton[2],
+                                                         form->TestButton[3],
+                                                         form->Abort,
+                                                         form->CalConstantLabel,
+                                                         form->CalConstant,
+                                                         form->CalUp,
+                                                         form->CalGood,
+                                                         form->CalDown}) {
     EXPECT_FALSE(hidden->isVisible()) << hidden->objectName().toStdString();
   }
   EXPECT_FALSE(form->DelayTimer->isActive());
@@ -180,6 +194,114 @@ TEST_F(RealPumpTest, AWaitWithoutATimerReturnsAtOnce) {
   station.driver.delay_ticks(50, 1000);
   EXPECT_EQ(station.driver_state.tick_counter, 0);
 }
+
+}  // namespace
+}  // namespace app_tests
+
+namespace app_tests {
+namespace {
+
+// Each step of the production work shows and hides its own controls and leaves the others.
+struct StepControls {
+  const char* name;
+  app::DisplayForm::Step step;
+  std::vector<std::string> shown;
+  std::vector<std::string> hidden;
+};
+
+std::ostream& operator<<(std::ostream& out, const StepControls& row) { return out << row.name; }
+
+const std::vector<std::string> kTechnicianFields = {"TechNameLabel", "TestTechnicianName",
+                                                    "TopSNLabel",    "TopSerialNumber",
+                                                    "SubSNLabel",    "SubSerialNumber"};
+const std::vector<std::string> kAdjustment = {"CalConstantLabel", "CalConstant", "CalUp", "CalGood",
+                                              "CalDown"};
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class StepControlsTest : public StationTest, public ::testing::WithParamInterface<StepControls> {
+ protected:
+  // The controls a step may change: every named control of the layout but the menu bar.
+  std::vector<QWidget*> controls() {
+    std::vector<QWidget*> all = {form->TechNameLabel,
+                                 form->TestTechnicianName,
+                                 form->TopSNLabel,
+                                 form->TopSerialNumber,
+                                 form->SubSNLabel,
+                                 form->SubSerialNumber,
+                                 form->InstructionLabel,
+                                 form->lblCalInstr,
+                                 form->StatusByte,
+                                 form->cmdStartCal,
+                                 form->Abort,
+                                 form->CalConstantLabel,
+                                 form->CalConstant,
+                                 form->CalUp,
+                                 form->CalGood,
+                                 form->CalDown,
+                                 form->Label2,
+                                 form->ErrorReportLabel};
+    all.insert(all.end(), form->TestButton.begin(), form->TestButton.end());
+    return all;
+  }
+
+  static bool listed(const std::vector<std::string>& names, QWidget* control) {
+    const std::string name = control->objectName().toStdString() +
+                             (control->property("index").isValid()
+                                  ? "(" + std::to_string(control->property("index").toInt()) + ")"
+                                  : "");
+    return std::find(names.begin(), names.end(), name) != names.end();
+  }
+};
+
+TEST_P(StepControlsTest, ShowsAndHidesItsControlsAndLeavesTheOthers) {
+  const StepControls& row = GetParam();
+  for (const bool before : {false, true}) {
+    for (QWidget* control : controls()) control->setHidden(!before);
+    form->show_controls_for(row.step);
+    for (QWidget* control : controls()) {
+      const bool expected = listed(row.shown, control)    ? true
+                            : listed(row.hidden, control) ? false
+                                                          : before;
+      EXPECT_EQ(!control->isHidden(), expected)
+          << control->objectName().toStdString() << " index " << control->property("index").toInt()
+          << ", all " << (before ? "shown" : "hidden") << " before";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StepControlsTest,
+    ::testing::Values(
+        StepControls{
+            "StartUp",
+            app::DisplayForm::Step::StartUp,
+            {"Label2", "ErrorReportLabel"},
+            joined(joined(kTechnicianFields, kAdjustment),
+                   {"InstructionLabel", "lblCalInstr", "StatusByte", "cmdStartCal", "TestButton(0)",
+                    "TestButton(1)", "TestButton(2)", "TestButton(3)", "Abort"})},
+        StepControls{"UnitInitialized",
+                     app::DisplayForm::Step::UnitInitialized,
+                     {"InstructionLabel", "cmdStartCal", "TestButton(1)", "TestButton(2)",
+                      "TestButton(3)", "Abort"},
+                     joined(kTechnicianFields, {"TestButton(0)"})},
+        StepControls{
+            "ProductionTest", app::DisplayForm::Step::ProductionTest, {"InstructionLabel"}, {}},
+        StepControls{"SettingUp",
+                     app::DisplayForm::Step::SettingUp,
+                     joined(kTechnicianFields, {"TestButton(0)", "lblCalInstr"}),
+                     {"cmdStartCal"}},
+        StepControls{"Adjusting", app::DisplayForm::Step::Adjusting,
+                     joined(kAdjustment, {"InstructionLabel"}),
+                     joined(kTechnicianFields, {"lblCalInstr"})},
+        StepControls{"CalibrationFinished",
+                     app::DisplayForm::Step::CalibrationFinished,
+                     {"cmdStartCal"},
+                     joined(kAdjustment, {"TestButton(0)", "InstructionLabel"})}),
+    [](const ::testing::TestParamInfo<StepControls>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace app_tests
