@@ -1,5 +1,5 @@
-// The main window's production tests: the module's self test, the buffer memory test, the
-// output amplitude instruction, and the interactive output calibration.
+// The main window's production tests: the module's self test, the buffer memory test and the
+// output amplitude instruction; the test buttons also start the output calibration.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,8 @@
 #include "app/display_form.h"
 #include "core/station.h"
 #include "driver/buffer_memory.h"
+#include "production/output_calibration.h"
+#include "production/uut_steps.h"
 
 namespace production {
 
@@ -34,33 +36,14 @@ inline constexpr const char* kSelfTestFailure = "Self Test Failure:";
 inline constexpr const char* kSelfTestPassed = "Self Test Passed";
 inline constexpr const char* kMemoryTestPassed = "Memory Test Passed";
 inline constexpr const char* kMemoryTestFailed = "Memory Test Failed";
-inline constexpr const char* kResetStep = "Resetting the UUT";
 inline constexpr const char* kWriteRamStep = "Writing data to Quor Bus RAM";
 inline constexpr const char* kReadRamStep = "Reading data from Quor Bus RAM";
-inline constexpr const char* kCalibrationInstruction =
-    "Connect a BNC cable to Output 1.  "
-    "Connect the BNC cable to the input of an O'Scope via a 50 Ohm "
-    "Termination.  Using the Up and Down buttons, adjust the Calibration "
-    "Constant until the Output reads 1.2vpp on the O'Scope display.  Press "
-    "Cal Complete when done.";
 // How a refusal to start another procedure says these end.
-inline constexpr const char* kEndCalibration = "End it with Cal Complete or Abort";
 inline constexpr const char* kLetItFinish = "Wait for it to finish";
 }  // namespace production_text
 
 // Self-test result recorded when "*TST?" brought no reply at all.
 inline constexpr std::int16_t kNoSelfTestResult = -1;
-
-// Operator reply values of the calibration.
-inline constexpr std::int16_t kReplyWaiting = 7;
-inline constexpr std::int16_t kReplyCalComplete = 6;
-
-// The calibration's values, live for the whole program run. The Up, Down and Cal Complete
-// clicks reach the running calibration loop only through them.
-struct CalibrationState {
-  float constant = 0.0F;
-  std::int16_t operator_reply = 0;
-};
 
 // Words of one module buffer, as the memory test moves them.
 inline constexpr std::uint32_t kMemoryTestWords = driver::kBufferWords;
@@ -74,35 +57,25 @@ class ProductionTests {
   // TestButton click with the element index: 0 calibration, 1 output amplitude instruction,
   // 2 memory test, 3 self test. Pending window events run once afterwards.
   void on_test_button(int index);
-  void on_start_calibration();
-  void on_cal_up();
-  void on_cal_down();
-  void on_cal_good();
 
   // The handlers to attach to the main window (the other members stay empty).
   app::DisplayForm::Handlers handlers();
 
-  CalibrationState& calibration() { return calibration_; }
+  CalibrationState& calibration() { return calibration_.state(); }
 
  private:
   void output_amplitude_test();
   void memory_test();
   void self_test();
-  void calibrate_outputs();
-  void finish_calibration();
-
-  // Reports a step's status on the UUT; a failed step joins the error list, which is shown.
-  void report_step(visa::ViStatus status, std::string_view description, std::string& errors);
-  // Sends a command to the UUT through its record's reply field and reports the step.
-  void uut_command(std::string_view command, std::string_view description, std::string& errors);
   // Memory test: one buffer written with `pattern`, read back and compared.
   std::uint32_t memory_half(std::uint32_t byte_offset, const std::vector<std::uint16_t>& pattern,
                             std::vector<std::uint16_t>& read_back, std::string& errors);
 
   core::Station& station_;
   app::DisplayForm& form_;
+  UutSteps steps_;
   driver::BufferMemory memory_;
-  CalibrationState calibration_;
+  OutputCalibration calibration_;
 };
 
 }  // namespace production
