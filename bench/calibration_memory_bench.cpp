@@ -22,8 +22,8 @@
 #include "driver/quor_codes.h"
 #include "production/production_tests.h"
 #include "sim/sim_chassis.h"
-#include "support/scripted_operator.h"
-#include "support/virtual_pump.h"
+#include "testing/scripted_operator.h"
+#include "testing/virtual_pump.h"
 
 namespace {
 

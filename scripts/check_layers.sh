@@ -24,6 +24,7 @@ declare -A allowed=(
   [production]="production app core driver visa"
   [setup]="setup app core driver visa"
   [records]="records app core driver visa"
+  [testing]="testing app core driver sim visa"
   [station]="*"
 )
 declare -A qt_free=([visa]=1 [sim]=1 [driver]=1 [core]=1)

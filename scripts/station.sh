@@ -59,7 +59,8 @@ run_suites() {
 case "${1:-}" in
   run)
     install_missing
-    build "$ROOT/build" -DCMAKE_BUILD_TYPE=Release -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF
+    build "$ROOT/build" -DCMAKE_BUILD_TYPE=Release -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF \
+      -DQUOR_BUILD_TOOLS=OFF
     if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
       echo "The station is built ($ROOT/build/src/station/quor_station) but there is no display to"
       echo "show its windows on (neither DISPLAY nor WAYLAND_DISPLAY is set)."

@@ -11,8 +11,8 @@
 #include "app/unit_initialization.h"
 #include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
-#include "support/qt_virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "testing/qt_virtual_pump.h"
+#include "testing/scripted_operator.h"
 
 namespace app_tests {
 

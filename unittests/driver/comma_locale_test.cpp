@@ -6,7 +6,7 @@
 #include <string>
 
 #include "driver/number_text.h"
-#include "support/comma_locale.h"
+#include "testing/comma_locale.h"
 
 namespace {
 

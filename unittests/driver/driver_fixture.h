@@ -8,8 +8,8 @@
 #include "driver/quor_driver.h"
 #include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
-#include "support/scripted_operator.h"
-#include "support/virtual_pump.h"
+#include "testing/scripted_operator.h"
+#include "testing/virtual_pump.h"
 
 namespace driver_tests {
 

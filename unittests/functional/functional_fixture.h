@@ -10,8 +10,8 @@
 
 #include "sim/sim_chassis.h"
 #include "station/station_windows.h"
-#include "support/qt_virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "testing/qt_virtual_pump.h"
+#include "testing/scripted_operator.h"
 #include "functional/test_texts.h"
 
 namespace functional_suite {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "production_fixture.h"
-#include "support/comma_locale.h"
+#include "testing/comma_locale.h"
 
 namespace production_tests {
 namespace {

@@ -15,8 +15,8 @@
 #include "production/production_tests.h"
 #include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
-#include "support/qt_virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "testing/qt_virtual_pump.h"
+#include "testing/scripted_operator.h"
 #include "visa/forwarding_visa.h"
 
 namespace production_tests {

@@ -4,9 +4,9 @@
 #include "core/station.h"
 #include "setup/non_vol_load.h"
 #include "sim/sim_chassis.h"
-#include "support/comma_locale.h"
-#include "support/virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "testing/comma_locale.h"
+#include "testing/virtual_pump.h"
+#include "testing/scripted_operator.h"
 
 namespace {
 

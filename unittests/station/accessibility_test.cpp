@@ -20,8 +20,8 @@
 #include "app/initialize_dialog.h"
 #include "sim/sim_chassis.h"
 #include "station/station_windows.h"
-#include "support/qt_virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "testing/qt_virtual_pump.h"
+#include "testing/scripted_operator.h"
 
 namespace {
 

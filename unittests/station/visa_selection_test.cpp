@@ -5,8 +5,8 @@
 
 #include "app/display_form.h"
 #include "station/visa_selection.h"
-#include "support/qt_virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "testing/qt_virtual_pump.h"
+#include "testing/scripted_operator.h"
 
 namespace {
 

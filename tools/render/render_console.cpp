@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "station/station_windows.h"
-#include "support/offscreen_render.h"
+#include "offscreen_render.h"
 
 using testing_support::save_snapshot;
 

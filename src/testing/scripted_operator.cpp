@@ -1,4 +1,4 @@
-#include "support/scripted_operator.h"
+#include "testing/scripted_operator.h"
 
 namespace testing_support {
 

@@ -1,4 +1,4 @@
-#include "support/virtual_pump.h"
+#include "testing/virtual_pump.h"
 
 #include <cstdio>
 #include <cstdlib>

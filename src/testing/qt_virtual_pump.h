@@ -4,7 +4,7 @@
 
 #include <QCoreApplication>
 
-#include "support/virtual_pump.h"
+#include "testing/virtual_pump.h"
 
 namespace testing_support {
 

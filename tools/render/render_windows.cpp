@@ -8,7 +8,7 @@
 
 #include "app/display_form.h"
 #include "app/unit_initialization.h"
-#include "support/offscreen_render.h"
+#include "offscreen_render.h"
 
 using testing_support::save_snapshot;
 

@@ -9,8 +9,8 @@
 
 #include "core/station.h"
 #include "sim/sim_chassis.h"
-#include "support/qt_virtual_pump.h"
-#include "support/scripted_operator.h"
+#include "testing/qt_virtual_pump.h"
+#include "testing/scripted_operator.h"
 
 namespace testing_support {
 
