@@ -13,4 +13,18 @@ void LoggingVisaSink::record(const visa::VisaCall& call) {
                             << QStringLiteral("[%1 us]").arg(micros, 0, 'f', 1);
 }
 
+void LoggingProcedureObserver::started(const core::Procedure& procedure) {
+  qCInfo(lcProcedure).noquote() << "started:" << QString::fromStdString(procedure.name);
+}
+
+void LoggingProcedureObserver::ended(const core::Procedure& procedure) {
+  qCInfo(lcProcedure).noquote() << "ended:" << QString::fromStdString(procedure.name);
+}
+
+void LoggingProcedureObserver::refused(const core::Procedure& running,
+                                       const core::Procedure& refused) {
+  qCInfo(lcProcedure).noquote() << "refused:" << QString::fromStdString(refused.name) << "while"
+                                << QString::fromStdString(running.name) << "runs";
+}
+
 }  // namespace app

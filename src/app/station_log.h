@@ -8,6 +8,7 @@
 
 #include <QLoggingCategory>
 
+#include "core/station.h"
 #include "visa/visa_call_trace.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcStation)
@@ -20,6 +21,14 @@ namespace app {
 class LoggingVisaSink final : public visa::VisaCallSink {
  public:
   void record(const visa::VisaCall& call) override;
+};
+
+// Writes each procedure's start, end and refusal to quor.procedure.
+class LoggingProcedureObserver final : public core::ProcedureObserver {
+ public:
+  void started(const core::Procedure& procedure) override;
+  void ended(const core::Procedure& procedure) override;
+  void refused(const core::Procedure& running, const core::Procedure& refused) override;
 };
 
 }  // namespace app

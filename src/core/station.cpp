@@ -18,22 +18,25 @@ std::string refusal_text(const Procedure& running, const Procedure& refused) {
   if (!subject.empty()) {
     subject[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(subject[0])));
   }
-  return subject + " is running. " + running.how_to_end + " before starting " + refused.name +
-         ".";
+  return subject + " is running. " + running.how_to_end + " before starting " + refused.name + ".";
 }
 
-ProcedureScope::ProcedureScope(Station& station, Procedure procedure)
-    : state_(station.procedure) {
+ProcedureScope::ProcedureScope(Station& station, Procedure procedure) : state_(station.procedure) {
   if (state_.running) {
+    for (ProcedureObserver* observer : state_.observers)
+      observer->refused(*state_.running, procedure);
     station.person.message(refusal_text(*state_.running, procedure));
     return;
   }
   state_.running = std::move(procedure);
   claimed_ = true;
+  for (ProcedureObserver* observer : state_.observers) observer->started(*state_.running);
 }
 
 ProcedureScope::~ProcedureScope() {
-  if (claimed_) state_.running.reset();
+  if (!claimed_) return;
+  for (ProcedureObserver* observer : state_.observers) observer->ended(*state_.running);
+  state_.running.reset();
 }
 
 }  // namespace core

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "driver/driver_state.h"
 #include "driver/event_pump.h"
@@ -53,10 +54,21 @@ struct Procedure {
   std::string how_to_end;  // what ends it: "Stop it with STOP TEST on the test console"
 };
 
+// Told of every procedure that claims the units, ends, or is refused (the station's log, and
+// later its records). Observers must not start procedures themselves.
+class ProcedureObserver {
+ public:
+  virtual ~ProcedureObserver() = default;
+  virtual void started(const Procedure& procedure) = 0;
+  virtual void ended(const Procedure& procedure) = 0;
+  virtual void refused(const Procedure& running, const Procedure& refused) = 0;
+};
+
 // Which procedure talks to the units now. Only one at a time: each would otherwise reset,
 // reconfigure or read the units under the other.
 struct ProcedureState {
   std::optional<Procedure> running;
+  std::vector<ProcedureObserver*> observers;
 };
 
 // The message that refuses `refused` while `running` has the units.

@@ -4,9 +4,11 @@
 
 #include "app/qt_event_pump.h"
 #include "app/qt_operator.h"
+#include "app/station_log.h"
 #include "core/station.h"
-#include "station/visa_selection.h"
 #include "station/station_windows.h"
+#include "station/visa_selection.h"
+#include "visa/visa_call_trace.h"
 #include "visa/visa_loader.h"
 
 int main(int argc, char* argv[]) {
@@ -14,14 +16,27 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("QuorBusTest");
 
   station::VisaChoice visa_choice = station::choose_visa(visa::vendor_library_candidates());
+  qCInfo(lcStation).noquote() << "VISA:" << QString::fromStdString(visa_choice.in_use.description);
+  for (const std::string& refused : visa_choice.refused) {
+    qCInfo(lcStation).noquote() << "not used:" << QString::fromStdString(refused);
+  }
+
+  // Every VISA call passes the trace; it describes them only when quor.visa is enabled.
+  app::LoggingVisaSink visa_log;
+  visa::TracingVisa traced(*visa_choice.library, lcVisa().isDebugEnabled() ? &visa_log : nullptr);
+
   app::QtOperator person;
   app::QtEventPump pump;
-  core::Station station(*visa_choice.library, person, pump, visa_choice.in_use);
+  core::Station station(traced, person, pump, visa_choice.in_use);
+  app::LoggingProcedureObserver procedure_log;
+  station.procedure.observers.push_back(&procedure_log);
 
   // The configuration load's failure path ends the program at once, as the technician was told.
   station::StationWindows windows(station, [] { std::_Exit(EXIT_FAILURE); });
   pump.set_delay_timer(windows.form().DelayTimer);
   windows.form().show();
   station::announce_visa_choice(visa_choice, person);
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  qCInfo(lcStation) << "closed";
+  return status;
 }

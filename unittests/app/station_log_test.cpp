@@ -8,14 +8,17 @@
 
 #include "app/station_log.h"
 #include "sim/sim_chassis.h"
+#include "testing/scripted_operator.h"
+#include "testing/virtual_pump.h"
 
 namespace app {
 namespace {
 
 QStringList* g_lines = nullptr;
+const char* g_category = "quor.visa";
 
 void capture(QtMsgType, const QMessageLogContext& context, const QString& message) {
-  if (g_lines != nullptr && QString::fromLatin1(context.category) == "quor.visa") {
+  if (g_lines != nullptr && QString::fromLatin1(context.category) == g_category) {
     g_lines->append(message);
   }
 }
@@ -63,6 +66,23 @@ TEST_F(VisaLogTest, WritesOneLinePerCallWithItsDurationWhenEnabled) {
   EXPECT_TRUE(lines[1].startsWith("viClose(0x")) << lines[1].toStdString();
   EXPECT_TRUE(lines[1].contains(QRegularExpression(R"(\[\d+\.\d us\]$)")))
       << lines[1].toStdString();
+}
+
+TEST_F(VisaLogTest, ProceduresAreLoggedAsTheyStartEndAndAreRefused) {
+  g_category = "quor.procedure";
+  testing_support::ScriptedOperator person;
+  testing_support::VirtualPump pump(clock);
+  core::Station station(chassis, person, pump);
+  LoggingProcedureObserver observer;
+  station.procedure.observers.push_back(&observer);
+  {
+    const core::ProcedureScope rec(station, {"the REC test", "Stop it with STOP TEST"});
+    const core::ProcedureScope self_test(station, {"Self Test", "Wait for it to finish"});
+  }
+  g_category = "quor.visa";
+  EXPECT_EQ(lines,
+            (QStringList{"started: the REC test", "refused: Self Test while the REC test runs",
+                         "ended: the REC test"}));
 }
 
 }  // namespace
