@@ -95,6 +95,11 @@ void DisplayForm::build_menu() {
   mnuNonVol->setObjectName("mnuNonVol");
   mnuTest = bar->addAction("Main Testing");
   mnuTest->setObjectName("mnuTest");
+  // The engineer's windows, after the technician's menu.
+  mnuRecords = bar->addAction("Records");
+  mnuRecords->setObjectName("mnuRecords");
+  mnuTrace = bar->addAction("Trace");
+  mnuTrace->setObjectName("mnuTrace");
 
   connect(Init_ALL, &QAction::triggered, this, [this] { initialization_->initialize_all(); });
   connect(Init_UUT, &QAction::triggered, this, [this] { initialization_->initialize_uut(); });
@@ -105,14 +110,21 @@ void DisplayForm::build_menu() {
   connect(mnuTest, &QAction::triggered, this, [this] {
     if (handlers_.main_testing) handlers_.main_testing();
   });
-  mnuNonVol->setEnabled(false);
-  mnuTest->setEnabled(false);
+  connect(mnuRecords, &QAction::triggered, this, [this] {
+    if (handlers_.records) handlers_.records();
+  });
+  connect(mnuTrace, &QAction::triggered, this, [this] {
+    if (handlers_.trace) handlers_.trace();
+  });
+  for (QAction* item : {mnuNonVol, mnuTest, mnuRecords, mnuTrace}) item->setEnabled(false);
 }
 
 void DisplayForm::set_handlers(Handlers handlers) {
   handlers_ = std::move(handlers);
   mnuNonVol->setEnabled(static_cast<bool>(handlers_.load_non_vol));
   mnuTest->setEnabled(static_cast<bool>(handlers_.main_testing));
+  mnuRecords->setEnabled(static_cast<bool>(handlers_.records));
+  mnuTrace->setEnabled(static_cast<bool>(handlers_.trace));
 }
 
 void DisplayForm::build_controls() {

@@ -43,6 +43,8 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
     std::function<void()> cal_down;           // CalDown
     std::function<void()> cal_good;           // CalGood
     std::function<void()> shut_down;          // after the window's own shut-down sequence
+    std::function<void()> records;            // mnuRecords
+    std::function<void()> trace;              // mnuTrace
   };
   void set_handlers(Handlers handlers);
 
@@ -71,6 +73,8 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   QAction* Init_QA = nullptr;
   QAction* mnuNonVol = nullptr;
   QAction* mnuTest = nullptr;
+  QAction* mnuRecords = nullptr;  // the engineer's items, after the technician's
+  QAction* mnuTrace = nullptr;
 
   // Controls.
   QLabel* TechNameLabel = nullptr;
