@@ -125,11 +125,12 @@ int main(int argc, char* argv[]) {
   form.TestButton[0]->click();
 
   const long last_kib = resident_kib();
-  std::printf("virtual time %.1f min, %llu yields of %g ms, %llu VISA calls, %llu commands "
-              "to the UUT\n",
-              static_cast<double>(clock.now_us()) / 6e7, static_cast<unsigned long long>(yields),
-              yield_ms, static_cast<unsigned long long>(chassis.total_calls()),
-              static_cast<unsigned long long>(chassis.module_at(8)->commands_received()));
+  std::printf(
+      "virtual time %.1f min, %llu yields of %g ms, %llu VISA calls, %llu commands "
+      "to the UUT\n",
+      static_cast<double>(clock.now_us()) / 6e7, static_cast<unsigned long long>(yields), yield_ms,
+      static_cast<unsigned long long>(chassis.total_calls()),
+      static_cast<unsigned long long>(chassis.module_at(8)->commands_received()));
   const double growth_mb = static_cast<double>(last_kib - first_kib) * 1024.0 / 1e6;
   std::printf("resident memory growth: %.1f MB (%ld KiB -> %ld KiB); goal at most %.0f MB\n",
               growth_mb, first_kib, last_kib, kGoalMb);

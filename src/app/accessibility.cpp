@@ -73,9 +73,8 @@ void make_accessible(QWidget& window) {
   }();
   static_cast<void>(installed);
 
-  forget_interface_unless(&window, [](QAccessibleInterface* face) {
-    return face->role() == QAccessible::Window;
-  });
+  forget_interface_unless(
+      &window, [](QAccessibleInterface* face) { return face->role() == QAccessible::Window; });
   for (QLabel* label : window.findChildren<QLabel*>()) {
     if (!is_station_control(*label)) continue;
     forget_interface_unless(label, [](QAccessibleInterface* face) {
@@ -84,13 +83,12 @@ void make_accessible(QWidget& window) {
   }
 
   for (QWidget* control : window.findChildren<QWidget*>()) {
-    const bool without_caption =
-        qobject_cast<QLineEdit*>(control) != nullptr ||
-        qobject_cast<QPlainTextEdit*>(control) != nullptr ||
-        qobject_cast<QTextEdit*>(control) != nullptr ||
-        qobject_cast<QProgressBar*>(control) != nullptr ||
-        qobject_cast<QComboBox*>(control) != nullptr ||
-        qobject_cast<QAbstractSpinBox*>(control) != nullptr;
+    const bool without_caption = qobject_cast<QLineEdit*>(control) != nullptr ||
+                                 qobject_cast<QPlainTextEdit*>(control) != nullptr ||
+                                 qobject_cast<QTextEdit*>(control) != nullptr ||
+                                 qobject_cast<QProgressBar*>(control) != nullptr ||
+                                 qobject_cast<QComboBox*>(control) != nullptr ||
+                                 qobject_cast<QAbstractSpinBox*>(control) != nullptr;
     if (without_caption && is_station_control(*control) && control->accessibleName().isEmpty()) {
       control->setAccessibleName(control->objectName());
     }

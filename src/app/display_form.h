@@ -57,11 +57,11 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   // The steps of the production work, each with the controls it shows and hides. A step changes
   // only the controls it names; the others keep what they have.
   enum class Step {
-    StartUp,            // only the error report area
-    UnitInitialized,    // Initialize UUT: the production buttons, Abort and the instruction line
-    ProductionTest,     // Self Test, Memory Test: the instruction line
-    SettingUp,          // Start Calibration: the technician and serial fields, Calibrate Outputs
-    Adjusting,          // the calibration loop: the constant and its Up, Down, Cal Complete
+    StartUp,          // only the error report area
+    UnitInitialized,  // Initialize UUT: the production buttons, Abort and the instruction line
+    ProductionTest,   // Self Test, Memory Test: the instruction line
+    SettingUp,        // Start Calibration: the technician and serial fields, Calibrate Outputs
+    Adjusting,        // the calibration loop: the constant and its Up, Down, Cal Complete
     CalibrationFinished,
   };
   void show_controls_for(Step step);

@@ -15,10 +15,9 @@ constexpr const char* kDialogFontFamily = "MS Sans Serif";
 
 // A frame holding a two-element option array: element 1 (the affirmative choice) on top and
 // selected, element 0 below it.
-QGroupBox* make_option_frame(QWidget* parent, const char* frame_name, const char* title,
-                             int left, std::array<QRadioButton*, 2>& options,
-                             const char* options_name, const char* yes, const char* no,
-                             int option_width) {
+QGroupBox* make_option_frame(QWidget* parent, const char* frame_name, const char* title, int left,
+                             std::array<QRadioButton*, 2>& options, const char* options_name,
+                             const char* yes, const char* no, int option_width) {
   auto* frame = new QGroupBox(title, parent);
   frame->setObjectName(frame_name);
   frame->setGeometry(twips_rect(left, 1920, 1580, 860));

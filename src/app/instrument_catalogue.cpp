@@ -20,8 +20,8 @@ bool find_quor_modules(core::Station& station) {
 void open_quor_module(InitializeDialog& dialog) { dialog.open_selected_unit(); }
 
 constexpr std::array<CatalogueRow, 1> kCatalogue{{
-    {driver::kQuorModelCode, "Quor Bus Initialization", &find_quor_modules,
-     "No Quor Bus's Found", &open_quor_module},
+    {driver::kQuorModelCode, "Quor Bus Initialization", &find_quor_modules, "No Quor Bus's Found",
+     &open_quor_module},
 }};
 
 }  // namespace

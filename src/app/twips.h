@@ -11,9 +11,7 @@ namespace app {
 
 inline constexpr double kTwipsPerPixel = 15.0;  // 1440 twips per inch at 96 pixels per inch
 
-inline int twips_to_pixels(int twips) {
-  return static_cast<int>(twips / kTwipsPerPixel + 0.5);
-}
+inline int twips_to_pixels(int twips) { return static_cast<int>(twips / kTwipsPerPixel + 0.5); }
 
 inline QRect twips_rect(int left, int top, int width, int height) {
   return {twips_to_pixels(left), twips_to_pixels(top), twips_to_pixels(width),

@@ -140,9 +140,9 @@ bool UnitInitialization::find_units() {
   const driver::UnitRecord& current = station_.units.current;
   const CatalogueRow* row = find_catalogue_row(current.model_code);
   if (row == nullptr) {
-    station_.person.message(std::string(init_text::kDriverNotFound) + "\n" +
-                            init_text::kModelCodeLine +
-                            driver::basic_number_text(static_cast<std::int16_t>(current.model_code)));
+    station_.person.message(
+        std::string(init_text::kDriverNotFound) + "\n" + init_text::kModelCodeLine +
+        driver::basic_number_text(static_cast<std::int16_t>(current.model_code)));
     return false;
   }
   InitializeDialog& dialog = ensure_dialog();
@@ -156,8 +156,8 @@ bool UnitInitialization::find_units() {
   for (int i = 0; i < count; ++i) {
     const auto index = static_cast<std::size_t>(i);
     const std::string name = std::string(kInterfaceKinds[found.gpib_vxi != 0 ? 1 : 0]) +
-                             std::to_string(found.interface_number[index]) + "::" +
-                             std::to_string(found.logical_address[index]) + "::INSTR";
+                             std::to_string(found.interface_number[index]) +
+                             "::" + std::to_string(found.logical_address[index]) + "::INSTR";
     dialog.List_Of_Resources->addItem(QString::fromStdString(name));
   }
   // Nothing is chosen until the technician picks an entry.

@@ -29,9 +29,8 @@ std::string hex_text(std::uint32_t value) {
 BufferMemory::BufferMemory(visa::VisaLibrary& library, DriverState& state)
     : library_(library), state_(state) {}
 
-void BufferMemory::fill_pattern(ViSession session, std::uint32_t byte_offset,
-                                std::uint16_t space, std::uint16_t start, std::uint16_t step,
-                                std::uint32_t count) {
+void BufferMemory::fill_pattern(ViSession session, std::uint32_t byte_offset, std::uint16_t space,
+                                std::uint16_t start, std::uint16_t step, std::uint32_t count) {
   const std::uint32_t words = count == 0 ? 1 : count;
   std::uint16_t value = start;
   for (std::uint32_t i = 0; i < words; ++i) {
@@ -54,8 +53,8 @@ std::int16_t BufferMemory::compare_pattern(ViSession session, std::uint32_t byte
     state_.last_visa_status = library_.viIn16(session, space, offset, &word);
     const std::uint16_t seen = kind == CompareKind::LowByte ? (word & 0xFFU) : word;
     if (seen != expected) {
-      report.append_report("Miscompare at " + hex_text(offset) + " Expected " +
-                           hex_text(expected) + " Got " + hex_text(word) + "\r\n");
+      report.append_report("Miscompare at " + hex_text(offset) + " Expected " + hex_text(expected) +
+                           " Got " + hex_text(word) + "\r\n");
       ++miscompares;
       if (miscompares > kMiscompareReportLimit) break;
     }

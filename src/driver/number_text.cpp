@@ -1,7 +1,7 @@
 #include "driver/number_text.h"
 
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -85,8 +85,8 @@ std::optional<double> leading_number_if_any(std::string_view raw) {
     }
   }
   if (!digits) return std::nullopt;
-  if (pos < text.size() && (text[pos] == 'E' || text[pos] == 'e' || text[pos] == 'D' ||
-                            text[pos] == 'd')) {
+  if (pos < text.size() &&
+      (text[pos] == 'E' || text[pos] == 'e' || text[pos] == 'D' || text[pos] == 'd')) {
     std::string exponent = "e";
     std::size_t p = pos + 1;
     if (p < text.size() && (text[p] == '+' || text[p] == '-')) exponent.push_back(text[p++]);
@@ -126,15 +126,16 @@ std::string basic_number_text(double value) {
   const std::to_chars_result written =
       std::to_chars(scientific, scientific + sizeof scientific,
                     std::fabs(static_cast<double>(single)), std::chars_format::scientific, 6);
-  const std::string_view written_text(scientific, static_cast<std::size_t>(written.ptr - scientific));
+  const std::string_view written_text(scientific,
+                                      static_cast<std::size_t>(written.ptr - scientific));
   std::string digits;
   digits.push_back(written_text[0]);
   digits.append(written_text.substr(2, 6));
   const std::size_t exponent_at = written_text.find('e') + 1;
   int exponent = 0;
   const bool negative_exponent = written_text[exponent_at] == '-';
-  static_cast<void>(std::from_chars(written_text.data() + exponent_at + 1, written_text.data() + written_text.size(),
-                                     exponent));
+  static_cast<void>(std::from_chars(written_text.data() + exponent_at + 1,
+                                    written_text.data() + written_text.size(), exponent));
   if (negative_exponent) exponent = -exponent;
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 

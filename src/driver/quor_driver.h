@@ -56,10 +56,10 @@ class QuorDriver {
   // --- Operations ---
   visa::ViStatus quor_find_modules(std::span<std::int16_t> logical_addresses,
                                    std::span<std::int16_t> slots,
-                                   std::span<std::uint16_t> interface_numbers,
-                                   std::int16_t& count, std::int16_t& gpib_vxi);
-  visa::ViStatus quor_init(const std::string& resource, std::int16_t id_query,
-                           std::int16_t reset, visa::ViSession& session);
+                                   std::span<std::uint16_t> interface_numbers, std::int16_t& count,
+                                   std::int16_t& gpib_vxi);
+  visa::ViStatus quor_init(const std::string& resource, std::int16_t id_query, std::int16_t reset,
+                           visa::ViSession& session);
   visa::ViStatus quor_reset(visa::ViSession session);
   visa::ViStatus quor_configure_mode(visa::ViSession session, std::int16_t mode);
 

@@ -30,8 +30,8 @@ ViStatus QuorDriver::quor_find_modules(std::span<std::int16_t> logical_addresses
   std::array<visa::ViChar, visa::VI_FIND_BUFLEN + 1> name{};
   visa::ViFindList list = 0;
   visa::ViUInt32 matches = 0;
-  status = library_.viFindRsrc(state_.default_rm, kQuorSearchExpression, &list, &matches,
-                               name.data());
+  status =
+      library_.viFindRsrc(state_.default_rm, kQuorSearchExpression, &list, &matches, name.data());
   if (keep_status(status, result)) {
     library_.viClose(state_.default_rm);
     return result;

@@ -85,8 +85,8 @@ void FrmResults::set_progress_maximum(float maximum) {
 }
 
 void FrmResults::set_progress_value(float value) {
-  TestProgressBar->setValue(std::clamp(progress_units(value), TestProgressBar->minimum(),
-                                       TestProgressBar->maximum()));
+  TestProgressBar->setValue(
+      std::clamp(progress_units(value), TestProgressBar->minimum(), TestProgressBar->maximum()));
 }
 
 void FrmResults::set_test_running(bool running) {

@@ -54,9 +54,9 @@ FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
   lblText->setFont(app::station_font(27.75, true, "Arial Black"));
 
   // The design's tab indexes (the label at index 9 takes no focus).
-  QWidget* tab_order[] = {cmdSelfLoop, cmdRec,      cmdRecM,     cmdSelfloop2, cmdStamp,
-                          cmdTrncrecm, cmdTrndrecm, cmdTrnorecm, cmdSelfLong,  cmdTrnsrecm,
-                          cmdStop,     cmdExit};
+  QWidget* tab_order[] = {cmdSelfLoop, cmdRec,      cmdRecM,     cmdSelfloop2,
+                          cmdStamp,    cmdTrncrecm, cmdTrndrecm, cmdTrnorecm,
+                          cmdSelfLong, cmdTrnsrecm, cmdStop,     cmdExit};
   for (std::size_t i = 0; i + 1 < std::size(tab_order); ++i) {
     setTabOrder(tab_order[i], tab_order[i + 1]);
   }
@@ -65,7 +65,8 @@ FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
                    cmdTrncrecm, cmdTrndrecm, cmdTrnorecm, cmdSelfLong,  cmdTrnsrecm};
   for (std::size_t i = 0; i < kTestCount; ++i) {
     const auto test = static_cast<TestId>(i);
-    connect(test_buttons_[i], &QPushButton::clicked, this, [this, test] { emit test_clicked(test); });
+    connect(test_buttons_[i], &QPushButton::clicked, this,
+            [this, test] { emit test_clicked(test); });
   }
   connect(cmdStop, &QPushButton::clicked, this, [this] { emit stop_clicked(); });
   connect(cmdExit, &QPushButton::clicked, this, [this] { emit exit_clicked(); });

@@ -19,8 +19,8 @@ FunctionalTests::FunctionalTests(core::Station& station, app::DisplayForm& form,
 void FunctionalTests::run_from_console(TestId test) {
   if (console_.running()) return;
   const core::ProcedureScope units(
-      station_, {"the " + console_.button(test)->text().toStdString() + " test",
-                 text::kEndWithStopTest});
+      station_,
+      {"the " + console_.button(test)->text().toStdString() + " test", text::kEndWithStopTest});
   if (!units.claimed()) return;
   console_.set_running(true);
   run(plan_for(test));
@@ -144,12 +144,10 @@ void FunctionalTests::fill(const driver::UnitRecord& unit, std::uint32_t offset,
 }
 
 std::int16_t FunctionalTests::compare(const driver::UnitRecord& unit, std::uint32_t offset,
-                                      std::uint16_t space, std::uint16_t start,
-                                      std::uint16_t step, std::uint32_t count,
-                                      driver::BufferMemory::CompareKind kind) {
+                                      std::uint16_t space, std::uint16_t start, std::uint16_t step,
+                                      std::uint32_t count, driver::BufferMemory::CompareKind kind) {
   if (station_.shutting_down) return 0;
-  return memory_.compare_pattern(unit.session, offset, space, start, step, count, kind,
-                                 results());
+  return memory_.compare_pattern(unit.session, offset, space, start, step, count, kind, results());
 }
 
 }  // namespace functional

@@ -18,8 +18,8 @@ namespace functional {
 
 // The values the tests share with the console's buttons.
 struct TestState {
-  bool stop = false;            // set by STOP TEST, cleared by every test's start
-  std::string identity;         // the UUT's "*idn?" reply of the latest test
+  bool stop = false;     // set by STOP TEST, cleared by every test's start
+  std::string identity;  // the UUT's "*idn?" reply of the latest test
   std::int16_t stamp_failure = 0;
 };
 

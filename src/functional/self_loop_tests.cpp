@@ -18,7 +18,7 @@ struct SelfLoopRow {
   const char* title_line;
   const char* input_route;  // the input closed, and its step label
   const char* input_label;
-  std::uint32_t length;     // data words per frame
+  std::uint32_t length;  // data words per frame
   int passes;
   bool clear_pong_by_command;  // "trac:data:clr Pong" instead of writing zeros word by word
   std::int16_t dwell_seconds;  // in self mode, before the run is stopped (0: none)
@@ -80,7 +80,8 @@ TestPlan FunctionalTests::self_loop_plan(TestId test) {
     }
     send(unit, "comm:rec:start " + driver::basic_number_text(kStartWord / 256), text::kComparators);
     send(unit, "comm:rec:stop " + driver::basic_number_text(kStopWord15 / 256), text::kComparators);
-    send(unit, "comm:tran:stop " + driver::basic_number_text(kStopWord15 / 256), text::kComparators);
+    send(unit, "comm:tran:stop " + driver::basic_number_text(kStopWord15 / 256),
+         text::kComparators);
     send(unit, "mode self", "Start things running");
     send(unit, "*opc", "Wait till we are in the mode");
     if (row.dwell_seconds > 0) {
@@ -90,8 +91,7 @@ TestPlan FunctionalTests::self_loop_plan(TestId test) {
     }
     send(unit, "mode idle", "Stop the run");
     send(unit, "*opc", "Wait till we are back in IDLE");
-    const int e1 =
-        compare(unit, 2, *space, s, 1, N, driver::BufferMemory::CompareKind::WholeWord);
+    const int e1 = compare(unit, 2, *space, s, 1, N, driver::BufferMemory::CompareKind::WholeWord);
     const int e2 =
         compare(unit, kPong + 2, *space, s, 1, N, driver::BufferMemory::CompareKind::LowByte);
     return e1 + e2 != 0 ? 1 : 0;

@@ -1,8 +1,8 @@
 #include "setup/non_vol_load.h"
 
-#include <charconv>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -87,8 +87,8 @@ NonVolLoad::NonVolLoad(core::Station& station, std::function<void()> end_program
 void NonVolLoad::load_non_vol() {
   const core::ProcedureScope units(station_, {"Load Non-Vol", non_vol_text::kLetItFinish});
   if (!units.claimed()) return;
-  const AddressConversion address = convert_address(
-      station_.person.input(non_vol_text::kPrompt, non_vol_text::kDefaultAnswer));
+  const AddressConversion address =
+      convert_address(station_.person.input(non_vol_text::kPrompt, non_vol_text::kDefaultAnswer));
   if (!address.value) {
     station_.person.message(address.error);
     station_.person.message(non_vol_text::kShutDown);

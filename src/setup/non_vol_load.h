@@ -22,9 +22,8 @@ inline constexpr const char* kLetItFinish = "Wait for it to finish";
 }  // namespace non_vol_text
 
 // The configuration lines, in the order they are written.
-inline constexpr const char* kNonVolLines[] = {"vxi_scan();", "nvsetflag(1);",
-                                               "nvsetvxireg(0, #H86c5);",
-                                               "nvsetvxireg(1, #H27b4);"};
+inline constexpr const char* kNonVolLines[] = {
+    "vxi_scan();", "nvsetflag(1);", "nvsetvxireg(0, #H86c5);", "nvsetvxireg(1, #H27b4);"};
 
 // This operation's own values, kept between runs.
 struct NonVolState {

@@ -37,8 +37,8 @@ struct ModuleConfig {
   std::uint16_t interface_number = 0;
   std::uint16_t manufacturer_id = kQuorManufacturerId;  // VI_ATTR_MANF_ID and ID register
   std::uint16_t model_code = kQuorModelCode;            // VI_ATTR_MODEL_CODE and device type
-  std::uint16_t memory_space = visa::VI_A24_SPACE;       // 2 = A24, 3 = A32
-  bool open_fails = false;                               // viOpen of this module fails
+  std::uint16_t memory_space = visa::VI_A24_SPACE;      // 2 = A24, 3 = A32
+  bool open_fails = false;                              // viOpen of this module fails
   // *IDN? reply without terminator; empty: the built-in module's, simulated_identity().
   std::string identity;
 };

@@ -23,8 +23,8 @@ struct ChassisObject {
   visa::ViSession manager = visa::VI_NULL;  // owning manager (find lists and sessions)
   SimModule* module = nullptr;              // sessions
   std::uint32_t timeout_ms = kDefaultTimeoutMs;
-  std::vector<std::string> names;           // find lists: the matches
-  std::size_t next = 0;                     // find lists: index of the next name to hand out
+  std::vector<std::string> names;  // find lists: the matches
+  std::size_t next = 0;            // find lists: index of the next name to hand out
 };
 
 class HandleTable {

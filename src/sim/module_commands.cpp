@@ -22,10 +22,9 @@ struct RouteName {
   const char* name;
   Route route;
 };
-constexpr RouteName kRoutes[] = {{"out1", Route::Out1}, {"out2", Route::Out2},
-                                 {"out3", Route::Out3}, {"out4", Route::Out4},
-                                 {"ampl", Route::Ampl}, {"unpr", Route::Unpr},
-                                 {"prot", Route::Prot}};
+constexpr RouteName kRoutes[] = {
+    {"out1", Route::Out1}, {"out2", Route::Out2}, {"out3", Route::Out3}, {"out4", Route::Out4},
+    {"ampl", Route::Ampl}, {"unpr", Route::Unpr}, {"prot", Route::Prot}};
 
 }  // namespace
 

@@ -87,8 +87,7 @@ visa::ViStatus SimModule::move_in16(visa::ViUInt16 space, visa::ViBusAddress off
 
 visa::ViStatus SimModule::move_out16(visa::ViUInt16 space, visa::ViBusAddress offset,
                                      visa::ViBusSize count, const visa::ViUInt16* values) {
-  if (const visa::ViStatus fault = take_fault(VisaFunction::MoveOut16);
-      fault != visa::VI_SUCCESS) {
+  if (const visa::ViStatus fault = take_fault(VisaFunction::MoveOut16); fault != visa::VI_SUCCESS) {
     return fault;
   }
   const visa::ViStatus status = check_window(space, offset, count);

@@ -115,8 +115,8 @@ void QuorFirmware::on_frame(SimModule& module, std::span<const std::uint16_t> wo
     return high_byte(word) == module.receive_stop();
   });
   if (stop == words.end()) return;  // never ended: discarded
-  const std::span<const std::uint16_t> frame = words.first(
-      static_cast<std::size_t>(stop - words.begin()) + 1);
+  const std::span<const std::uint16_t> frame =
+      words.first(static_cast<std::size_t>(stop - words.begin()) + 1);
 
   switch (module.mode()) {
     case Mode::Rec:

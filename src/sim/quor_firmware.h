@@ -46,8 +46,7 @@ class Backplane {
   virtual std::uint64_t catch_up() = 0;
   // Carries `frame` from `from`'s closed, working outputs over the bench cables to the closed,
   // working inputs at their other ends; each module reached gets the frame once.
-  virtual void send(SimModule& from, std::span<const std::uint16_t> frame,
-                    std::uint64_t at_us) = 0;
+  virtual void send(SimModule& from, std::span<const std::uint16_t> frame, std::uint64_t at_us) = 0;
 
  protected:
   ~Backplane() = default;
@@ -78,13 +77,13 @@ class QuorFirmware final : public Firmware {
              std::uint64_t at_us);
 
   Backplane& backplane_;
-  std::uint64_t now_us_ = 0;               // last time caught up to
-  std::optional<std::uint64_t> due_us_;    // next timed frame
-  std::size_t next_word_ = 0;              // trnc: the next frame's start; trns/trnd: the buffer
-  std::size_t store_word_ = 0;             // rec: 0 or PONG; recm: the next free word
-  std::size_t frames_received_ = 0;        // in this receive run
-  std::vector<std::uint16_t> frame_;       // the frame being sent
-  std::vector<std::uint16_t> received_;    // the frame being stored
+  std::uint64_t now_us_ = 0;             // last time caught up to
+  std::optional<std::uint64_t> due_us_;  // next timed frame
+  std::size_t next_word_ = 0;            // trnc: the next frame's start; trns/trnd: the buffer
+  std::size_t store_word_ = 0;           // rec: 0 or PONG; recm: the next free word
+  std::size_t frames_received_ = 0;      // in this receive run
+  std::vector<std::uint16_t> frame_;     // the frame being sent
+  std::vector<std::uint16_t> received_;  // the frame being stored
 };
 
 }  // namespace sim

@@ -36,10 +36,24 @@ class RecentHistory {
     reference operator*() const { return (*history_)[index_]; }
     pointer operator->() const { return &(*history_)[index_]; }
     reference operator[](difference_type n) const { return *(*this + n); }
-    const_iterator& operator++() { ++index_; return *this; }
-    const_iterator operator++(int) { const_iterator was = *this; ++index_; return was; }
-    const_iterator& operator--() { --index_; return *this; }
-    const_iterator operator--(int) { const_iterator was = *this; --index_; return was; }
+    const_iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator was = *this;
+      ++index_;
+      return was;
+    }
+    const_iterator& operator--() {
+      --index_;
+      return *this;
+    }
+    const_iterator operator--(int) {
+      const_iterator was = *this;
+      --index_;
+      return was;
+    }
     const_iterator& operator+=(difference_type n) {
       index_ = static_cast<std::size_t>(static_cast<difference_type>(index_) + n);
       return *this;

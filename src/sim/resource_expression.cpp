@@ -20,9 +20,9 @@ enum class Quantifier { One, ZeroOrMore, OneOrMore };
 // One element of a sequence: a character test or a parenthesised group, with its quantifier.
 struct Element {
   enum class Kind { Literal, Any, Class, Group } kind = Kind::Literal;
-  unsigned char literal = 0;                    // lower case
-  std::bitset<256> members;                     // Class: lower-case members
-  bool negated = false;                         // Class: [^...]
+  unsigned char literal = 0;  // lower case
+  std::bitset<256> members;   // Class: lower-case members
+  bool negated = false;       // Class: [^...]
   std::unique_ptr<ResourceExpression::Alternatives> group;
   Quantifier quantifier = Quantifier::One;
 };
@@ -191,9 +191,8 @@ class Matcher {
   // Greedy: as many repetitions as will still let the rest match. A repetition that consumed
   // nothing ends the loop, so a group that can match empty text cannot spin.
   bool repeated(const Element& element, std::size_t pos, const Continuation& next) const {
-    const bool more = once(element, pos, [&](std::size_t p) {
-      return p > pos && repeated(element, p, next);
-    });
+    const bool more =
+        once(element, pos, [&](std::size_t p) { return p > pos && repeated(element, p, next); });
     return more || next(pos);
   }
 

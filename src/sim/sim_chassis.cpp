@@ -350,8 +350,10 @@ ViStatus SimChassis::viIn16(ViSession session, ViUInt16 space, ViBusAddress offs
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::In16)];
   SimModule* module = d.handles.session_module(session);
-  if (module == nullptr) [[unlikely]] return VI_ERROR_INV_OBJECT;
-  if (value == nullptr) [[unlikely]] return kErrorUserBuf;
+  if (module == nullptr) [[unlikely]]
+    return VI_ERROR_INV_OBJECT;
+  if (value == nullptr) [[unlikely]]
+    return kErrorUserBuf;
   return module->in16(space, offset, value);
 }
 
@@ -360,7 +362,8 @@ ViStatus SimChassis::viOut16(ViSession session, ViUInt16 space, ViBusAddress off
   Impl& d = *impl_;
   ++d.calls[index_of(VisaFunction::Out16)];
   SimModule* module = d.handles.session_module(session);
-  if (module == nullptr) [[unlikely]] return VI_ERROR_INV_OBJECT;
+  if (module == nullptr) [[unlikely]]
+    return VI_ERROR_INV_OBJECT;
   return module->out16(space, offset, value);
 }
 

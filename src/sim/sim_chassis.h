@@ -38,29 +38,28 @@ class SimChassis final : public visa::VisaLibrary {
 
   // --- VISA operations ---
   visa::ViStatus viOpenDefaultRM(visa::ViSession* manager) override;
-  visa::ViStatus viFindRsrc(visa::ViSession manager, const char* expression,
-                            visa::ViFindList* list, visa::ViUInt32* count,
+  visa::ViStatus viFindRsrc(visa::ViSession manager, const char* expression, visa::ViFindList* list,
+                            visa::ViUInt32* count,
                             visa::ViChar first_name[visa::VI_FIND_BUFLEN]) override;
   visa::ViStatus viFindNext(visa::ViFindList list,
                             visa::ViChar next_name[visa::VI_FIND_BUFLEN]) override;
-  visa::ViStatus viOpen(visa::ViSession manager, const char* resource,
-                        visa::ViUInt32 access_mode, visa::ViUInt32 open_timeout,
-                        visa::ViSession* session) override;
+  visa::ViStatus viOpen(visa::ViSession manager, const char* resource, visa::ViUInt32 access_mode,
+                        visa::ViUInt32 open_timeout, visa::ViSession* session) override;
   visa::ViStatus viClose(visa::ViObject object) override;
   visa::ViStatus viGetAttribute(visa::ViObject object, visa::ViAttr attribute,
                                 visa::ViAttrState* value) override;
   visa::ViStatus viSetAttribute(visa::ViObject object, visa::ViAttr attribute,
                                 visa::ViAttrState value) override;
-  visa::ViStatus viWrite(visa::ViSession session, const unsigned char* buffer,
-                         visa::ViUInt32 count, visa::ViUInt32* returned) override;
+  visa::ViStatus viWrite(visa::ViSession session, const unsigned char* buffer, visa::ViUInt32 count,
+                         visa::ViUInt32* returned) override;
   visa::ViStatus viRead(visa::ViSession session, unsigned char* buffer, visa::ViUInt32 count,
                         visa::ViUInt32* returned) override;
   visa::ViStatus viStatusDesc(visa::ViObject object, visa::ViStatus status,
                               visa::ViChar description[visa::VI_FIND_BUFLEN]) override;
-  visa::ViStatus viIn16(visa::ViSession session, visa::ViUInt16 space,
-                        visa::ViBusAddress offset, visa::ViUInt16* value) override;
-  visa::ViStatus viOut16(visa::ViSession session, visa::ViUInt16 space,
-                         visa::ViBusAddress offset, visa::ViUInt16 value) override;
+  visa::ViStatus viIn16(visa::ViSession session, visa::ViUInt16 space, visa::ViBusAddress offset,
+                        visa::ViUInt16* value) override;
+  visa::ViStatus viOut16(visa::ViSession session, visa::ViUInt16 space, visa::ViBusAddress offset,
+                         visa::ViUInt16 value) override;
   visa::ViStatus viMoveIn16(visa::ViSession session, visa::ViUInt16 space,
                             visa::ViBusAddress offset, visa::ViBusSize count,
                             visa::ViUInt16* values) override;

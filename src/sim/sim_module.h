@@ -49,13 +49,12 @@ class SimModule {
   std::uint16_t address_space_bits() const { return space_bits_; }
   void set_address_space_bits(std::uint16_t bits) { space_bits_ = bits & 0x3U; }
   // One word of buffer memory at an even byte offset below kMemoryBytes.
-  std::uint16_t memory_word(std::uint32_t byte_offset) const {
-    return memory_[byte_offset >> 1];
-  }
+  std::uint16_t memory_word(std::uint32_t byte_offset) const { return memory_[byte_offset >> 1]; }
   // Writes as the bus would, so a memory fault applies.
   void set_memory_word(std::uint32_t byte_offset, std::uint16_t value) {
     memory_[byte_offset >> 1] = value;
-    if (memory_fault_active_) [[unlikely]] apply_memory_fault(byte_offset >> 1, 1);
+    if (memory_fault_active_) [[unlikely]]
+      apply_memory_fault(byte_offset >> 1, 1);
   }
   // Stores `words` from word index `first_word` on (firmware writes; a memory fault applies).
   // The words must fit below kMemoryBytes.
@@ -77,8 +76,8 @@ class SimModule {
   // How many of the kept commands equal `command`, ignoring case, blanks around it and a line
   // end.
   std::size_t command_count(std::string_view command) const;
-  std::uint64_t reset_count() const { return reset_count_; }      // *RST accepted
-  std::uint64_t query_count() const { return query_count_; }      // commands holding a header "?"
+  std::uint64_t reset_count() const { return reset_count_; }  // *RST accepted
+  std::uint64_t query_count() const { return query_count_; }  // commands holding a header "?"
   Mode mode() const { return mode_; }
   bool route_closed(Route route) const { return routes_[static_cast<std::size_t>(route)]; }
   std::uint32_t timer_interval() const { return timer_interval_; }  // "tim <n>"
@@ -149,7 +148,9 @@ class SimModule {
   }
   bool route_dead(Route route) const { return dead_routes_[static_cast<std::size_t>(route)]; }
   // Every frame the transmitter sends goes out `extra_copies` more times right after itself.
-  void set_repeated_frames(int extra_copies) { extra_copies_ = extra_copies > 0 ? extra_copies : 0; }
+  void set_repeated_frames(int extra_copies) {
+    extra_copies_ = extra_copies > 0 ? extra_copies : 0;
+  }
   int repeated_frames() const { return extra_copies_; }
   // The time-stamp counter jumps by `counts` just before the frame `from_frame` (0 = the first)
   // of each receive run: that frame's interval to the one before it is off by `counts`.
@@ -199,16 +200,17 @@ class SimModule {
     }
     if (space == memory_space_ && offset < kMemoryBytes && (offset & 1U) == 0) {
       memory_[offset >> 1] = value;
-      if (memory_fault_active_) [[unlikely]] apply_memory_fault(offset >> 1, 1);
+      if (memory_fault_active_) [[unlikely]]
+        apply_memory_fault(offset >> 1, 1);
       return visa::VI_SUCCESS;
     }
     return out16_slow(space, offset, value);
   }
 
-  visa::ViStatus move_in16(visa::ViUInt16 space, visa::ViBusAddress offset,
-                           visa::ViBusSize count, visa::ViUInt16* values);
-  visa::ViStatus move_out16(visa::ViUInt16 space, visa::ViBusAddress offset,
-                            visa::ViBusSize count, const visa::ViUInt16* values);
+  visa::ViStatus move_in16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViBusSize count,
+                           visa::ViUInt16* values);
+  visa::ViStatus move_out16(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViBusSize count,
+                            const visa::ViUInt16* values);
 
   // Interprets one command written by the host; a reply it makes waits for read_reply().
   void write_command(std::string_view text);
@@ -228,8 +230,7 @@ class SimModule {
                               visa::ViBusSize words) const;
   visa::ViStatus in16_slow(visa::ViUInt16 space, visa::ViBusAddress offset,
                            visa::ViUInt16* value) const;
-  visa::ViStatus out16_slow(visa::ViUInt16 space, visa::ViBusAddress offset,
-                            visa::ViUInt16 value);
+  visa::ViStatus out16_slow(visa::ViUInt16 space, visa::ViBusAddress offset, visa::ViUInt16 value);
   std::uint16_t a16_read(visa::ViBusAddress offset) const;
   // Forces the memory fault's bits on the words [first, first + count) inside its region.
   void apply_memory_fault(std::size_t first, std::size_t count);

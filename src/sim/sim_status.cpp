@@ -22,8 +22,7 @@ constexpr StatusText kTexts[] = {
      "VI_ERROR_RSRC_NFOUND: Insufficient location information or the requested device or "
      "resource is not present in the system."},
     {visa::VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME: Invalid resource reference specified."},
-    {visa::VI_ERROR_TMO,
-     "VI_ERROR_TMO: Timeout expired before operation completed."},
+    {visa::VI_ERROR_TMO, "VI_ERROR_TMO: Timeout expired before operation completed."},
     {visa::VI_ERROR_NSUP_ATTR,
      "VI_ERROR_NSUP_ATTR: The specified attribute is not defined or supported by the "
      "referenced session, event, or find list."},

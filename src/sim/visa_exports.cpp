@@ -57,8 +57,7 @@ QUOR_EXPORT ViStatus QUOR_VISA_CALL viClose(ViObject object) { return chassis().
 
 // The caller's buffer has the attribute's own width: two bytes for the 16-bit attributes, four
 // for the time-out. Write exactly that many bytes.
-QUOR_EXPORT ViStatus QUOR_VISA_CALL viGetAttribute(ViObject object, ViAttr attribute,
-                                                   void* value) {
+QUOR_EXPORT ViStatus QUOR_VISA_CALL viGetAttribute(ViObject object, ViAttr attribute, void* value) {
   if (value == nullptr) return chassis().viGetAttribute(object, attribute, nullptr);
   ViAttrState wide = 0;
   const ViStatus status = chassis().viGetAttribute(object, attribute, &wide);
@@ -91,8 +90,8 @@ QUOR_EXPORT ViStatus QUOR_VISA_CALL viWrite(ViSession session, const unsigned ch
   return chassis().viWrite(session, buffer, count, returned);
 }
 
-QUOR_EXPORT ViStatus QUOR_VISA_CALL viRead(ViSession session, unsigned char* buffer,
-                                           ViUInt32 count, ViUInt32* returned) {
+QUOR_EXPORT ViStatus QUOR_VISA_CALL viRead(ViSession session, unsigned char* buffer, ViUInt32 count,
+                                           ViUInt32* returned) {
   return chassis().viRead(session, buffer, count, returned);
 }
 
@@ -101,13 +100,13 @@ QUOR_EXPORT ViStatus QUOR_VISA_CALL viStatusDesc(ViObject object, ViStatus statu
   return chassis().viStatusDesc(object, status, description);
 }
 
-QUOR_EXPORT ViStatus QUOR_VISA_CALL viIn16(ViSession session, ViUInt16 space,
-                                           ViBusAddress offset, ViUInt16* value) {
+QUOR_EXPORT ViStatus QUOR_VISA_CALL viIn16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                                           ViUInt16* value) {
   return chassis().viIn16(session, space, offset, value);
 }
 
-QUOR_EXPORT ViStatus QUOR_VISA_CALL viOut16(ViSession session, ViUInt16 space,
-                                            ViBusAddress offset, ViUInt16 value) {
+QUOR_EXPORT ViStatus QUOR_VISA_CALL viOut16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                                            ViUInt16 value) {
   return chassis().viOut16(session, space, offset, value);
 }
 

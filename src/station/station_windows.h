@@ -7,9 +7,9 @@
 
 #include "app/display_form.h"
 #include "core/station.h"
+#include "functional/test_console.h"
 #include "production/production_tests.h"
 #include "setup/non_vol_load.h"
-#include "functional/test_console.h"
 
 namespace station {
 

@@ -26,8 +26,7 @@ VisaChoice choose_visa(const std::vector<std::string>& candidates) {
     choice.library = std::move(loaded.library);
     choice.in_use.simulated = loaded.simulated;
     choice.in_use.description =
-        loaded.simulated ? "no real module is tested (" + loaded.file + ")"
-                         : loaded.file;
+        loaded.simulated ? "no real module is tested (" + loaded.file + ")" : loaded.file;
     return choice;
   }
   choice.clock = std::make_unique<sim::RealClock>();
@@ -42,14 +41,15 @@ VisaChoice choose_visa(const std::vector<std::string>& candidates) {
     if (!refused.installed) continue;
     broken += (broken.empty() ? "" : "; ") + refused.file + " cannot be used (" +
               reason_of(refused) + ")";
-    problem += "The VISA library " + refused.file + " is installed but cannot be used: " +
-               reason_of(refused) + ".\n";
+    problem += "The VISA library " + refused.file +
+               " is installed but cannot be used: " + reason_of(refused) + ".\n";
   }
   if (!broken.empty()) {
-    choice.in_use.description = broken + ", the built-in chassis stands in: no real module is tested";
+    choice.in_use.description =
+        broken + ", the built-in chassis stands in: no real module is tested";
     choice.problem = problem +
-                            "The station runs on the built-in SIMULATED CHASSIS instead: no real "
-                            "module is tested until the library is repaired.";
+                     "The station runs on the built-in SIMULATED CHASSIS instead: no real "
+                     "module is tested until the library is repaired.";
   }
   return choice;
 }

@@ -15,10 +15,10 @@
 namespace station {
 
 struct VisaChoice {
-  std::unique_ptr<sim::Clock> clock;            // the simulated chassis' clock, when simulated
+  std::unique_ptr<sim::Clock> clock;  // the simulated chassis' clock, when simulated
   std::unique_ptr<visa::VisaLibrary> library;
   core::VisaInUse in_use;
-  std::vector<std::string> refused;             // candidates that did not serve, and why
+  std::vector<std::string> refused;  // candidates that did not serve, and why
   // Set when an installed vendor library could not be used: which one and why. The technician
   // is told at start-up; the status line (the description) keeps saying it.
   std::string problem;

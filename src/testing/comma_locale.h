@@ -53,14 +53,14 @@ class CommaLocale {
 
 // Declares `guard`, a CommaLocale for the rest of the scope; fails the test when the locale cannot
 // be set and QUOR_REQUIRE_COMMA_LOCALE=1, and skips it otherwise.
-#define QUOR_IN_COMMA_LOCALE(guard)                                                          \
-  const ::quor_test::CommaLocale guard;                                                      \
-  if (!guard.active()) {                                                                     \
-    if (::quor_test::comma_locale_required()) {                                              \
-      FAIL() << "the locale " << ::quor_test::kCommaLocale                                   \
-             << " cannot be set; generate it (scripts/station.sh does) or unset "            \
-                "QUOR_REQUIRE_COMMA_LOCALE";                                                 \
-    }                                                                                        \
-    GTEST_SKIP() << "the locale " << ::quor_test::kCommaLocale << " is not installed";      \
-  }                                                                                          \
+#define QUOR_IN_COMMA_LOCALE(guard)                                                    \
+  const ::quor_test::CommaLocale guard;                                                \
+  if (!guard.active()) {                                                               \
+    if (::quor_test::comma_locale_required()) {                                        \
+      FAIL() << "the locale " << ::quor_test::kCommaLocale                             \
+             << " cannot be set; generate it (scripts/station.sh does) or unset "      \
+                "QUOR_REQUIRE_COMMA_LOCALE";                                           \
+    }                                                                                  \
+    GTEST_SKIP() << "the locale " << ::quor_test::kCommaLocale << " is not installed"; \
+  }                                                                                    \
   static_assert(true)

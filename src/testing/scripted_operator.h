@@ -27,7 +27,7 @@ class ScriptedOperator final : public driver::Operator {
   std::vector<std::string> texts() const;
 
   std::vector<Shown> shown;
-  std::deque<std::optional<std::string>> answers;    // answers to input; the default when empty
+  std::deque<std::optional<std::string>> answers;  // answers to input; the default when empty
   std::vector<std::string> printed;
   std::string date = "12/7/2026";
   // Runs while a box is "open", with the box's text: a click the technician makes meanwhile.

@@ -14,7 +14,8 @@ namespace testing_support {
 
 class VirtualPump : public driver::EventPump {
  public:
-  VirtualPump(driver::DriverState& state, sim::VirtualClock& clock) : state_(&state), clock_(clock) {}
+  VirtualPump(driver::DriverState& state, sim::VirtualClock& clock)
+      : state_(&state), clock_(clock) {}
   // For a station that owns its driver state: name it with count_ticks_in() before use.
   explicit VirtualPump(sim::VirtualClock& clock) : clock_(clock) {}
   void count_ticks_in(driver::DriverState& state) { state_ = &state; }

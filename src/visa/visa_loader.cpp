@@ -34,8 +34,7 @@ using FnRead = ViStatus(QUOR_VISA_CALL*)(ViSession, unsigned char*, ViUInt32, Vi
 using FnStatusDesc = ViStatus(QUOR_VISA_CALL*)(ViObject, ViStatus, ViChar*);
 using FnIn16 = ViStatus(QUOR_VISA_CALL*)(ViSession, ViUInt16, ViBusAddress, ViUInt16*);
 using FnOut16 = ViStatus(QUOR_VISA_CALL*)(ViSession, ViUInt16, ViBusAddress, ViUInt16);
-using FnMove16 = ViStatus(QUOR_VISA_CALL*)(ViSession, ViUInt16, ViBusAddress, ViBusSize,
-                                           ViUInt16*);
+using FnMove16 = ViStatus(QUOR_VISA_CALL*)(ViSession, ViUInt16, ViBusAddress, ViBusSize, ViUInt16*);
 }
 
 // Owns the loaded module handle.
@@ -136,8 +135,8 @@ class SystemVisaLibrary final : public VisaLibrary {
   bool has_symbol(const char* name) const { return module_.symbol(name) != nullptr; }
 
   ViStatus viOpenDefaultRM(ViSession* manager) override { return open_default_rm_(manager); }
-  ViStatus viFindRsrc(ViSession manager, const char* expression, ViFindList* list,
-                      ViUInt32* count, ViChar first_name[VI_FIND_BUFLEN]) override {
+  ViStatus viFindRsrc(ViSession manager, const char* expression, ViFindList* list, ViUInt32* count,
+                      ViChar first_name[VI_FIND_BUFLEN]) override {
     return find_rsrc_(manager, expression, list, count, first_name);
   }
   ViStatus viFindNext(ViFindList list, ViChar next_name[VI_FIND_BUFLEN]) override {
@@ -275,8 +274,9 @@ std::vector<std::string> vendor_library_candidates() {
 #else
   std::vector<std::string> names{"libvisa.so"};
   // Versioned names (libvisa.so.21 and the like) in the usual library folders.
-  const char* folders[] = {"/usr/lib",   "/usr/lib64", "/usr/local/lib", "/usr/lib/x86_64-linux-gnu",
-                           "/opt/lib64", "/opt/lib"};
+  const char* folders[] = {"/usr/lib",       "/usr/lib64",
+                           "/usr/local/lib", "/usr/lib/x86_64-linux-gnu",
+                           "/opt/lib64",     "/opt/lib"};
   for (const char* folder : folders) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
@@ -302,10 +302,9 @@ LoadedLibrary find_vendor_library(const std::vector<std::string>& candidates,
     const ViStatus status = loaded.library->viOpenDefaultRM(&manager);
     if (status < VI_SUCCESS) {
       if (tried != nullptr) {
-        tried->push_back({file,
-                          file + ": viOpenDefaultRM failed with " +
-                              status_text(*loaded.library, status),
-                          true});
+        tried->push_back(
+            {file, file + ": viOpenDefaultRM failed with " + status_text(*loaded.library, status),
+             true});
       }
       continue;
     }

@@ -7,8 +7,8 @@
 
 #include "app/display_form.h"
 #include "app/unit_initialization.h"
-#include "production/production_tests.h"
 #include "offscreen_render.h"
+#include "production/production_tests.h"
 
 int main(int argc, char* argv[]) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "station/station_windows.h"
 #include "offscreen_render.h"
+#include "station/station_windows.h"
 
 using testing_support::save_snapshot;
 
@@ -27,7 +27,8 @@ int main(int argc, char* argv[]) {
   functional::FrmTests& console = *windows.test_console().console();
   bool ok = save_snapshot(&console, folder + "/test_console_idle.png");
 
-  pump.at_yield(10, [&] { ok = save_snapshot(&console, folder + "/test_console_running.png") && ok; });
+  pump.at_yield(10,
+                [&] { ok = save_snapshot(&console, folder + "/test_console_running.png") && ok; });
   console.cmdTrndrecm->click();
   ok = save_snapshot(&console, folder + "/test_console_after_test.png") && ok;
   ok = save_snapshot(&windows.test_console().results(), folder + "/test_results.png") && ok;

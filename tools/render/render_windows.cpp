@@ -30,7 +30,8 @@ int main(int argc, char* argv[]) {
     dialog->List_Of_Resources->showPopup();
     QApplication::processEvents();
     ok = save_snapshot(dialog->List_Of_Resources->view()->window(),
-              folder + "/initialize_dialog_list.png") && ok;
+                       folder + "/initialize_dialog_list.png") &&
+         ok;
     dialog->List_Of_Resources->hidePopup();
     dialog->List_Of_Resources->setCurrentIndex(1);
     emit dialog->List_Of_Resources->activated(1);

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "app/display_form.h"
-#include "core/station.h"
 #include "app/unit_initialization.h"
+#include "core/station.h"
 #include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
 #include "testing/qt_virtual_pump.h"

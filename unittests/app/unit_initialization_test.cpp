@@ -75,9 +75,9 @@ TEST_F(InitializeUutTest, VisibilityAfterInitializeUut) {
   form->show();
   choose_at_next_yield(0);
   form->Init_UUT->trigger();
-  for (QWidget* shown : std::initializer_list<QWidget*>{
-           form->InstructionLabel, form->cmdStartCal, form->TestButton[1], form->TestButton[2],
-           form->TestButton[3], form->Abort}) {
+  for (QWidget* shown : std::initializer_list<QWidget*>{form->InstructionLabel, form->cmdStartCal,
+                                                        form->TestButton[1], form->TestButton[2],
+                                                        form->TestButton[3], form->Abort}) {
     EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
   }
   for (QWidget* hidden : std::initializer_list<QWidget*>{
@@ -283,9 +283,9 @@ TEST_F(NoResourcesTest, NoneFoundShowsBothBoxesAndStillShowsTheTestButtons) {
   EXPECT_EQ(person.shown[1].title, "Quor Bus UUT");
   EXPECT_EQ(dialog(), nullptr);
   EXPECT_EQ(station.units.uut.session, 0U);
-  for (QWidget* shown : std::initializer_list<QWidget*>{
-           form->InstructionLabel, form->cmdStartCal, form->TestButton[1], form->TestButton[2],
-           form->TestButton[3], form->Abort}) {
+  for (QWidget* shown : std::initializer_list<QWidget*>{form->InstructionLabel, form->cmdStartCal,
+                                                        form->TestButton[1], form->TestButton[2],
+                                                        form->TestButton[3], form->Abort}) {
     EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
   }
   for (QWidget* hidden : std::initializer_list<QWidget*>{

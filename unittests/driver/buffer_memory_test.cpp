@@ -102,16 +102,14 @@ TEST_F(BufferMemoryTest, MiscompareLinesUseUpperCaseHexWithoutLeadingZeros) {
   // PONG starts at 0x100000; the second word is bad, with bit 15 set.
   memory.fill_pattern(session, 0x100000, kA24, 0xAB, 0x11, 3);
   module().set_memory_word(0x100002, 0x80BC);
-  EXPECT_EQ(memory.compare_pattern(session, 0x100000, kA24, 0xAB, 0x11, 3, Kind::WholeWord,
-                                   report),
+  EXPECT_EQ(memory.compare_pattern(session, 0x100000, kA24, 0xAB, 0x11, 3, Kind::WholeWord, report),
             1);
   ASSERT_EQ(report.lines.size(), 2U);
   EXPECT_EQ(report.lines[0], "Miscompare at 100002 Expected BC Got 80BC\r\n");
 
   // The low-byte compare of the same word passes, and so does the buffer as a whole.
   report.lines.clear();
-  EXPECT_EQ(memory.compare_pattern(session, 0x100000, kA24, 0xAB, 0x11, 3, Kind::LowByte,
-                                   report),
+  EXPECT_EQ(memory.compare_pattern(session, 0x100000, kA24, 0xAB, 0x11, 3, Kind::LowByte, report),
             0);
   EXPECT_TRUE(report.lines.empty());
 }
@@ -137,8 +135,7 @@ TEST_F(BufferMemoryTest, AtMostElevenMiscomparesAreReportedThenTheScanStops) {
 
 TEST_F(BufferMemoryTest, MatchingBufferReportsNothing) {
   memory.fill_pattern(session, 0x200, kA24, 17, 5, 300);
-  EXPECT_EQ(memory.compare_pattern(session, 0x200, kA24, 17, 5, 300, Kind::WholeWord, report),
-            0);
+  EXPECT_EQ(memory.compare_pattern(session, 0x200, kA24, 17, 5, 300, Kind::WholeWord, report), 0);
   EXPECT_EQ(memory.compare_pattern(session, 0x200, kA24, 17, 5, 300, Kind::LowByte, report), 0);
   EXPECT_TRUE(report.lines.empty());
   EXPECT_EQ(chassis.call_count(VisaFunction::In16), 600U);

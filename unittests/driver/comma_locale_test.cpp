@@ -29,13 +29,13 @@ TEST_P(LeadingNumberInCommaLocaleTest, ReadsThePointAsTheDecimalPoint) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, LeadingNumberInCommaLocaleTest,
-    ::testing::Values(ReadRow{"1.250000", 1.25},            // CAL?
-                      ReadRow{"-1.2500099", -1.2500099},    // CAL?, more digits than kept
-                      ReadRow{" .6999999", 0.6999999},      // no digit before the point
+    ::testing::Values(ReadRow{"1.250000", 1.25},          // CAL?
+                      ReadRow{"-1.2500099", -1.2500099},  // CAL?, more digits than kept
+                      ReadRow{" .6999999", 0.6999999},    // no digit before the point
                       ReadRow{"2.5E1", 25}, ReadRow{"1.5D-2", 0.015},
-                      ReadRow{"1,5", 1},                    // a comma ends the number
+                      ReadRow{"1,5", 1},                           // a comma ends the number
                       ReadRow{"-113,\"Undefined header\"", -113},  // SYST:ERR?
-                      ReadRow{"4\n", 4},                    // the status byte
+                      ReadRow{"4\n", 4},                           // the status byte
                       ReadRow{"&H1F", 31}));
 
 struct RoundRow {
@@ -72,10 +72,11 @@ TEST_P(BasicNumberTextInCommaLocaleTest, WritesThePoint) {
   EXPECT_EQ(driver::basic_number_text(GetParam().value), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, BasicNumberTextInCommaLocaleTest,
-    ::testing::Values(WriteRow{1.25, " 1.25"}, WriteRow{-0.1, "-.1"},
-                      WriteRow{0.6999999, " .6999999"}, WriteRow{1e8, " 1E+08"},
-                      WriteRow{-1.234568e-7, "-1.234568E-07"}, WriteRow{12345.67, " 12345.67"}));
+INSTANTIATE_TEST_SUITE_P(Values, BasicNumberTextInCommaLocaleTest,
+                         ::testing::Values(WriteRow{1.25, " 1.25"}, WriteRow{-0.1, "-.1"},
+                                           WriteRow{0.6999999, " .6999999"},
+                                           WriteRow{1e8, " 1E+08"},
+                                           WriteRow{-1.234568e-7, "-1.234568E-07"},
+                                           WriteRow{12345.67, " 12345.67"}));
 
 }  // namespace

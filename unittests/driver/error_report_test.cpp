@@ -30,9 +30,8 @@ TEST_F(ErrorReportTest, DriverCodesHaveTheirOwnTexts) {
 
 TEST_F(ErrorReportTest, OtherCodesGoToTheLibraryDescription) {
   const visa::ViSession session = open_module();
-  for (const visa::ViStatus code :
-       {visa::VI_SUCCESS, visa::VI_ERROR_TMO, visa::VI_ERROR_INV_OBJECT,
-        visa::error_code(0xBFFC0009U), visa::error_code(0xBFFC1000U)}) {
+  for (const visa::ViStatus code : {visa::VI_SUCCESS, visa::VI_ERROR_TMO, visa::VI_ERROR_INV_OBJECT,
+                                    visa::error_code(0xBFFC0009U), visa::error_code(0xBFFC1000U)}) {
     std::array<visa::ViChar, visa::VI_FIND_BUFLEN> expected{};
     ASSERT_EQ(chassis.viStatusDesc(session, code, expected.data()), VI_SUCCESS);
     chassis.reset_call_counts();
@@ -92,8 +91,8 @@ TEST_F(ErrorReportTest, ReportStatusSetsTheLastErrorTextAndBoxesOnlyWhenAsked) {
   driver.report_status(unit, VI_SUCCESS, "Resetting the UUT");
   EXPECT_EQ(state.last_error_text, "No Error");
   driver.report_status(unit, visa::VI_ERROR_TMO, "Resetting the UUT");
-  EXPECT_EQ(state.last_error_text, driver.format_error_report(unit, visa::VI_ERROR_TMO,
-                                                              "Resetting the UUT"));
+  EXPECT_EQ(state.last_error_text,
+            driver.format_error_report(unit, visa::VI_ERROR_TMO, "Resetting the UUT"));
   // A warning is reported too.
   driver.report_status(unit, visa::VI_SUCCESS_MAX_CNT, "Reading");
   EXPECT_EQ(state.last_error_text.substr(0, 8), "Reading\n");

@@ -50,7 +50,8 @@ TEST_P(ClosingTest, EndsTheTestAtOnceWithoutTouchingTheUnitsOrTheReport) {
 // Stamp: one each half second, 19 of them, then one between passes).
 INSTANTIATE_TEST_SUITE_P(
     Waits, ClosingTest,
-    ::testing::Values(ClosedDuringWait{"TwoSecondsIntoSelfLongsDwell", functional::TestId::SelfLong, 2},
+    ::testing::Values(ClosedDuringWait{"TwoSecondsIntoSelfLongsDwell", functional::TestId::SelfLong,
+                                       2},
                       ClosedDuringWait{"DuringStampsSecondPass", functional::TestId::Stamp, 25}),
     [](const ::testing::TestParamInfo<ClosedDuringWait>& row) { return row.param.name; });
 

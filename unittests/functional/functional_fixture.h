@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "functional/test_texts.h"
 #include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
 #include "testing/scripted_operator.h"
-#include "functional/test_texts.h"
 
 namespace functional_suite {
 

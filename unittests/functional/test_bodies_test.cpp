@@ -35,16 +35,15 @@ TEST_F(WrapTestBodyTest, RecSetsUpBothUnitsAndRunsEachPassInOrder) {
   make_memory_unreadable(uut());
   console().cmdRec->click();
   const Texts qcu_commands = commands(qcu());
-  EXPECT_EQ(slice(qcu_commands, "*RST", 6),
-            (Texts{"*RST", "rout:clos out1", "rout:clos out2", "rout:clos out3",
-                   "rout:clos out4", "tim 10"}));
+  EXPECT_EQ(slice(qcu_commands, "*RST", 6), (Texts{"*RST", "rout:clos out1", "rout:clos out2",
+                                                   "rout:clos out3", "rout:clos out4", "tim 10"}));
   EXPECT_EQ(slice(qcu_commands, "comm:tran:stop  14", 5),
             (Texts{"comm:tran:stop  14", "mode trnd", "*opc", "mode idle", "*opc"}));
   const Texts uut_commands = commands(uut());
   EXPECT_EQ(slice(uut_commands, "*idn?", 3), (Texts{"*idn?", "*RST", "rout:clos unpr"}));
-  EXPECT_EQ(slice(uut_commands, "comm:rec:start  1", 6),
-            (Texts{"comm:rec:start  1", "comm:rec:stop  14", "mode rec", "*opc", "mode idle",
-                   "*opc"}));
+  EXPECT_EQ(
+      slice(uut_commands, "comm:rec:start  1", 6),
+      (Texts{"comm:rec:start  1", "comm:rec:stop  14", "mode rec", "*opc", "mode idle", "*opc"}));
   EXPECT_EQ(std::count(uut_commands.begin(), uut_commands.end(), "mode rec"), 50);
   // Two refills signalled per pass.
   EXPECT_EQ(qcu().next_buffer_write_count(), 100U);
@@ -108,7 +107,8 @@ TEST_F(WrapTestBodyTest, TrndrecmWorksWithSixteenWordFrames) {
   EXPECT_NE(report().find("Miscompare at 4A Expected 4 Got FFFF"), std::string::npos);
   const Texts uut_commands = commands(uut());
   EXPECT_EQ(slice(uut_commands, "tim 10", 1), Texts{"tim 10"});
-  EXPECT_EQ(slice(uut_commands, "comm:tran:stop  14", 2), (Texts{"comm:tran:stop  14", "mode trnd"}));
+  EXPECT_EQ(slice(uut_commands, "comm:tran:stop  14", 2),
+            (Texts{"comm:tran:stop  14", "mode trnd"}));
   EXPECT_EQ(slice(commands(qcu()), "rout:clos unpr", 1), Texts{"rout:clos unpr"});
 }
 
@@ -151,7 +151,8 @@ TEST_F(SelfLoopBodyTest, SelfLoop2ClosesTheProtectedInput) {
   make_memory_unreadable(uut());
   console().cmdSelfloop2->click();
   EXPECT_EQ(console().windowTitle(), "Testing of the Quor-Bus");
-  EXPECT_EQ(slice(commands(uut()), "rout:clos ampl", 2), (Texts{"rout:clos ampl", "rout:clos PROT"}));
+  EXPECT_EQ(slice(commands(uut()), "rout:clos ampl", 2),
+            (Texts{"rout:clos ampl", "rout:clos PROT"}));
   EXPECT_EQ(report().substr(0, 26), "Quor Bus--SelfLoop2 Test\r\n");
 }
 

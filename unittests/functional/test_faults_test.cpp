@@ -7,8 +7,8 @@
 namespace functional_suite {
 namespace {
 
-using sim::VisaFunction;
 using functional::TestId;
+using sim::VisaFunction;
 using Texts = std::vector<std::string>;
 
 // Every command is rejected and every report opens a box, so the boxes list the step labels.
@@ -30,44 +30,61 @@ class StepLabelTest : public ConsoleTest {
 
 TEST_F(StepLabelTest, RecNamesTheQcuAsTransmitterAndTheUutAsReceiver) {
   EXPECT_EQ(labels_of_one_pass(TestId::Rec, 4),
-            (Texts{"Querying the UUT identity", "Resetting the UUT", "Resetting the QCU",
-                   "Enable QCU Output 1", "Enable QCU Output 2", "Enable QCU Output 3",
-                   "Enable QCU Output 4", "time 10 of QCU", "Enable Quor Bus Input 1",
+            (Texts{"Querying the UUT identity",
+                   "Resetting the UUT",
+                   "Resetting the QCU",
+                   "Enable QCU Output 1",
+                   "Enable QCU Output 2",
+                   "Enable QCU Output 3",
+                   "Enable QCU Output 4",
+                   "time 10 of QCU",
+                   "Enable Quor Bus Input 1",
                    "Initialize the Start and Stop comparators of UUT",
                    "Initialize the Start and Stop comparators of UUT",
                    "Initialize the Start and Stop comparators of QCU",
-                   "Start receiver running of UUT", "Wait till we are in the mode of UUT",
+                   "Start receiver running of UUT",
+                   "Wait till we are in the mode of UUT",
                    "Start transmitter running send the PING buffer of QCU",
-                   "Wait till we are in the mode of QCU", "Stop the receiver of UUT",
-                   "Wait till we are in the mode of UUT", "Stop the transmitter of QCU",
+                   "Wait till we are in the mode of QCU",
+                   "Stop the receiver of UUT",
+                   "Wait till we are in the mode of UUT",
+                   "Stop the transmitter of QCU",
                    "Wait till we are in the mode of QCU"}));
 }
 
 TEST_F(StepLabelTest, UutTransmittingTestsCallTheReceiverQc) {
   EXPECT_EQ(labels_of_one_pass(TestId::Trndrecm, 4),
-            (Texts{"Querying the UUT identity", "Resetting the UUT", "Resetting the QCU",
-                   "Enable UUT Output 1", "Enable UUT Output 2", "Enable UUT Output 3",
-                   "Enable UUT Output 4", "time 10 of UUT", "Enable Quor Bus Input 1",
+            (Texts{"Querying the UUT identity",
+                   "Resetting the UUT",
+                   "Resetting the QCU",
+                   "Enable UUT Output 1",
+                   "Enable UUT Output 2",
+                   "Enable UUT Output 3",
+                   "Enable UUT Output 4",
+                   "time 10 of UUT",
+                   "Enable Quor Bus Input 1",
                    "Initialize the Start and Stop comparators of QC",
                    "Initialize the Start and Stop comparators of QC",
                    "Initialize the Start and Stop comparators of UUT",
-                   "Start receiver running of QC", "Wait till we are in the mode of QC",
+                   "Start receiver running of QC",
+                   "Wait till we are in the mode of QC",
                    "Start transmitter running send the PING buffer of UUT",
-                   "Wait till we are in the mode of UUT", "Stop the receiver of QC",
-                   "Wait till we are in the mode of QC", "Stop the transmitter of UUT",
+                   "Wait till we are in the mode of UUT",
+                   "Stop the receiver of QC",
+                   "Wait till we are in the mode of QC",
+                   "Stop the transmitter of UUT",
                    "Wait till we are in the mode of UUT"}));
 }
 
 TEST_F(StepLabelTest, SelfLongClearsPongByCommand) {
   const std::string comparators = "Initialize the Start and Stop comparators";
-  EXPECT_EQ(labels_of_one_pass(TestId::SelfLong, 9),
-            (Texts{"Querying the UUT identity", "Resetting the UUT", "Enable Quor Bus Output 1",
-                   "Enable Quor Bus Output 2", "Enable Quor Bus Output 3",
-                   "Enable Quor Bus Output 4", "Enable Quor Bus Output 5",
-                   "Enable Quor Bus Input 2", "Fill PONG RAM with Zeros", "Wait till we are done",
-                   comparators, comparators, comparators, "Start things running",
-                   "Wait till we are in the mode", "Stop the run",
-                   "Wait till we are back in IDLE"}));
+  EXPECT_EQ(
+      labels_of_one_pass(TestId::SelfLong, 9),
+      (Texts{"Querying the UUT identity", "Resetting the UUT", "Enable Quor Bus Output 1",
+             "Enable Quor Bus Output 2", "Enable Quor Bus Output 3", "Enable Quor Bus Output 4",
+             "Enable Quor Bus Output 5", "Enable Quor Bus Input 2", "Fill PONG RAM with Zeros",
+             "Wait till we are done", comparators, comparators, comparators, "Start things running",
+             "Wait till we are in the mode", "Stop the run", "Wait till we are back in IDLE"}));
 }
 
 TEST_F(StepLabelTest, SelfLoop2NamesTheProtectedInputInputOne) {
@@ -114,17 +131,16 @@ TEST_P(ClearedAreaTest, ClearsExactlyItsReceiveArea) {
   EXPECT_EQ(receiver.memory_word(area.offset + 2 * area.words), kMarker);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachTest, ClearedAreaTest,
-    ::testing::Values(ClearedArea{TestId::Rec, true, 0, 1026},
-                      ClearedArea{TestId::Rec, true, 0x100000, 1026},
-                      ClearedArea{TestId::RecM, true, 0, 3 * 1026},
-                      ClearedArea{TestId::Trnsrecm, false, 0, 3 * 1026},
-                      ClearedArea{TestId::Trnorecm, false, 0, 3 * 1026},
-                      ClearedArea{TestId::Trndrecm, false, 0, 66},
-                      ClearedArea{TestId::Trncrecm, false, 0, 4 * 1026},
-                      ClearedArea{TestId::SelfLoop, true, 0x100000, 1026},
-                      ClearedArea{TestId::Stamp, true, 0, 4 * 1026}));
+INSTANTIATE_TEST_SUITE_P(EachTest, ClearedAreaTest,
+                         ::testing::Values(ClearedArea{TestId::Rec, true, 0, 1026},
+                                           ClearedArea{TestId::Rec, true, 0x100000, 1026},
+                                           ClearedArea{TestId::RecM, true, 0, 3 * 1026},
+                                           ClearedArea{TestId::Trnsrecm, false, 0, 3 * 1026},
+                                           ClearedArea{TestId::Trnorecm, false, 0, 3 * 1026},
+                                           ClearedArea{TestId::Trndrecm, false, 0, 66},
+                                           ClearedArea{TestId::Trncrecm, false, 0, 4 * 1026},
+                                           ClearedArea{TestId::SelfLoop, true, 0x100000, 1026},
+                                           ClearedArea{TestId::Stamp, true, 0, 4 * 1026}));
 
 class ReceiverFaultTest : public ConsoleTest {};
 
@@ -207,7 +223,8 @@ TEST_F(LateFailureTest, TrncrecmEndsBeforeShowingTheFifthFailure) {
 // spoil a high byte of PING itself.
 class HighByteLoop final : public sim::Firmware {
  public:
-  HighByteLoop(std::uint16_t pong_high, bool spoil_ping) : pong_high_(pong_high), spoil_(spoil_ping) {}
+  HighByteLoop(std::uint16_t pong_high, bool spoil_ping)
+      : pong_high_(pong_high), spoil_(spoil_ping) {}
   void on_mode_change(sim::SimModule& module, sim::Mode) override {
     if (module.mode() != sim::Mode::Self) return;
     std::vector<std::uint16_t>& words = module.memory_words();

@@ -23,12 +23,12 @@ class CalibrationTest : public ProductionTest {
     return [this, command] { return sent(command) > 0; };
   }
   std::vector<QWidget*> adjusting_controls() {
-    return {form->CalConstantLabel, form->CalConstant, form->CalUp, form->CalGood,
-            form->CalDown};
+    return {form->CalConstantLabel, form->CalConstant, form->CalUp, form->CalGood, form->CalDown};
   }
   std::vector<QWidget*> identity_controls() {
-    return {form->TechNameLabel, form->TopSNLabel, form->SubSNLabel, form->TestTechnicianName,
-            form->TopSerialNumber, form->SubSerialNumber, form->lblCalInstr};
+    return {form->TechNameLabel,      form->TopSNLabel,      form->SubSNLabel,
+            form->TestTechnicianName, form->TopSerialNumber, form->SubSerialNumber,
+            form->lblCalInstr};
   }
   void start() {
     form->show();
@@ -71,12 +71,11 @@ TEST_F(CalibrationTest, SetUpCommandsThenOnePassPerYieldUntilCalComplete) {
   // Every command is followed by the command core's status-byte query.
   const std::vector<std::string> commands = {
       "*STB?", "ROUT:OPEN AMPL", "ROUT:OPEN PROT", "*RST", "*CLS", "TRAC:DATA:CLR STAM", "CAL?",
-      "MODE IDLE", "*STB?", "ROUT:OPEN OUT1", "ROUT:OPEN OUT2", "ROUT:OPEN OUT3",
-      "ROUT:OPEN OUT4", "ROUT:OPEN AMPL", "ROUT:CLOS OUT1",
+      "MODE IDLE", "*STB?", "ROUT:OPEN OUT1", "ROUT:OPEN OUT2", "ROUT:OPEN OUT3", "ROUT:OPEN OUT4",
+      "ROUT:OPEN AMPL", "ROUT:CLOS OUT1",
       // Two passes; the mode is configured without a command.
       "CAL 0 1", "VOLT 100", "COMM:TRAN:STOP 04", "TIM 00010", "*STB?", "*STB?", "*STB?", "*STB?",
-      "CAL 0 1", "VOLT 100", "COMM:TRAN:STOP 04", "TIM 00010", "*STB?", "*STB?", "*STB?",
-      "*STB?"};
+      "CAL 0 1", "VOLT 100", "COMM:TRAN:STOP 04", "TIM 00010", "*STB?", "*STB?", "*STB?", "*STB?"};
   std::vector<std::string> expected;
   for (const std::string& command : commands) {
     expected.push_back(command);
@@ -181,9 +180,9 @@ TEST_F(CalibrationTest, CalCompleteBeforeTheWaitIsSetIsOverwritten) {
   // The loop still ran a pass before Cal Complete ended it.
   EXPECT_EQ(sent("CAL 0 1"), 1U);
   EXPECT_TRUE(form->cmdStartCal->isVisible());
-  EXPECT_EQ(form->ErrorReportLabel->text().toStdString().rfind("Disabling the Amplified Output\n",
-                                                                0),
-            0U);
+  EXPECT_EQ(
+      form->ErrorReportLabel->text().toStdString().rfind("Disabling the Amplified Output\n", 0),
+      0U);
 }
 
 TEST_F(CalibrationTest, AbortLeavesTheControlsAndLaterRunsMakeOnePass) {

@@ -88,7 +88,9 @@ struct FlaggedSelfTestReply {
   const char* outcome;
 };
 
-void PrintTo(const FlaggedSelfTestReply& row, std::ostream* out) { *out << '"' << row.reply << '"'; }
+void PrintTo(const FlaggedSelfTestReply& row, std::ostream* out) {
+  *out << '"' << row.reply << '"';
+}
 
 class SelfTestWithErrorBitTest : public ProductionTest,
                                  public ::testing::WithParamInterface<FlaggedSelfTestReply> {};
@@ -104,12 +106,12 @@ TEST_P(SelfTestWithErrorBitTest, TheReplyReadIsTheResult) {
   EXPECT_EQ(form->InstructionLabel->text().toStdString(), GetParam().outcome);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, SelfTestWithErrorBitTest,
-    ::testing::Values(FlaggedSelfTestReply{"3", 3, "Self Test Failure:3"},
-                      FlaggedSelfTestReply{"0", 0, "Self Test Passed"},
-                      FlaggedSelfTestReply{"-7", -7, "Self Test Failure:-7"},
-                      FlaggedSelfTestReply{"70000", 32767, "Self Test Failure:32767"}));
+INSTANTIATE_TEST_SUITE_P(Replies, SelfTestWithErrorBitTest,
+                         ::testing::Values(FlaggedSelfTestReply{"3", 3, "Self Test Failure:3"},
+                                           FlaggedSelfTestReply{"0", 0, "Self Test Passed"},
+                                           FlaggedSelfTestReply{"-7", -7, "Self Test Failure:-7"},
+                                           FlaggedSelfTestReply{"70000", 32767,
+                                                                "Self Test Failure:32767"}));
 
 TEST_F(ProductionButtonsTest, AFailedStatusByteQueryAfterTheReplyKeepsTheResult) {
   uut_module().set_self_test_result(3);
@@ -164,7 +166,8 @@ TEST_F(ProductionButtonsTest, MemoryTestMovesThreePatternsThroughBothBuffers) {
   EXPECT_GT(*std::max_element(random.begin(), random.end()), 32752);
   for (std::size_t i : {2U, 3U}) {
     const auto& words = library.block_writes[i].words;
-    EXPECT_TRUE(std::all_of(words.begin(), words.end(), [](std::uint16_t w) { return w == 0xFFFF; }));
+    EXPECT_TRUE(
+        std::all_of(words.begin(), words.end(), [](std::uint16_t w) { return w == 0xFFFF; }));
   }
   // The zero pattern is left in both buffers.
   const auto& memory = uut_module().memory_words();

@@ -5,8 +5,8 @@
 #include "setup/non_vol_load.h"
 #include "sim/sim_chassis.h"
 #include "testing/comma_locale.h"
-#include "testing/virtual_pump.h"
 #include "testing/scripted_operator.h"
+#include "testing/virtual_pump.h"
 
 namespace {
 

@@ -37,8 +37,8 @@ TEST(ChassisSearch, StandardBenchListsEveryVxiModuleInBenchOrder) {
   const auto names = find_all(bench, rm, &status, &count);
   EXPECT_EQ(status, VI_SUCCESS);
   EXPECT_EQ(count, 3U);
-  EXPECT_EQ(names, (std::vector<std::string>{"VXI0::8::INSTR", "VXI0::24::INSTR",
-                                             "VXI0::40::INSTR"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"VXI0::8::INSTR", "VXI0::24::INSTR", "VXI0::40::INSTR"}));
 }
 
 TEST(ChassisSearch, ModuleOfAnotherModelIsFoundButCarriesItsOwnIdentity) {
@@ -138,8 +138,8 @@ TEST(ChassisOpen, ResourceNamesAreCheckedAndMatchedWithoutCase) {
   EXPECT_EQ(session, 0U);
   EXPECT_EQ(bench.visa().viOpen(rm, "VXI1::8::INSTR", 0, 0, &session), VI_ERROR_RSRC_NFOUND);
   EXPECT_EQ(bench.visa().viOpen(rm, "VXI0::-1::INSTR", 0, 0, &session), VI_ERROR_RSRC_NFOUND);
-  for (const char* bad : {"", "garbage", "VXI0:8::INSTR", "VXI0::x::INSTR", "VXI0::8::BOGUS",
-                          "::8::INSTR"}) {
+  for (const char* bad :
+       {"", "garbage", "VXI0:8::INSTR", "VXI0::x::INSTR", "VXI0::8::BOGUS", "::8::INSTR"}) {
     EXPECT_EQ(bench.visa().viOpen(rm, bad, 0, 0, &session), VI_ERROR_INV_RSRC_NAME) << bad;
   }
   EXPECT_NE(bench.open(rm, "vxi0::8::instr"), 0U);
@@ -356,7 +356,7 @@ TEST(ChassisCounting, EveryCallIsCountedByFunction) {
   ViUInt16 word = 0;
   for (int i = 0; i < 5; ++i) bench.visa().viIn16(uut, VI_A24_SPACE, 2 * i, &word);
   bench.visa().viOut16(uut, VI_A24_SPACE, 0, 1);
-  bench.visa().viOut16(uut, VI_A24_SPACE, 1, 1);  // fails, still counted
+  bench.visa().viOut16(uut, VI_A24_SPACE, 1, 1);   // fails, still counted
   bench.visa().viIn16(0, VI_A24_SPACE, 0, &word);  // fails, still counted
   bench.query(uut, "*IDN?");
   ViChar text[VI_FIND_BUFLEN];
@@ -401,12 +401,12 @@ TEST(ChassisFaults, ChassisLevelCallsCanBeMadeToFail) {
 
 TEST(ChassisStatusText, EveryReturnedStatusHasItsOwnText) {
   TestBench bench;
-  const ViStatus returned[] = {VI_SUCCESS,           VI_SUCCESS_TERM_CHAR,  VI_SUCCESS_MAX_CNT,
-                               VI_ERROR_INV_OBJECT,  VI_ERROR_INV_EXPR,     VI_ERROR_RSRC_NFOUND,
-                               VI_ERROR_INV_RSRC_NAME, VI_ERROR_TMO,        VI_ERROR_NSUP_ATTR,
-                               VI_ERROR_NSUP_ATTR_STATE, kErrorAttrReadonly, VI_ERROR_BERR,
-                               VI_ERROR_INV_SPACE,   VI_ERROR_INV_OFFSET,   kErrorRsrcBusy,
-                               kErrorUserBuf,        VI_ERROR_SYSTEM_ERROR};
+  const ViStatus returned[] = {
+      VI_SUCCESS,           VI_SUCCESS_TERM_CHAR,     VI_SUCCESS_MAX_CNT,     VI_ERROR_INV_OBJECT,
+      VI_ERROR_INV_EXPR,    VI_ERROR_RSRC_NFOUND,     VI_ERROR_INV_RSRC_NAME, VI_ERROR_TMO,
+      VI_ERROR_NSUP_ATTR,   VI_ERROR_NSUP_ATTR_STATE, kErrorAttrReadonly,     VI_ERROR_BERR,
+      VI_ERROR_INV_SPACE,   VI_ERROR_INV_OFFSET,      kErrorRsrcBusy,         kErrorUserBuf,
+      VI_ERROR_SYSTEM_ERROR};
   std::vector<std::string> texts;
   for (ViStatus status : returned) {
     ViChar text[VI_FIND_BUFLEN];
@@ -447,9 +447,9 @@ TEST(ChassisCommandLog, KeepsTheOrderAcrossModulesWithTheirAddresses) {
   // A write that failed never reached the module, so it is not in the history.
   bench.chassis.module_at(8)->fail_next(VisaFunction::Write, visa::VI_ERROR_TMO);
   std::string_view lost = "*RST";
-  EXPECT_EQ(bench.chassis.viWrite(uut, reinterpret_cast<const unsigned char*>(lost.data()), 4,
-                                  &count),
-            visa::VI_ERROR_TMO);
+  EXPECT_EQ(
+      bench.chassis.viWrite(uut, reinterpret_cast<const unsigned char*>(lost.data()), 4, &count),
+      visa::VI_ERROR_TMO);
   EXPECT_EQ(log.size(), 3U);
 }
 

@@ -190,9 +190,10 @@ TEST_F(FirmwareRules, OneFrameReachesAModuleOnceOverSeveralCables) {
 TEST(BenchCables, StandardBenchIsCabledForEveryTestAndCablesCanBeChanged) {
   VirtualClock clock;
   SimChassis chassis(benches::standard(), clock);
-  const std::vector<Cable> expected = {
-      {24, Route::Out1, 8, Route::Unpr}, {8, Route::Out1, 24, Route::Unpr},
-      {8, Route::Out2, 8, Route::Unpr},  {8, Route::Out3, 8, Route::Prot}};
+  const std::vector<Cable> expected = {{24, Route::Out1, 8, Route::Unpr},
+                                       {8, Route::Out1, 24, Route::Unpr},
+                                       {8, Route::Out2, 8, Route::Unpr},
+                                       {8, Route::Out3, 8, Route::Prot}};
   EXPECT_EQ(chassis.cables(), expected);
   EXPECT_EQ(benches::two_quor().cables, expected);
   EXPECT_EQ(benches::standard_cables(9, 25).front(), (Cable{25, Route::Out1, 9, Route::Unpr}));

@@ -270,8 +270,7 @@ TEST_F(FaultyBench, StuckMemoryBitFailsTheBlockMemoryTest) {
   const auto phase = [&](ViBusAddress offset) {
     EXPECT_EQ(bench.visa().viMoveOut16(uut, VI_A24_SPACE, offset, words, pattern.data()),
               VI_SUCCESS);
-    EXPECT_EQ(bench.visa().viMoveIn16(uut, VI_A24_SPACE, offset, words, back.data()),
-              VI_SUCCESS);
+    EXPECT_EQ(bench.visa().viMoveIn16(uut, VI_A24_SPACE, offset, words, back.data()), VI_SUCCESS);
     std::size_t bad = 0;
     for (std::size_t i = 0; i < words; ++i) bad += pattern[i] != back[i] ? 1 : 0;
     return bad;

@@ -199,9 +199,9 @@ TEST_F(ModuleCommands, RoutesModesAndNumbersAreRecorded) {
 
 TEST_F(ModuleCommands, BadParametersAreRejectedWithoutChangingState) {
   send("comm:rec:start 5");
-  send("comm:rec:start 256");   // beyond a byte
-  send("comm:rec:start one");   // not a number
-  send("tim");                  // missing
+  send("comm:rec:start 256");  // beyond a byte
+  send("comm:rec:start one");  // not a number
+  send("tim");                 // missing
   send("rout:clos out9");
   EXPECT_EQ(module->receive_start(), 5U);
   std::vector<int> codes;
@@ -233,8 +233,8 @@ TEST_F(ModuleCommands, SelfTestReplyIsSettable) {
 }
 
 TEST_F(ModuleCommands, StampListHasTenItemsOfSevenCharacters) {
-  module->set_stamps({0x1000, 0x3710, 0x5E21, 0x8531, 0xAC41, 0xD351, 0xFA61, 0x2171, 0x4881,
-                      0x6F91});
+  module->set_stamps(
+      {0x1000, 0x3710, 0x5E21, 0x8531, 0xAC41, 0xD351, 0xFA61, 0x2171, 0x4881, 0x6F91});
   std::string reply = ask("trac:data? stamp");
   ASSERT_EQ(reply.back(), '\n');
   reply.pop_back();
@@ -244,8 +244,8 @@ TEST_F(ModuleCommands, StampListHasTenItemsOfSevenCharacters) {
   for (std::size_t k = 1; k <= 10; ++k) {
     stamps.push_back(static_cast<unsigned>(std::stoul(reply.substr(7 * k - 5, 4), nullptr, 16)));
   }
-  EXPECT_EQ(stamps, (std::vector<unsigned>{0x1000, 0x3710, 0x5E21, 0x8531, 0xAC41, 0xD351,
-                                           0xFA61, 0x2171, 0x4881, 0x6F91}));
+  EXPECT_EQ(stamps, (std::vector<unsigned>{0x1000, 0x3710, 0x5E21, 0x8531, 0xAC41, 0xD351, 0xFA61,
+                                           0x2171, 0x4881, 0x6F91}));
   EXPECT_EQ(reply.substr(0, 14), "#H1000,#H3710,");
   send("TRAC:DATA:CLR STAM");
   EXPECT_EQ(ask("trac:data? stamp").substr(0, 7), "#H0000,");

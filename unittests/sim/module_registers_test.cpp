@@ -68,10 +68,8 @@ TEST(ModuleRegistersA32, A32ModuleShowsItInTheIdRegisterAndUsesSpace3) {
 
 TEST_F(ModuleRegisters, PingAndPongAreSeparateAndPerModule) {
   const ViSession qcu = bench.open(rm, "VXI0::24::INSTR");
-  ASSERT_EQ(bench.visa().viOut16(uut, VI_A24_SPACE, kPingOffset + 4, 0x0100),
-            VI_SUCCESS);
-  ASSERT_EQ(bench.visa().viOut16(uut, VI_A24_SPACE, kPongOffset + 4, 0x0E00),
-            VI_SUCCESS);
+  ASSERT_EQ(bench.visa().viOut16(uut, VI_A24_SPACE, kPingOffset + 4, 0x0100), VI_SUCCESS);
+  ASSERT_EQ(bench.visa().viOut16(uut, VI_A24_SPACE, kPongOffset + 4, 0x0E00), VI_SUCCESS);
   EXPECT_EQ(module->memory_word(4), 0x0100);
   EXPECT_EQ(module->memory_word(0x100004), 0x0E00);
   EXPECT_EQ(in16(VI_A24_SPACE, 4), 0x0100);
@@ -111,8 +109,7 @@ TEST_F(ModuleRegisters, BlockMovesCheckTheWholeRangeBeforeMoving) {
             VI_SUCCESS);
   EXPECT_EQ(module->memory_word(kMemoryBytes - 2), 0x107);
   // One word past the end: refused, and nothing of it written.
-  EXPECT_EQ(bench.visa().viMoveOut16(uut, VI_A24_SPACE, last_block + 2, words.size(),
-                                     words.data()),
+  EXPECT_EQ(bench.visa().viMoveOut16(uut, VI_A24_SPACE, last_block + 2, words.size(), words.data()),
             VI_ERROR_INV_OFFSET);
   EXPECT_EQ(module->memory_word(last_block + 2), 0x101);
   std::vector<ViUInt16> back(words.size(), 0);
@@ -139,14 +136,13 @@ TEST_F(ModuleRegisters, BlockMovesCheckTheWholeRangeBeforeMoving) {
 
 TEST_F(ModuleRegisters, NextBufferRegisterRecordsEveryWrite) {
   EXPECT_EQ(module->next_buffer_write_count(), 0U);
-  EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, kNextBufferRegister, 1),
-            VI_SUCCESS);
-  EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, kNextBufferRegister, 0),
-            VI_SUCCESS);
+  EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, kNextBufferRegister, 1), VI_SUCCESS);
+  EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, kNextBufferRegister, 0), VI_SUCCESS);
   EXPECT_EQ(module->next_buffer_write_count(), 2U);
   EXPECT_EQ(module->next_buffer_register(), 0);
   EXPECT_EQ(bench.visa().viOut16(uut, VI_A16_SPACE, 0x3C, 9), VI_SUCCESS);
-  EXPECT_EQ(module->next_buffer_write_count(), 2U) << "only offset 0x3E is the next-buffer register";
+  EXPECT_EQ(module->next_buffer_write_count(), 2U)
+      << "only offset 0x3E is the next-buffer register";
   EXPECT_EQ(in16(VI_A16_SPACE, 0x3C), 9);
 }
 

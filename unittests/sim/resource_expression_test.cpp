@@ -45,8 +45,8 @@ TEST(ResourceExpression, ElementsAndQuantifiers) {
 }
 
 TEST(ResourceExpression, MalformedExpressionsAreInvalid) {
-  for (const char* bad : {"", "*VXI", "VXI[0-9", "VXI]", "(VXI", "VXI)", "VXI|", "A**",
-                          "[]", "VXI\\", "[9-0]"}) {
+  for (const char* bad :
+       {"", "*VXI", "VXI[0-9", "VXI]", "(VXI", "VXI)", "VXI|", "A**", "[]", "VXI\\", "[9-0]"}) {
     const ResourceExpression compiled(bad);
     EXPECT_FALSE(compiled.valid()) << bad;
     EXPECT_FALSE(compiled.matches("VXI0::8::INSTR")) << bad;

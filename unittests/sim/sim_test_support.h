@@ -13,7 +13,8 @@
 namespace sim::testing {
 
 struct TestBench {
-  explicit TestBench(BenchConfig config = benches::standard()) : chassis(std::move(config), clock) {}
+  explicit TestBench(BenchConfig config = benches::standard())
+      : chassis(std::move(config), clock) {}
 
   visa::VisaLibrary& visa() { return chassis; }
 

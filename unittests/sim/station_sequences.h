@@ -74,8 +74,8 @@ class StationBench : public ::testing::Test {
   void two_unit_setup(visa::ViSession t, visa::ViSession r, const char* timer = "tim 10") {
     cmd(uut, "*RST");
     cmd(qcu, "*RST");
-    for (const char* route : {"rout:clos out1", "rout:clos out2", "rout:clos out3",
-                              "rout:clos out4"}) {
+    for (const char* route :
+         {"rout:clos out1", "rout:clos out2", "rout:clos out3", "rout:clos out4"}) {
       cmd(t, route);
     }
     cmd(t, timer);

@@ -41,7 +41,8 @@ QString without_mnemonic(QString caption) {
 
 // The caption a control shows, empty where it has none.
 QString caption_of(QWidget* control) {
-  if (auto* button = qobject_cast<QAbstractButton*>(control)) return without_mnemonic(button->text());
+  if (auto* button = qobject_cast<QAbstractButton*>(control))
+    return without_mnemonic(button->text());
   if (auto* label = qobject_cast<QLabel*>(control)) return label->text();
   if (auto* frame = qobject_cast<QGroupBox*>(control)) return without_mnemonic(frame->title());
   return {};
@@ -148,7 +149,8 @@ TEST_P(MenuAccessibilityTest, EveryMenuItemIsNamedByItsCaption) {
       names.push_back(face->child(i)->text(QAccessible::Name).toStdString());
     }
     for (QAction* item : menu->actions()) {
-      captions.push_back(item->isSeparator() ? std::string() : without_mnemonic(item->text()).toStdString());
+      captions.push_back(item->isSeparator() ? std::string()
+                                             : without_mnemonic(item->text()).toStdString());
     }
     EXPECT_FALSE(captions.empty()) << menu->objectName().toStdString();
     EXPECT_EQ(names, captions) << menu->objectName().toStdString();

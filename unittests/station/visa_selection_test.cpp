@@ -94,11 +94,10 @@ TEST_P(BrokenLibraryTest, TheStationSaysSoAtStartUpAndOnItsStatusLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Libraries, BrokenLibraryTest,
-    ::testing::Values(
-        BrokenLibrary{QUOR_FAKE_NO_MOVE_OUT16_PATH, {"viMoveOut16"}},
-        BrokenLibrary{QUOR_FAKE_FAILING_MANAGER_PATH,
-                      {"viOpenDefaultRM", "0xBFFF0000",
-                       "Unknown system error (miscellaneous error)."}}));
+    ::testing::Values(BrokenLibrary{QUOR_FAKE_NO_MOVE_OUT16_PATH, {"viMoveOut16"}},
+                      BrokenLibrary{QUOR_FAKE_FAILING_MANAGER_PATH,
+                                    {"viOpenDefaultRM", "0xBFFF0000",
+                                     "Unknown system error (miscellaneous error)."}}));
 
 TEST(VisaSelectionTest, AWorkingLibraryOrNoneAtAllNeedsNoWarning) {
   testing_support::ScriptedOperator person;

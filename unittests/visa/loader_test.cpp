@@ -94,7 +94,7 @@ TEST(LoaderWithSimulatedChassis, ExportedGetAttributeWritesTheAttributesOwnWidth
   ViSession uut = 0;
   ASSERT_EQ(open_rm(&rm), VI_SUCCESS);
   ASSERT_EQ(open(rm, "VXI0::24::INSTR", 0, 0, &uut), VI_SUCCESS);
-  const auto read_with_guard = [&](ViAttr attribute, unsigned char (&buffer)[8]) {
+  const auto read_with_guard = [&](ViAttr attribute, unsigned char(&buffer)[8]) {
     std::memset(buffer, 0xEE, sizeof buffer);
     return get(uut, attribute, buffer);
   };
