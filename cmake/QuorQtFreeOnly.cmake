@@ -3,11 +3,6 @@
 # when QUOR_QT_FREE_ONLY is ON (the Windows cross build); the Qt folders are left out.
 set(QUOR_QT_FREE_FOLDERS visa sim driver core)
 
-if(WIN32)
-  # Programs and DLLs side by side, so that a suite finds the DLLs it loads by their name.
-  set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
-endif()
-
 foreach(folder ${QUOR_QT_FREE_FOLDERS})
   if(EXISTS ${PROJECT_SOURCE_DIR}/src/${folder}/CMakeLists.txt)
     add_subdirectory(src/${folder})
