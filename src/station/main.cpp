@@ -12,6 +12,8 @@
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("QuorBusTest");
+  // The installed desktop entry (packaging/), so that a desktop shows the station's icon and name.
+  QApplication::setDesktopFileName("org.quorbus.Station");
 
   app::VisaChoice visa_choice = app::choose_visa(visa::vendor_library_candidates());
   app::QtOperator person;
