@@ -61,7 +61,7 @@ check_depends() {
   echo "Depends: $depends"
   # One package name a line, without versions or alternatives' bars.
   local names
-  names="$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//;s/ .*//' | grep -v '^$')"
+  names="$(sed 's/[,|]/\n/g' <<<"$depends" | sed 's/^ *//;s/ .*//' | grep -v '^$')"
   local package
   for package in "${REQUIRED_DEPENDS[@]}"; do
     if grep -qxF "$package" <<<"$names"; then
@@ -85,7 +85,7 @@ check_depends() {
 
 # The unpacked files as a desktop reads them.
 check_desktop_files() {
-  local root="$1"
+  local root="$1" version="$2"
   local desktop="$root/usr/share/applications/$APP_ID.desktop"
   local metainfo="$root/usr/share/metainfo/$APP_ID.metainfo.xml"
   desktop-file-validate "$desktop" && pass "desktop-file-validate" || fail "desktop-file-validate"
@@ -100,8 +100,6 @@ check_desktop_files() {
   [[ "$icon_name" == "$APP_ID" ]] && pass "Icon=$icon_name" || fail "the desktop entry's icon is $icon_name"
   grep -q "<launchable type=\"desktop-id\">$APP_ID.desktop</launchable>" "$metainfo" \
     && pass "the metainfo launches the desktop entry" || fail "the metainfo names another desktop entry"
-  local version
-  version="$(dpkg-deb -f "$DEB" Version)"
   grep -q "<release version=\"$version\"" "$metainfo" && pass "the metainfo's release is $version" \
     || fail "the metainfo has no release $version"
 
@@ -194,7 +192,7 @@ check_depends "$DEB"
 UNPACKED="$(mktemp -d)"
 trap 'rm -rf "$UNPACKED"' EXIT
 dpkg -x "$DEB" "$UNPACKED"
-check_desktop_files "$UNPACKED"
+check_desktop_files "$UNPACKED" "$VERSION"
 check_manual_page "$UNPACKED"
 check_programs "$UNPACKED"
 # check_version_option "$UNPACKED" "$VERSION"   # with the command line
