@@ -3,6 +3,9 @@
 #   scripts/station.sh run             install what is missing, build, start the station
 #   scripts/station.sh test            install what is missing, build, run every suite
 #   scripts/station.sh test-sanitized  the same suites in the AddressSanitizer/UBSan build
+#   scripts/station.sh test-package    build the Debian package (build-package/) and check it
+#   scripts/station.sh test-windows    cross-build the Qt-free libraries and suites for Windows
+#                                      (build-windows/) and run the suites under Wine
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -11,13 +14,24 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev libbenchmark-dev
           fonts-liberation fontconfig locales libqt6sql6-sqlite libqt6sql6-psql)
 
+# Building and checking the Debian package: dpkg-shlibdeps, the desktop entry and AppStream
+# validators, the manual page reader.
+PACKAGE_TOOLS=(dpkg-dev desktop-file-utils appstream file binutils man-db)
+
+# The Windows cross build: the mingw-w64 compiler (posix threads), GoogleTest's source, and Wine
+# to run the suites.
+WINDOWS_PACKAGES=(cmake make file g++-mingw-w64-x86-64-posix googletest wine wine64)
+
 # The suites also run under a comma-decimal locale, so that every number the station reads or
 # writes is shown to keep "." as its decimal point.
 COMMA_LOCALE="de_DE.UTF-8"
 
+# install_missing [PACKAGE...]: the given packages, or PACKAGES.
 install_missing() {
+  local wanted=("$@")
+  if ((${#wanted[@]} == 0)); then wanted=("${PACKAGES[@]}"); fi
   local missing=()
-  for package in "${PACKAGES[@]}"; do
+  for package in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$package")
     fi
@@ -84,8 +98,17 @@ case "${1:-}" in
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     run_suites "$ROOT/build-asan"
     ;;
+  test-package)
+    install_missing
+    install_missing "${PACKAGE_TOOLS[@]}"
+    bash "$ROOT/scripts/package-check.sh" "$ROOT" "$ROOT/build-package"
+    ;;
+  test-windows)
+    install_missing "${WINDOWS_PACKAGES[@]}"
+    bash "$ROOT/scripts/windows-check.sh" "$ROOT" "$ROOT/build-windows"
+    ;;
   *)
-    echo "usage: $0 run | test | test-sanitized" >&2
+    echo "usage: $0 run | test | test-sanitized | test-package | test-windows" >&2
     exit 2
     ;;
 esac

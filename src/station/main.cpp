@@ -14,6 +14,8 @@
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("QuorBusTest");
+  // The installed desktop entry (packaging/), so that a desktop shows the station's icon and name.
+  QApplication::setDesktopFileName("org.quorbus.Station");
 
   station::VisaChoice visa_choice = station::choose_visa(visa::vendor_library_candidates());
   qCInfo(lcStation).noquote() << "VISA:" << QString::fromStdString(visa_choice.in_use.description);

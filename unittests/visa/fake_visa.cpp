@@ -10,7 +10,11 @@
 
 #include "visa/visa_types.h"
 
+#if defined(_WIN32)
+#define FAKE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using namespace visa;
 

@@ -1,14 +1,44 @@
 // The run-time loader against real shared libraries.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "visa/visa_loader.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 namespace visa {
 namespace {
+
+// The platform's own loader, for looking at the exported C functions directly.
+#if defined(_WIN32)
+void* open_library(const char* file) { return reinterpret_cast<void*>(LoadLibraryA(file)); }
+void* find_function(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void close_library(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+std::string library_error() { return "error " + std::to_string(GetLastError()); }
+#else
+void* open_library(const char* file) { return dlopen(file, RTLD_NOW | RTLD_LOCAL); }
+void* find_function(void* library, const char* name) { return dlsym(library, name); }
+void close_library(void* library) { dlclose(library); }
+std::string library_error() {
+  const char* text = dlerror();
+  return text != nullptr ? text : "";
+}
+#endif
 
 std::string read_reply(VisaLibrary& library, ViSession session, ViStatus* status) {
   unsigned char buffer[1000];
@@ -78,16 +108,16 @@ TEST(LoaderWithSimulatedChassis, LoadsAndTalksToTheUut) {
 
 // The exported C function writes exactly the attribute's width into the caller's buffer.
 TEST(LoaderWithSimulatedChassis, ExportedGetAttributeWritesTheAttributesOwnWidth) {
-  void* module = dlopen(QUOR_SIM_VISA_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr) << dlerror();
-  using OpenRm = ViStatus (*)(ViSession*);
-  using Open = ViStatus (*)(ViSession, const char*, ViUInt32, ViUInt32, ViSession*);
-  using GetAttribute = ViStatus (*)(ViObject, ViAttr, void*);
-  using Close = ViStatus (*)(ViObject);
-  auto open_rm = reinterpret_cast<OpenRm>(dlsym(module, "viOpenDefaultRM"));
-  auto open = reinterpret_cast<Open>(dlsym(module, "viOpen"));
-  auto get = reinterpret_cast<GetAttribute>(dlsym(module, "viGetAttribute"));
-  auto close = reinterpret_cast<Close>(dlsym(module, "viClose"));
+  void* module = open_library(QUOR_SIM_VISA_PATH);
+  ASSERT_NE(module, nullptr) << library_error();
+  using OpenRm = ViStatus(QUOR_VISA_CALL*)(ViSession*);
+  using Open = ViStatus(QUOR_VISA_CALL*)(ViSession, const char*, ViUInt32, ViUInt32, ViSession*);
+  using GetAttribute = ViStatus(QUOR_VISA_CALL*)(ViObject, ViAttr, void*);
+  using Close = ViStatus(QUOR_VISA_CALL*)(ViObject);
+  auto open_rm = reinterpret_cast<OpenRm>(find_function(module, "viOpenDefaultRM"));
+  auto open = reinterpret_cast<Open>(find_function(module, "viOpen"));
+  auto get = reinterpret_cast<GetAttribute>(find_function(module, "viGetAttribute"));
+  auto close = reinterpret_cast<Close>(find_function(module, "viClose"));
   ASSERT_TRUE(open_rm && open && get && close);
 
   ViSession rm = 0;
@@ -108,7 +138,7 @@ TEST(LoaderWithSimulatedChassis, ExportedGetAttributeWritesTheAttributesOwnWidth
   EXPECT_EQ(timeout, 2000U);
   for (int i = 4; i < 8; ++i) EXPECT_EQ(buffer[i], 0xEE) << "byte " << i << " of a ViUInt32";
   EXPECT_EQ(close(rm), VI_SUCCESS);
-  dlclose(module);
+  close_library(module);
 }
 
 TEST(LoaderRefusal, LibraryMissingAFunctionIsRefusedByName) {
@@ -123,6 +153,47 @@ TEST(LoaderRefusal, MissingFileGivesAnError) {
   const LoadedLibrary loaded = load_visa_library(file);
   EXPECT_EQ(loaded.library, nullptr);
   EXPECT_NE(loaded.error.find(file), std::string::npos) << loaded.error;
+}
+
+// A file that is not there is no installation to complain about, whether it is named by a path
+// or by a bare name that the system's library search did not find.
+struct AbsentRow {
+  const char* label;
+  const char* file;
+};
+
+void PrintTo(const AbsentRow& row, std::ostream* out) { *out << row.label; }
+
+class LoaderAbsentFile : public ::testing::TestWithParam<AbsentRow> {};
+
+TEST_P(LoaderAbsentFile, IsRefusedAndNotInstalled) {
+  const LoadedLibrary loaded = load_visa_library(GetParam().file);
+  EXPECT_EQ(loaded.library, nullptr);
+  EXPECT_FALSE(loaded.installed) << loaded.error;
+  EXPECT_NE(loaded.error.find(GetParam().file), std::string::npos) << loaded.error;
+}
+
+#if defined(_WIN32)
+const AbsentRow kAbsentFiles[] = {
+    {"bare_name", "quor_no_such_visa.dll"},
+    {"path", "C:\\quor_no_such_folder\\visa64.dll"},
+    {"slash_path", "C:/quor_no_such_folder/visa64.dll"},
+};
+#else
+const AbsentRow kAbsentFiles[] = {
+    {"bare_name", "libquor_no_such_visa.so"},
+    {"path", "/nonexistent/libquor_no_such_visa.so"},
+};
+#endif
+
+INSTANTIATE_TEST_SUITE_P(Names, LoaderAbsentFile, ::testing::ValuesIn(kAbsentFiles),
+                         [](const ::testing::TestParamInfo<AbsentRow>& row) {
+                           return std::string(row.param.label);
+                         });
+
+TEST(LoaderRefusal, LibraryThatLoadsButLacksAFunctionIsInstalled) {
+  const LoadedLibrary loaded = load_visa_library(QUOR_FAKE_NO_MOVE_OUT16_PATH);
+  EXPECT_TRUE(loaded.installed) << "a broken installation the technician must hear of";
 }
 
 TEST(LoaderNarrowing, AttributeValuesKeepOnlyTheirOwnWidth) {
