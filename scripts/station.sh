@@ -6,6 +6,7 @@
 #   scripts/station.sh test-package    build the Debian package (build-package/) and check it
 #   scripts/station.sh test-windows    cross-build the Qt-free libraries and suites for Windows
 #                                      (build-windows/) and run the suites under Wine
+#   scripts/station.sh check-style     the layering of src/ and the format of every C++ file
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -107,8 +108,14 @@ case "${1:-}" in
     install_missing "${WINDOWS_PACKAGES[@]}"
     bash "$ROOT/scripts/windows-check.sh" "$ROOT" "$ROOT/build-windows"
     ;;
+  check-style)
+    install_missing clang-format
+    bash "$ROOT/scripts/check_layers.sh"
+    (cd "$ROOT" && git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror)
+    echo "format: ok"
+    ;;
   *)
-    echo "usage: $0 run | test | test-sanitized | test-package | test-windows" >&2
+    echo "usage: $0 run | test | test-sanitized | test-package | test-windows | check-style" >&2
     exit 2
     ;;
 esac
