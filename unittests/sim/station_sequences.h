@@ -63,74 +63,45 @@ struct PassRow {
 
 constexpr Span at(std::uint32_t plus) { return {0, plus}; }
 
-inline const PassRow kRec = {
-    false,
-    "tim 10",
-    "mode trnd",
-    "mode rec",
-    1024,
+// clang-format off
+inline const PassRow kRec = {false, "tim 10", "mode trnd", "mode rec", 1024,
     {{at(0), 1, 1}},
     {{at(0), {1, 2}}, {at(kPong), {1, 2}}},
     {{100, 1, Pattern{at(kPong), 3, 3}}, {100, 1, Pattern{at(0), 4, 3}}, {100, 1, std::nullopt}},
     {{at(2), 4, 3}, {at(kPong + 2), 3, 3}}};
-inline const PassRow kRecm = {
-    false,
-    "tim 10",
-    "mode trnd",
-    "mode recm",
-    1024,
+inline const PassRow kRecm = {false, "tim 10", "mode trnd", "mode recm", 1024,
     {{at(0), 1, 1}},
     {{at(0), {3, 6}}},
     {{10, 1, Pattern{at(kPong), 3, 3}}, {100, 1, Pattern{at(0), 4, 4}}, {100, 1, std::nullopt}},
     {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 4, 4}}};
 // Trns and Trno share their buffers: PING once, then PONG every timer interval (trns).
-inline const PassRow kTrns = {true,
-                              "tim 10",
-                              "mode trns",
-                              "mode recm",
-                              1024,
-                              {{at(0), 1, 1}, {at(kPong), 3, 3}},
-                              {{at(0), {3, 6}}},
-                              {{500, 1, std::nullopt}},
-                              {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 3, 3}}};
-inline const PassRow kTrno = {true,
-                              "tim 10",
-                              "mode trno",
-                              "mode recm",
-                              1024,
-                              {{at(0), 1, 1}, {at(kPong), 3, 3}},
-                              {{at(0), {3, 6}}},
-                              {{50, 1, std::nullopt}},
-                              {{at(2), 1, 1}, {{2, 4}, 0, 0}, {{4, 6}, 0, 0}}};
-inline const PassRow kTrnd = {
-    true,
-    "tim 10",
-    "mode trnd",
-    "mode recm",
-    16,
+inline const PassRow kTrns = {true, "tim 10", "mode trns", "mode recm", 1024,
+    {{at(0), 1, 1}, {at(kPong), 3, 3}},
+    {{at(0), {3, 6}}},
+    {{500, 1, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 3, 3}}};
+inline const PassRow kTrno = {true, "tim 10", "mode trno", "mode recm", 1024,
+    {{at(0), 1, 1}, {at(kPong), 3, 3}},
+    {{at(0), {3, 6}}},
+    {{50, 1, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 4}, 0, 0}, {{4, 6}, 0, 0}}};
+inline const PassRow kTrnd = {true, "tim 10", "mode trnd", "mode recm", 16,
     {{at(0), 1, 1}},
     {{at(0), {4, 2}}},
     {{100, 1, Pattern{at(kPong), 3, 3}}, {100, 1, Pattern{at(0), 4, 3}}, {100, 1, std::nullopt}},
     {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 4, 3}}};
-inline const PassRow kTrnc = {true,
-                              "tim 10",
-                              "mode trnc",
-                              "mode recm",
-                              1024,
-                              {{at(0), 1, 1}, {{2, 4}, 2, 2}, {at(kPong), 3, 3}},
-                              {{at(0), {4, 8}}},
-                              {{500, 1, std::nullopt}},
-                              {{at(2), 1, 1}, {{2, 6}, 2, 2}, {{4, 10}, 3, 3}}};
+inline const PassRow kTrnc = {true, "tim 10", "mode trnc", "mode recm", 1024,
+    {{at(0), 1, 1}, {{2, 4}, 2, 2}, {at(kPong), 3, 3}},
+    {{at(0), {4, 8}}},
+    {{500, 1, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 6}, 2, 2}, {{4, 10}, 3, 3}}};
 // The QCU sends the Trnc chain to the UUT, whose time stamps are read after the pass.
-inline const PassRow kStamp = {false,
-                               "tim 1000",
-                               "mode trnc",
-                               "mode recm",
-                               1024,
-                               {{at(0), 1, 1}, {{2, 4}, 2, 2}, {at(kPong), 3, 3}},
-                               {{at(0), {4, 8}}},
-                               {{500, 19, std::nullopt}},
-                               {{at(2), 1, 1}, {{2, 6}, 2, 2}, {{4, 10}, 3, 3}}};
+inline const PassRow kStamp = {false, "tim 1000", "mode trnc", "mode recm", 1024,
+    {{at(0), 1, 1}, {{2, 4}, 2, 2}, {at(kPong), 3, 3}},
+    {{at(0), {4, 8}}},
+    {{500, 19, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 6}, 2, 2}, {{4, 10}, 3, 3}}};
+// clang-format on
 
 class StationBench : public ::testing::Test {
  protected:
