@@ -11,6 +11,7 @@ namespace {
 using Texts = std::vector<std::string>;
 
 struct BenchRun {
+  const char* name;
   functional::TestId test;
   const char* title;
   int passes;
@@ -36,12 +37,16 @@ TEST_P(HealthyBenchTest, PassesEveryPassAndSaysSo) {
 // The rows of the wrap and self-loop tests, and the Stamp test.
 std::vector<BenchRun> bench_runs() {
   std::vector<BenchRun> runs;
-  for (const PassRow& row : pass_rows()) runs.push_back({row.test, row.title, row.passes});
-  runs.push_back({functional::TestId::Stamp, "Quor Bus--Stamp Test", 5});
+  for (const PassRow& row : pass_rows())
+    runs.push_back({row.name, row.test, row.title, row.passes});
+  runs.push_back({"Stamp", functional::TestId::Stamp, "Quor Bus--Stamp Test", 5});
   return runs;
 }
 
-INSTANTIATE_TEST_SUITE_P(EachTest, HealthyBenchTest, ::testing::ValuesIn(bench_runs()));
+INSTANTIATE_TEST_SUITE_P(EachTest, HealthyBenchTest, ::testing::ValuesIn(bench_runs()),
+                         [](const ::testing::TestParamInfo<BenchRun>& run) {
+                           return std::string(run.param.name);
+                         });
 
 class FaultyUutTest : public ConsoleTest {};
 
