@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "functional_fixture.h"
+#include "pass_rows.h"
 
 namespace functional_suite {
 namespace {
@@ -10,6 +11,7 @@ namespace {
 using Texts = std::vector<std::string>;
 
 struct BenchRun {
+  const char* name;
   functional::TestId test;
   const char* title;
   int passes;
@@ -32,18 +34,19 @@ TEST_P(HealthyBenchTest, PassesEveryPassAndSaysSo) {
   EXPECT_EQ(station.driver_state.last_error_text, "No Error");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachTest, HealthyBenchTest,
-    ::testing::Values(BenchRun{functional::TestId::Rec, "Quor Bus--Rec Test", 50},
-                      BenchRun{functional::TestId::RecM, "Quor Bus--Recm", 50},
-                      BenchRun{functional::TestId::Trnsrecm, "Quor Bus--Trnsrecm Test", 50},
-                      BenchRun{functional::TestId::Trnorecm, "Quor Bus--Trnorecm Test", 50},
-                      BenchRun{functional::TestId::Trndrecm, "Quor Bus--Trndrecm Test", 50},
-                      BenchRun{functional::TestId::Trncrecm, "Quor Bus--Trncrecm Test", 50},
-                      BenchRun{functional::TestId::SelfLoop, "Quor Bus--SelfLoop Test", 250},
-                      BenchRun{functional::TestId::SelfLoop2, "Quor Bus--SelfLoop2 Test", 250},
-                      BenchRun{functional::TestId::SelfLong, "Quor Bus--SelfLong Test", 5},
-                      BenchRun{functional::TestId::Stamp, "Quor Bus--Stamp Test", 5}));
+// The rows of the wrap and self-loop tests, and the Stamp test.
+std::vector<BenchRun> bench_runs() {
+  std::vector<BenchRun> runs;
+  for (const PassRow& row : pass_rows())
+    runs.push_back({row.name, row.test, row.title, row.passes});
+  runs.push_back({"Stamp", functional::TestId::Stamp, "Quor Bus--Stamp Test", 5});
+  return runs;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachTest, HealthyBenchTest, ::testing::ValuesIn(bench_runs()),
+                         [](const ::testing::TestParamInfo<BenchRun>& run) {
+                           return std::string(run.param.name);
+                         });
 
 class FaultyUutTest : public ConsoleTest {};
 

@@ -129,22 +129,6 @@ TEST_F(SkeletonTest, StopDuringPassThreeEndsAfterThatPassSilently) {
   EXPECT_EQ(label(), "Count: 50    Failures: 50");
 }
 
-TEST_F(SkeletonTest, FailureLimitAfterTheDisplayShowsTheFifthFailure) {
-  make_memory_unreadable(qcu());
-  console().cmdTrnsrecm->click();
-  EXPECT_EQ(label(), "Count: 5    Failures: 5");
-  EXPECT_EQ(results().TestProgressBar->value(), 4);
-  EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
-}
-
-TEST_F(SkeletonTest, FailureLimitBeforeTheDisplayLeavesTheFourthOnTheLabel) {
-  make_memory_unreadable(qcu());
-  console().cmdTrncrecm->click();
-  EXPECT_EQ(label(), "Count: 4    Failures: 4");
-  EXPECT_EQ(results().TestProgressBar->value(), 4);
-  EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
-}
-
 TEST_F(SkeletonTest, ASecondTestReplacesTheFirstReport) {
   make_memory_unreadable(uut());
   make_memory_unreadable(qcu());

@@ -1,4 +1,4 @@
-// What each functional test sends and writes, and how it judges what it reads back.
+// How a compare reports what it reads back, and what the Stamp test sends and judges.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,62 +29,9 @@ std::size_t lines_starting(const std::string& report, const std::string& start) 
   return count;
 }
 
-class WrapTestBodyTest : public ConsoleTest {};
+class MiscompareReportTest : public ConsoleTest {};
 
-TEST_F(WrapTestBodyTest, RecSetsUpBothUnitsAndRunsEachPassInOrder) {
-  make_memory_unreadable(uut());
-  console().cmdRec->click();
-  const Texts qcu_commands = commands(qcu());
-  EXPECT_EQ(slice(qcu_commands, "*RST", 6), (Texts{"*RST", "rout:clos out1", "rout:clos out2",
-                                                   "rout:clos out3", "rout:clos out4", "tim 10"}));
-  EXPECT_EQ(slice(qcu_commands, "comm:tran:stop  14", 5),
-            (Texts{"comm:tran:stop  14", "mode trnd", "*opc", "mode idle", "*opc"}));
-  const Texts uut_commands = commands(uut());
-  EXPECT_EQ(slice(uut_commands, "*idn?", 3), (Texts{"*idn?", "*RST", "rout:clos unpr"}));
-  EXPECT_EQ(
-      slice(uut_commands, "comm:rec:start  1", 6),
-      (Texts{"comm:rec:start  1", "comm:rec:stop  14", "mode rec", "*opc", "mode idle", "*opc"}));
-  EXPECT_EQ(std::count(uut_commands.begin(), uut_commands.end(), "mode rec"), 50);
-  // Two refills signalled per pass.
-  EXPECT_EQ(qcu().next_buffer_write_count(), 100U);
-  // The last pass's refilled PING frame is in the QCU: start, (4, 3) data, stop.
-  EXPECT_EQ(qcu().memory_word(0), 0x0100);
-  EXPECT_EQ(qcu().memory_word(2), 4);
-  EXPECT_EQ(qcu().memory_word(4), 7);
-  EXPECT_EQ(qcu().memory_word(2 * 1025), 0x0E00);
-  EXPECT_EQ(qcu().memory_word(0x100000 + 2 * 1025), 0x0E00);
-}
-
-// One pass of the chassis' history as "<unit>: <command>", without the status queries and
-// from the first receive-comparator command on.
-Texts one_pass(const sim::SimChassis& chassis, const std::string& first, std::size_t count) {
-  Texts all;
-  for (const sim::ChassisCommand& command : chassis.command_log()) {
-    if (command.text == "*STB?" || command.text == "SYST:ERR?") continue;
-    all.push_back((command.logical_address == 8 ? "UUT: " : "QCU: ") + command.text);
-  }
-  return slice(all, first, count);
-}
-
-TEST_F(WrapTestBodyTest, TheReceiverStartsBeforeAndStopsBeforeTheTransmitter) {
-  pump.at_yield(4, [this] { console().cmdStop->click(); });
-  console().cmdRec->click();
-  EXPECT_EQ(one_pass(chassis, "UUT: comm:rec:start  1", 11),
-            (Texts{"UUT: comm:rec:start  1", "UUT: comm:rec:stop  14", "QCU: comm:tran:stop  14",
-                   "UUT: mode rec", "UUT: *opc", "QCU: mode trnd", "QCU: *opc", "UUT: mode idle",
-                   "UUT: *opc", "QCU: mode idle", "QCU: *opc"}));
-}
-
-TEST_F(WrapTestBodyTest, UutTransmittingTestsStartTheQcuReceiverFirst) {
-  pump.at_yield(2, [this] { console().cmdStop->click(); });
-  console().cmdTrnsrecm->click();
-  EXPECT_EQ(one_pass(chassis, "QCU: comm:rec:start  1", 11),
-            (Texts{"QCU: comm:rec:start  1", "QCU: comm:rec:stop  14", "UUT: comm:tran:stop  14",
-                   "QCU: mode recm", "QCU: *opc", "UUT: mode trns", "UUT: *opc", "QCU: mode idle",
-                   "QCU: *opc", "UUT: mode idle", "UUT: *opc"}));
-}
-
-TEST_F(WrapTestBodyTest, RecReportsElevenMiscomparesForEachEmptyBuffer) {
+TEST_F(MiscompareReportTest, RecReportsElevenMiscomparesForEachEmptyBuffer) {
   make_memory_unreadable(uut());
   pump.at_yield(4, [this] { console().cmdStop->click(); });  // one pass is enough
   console().cmdRec->click();
@@ -92,81 +39,6 @@ TEST_F(WrapTestBodyTest, RecReportsElevenMiscomparesForEachEmptyBuffer) {
   EXPECT_NE(report().find("Miscompare at 100002 Expected 3 Got FFFF\r\n"), std::string::npos);
   EXPECT_EQ(lines_starting(report(), "Miscompare at "), 22U);
   EXPECT_NE(report().find("Got FFFF\r\n\r\nMiscompare at 100002"), std::string::npos);
-}
-
-TEST_F(WrapTestBodyTest, TrndrecmWorksWithSixteenWordFrames) {
-  make_memory_unreadable(qcu());
-  console().cmdTrndrecm->click();
-  // The UUT's frame images are 18 words; stop words at 0x22 and 0x100022.
-  EXPECT_EQ(uut().memory_word(0x22), 0x0E00);
-  EXPECT_EQ(uut().memory_word(0x100022), 0x0E00);
-  EXPECT_EQ(uut().memory_word(0x24), 0);
-  // The compares read 16 words at 2, 0x26 and 0x4A.
-  EXPECT_NE(report().find("Miscompare at 2 Expected 1 Got FFFF"), std::string::npos);
-  EXPECT_NE(report().find("Miscompare at 26 Expected 3 Got FFFF"), std::string::npos);
-  EXPECT_NE(report().find("Miscompare at 4A Expected 4 Got FFFF"), std::string::npos);
-  const Texts uut_commands = commands(uut());
-  EXPECT_EQ(slice(uut_commands, "tim 10", 1), Texts{"tim 10"});
-  EXPECT_EQ(slice(uut_commands, "comm:tran:stop  14", 2),
-            (Texts{"comm:tran:stop  14", "mode trnd"}));
-  EXPECT_EQ(slice(commands(qcu()), "rout:clos unpr", 1), Texts{"rout:clos unpr"});
-}
-
-TEST_F(WrapTestBodyTest, TrncrecmChainsTwoFramesInPing) {
-  make_memory_unreadable(qcu());
-  console().cmdTrncrecm->click();
-  // Frame 2 directly behind frame 1: start word at 2(L + 2), stop word at 4(L + 2) - 2.
-  EXPECT_EQ(uut().memory_word(2 * 1026), 0x0100);
-  EXPECT_EQ(uut().memory_word(2 * 1026 + 2), 2);
-  EXPECT_EQ(uut().memory_word(4 * 1026 - 2), 0x0E00);
-  EXPECT_EQ(slice(commands(uut()), "mode trnc", 1), Texts{"mode trnc"});
-  EXPECT_NE(report().find("Miscompare at 806 Expected 2 Got FFFF"), std::string::npos);
-  EXPECT_NE(report().find("Miscompare at 100A Expected 3 Got FFFF"), std::string::npos);
-}
-
-class SelfLoopBodyTest : public ConsoleTest {};
-
-TEST_F(SelfLoopBodyTest, SelfLoopWritesThePassPatternAndChecksBothBuffers) {
-  make_memory_unreadable(uut());
-  console().cmdSelfLoop->click();
-  EXPECT_EQ(label(), "Count: 5    Failures: 5");
-  const Texts uut_commands = commands(uut());
-  EXPECT_EQ(slice(uut_commands, "*RST", 7),
-            (Texts{"*RST", "rout:clos out1", "rout:clos out2", "rout:clos out3", "rout:clos out4",
-                   "rout:clos ampl", "rout:clos unpr"}));
-  EXPECT_EQ(slice(uut_commands, "comm:rec:start  1", 7),
-            (Texts{"comm:rec:start  1", "comm:rec:stop  15", "comm:tran:stop  15", "mode self",
-                   "*opc", "mode idle", "*opc"}));
-  // Pass 5 wrote data words 5, 6, 7, ... and the stop marker at 2050.
-  EXPECT_EQ(uut().memory_word(0), 0x0100);
-  EXPECT_EQ(uut().memory_word(2), 5);
-  EXPECT_EQ(uut().memory_word(2 + 2 * 251), 0);  // wraps from 255 to 0
-  EXPECT_EQ(uut().memory_word(2050), 0x0F00);
-  // The PING compare is a whole-word compare, the PONG one a low-byte compare.
-  EXPECT_NE(report().find("Miscompare at 2 Expected 5 Got FFFF"), std::string::npos);
-  EXPECT_NE(report().find("Miscompare at 100002 Expected 5 Got FFFF"), std::string::npos);
-}
-
-TEST_F(SelfLoopBodyTest, SelfLoop2ClosesTheProtectedInput) {
-  make_memory_unreadable(uut());
-  console().cmdSelfloop2->click();
-  EXPECT_EQ(console().windowTitle(), "Testing of the Quor-Bus");
-  EXPECT_EQ(slice(commands(uut()), "rout:clos ampl", 2),
-            (Texts{"rout:clos ampl", "rout:clos PROT"}));
-  EXPECT_EQ(report().substr(0, 26), "Quor Bus--SelfLoop2 Test\r\n");
-}
-
-TEST_F(SelfLoopBodyTest, SelfLongClearsPongByCommandAndDwellsEightSeconds) {
-  make_memory_unreadable(uut());
-  const std::uint64_t before = clock.now_us();
-  console().cmdSelfLong->click();
-  // All five passes fail: the fifth failure ends the test at its last pass, without the box.
-  EXPECT_EQ(label(), "Count: 5    Failures: 5");
-  EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
-  EXPECT_EQ(uut().command_count("trac:data:clr Pong"), 5U);
-  EXPECT_GE(clock.now_us() - before, 5U * 8'000'000U);
-  EXPECT_EQ(uut().memory_word(0xFFFF2), 0x0F00);
-  EXPECT_EQ(uut().memory_word(0xFFFF0), (5 + 524279) % 256);
 }
 
 class StampCheckTest : public ConsoleTest {

@@ -10,9 +10,16 @@ namespace {
 
 using namespace visa;
 using testing::kPong;
+using testing::kRec;
+using testing::kRecm;
+using testing::kStamp;
 using testing::kStart;
 using testing::kStop14;
 using testing::kStop15;
+using testing::kTrnc;
+using testing::kTrnd;
+using testing::kTrno;
+using testing::kTrns;
 using testing::StationBench;
 
 using HealthyBench = StationBench;
@@ -21,7 +28,7 @@ using HealthyBench = StationBench;
 
 TEST_F(HealthyBench, RecAlternatesPingAndPongSoTheThirdFrameOverwritesTheFirst) {
   two_unit_setup(qcu, uut);
-  for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(rec_pass(), 0) << "pass " << pass;
+  for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(run_pass(kRec), 0) << "pass " << pass;
   // The stored frames keep their start and stop words.
   EXPECT_EQ(uut_module->memory_word(0), kStart);
   EXPECT_EQ(uut_module->memory_word(2), 4);
@@ -33,8 +40,8 @@ TEST_F(HealthyBench, RecAlternatesPingAndPongSoTheThirdFrameOverwritesTheFirst) 
 
 TEST_F(HealthyBench, RecmStoresFramesBackToBackEachTakingItsLengthPlusTwo) {
   two_unit_setup(qcu, uut);
-  EXPECT_EQ(recm_pass(), 0);
-  EXPECT_EQ(recm_pass(), 0) << "a second pass starts storing at 0 again";
+  EXPECT_EQ(run_pass(kRecm), 0);
+  EXPECT_EQ(run_pass(kRecm), 0) << "a second pass starts storing at 0 again";
   const std::uint32_t l = 1024;
   EXPECT_EQ(uut_module->memory_word(2 * (l + 2)), kStart);
   EXPECT_EQ(uut_module->memory_word(4 * (l + 2) - 2), kStop14);
@@ -46,7 +53,7 @@ TEST_F(HealthyBench, RecmStoresFramesBackToBackEachTakingItsLengthPlusTwo) {
 
 TEST_F(HealthyBench, TrnsSendsPingThenPongEveryTimerInterval) {
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trns_pass(), 0);
+  EXPECT_EQ(run_pass(kTrns), 0);
   // "tim 10" is 1 ms: 500 ms bring 500 PONG frames after the PING frame (and one at the end).
   const std::size_t frame_words = 1026;
   std::size_t frames = 0;
@@ -54,19 +61,19 @@ TEST_F(HealthyBench, TrnsSendsPingThenPongEveryTimerInterval) {
     ++frames;
   }
   EXPECT_EQ(frames, 501U);
-  EXPECT_EQ(trns_pass(), 0);
+  EXPECT_EQ(run_pass(kTrns), 0);
 }
 
 TEST_F(HealthyBench, TrnoSendsPingOnceAndLeavesTheRestZero) {
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trno_pass(), 0);
+  EXPECT_EQ(run_pass(kTrno), 0);
   EXPECT_EQ(qcu_module->memory_word(2 * 1026), 0);
-  EXPECT_EQ(trno_pass(), 0);
+  EXPECT_EQ(run_pass(kTrno), 0);
 }
 
 TEST_F(HealthyBench, TrndSendsTheOtherBufferAfterEachSignal) {
   two_unit_setup(uut, qcu);
-  for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(trnd_pass(), 0) << "pass " << pass;
+  for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(run_pass(kTrnd), 0) << "pass " << pass;
   // 18-word frames: stop words at 0x22, 0x46, 0x6A; nothing after the third.
   EXPECT_EQ(qcu_module->memory_word(0x22), kStop14);
   EXPECT_EQ(qcu_module->memory_word(0x6A), kStop14);
@@ -75,26 +82,26 @@ TEST_F(HealthyBench, TrndSendsTheOtherBufferAfterEachSignal) {
 
 TEST_F(HealthyBench, TrncSendsThePingChainThenPongAndRepeats) {
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trnc_pass(), 0);
+  EXPECT_EQ(run_pass(kTrnc), 0);
   // The chain repeats: frame 4 is PING frame 1 again, frame 6 the PONG frame.
   EXPECT_EQ(compare(qcu, 3 * 2052 + 2, 1, 1, 1024), 0);
   EXPECT_EQ(compare(qcu, 5 * 2052 + 2, 3, 3, 1024), 0);
-  EXPECT_EQ(trnc_pass(), 0);
+  EXPECT_EQ(run_pass(kTrnc), 0);
 }
 
 TEST_F(HealthyBench, TheSameBenchRunsEveryTwoUnitTestInTurn) {
   // One chassis, as on the station: each test resets both units first, so nothing a test
   // leaves behind reaches the next.
   two_unit_setup(qcu, uut);
-  EXPECT_EQ(recm_pass(), 0);
+  EXPECT_EQ(run_pass(kRecm), 0);
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trnc_pass(), 0);
-  stamp_setup();
-  EXPECT_EQ(stamp_pass(), 0);
+  EXPECT_EQ(run_pass(kTrnc), 0);
+  setup(kStamp);
+  EXPECT_EQ(run_pass(kStamp), 0);
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trnc_pass(), 0);
+  EXPECT_EQ(run_pass(kTrnc), 0);
   two_unit_setup(qcu, uut);
-  EXPECT_EQ(rec_pass(), 0);
+  EXPECT_EQ(run_pass(kRec), 0);
 }
 
 // --- Self loops ---
@@ -129,9 +136,9 @@ TEST_F(HealthyBench, SelfLongFillsPingToTheEndAndCopiesIt) {
 // --- Time stamps ---
 
 TEST_F(HealthyBench, StampIntervalsAreTenThousandCountsAtTim1000) {
-  stamp_setup();
+  setup(kStamp);
   for (int pass = 0; pass < 2; ++pass) {
-    EXPECT_EQ(stamp_pass(), 0) << "pass " << pass;
+    EXPECT_EQ(run_pass(kStamp), 0) << "pass " << pass;
     for (const long delta : stamp_intervals()) {
       EXPECT_GE(delta, 10000);
       EXPECT_LE(delta, 10002);
@@ -153,7 +160,7 @@ TEST_F(FaultyBench, DeadInputOneFailsRecAndSelfLoopButNotSelfLoop2) {
   two_unit_setup(qcu, uut);
   // Nothing received: both buffers stay zero, which only the 4 + 4 zero-valued words of the
   // patterns (4, 3) and (3, 3) match.
-  EXPECT_EQ(rec_pass(), 2 * 1024 - 8);
+  EXPECT_EQ(run_pass(kRec), 2 * 1024 - 8);
   EXPECT_EQ(uut_module->memory_word(kPong + 2), 0);
   self_setup("rout:clos unpr");
   const auto loop = self_pass(1);
@@ -176,19 +183,19 @@ TEST_F(FaultyBench, CutCableFailsRecmOnly) {
   EXPECT_FALSE(bench.chassis.cut_cable(Cable{24, Route::Out1, 8, Route::Unpr}));
   two_unit_setup(qcu, uut);
   // Only the zero-valued words of (1, 1), (3, 3) and (4, 4) agree with the empty buffer: 4, 4, 16.
-  EXPECT_EQ(recm_pass(), 3 * 1024 - 24);
+  EXPECT_EQ(run_pass(kRecm), 3 * 1024 - 24);
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trnc_pass(), 0) << "the other direction has its own cable";
+  EXPECT_EQ(run_pass(kTrnc), 0) << "the other direction has its own cable";
   bench.chassis.connect_cable(Cable{24, Route::Out2, 8, Route::Unpr});
   two_unit_setup(qcu, uut);
-  EXPECT_EQ(recm_pass(), 0) << "any closed QCU output will do";
+  EXPECT_EQ(run_pass(kRecm), 0) << "any closed QCU output will do";
 }
 
 TEST_F(FaultyBench, DeadOutputOneFailsTheUutTransmitTests) {
   uut_module->set_route_dead(Route::Out1);
   two_unit_setup(uut, qcu);
-  EXPECT_GT(trns_pass(), 0);
-  EXPECT_GT(trnd_pass(16), 0);
+  EXPECT_GT(run_pass(kTrns), 0);
+  EXPECT_GT(run_pass(kTrnd), 0);
   EXPECT_EQ(qcu_module->memory_word(0), 0) << "the QCU received nothing";
   self_setup("rout:clos unpr");
   EXPECT_EQ(self_pass(1).pong, 0) << "the self loop uses output 2";
@@ -199,7 +206,7 @@ TEST_F(FaultyBench, DeadOutputOneFailsTheUutTransmitTests) {
 TEST_F(FaultyBench, StuckReceiveBitCorruptsEveryStoredDataWord) {
   uut_module->set_receive_data_fault(DataBitFault{.stuck_high = 0x80});
   two_unit_setup(qcu, uut);
-  EXPECT_GT(recm_pass(), 0);
+  EXPECT_GT(run_pass(kRecm), 0);
   EXPECT_EQ(uut_module->memory_word(0), kStart) << "markers are not data";
   EXPECT_EQ(uut_module->memory_word(2), 0x81) << "data 0x01 with bit 7 stuck at 1";
   EXPECT_EQ(uut_module->memory_word(2 * 1025), kStop14);
@@ -210,13 +217,13 @@ TEST_F(FaultyBench, StuckReceiveBitCorruptsEveryStoredDataWord) {
   EXPECT_EQ(loop.pong, 512) << "the words whose data has bit 7 clear";
   // The UUT transmitting is unaffected.
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trnc_pass(), 0);
+  EXPECT_EQ(run_pass(kTrnc), 0);
 }
 
 TEST_F(FaultyBench, FlippedTransmitBitFailsTheUutTransmitTestsAndTheSelfLoop) {
   uut_module->set_transmit_data_fault(DataBitFault{.flipped = 0x01});
   two_unit_setup(uut, qcu);
-  EXPECT_GT(trnc_pass(), 0);
+  EXPECT_GT(run_pass(kTrnc), 0);
   EXPECT_EQ(qcu_module->memory_word(2), 0x00) << "data 1 with bit 0 flipped";
   EXPECT_EQ(qcu_module->memory_word(4), 0x03);
   self_setup("rout:clos unpr");
@@ -225,7 +232,7 @@ TEST_F(FaultyBench, FlippedTransmitBitFailsTheUutTransmitTestsAndTheSelfLoop) {
   EXPECT_EQ(loop.pong, 1024);
   // Receiving is unaffected.
   two_unit_setup(qcu, uut);
-  EXPECT_EQ(rec_pass(), 0);
+  EXPECT_EQ(run_pass(kRec), 0);
 }
 
 TEST_F(FaultyBench, StuckLowDataBitInTheSelfLoopShowsInOneWordOfTwo) {
@@ -239,25 +246,25 @@ TEST_F(FaultyBench, StuckLowDataBitInTheSelfLoopShowsInOneWordOfTwo) {
 TEST_F(FaultyBench, RepeatedFrameFailsTrnoOnTheZeroChecks) {
   uut_module->set_repeated_frames(1);
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trno_pass(), 1024 - 4) << "the copy of (1, 1) where zeros belong (4 data are 0)";
+  EXPECT_EQ(run_pass(kTrno), 1024 - 4) << "the copy of (1, 1) where zeros belong (4 data are 0)";
   EXPECT_EQ(qcu_module->memory_word(0x804), kStart);
   EXPECT_EQ(qcu_module->memory_word(0x806), 0x01);
   EXPECT_EQ(qcu_module->memory_word(0x1008), 0) << "one extra copy only";
   uut_module->set_repeated_frames(0);
-  EXPECT_EQ(trno_pass(), 0);
+  EXPECT_EQ(run_pass(kTrno), 0);
 }
 
 TEST_F(FaultyBench, StampSkewPutsOneIntervalOffByTheChosenAmount) {
   uut_module->set_stamp_skew(4, 7);
-  stamp_setup();
-  EXPECT_EQ(stamp_pass(), 0) << "the data are fine";
+  setup(kStamp);
+  EXPECT_EQ(run_pass(kStamp), 0) << "the data are fine";
   const std::vector<long> deltas = stamp_intervals();
   ASSERT_EQ(deltas.size(), 9U);
   for (std::size_t j = 0; j < deltas.size(); ++j) {
     EXPECT_EQ(deltas[j], j == 3 ? 10007 : 10000) << "interval " << j + 1;
   }
   uut_module->set_stamp_skew(9, -2);
-  EXPECT_EQ(stamp_pass(), 0);
+  EXPECT_EQ(run_pass(kStamp), 0);
   EXPECT_EQ(stamp_intervals()[8], 9998);
 }
 
@@ -298,7 +305,7 @@ TEST_F(FaultyBench, ClearFaultsRestoresAHealthyModule) {
   uut_module->set_transmit_data_fault(DataBitFault{.stuck_high = 1});
   uut_module->clear_faults();
   two_unit_setup(uut, qcu);
-  EXPECT_EQ(trno_pass(), 0);
+  EXPECT_EQ(run_pass(kTrno), 0);
 }
 
 }  // namespace

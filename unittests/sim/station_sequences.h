@@ -1,10 +1,12 @@
-// The station's functional-test passes replayed as plain VISA calls on a standard bench: the
-// same commands, register writes, waits and compares, so a suite can check what a healthy or a
-// faulty module leaves in the receiver's memory.
+// The station's functional-test passes replayed as plain VISA calls on a standard bench, one row
+// a test: the frames written, the areas cleared, the waits and feeds while the units run, and
+// the compares, so a suite can check what a healthy or a faulty module leaves in the receiver's
+// memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,89 @@ inline constexpr visa::ViBusAddress kPong = 0x100000;
 inline constexpr visa::ViUInt16 kStart = 0x0100;
 inline constexpr visa::ViUInt16 kStop14 = 0x0E00;
 inline constexpr visa::ViUInt16 kStop15 = 0x0F00;
+
+// A place or a size in words that grows with the frame length L: per_word * L + plus.
+struct Span {
+  std::uint32_t per_word;
+  std::uint32_t plus;
+  std::uint32_t at(std::size_t length) const {
+    return per_word * static_cast<std::uint32_t>(length) + plus;
+  }
+};
+
+// A pattern (start, start + step, ... modulo 256) at an offset.
+struct Pattern {
+  Span offset;
+  unsigned start;
+  unsigned step;
+};
+
+struct Clear {
+  Span offset;
+  Span words;
+};
+
+// `times` waits of `ms`; then `feed` (if any) goes to the transmitter and the next buffer is
+// signalled.
+struct Wait {
+  std::uint64_t ms;
+  int times;
+  std::optional<Pattern> feed;
+};
+
+struct PassRow {
+  bool uut_transmits;
+  const char* timer;
+  const char* transmit;
+  const char* receive;
+  std::size_t length;
+  std::vector<Pattern> frames;  // written to the transmitter first
+  std::vector<Clear> clears;    // in the receiver
+  std::vector<Wait> waits;
+  std::vector<Pattern> compares;  // in the receiver, on low bytes
+};
+
+constexpr Span at(std::uint32_t plus) { return {0, plus}; }
+
+// clang-format off
+inline const PassRow kRec = {false, "tim 10", "mode trnd", "mode rec", 1024,
+    {{at(0), 1, 1}},
+    {{at(0), {1, 2}}, {at(kPong), {1, 2}}},
+    {{100, 1, Pattern{at(kPong), 3, 3}}, {100, 1, Pattern{at(0), 4, 3}}, {100, 1, std::nullopt}},
+    {{at(2), 4, 3}, {at(kPong + 2), 3, 3}}};
+inline const PassRow kRecm = {false, "tim 10", "mode trnd", "mode recm", 1024,
+    {{at(0), 1, 1}},
+    {{at(0), {3, 6}}},
+    {{10, 1, Pattern{at(kPong), 3, 3}}, {100, 1, Pattern{at(0), 4, 4}}, {100, 1, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 4, 4}}};
+// Trns and Trno share their buffers: PING once, then PONG every timer interval (trns).
+inline const PassRow kTrns = {true, "tim 10", "mode trns", "mode recm", 1024,
+    {{at(0), 1, 1}, {at(kPong), 3, 3}},
+    {{at(0), {3, 6}}},
+    {{500, 1, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 3, 3}}};
+inline const PassRow kTrno = {true, "tim 10", "mode trno", "mode recm", 1024,
+    {{at(0), 1, 1}, {at(kPong), 3, 3}},
+    {{at(0), {3, 6}}},
+    {{50, 1, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 4}, 0, 0}, {{4, 6}, 0, 0}}};
+inline const PassRow kTrnd = {true, "tim 10", "mode trnd", "mode recm", 16,
+    {{at(0), 1, 1}},
+    {{at(0), {4, 2}}},
+    {{100, 1, Pattern{at(kPong), 3, 3}}, {100, 1, Pattern{at(0), 4, 3}}, {100, 1, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 4, 3}}};
+inline const PassRow kTrnc = {true, "tim 10", "mode trnc", "mode recm", 1024,
+    {{at(0), 1, 1}, {{2, 4}, 2, 2}, {at(kPong), 3, 3}},
+    {{at(0), {4, 8}}},
+    {{500, 1, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 6}, 2, 2}, {{4, 10}, 3, 3}}};
+// The QCU sends the Trnc chain to the UUT, whose time stamps are read after the pass.
+inline const PassRow kStamp = {false, "tim 1000", "mode trnc", "mode recm", 1024,
+    {{at(0), 1, 1}, {{2, 4}, 2, 2}, {at(kPong), 3, 3}},
+    {{at(0), {4, 8}}},
+    {{500, 19, std::nullopt}},
+    {{at(2), 1, 1}, {{2, 6}, 2, 2}, {{4, 10}, 3, 3}}};
+// clang-format on
 
 class StationBench : public ::testing::Test {
  protected:
@@ -86,102 +171,41 @@ class StationBench : public ::testing::Test {
     cmd(r, "comm:rec:stop  14");
     cmd(t, "comm:tran:stop  14");
   }
-  void start(visa::ViSession t, const char* transmit, visa::ViSession r, const char* receive) {
-    cmd(r, receive);
+  void setup(const PassRow& row) { two_unit_setup(transmitter(row), receiver(row), row.timer); }
+
+  // One pass of the row with frames of `length` words; returns the miscompares.
+  int run_pass(const PassRow& row, std::size_t length) {
+    const visa::ViSession t = transmitter(row);
+    const visa::ViSession r = receiver(row);
+    const auto write = [&](const Pattern& p) {
+      frame(t, p.offset.at(length), p.start, p.step, length);
+    };
+    for (const Pattern& p : row.frames) write(p);
+    for (const Clear& area : row.clears)
+      fill(r, area.offset.at(length), 0, 0, area.words.at(length));
+    comparators(t, r);
+    cmd(r, row.receive);
     cmd(r, "*opc");
-    cmd(t, transmit);
+    cmd(t, row.transmit);
     cmd(t, "*opc");
+    for (const Wait& wait : row.waits) {
+      for (int i = 0; i < wait.times; ++i) wait_ms(wait.ms);
+      if (wait.feed) {
+        write(*wait.feed);
+        signal(t);
+      }
+    }
+    for (const visa::ViSession unit : {r, t}) {
+      cmd(unit, "mode idle");
+      cmd(unit, "*opc");
+    }
+    int bad = 0;
+    for (const Pattern& p : row.compares) {
+      bad += compare(r, p.offset.at(length), p.start, p.step, length);
+    }
+    return bad;
   }
-  void stop(visa::ViSession t, visa::ViSession r) {
-    cmd(r, "mode idle");
-    cmd(r, "*opc");
-    cmd(t, "mode idle");
-    cmd(t, "*opc");
-  }
-
-  int rec_pass(std::size_t l = 1024) {
-    frame(qcu, 0, 1, 1, l);
-    fill(uut, 0, 0, 0, l + 2);
-    fill(uut, kPong, 0, 0, l + 2);
-    comparators(qcu, uut);
-    start(qcu, "mode trnd", uut, "mode rec");
-    wait_ms(100);
-    frame(qcu, kPong, 3, 3, l);
-    signal(qcu);
-    wait_ms(100);
-    frame(qcu, 0, 4, 3, l);
-    signal(qcu);
-    wait_ms(100);
-    stop(qcu, uut);
-    return compare(uut, 2, 4, 3, l) + compare(uut, kPong + 2, 3, 3, l);
-  }
-
-  int recm_pass(std::size_t l = 1024) {
-    frame(qcu, 0, 1, 1, l);
-    fill(uut, 0, 0, 0, 3 * (l + 2));
-    comparators(qcu, uut);
-    start(qcu, "mode trnd", uut, "mode recm");
-    wait_ms(10);
-    frame(qcu, kPong, 3, 3, l);
-    signal(qcu);
-    wait_ms(100);
-    frame(qcu, 0, 4, 4, l);
-    signal(qcu);
-    wait_ms(100);
-    stop(qcu, uut);
-    return compare(uut, 2, 1, 1, l) + compare(uut, 2 * l + 6, 3, 3, l) +
-           compare(uut, 4 * l + 10, 4, 4, l);
-  }
-
-  // Trnsrecm (wait 500) and Trnorecm (wait 50) share their buffers.
-  int trns_pass(std::size_t l = 1024) {
-    uut_ping_and_pong(l);
-    comparators(uut, qcu);
-    start(uut, "mode trns", qcu, "mode recm");
-    wait_ms(500);
-    stop(uut, qcu);
-    return compare(qcu, 2, 1, 1, l) + compare(qcu, 2 * l + 6, 3, 3, l) +
-           compare(qcu, 4 * l + 10, 3, 3, l);
-  }
-  int trno_pass(std::size_t l = 1024) {
-    uut_ping_and_pong(l);
-    comparators(uut, qcu);
-    start(uut, "mode trno", qcu, "mode recm");
-    wait_ms(50);
-    stop(uut, qcu);
-    return compare(qcu, 2, 1, 1, l) + compare(qcu, 2 * l + 4, 0, 0, l) +
-           compare(qcu, 4 * l + 6, 0, 0, l);
-  }
-
-  int trnd_pass(std::size_t l = 16) {
-    frame(uut, 0, 1, 1, l);
-    fill(qcu, 0, 0, 0, 4 * l + 2);
-    comparators(uut, qcu);
-    start(uut, "mode trnd", qcu, "mode recm");
-    wait_ms(100);
-    frame(uut, kPong, 3, 3, l);
-    signal(uut);
-    wait_ms(100);
-    frame(uut, 0, 4, 3, l);
-    signal(uut);
-    wait_ms(100);
-    stop(uut, qcu);
-    return compare(qcu, 2, 1, 1, l) + compare(qcu, 2 * l + 6, 3, 3, l) +
-           compare(qcu, 4 * l + 10, 4, 3, l);
-  }
-
-  int trnc_pass(std::size_t l = 1024) {
-    frame(uut, 0, 1, 1, l);
-    frame(uut, 2 * (l + 2), 2, 2, l);
-    frame(uut, kPong, 3, 3, l);
-    fill(qcu, 0, 0, 0, 4 * (l + 2));
-    comparators(uut, qcu);
-    start(uut, "mode trnc", qcu, "mode recm");
-    wait_ms(500);
-    stop(uut, qcu);
-    return compare(qcu, 2, 1, 1, l) + compare(qcu, 2 * l + 6, 2, 2, l) +
-           compare(qcu, 4 * l + 10, 3, 3, l);
-  }
+  int run_pass(const PassRow& row) { return run_pass(row, row.length); }
 
   // --- Self loops: input "unpr" (SelfLoop, SelfLong) or "PROT" (SelfLoop2) ---
   void self_setup(const char* input_route) {
@@ -198,9 +222,7 @@ class StationBench : public ::testing::Test {
   };
   SelfResult self_pass(int pass, std::size_t n = 1024, bool long_form = false) {
     const unsigned s = static_cast<unsigned>(pass % 256);
-    out16(uut, 0, kStart);
-    fill(uut, 2, s, 1, n);
-    out16(uut, 2 * (n + 1), kStop15);
+    frame(uut, 0, s, 1, n, kStop15);
     if (long_form) {
       cmd(uut, "trac:data:clr Pong");
       cmd(uut, "*opc");
@@ -220,20 +242,6 @@ class StationBench : public ::testing::Test {
     return SelfResult{compare(uut, 2, s, 1, n, true), compare(uut, kPong + 2, s, 1, n)};
   }
 
-  // --- Stamp ---
-  void stamp_setup() { two_unit_setup(qcu, uut, "tim 1000"); }
-  int stamp_pass(std::size_t l = 1024) {
-    frame(qcu, 0, 1, 1, l);
-    frame(qcu, 2 * (l + 2), 2, 2, l);
-    frame(qcu, kPong, 3, 3, l);
-    fill(uut, 0, 0, 0, 4 * (l + 2));
-    comparators(qcu, uut);
-    start(qcu, "mode trnc", uut, "mode recm");
-    for (int tick = 0; tick < 19; ++tick) wait_ms(500);
-    stop(qcu, uut);
-    return compare(uut, 2, 1, 1, l) + compare(uut, 2 * l + 6, 2, 2, l) +
-           compare(uut, 4 * l + 10, 3, 3, l);
-  }
   // The ten stamps as the station reads them: four hex digits at characters 7k-4 .. 7k-1.
   std::vector<long> stamps() {
     const std::string reply = bench.query(uut, "trac:data? stamp");
@@ -270,11 +278,8 @@ class StationBench : public ::testing::Test {
   SimModule* qcu_module = nullptr;
 
  private:
-  void uut_ping_and_pong(std::size_t l) {
-    frame(uut, 0, 1, 1, l);
-    frame(uut, kPong, 3, 3, l);
-    fill(qcu, 0, 0, 0, 3 * (l + 2));
-  }
+  visa::ViSession transmitter(const PassRow& row) const { return row.uut_transmits ? uut : qcu; }
+  visa::ViSession receiver(const PassRow& row) const { return row.uut_transmits ? qcu : uut; }
 };
 
 }  // namespace sim::testing
