@@ -6,28 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "visa/visa_function.h"
 #include "visa/visa_types.h"
 
 namespace sim {
 
 // The VISA functions the chassis counts calls of, and whose calls can be made to fail.
-enum class VisaFunction {
-  OpenDefaultRM,
-  FindRsrc,
-  FindNext,
-  Open,
-  Close,
-  GetAttribute,
-  SetAttribute,
-  Write,
-  Read,
-  StatusDesc,
-  In16,
-  Out16,
-  MoveIn16,
-  MoveOut16,
-  Count_
-};
+using VisaFunction = visa::VisaFunction;
 
 // Calls to fail, per VISA function: after letting a number of calls through, a number of calls
 // fail with a chosen status.

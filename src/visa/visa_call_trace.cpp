@@ -82,6 +82,8 @@ const char* function_name(VisaFunction function) {
       return "viMoveIn16";
     case VisaFunction::MoveOut16:
       return "viMoveOut16";
+    case VisaFunction::Count_:
+      break;
   }
   return "vi?";
 }
@@ -330,6 +332,8 @@ std::string describe_call(const VisaCall& call) {
     case VisaFunction::MoveOut16:
       line += object + ", " + space_name(call.space) + ", " + hex(call.offset, 6) + ", " +
               decimal(call.value) + " words";
+      break;
+    case VisaFunction::Count_:
       break;
   }
   line += ") -> " + status_name(call.status);

@@ -8,28 +8,9 @@
 #include <string>
 
 #include "visa/forwarding_visa.h"
+#include "visa/visa_function.h"
 
 namespace visa {
-
-enum class VisaFunction : std::uint8_t {
-  OpenDefaultRM,
-  FindRsrc,
-  FindNext,
-  Open,
-  Close,
-  GetAttribute,
-  SetAttribute,
-  Write,
-  Read,
-  StatusDesc,
-  In16,
-  Out16,
-  MoveIn16,
-  MoveOut16,
-};
-
-// "viOpenDefaultRM", "viIn16", ...
-const char* function_name(VisaFunction function);
 
 // True for the calls that move a message to or from a module (viWrite, viRead).
 constexpr bool is_message_call(VisaFunction function) {
