@@ -112,6 +112,27 @@ bool TraceFanOut::takes_register_runs() const {
                      [](const VisaCallSink* sink) { return sink->takes_register_runs(); });
 }
 
+void TraceSinks::add(VisaCallSink* sink) {
+  fan_.add(sink);
+  update();
+}
+
+void TraceSinks::remove(VisaCallSink* sink) {
+  fan_.remove(sink);
+  update();
+}
+
+bool TraceSinks::feeds(const VisaCallSink* sink) const {
+  return std::find(fan_.sinks().begin(), fan_.sinks().end(), sink) != fan_.sinks().end();
+}
+
+void TraceSinks::update() {
+  const std::vector<VisaCallSink*>& sinks = fan_.sinks();
+  VisaCallSink* sink = sinks.empty() ? nullptr : sinks.size() == 1 ? sinks.front() : &fan_;
+  traced_.set_sink(nullptr);  // ends the open run for the sinks that had it
+  traced_.set_sink(sink);
+}
+
 std::unique_ptr<TraceFileSink> TraceFileSink::open(const std::string& path,
                                                    StatusDescriber describe, std::string& error) {
   std::FILE* file = std::fopen(path.c_str(), "wb");

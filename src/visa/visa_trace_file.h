@@ -66,6 +66,7 @@ class TraceFanOut final : public VisaCallSink {
   void add(VisaCallSink* sink);
   void remove(VisaCallSink* sink);
   bool empty() const { return sinks_.empty(); }
+  const std::vector<VisaCallSink*>& sinks() const { return sinks_; }
   void record(const VisaCall& call) override {
     for (VisaCallSink* sink : sinks_) sink->record(call);
   }
@@ -74,6 +75,25 @@ class TraceFanOut final : public VisaCallSink {
 
  private:
   std::vector<VisaCallSink*> sinks_;
+};
+
+// The sinks the trace feeds, switched on and off while the station runs. With none on, the trace
+// has no sink and only forwards; with one, it feeds that one directly.
+class TraceSinks {
+ public:
+  explicit TraceSinks(TracingVisa& traced) : traced_(traced) { update(); }
+  ~TraceSinks() { traced_.set_sink(nullptr); }
+  TraceSinks(const TraceSinks&) = delete;
+  TraceSinks& operator=(const TraceSinks&) = delete;
+
+  void add(VisaCallSink* sink);
+  void remove(VisaCallSink* sink);
+  bool feeds(const VisaCallSink* sink) const;
+
+ private:
+  void update();
+  TracingVisa& traced_;
+  TraceFanOut fan_;
 };
 
 // Writes the trace to a file, flushing it at every message-based call (viWrite, viRead) so that
