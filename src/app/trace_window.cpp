@@ -103,7 +103,7 @@ TraceWindow::TraceWindow(visa::TraceSinks& sinks, visa::StatusDescriber describe
     : QWidget(parent, Qt::Window), sinks_(sinks), describe_(std::move(describe)) {
   setObjectName("frmTrace");
   setWindowTitle("VISA Trace");
-  resize(1000, 600);
+  resize(1120, 600);
 
   cboSession = new QComboBox(this);
   cboSession->setObjectName("cboSession");
@@ -136,7 +136,7 @@ TraceWindow::TraceWindow(visa::TraceSinks& sinks, visa::StatusDescriber describe
   tblCalls->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   tblCalls->horizontalHeader()->setStretchLastSection(false);
   tblCalls->setWordWrap(false);
-  const int widths[] = {110, 130, 90, 130, 360, 150, 80};
+  const int widths[] = {120, 110, 90, 120, 400, 140, 80};
   for (int column = 0; column < TraceTableModel::ColumnCount; ++column) {
     tblCalls->setColumnWidth(column, widths[column]);
   }

@@ -8,8 +8,10 @@
 #include "sim/fault_catalogue.h"
 #include "sim/sim_chassis.h"
 #include "station/resource_listing.h"
+#include "station/station_windows.h"
 #include "station/virtual_time_pump.h"
 #include "station/visa_options.h"
+#include "testing/scripted_operator.h"
 
 namespace {
 
@@ -275,6 +277,36 @@ TEST(VirtualTimePumpTest, ATickWaitMovesTheVirtualClockAndCountsItsTicks) {
   pump.stop_tick_timer();
   pump.process_events();
   EXPECT_EQ(state.tick_counter, 100);
+}
+
+}  // namespace
+
+namespace {
+
+// The station's own pump on virtual time runs a whole STAMP test: its waits of seconds pass on
+// the chassis' clock only.
+TEST(VirtualTimeStationTest, StampRunsToItsEndOnTheVirtualClock) {
+  station::StationOptions options;
+  options.simulate = true;
+  options.virtual_time = true;
+  station::OptionVisa chosen = station::choose_visa_for(options);
+  ASSERT_NE(chosen.virtual_clock, nullptr);
+  testing_support::ScriptedOperator person;
+  station::VirtualTimePump pump(*chosen.virtual_clock);
+  core::Station station(*chosen.choice.library, person, pump, chosen.choice.in_use);
+  pump.count_ticks_in(station.driver_state);
+  station::StationWindows windows(station, [] {});
+  for (auto [unit, resource] : {std::pair{&station.units.uut, "VXI0::8::INSTR"},
+                                std::pair{&station.units.qcu, "VXI0::24::INSTR"}}) {
+    unit->model_code = driver::kQuorModelCode;
+    ASSERT_EQ(station.driver.quor_init(resource, 1, 0, unit->session), visa::VI_SUCCESS);
+  }
+  windows.form().mnuTest->trigger();
+  functional::FrmTests& console = *windows.test_console().console();
+  console.cmdStamp->click();
+  EXPECT_EQ(console.lblText->text().toStdString(), "Count: 5    Failures: 0");
+  EXPECT_EQ(person.texts(), (std::vector<std::string>{"Hit OK to Start Test!", "Test Completed!"}));
+  EXPECT_GT(chosen.virtual_clock->now_us(), 5'000'000U) << "the waits passed on the virtual clock";
 }
 
 }  // namespace
