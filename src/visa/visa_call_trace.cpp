@@ -114,6 +114,7 @@ void TracingVisa::end_run(Clock::time_point now) {
   run_.duration = now - run_.start;
   const std::uint64_t count = run_.count;
   run_.count = 0;  // closed before the sink sees it, so that a sink's own calls start afresh
+  run_key_ = 0;
   VisaCall run = run_;
   run.count = count;
   sink_->record(run);
@@ -142,6 +143,7 @@ ViStatus TracingVisa::run_access(VisaFunction function, ViSession session, ViUIn
   run_.value = value;
   run_.run_values[0] = value;
   run_.count = 1;
+  run_key_ = run_key(function, session, space);
   run_next_offset_ = offset + 2;
   return status;
 }

@@ -121,10 +121,14 @@ class TracingVisa final : public ForwardingVisa {
   // another (a failing access is a call of its own).
   ViStatus run_access(VisaFunction function, ViSession session, ViUInt16 space, ViBusAddress offset,
                       ViUInt16 value, ViStatus status, std::chrono::steady_clock::time_point start);
+  // What an access must share with the open run's to extend it; never 0, the key of no run.
+  static constexpr std::uint64_t run_key(VisaFunction function, ViSession session, ViUInt16 space) {
+    return (std::uint64_t{session} << 24) | (std::uint64_t{space} << 8) |
+           (static_cast<std::uint64_t>(function) + 1);
+  }
   bool extends_run(VisaFunction function, ViSession session, ViUInt16 space,
                    ViBusAddress offset) const {
-    return run_.count != 0 && run_.function == function && run_.object == session &&
-           run_.space == space && offset == run_next_offset_;
+    return run_key_ == run_key(function, session, space) && offset == run_next_offset_;
   }
   void extend_run(ViUInt16 value) {
     if (run_.count < kRunValuesKept) run_.run_values[run_.count] = value;
@@ -146,6 +150,7 @@ class TracingVisa final : public ForwardingVisa {
   VisaCallSink* sink_ = nullptr;
   bool runs_ = false;
   VisaCall run_{};  // count 0: no run open
+  std::uint64_t run_key_ = 0;
   ViBusAddress run_next_offset_ = 0;
 };
 
