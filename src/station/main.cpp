@@ -73,17 +73,18 @@ int main(int argc, char* argv[]) {
   }
   const station::StationOptions& options = command.options;
 
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(kApplicationName);
-  // The installed desktop entry (packaging/), so that a desktop shows the station's icon and name.
-  QApplication::setDesktopFileName("org.quorbus.Station");
-
-  // --visa and --simulate never fall back: a library that cannot be used ends the program.
+  // --visa never falls back: a library that cannot be used ends the program, before any window
+  // (and with or without a display).
   station::OptionVisa chosen = station::choose_visa_for(options);
   if (!chosen.error.empty()) {
     std::fprintf(stderr, "quor_station: %s\n", chosen.error.c_str());
     return EXIT_FAILURE;
   }
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(kApplicationName);
+  // The installed desktop entry (packaging/), so that a desktop shows the station's icon and name.
+  QApplication::setDesktopFileName("org.quorbus.Station");
   station::VisaChoice& visa_choice = chosen.choice;
   qCInfo(lcStation).noquote() << "VISA:" << QString::fromStdString(visa_choice.in_use.description);
   for (const std::string& refused : visa_choice.refused) {
