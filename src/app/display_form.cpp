@@ -217,6 +217,9 @@ void DisplayForm::build_controls() {
 void DisplayForm::build_status_line() {
   visaStatusLabel = new QLabel(this);
   visaStatusLabel->setObjectName("visaStatusLabel");
+  // A long description (a broken library's reason, the training faults) wraps instead of being
+  // cut at the window's edge.
+  visaStatusLabel->setWordWrap(true);
   const core::VisaInUse& in_use = station_.visa_in_use;
   if (in_use.simulated) {
     visaStatusLabel->setText("SIMULATED CHASSIS - " + QString::fromStdString(in_use.description));

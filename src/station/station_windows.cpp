@@ -11,8 +11,22 @@ StationWindows::StationWindows(core::Station& station, std::function<void()> end
   app::DisplayForm::Handlers handlers = production_.handlers();
   handlers.main_testing = [this] { console_.show_console(); };
   handlers.load_non_vol = [this] { non_vol_.load_non_vol(); };
-  handlers.shut_down = [this] { console_.close_windows(); };
+  handlers.shut_down = [this] {
+    console_.close_windows();
+    if (trace_) trace_->close();
+  };
+  handlers_ = handlers;
   form_.set_handlers(std::move(handlers));
+}
+
+void StationWindows::attach_trace(visa::TraceSinks& sinks, visa::StatusDescriber describe) {
+  handlers_.trace = [this, &sinks, describe = std::move(describe)] {
+    if (!trace_) trace_ = std::make_unique<app::TraceWindow>(sinks, describe);
+    trace_->show();
+    trace_->raise();
+    trace_->activateWindow();
+  };
+  form_.set_handlers(handlers_);
 }
 
 StationWindows::~StationWindows() {

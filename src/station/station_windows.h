@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/display_form.h"
+#include "app/trace_window.h"
 #include "core/station.h"
 #include "functional/test_console.h"
 #include "production/production_tests.h"
@@ -26,11 +27,18 @@ class StationWindows {
   setup::NonVolLoad& non_vol_load() { return non_vol_; }
   production::ProductionTests& production_tests() { return production_; }
 
+  // Puts the trace window behind the "Trace" menu item: made on first use, shown modeless.
+  void attach_trace(visa::TraceSinks& sinks, visa::StatusDescriber describe);
+  // The trace window, or null before the first "Trace".
+  app::TraceWindow* trace_window() const { return trace_.get(); }
+
  private:
   app::DisplayForm form_;
   functional::TestConsole console_;
   setup::NonVolLoad non_vol_;
   production::ProductionTests production_;
+  app::DisplayForm::Handlers handlers_;
+  std::unique_ptr<app::TraceWindow> trace_;
 };
 
 }  // namespace station

@@ -12,6 +12,7 @@ VisaCall begin_call(VisaFunction function, ViObject object) {
   VisaCall call;
   call.function = function;
   call.object = object;
+  call.count = 1;
   call.start = Clock::now();
   return call;
 }
@@ -29,10 +30,17 @@ std::string name_text(const ViChar* name) {
   return std::string(name, strnlen(name, static_cast<std::size_t>(VI_FIND_BUFLEN)));
 }
 
+// "0x" and at least `digits` upper-case hex digits (a trace writes many: no printf here).
 std::string hex(std::uint64_t value, int digits) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-  return text;
+  char text[20];
+  int length = 0;
+  do {
+    text[length++] = "0123456789ABCDEF"[value & 0xFU];
+    value >>= 4;
+  } while (value != 0 || length < digits);
+  std::string result = "0x";
+  for (int i = length - 1; i >= 0; --i) result += text[i];
+  return result;
 }
 
 std::string decimal(std::uint64_t value) { return std::to_string(value); }
@@ -88,9 +96,63 @@ const char* function_name(VisaFunction function) {
   return "vi?";
 }
 
+void TracingVisa::set_sink(VisaCallSink* sink) {
+  flush();
+  sink_ = sink;
+  runs_ = sink != nullptr && sink->takes_register_runs();
+}
+
+void TracingVisa::flush() {
+  if (sink_ != nullptr && run_.count != 0) end_run(Clock::now());
+}
+
+VisaCall TracingVisa::start_call(VisaFunction function, ViObject object) {
+  VisaCall call = begin_call(function, object);
+  if (run_.count != 0) end_run(call.start);
+  return call;
+}
+
+void TracingVisa::end_run(Clock::time_point now) {
+  run_.duration = now - run_.start;
+  const std::uint64_t count = run_.count;
+  run_.count = 0;  // closed before the sink sees it, so that a sink's own calls start afresh
+  run_key_ = 0;
+  VisaCall run = run_;
+  run.count = count;
+  sink_->record(run);
+}
+
+ViStatus TracingVisa::run_access(VisaFunction function, ViSession session, ViUInt16 space,
+                                 ViBusAddress offset, ViUInt16 value, ViStatus status,
+                                 Clock::time_point start) {
+  if (status != VI_SUCCESS) {
+    // A failure is a call of its own, never part of a run.
+    VisaCall call;
+    call.function = function;
+    call.object = session;
+    call.start = start;
+    call.space = space;
+    call.offset = offset;
+    call.value = status >= VI_SUCCESS ? value : 0;
+    return finish_call(*sink_, call, status);
+  }
+  run_.function = function;
+  run_.object = session;
+  run_.status = VI_SUCCESS;
+  run_.start = start;
+  run_.space = space;
+  run_.offset = offset;
+  run_.value = value;
+  run_.run_values[0] = value;
+  run_.count = 1;
+  run_key_ = run_key(function, session, space);
+  run_next_offset_ = offset + 2;
+  return status;
+}
+
 ViStatus TracingVisa::viOpenDefaultRM(ViSession* manager) {
   if (sink_ == nullptr) return inner().viOpenDefaultRM(manager);
-  VisaCall call = begin_call(VisaFunction::OpenDefaultRM, 0);
+  VisaCall call = start_call(VisaFunction::OpenDefaultRM, 0);
   const ViStatus status = inner().viOpenDefaultRM(manager);
   if (manager != nullptr) call.opened = *manager;
   return finish_call(*sink_, call, status);
@@ -99,7 +161,7 @@ ViStatus TracingVisa::viOpenDefaultRM(ViSession* manager) {
 ViStatus TracingVisa::viFindRsrc(ViSession manager, const char* expression, ViFindList* list,
                                  ViUInt32* count, ViChar first_name[VI_FIND_BUFLEN]) {
   if (sink_ == nullptr) return inner().viFindRsrc(manager, expression, list, count, first_name);
-  VisaCall call = begin_call(VisaFunction::FindRsrc, manager);
+  VisaCall call = start_call(VisaFunction::FindRsrc, manager);
   const ViStatus status = inner().viFindRsrc(manager, expression, list, count, first_name);
   if (expression != nullptr) call.text = expression;
   if (status >= VI_SUCCESS) {
@@ -112,7 +174,7 @@ ViStatus TracingVisa::viFindRsrc(ViSession manager, const char* expression, ViFi
 
 ViStatus TracingVisa::viFindNext(ViFindList list, ViChar next_name[VI_FIND_BUFLEN]) {
   if (sink_ == nullptr) return inner().viFindNext(list, next_name);
-  VisaCall call = begin_call(VisaFunction::FindNext, list);
+  VisaCall call = start_call(VisaFunction::FindNext, list);
   const ViStatus status = inner().viFindNext(list, next_name);
   if (status >= VI_SUCCESS && next_name != nullptr) call.text = name_text(next_name);
   return finish_call(*sink_, call, status);
@@ -122,7 +184,7 @@ ViStatus TracingVisa::viOpen(ViSession manager, const char* resource, ViUInt32 a
                              ViUInt32 open_timeout, ViSession* session) {
   if (sink_ == nullptr)
     return inner().viOpen(manager, resource, access_mode, open_timeout, session);
-  VisaCall call = begin_call(VisaFunction::Open, manager);
+  VisaCall call = start_call(VisaFunction::Open, manager);
   const ViStatus status = inner().viOpen(manager, resource, access_mode, open_timeout, session);
   if (resource != nullptr) call.text = resource;
   call.value = access_mode;
@@ -133,13 +195,13 @@ ViStatus TracingVisa::viOpen(ViSession manager, const char* resource, ViUInt32 a
 
 ViStatus TracingVisa::viClose(ViObject object) {
   if (sink_ == nullptr) return inner().viClose(object);
-  VisaCall call = begin_call(VisaFunction::Close, object);
+  VisaCall call = start_call(VisaFunction::Close, object);
   return finish_call(*sink_, call, inner().viClose(object));
 }
 
 ViStatus TracingVisa::viGetAttribute(ViObject object, ViAttr attribute, ViAttrState* value) {
   if (sink_ == nullptr) return inner().viGetAttribute(object, attribute, value);
-  VisaCall call = begin_call(VisaFunction::GetAttribute, object);
+  VisaCall call = start_call(VisaFunction::GetAttribute, object);
   const ViStatus status = inner().viGetAttribute(object, attribute, value);
   call.attribute = attribute;
   if (status >= VI_SUCCESS && value != nullptr) call.value = *value;
@@ -148,7 +210,7 @@ ViStatus TracingVisa::viGetAttribute(ViObject object, ViAttr attribute, ViAttrSt
 
 ViStatus TracingVisa::viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value) {
   if (sink_ == nullptr) return inner().viSetAttribute(object, attribute, value);
-  VisaCall call = begin_call(VisaFunction::SetAttribute, object);
+  VisaCall call = start_call(VisaFunction::SetAttribute, object);
   const ViStatus status = inner().viSetAttribute(object, attribute, value);
   call.attribute = attribute;
   call.value = value;
@@ -158,7 +220,7 @@ ViStatus TracingVisa::viSetAttribute(ViObject object, ViAttr attribute, ViAttrSt
 ViStatus TracingVisa::viWrite(ViSession session, const unsigned char* buffer, ViUInt32 count,
                               ViUInt32* returned) {
   if (sink_ == nullptr) return inner().viWrite(session, buffer, count, returned);
-  VisaCall call = begin_call(VisaFunction::Write, session);
+  VisaCall call = start_call(VisaFunction::Write, session);
   const ViStatus status = inner().viWrite(session, buffer, count, returned);
   if (buffer != nullptr) call.text = escaped_bytes(buffer, count);
   call.value = (returned != nullptr) ? *returned : 0;
@@ -168,7 +230,7 @@ ViStatus TracingVisa::viWrite(ViSession session, const unsigned char* buffer, Vi
 ViStatus TracingVisa::viRead(ViSession session, unsigned char* buffer, ViUInt32 count,
                              ViUInt32* returned) {
   if (sink_ == nullptr) return inner().viRead(session, buffer, count, returned);
-  VisaCall call = begin_call(VisaFunction::Read, session);
+  VisaCall call = start_call(VisaFunction::Read, session);
   const ViStatus status = inner().viRead(session, buffer, count, returned);
   const ViUInt32 got = (returned != nullptr && *returned <= count) ? *returned : 0;
   if (buffer != nullptr) call.text = escaped_bytes(buffer, got);
@@ -179,7 +241,7 @@ ViStatus TracingVisa::viRead(ViSession session, unsigned char* buffer, ViUInt32 
 ViStatus TracingVisa::viStatusDesc(ViObject object, ViStatus described,
                                    ViChar description[VI_FIND_BUFLEN]) {
   if (sink_ == nullptr) return inner().viStatusDesc(object, described, description);
-  VisaCall call = begin_call(VisaFunction::StatusDesc, object);
+  VisaCall call = start_call(VisaFunction::StatusDesc, object);
   const ViStatus status = inner().viStatusDesc(object, described, description);
   call.value = static_cast<std::uint32_t>(described);
   if (status >= VI_SUCCESS && description != nullptr) call.text = name_text(description);
@@ -189,7 +251,28 @@ ViStatus TracingVisa::viStatusDesc(ViObject object, ViStatus described,
 ViStatus TracingVisa::viIn16(ViSession session, ViUInt16 space, ViBusAddress offset,
                              ViUInt16* value) {
   if (sink_ == nullptr) return inner().viIn16(session, space, offset, value);
-  VisaCall call = begin_call(VisaFunction::In16, session);
+  // The register loop's path: small, so that tracing costs it next to nothing.
+  if (runs_ && value != nullptr && extends_run(VisaFunction::In16, session, space, offset)) {
+    const ViStatus status = inner().viIn16(session, space, offset, value);
+    if (status == VI_SUCCESS) [[likely]] {
+      extend_run(*value);
+      return status;
+    }
+    return failed_in_run(VisaFunction::In16, session, space, offset, status);
+  }
+  return traced_in16(session, space, offset, value);
+}
+
+ViStatus TracingVisa::traced_in16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                                  ViUInt16* value) {
+  if (runs_) {
+    const Clock::time_point now = Clock::now();
+    if (run_.count != 0) end_run(now);
+    const ViStatus status = inner().viIn16(session, space, offset, value);
+    return run_access(VisaFunction::In16, session, space, offset,
+                      value != nullptr ? *value : ViUInt16{0}, status, now);
+  }
+  VisaCall call = start_call(VisaFunction::In16, session);
   const ViStatus status = inner().viIn16(session, space, offset, value);
   call.space = space;
   call.offset = offset;
@@ -200,7 +283,26 @@ ViStatus TracingVisa::viIn16(ViSession session, ViUInt16 space, ViBusAddress off
 ViStatus TracingVisa::viOut16(ViSession session, ViUInt16 space, ViBusAddress offset,
                               ViUInt16 value) {
   if (sink_ == nullptr) return inner().viOut16(session, space, offset, value);
-  VisaCall call = begin_call(VisaFunction::Out16, session);
+  if (runs_ && extends_run(VisaFunction::Out16, session, space, offset)) {
+    const ViStatus status = inner().viOut16(session, space, offset, value);
+    if (status == VI_SUCCESS) [[likely]] {
+      extend_run(value);
+      return status;
+    }
+    return failed_in_run(VisaFunction::Out16, session, space, offset, status);
+  }
+  return traced_out16(session, space, offset, value);
+}
+
+ViStatus TracingVisa::traced_out16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                                   ViUInt16 value) {
+  if (runs_) {
+    const Clock::time_point now = Clock::now();
+    if (run_.count != 0) end_run(now);
+    const ViStatus status = inner().viOut16(session, space, offset, value);
+    return run_access(VisaFunction::Out16, session, space, offset, value, status, now);
+  }
+  VisaCall call = start_call(VisaFunction::Out16, session);
   const ViStatus status = inner().viOut16(session, space, offset, value);
   call.space = space;
   call.offset = offset;
@@ -208,10 +310,17 @@ ViStatus TracingVisa::viOut16(ViSession session, ViUInt16 space, ViBusAddress of
   return finish_call(*sink_, call, status);
 }
 
+ViStatus TracingVisa::failed_in_run(VisaFunction function, ViSession session, ViUInt16 space,
+                                    ViBusAddress offset, ViStatus status) {
+  const Clock::time_point now = Clock::now();
+  end_run(now);
+  return run_access(function, session, space, offset, 0, status, now);
+}
+
 ViStatus TracingVisa::viMoveIn16(ViSession session, ViUInt16 space, ViBusAddress offset,
                                  ViBusSize count, ViUInt16* values) {
   if (sink_ == nullptr) return inner().viMoveIn16(session, space, offset, count, values);
-  VisaCall call = begin_call(VisaFunction::MoveIn16, session);
+  VisaCall call = start_call(VisaFunction::MoveIn16, session);
   const ViStatus status = inner().viMoveIn16(session, space, offset, count, values);
   call.space = space;
   call.offset = offset;
@@ -222,7 +331,7 @@ ViStatus TracingVisa::viMoveIn16(ViSession session, ViUInt16 space, ViBusAddress
 ViStatus TracingVisa::viMoveOut16(ViSession session, ViUInt16 space, ViBusAddress offset,
                                   ViBusSize count, const ViUInt16* values) {
   if (sink_ == nullptr) return inner().viMoveOut16(session, space, offset, count, values);
-  VisaCall call = begin_call(VisaFunction::MoveOut16, session);
+  VisaCall call = start_call(VisaFunction::MoveOut16, session);
   const ViStatus status = inner().viMoveOut16(session, space, offset, count, values);
   call.space = space;
   call.offset = offset;
@@ -293,55 +402,72 @@ std::string escaped_bytes(const unsigned char* bytes, std::size_t count, std::si
   return text;
 }
 
-std::string describe_call(const VisaCall& call) {
-  std::string line = function_name(call.function);
-  line += '(';
-  const std::string object = hex(call.object, 8);
+std::string describe_arguments(const VisaCall& call) {
   switch (call.function) {
     case VisaFunction::OpenDefaultRM:
-      break;
+    case VisaFunction::Close:
+      return {};
     case VisaFunction::FindRsrc:
     case VisaFunction::FindNext:
-      line += object + ", " + call.text;
-      break;
+      return call.text;
     case VisaFunction::Open:
-      line += object + ", " + call.text + ", mode " + decimal(call.value) + ", " +
-              decimal(call.timeout_ms) + " ms";
-      break;
-    case VisaFunction::Close:
-      line += object;
-      break;
+      return call.text + ", mode " + decimal(call.value) + ", " + decimal(call.timeout_ms) + " ms";
     case VisaFunction::GetAttribute:
     case VisaFunction::SetAttribute:
-      line += object + ", " + hex(call.attribute, 8) + ", " + decimal(call.value);
-      break;
+      return hex(call.attribute, 8) + ", " + decimal(call.value);
     case VisaFunction::Write:
     case VisaFunction::Read:
-      line += object + ", " + call.text + ", " + decimal(call.value) + " bytes";
-      break;
+      return call.text + ", " + decimal(call.value) + " bytes";
     case VisaFunction::StatusDesc:
-      line += object + ", " + status_name(static_cast<ViStatus>(call.value)) + ", \"" + call.text +
-              "\"";
-      break;
+      return status_name(static_cast<ViStatus>(call.value)) + ", \"" + call.text + "\"";
     case VisaFunction::In16:
-    case VisaFunction::Out16:
-      line += object + ", " + space_name(call.space) + ", " + hex(call.offset, 6) + ", " +
-              hex(call.value, 4);
-      break;
+    case VisaFunction::Out16: {
+      if (call.count <= 1) {
+        return space_name(call.space) + ", " + hex(call.offset, 6) + ", " + hex(call.value, 4);
+      }
+      std::string text = space_name(call.space) + ", " + decimal(call.count) + " words " +
+                         hex(call.offset, 6) + ".." + hex(call.offset + 2 * (call.count - 1), 6) +
+                         ", values";
+      const std::uint64_t kept = call.count < kRunValuesKept ? call.count : kRunValuesKept;
+      for (std::uint64_t i = 0; i < kept; ++i) {
+        text += ' ';
+        text += hex(call.run_values[i], 4);
+      }
+      if (call.count > kRunValuesKept) {
+        text += " ... ";
+        text += hex(call.value, 4);
+      }
+      return text;
+    }
     case VisaFunction::MoveIn16:
     case VisaFunction::MoveOut16:
-      line += object + ", " + space_name(call.space) + ", " + hex(call.offset, 6) + ", " +
-              decimal(call.value) + " words";
-      break;
+      return space_name(call.space) + ", " + hex(call.offset, 6) + ", " + decimal(call.value) +
+             " words";
     case VisaFunction::Count_:
       break;
   }
-  line += ") -> " + status_name(call.status);
-  if (call.opened != 0) line += ", handle " + hex(call.opened, 8);
+  return {};
+}
+
+std::string describe_outcome(const VisaCall& call) {
+  std::string text;
+  if (call.opened != 0) text += ", handle " + hex(call.opened, 8);
   if (call.function == VisaFunction::FindRsrc && call.status >= VI_SUCCESS) {
-    line += ", " + decimal(call.value) + " found";
+    text += ", " + decimal(call.value) + " found";
   }
-  return line;
+  return text;
+}
+
+std::string describe_call(const VisaCall& call) {
+  std::string line = function_name(call.function);
+  if (call.count > 1) line += " x" + decimal(call.count);
+  line += '(';
+  if (call.function != VisaFunction::OpenDefaultRM) line += hex(call.object, 8);
+  if (const std::string arguments = describe_arguments(call); !arguments.empty()) {
+    line += ", " + arguments;
+  }
+  line += ") -> " + status_name(call.status);
+  return line + describe_outcome(call);
 }
 
 }  // namespace visa

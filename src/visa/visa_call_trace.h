@@ -3,6 +3,7 @@
 // station that traces nothing pays one test of a pointer per call.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -22,7 +23,14 @@ constexpr bool is_register_call(VisaFunction function) {
   return function == VisaFunction::In16 || function == VisaFunction::Out16;
 }
 
+// Register values a run of accesses keeps in full; a longer run keeps these and its last one.
+inline constexpr std::size_t kRunValuesKept = 8;
+
 // One call as it was made. Fields a function does not take stay zero or empty.
+// A sink that takes runs (VisaCallSink::takes_register_runs) may also get a run of successful
+// register accesses of one function on one session to consecutive offsets, as one call: `count`
+// accesses from `offset` on, the first values in `run_values`, the last one in `value`; its
+// duration runs from the first access to the start of the call after the run (or the flush).
 struct VisaCall {
   VisaFunction function = VisaFunction::OpenDefaultRM;
   ViObject object = 0;  // the session, find list or manager the call was made on
@@ -38,22 +46,34 @@ struct VisaCall {
   ViObject opened = 0;      // the manager, find list or session the call handed back
   std::string text;         // expression, resource or found name, bytes written or read,
                             // status description
+  std::uint64_t count = 1;  // register accesses in a run; 1 for every other call
+  std::array<std::uint16_t, kRunValuesKept> run_values{};
 };
 
 class VisaCallSink {
  public:
   virtual ~VisaCallSink() = default;
   virtual void record(const VisaCall& call) = 0;
+  // True when the sink takes runs of register accesses as one call (see VisaCall): tracing then
+  // costs the register loops next to nothing. Asked once, when the sink is set.
+  virtual bool takes_register_runs() const { return false; }
 };
 
 class TracingVisa final : public ForwardingVisa {
  public:
-  explicit TracingVisa(VisaLibrary& inner, VisaCallSink* sink = nullptr)
-      : ForwardingVisa(inner), sink_(sink) {}
+  explicit TracingVisa(VisaLibrary& inner, VisaCallSink* sink = nullptr) : ForwardingVisa(inner) {
+    run_.count = 0;
+    set_sink(sink);
+  }
+  ~TracingVisa() override { flush(); }
+  TracingVisa(const TracingVisa&) = delete;
+  TracingVisa& operator=(const TracingVisa&) = delete;
 
-  // Null stops the trace; calls are then only forwarded.
-  void set_sink(VisaCallSink* sink) { sink_ = sink; }
+  // Null stops the trace; calls are then only forwarded. The run open for the old sink ends.
+  void set_sink(VisaCallSink* sink);
   VisaCallSink* sink() const { return sink_; }
+  // Hands the open run of register accesses, if any, to the sink.
+  void flush();
 
   ViStatus viOpenDefaultRM(ViSession* manager) override;
   ViStatus viFindRsrc(ViSession manager, const char* expression, ViFindList* list, ViUInt32* count,
@@ -78,7 +98,41 @@ class TracingVisa final : public ForwardingVisa {
                        const ViUInt16* values) override;
 
  private:
-  VisaCallSink* sink_;
+  // The register access of a sink that takes runs: extends the open run, or ends it and starts
+  // another (a failing access is a call of its own).
+  ViStatus run_access(VisaFunction function, ViSession session, ViUInt16 space, ViBusAddress offset,
+                      ViUInt16 value, ViStatus status, std::chrono::steady_clock::time_point start);
+  // What an access must share with the open run's to extend it; never 0, the key of no run.
+  static constexpr std::uint64_t run_key(VisaFunction function, ViSession session, ViUInt16 space) {
+    return (std::uint64_t{session} << 24) | (std::uint64_t{space} << 8) |
+           (static_cast<std::uint64_t>(function) + 1);
+  }
+  bool extends_run(VisaFunction function, ViSession session, ViUInt16 space,
+                   ViBusAddress offset) const {
+    return run_key_ == run_key(function, session, space) && offset == run_next_offset_;
+  }
+  void extend_run(ViUInt16 value) {
+    if (run_.count < kRunValuesKept) run_.run_values[run_.count] = value;
+    run_.value = value;
+    ++run_.count;
+    run_next_offset_ += 2;
+  }
+  // The register accesses that extend no run, or are traced one by one.
+  ViStatus traced_in16(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16* value);
+  ViStatus traced_out16(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16 value);
+  // An access that would have extended the run failed: the run ends, the failure is its own.
+  ViStatus failed_in_run(VisaFunction function, ViSession session, ViUInt16 space,
+                         ViBusAddress offset, ViStatus status);
+  // Begins the description of a call that is no register access of a run: ends the open run.
+  VisaCall start_call(VisaFunction function, ViObject object);
+  // Ends the open run at `now`.
+  void end_run(std::chrono::steady_clock::time_point now);
+
+  VisaCallSink* sink_ = nullptr;
+  bool runs_ = false;
+  VisaCall run_{};  // count 0: no run open
+  std::uint64_t run_key_ = 0;
+  ViBusAddress run_next_offset_ = 0;
 };
 
 // The standard name of a status ("VI_ERROR_TMO"), or its value in hexadecimal.
@@ -87,6 +141,11 @@ std::string status_name(ViStatus status);
 // Bytes of a message as readable text: printable ASCII as it is, line ends and other bytes
 // escaped (\n, \r, \xNN), at most `limit` bytes before an ellipsis.
 std::string escaped_bytes(const unsigned char* bytes, std::size_t count, std::size_t limit = 200);
+
+// The call's arguments after the object it was made on: "A24, 0x000010, 0x1234".
+std::string describe_arguments(const VisaCall& call);
+// What the call handed back besides its status: ", handle 0x00000002, 3 found", or nothing.
+std::string describe_outcome(const VisaCall& call);
 
 // One line describing the call: "viWrite(0x00000002, "*RST\n", 5) -> VI_SUCCESS, 5 returned".
 // The duration and time are left to the sink, which knows how it shows time.

@@ -1,0 +1,57 @@
+// Renders the VISA trace window during a REC run to PNG files for a look by eye (one VISA read
+// times out on the way, so an error row shows):
+//   render_trace <folder>
+#include <QApplication>
+#include <cstdlib>
+
+#include "offscreen_render.h"
+#include "sim/fault_catalogue.h"
+#include "station/station_windows.h"
+#include "visa/visa_trace_file.h"
+
+using testing_support::save_snapshot;
+
+int main(int argc, char* argv[]) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication application(argc, argv);
+  const QString folder = testing_support::render_folder(argc, argv);
+
+  sim::VirtualClock clock;
+  sim::SimChassis chassis(sim::benches::standard(), clock);
+  sim::apply_fault(chassis, *sim::parse_fault("visa-read-timeout@8").request);
+  visa::TracingVisa traced(chassis);
+  visa::TraceSinks sinks(traced);
+  testing_support::ScriptedOperator person;
+  testing_support::QtVirtualPump pump(clock);
+  core::Station station(traced, person, pump,
+                        core::VisaInUse{"built-in chassis (--simulate), no real module is tested; "
+                                        "faults: visa-read-timeout@8; virtual time",
+                                        true});
+  pump.count_ticks_in(station.driver_state);
+  station::StationWindows windows(station, [] {});
+  windows.attach_trace(sinks, visa::library_status_describer(chassis));
+
+  windows.form().mnuTrace->trigger();
+  app::TraceWindow& trace = *windows.trace_window();
+  station.units.uut.model_code = driver::kQuorModelCode;
+  station.units.qcu.model_code = driver::kQuorModelCode;
+  station.driver.quor_init("VXI0::8::INSTR", 1, 1, station.units.uut.session);
+  station.driver.quor_init("VXI0::24::INSTR", 1, 1, station.units.qcu.session);
+  windows.form().mnuTest->trigger();
+  functional::FrmTests& console = *windows.test_console().console();
+
+  bool ok = true;
+  pump.at_yield(40, [&] {
+    trace.refresh();
+    ok = save_snapshot(&trace, folder + "/trace_during_rec.png") && ok;
+  });
+  console.cmdRec->click();
+  trace.refresh();
+  trace.chkErrorsOnly->setChecked(true);
+  ok = save_snapshot(&trace, folder + "/trace_errors_only.png") && ok;
+  trace.chkErrorsOnly->setChecked(false);
+  trace.cboFunction->setCurrentIndex(trace.cboFunction->findText("viIn16"));
+  ok = save_snapshot(&trace, folder + "/trace_in16_runs.png") && ok;
+  ok = save_snapshot(&windows.form(), folder + "/main_window_simulated_faults.png") && ok;
+  return ok ? EXIT_SUCCESS : EXIT_FAILURE;
+}

@@ -1,0 +1,181 @@
+// The command line: argument lists and what they ask for (the action, the options, the message
+// and exit status of a wrong one), and the help text's one line per option.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "station/command_line.h"
+
+namespace {
+
+using station::CommandAction;
+using station::StationOptions;
+
+struct Case {
+  const char* name;
+  std::vector<std::string> arguments;  // after the program's name
+  CommandAction action;
+  std::vector<std::string> text_holds;  // words the printed text or message holds
+  // Checks on the options, for the accepted lines.
+  std::function<void(const StationOptions&)> check = [](const StationOptions&) {};
+};
+
+class CommandLineTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CommandLineTest, AsksForWhatTheArgumentsSay) {
+  const Case& row = GetParam();
+  std::vector<std::string> arguments{"quor_station"};
+  arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+  const station::CommandLine command = station::parse_command_line(arguments);
+  EXPECT_EQ(command.action, row.action) << command.text;
+  EXPECT_EQ(command.exit_status, row.action == CommandAction::Refuse ? 2 : 0);
+  for (const std::string& word : row.text_holds) {
+    EXPECT_NE(command.text.find(word), std::string::npos) << word << " in:\n" << command.text;
+  }
+  if (row.action != CommandAction::Refuse && row.action != CommandAction::PrintText) {
+    row.check(command.options);
+  }
+}
+
+std::string fault_names(const StationOptions& options) {
+  std::string names;
+  for (const sim::FaultRequest& fault : options.faults) names += sim::fault_label(fault) + " ";
+  return names;
+}
+
+const Case kCases[] = {
+    {"NoOptionsRunsTheStationOnTheStartUpChoice",
+     {},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) {
+       EXPECT_FALSE(o.visa_path);
+       EXPECT_FALSE(o.simulate);
+       EXPECT_FALSE(o.trace_file);
+       EXPECT_TRUE(o.faults.empty());
+     }},
+    {"VisaPath",
+     {"--visa", "/opt/vendor/libvisa.so"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) { EXPECT_EQ(o.visa_path, "/opt/vendor/libvisa.so"); }},
+    {"VisaPathWithEquals",
+     {"--visa=/opt/v.so"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) { EXPECT_EQ(o.visa_path, "/opt/v.so"); }},
+    {"SimulateWithFaultsInOrderAndVirtualTime",
+     {"--simulate", "--fault", "stamp-skew", "--fault=dead-input-2@24", "--virtual-time"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) {
+       EXPECT_TRUE(o.simulate);
+       EXPECT_TRUE(o.virtual_time);
+       EXPECT_EQ(fault_names(o), "stamp-skew@8 dead-input-2@24 ");
+     }},
+    {"TraceFile",
+     {"--trace", "/tmp/calls.txt", "--simulate"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) { EXPECT_EQ(o.trace_file, "/tmp/calls.txt"); }},
+    {"RecordsOptionsAreAccepted",
+     {"--records", "/srv/runs.sqlite", "--station-id", "bench-3"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) {
+       EXPECT_EQ(o.records_path, "/srv/runs.sqlite");
+       EXPECT_EQ(o.station_id, "bench-3");
+     }},
+    {"ListResources",
+     {"--list-resources", "--simulate"},
+     CommandAction::ListResources,
+     {},
+     [](const StationOptions& o) { EXPECT_TRUE(o.simulate); }},
+    {"ExportRecordsWithItsFilters",
+     {"--export-records", "out.csv", "--since", "2026-11-30", "--serial", "SN12",
+      "--include-simulated"},
+     CommandAction::ExportRecords,
+     {},
+     [](const StationOptions& o) {
+       EXPECT_EQ(o.export_file, "out.csv");
+       EXPECT_EQ(o.since, "2026-11-30");
+       EXPECT_EQ(o.serial, "SN12");
+       EXPECT_TRUE(o.include_simulated);
+     }},
+    {"Help", {"--help"}, CommandAction::PrintText, {"Usage: quor_station [options]", "--visa"}},
+    {"ShortHelp", {"-h"}, CommandAction::PrintText, {"--list-resources"}},
+    {"Version", {"--version"}, CommandAction::PrintText, {"quor_station 1."}},
+    {"FaultHelpListsTheCatalogue",
+     {"--fault", "help"},
+     CommandAction::PrintText,
+     {"stuck-receive-bit", "visa-bus-error", "memory-bit-error"}},
+    {"UnknownOption", {"--bogus"}, CommandAction::Refuse, {"'bogus'", "--help lists the options"}},
+    {"MissingValue", {"--visa"}, CommandAction::Refuse, {"visa"}},
+    {"EmptyValue", {"--trace="}, CommandAction::Refuse, {"--trace needs a value"}},
+    {"StrayArgument", {"simulate"}, CommandAction::Refuse, {"unexpected argument \"simulate\""}},
+    {"VisaAndSimulate",
+     {"--visa", "x.so", "--simulate"},
+     CommandAction::Refuse,
+     {"--visa and --simulate exclude each other"}},
+    {"FaultWithoutSimulate",
+     {"--fault", "stamp-skew"},
+     CommandAction::Refuse,
+     {"--fault works on the simulated chassis only"}},
+    {"VirtualTimeWithoutSimulate",
+     {"--virtual-time"},
+     CommandAction::Refuse,
+     {"--virtual-time works on the simulated chassis only"}},
+    {"UnknownFault",
+     {"--simulate", "--fault", "warp-drive"},
+     CommandAction::Refuse,
+     {"unknown fault \"warp-drive\""}},
+    {"FaultAddressNotANumber",
+     {"--simulate", "--fault", "stamp-skew@uut"},
+     CommandAction::Refuse,
+     {"\"uut\"", "not a logical address"}},
+    {"FaultAddressOutOfRange",
+     {"--simulate", "--fault", "stamp-skew@256"},
+     CommandAction::Refuse,
+     {"not a logical address (0 to 255)"}},
+    {"SinceNotADay",
+     {"--export-records", "o.csv", "--since", "30.11.2026"},
+     CommandAction::Refuse,
+     {"--since needs a day as YYYY-MM-DD, not \"30.11.2026\""}},
+    {"SinceNoSuchDay",
+     {"--export-records", "o.csv", "--since", "2026-02-30"},
+     CommandAction::Refuse,
+     {"2026-02-30"}},
+    {"ListAndExport",
+     {"--list-resources", "--export-records", "o.csv"},
+     CommandAction::Refuse,
+     {"exclude each other"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(kCases),
+                         [](const auto& row_info) { return std::string(row_info.param.name); });
+
+TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
+  const std::string help = station::parse_command_line({"quor_station", "--help"}).text;
+  const std::vector<std::string> options = {
+      "--help",           "--version", "--visa",         "--simulate",         "--list-resources",
+      "--trace",          "--fault",   "--virtual-time", "--records",          "--station-id",
+      "--export-records", "--since",   "--serial",       "--include-simulated"};
+  std::istringstream lines(help);
+  std::string line;
+  std::vector<std::string> option_lines;
+  while (std::getline(lines, line)) {
+    if (line.rfind("  -", 0) == 0) option_lines.push_back(line);
+    // A description that wrapped would leave a line of its own, indented past the names.
+    EXPECT_NE(line.rfind("                         ", 0), 0U) << "wrapped: " << line;
+  }
+  EXPECT_EQ(option_lines.size(), options.size()) << help;
+  for (const std::string& option : options) {
+    int holding = 0;
+    for (const std::string& option_line : option_lines) {
+      if (option_line.find(option + " ") != std::string::npos) ++holding;
+    }
+    EXPECT_EQ(holding, 1) << option << " in:\n" << help;
+  }
+}
+
+}  // namespace
