@@ -159,8 +159,7 @@ check_programs() {
   pass "libquorsim_visa.so exports the VISA functions"
 }
 
-# `quor_station --version` prints the package's version. Needs the command line (--version);
-# called from the checks below once the station has it.
+# `quor_station --version` prints the package's version.
 check_version_option() {
   local root="$1" version="$2" printed
   printed="$(QT_QPA_PLATFORM=offscreen timeout 20 "$root/usr/bin/quor_station" --version)" \
@@ -170,7 +169,7 @@ check_version_option() {
 }
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF -DQUOR_SANITIZE=OFF
+  -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF -DQUOR_BUILD_TOOLS=OFF -DQUOR_SANITIZE=OFF
 cmake --build "$BUILD" -j"$JOBS"
 rm -rf "$BUILD/package"
 (cd "$BUILD" && cpack)
@@ -195,7 +194,7 @@ dpkg -x "$DEB" "$UNPACKED"
 check_desktop_files "$UNPACKED" "$VERSION"
 check_manual_page "$UNPACKED"
 check_programs "$UNPACKED"
-# check_version_option "$UNPACKED" "$VERSION"   # with the command line
+check_version_option "$UNPACKED" "$VERSION"
 
 # apt resolves the package's dependencies (all present here, as the build needs them).
 if apt-get install --simulate --no-install-recommends "$DEB" >/dev/null 2>&1; then
