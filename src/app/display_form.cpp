@@ -226,7 +226,21 @@ void DisplayForm::build_status_line() {
     visaStatusLabel->setText("VISA library: " + QString::fromStdString(in_use.description));
   }
   statusBar()->addWidget(visaStatusLabel, 1);
+  // Whether production records are being kept; hidden while there is nothing to say.
+  recordsStatusLabel = new QLabel(this);
+  recordsStatusLabel->setObjectName("recordsStatusLabel");
+  recordsStatusLabel->setStyleSheet(
+      "QLabel { background: #ffb0a0; color: black; font-weight: bold; padding: 2px; }");
+  recordsStatusLabel->setWordWrap(true);
+  recordsStatusLabel->hide();
+  statusBar()->addWidget(recordsStatusLabel, 1);
   statusBar()->setSizeGripEnabled(false);
+}
+
+void DisplayForm::show_records_status(const std::string& text) {
+  recordsStatusLabel->setText(QString::fromStdString(text));
+  recordsStatusLabel->setToolTip(QString::fromStdString(text));
+  recordsStatusLabel->setVisible(!text.empty());
 }
 
 void DisplayForm::startup() {

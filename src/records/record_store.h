@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,6 +108,11 @@ class RecordStore {
   // Newest first.
   ReadResult<std::vector<RunRecord>> query(const RecordFilter& filter,
                                            Detail detail = Detail::full);
+  // The same runs with every field, read in one pass and handed to `take` `chunk` at a time
+  // (the last chunk may be shorter), so that no more than a chunk is held at once. Stops when
+  // `take` returns false. Returns an empty text when the read worked, else what went wrong.
+  std::string scan(const RecordFilter& filter, std::size_t chunk,
+                   const std::function<bool(std::vector<RunRecord>& runs)>& take);
   ReadResult<Summary> summarize(const RecordFilter& filter);
   ReadResult<std::optional<RunRecord>> find(const std::string& id);
 

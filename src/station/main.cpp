@@ -6,6 +6,8 @@
 #include "app/qt_operator.h"
 #include "app/station_log.h"
 #include "core/station.h"
+#include "records/records_location.h"
+#include "station/records_wiring.h"
 #include "station/station_windows.h"
 #include "station/visa_selection.h"
 #include "visa/visa_call_trace.h"
@@ -38,6 +40,12 @@ int main(int argc, char* argv[]) {
   pump.set_delay_timer(windows.form().DelayTimer);
   windows.form().show();
   station::announce_visa_choice(visa_choice, person);
+  // Production records: --records PATH, else QUOR_RECORDS, else the application data folder.
+  const QStringList arguments = QApplication::arguments().mid(1);
+  std::vector<std::string> args;
+  for (const QString& argument : arguments) args.push_back(argument.toStdString());
+  station::RecordsWiring records(station, windows,
+                                 {records::records_location(args).path, std::string()});
   const int status = QApplication::exec();
   qCInfo(lcStation) << "closed";
   return status;
