@@ -229,17 +229,17 @@ void DisplayForm::build_status_line() {
   // Whether production records are being kept; hidden while there is nothing to say.
   recordsStatusLabel = new QLabel(this);
   recordsStatusLabel->setObjectName("recordsStatusLabel");
-  recordsStatusLabel->setStyleSheet(
-      "QLabel { background: #ffb0a0; color: black; font-weight: bold; padding: 2px; }");
-  recordsStatusLabel->setWordWrap(true);
+  recordsStatusLabel->setStyleSheet("QLabel { background: #ffb0a0; color: black; padding: 2px; }");
   recordsStatusLabel->hide();
-  statusBar()->addWidget(recordsStatusLabel, 1);
+  statusBar()->addWidget(recordsStatusLabel);
   statusBar()->setSizeGripEnabled(false);
 }
 
-void DisplayForm::show_records_status(const std::string& text) {
+void DisplayForm::show_records_status(const std::string& text, const std::string& details) {
   recordsStatusLabel->setText(QString::fromStdString(text));
-  recordsStatusLabel->setToolTip(QString::fromStdString(text));
+  recordsStatusLabel->setToolTip(QString::fromStdString(details));
+  // Read whole: the VISA line beside it gives way.
+  recordsStatusLabel->setMinimumWidth(recordsStatusLabel->sizeHint().width());
   recordsStatusLabel->setVisible(!text.empty());
 }
 

@@ -103,8 +103,8 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   // production records are being kept (hidden while they are).
   QLabel* visaStatusLabel = nullptr;
   QLabel* recordsStatusLabel = nullptr;
-  // Empty hides the records label.
-  void show_records_status(const std::string& text);
+  // A short line for the label and the whole story for its tool tip; an empty line hides it.
+  void show_records_status(const std::string& text, const std::string& details);
 
  protected:
   // Unloading the window: the shut-down sequence. It never cancels the close.

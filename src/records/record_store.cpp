@@ -570,6 +570,10 @@ bool RecordStore::keeping_records() const { return impl_->is_open && !impl_->fai
 
 std::size_t RecordStore::waiting() const { return impl_->waiting_records.size(); }
 
+std::string RecordStore::reason() const {
+  return keeping_records() ? std::string() : sql::reason_text(impl_->failure.failure);
+}
+
 std::string RecordStore::status_text() const {
   const std::size_t count = impl_->waiting_records.size();
   const std::string runs = std::to_string(count) + (count == 1 ? " run waits" : " runs wait");

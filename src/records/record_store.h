@@ -87,6 +87,9 @@ class RecordStore {
   // wait in memory.
   std::string status_text() const;
   std::size_t waiting() const;
+  // Why records are not kept, in a few words ("the record file is locked by another program");
+  // empty while they are.
+  std::string reason() const;
   // Messages for the technician that arose since the last call (a damaged file moved aside).
   std::vector<std::string> take_notices();
 

@@ -88,7 +88,19 @@ records::RecordsWindow& RecordsWiring::show_window() {
   return *window_;
 }
 
-void RecordsWiring::update_status() { windows_.form().show_records_status(store_.status_text()); }
+void RecordsWiring::update_status() {
+  const std::size_t waiting = store_.waiting();
+  const std::string runs = std::to_string(waiting) + (waiting == 1 ? " run waits" : " runs wait");
+  std::string line;
+  if (!store_.keeping_records()) {
+    // Short enough to share the status line with the VISA line; the tool tip tells the rest.
+    line = "Records not kept: " + store_.reason();
+    if (waiting > 0) line += " (" + std::to_string(waiting) + " in memory)";
+  } else if (waiting > 0) {
+    line = runs + " to be written to the record file.";
+  }
+  windows_.form().show_records_status(line, store_.status_text());
+}
 
 void RecordsWiring::save_progress() { recorder_.save_progress(); }
 
