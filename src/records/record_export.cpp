@@ -18,9 +18,21 @@ namespace {
 
 enum class Kind { text, number, boolean, absent };
 
+// A field's text: the record's own text where it has one (not copied), else one made here.
 struct Field {
+  Field(std::string_view field_name, std::string&& made, Kind field_kind)
+      : name(field_name), owned(std::move(made)), kind(field_kind) {}
+  Field(std::string_view field_name, const std::string& text, Kind field_kind)
+      : name(field_name), borrowed(text), uses_borrowed(true), kind(field_kind) {}
+  Field(std::string_view field_name, const char* text, Kind field_kind)
+      : name(field_name), borrowed(text), uses_borrowed(true), kind(field_kind) {}
+
+  std::string_view value() const { return uses_borrowed ? borrowed : std::string_view(owned); }
+
   std::string_view name;
-  std::string value;
+  std::string owned;
+  std::string_view borrowed;
+  bool uses_borrowed = false;
   Kind kind;
 };
 
@@ -28,7 +40,7 @@ constexpr std::size_t kFieldCount = 32;
 
 template <typename T>
 Field optional_number(std::string_view name, const std::optional<T>& value) {
-  if (!value) return {name, {}, Kind::absent};
+  if (!value) return {name, std::string(), Kind::absent};
   if constexpr (std::is_same_v<T, double>) {
     return {name, number_text(*value), Kind::number};
   } else {
@@ -43,7 +55,7 @@ std::array<Field, kFieldCount> fields_of(const RunRecord& r) {
       {"station_id", r.station_id, Kind::text},
       {"started_utc", utc_text(r.started), Kind::text},
       r.ended ? Field{"ended_utc", utc_text(*r.ended), Kind::text}
-              : Field{"ended_utc", {}, Kind::absent},
+              : Field{"ended_utc", std::string(), Kind::absent},
       {"procedure", std::string(text_id(r.procedure)), Kind::text},
       {"outcome", std::string(text_id(r.outcome)), Kind::text},
       {"passes_run", std::to_string(r.passes_run), Kind::number},
@@ -121,16 +133,20 @@ std::string json_array(const std::vector<std::string>& texts) {
 
 void append_csv_field(std::string& out, std::string_view text) {
   out += '"';
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
+  // Whole stretches between quotes at a time; each quote doubled.
+  for (std::size_t quote = text.find('"'); quote != std::string_view::npos;
+       quote = text.find('"')) {
+    out.append(text.data(), quote + 1);
+    out += '"';
+    text.remove_prefix(quote + 1);
   }
+  out.append(text.data(), text.size());
   out += '"';
 }
 
 void append_csv_record(std::string& out, const RunRecord& record) {
   for (const Field& field : fields_of(record)) {
-    append_csv_field(out, field.value);
+    append_csv_field(out, field.value());
     out += ',';
   }
   append_csv_field(out, json_array(record.last_errors));
@@ -144,11 +160,11 @@ void append_json_record(std::string& out, const RunRecord& record) {
     out += ": ";
     switch (field.kind) {
       case Kind::text:
-        append_json_string(out, field.value);
+        append_json_string(out, field.value());
         break;
       case Kind::number:
       case Kind::boolean:
-        out += field.value;
+        out += field.value();
         break;
       case Kind::absent:
         out += "null";
@@ -243,7 +259,7 @@ void append_testcase(std::string& out, const RunRecord& record) {
     if (field.name == "report") continue;
     out += "        <property";
     append_attribute(out, "name", field.name);
-    append_attribute(out, "value", field.value);
+    append_attribute(out, "value", field.value());
     out += "/>\n";
   }
   for (const std::string& error : record.last_errors) {
