@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/unit_initialization.h"
 #include "records/record_store.h"
 #include "sim/sim_chassis.h"
 #include "station/records_wiring.h"
@@ -50,6 +51,20 @@ class RecordsWiringTest : public ::testing::Test {
     records::RecordFilter all;
     all.include_simulated = true;
     return wiring->store().query(all).value;
+  }
+
+  // Picks the module in the Initialize dialog's row `index` at the next yield; -1 closes it.
+  void choose_at_next_yield(int index) {
+    pump.then([this, index] {
+      app::InitializeDialog* dialog = windows.form().unit_initialization().dialog();
+      ASSERT_NE(dialog, nullptr);
+      if (index < 0) {
+        dialog->close();
+        return;
+      }
+      dialog->List_Of_Resources->setCurrentIndex(index);
+      emit dialog->List_Of_Resources->activated(index);
+    });
   }
 
   functional::FrmTests& console() {
@@ -192,6 +207,37 @@ INSTANTIATE_TEST_SUITE_P(
                   bench.windows.form().TestButton[0]->click();
                 },
                 Procedure::output_calibration, Outcome::aborted, 0, 0},
+        RunCase{"InitializeUut",
+                [](RecordsWiringTest& bench) {
+                  bench.choose_at_next_yield(0);
+                  bench.windows.form().Init_UUT->trigger();
+                },
+                Procedure::initialize_uut, Outcome::passed, 0, 0,
+                [](const RunRecord& run) {
+                  EXPECT_EQ(run.uut.reply, "ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00\n")
+                      << "as received";
+                  EXPECT_EQ(run.uut.firmware, "1.00");
+                  EXPECT_EQ(run.uut.maker, "ARDENVALE");
+                  EXPECT_EQ(run.uut_resource, "VXI0::8::INSTR");
+                  EXPECT_TRUE(run.last_errors.empty());
+                }},
+        RunCase{"InitializeQaClosedWithoutAChoice",
+                [](RecordsWiringTest& bench) {
+                  bench.choose_at_next_yield(-1);
+                  bench.windows.form().Init_QA->trigger();
+                },
+                Procedure::initialize_qcu, Outcome::aborted, 0, 0},
+        RunCase{"InitializeAll",
+                [](RecordsWiringTest& bench) {
+                  bench.choose_at_next_yield(0);
+                  bench.choose_at_next_yield(1);
+                  bench.windows.form().Init_ALL->trigger();
+                },
+                Procedure::initialize_all, Outcome::passed, 0, 0,
+                [](const RunRecord& run) {
+                  EXPECT_EQ(run.uut_resource, "VXI0::8::INSTR");
+                  EXPECT_EQ(run.qcu_resource, "VXI0::24::INSTR");
+                }},
         RunCase{"LoadNonVol",
                 [](RecordsWiringTest& bench) { bench.windows.form().mnuNonVol->trigger(); },
                 Procedure::load_non_vol, Outcome::passed, 0, 0,
