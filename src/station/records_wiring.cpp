@@ -43,7 +43,8 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
       store_(std::move(options.path)),
       recorder_(station, store_, {std::move(options.station_id), QUOR_PROGRAM_VERSION},
                 sources_of(windows)) {
-  store_.open();
+  // No file named (a command line in error): records are not kept, and the status line says so.
+  if (!store_.path().empty()) store_.open();
   for (const std::string& notice : store_.take_notices()) {
     station_.person.message(notice, records::window_text::kCaption);
   }

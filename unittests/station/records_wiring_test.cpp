@@ -337,6 +337,15 @@ TEST_F(RecordsWiringTest, AStoreThatCannotBeWrittenIsNamedOnTheStatusLineAndCatc
   EXPECT_EQ(kept[0].procedure, Procedure::self_test);
 }
 
+TEST_F(RecordsWiringTest, NoRecordFileNamedKeepsNoRecordsAndSaysSo) {
+  wiring.reset();
+  wiring = std::make_unique<station::RecordsWiring>(station, windows, station::RecordsOptions{});
+  windows.form().TestButton[3]->click();
+  EXPECT_EQ(windows.form().recordsStatusLabel->text().toStdString(),
+            "Records not kept: the record file cannot be opened (1 in memory)");
+  EXPECT_FALSE(wiring->store().keeping_records());
+}
+
 // --- The records window ---
 
 TEST_F(RecordsWiringTest, TheRecordsMenuItemOpensTheWindowModelessOverTheKeptRuns) {
