@@ -229,7 +229,21 @@ void DisplayForm::build_status_line() {
     visaStatusLabel->setText("VISA library: " + QString::fromStdString(in_use.description));
   }
   statusBar()->addWidget(visaStatusLabel, 1);
+  // Whether production records are being kept; hidden while there is nothing to say.
+  recordsStatusLabel = new QLabel(this);
+  recordsStatusLabel->setObjectName("recordsStatusLabel");
+  recordsStatusLabel->setStyleSheet("QLabel { background: #ffb0a0; color: black; padding: 2px; }");
+  recordsStatusLabel->hide();
+  statusBar()->addWidget(recordsStatusLabel);
   statusBar()->setSizeGripEnabled(false);
+}
+
+void DisplayForm::show_records_status(const std::string& text, const std::string& details) {
+  recordsStatusLabel->setText(QString::fromStdString(text));
+  recordsStatusLabel->setToolTip(QString::fromStdString(details));
+  // Read whole: the VISA line beside it gives way.
+  recordsStatusLabel->setMinimumWidth(recordsStatusLabel->sizeHint().width());
+  recordsStatusLabel->setVisible(!text.empty());
 }
 
 void DisplayForm::startup() {

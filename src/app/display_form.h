@@ -47,6 +47,7 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
     std::function<void()> trace;              // mnuTrace
   };
   void set_handlers(Handlers handlers);
+  const Handlers& handlers() const { return handlers_; }
 
   core::Station& station() { return station_; }
   UnitInitialization& unit_initialization() { return *initialization_; }
@@ -98,8 +99,12 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   QLabel* ErrorReportLabel = nullptr;
   QTimer* DelayTimer = nullptr;
 
-  // Below the layout: which VISA implementation the station talks to.
+  // Below the layout: which VISA implementation the station talks to, and beside it whether
+  // production records are being kept (hidden while they are).
   QLabel* visaStatusLabel = nullptr;
+  QLabel* recordsStatusLabel = nullptr;
+  // A short line for the label and the whole story for its tool tip; an empty line hides it.
+  void show_records_status(const std::string& text, const std::string& details);
 
  protected:
   // Unloading the window: the shut-down sequence. It never cancels the close.

@@ -94,12 +94,17 @@ void InitializeDialog::open_selected_unit() {
   const std::int16_t id_query = IdQuery[1]->isChecked() ? 1 : 0;
   const std::int16_t reset = ResetOption[1]->isChecked() ? 1 : 0;
   driver::UnitRecord& current = station_.units.current;
-  const visa::ViStatus status = station_.driver.quor_init(
-      List_Of_Resources->currentText().toStdString(), id_query, reset, current.session);
+  const std::string resource = List_Of_Resources->currentText().toStdString();
+  const visa::ViStatus status =
+      station_.driver.quor_init(resource, id_query, reset, current.session);
+  current.resource = current.session != 0 ? resource : std::string();
   if (status != visa::VI_SUCCESS) {
     const std::string step =
         std::string(initialize_text::kFailedStep) + initialize_text::kModuleName;
-    station_.person.message(station_.driver.format_error_report(current, status, step));
+    const std::string report = station_.driver.format_error_report(current, status, step);
+    std::vector<std::string>& reported = station_.driver_state.reported_errors;
+    if (reported.size() < driver::kReportedErrorLimit) reported.push_back(report);
+    station_.person.message(report);
   }
 }
 

@@ -20,34 +20,51 @@ UnitInitialization::UnitInitialization(core::Station& station, DisplayForm& form
 
 UnitInitialization::~UnitInitialization() { delete dialog_.data(); }
 
-bool UnitInitialization::refuse_if_busy() {
+bool UnitInitialization::refuse_if_busy(const core::Procedure& procedure) {
   if (!station_.units.selection_in_progress) return false;
+  core::tell_refused(station_, procedure);
   station_.person.message(init_text::kSelectionBusy);
   return true;
 }
 
 void UnitInitialization::initialize_uut() {
-  if (refuse_if_busy()) return;
-  const core::ProcedureScope units(station_, {"Initialize UUT", init_text::kEndSelection});
-  if (units.claimed()) run_uut_initialization();
+  const core::Procedure procedure{"Initialize UUT", init_text::kEndSelection,
+                                  core::ProcedureKind::initialize_uut};
+  if (refuse_if_busy(procedure)) return;
+  const core::ProcedureScope units(station_, procedure);
+  if (units.claimed()) station_.run.outcome = run_uut_initialization();
 }
 
 void UnitInitialization::initialize_qcu() {
-  if (refuse_if_busy()) return;
-  const core::ProcedureScope units(station_, {"Initialize QA", init_text::kEndSelection});
-  if (units.claimed()) run_qcu_initialization();
+  const core::Procedure procedure{"Initialize QA", init_text::kEndSelection,
+                                  core::ProcedureKind::initialize_qcu};
+  if (refuse_if_busy(procedure)) return;
+  const core::ProcedureScope units(station_, procedure);
+  if (units.claimed()) station_.run.outcome = run_qcu_initialization();
 }
 
 void UnitInitialization::initialize_all() {
-  if (refuse_if_busy()) return;
-  const core::ProcedureScope units(station_, {"Initialize All", init_text::kEndSelection});
+  const core::Procedure procedure{"Initialize All", init_text::kEndSelection,
+                                  core::ProcedureKind::initialize_all};
+  if (refuse_if_busy(procedure)) return;
+  const core::ProcedureScope units(station_, procedure);
   if (!units.claimed()) return;
-  run_uut_initialization();
+  station_.run.outcome = run_uut_initialization();
   if (station_.shutting_down) return;
-  run_qcu_initialization();
+  const core::RunOutcome qcu = run_qcu_initialization();
+  if (station_.run.outcome == core::RunOutcome::passed) station_.run.outcome = qcu;
 }
 
-void UnitInitialization::run_uut_initialization() {
+core::RunOutcome UnitInitialization::outcome_of(Selection selection,
+                                                const driver::UnitRecord& unit) const {
+  if (station_.shutting_down) return core::RunOutcome::interrupted;
+  if (selection == Selection::Cancelled) return core::RunOutcome::aborted;
+  if (selection == Selection::NoneFound || unit.session == 0) return core::RunOutcome::failed;
+  return station_.driver_state.reported_errors.empty() ? core::RunOutcome::passed
+                                                       : core::RunOutcome::failed;
+}
+
+core::RunOutcome UnitInitialization::run_uut_initialization() {
   station_.driver_state.abort_flag = false;
 
   form_.show_controls_for(DisplayForm::Step::UnitInitialized);
@@ -56,10 +73,10 @@ void UnitInitialization::run_uut_initialization() {
   const visa::ViSession previous = uut.session;
   uut.model_code = driver::kQuorModelCode;
   const Selection selection = select_unit(uut);
-  if (selection == Selection::Cancelled) return;
+  if (selection == Selection::Cancelled) return outcome_of(selection, uut);
   if (selection == Selection::NoneFound) {
     station_.person.message(init_text::kNoneInstalled, init_text::kNoneInstalledTitle);
-    return;
+    return outcome_of(selection, uut);
   }
   release_replaced_session(previous, uut, station_.units.qcu);
 
@@ -69,28 +86,31 @@ void UnitInitialization::run_uut_initialization() {
   std::string reply;
   const visa::ViStatus status = driver.quor_cmd(uut.session, "*IDN?", reply);
   uut.reply = driver::fixed_text(reply);
+  station_.units.uut_identity = reply;
   driver.report_status(uut, status, init_text::kUutIdStep);
 
   // A failed open has already been reported by the dialog; claim no success for it.
   if (uut.session != 0) station_.person.message(init_text::kUutComplete);
+  return outcome_of(selection, uut);
 }
 
-void UnitInitialization::run_qcu_initialization() {
+core::RunOutcome UnitInitialization::run_qcu_initialization() {
   station_.driver_state.abort_flag = false;
 
   driver::UnitRecord& qcu = station_.units.qcu;
   const visa::ViSession previous = qcu.session;
   qcu.model_code = driver::kQuorModelCode;
   const Selection selection = select_unit(qcu);
-  if (selection == Selection::Cancelled) return;
+  if (selection == Selection::Cancelled) return outcome_of(selection, qcu);
   if (selection == Selection::NoneFound) {
     station_.person.message(init_text::kNoneInstalled, init_text::kNoneInstalledTitle);
-    return;
+    return outcome_of(selection, qcu);
   }
   release_replaced_session(previous, qcu, station_.units.uut);
 
   configure_session(qcu, init_text::kQcuTimeoutStep, init_text::kQcuSpaceStep);
   if (qcu.session != 0) station_.person.message(init_text::kQcuComplete);
+  return outcome_of(selection, qcu);
 }
 
 void UnitInitialization::configure_session(driver::UnitRecord& unit, const char* timeout_step,

@@ -61,9 +61,11 @@ class UnitInitialization {
   void cancel_pending_selection();
 
  private:
-  bool refuse_if_busy();
-  void run_uut_initialization();
-  void run_qcu_initialization();
+  bool refuse_if_busy(const core::Procedure& procedure);
+  // Each returns how its part of the run ended.
+  core::RunOutcome run_uut_initialization();
+  core::RunOutcome run_qcu_initialization();
+  core::RunOutcome outcome_of(Selection selection, const driver::UnitRecord& unit) const;
   // Puts the unit time-out in force and reads the memory space, reporting each step.
   void configure_session(driver::UnitRecord& unit, const char* timeout_step,
                          const char* space_step);

@@ -21,15 +21,27 @@ std::string refusal_text(const Procedure& running, const Procedure& refused) {
   return subject + " is running. " + running.how_to_end + " before starting " + refused.name + ".";
 }
 
-ProcedureScope::ProcedureScope(Station& station, Procedure procedure) : state_(station.procedure) {
+bool is_functional_test(ProcedureKind kind) {
+  return kind >= ProcedureKind::rec && kind <= ProcedureKind::stamp;
+}
+
+void tell_refused(Station& station, const Procedure& refused) {
+  const ProcedureState& state = station.procedure;
+  if (!state.running) return;
+  for (ProcedureObserver* observer : state.observers) observer->refused(*state.running, refused);
+}
+
+ProcedureScope::ProcedureScope(Station& station, Procedure procedure)
+    : station_(station), state_(station.procedure) {
   if (state_.running) {
-    for (ProcedureObserver* observer : state_.observers)
-      observer->refused(*state_.running, procedure);
+    tell_refused(station, procedure);
     station.person.message(refusal_text(*state_.running, procedure));
     return;
   }
   state_.running = std::move(procedure);
   claimed_ = true;
+  station_.run = RunFacts{};
+  station_.driver_state.reported_errors.clear();
   for (ProcedureObserver* observer : state_.observers) observer->started(*state_.running);
 }
 

@@ -40,6 +40,10 @@ struct UnitState {
   // Set when the dialog was closed without a choice.
   bool selection_cancelled = false;
   FoundModules found;
+  // The identity replies ("*IDN?") as last received. The records' reply fields also take the
+  // replies of later commands, so the identity is kept here as well.
+  std::string uut_identity;
+  std::string qcu_identity;
 };
 
 // Which VISA implementation the station talks to, for the main window's status line.
@@ -48,10 +52,68 @@ struct VisaInUse {
   bool simulated = true;
 };
 
+// Which procedure a run is, whatever its caption reads.
+enum class ProcedureKind {
+  other,
+  // The functional tests of the test console.
+  rec,
+  recm,
+  trnsrecm,
+  trnorecm,
+  trndrecm,
+  trncrecm,
+  self_loop,
+  self_loop2,
+  self_long,
+  stamp,
+  // The production work on the main window.
+  self_test,
+  memory_test,
+  output_calibration,
+  load_non_vol,
+  initialize_uut,
+  initialize_qcu,
+  initialize_all,
+};
+
+// True for the ten tests of the test console, whose report the results window holds.
+bool is_functional_test(ProcedureKind kind);
+
 // A procedure that talks to the units, as a refusal names it.
 struct Procedure {
   std::string name;        // as it reads after "before starting": "the REC test", "Self Test"
   std::string how_to_end;  // what ends it: "Stop it with STOP TEST on the test console"
+  ProcedureKind kind = ProcedureKind::other;
+};
+
+// How a run ended.
+enum class RunOutcome {
+  passed,
+  failed,
+  stopped,        // STOP TEST
+  failure_limit,  // the test ended at its failure limit
+  aborted,        // Abort, or a selection closed without a choice
+  refused,        // another procedure had the units
+  interrupted,    // the station shut down while it ran
+};
+
+// What one run of a procedure yields beyond its windows and texts; the procedure fills it as it
+// runs. Cleared when a procedure claims the units, read by the observers when it ends.
+struct RunFacts {
+  // Unset until the procedure decides; a procedure that returns without deciding is reported
+  // as interrupted when the station is shutting down, else as failed.
+  std::optional<RunOutcome> outcome;
+  int passes_run = 0;
+  int failures = 0;
+  // Set once the results window holds this run's report (a functional test's header written).
+  bool report_begun = false;
+  std::optional<int> self_test_result;
+  std::optional<long long> memory_miscompares;
+  std::optional<double> cal_constant_read;  // read with "CAL?"
+  std::optional<double> cal_constant_sent;  // the last "CAL" sent
+  std::optional<int> non_vol_address;
+  // A resource the procedure opened itself (Load Non-Vol), else empty.
+  std::string resource;
 };
 
 // Told of every procedure that claims the units, ends, or is refused (the station's log, and
@@ -76,6 +138,10 @@ std::string refusal_text(const Procedure& running, const Procedure& refused);
 
 struct Station;
 
+// Tells the observers that `refused` does not start because the running procedure has the units.
+// For a procedure that refuses itself with a message of its own before it claims them.
+void tell_refused(Station& station, const Procedure& refused);
+
 // Holds the units for one procedure from its start to its return, whichever way it returns.
 // When another procedure has them, the technician is told which one and how to end it, and
 // the scope holds nothing: the caller returns without touching the units.
@@ -89,6 +155,7 @@ class ProcedureScope {
   bool claimed() const { return claimed_; }
 
  private:
+  Station& station_;
   ProcedureState& state_;
   bool claimed_ = false;
 };
@@ -109,6 +176,8 @@ struct Station {
   // Set by the main window's shut-down; every wait in progress ends.
   bool shutting_down = false;
   ProcedureState procedure;
+  // The facts of the run that holds the units, or of the last one.
+  RunFacts run;
 };
 
 }  // namespace core

@@ -10,6 +10,8 @@
 
 namespace driver {
 
+inline constexpr std::size_t kReportedErrorLimit = 100;
+
 struct DriverState {
   // Count out-value of every viRead and viWrite.
   visa::ViUInt32 returned_count = 0;
@@ -19,6 +21,9 @@ struct DriverState {
   visa::ViStatus last_visa_status = visa::VI_SUCCESS;
   // "No Error" or the last error report; empty until the first report.
   std::string last_error_text;
+  // Every error report since the procedure on the units began, the oldest first, at most
+  // kReportedErrorLimit of them (later ones are not kept).
+  std::vector<std::string> reported_errors;
   bool abort_flag = false;
   // Counts DelayTimer ticks; each tick wait starts it at 0 and watches how far it moves.
   std::int16_t tick_counter = 0;

@@ -96,6 +96,9 @@ void QuorDriver::report_status(const UnitRecord& unit, ViStatus status,
     return;
   }
   state_.last_error_text = format_error_report(unit, status, description);
+  if (state_.reported_errors.size() < kReportedErrorLimit) {
+    state_.reported_errors.push_back(state_.last_error_text);
+  }
   if (state_.error_box) person_.message(state_.last_error_text, kErrorBoxTitle);
 }
 

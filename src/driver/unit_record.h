@@ -23,6 +23,8 @@ struct UnitRecord {
   std::uint16_t address_space = 0;
   std::uint16_t model_code = 0;
   std::uint32_t timeout_ms = 0;
+  // The resource name the session was opened with; empty while not open.
+  std::string resource;
 };
 
 }  // namespace driver

@@ -8,6 +8,36 @@ namespace functional {
 
 using visa::ViStatus;
 
+namespace {
+
+core::ProcedureKind kind_of(TestId test) {
+  switch (test) {
+    case TestId::SelfLoop:
+      return core::ProcedureKind::self_loop;
+    case TestId::Rec:
+      return core::ProcedureKind::rec;
+    case TestId::RecM:
+      return core::ProcedureKind::recm;
+    case TestId::SelfLoop2:
+      return core::ProcedureKind::self_loop2;
+    case TestId::Stamp:
+      return core::ProcedureKind::stamp;
+    case TestId::Trncrecm:
+      return core::ProcedureKind::trncrecm;
+    case TestId::Trndrecm:
+      return core::ProcedureKind::trndrecm;
+    case TestId::Trnorecm:
+      return core::ProcedureKind::trnorecm;
+    case TestId::SelfLong:
+      return core::ProcedureKind::self_long;
+    case TestId::Trnsrecm:
+      return core::ProcedureKind::trnsrecm;
+  }
+  return core::ProcedureKind::other;
+}
+
+}  // namespace
+
 FunctionalTests::FunctionalTests(core::Station& station, app::DisplayForm& form, FrmTests& console,
                                  std::function<FrmResults&()> results)
     : station_(station),
@@ -18,9 +48,9 @@ FunctionalTests::FunctionalTests(core::Station& station, app::DisplayForm& form,
 
 void FunctionalTests::run_from_console(TestId test) {
   if (console_.running()) return;
-  const core::ProcedureScope units(
-      station_,
-      {"the " + console_.button(test)->text().toStdString() + " test", text::kEndWithStopTest});
+  const core::ProcedureScope units(station_,
+                                   {"the " + console_.button(test)->text().toStdString() + " test",
+                                    text::kEndWithStopTest, kind_of(test)});
   if (!units.claimed()) return;
   console_.set_running(true);
   run(plan_for(test));
@@ -49,13 +79,18 @@ void FunctionalTests::run(const TestPlan& plan) {
   console_.lblText->setFont(font);
   console_.lblText->setText(plan.connection_prompt);
   station_.person.message(text::kHitOkToStart);
-  if (station_.shutting_down) return;
+  core::RunFacts& facts = station_.run;
+  if (station_.shutting_down) {
+    facts.outcome = core::RunOutcome::interrupted;
+    return;
+  }
   font.setPointSizeF(28);
   console_.lblText->setFont(font);
 
   std::string identity;
   const ViStatus status = station_.driver.quor_cmd(uut().session, "*idn?", identity);
   state_.identity = identity;
+  station_.units.uut_identity = identity;
   station_.driver.report_status(uut(), status, text::kIdentityStep);
 
   FrmResults& report = results();
@@ -64,25 +99,38 @@ void FunctionalTests::run(const TestPlan& plan) {
   report.lower();
   form_.lower();
   write_header(plan);
+  facts.report_begun = true;
 
   plan.prepare();
   report.set_progress_maximum(static_cast<float>(plan.passes));
 
-  const auto finish = [&report] { report.set_test_running(false); };
+  const auto finish = [&report, &facts](core::RunOutcome outcome) {
+    facts.outcome = outcome;
+    report.set_test_running(false);
+  };
   int failures = 0;
   for (int pass = 1; pass <= plan.passes; ++pass) {
     failures += plan.pass_body(pass);
+    facts.passes_run = pass;
+    facts.failures = failures;
     // A pass cut short by the shut-down has no result to show.
-    if (station_.shutting_down) return finish();
-    if (plan.limit == FailureLimit::BeforeDisplay && failures == kFailureLimit) return finish();
+    if (station_.shutting_down) return finish(core::RunOutcome::interrupted);
+    if (plan.limit == FailureLimit::BeforeDisplay && failures == kFailureLimit) {
+      return finish(core::RunOutcome::failure_limit);
+    }
     console_.lblText->setText(QString("Count: %1    Failures: %2").arg(pass).arg(failures));
     station_.pump.process_events();
-    if (plan.limit == FailureLimit::AfterDisplay && failures == kFailureLimit) return finish();
-    if (stop_requested()) return finish();
+    if (plan.limit == FailureLimit::AfterDisplay && failures == kFailureLimit) {
+      return finish(core::RunOutcome::failure_limit);
+    }
+    if (stop_requested()) {
+      return finish(station_.shutting_down ? core::RunOutcome::interrupted
+                                           : core::RunOutcome::stopped);
+    }
     report.set_progress_value(static_cast<float>(pass));
   }
   if (failures == 0) report.append_report(text::kUnitPasses);
-  finish();
+  finish(failures == 0 ? core::RunOutcome::passed : core::RunOutcome::failed);
   station_.person.message(text::kTestCompleted);
 }
 

@@ -68,6 +68,7 @@ void OutputCalibration::calibrate_outputs() {
   if (const auto value = driver::leading_number_if_any(uut.reply.substr(0, kCalReplyDigits));
       value && std::isfinite(static_cast<float>(*value))) {
     calibration_.constant = static_cast<float>(*value);
+    station_.run.cal_constant_read = *value;
   }
   steps_.command("MODE IDLE", "Setting the device to Idle", errors);
   configure_mode(kIdleMode, "Configuring the output mode to Idle", errors);
@@ -82,12 +83,15 @@ void OutputCalibration::calibrate_outputs() {
 
   for (;;) {
     if (calibration_.operator_reply != kReplyWaiting) {
+      station_.run.outcome = core::RunOutcome::passed;
       finish_calibration();
       return;
     }
     const std::string constant_text = driver::basic_number_text(calibration_.constant);
     form_.CalConstant->setText(text_of(constant_text));
     steps_.command("CAL 0" + constant_text, "Setting the Cal Constants", errors);
+    // As the command wrote it, not the float's binary expansion.
+    station_.run.cal_constant_sent = driver::leading_number(constant_text);
     steps_.command("VOLT 100", "Setting the output voltage level", errors);
     steps_.command("COMM:TRAN:STOP 04", "Setting the Transmit Stop command nibble", errors);
     steps_.command("TIM 00010", "Setting the Transmit Timer Interval", errors);
@@ -104,7 +108,11 @@ void OutputCalibration::calibrate_outputs() {
     status_byte_caption();
 
     station_.pump.process_events();
-    if (driver.abort_requested()) return;
+    if (driver.abort_requested()) {
+      station_.run.outcome =
+          station_.shutting_down ? core::RunOutcome::interrupted : core::RunOutcome::aborted;
+      return;
+    }
   }
 }
 

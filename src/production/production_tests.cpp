@@ -57,23 +57,27 @@ app::DisplayForm::Handlers ProductionTests::handlers() {
 
 void ProductionTests::on_test_button(int index) {
   // The amplitude instruction only shows a text; the others talk to the UUT, one at a time.
-  const auto on_units = [this](const char* name, const char* how_to_end, auto procedure) {
-    const core::ProcedureScope units(station_, {name, how_to_end});
+  const auto on_units = [this](const char* name, const char* how_to_end, core::ProcedureKind kind,
+                               auto procedure) {
+    const core::ProcedureScope units(station_, {name, how_to_end, kind});
     if (units.claimed()) procedure();
   };
   switch (index) {
     case 0:
       on_units("Calibrate Outputs", production_text::kEndCalibration,
+               core::ProcedureKind::output_calibration,
                [this] { calibration_.calibrate_outputs(); });
       break;
     case 1:
       output_amplitude_test();
       break;
     case 2:
-      on_units("Memory Test", production_text::kLetItFinish, [this] { memory_test(); });
+      on_units("Memory Test", production_text::kLetItFinish, core::ProcedureKind::memory_test,
+               [this] { memory_test(); });
       break;
     case 3:
-      on_units("Self Test", production_text::kLetItFinish, [this] { self_test(); });
+      on_units("Self Test", production_text::kLetItFinish, core::ProcedureKind::self_test,
+               [this] { self_test(); });
       break;
     default:
       break;
@@ -106,6 +110,9 @@ void ProductionTests::self_test() {
   uut.self_test_result = self_test_result_of(reply, status);
   if (status != visa::VI_SUCCESS) station_.person.message(production_text::kSelfTestVisaError);
 
+  station_.run.self_test_result = uut.self_test_result;
+  station_.run.outcome =
+      uut.self_test_result == 0 ? core::RunOutcome::passed : core::RunOutcome::failed;
   if (uut.self_test_result != 0) {
     form_.InstructionLabel->setText(QString::fromStdString(production_text::kSelfTestFailure +
                                                            std::to_string(uut.self_test_result)));
@@ -158,6 +165,8 @@ void ProductionTests::memory_test() {
     miscompares += memory_half(driver::kPongOffset, pattern, read_back, errors);
   }
 
+  station_.run.memory_miscompares = miscompares;
+  station_.run.outcome = miscompares == 0 ? core::RunOutcome::passed : core::RunOutcome::failed;
   form_.InstructionLabel->setText(miscompares == 0 ? production_text::kMemoryTestPassed
                                                    : production_text::kMemoryTestFailed);
 }

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <map>
 
 #include "records/record_store.h"
@@ -16,9 +18,21 @@ namespace {
 
 enum class Kind { text, number, boolean, absent };
 
+// A field's text: the record's own text where it has one (not copied), else one made here.
 struct Field {
+  Field(std::string_view field_name, std::string&& made, Kind field_kind)
+      : name(field_name), owned(std::move(made)), kind(field_kind) {}
+  Field(std::string_view field_name, const std::string& text, Kind field_kind)
+      : name(field_name), borrowed(text), uses_borrowed(true), kind(field_kind) {}
+  Field(std::string_view field_name, const char* text, Kind field_kind)
+      : name(field_name), borrowed(text), uses_borrowed(true), kind(field_kind) {}
+
+  std::string_view value() const { return uses_borrowed ? borrowed : std::string_view(owned); }
+
   std::string_view name;
-  std::string value;
+  std::string owned;
+  std::string_view borrowed;
+  bool uses_borrowed = false;
   Kind kind;
 };
 
@@ -26,7 +40,7 @@ constexpr std::size_t kFieldCount = 32;
 
 template <typename T>
 Field optional_number(std::string_view name, const std::optional<T>& value) {
-  if (!value) return {name, {}, Kind::absent};
+  if (!value) return {name, std::string(), Kind::absent};
   if constexpr (std::is_same_v<T, double>) {
     return {name, number_text(*value), Kind::number};
   } else {
@@ -41,7 +55,7 @@ std::array<Field, kFieldCount> fields_of(const RunRecord& r) {
       {"station_id", r.station_id, Kind::text},
       {"started_utc", utc_text(r.started), Kind::text},
       r.ended ? Field{"ended_utc", utc_text(*r.ended), Kind::text}
-              : Field{"ended_utc", {}, Kind::absent},
+              : Field{"ended_utc", std::string(), Kind::absent},
       {"procedure", std::string(text_id(r.procedure)), Kind::text},
       {"outcome", std::string(text_id(r.outcome)), Kind::text},
       {"passes_run", std::to_string(r.passes_run), Kind::number},
@@ -119,16 +133,20 @@ std::string json_array(const std::vector<std::string>& texts) {
 
 void append_csv_field(std::string& out, std::string_view text) {
   out += '"';
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
+  // Whole stretches between quotes at a time; each quote doubled.
+  for (std::size_t quote = text.find('"'); quote != std::string_view::npos;
+       quote = text.find('"')) {
+    out.append(text.data(), quote + 1);
+    out += '"';
+    text.remove_prefix(quote + 1);
   }
+  out.append(text.data(), text.size());
   out += '"';
 }
 
 void append_csv_record(std::string& out, const RunRecord& record) {
   for (const Field& field : fields_of(record)) {
-    append_csv_field(out, field.value);
+    append_csv_field(out, field.value());
     out += ',';
   }
   append_csv_field(out, json_array(record.last_errors));
@@ -142,11 +160,11 @@ void append_json_record(std::string& out, const RunRecord& record) {
     out += ": ";
     switch (field.kind) {
       case Kind::text:
-        append_json_string(out, field.value);
+        append_json_string(out, field.value());
         break;
       case Kind::number:
       case Kind::boolean:
-        out += field.value;
+        out += field.value();
         break;
       case Kind::absent:
         out += "null";
@@ -241,7 +259,7 @@ void append_testcase(std::string& out, const RunRecord& record) {
     if (field.name == "report") continue;
     out += "        <property";
     append_attribute(out, "name", field.name);
-    append_attribute(out, "value", field.value);
+    append_attribute(out, "value", field.value());
     out += "/>\n";
   }
   for (const std::string& error : record.last_errors) {
@@ -319,13 +337,17 @@ class Output {
   std::string buffer_;
 };
 
-bool write_csv(Output& out, const std::vector<RunRecord>& records) {
+void append_csv_header(std::string& out) {
   for (const Field& field : fields_of(RunRecord{})) {
-    append_csv_field(out.text(), field.name);
-    out.text() += ',';
+    append_csv_field(out, field.name);
+    out += ',';
   }
-  append_csv_field(out.text(), kLastErrors);
-  out.text() += "\r\n";
+  append_csv_field(out, kLastErrors);
+  out += "\r\n";
+}
+
+bool write_csv(Output& out, const std::vector<RunRecord>& records) {
+  append_csv_header(out.text());
   for (const RunRecord& record : records) {
     append_csv_record(out.text(), record);
     if (!out.flush_if_full()) return false;
@@ -405,33 +427,89 @@ std::vector<std::string_view> csv_columns() {
   return names;
 }
 
-std::string export_records(const std::vector<RunRecord>& records, const std::string& file) {
-  const auto format = export_format_for(file);
-  if (!format) return "the file name " + file + " must end in .csv, .json or .xml";
+namespace {
+
+// Opens FILE's temporary file, runs `write` and commits it, or leaves nothing under FILE.
+std::string write_file(const std::string& file,
+                       const std::function<bool(Output& out, std::string& read_error)>& write) {
   QSaveFile save(QString::fromStdString(file));
   if (!save.open(QIODevice::WriteOnly)) {
     return "cannot write " + file + ": " + save.errorString().toStdString();
   }
   Output out(save);
-  bool written = false;
-  switch (*format) {
-    case ExportFormat::csv:
-      written = write_csv(out, records);
-      break;
-    case ExportFormat::json:
-      written = write_json(out, records);
-      break;
-    case ExportFormat::junit_xml:
-      written = write_junit(out, records);
-      break;
-  }
-  if (!written) {
-    const std::string why = save.errorString().toStdString();
+  std::string read_error;
+  if (!write(out, read_error)) {
+    const std::string why = read_error.empty()
+                                ? "cannot write " + file + ": " + save.errorString().toStdString()
+                                : "cannot read the records: " + read_error;
     save.cancelWriting();
-    return "cannot write " + file + ": " + why;
+    return why;
   }
   if (!save.commit()) return "cannot write " + file + ": " + save.errorString().toStdString();
   return {};
+}
+
+}  // namespace
+
+std::string export_records(const std::vector<RunRecord>& records, const std::string& file) {
+  const auto format = export_format_for(file);
+  if (!format) return "the file name " + file + " must end in .csv, .json or .xml";
+  return write_file(file, [&](Output& out, std::string&) {
+    switch (*format) {
+      case ExportFormat::csv:
+        return write_csv(out, records);
+      case ExportFormat::json:
+        return write_json(out, records);
+      case ExportFormat::junit_xml:
+        return write_junit(out, records);
+    }
+    return false;
+  });
+}
+
+std::string export_records(RecordStore& store, const RecordFilter& filter, const std::string& file,
+                           std::size_t* count) {
+  const auto format = export_format_for(file);
+  if (!format) return "the file name " + file + " must end in .csv, .json or .xml";
+  std::size_t written = 0;
+  const std::string error = write_file(file, [&](Output& out, std::string& read_error) {
+    if (*format == ExportFormat::junit_xml) {
+      std::vector<RunRecord> all;
+      read_error = store.scan(filter, kExportChunk, [&](std::vector<RunRecord>& runs) {
+        std::move(runs.begin(), runs.end(), std::back_inserter(all));
+        return true;
+      });
+      written = all.size();
+      return read_error.empty() && write_junit(out, all);
+    }
+    const bool csv = *format == ExportFormat::csv;
+    if (csv) {
+      append_csv_header(out.text());
+    } else {
+      out.text() += "[\n";
+    }
+    bool file_ok = true;
+    read_error = store.scan(filter, kExportChunk, [&](std::vector<RunRecord>& runs) {
+      for (const RunRecord& record : runs) {
+        if (csv) {
+          append_csv_record(out.text(), record);
+        } else {
+          if (written > 0) out.text() += ",\n";
+          append_json_record(out.text(), record);
+        }
+        ++written;
+        if (!out.flush_if_full()) {
+          file_ok = false;
+          return false;
+        }
+      }
+      return true;
+    });
+    if (!csv) out.text() += written > 0 ? "\n]\n" : "]\n";
+    return read_error.empty() && file_ok && out.flush();
+  });
+  if (count) *count = error.empty() ? written : 0;
+  return error;
 }
 
 ParsedExport parse_export_request(const std::vector<std::string>& arguments,
@@ -489,17 +567,13 @@ int export_records_main(const ExportRequest& request, std::ostream& out) {
     out << store.status_text() << '\n';
     return kExportFailed;
   }
-  const auto found = store.query(filter);
-  if (!found.error.empty()) {
-    out << "Cannot read " << request.records_path << ": " << found.error << ".\n";
-    return kExportFailed;
-  }
-  if (const std::string error = export_records(found.value, request.file); !error.empty()) {
+  std::size_t count = 0;
+  if (const std::string error = export_records(store, filter, request.file, &count);
+      !error.empty()) {
     out << "Nothing was exported: " << error << ".\n";
     return kExportFailed;
   }
-  out << "Exported " << found.value.size() << (found.value.size() == 1 ? " run" : " runs") << " to "
-      << request.file << ".\n";
+  out << "Exported " << count << (count == 1 ? " run" : " runs") << " to " << request.file << ".\n";
   return kExportDone;
 }
 

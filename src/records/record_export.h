@@ -30,6 +30,18 @@ std::vector<std::string_view> csv_columns();
 // leaves nothing partial under FILE. Returns an empty text on success, else what went wrong.
 std::string export_records(const std::vector<RunRecord>& records, const std::string& file);
 
+class RecordStore;
+struct RecordFilter;
+
+// The runs of `store` that `filter` selects, newest first, read in chunks and written as they
+// come (CSV and JSON; JUnit XML groups the runs by procedure and so reads them all first). The
+// same file and the same guarantees as above; `count` receives how many runs were written.
+std::string export_records(RecordStore& store, const RecordFilter& filter, const std::string& file,
+                           std::size_t* count = nullptr);
+
+// Runs read from the store at a time by the export above.
+inline constexpr std::size_t kExportChunk = 2000;
+
 inline constexpr std::string_view kExportOption = "--export-records";
 
 struct ExportRequest {

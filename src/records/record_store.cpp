@@ -570,6 +570,10 @@ bool RecordStore::keeping_records() const { return impl_->is_open && !impl_->fai
 
 std::size_t RecordStore::waiting() const { return impl_->waiting_records.size(); }
 
+std::string RecordStore::reason() const {
+  return keeping_records() ? std::string() : sql::reason_text(impl_->failure.failure);
+}
+
 std::string RecordStore::status_text() const {
   const std::size_t count = impl_->waiting_records.size();
   const std::string runs = std::to_string(count) + (count == 1 ? " run waits" : " runs wait");
@@ -688,6 +692,58 @@ ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter
     }
   }
   return result;
+}
+
+std::string RecordStore::scan(const RecordFilter& filter, std::size_t chunk,
+                              const std::function<bool(std::vector<RunRecord>& runs)>& take) {
+  if (!impl_->is_open) return sql::reason_text(impl_->failure.failure);
+  chunk = std::max<std::size_t>(chunk, 1);
+  QSqlDatabase db = impl_->database();
+  const Where where = where_of(filter, impl_->dialect);
+  // The last-error texts first: few runs have any, and the runs are then read in one pass.
+  std::unordered_map<std::string, std::vector<std::string>> errors_of;
+  {
+    QSqlQuery errors(db);
+    errors.setForwardOnly(true);
+    errors.prepare(QStringLiteral("SELECT run_id, message FROM run_errors WHERE run_id IN "
+                                  "(SELECT id FROM runs") +
+                   where.clause + QStringLiteral(") ORDER BY run_id, position"));
+    bind_all(errors, where.values);
+    if (!errors.exec()) return errors.lastError().text().toStdString();
+    while (errors.next()) {
+      errors_of[errors.value(0).toString().toStdString()].push_back(
+          errors.value(1).toString().toStdString());
+    }
+  }
+  QSqlQuery query(db);
+  query.setForwardOnly(true);
+  QString statement = select_runs(Detail::full) + where.clause +
+                      QStringLiteral(" ORDER BY runs.started_ms DESC, runs.id DESC");
+  if (filter.limit || filter.offset > 0) {
+    statement += QStringLiteral(" LIMIT %1 OFFSET %2")
+                     .arg(filter.limit ? qulonglong(*filter.limit) : qulonglong(INT64_MAX))
+                     .arg(qulonglong(filter.offset));
+  }
+  if (!query.prepare(statement)) return query.lastError().text().toStdString();
+  bind_all(query, where.values);
+  if (!query.exec()) return query.lastError().text().toStdString();
+  std::vector<RunRecord> runs;
+  runs.reserve(chunk);
+  while (query.next()) {
+    RunRecord record;
+    if (!read_record(query, record)) continue;
+    if (const auto found = errors_of.find(record.id); found != errors_of.end()) {
+      record.last_errors = std::move(found->second);
+    }
+    runs.push_back(std::move(record));
+    if (runs.size() == chunk) {
+      if (!take(runs)) return {};
+      runs.clear();
+    }
+  }
+  if (query.lastError().isValid()) return query.lastError().text().toStdString();
+  if (!runs.empty()) take(runs);
+  return {};
 }
 
 ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,6 +87,9 @@ class RecordStore {
   // wait in memory.
   std::string status_text() const;
   std::size_t waiting() const;
+  // Why records are not kept, in a few words ("the record file is locked by another program");
+  // empty while they are.
+  std::string reason() const;
   // Messages for the technician that arose since the last call (a damaged file moved aside).
   std::vector<std::string> take_notices();
 
@@ -107,6 +111,11 @@ class RecordStore {
   // Newest first.
   ReadResult<std::vector<RunRecord>> query(const RecordFilter& filter,
                                            Detail detail = Detail::full);
+  // The same runs with every field, read in one pass and handed to `take` `chunk` at a time
+  // (the last chunk may be shorter), so that no more than a chunk is held at once. Stops when
+  // `take` returns false. Returns an empty text when the read worked, else what went wrong.
+  std::string scan(const RecordFilter& filter, std::size_t chunk,
+                   const std::function<bool(std::vector<RunRecord>& runs)>& take);
   ReadResult<Summary> summarize(const RecordFilter& filter);
   ReadResult<std::optional<RunRecord>> find(const std::string& id);
 

@@ -16,7 +16,7 @@ struct ProcedureName {
   std::string_view display;
 };
 
-constexpr std::array<ProcedureName, 16> kProcedures{{
+constexpr std::array<ProcedureName, 17> kProcedures{{
     {Procedure::rec, "rec", "REC"},
     {Procedure::recm, "recm", "RECM"},
     {Procedure::trnsrecm, "trnsrecm", "TRNSRECM"},
@@ -33,6 +33,7 @@ constexpr std::array<ProcedureName, 16> kProcedures{{
     {Procedure::load_non_vol, "load_non_vol", "Load Non-Vol"},
     {Procedure::initialize_uut, "initialize_uut", "Initialize UUT"},
     {Procedure::initialize_qcu, "initialize_qcu", "Initialize QA"},
+    {Procedure::initialize_all, "initialize_all", "Initialize All"},
 }};
 
 struct OutcomeName {

@@ -33,6 +33,7 @@ enum class Procedure {
   load_non_vol,
   initialize_uut,
   initialize_qcu,
+  initialize_all,
 };
 
 enum class Outcome {

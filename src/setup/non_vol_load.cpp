@@ -85,32 +85,45 @@ NonVolLoad::NonVolLoad(core::Station& station, std::function<void()> end_program
     : station_(station), end_program_(std::move(end_program)) {}
 
 void NonVolLoad::load_non_vol() {
-  const core::ProcedureScope units(station_, {"Load Non-Vol", non_vol_text::kLetItFinish});
-  if (!units.claimed()) return;
+  // The program ends only once the units are released, so that the run is told as ended.
+  if (!load_on_units()) end_program_();
+}
+
+bool NonVolLoad::load_on_units() {
+  const core::ProcedureScope units(
+      station_, {"Load Non-Vol", non_vol_text::kLetItFinish, core::ProcedureKind::load_non_vol});
+  if (!units.claimed()) return true;
   const AddressConversion address =
       convert_address(station_.person.input(non_vol_text::kPrompt, non_vol_text::kDefaultAnswer));
   if (!address.value) {
     station_.person.message(address.error);
     station_.person.message(non_vol_text::kShutDown);
-    end_program_();
-    return;
+    station_.run.outcome = core::RunOutcome::failed;
+    return false;
   }
   state_.address = *address.value;
   state_.resource = "VXI0::" + std::to_string(state_.address) + "::INSTR";
+  station_.run.non_vol_address = state_.address;
+  station_.run.resource = state_.resource;
 
   driver::DriverState& driver = station_.driver_state;
+  bool all_succeeded = true;
+  const auto note = [&](visa::ViStatus status) {
+    driver.last_visa_status = status;
+    if (status < visa::VI_SUCCESS) all_succeeded = false;
+  };
   state_.session = 0;
-  driver.last_visa_status = station_.visa.viOpenDefaultRM(&state_.manager);
-  driver.last_visa_status =
-      station_.visa.viOpen(state_.manager, state_.resource.c_str(), 0, 0, &state_.session);
+  note(station_.visa.viOpenDefaultRM(&state_.manager));
+  note(station_.visa.viOpen(state_.manager, state_.resource.c_str(), 0, 0, &state_.session));
   for (const char* line : kNonVolLines) {
     const std::string text(line);
-    driver.last_visa_status =
-        station_.visa.viWrite(state_.session, reinterpret_cast<const unsigned char*>(text.data()),
-                              static_cast<visa::ViUInt32>(text.size()), &driver.returned_count);
+    note(station_.visa.viWrite(state_.session, reinterpret_cast<const unsigned char*>(text.data()),
+                               static_cast<visa::ViUInt32>(text.size()), &driver.returned_count));
   }
   station_.person.message(non_vol_text::kLoaded);
-  driver.last_visa_status = station_.visa.viClose(state_.session);
+  note(station_.visa.viClose(state_.session));
+  station_.run.outcome = all_succeeded ? core::RunOutcome::passed : core::RunOutcome::failed;
+  return true;
 }
 
 }  // namespace setup

@@ -52,6 +52,9 @@ class NonVolLoad {
   const NonVolState& state() const { return state_; }
 
  private:
+  // False when the program is to end (an address that is no number).
+  bool load_on_units();
+
   core::Station& station_;
   std::function<void()> end_program_;
   NonVolState state_;

@@ -15,6 +15,7 @@
 #include "records/record_export.h"
 #include "records/records_location.h"
 #include "station/command_line.h"
+#include "station/records_wiring.h"
 #include "station/resource_listing.h"
 #include "station/station_windows.h"
 #include "station/virtual_time_pump.h"
@@ -130,6 +131,11 @@ int main(int argc, char* argv[]) {
   pump.set_delay_timer(windows.form().DelayTimer);
   windows.form().show();
   station::announce_visa_choice(visa_choice, person);
+  // Production records: --records PATH, else QUOR_RECORDS, else the application data folder.
+  const std::vector<std::string> record_options(arguments.begin() + 1, arguments.end());
+  station::RecordsWiring records(
+      station, windows,
+      {records::records_location(record_options).path, options.station_id.value_or(std::string())});
   const int status = QApplication::exec();
   qCInfo(lcStation) << "closed";
   return status;

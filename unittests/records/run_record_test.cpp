@@ -62,6 +62,7 @@ TEST(TextIds, ProceduresKeepTheirStoredTextsAndReadBack) {
       {Procedure::load_non_vol, "load_non_vol"},
       {Procedure::initialize_uut, "initialize_uut"},
       {Procedure::initialize_qcu, "initialize_qcu"},
+      {Procedure::initialize_all, "initialize_all"},
   };
   ASSERT_EQ(all_procedures().size(), std::size(pinned));
   std::set<std::string_view> names;

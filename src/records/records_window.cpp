@@ -1,0 +1,428 @@
+#include "records/records_window.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "records/record_export.h"
+
+namespace records {
+
+namespace {
+
+const QColor kSimulatedColour(0xff, 0xd0, 0x00);  // as the main window's simulated status line
+
+QString text_of(const std::string& text) { return QString::fromStdString(text); }
+
+std::string percent_text(double share) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.1f%%", share * 100.0);
+  std::string text(buffer);
+  // "." whatever the locale: snprintf follows the C locale, which the program never changes,
+  // but a comma is mended all the same.
+  for (char& c : text) {
+    if (c == ',') c = '.';
+  }
+  return text;
+}
+
+std::string count_text(std::size_t count) {
+  const std::string digits = std::to_string(count);
+  std::string text;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
+TimePoint start_of_local_day(const QDate& date) {
+  return TimePoint{std::chrono::milliseconds{QDateTime(date, QTime(0, 0)).toMSecsSinceEpoch()}};
+}
+
+}  // namespace
+
+QString local_time_text(TimePoint time) {
+  return QDateTime::fromMSecsSinceEpoch(time.time_since_epoch().count())
+      .toLocalTime()
+      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+std::string unit_serial(const RunRecord& run) {
+  if (!run.uut.serial.empty()) return run.uut.serial;
+  if (!run.top_serial.empty()) return run.top_serial;
+  return run.sub_serial;
+}
+
+std::string summary_text(const Summary& summary) {
+  std::string text = count_text(summary.count) + (summary.count == 1 ? " run" : " runs");
+  text += " - pass rate " +
+          (summary.finished == 0 ? std::string("-") : percent_text(summary.pass_rate()));
+  text += " of " + count_text(summary.finished) + " finished";
+  text += " - first-pass yield " +
+          (summary.first_runs == 0 ? std::string("-") : percent_text(summary.first_pass_yield()));
+  text += " (" + count_text(summary.first_runs) + " unit serial numbers and procedures)";
+  return text;
+}
+
+std::string fields_text(const RunRecord& run) {
+  std::string text;
+  const auto line = [&text](const char* name, const std::string& value) {
+    if (value.empty()) return;
+    text += name;
+    text += ": ";
+    text += value;
+    text += '\n';
+  };
+  if (run.simulated) text += std::string(window_text::kSimulatedBanner) + "\n";
+  line("Procedure", std::string(display_name(run.procedure)));
+  line("Outcome", std::string(text_id(run.outcome)));
+  line("Started (UTC)", utc_text(run.started));
+  line("Ended (UTC)", run.ended ? utc_text(*run.ended) : std::string());
+  line("Passes run", std::to_string(run.passes_run));
+  line("Failures", std::to_string(run.failures));
+  line("UUT identity", run.uut.reply);
+  line("UUT serial number", run.uut.serial);
+  line("UUT resource", run.uut_resource);
+  line("QCU identity", run.qcu.reply);
+  line("QCU resource", run.qcu_resource);
+  line("Technician", run.technician);
+  line("Top assembly serial number", run.top_serial);
+  line("Sub assembly serial number", run.sub_serial);
+  line("Station", run.station_id);
+  line("VISA library", run.visa_library);
+  line("Simulated chassis", run.simulated ? "yes" : "no");
+  if (run.self_test_result) line("Self-test result", std::to_string(*run.self_test_result));
+  if (run.memory_miscompares) line("Miscompares", std::to_string(*run.memory_miscompares));
+  if (run.cal_constant_read) line("Cal constant read", number_text(*run.cal_constant_read));
+  if (run.cal_constant_sent) line("Cal constant sent", number_text(*run.cal_constant_sent));
+  if (run.non_vol_address) line("Non-Vol address", std::to_string(*run.non_vol_address));
+  for (const std::string& error : run.last_errors) line("Error", error);
+  line("Program version", run.program_version);
+  line("Run id", run.id);
+  return text;
+}
+
+// --- The list ---
+
+void RunListModel::set_runs(std::vector<RunRecord> runs) {
+  beginResetModel();
+  runs_ = std::move(runs);
+  endResetModel();
+}
+
+int RunListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(runs_.size());
+}
+
+int RunListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant RunListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= int(runs_.size())) return {};
+  const RunRecord& run = runs_[std::size_t(index.row())];
+  if (role == Qt::BackgroundRole && run.simulated) return QBrush(kSimulatedColour);
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  switch (index.column()) {
+    case Time:
+      return local_time_text(run.started);
+    case ProcedureColumn:
+      return text_of(std::string(display_name(run.procedure)));
+    case OutcomeColumn:
+      return text_of(std::string(text_id(run.outcome)));
+    case Serial:
+      return text_of(unit_serial(run));
+    case Technician:
+      return text_of(run.technician);
+    case Station:
+      return text_of(run.station_id);
+    case Simulated:
+      return run.simulated ? QString(window_text::kSimulatedMark) : QString();
+    default:
+      return {};
+  }
+}
+
+QVariant RunListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const char* const kHeaders[kColumns] = {
+      "Time", "Procedure", "Outcome", "Unit serial number", "Technician", "Station", "Simulated"};
+  return section >= 0 && section < kColumns ? QString(kHeaders[section]) : QVariant();
+}
+
+// --- The window ---
+
+RecordsWindow::RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent)
+    : QWidget(parent, Qt::Window), store_(store), person_(person), model_(this) {
+  setObjectName("RecordsWindow");
+  setWindowTitle(window_text::kCaption);
+  build();
+  apply_filter();
+}
+
+void RecordsWindow::build() {
+  auto* layout = new QVBoxLayout(this);
+
+  auto* filters = new QHBoxLayout;
+  txtFilter = new QLineEdit(this);
+  txtFilter->setObjectName("txtFilter");
+  txtFilter->setPlaceholderText("Serial number or technician");
+  txtFilter->setClearButtonEnabled(true);
+  filters->addWidget(txtFilter, 2);
+  cboProcedure = new QComboBox(this);
+  cboProcedure->setObjectName("cboProcedure");
+  cboProcedure->addItem("All procedures");
+  for (Procedure procedure : all_procedures()) {
+    cboProcedure->addItem(text_of(std::string(display_name(procedure))), int(procedure));
+  }
+  filters->addWidget(cboProcedure);
+  cboOutcome = new QComboBox(this);
+  cboOutcome->setObjectName("cboOutcome");
+  cboOutcome->addItem("All outcomes");
+  for (Outcome outcome : all_outcomes()) {
+    cboOutcome->addItem(text_of(std::string(text_id(outcome))), int(outcome));
+  }
+  filters->addWidget(cboOutcome);
+  const QDate today = QDate::currentDate();
+  chkFrom = new QCheckBox("From", this);
+  chkFrom->setObjectName("chkFrom");
+  dtFrom = new QDateEdit(today.addDays(-30), this);
+  dtFrom->setObjectName("dtFrom");
+  chkTo = new QCheckBox("To", this);
+  chkTo->setObjectName("chkTo");
+  dtTo = new QDateEdit(today, this);
+  dtTo->setObjectName("dtTo");
+  for (QDateEdit* date : {dtFrom, dtTo}) {
+    date->setCalendarPopup(true);
+    date->setDisplayFormat("yyyy-MM-dd");
+  }
+  filters->addWidget(chkFrom);
+  filters->addWidget(dtFrom);
+  filters->addWidget(chkTo);
+  filters->addWidget(dtTo);
+  chkSimulated = new QCheckBox("Include simulated runs", this);
+  chkSimulated->setObjectName("chkSimulated");
+  filters->addWidget(chkSimulated);
+  layout->addLayout(filters);
+
+  lblSummary = new QLabel(this);
+  lblSummary->setObjectName("lblSummary");
+  layout->addWidget(lblSummary);
+
+  auto* splitter = new QSplitter(Qt::Vertical, this);
+  lstRuns = new QTableView(splitter);
+  lstRuns->setObjectName("lstRuns");
+  lstRuns->setModel(&model_);
+  lstRuns->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lstRuns->setSelectionMode(QAbstractItemView::SingleSelection);
+  lstRuns->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lstRuns->verticalHeader()->hide();
+  lstRuns->verticalHeader()->setDefaultSectionSize(lstRuns->fontMetrics().height() + 6);
+  lstRuns->horizontalHeader()->setStretchLastSection(true);
+  lstRuns->setColumnWidth(RunListModel::Time, 150);
+  lstRuns->setColumnWidth(RunListModel::ProcedureColumn, 120);
+  lstRuns->setColumnWidth(RunListModel::OutcomeColumn, 100);
+  lstRuns->setColumnWidth(RunListModel::Serial, 150);
+  lstRuns->setColumnWidth(RunListModel::Technician, 130);
+  lstRuns->setColumnWidth(RunListModel::Station, 110);
+  auto* details = new QWidget(splitter);
+  auto* details_layout = new QVBoxLayout(details);
+  details_layout->setContentsMargins(0, 0, 0, 0);
+  lblSimulated = new QLabel(window_text::kSimulatedBanner, details);
+  lblSimulated->setObjectName("lblSimulated");
+  lblSimulated->setStyleSheet(
+      "QLabel { background: #ffd000; color: black; font-weight: bold; padding: 2px; }");
+  lblSimulated->hide();
+  details_layout->addWidget(lblSimulated);
+  auto* texts = new QHBoxLayout;
+  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  txtFields = new QPlainTextEdit(details);
+  txtFields->setObjectName("txtFields");
+  txtReport = new QPlainTextEdit(details);
+  txtReport->setObjectName("txtReport");
+  for (QPlainTextEdit* text : {txtFields, txtReport}) {
+    text->setReadOnly(true);
+    text->setFont(fixed);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  }
+  texts->addWidget(txtFields, 2);
+  texts->addWidget(txtReport, 3);
+  details_layout->addLayout(texts);
+  splitter->addWidget(lstRuns);
+  splitter->addWidget(details);
+  splitter->setStretchFactor(0, 3);
+  splitter->setStretchFactor(1, 2);
+  layout->addWidget(splitter, 1);
+
+  auto* buttons = new QHBoxLayout;
+  cmdNewer = new QPushButton("< Newer", this);
+  cmdNewer->setObjectName("cmdNewer");
+  lblPage = new QLabel(this);
+  lblPage->setObjectName("lblPage");
+  cmdOlder = new QPushButton("Older >", this);
+  cmdOlder->setObjectName("cmdOlder");
+  cmdRefresh = new QPushButton("Refresh", this);
+  cmdRefresh->setObjectName("cmdRefresh");
+  cmdPrint = new QPushButton("Print Report", this);
+  cmdPrint->setObjectName("cmdPrint");
+  cmdExport = new QPushButton("Export...", this);
+  cmdExport->setObjectName("cmdExport");
+  buttons->addWidget(cmdNewer);
+  buttons->addWidget(lblPage);
+  buttons->addWidget(cmdOlder);
+  buttons->addStretch(1);
+  buttons->addWidget(cmdRefresh);
+  buttons->addWidget(cmdPrint);
+  buttons->addWidget(cmdExport);
+  layout->addLayout(buttons);
+  resize(1100, 700);
+
+  // Typing waits for a pause before the list is read again.
+  typing_ = new QTimer(this);
+  typing_->setSingleShot(true);
+  typing_->setInterval(250);
+  connect(typing_, &QTimer::timeout, this, [this] { apply_filter(); });
+  connect(txtFilter, &QLineEdit::textChanged, typing_, qOverload<>(&QTimer::start));
+  for (QComboBox* box : {cboProcedure, cboOutcome}) {
+    connect(box, &QComboBox::currentIndexChanged, this, [this] { apply_filter(); });
+  }
+  for (QCheckBox* box : {chkFrom, chkTo, chkSimulated}) {
+    connect(box, &QCheckBox::toggled, this, [this] { apply_filter(); });
+  }
+  for (QDateEdit* date : {dtFrom, dtTo}) {
+    connect(date, &QDateEdit::dateChanged, this, [this] {
+      if (chkFrom->isChecked() || chkTo->isChecked()) apply_filter();
+    });
+  }
+  connect(lstRuns->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) { select_row(current.row()); });
+  connect(cmdNewer, &QPushButton::clicked, this, [this] { previous_page(); });
+  connect(cmdOlder, &QPushButton::clicked, this, [this] { next_page(); });
+  connect(cmdRefresh, &QPushButton::clicked, this, [this] { refresh(); });
+  connect(cmdPrint, &QPushButton::clicked, this, [this] { print_selected(); });
+  connect(cmdExport, &QPushButton::clicked, this, [this] { choose_export_file(); });
+}
+
+RecordFilter RecordsWindow::filter() const {
+  RecordFilter filter;
+  filter.text = txtFilter->text().trimmed().toStdString();
+  if (cboProcedure->currentIndex() > 0) {
+    filter.procedure = Procedure(cboProcedure->currentData().toInt());
+  }
+  if (cboOutcome->currentIndex() > 0) filter.outcome = Outcome(cboOutcome->currentData().toInt());
+  if (chkFrom->isChecked()) filter.started_from = start_of_local_day(dtFrom->date());
+  if (chkTo->isChecked()) filter.started_before = start_of_local_day(dtTo->date().addDays(1));
+  filter.include_simulated = chkSimulated->isChecked();
+  return filter;
+}
+
+void RecordsWindow::apply_filter() {
+  typing_->stop();
+  current_ = filter();
+  offset_ = 0;
+  const ReadResult<Summary> summary = store_.summarize(current_);
+  total_ = summary.value.count;
+  lblSummary->setText(summary.error.empty()
+                          ? text_of(summary_text(summary.value))
+                          : "The records cannot be read: " + text_of(summary.error));
+  load_page();
+}
+
+void RecordsWindow::refresh() {
+  const std::size_t offset = offset_;
+  apply_filter();
+  offset_ = total_ == 0 ? 0 : std::min(offset, (total_ - 1) / kPageSize * kPageSize);
+  if (offset_ != 0) load_page();
+}
+
+void RecordsWindow::next_page() {
+  if (offset_ + kPageSize >= total_) return;
+  offset_ += kPageSize;
+  load_page();
+}
+
+void RecordsWindow::previous_page() {
+  if (offset_ == 0) return;
+  offset_ -= std::min(offset_, kPageSize);
+  load_page();
+}
+
+void RecordsWindow::load_page() {
+  RecordFilter page = current_;
+  page.limit = kPageSize;
+  page.offset = offset_;
+  ReadResult<std::vector<RunRecord>> runs = store_.query(page, Detail::list);
+  model_.set_runs(std::move(runs.value));
+  const std::size_t shown = model_.runs().size();
+  lblPage->setText(shown == 0 ? QString("No runs")
+                              : QString("Runs %1 - %2 of %3")
+                                    .arg(offset_ + 1)
+                                    .arg(offset_ + shown)
+                                    .arg(text_of(count_text(total_))));
+  cmdNewer->setEnabled(offset_ > 0);
+  cmdOlder->setEnabled(offset_ + kPageSize < total_);
+  if (shown > 0) {
+    lstRuns->selectRow(0);
+    select_row(0);
+  } else {
+    show_run(std::nullopt);
+  }
+}
+
+void RecordsWindow::select_row(int row) {
+  if (row < 0 || row >= int(model_.runs().size())) {
+    show_run(std::nullopt);
+    return;
+  }
+  // The list holds no report: the whole run is read when it is shown.
+  const ReadResult<std::optional<RunRecord>> found =
+      store_.find(model_.runs()[std::size_t(row)].id);
+  show_run(found.value);
+}
+
+void RecordsWindow::show_run(const std::optional<RunRecord>& run) {
+  selected_ = run;
+  lblSimulated->setVisible(run && run->simulated);
+  txtFields->setPlainText(run ? text_of(fields_text(*run)) : QString());
+  // Shown with its line ends as lines; the run keeps them as CR LF.
+  QString report = run ? text_of(run->report) : QString();
+  report.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  txtReport->setPlainText(report);
+  cmdPrint->setEnabled(run && !run->report.empty());
+}
+
+void RecordsWindow::print_selected() {
+  if (selected_ && !selected_->report.empty()) person_.print(selected_->report);
+}
+
+std::string RecordsWindow::export_to(const std::string& file, std::size_t* count) {
+  return export_records(store_, current_, file, count);
+}
+
+void RecordsWindow::choose_export_file() {
+  const QString file = QFileDialog::getSaveFileName(
+      this, "Export Records", QString(), "CSV (*.csv);;JSON (*.json);;JUnit XML (*.xml)");
+  if (file.isEmpty()) return;
+  std::size_t count = 0;
+  const std::string error = export_to(file.toStdString(), &count);
+  if (error.empty()) {
+    QMessageBox::information(this, window_text::kCaption,
+                             "Exported " + text_of(count_text(count)) +
+                                 (count == 1 ? " run to " : " runs to ") + file + ".");
+  } else {
+    QMessageBox::warning(this, window_text::kCaption, "Nothing was exported: " + text_of(error));
+  }
+}
+
+}  // namespace records

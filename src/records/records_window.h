@@ -1,0 +1,125 @@
+// The records window: the kept runs, newest first, a page at a time, with filters, the selected
+// run's fields and report, printing of that report, an export of the filtered runs and a summary
+// line. Simulated runs are marked wherever they show.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "driver/operator.h"
+#include "records/record_store.h"
+
+namespace records {
+
+namespace window_text {
+inline constexpr const char* kCaption = "Production Records";
+inline constexpr const char* kSimulatedMark = "SIMULATED";
+inline constexpr const char* kSimulatedBanner =
+    "SIMULATED RUN - no real module was tested in this run.";
+}  // namespace window_text
+
+// The rows of one page of the list.
+class RunListModel final : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { Time, ProcedureColumn, OutcomeColumn, Serial, Technician, Station, Simulated };
+  static constexpr int kColumns = 7;
+
+  using QAbstractTableModel::QAbstractTableModel;
+  void set_runs(std::vector<RunRecord> runs);
+  const std::vector<RunRecord>& runs() const { return runs_; }
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  std::vector<RunRecord> runs_;
+};
+
+// "2026-12-08 05:03:07" in local time, for the list.
+QString local_time_text(TimePoint time);
+// The serial number a run is known by: the UUT's, else the top assembly's, else the sub's.
+std::string unit_serial(const RunRecord& run);
+// "1,234 runs - pass rate 91.2% - first-pass yield 88.0% (1,100 units and procedures)".
+std::string summary_text(const Summary& summary);
+// The selected run's fields, one "name: value" line each.
+std::string fields_text(const RunRecord& run);
+
+class RecordsWindow final : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr std::size_t kPageSize = 200;
+
+  RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent = nullptr);
+
+  // The filter the controls describe, without the page.
+  RecordFilter filter() const;
+  // Reads the first page and the summary for the controls' filter again.
+  void apply_filter();
+  // Reads the current page again (a run was written).
+  void refresh();
+  void next_page();
+  void previous_page();
+  // Shows the run in the list's row `row` (the list's selection does the same).
+  void select_row(int row);
+  // The run shown below the list, if any.
+  const std::optional<RunRecord>& selected() const { return selected_; }
+  // Prints the selected run's report as the results window prints one.
+  void print_selected();
+  // Writes the filtered runs (all pages) to `file`; empty on success, else what went wrong.
+  std::string export_to(const std::string& file, std::size_t* count = nullptr);
+
+  QLineEdit* txtFilter = nullptr;
+  QComboBox* cboProcedure = nullptr;
+  QComboBox* cboOutcome = nullptr;
+  QCheckBox* chkFrom = nullptr;
+  QDateEdit* dtFrom = nullptr;
+  QCheckBox* chkTo = nullptr;
+  QDateEdit* dtTo = nullptr;
+  QCheckBox* chkSimulated = nullptr;
+  QTableView* lstRuns = nullptr;
+  QPushButton* cmdNewer = nullptr;
+  QPushButton* cmdOlder = nullptr;
+  QLabel* lblPage = nullptr;
+  QLabel* lblSummary = nullptr;
+  QLabel* lblSimulated = nullptr;
+  QPlainTextEdit* txtFields = nullptr;
+  QPlainTextEdit* txtReport = nullptr;
+  QPushButton* cmdPrint = nullptr;
+  QPushButton* cmdExport = nullptr;
+  QPushButton* cmdRefresh = nullptr;
+
+  RunListModel& model() { return model_; }
+
+ private:
+  void build();
+  void load_page();
+  void show_run(const std::optional<RunRecord>& run);
+  void choose_export_file();
+
+  RecordStore& store_;
+  driver::Operator& person_;
+  RunListModel model_;
+  RecordFilter current_;
+  std::size_t offset_ = 0;
+  std::size_t total_ = 0;
+  std::optional<RunRecord> selected_;
+  QTimer* typing_ = nullptr;
+};
+
+}  // namespace records

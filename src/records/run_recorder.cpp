@@ -1,0 +1,240 @@
+#include "records/run_recorder.h"
+
+#include <utility>
+
+namespace records {
+
+namespace {
+
+std::string without_trailing_blanks(std::string text) {
+  const std::size_t last = text.find_last_not_of(' ');
+  text.erase(last == std::string::npos ? 0 : last + 1);
+  return text;
+}
+
+// The tests that work on the QCU as well as the UUT.
+bool uses_qcu(core::ProcedureKind kind) {
+  switch (kind) {
+    case core::ProcedureKind::rec:
+    case core::ProcedureKind::recm:
+    case core::ProcedureKind::trnsrecm:
+    case core::ProcedureKind::trnorecm:
+    case core::ProcedureKind::trndrecm:
+    case core::ProcedureKind::trncrecm:
+    case core::ProcedureKind::initialize_qcu:
+    case core::ProcedureKind::initialize_all:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool uses_uut(core::ProcedureKind kind) { return kind != core::ProcedureKind::initialize_qcu; }
+
+}  // namespace
+
+std::optional<Procedure> procedure_of(core::ProcedureKind kind) {
+  using K = core::ProcedureKind;
+  switch (kind) {
+    case K::other:
+      return std::nullopt;
+    case K::rec:
+      return Procedure::rec;
+    case K::recm:
+      return Procedure::recm;
+    case K::trnsrecm:
+      return Procedure::trnsrecm;
+    case K::trnorecm:
+      return Procedure::trnorecm;
+    case K::trndrecm:
+      return Procedure::trndrecm;
+    case K::trncrecm:
+      return Procedure::trncrecm;
+    case K::self_loop:
+      return Procedure::self_loop;
+    case K::self_loop2:
+      return Procedure::self_loop2;
+    case K::self_long:
+      return Procedure::self_long;
+    case K::stamp:
+      return Procedure::stamp;
+    case K::self_test:
+      return Procedure::self_test;
+    case K::memory_test:
+      return Procedure::memory_test;
+    case K::output_calibration:
+      return Procedure::output_calibration;
+    case K::load_non_vol:
+      return Procedure::load_non_vol;
+    case K::initialize_uut:
+      return Procedure::initialize_uut;
+    case K::initialize_qcu:
+      return Procedure::initialize_qcu;
+    case K::initialize_all:
+      return Procedure::initialize_all;
+  }
+  return std::nullopt;
+}
+
+Outcome outcome_of(core::RunOutcome outcome) {
+  switch (outcome) {
+    case core::RunOutcome::passed:
+      return Outcome::passed;
+    case core::RunOutcome::failed:
+      return Outcome::failed;
+    case core::RunOutcome::stopped:
+      return Outcome::stopped;
+    case core::RunOutcome::failure_limit:
+      return Outcome::failure_limit;
+    case core::RunOutcome::aborted:
+      return Outcome::aborted;
+    case core::RunOutcome::refused:
+      return Outcome::refused;
+    case core::RunOutcome::interrupted:
+      return Outcome::interrupted;
+  }
+  return Outcome::failed;
+}
+
+RunRecorder::RunRecorder(core::Station& station, RecordStore& store, RecorderIdentity identity,
+                         RecorderSources sources)
+    : station_(station),
+      store_(store),
+      identity_(std::move(identity)),
+      sources_(std::move(sources)) {
+  if (identity_.station_id.empty()) identity_.station_id = default_station_id();
+}
+
+RunRecord RunRecorder::new_record(const core::Procedure& procedure, Procedure kind) const {
+  RunRecord record;
+  record.id = new_run_id();
+  record.station_id = identity_.station_id;
+  record.started = now();
+  record.procedure = kind;
+  record.visa_library = station_.visa_in_use.description;
+  record.simulated = station_.visa_in_use.simulated;
+  record.program_version = identity_.program_version;
+  if (sources_.operator_fields) {
+    OperatorFields fields = sources_.operator_fields();
+    record.technician = std::move(fields.technician);
+    record.top_serial = std::move(fields.top_serial);
+    record.sub_serial = std::move(fields.sub_serial);
+  }
+  fill_from_station(record, procedure.kind);
+  return record;
+}
+
+void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind) const {
+  const core::UnitState& units = station_.units;
+  const core::RunFacts& facts = station_.run;
+  if (uses_uut(kind)) {
+    record.uut = identify(units.uut_identity);
+    record.uut_resource = facts.resource.empty() ? units.uut.resource : facts.resource;
+  }
+  if (uses_qcu(kind)) {
+    record.qcu = identify(units.qcu_identity);
+    record.qcu_resource = units.qcu.resource;
+  }
+  record.passes_run = facts.passes_run;
+  record.failures = facts.failures;
+  record.self_test_result = facts.self_test_result;
+  record.memory_miscompares = facts.memory_miscompares;
+  record.cal_constant_read = facts.cal_constant_read;
+  record.cal_constant_sent = facts.cal_constant_sent;
+  record.non_vol_address = facts.non_vol_address;
+  record.last_errors.clear();
+  for (const std::string& error : station_.driver_state.reported_errors) {
+    record.last_errors.push_back(without_trailing_blanks(error));
+  }
+  // A functional test's report is its own only once it has written its header; before that the
+  // results window still holds the previous test's.
+  const bool report_is_this_runs = !core::is_functional_test(kind) || facts.report_begun;
+  record.report = report_is_this_runs && sources_.report ? sources_.report(kind) : std::string();
+}
+
+void RunRecorder::notify() const {
+  if (written_) written_();
+}
+
+void RunRecorder::started(const core::Procedure& procedure) {
+  running_.reset();
+  saved_report_.clear();
+  const std::optional<Procedure> kind = procedure_of(procedure.kind);
+  if (!kind) return;
+  running_ = new_record(procedure, *kind);
+  saved_report_ = running_->report;
+  store_.begin_run(*running_);
+  notify();
+}
+
+void RunRecorder::save_progress() {
+  if (!running_ || !station_.procedure.running) return;
+  const core::ProcedureKind kind = station_.procedure.running->kind;
+  const bool report_is_this_runs = !core::is_functional_test(kind) || station_.run.report_begun;
+  if (!report_is_this_runs || !sources_.report) return;
+  std::string report = sources_.report(kind);
+  if (report == saved_report_) return;
+  running_->report = report;
+  saved_report_ = std::move(report);
+  store_.save_progress(running_->id, saved_report_);
+  notify();
+}
+
+void RunRecorder::ended(const core::Procedure& procedure) {
+  if (!running_) return;
+  RunRecord record = std::move(*running_);
+  running_.reset();
+  fill_from_station(record, procedure.kind);
+  // The fields may have been filled in while the run went on.
+  if (sources_.operator_fields) {
+    OperatorFields fields = sources_.operator_fields();
+    if (!fields.technician.empty()) record.technician = std::move(fields.technician);
+    if (!fields.top_serial.empty()) record.top_serial = std::move(fields.top_serial);
+    if (!fields.sub_serial.empty()) record.sub_serial = std::move(fields.sub_serial);
+  }
+  const std::optional<core::RunOutcome> outcome = station_.run.outcome;
+  record.outcome = outcome                  ? outcome_of(*outcome)
+                   : station_.shutting_down ? Outcome::interrupted
+                                            : Outcome::failed;
+  record.ended = now();
+  store_.complete_run(record);
+  notify();
+}
+
+void RunRecorder::refused(const core::Procedure& /*running*/, const core::Procedure& refused) {
+  const std::optional<Procedure> kind = procedure_of(refused.kind);
+  if (!kind) return;
+  RunRecord record;
+  record.id = new_run_id();
+  record.station_id = identity_.station_id;
+  record.started = now();
+  record.ended = record.started;
+  record.procedure = *kind;
+  record.outcome = Outcome::refused;
+  record.visa_library = station_.visa_in_use.description;
+  record.simulated = station_.visa_in_use.simulated;
+  record.program_version = identity_.program_version;
+  if (sources_.operator_fields) {
+    OperatorFields fields = sources_.operator_fields();
+    record.technician = std::move(fields.technician);
+    record.top_serial = std::move(fields.top_serial);
+    record.sub_serial = std::move(fields.sub_serial);
+  }
+  const core::UnitState& units = station_.units;
+  if (uses_uut(refused.kind)) {
+    record.uut = identify(units.uut_identity);
+    record.uut_resource = units.uut.resource;
+  }
+  if (uses_qcu(refused.kind)) {
+    record.qcu = identify(units.qcu_identity);
+    record.qcu_resource = units.qcu.resource;
+  }
+  // Why it did not start, as the technician was told.
+  if (station_.procedure.running) {
+    record.report = core::refusal_text(*station_.procedure.running, refused);
+  }
+  store_.complete_run(record);
+  notify();
+}
+
+}  // namespace records

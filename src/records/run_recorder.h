@@ -1,0 +1,71 @@
+// Turns the station's procedures into run records: a record is begun when a procedure claims the
+// units, its report so far is saved while it runs, and it is completed from the run's facts when
+// the procedure ends. A refused procedure leaves a finished record with the outcome "refused".
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/station.h"
+#include "records/record_store.h"
+#include "records/run_record.h"
+
+namespace records {
+
+// None for a procedure that leaves no record.
+std::optional<Procedure> procedure_of(core::ProcedureKind kind);
+Outcome outcome_of(core::RunOutcome outcome);
+
+// What the windows hold, read when a run starts and when it ends.
+struct OperatorFields {
+  std::string technician;
+  std::string top_serial;
+  std::string sub_serial;
+};
+
+struct RecorderSources {
+  // The report text of a run of `kind` as the windows hold it now (CR LF line ends kept).
+  std::function<std::string(core::ProcedureKind kind)> report;
+  std::function<OperatorFields()> operator_fields;
+};
+
+struct RecorderIdentity {
+  std::string station_id;  // empty: the host name
+  std::string program_version;
+};
+
+class RunRecorder final : public core::ProcedureObserver {
+ public:
+  RunRecorder(core::Station& station, RecordStore& store, RecorderIdentity identity,
+              RecorderSources sources);
+
+  void started(const core::Procedure& procedure) override;
+  void ended(const core::Procedure& procedure) override;
+  void refused(const core::Procedure& running, const core::Procedure& refused) override;
+
+  // Saves the running run's report when it changed since the last save. The wiring calls it on
+  // a timer while a run goes on.
+  void save_progress();
+
+  // The record of the run in progress, as last written.
+  const std::optional<RunRecord>& running() const { return running_; }
+  // Called after every write, whether it reached the file or waits in memory.
+  void set_written_callback(std::function<void()> written) { written_ = std::move(written); }
+
+ private:
+  RunRecord new_record(const core::Procedure& procedure, Procedure kind) const;
+  // The facts known at this moment: units, fields, report, errors, the procedure's values.
+  void fill_from_station(RunRecord& record, core::ProcedureKind kind) const;
+  void notify() const;
+
+  core::Station& station_;
+  RecordStore& store_;
+  RecorderIdentity identity_;
+  RecorderSources sources_;
+  std::optional<RunRecord> running_;
+  std::string saved_report_;
+  std::function<void()> written_;
+};
+
+}  // namespace records

@@ -1,0 +1,91 @@
+// Renders the records window over a few hundred runs, and the main window's status line when
+// records cannot be kept, to PNG files for a look by eye:
+//   render_records <folder>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdlib>
+
+#include "offscreen_render.h"
+#include "records/record_store.h"
+#include "records/records_window.h"
+#include "station/records_wiring.h"
+
+using testing_support::save_snapshot;
+
+namespace {
+
+// Runs as a day's production leaves them: 300 runs over 60 units, a few failures and stops, one
+// in every ten on the simulated chassis.
+std::vector<records::RunRecord> made_runs() {
+  using namespace records;
+  std::vector<RunRecord> runs;
+  const TimePoint start = *parse_utc_date("2026-12-01");
+  const char* technicians[] = {"A. Marsh", "D. Okafor", "R. Lindqvist"};
+  for (int n = 0; n < 300; ++n) {
+    RunRecord r;
+    r.id = new_run_id();
+    r.station_id = n % 4 == 0 ? "line2-station" : "line1-station";
+    r.started = start + std::chrono::minutes{n * 17};
+    r.ended = r.started + std::chrono::seconds{40 + n % 50};
+    r.procedure = all_procedures()[std::size_t(n * 7) % all_procedures().size()];
+    const int roll = (n * 37) % 100;
+    r.outcome = roll < 82   ? Outcome::passed
+                : roll < 92 ? Outcome::failed
+                : roll < 96 ? Outcome::stopped
+                            : Outcome::failure_limit;
+    r.simulated = n % 10 == 3;
+    r.uut =
+        identify(r.simulated ? "ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00"
+                             : "ARDENVALE,QUOR BUS,QB" + std::to_string(10400 + n % 60) + ",2.07");
+    r.uut_resource = "VXI0::8::INSTR";
+    r.technician = technicians[n % 3];
+    r.top_serial = "TOP-" + std::to_string(5000 + n % 60);
+    r.visa_library = r.simulated ? "simulated chassis" : "/usr/lib/x86_64-linux-gnu/libvisa.so";
+    r.passes_run = 50;
+    r.failures = r.outcome == Outcome::passed ? 0 : 1 + n % 4;
+    r.report = "Quor Bus--Recm\r\nDate 12/1/2026\r\n\r\nIdentity: " + r.uut.reply + "\r\n\r\n\r\n";
+    if (r.outcome == Outcome::passed) {
+      r.report += "Unit Passes";
+    } else {
+      r.report += "Miscompare at 2 Expected 4 Got 0\r\n";
+      r.last_errors = {
+          "Resetting the UUT\nVI_ERROR_TMO: Timeout expired before operation "
+          "completed."};
+    }
+    r.program_version = "1.0";
+    runs.push_back(std::move(r));
+  }
+  return runs;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication application(argc, argv);
+  const QString folder = testing_support::render_folder(argc, argv);
+  QTemporaryDir temporary;
+  testing_support::RenderedStation rendered;
+
+  records::RecordStore store(temporary.path().toStdString() + "/records.sqlite");
+  if (!store.open() || !store.import_runs(made_runs())) return EXIT_FAILURE;
+  records::RecordsWindow window(store, rendered.person);
+  window.chkSimulated->setChecked(true);
+  window.lstRuns->selectRow(2);
+  bool ok = save_snapshot(&window, folder + "/records_window.png");
+  window.txtFilter->setText("QB10412");
+  window.apply_filter();
+  ok = save_snapshot(&window, folder + "/records_window_filtered.png") && ok;
+
+  // A record file that cannot be made: the status line says so beside the VISA line.
+  station::StationWindows windows(rendered.station, [] {});
+  const QString blocked = temporary.path() + "/not-a-folder";
+  QFile(blocked).open(QIODevice::WriteOnly);
+  station::RecordsWiring wiring(rendered.station, windows,
+                                {blocked.toStdString() + "/records.sqlite", "line1-station"});
+  windows.form().show();
+  ok = save_snapshot(&windows.form(), folder + "/main_window_records_not_kept.png") && ok;
+  return ok ? EXIT_SUCCESS : EXIT_FAILURE;
+}

@@ -1,0 +1,514 @@
+// The production records on the simulated bench: every procedure run from the station's windows
+// leaves one record with its outcome and fields, a run cut off midway is found interrupted with
+// its report so far, and the records window filters what was kept.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/unit_initialization.h"
+#include "records/record_store.h"
+#include "sim/sim_chassis.h"
+#include "station/records_wiring.h"
+#include "station/station_windows.h"
+#include "testing/qt_virtual_pump.h"
+#include "testing/scripted_operator.h"
+
+namespace {
+
+using records::Outcome;
+using records::Procedure;
+using records::RunRecord;
+
+class RecordsWiringTest : public ::testing::Test {
+ public:
+  RecordsWiringTest()
+      : chassis(sim::benches::standard(), clock),
+        pump(clock),
+        station(chassis, person, pump, core::VisaInUse{"the suite's simulated chassis", true}),
+        windows(station, [this] { ++program_ends; }) {
+    pump.count_ticks_in(station.driver_state);
+    open_unit(station.units.uut, "VXI0::8::INSTR");
+    open_unit(station.units.qcu, "VXI0::24::INSTR");
+    windows.form().TestTechnicianName->setText("O'Brien; DROP TABLE runs");
+    windows.form().TopSerialNumber->setText("TOP-77");
+    wiring = std::make_unique<station::RecordsWiring>(station, windows,
+                                                      station::RecordsOptions{path(), "bench-1"});
+  }
+
+  void open_unit(driver::UnitRecord& unit, const char* resource) {
+    unit.model_code = driver::kQuorModelCode;
+    ASSERT_EQ(station.driver.quor_init(resource, 1, 0, unit.session), visa::VI_SUCCESS);
+    unit.resource = resource;
+  }
+
+  std::string path() const { return folder.path().toStdString() + "/records.sqlite"; }
+
+  std::vector<RunRecord> runs() {
+    records::RecordFilter all;
+    all.include_simulated = true;
+    return wiring->store().query(all).value;
+  }
+
+  // Picks the module in the Initialize dialog's row `index` at the next yield; -1 closes it.
+  void choose_at_next_yield(int index) {
+    pump.then([this, index] {
+      app::InitializeDialog* dialog = windows.form().unit_initialization().dialog();
+      ASSERT_NE(dialog, nullptr);
+      if (index < 0) {
+        dialog->close();
+        return;
+      }
+      dialog->List_Of_Resources->setCurrentIndex(index);
+      emit dialog->List_Of_Resources->activated(index);
+    });
+  }
+
+  functional::FrmTests& console() {
+    if (windows.test_console().console() == nullptr) windows.form().mnuTest->trigger();
+    return *windows.test_console().console();
+  }
+
+  QTemporaryDir folder;
+  sim::VirtualClock clock;
+  sim::SimChassis chassis;
+  testing_support::ScriptedOperator person;
+  testing_support::QtVirtualPump pump;
+  core::Station station;
+  station::StationWindows windows;
+  std::unique_ptr<station::RecordsWiring> wiring;
+  int program_ends = 0;
+};
+
+// --- One record per run, with its outcome ---
+
+struct RunCase {
+  const char* name;
+  std::function<void(RecordsWiringTest&)> run;
+  Procedure procedure;
+  Outcome outcome;
+  int passes_run;
+  int failures;
+  std::function<void(const RunRecord&)> check = [](const RunRecord&) {};
+};
+
+void make_memory_unreadable(sim::SimModule& module) {
+  module.fail_next(sim::VisaFunction::In16, visa::VI_ERROR_BERR, 100'000'000);
+}
+
+class EachRunTest : public RecordsWiringTest, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(EachRunTest, LeavesOneRecordWithItsOutcome) {
+  GetParam().run(*this);
+  const std::vector<RunRecord> kept = runs();
+  ASSERT_EQ(kept.size(), 1U);
+  const RunRecord& run = kept[0];
+  EXPECT_EQ(run.procedure, GetParam().procedure);
+  EXPECT_EQ(run.outcome, GetParam().outcome);
+  EXPECT_EQ(run.passes_run, GetParam().passes_run);
+  EXPECT_EQ(run.failures, GetParam().failures);
+  EXPECT_TRUE(run.ended.has_value());
+  EXPECT_EQ(run.station_id, "bench-1");
+  EXPECT_EQ(run.technician, "O'Brien; DROP TABLE runs") << "stored as the text it is";
+  EXPECT_EQ(run.top_serial, "TOP-77");
+  EXPECT_TRUE(run.sub_serial.empty());
+  EXPECT_TRUE(run.simulated);
+  EXPECT_EQ(run.visa_library, "the suite's simulated chassis");
+  EXPECT_FALSE(run.program_version.empty());
+  GetParam().check(run);
+}
+
+void expect_two_units(const RunRecord& run) {
+  EXPECT_EQ(run.uut.serial, "SIM-LA008") << run.uut.reply;
+  EXPECT_EQ(run.uut_resource, "VXI0::8::INSTR");
+  EXPECT_EQ(run.qcu_resource, "VXI0::24::INSTR");
+  EXPECT_EQ(run.report.rfind("Quor Bus--Recm", 0), 0U) << "the results window's report";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OnTheBench, EachRunTest,
+    ::testing::Values(
+        RunCase{"RecmHealthy", [](RecordsWiringTest& bench) { bench.console().cmdRecM->click(); },
+                Procedure::recm, Outcome::passed, 50, 0,
+                [](const RunRecord& run) {
+                  expect_two_units(run);
+                  EXPECT_NE(run.report.find("\r\n"), std::string::npos) << "CR LF kept";
+                  EXPECT_EQ(run.report.substr(run.report.size() - 13), "\r\nUnit Passes");
+                  EXPECT_TRUE(run.last_errors.empty());
+                }},
+        RunCase{"RecmNothingReceived",
+                [](RecordsWiringTest& bench) {
+                  bench.chassis.module_at(8)->set_route_dead(sim::Route::Unpr);
+                  bench.console().cmdRecM->click();
+                },
+                Procedure::recm, Outcome::failed, 50, 50, expect_two_units},
+        RunCase{"RecStopTest",
+                [](RecordsWiringTest& bench) {
+                  bench.pump.at_yield(9, [&bench] { bench.console().cmdStop->click(); });
+                  bench.console().cmdRec->click();
+                },
+                Procedure::rec, Outcome::stopped, 3, 0},
+        RunCase{"TrnsrecmFailureLimit",
+                [](RecordsWiringTest& bench) {
+                  make_memory_unreadable(*bench.chassis.module_at(24));
+                  bench.console().cmdTrnsrecm->click();
+                },
+                Procedure::trnsrecm, Outcome::failure_limit, 5, 5},
+        RunCase{"SelfTestPassed",
+                [](RecordsWiringTest& bench) { bench.windows.form().TestButton[3]->click(); },
+                Procedure::self_test, Outcome::passed, 0, 0,
+                [](const RunRecord& run) {
+                  EXPECT_EQ(run.self_test_result, 0);
+                  EXPECT_EQ(run.report, "Self Test Passed");
+                  EXPECT_TRUE(run.qcu_resource.empty()) << "one-unit procedure";
+                }},
+        RunCase{"SelfTestFault",
+                [](RecordsWiringTest& bench) {
+                  bench.chassis.module_at(8)->set_self_test_result(3);
+                  bench.windows.form().TestButton[3]->click();
+                },
+                Procedure::self_test, Outcome::failed, 0, 0,
+                [](const RunRecord& run) { EXPECT_EQ(run.self_test_result, 3); }},
+        RunCase{"MemoryTestPassed",
+                [](RecordsWiringTest& bench) { bench.windows.form().TestButton[2]->click(); },
+                Procedure::memory_test, Outcome::passed, 0, 0,
+                [](const RunRecord& run) { EXPECT_EQ(run.memory_miscompares, 0); }},
+        RunCase{"MemoryTestUnreadable",
+                [](RecordsWiringTest& bench) {
+                  bench.chassis.module_at(8)->fail_next(sim::VisaFunction::MoveIn16,
+                                                        visa::VI_ERROR_BERR, 1);
+                  bench.windows.form().TestButton[2]->click();
+                },
+                Procedure::memory_test, Outcome::failed, 0, 0,
+                [](const RunRecord& run) {
+                  ASSERT_TRUE(run.memory_miscompares.has_value());
+                  EXPECT_GT(*run.memory_miscompares, 0);
+                  ASSERT_FALSE(run.last_errors.empty());
+                  EXPECT_EQ(run.last_errors[0].rfind("Reading data from Quor Bus RAM\n", 0), 0U);
+                  EXPECT_NE(run.last_errors[0].back(), ' ') << "padding trimmed";
+                }},
+        RunCase{"CalibrationComplete",
+                [](RecordsWiringTest& bench) {
+                  bench.pump.at_yield(3, [&bench] { bench.windows.form().CalUp->click(); });
+                  bench.pump.at_yield(5, [&bench] { bench.windows.form().CalGood->click(); });
+                  bench.windows.form().TestButton[0]->click();
+                },
+                Procedure::output_calibration, Outcome::passed, 0, 0,
+                [](const RunRecord& run) {
+                  EXPECT_EQ(run.cal_constant_read, 1.0);
+                  EXPECT_EQ(run.cal_constant_sent, 1.1) << "as the command wrote it";
+                }},
+        RunCase{"CalibrationAbort",
+                [](RecordsWiringTest& bench) {
+                  bench.pump.at_yield(2, [&bench] { bench.windows.form().Abort->click(); });
+                  bench.windows.form().TestButton[0]->click();
+                },
+                Procedure::output_calibration, Outcome::aborted, 0, 0},
+        RunCase{"InitializeUut",
+                [](RecordsWiringTest& bench) {
+                  bench.choose_at_next_yield(0);
+                  bench.windows.form().Init_UUT->trigger();
+                },
+                Procedure::initialize_uut, Outcome::passed, 0, 0,
+                [](const RunRecord& run) {
+                  EXPECT_EQ(run.uut.reply, "ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00\n")
+                      << "as received";
+                  EXPECT_EQ(run.uut.firmware, "1.00");
+                  EXPECT_EQ(run.uut.maker, "ARDENVALE");
+                  EXPECT_EQ(run.uut_resource, "VXI0::8::INSTR");
+                  EXPECT_TRUE(run.last_errors.empty());
+                }},
+        RunCase{"InitializeQaClosedWithoutAChoice",
+                [](RecordsWiringTest& bench) {
+                  bench.choose_at_next_yield(-1);
+                  bench.windows.form().Init_QA->trigger();
+                },
+                Procedure::initialize_qcu, Outcome::aborted, 0, 0},
+        RunCase{"InitializeAll",
+                [](RecordsWiringTest& bench) {
+                  bench.choose_at_next_yield(0);
+                  bench.choose_at_next_yield(1);
+                  bench.windows.form().Init_ALL->trigger();
+                },
+                Procedure::initialize_all, Outcome::passed, 0, 0,
+                [](const RunRecord& run) {
+                  EXPECT_EQ(run.uut_resource, "VXI0::8::INSTR");
+                  EXPECT_EQ(run.qcu_resource, "VXI0::24::INSTR");
+                }},
+        RunCase{"LoadNonVol",
+                [](RecordsWiringTest& bench) { bench.windows.form().mnuNonVol->trigger(); },
+                Procedure::load_non_vol, Outcome::passed, 0, 0,
+                [](const RunRecord& run) {
+                  EXPECT_EQ(run.non_vol_address, 8);
+                  EXPECT_EQ(run.uut_resource, "VXI0::8::INSTR");
+                }},
+        RunCase{"LoadNonVolNoNumber",
+                [](RecordsWiringTest& bench) {
+                  bench.person.answers.push_back(std::string("eight"));
+                  bench.windows.form().mnuNonVol->trigger();
+                  EXPECT_EQ(bench.program_ends, 1);
+                },
+                Procedure::load_non_vol, Outcome::failed, 0, 0}),
+    [](const ::testing::TestParamInfo<RunCase>& row) { return std::string(row.param.name); });
+
+TEST_F(RecordsWiringTest, AProcedureRefusedWhileAnotherRunsIsRecordedAsRefused) {
+  pump.at_yield(2, [this] { windows.form().TestButton[3]->click(); });
+  pump.at_yield(4, [this] { windows.form().CalGood->click(); });
+  windows.form().TestButton[0]->click();
+  const std::vector<RunRecord> kept = runs();
+  ASSERT_EQ(kept.size(), 2U);
+  const RunRecord& refused = kept[0].procedure == Procedure::self_test ? kept[0] : kept[1];
+  const RunRecord& calibration = kept[0].procedure == Procedure::self_test ? kept[1] : kept[0];
+  EXPECT_EQ(refused.outcome, Outcome::refused);
+  EXPECT_EQ(refused.report,
+            "Calibrate Outputs is running. End it with Cal Complete or Abort before starting "
+            "Self Test.");
+  EXPECT_FALSE(refused.self_test_result.has_value()) << "it never ran";
+  EXPECT_EQ(calibration.outcome, Outcome::passed);
+}
+
+TEST_F(RecordsWiringTest, TheRunningRecordIsWrittenAtTheStartAndItsReportWhileItRuns) {
+  std::vector<RunRecord> seen_running;
+  std::string saved_report;
+  pump.at_yield(30, [this, &seen_running, &saved_report] {
+    seen_running = runs();
+    wiring->save_progress();
+    saved_report = runs().at(0).report;
+  });
+  console().cmdRecM->click();
+  ASSERT_EQ(seen_running.size(), 1U);
+  EXPECT_EQ(seen_running[0].outcome, Outcome::running);
+  EXPECT_EQ(seen_running[0].report, "") << "the header was not written yet at the first save";
+  EXPECT_EQ(saved_report.rfind("Quor Bus--Recm", 0), 0U);
+  EXPECT_EQ(runs().at(0).outcome, Outcome::passed);
+}
+
+TEST_F(RecordsWiringTest, ARunCutOffMidwayIsInterruptedAtTheNextStartWithItsReportSoFar) {
+  const std::string copy = folder.path().toStdString() + "/copy.sqlite";
+  std::string partial;
+  // The file as a power cut would leave it: copied while the run goes on, after a save.
+  pump.at_yield(200, [&] {
+    wiring->save_progress();
+    partial = windows.test_console().results().report_text();
+    for (const char* suffix : {"", "-wal"}) {
+      std::filesystem::copy_file(path() + suffix, copy + suffix);
+    }
+  });
+  console().cmdRecM->click();
+  ASSERT_FALSE(partial.empty());
+
+  records::RecordStore next_start(copy);
+  ASSERT_TRUE(next_start.open());
+  records::RecordFilter all;
+  all.include_simulated = true;
+  const std::vector<RunRecord> kept = next_start.query(all).value;
+  ASSERT_EQ(kept.size(), 1U);
+  EXPECT_EQ(kept[0].outcome, Outcome::interrupted);
+  EXPECT_EQ(kept[0].report, partial);
+  EXPECT_FALSE(kept[0].ended.has_value());
+}
+
+TEST_F(RecordsWiringTest, AStoreThatCannotBeWrittenIsNamedOnTheStatusLineAndCatchesUpLater) {
+  wiring.reset();
+  const std::string blocked = folder.path().toStdString() + "/not-a-folder";
+  ASSERT_TRUE(QFile(QString::fromStdString(blocked)).open(QIODevice::WriteOnly));
+  wiring = std::make_unique<station::RecordsWiring>(
+      station, windows, station::RecordsOptions{blocked + "/records.sqlite", ""});
+  EXPECT_TRUE(windows.form().recordsStatusLabel->isVisibleTo(&windows.form()));
+  windows.form().TestButton[3]->click();
+  const std::string status = windows.form().recordsStatusLabel->text().toStdString();
+  EXPECT_EQ(status, "Records not kept: the record file cannot be opened (1 in memory)");
+  const std::string details = windows.form().recordsStatusLabel->toolTip().toStdString();
+  EXPECT_NE(details.find(blocked + "/records.sqlite"), std::string::npos) << details;
+  EXPECT_EQ(person.texts().size(), 1U) << "the test itself went on";
+
+  // The folder can be made now: the waiting run is written at the next retry.
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(blocked)));
+  wiring->retry();
+  EXPECT_FALSE(windows.form().recordsStatusLabel->isVisibleTo(&windows.form()));
+  records::RecordFilter all;
+  all.include_simulated = true;
+  const std::vector<RunRecord> kept = wiring->store().query(all).value;
+  ASSERT_EQ(kept.size(), 1U);
+  EXPECT_EQ(kept[0].outcome, Outcome::passed);
+  EXPECT_EQ(kept[0].procedure, Procedure::self_test);
+}
+
+TEST_F(RecordsWiringTest, NoRecordFileNamedKeepsNoRecordsAndSaysSo) {
+  wiring.reset();
+  wiring = std::make_unique<station::RecordsWiring>(station, windows, station::RecordsOptions{});
+  windows.form().TestButton[3]->click();
+  EXPECT_EQ(windows.form().recordsStatusLabel->text().toStdString(),
+            "Records not kept: the record file cannot be opened (1 in memory)");
+  EXPECT_FALSE(wiring->store().keeping_records());
+}
+
+// --- The records window ---
+
+TEST_F(RecordsWiringTest, TheRecordsMenuItemOpensTheWindowModelessOverTheKeptRuns) {
+  EXPECT_TRUE(windows.form().mnuRecords->isEnabled());
+  windows.form().TestButton[3]->click();
+  windows.form().mnuRecords->trigger();
+  records::RecordsWindow* window = wiring->window();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(window->isModal());
+  EXPECT_EQ(window->model().rowCount(), 0) << "simulated runs are left out by default";
+  window->chkSimulated->setChecked(true);
+  ASSERT_EQ(window->model().rowCount(), 1);
+  EXPECT_EQ(window->model().index(0, records::RunListModel::Simulated).data().toString(),
+            "SIMULATED");
+  EXPECT_TRUE(window->lblSimulated->isVisibleTo(window));
+  ASSERT_TRUE(window->selected().has_value());
+  EXPECT_EQ(window->txtReport->toPlainText(), "Self Test Passed");
+  window->print_selected();
+  EXPECT_EQ(person.printed, std::vector<std::string>{"Self Test Passed"});
+}
+
+}  // namespace
+
+namespace {
+
+// A store of runs made up for the window: two units, two technicians, a few days.
+class RecordsWindowTest : public ::testing::Test {
+ public:
+  RecordsWindowTest() : store(folder.path().toStdString() + "/window.sqlite") {
+    EXPECT_TRUE(store.open());
+    std::vector<RunRecord> made;
+    const auto run = [&](int n, const char* serial, const char* technician, Outcome outcome,
+                         bool simulated, int day) {
+      RunRecord r;
+      r.id = "run-" + std::to_string(n);
+      r.station_id = "bench-1";
+      r.started = *records::parse_utc_date("2026-12-0" + std::to_string(day)) +
+                  std::chrono::hours{12} + std::chrono::minutes{n};
+      r.ended = r.started + std::chrono::seconds{30};
+      r.procedure = n % 2 ? Procedure::self_test : Procedure::rec;
+      r.outcome = outcome;
+      r.uut = records::identify(std::string("QUOR,QB-1,") + serial + ",1.0");
+      r.technician = technician;
+      r.simulated = simulated;
+      r.report = "report " + std::to_string(n) + "\r\n";
+      made.push_back(r);
+    };
+    run(1, "QB100", "A. Marsh", Outcome::failed, false, 1);  // self test, QB100 fails first
+    run(3, "QB100", "A. Marsh", Outcome::passed, false, 2);  // ... and passes later
+    run(2, "QB100", "A. Marsh", Outcome::passed, false, 2);  // rec
+    run(5, "QB200", "D. Okafor", Outcome::passed, false, 3);
+    run(7, "QB200", "D. Okafor", Outcome::stopped, false, 4);
+    run(9, "SIM-LA008", "D. Okafor", Outcome::passed, true, 4);
+    EXPECT_TRUE(store.import_runs(made));
+  }
+
+  QTemporaryDir folder;
+  records::RecordStore store;
+  testing_support::ScriptedOperator person;
+};
+
+struct FilterCase {
+  const char* name;
+  std::function<void(records::RecordsWindow&)> set;
+  std::vector<std::string> ids;  // newest first
+  std::string summary;
+};
+
+class WindowFilterTest : public RecordsWindowTest,
+                         public ::testing::WithParamInterface<FilterCase> {};
+
+TEST_P(WindowFilterTest, ListsTheRunsTheControlsSelectNewestFirst) {
+  records::RecordsWindow window(store, person);
+  GetParam().set(window);
+  window.apply_filter();
+  std::vector<std::string> ids;
+  for (const RunRecord& run : window.model().runs()) ids.push_back(run.id);
+  EXPECT_EQ(ids, GetParam().ids);
+  EXPECT_EQ(window.lblSummary->text().toStdString(), GetParam().summary);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, WindowFilterTest,
+    ::testing::Values(
+        FilterCase{"Default",
+                   [](records::RecordsWindow&) {},
+                   {"run-7", "run-5", "run-3", "run-2", "run-1"},
+                   "5 runs - pass rate 60.0% of 5 finished - first-pass yield 66.7% (3 unit "
+                   "serial numbers and procedures)"},
+        FilterCase{"IncludeSimulated",
+                   [](records::RecordsWindow& w) { w.chkSimulated->setChecked(true); },
+                   {"run-9", "run-7", "run-5", "run-3", "run-2", "run-1"},
+                   "6 runs - pass rate 66.7% of 6 finished - first-pass yield 75.0% (4 unit "
+                   "serial numbers and procedures)"},
+        FilterCase{"TechnicianText",
+                   [](records::RecordsWindow& w) { w.txtFilter->setText("marsh"); },
+                   {"run-3", "run-2", "run-1"},
+                   "3 runs - pass rate 66.7% of 3 finished - first-pass yield 50.0% (2 unit "
+                   "serial numbers and procedures)"},
+        FilterCase{"SerialText",
+                   [](records::RecordsWindow& w) { w.txtFilter->setText("qb2"); },
+                   {"run-7", "run-5"},
+                   "2 runs - pass rate 50.0% of 2 finished - first-pass yield 100.0% (1 unit "
+                   "serial numbers and procedures)"},
+        FilterCase{"ProcedureAndOutcome",
+                   [](records::RecordsWindow& w) {
+                     w.cboProcedure->setCurrentText("Self Test");
+                     w.cboOutcome->setCurrentText("passed");
+                   },
+                   {"run-5", "run-3"},
+                   "2 runs - pass rate 100.0% of 2 finished - first-pass yield 100.0% (2 unit "
+                   "serial numbers and procedures)"},
+        FilterCase{"DateRange",
+                   [](records::RecordsWindow& w) {
+                     w.chkFrom->setChecked(true);
+                     w.dtFrom->setDate(QDate(2026, 12, 2));
+                     w.chkTo->setChecked(true);
+                     w.dtTo->setDate(QDate(2026, 12, 3));
+                   },
+                   {"run-5", "run-3", "run-2"},
+                   "3 runs - pass rate 100.0% of 3 finished - first-pass yield 100.0% (3 unit "
+                   "serial numbers and procedures)"},
+        FilterCase{"NothingMatches",
+                   [](records::RecordsWindow& w) { w.txtFilter->setText("'; --"); },
+                   {},
+                   "0 runs - pass rate - of 0 finished - first-pass yield - (0 unit serial "
+                   "numbers and procedures)"}),
+    [](const ::testing::TestParamInfo<FilterCase>& row) { return std::string(row.param.name); });
+
+TEST_F(RecordsWindowTest, ExportsTheFilteredRunsOfEveryPage) {
+  records::RecordsWindow window(store, person);
+  window.txtFilter->setText("okafor");
+  window.apply_filter();
+  const std::string file = folder.path().toStdString() + "/okafor.csv";
+  std::size_t count = 0;
+  EXPECT_EQ(window.export_to(file, &count), "");
+  EXPECT_EQ(count, 2U);
+  QFile written(QString::fromStdString(file));
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(written.readAll());
+  EXPECT_TRUE(text.contains("\"run-7\"") && text.contains("\"run-5\""));
+  EXPECT_FALSE(text.contains("\"run-9\"")) << "simulated runs stay out unless included";
+  EXPECT_TRUE(text.contains("\"report 7\r\n\"")) << "line ends kept inside the quotes";
+}
+
+TEST_F(RecordsWindowTest, PagesThroughMoreRunsThanAPageHolds) {
+  std::vector<RunRecord> many;
+  for (int n = 0; n < int(records::RecordsWindow::kPageSize) + 5; ++n) {
+    RunRecord r;
+    r.id = "many-" + std::to_string(1000 + n);
+    r.started = records::TimePoint{std::chrono::milliseconds{1'800'000'000'000LL + n}};
+    r.outcome = Outcome::passed;
+    many.push_back(r);
+  }
+  ASSERT_TRUE(store.import_runs(many));
+  records::RecordsWindow window(store, person);
+  EXPECT_EQ(window.model().rowCount(), int(records::RecordsWindow::kPageSize));
+  EXPECT_FALSE(window.cmdNewer->isEnabled());
+  window.cmdOlder->click();
+  EXPECT_EQ(window.model().rowCount(), 10);  // 5 of the many and the five made above
+  EXPECT_EQ(window.lblPage->text().toStdString(), "Runs 201 - 210 of 210");
+  EXPECT_FALSE(window.cmdOlder->isEnabled());
+}
+
+}  // namespace
