@@ -215,10 +215,17 @@ void DisplayForm::build_controls() {
 }
 
 void DisplayForm::build_status_line() {
-  visaStatusLabel = new QLabel(this);
+  // The station's own lines, one above the other: which VISA the station talks to, and (when
+  // there is something to say) whether production records are being kept. A long line (a broken
+  // library's reason, the training faults) wraps instead of being cut at the window's edge.
+  auto* lines = new QWidget(this);
+  lines->setObjectName("statusLines");
+  auto* layout = new QVBoxLayout(lines);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+
+  visaStatusLabel = new QLabel(lines);
   visaStatusLabel->setObjectName("visaStatusLabel");
-  // A long description (a broken library's reason, the training faults) wraps instead of being
-  // cut at the window's edge.
   visaStatusLabel->setWordWrap(true);
   const core::VisaInUse& in_use = station_.visa_in_use;
   if (in_use.simulated) {
@@ -228,21 +235,22 @@ void DisplayForm::build_status_line() {
   } else {
     visaStatusLabel->setText("VISA library: " + QString::fromStdString(in_use.description));
   }
-  statusBar()->addWidget(visaStatusLabel, 1);
-  // Whether production records are being kept; hidden while there is nothing to say.
-  recordsStatusLabel = new QLabel(this);
+  layout->addWidget(visaStatusLabel);
+
+  recordsStatusLabel = new QLabel(lines);
   recordsStatusLabel->setObjectName("recordsStatusLabel");
+  recordsStatusLabel->setWordWrap(true);
   recordsStatusLabel->setStyleSheet("QLabel { background: #ffb0a0; color: black; padding: 2px; }");
   recordsStatusLabel->hide();
-  statusBar()->addWidget(recordsStatusLabel);
+  layout->addWidget(recordsStatusLabel);
+
+  statusBar()->addWidget(lines, 1);
   statusBar()->setSizeGripEnabled(false);
 }
 
 void DisplayForm::show_records_status(const std::string& text, const std::string& details) {
   recordsStatusLabel->setText(QString::fromStdString(text));
   recordsStatusLabel->setToolTip(QString::fromStdString(details));
-  // Read whole: the VISA line beside it gives way.
-  recordsStatusLabel->setMinimumWidth(recordsStatusLabel->sizeHint().width());
   recordsStatusLabel->setVisible(!text.empty());
 }
 
