@@ -1,6 +1,5 @@
 // The simulated module's command parser, alone and behind the chassis's message-based calls:
-// whatever a command holds, the module answers or queues a SCPI error, and closing the manager
-// closes its session.
+// whatever a command holds, the module answers or queues a SCPI error.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,17 +22,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)sim::parse_register_value(parts.argument);
 
   // The same text sent to a module, then a reply read (an error text when the command was not
-  // a query). One chassis for the whole run: a module keeps what earlier commands set, as a
-  // real one would.
+  // a query) and the error queue's next entry. One chassis and session for the whole run: the
+  // module keeps what earlier commands set, as a real one would.
   static sim::VirtualClock clock;
   static sim::SimChassis chassis(sim::benches::standard(), clock);
-  visa::ViSession manager = 0;
-  visa::ViSession session = 0;
-  if (chassis.viOpenDefaultRM(&manager) != visa::VI_SUCCESS ||
-      chassis.viOpen(manager, "VXI0::8::INSTR", 0, 0, &session) != visa::VI_SUCCESS) {
-    std::abort();
-  }
-  chassis.viSetAttribute(session, visa::VI_ATTR_TMO_VALUE, 10);
+  static const visa::ViSession session = [] {
+    visa::ViSession manager = 0;
+    visa::ViSession opened = 0;
+    if (chassis.viOpenDefaultRM(&manager) != visa::VI_SUCCESS ||
+        chassis.viOpen(manager, "VXI0::8::INSTR", 0, 0, &opened) != visa::VI_SUCCESS) {
+      std::abort();
+    }
+    chassis.viSetAttribute(opened, visa::VI_ATTR_TMO_VALUE, 10);
+    return opened;
+  }();
   visa::ViUInt32 returned = 0;
   chassis.viWrite(session, data, static_cast<visa::ViUInt32>(size), &returned);
   std::array<unsigned char, 256> reply{};
@@ -43,7 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   chassis.viWrite(session, reinterpret_cast<const unsigned char*>(error.data()),
                   static_cast<visa::ViUInt32>(error.size()), &returned);
   chassis.viRead(session, reply.data(), reply.size(), &returned);
-  chassis.viClose(manager);
-  if (chassis.open_object_count() != 0) std::abort();
+  if (chassis.open_session_count() != 1) std::abort();
   return 0;
 }

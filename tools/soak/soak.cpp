@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
     std::printf("round %3d: %s, %d VISA objects open (start %d), resident %ld kB (%+ld kB)\n", r,
                 failed.empty() ? "all passed" : ("failed: " + failed.front()).c_str(), objects,
                 start_objects, kb, kb - first_round_kb);
+    std::fflush(stdout);
     if (bad) ++bad_rounds;
   }
   const double seconds =
