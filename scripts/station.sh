@@ -8,7 +8,7 @@
 #                                      (build-windows/) and run the suites under Wine
 #   scripts/station.sh test-clang      the same suites built with clang++ (build-clang/)
 #   scripts/station.sh fuzz-short      build the libFuzzer targets (build-fuzz/) and run each
-#                                      on its corpus for FUZZ_SECONDS (20) seconds
+#                                      on its corpus for FUZZ_SECONDS (15) seconds
 #   scripts/station.sh fuzz TARGET [RUNS]  one target for RUNS (10 million) executions, its new
 #                                      inputs merged into its corpus (fuzz/corpus/TARGET)
 #   scripts/station.sh soak [ROUNDS]   the soak (tools/soak) in the AddressSanitizer build, then
@@ -152,7 +152,7 @@ case "${1:-}" in
     build_fuzzers
     for target in "${FUZZ_TARGETS[@]}"; do
       echo "== $target"
-      run_fuzzer "$target" -max_total_time="${FUZZ_SECONDS:-20}" -timeout=10 -rss_limit_mb=2048
+      run_fuzzer "$target" -max_total_time="${FUZZ_SECONDS:-15}" -timeout=10 -rss_limit_mb=2048
     done
     ;;
   fuzz)
