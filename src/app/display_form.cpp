@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.h"
+#include "app/module_text.h"
 #include "app/twips.h"
 #include "app/unit_initialization.h"
 
@@ -313,7 +314,7 @@ void DisplayForm::show_controls_for(Step step) {
 }
 
 void DisplayForm::show_step_text(const std::string& text) {
-  ErrorReportLabel->setText(QString::fromStdString(text));
+  ErrorReportLabel->setText(module_text(text));
 }
 
 void DisplayForm::closeEvent(QCloseEvent* event) {
@@ -333,6 +334,7 @@ void DisplayForm::shutdown() {
   station_.units.uut.session = 0;
   station_.units.qcu.session = 0;
   station_.visa.viClose(station_.driver_state.default_rm);
+  driver.close_managers_left_open();
   station_.driver_state.abort_flag = true;
   if (handlers_.shut_down) handlers_.shut_down();
 }

@@ -9,6 +9,8 @@
 #include <QPrinter>
 #include <QTextDocument>
 
+#include "app/module_text.h"
+
 namespace app {
 namespace {
 
@@ -22,8 +24,8 @@ QString title_or_default(const std::string& title) {
 }  // namespace
 
 void QtOperator::message(const std::string& text, const std::string& title) {
-  QMessageBox box(QMessageBox::NoIcon, title_or_default(title), QString::fromStdString(text),
-                  QMessageBox::Ok, QApplication::activeWindow());
+  QMessageBox box(QMessageBox::NoIcon, title_or_default(title), module_text(text), QMessageBox::Ok,
+                  QApplication::activeWindow());
   box.exec();
 }
 
@@ -46,7 +48,7 @@ void QtOperator::print(const std::string& text) {
     return;
   }
   QTextDocument document;
-  document.setPlainText(QString::fromStdString(text));
+  document.setPlainText(module_text(text));
   document.print(&printer);
 }
 

@@ -41,6 +41,9 @@ struct DriverState {
   visa::ViSession default_rm = 0;
   // Manager opened for each session that the driver's init opened; closed with that session.
   std::map<visa::ViSession, visa::ViSession> init_managers;
+  // Managers whose close failed (with the sessions and find lists they own); closed again at
+  // shut-down, so that a failed close leaves nothing open for good.
+  std::vector<visa::ViSession> managers_left_open;
 };
 
 }  // namespace driver

@@ -1,5 +1,6 @@
 #include "driver/number_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -55,6 +56,31 @@ Int rounded(double value) {
   return static_cast<Int>(r);
 }
 
+// A number that from_chars found out of range: too large (infinity with its sign) or too small
+// (0). Its magnitude is the place of its first significant digit plus its exponent.
+double out_of_range(const std::string& number) {
+  const std::size_t e = number.find('e');
+  const std::string mantissa = number.substr(0, e);
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const std::size_t first = mantissa.find_first_of("123456789");
+  if (first == std::string::npos) return 0.0;
+  const long long place = first < point ? static_cast<long long>(point - first)
+                                        : -static_cast<long long>(first - point - 1);
+  long long exponent = 0;
+  if (e != std::string::npos) {
+    // Digits past what a long long holds only make the exponent larger still.
+    const std::string digits = number.substr(e + 1);
+    const bool negative = !digits.empty() && digits[0] == '-';
+    for (char c : digits) {
+      if (c >= '0' && c <= '9') exponent = std::min(exponent * 10 + (c - '0'), 1'000'000'000LL);
+    }
+    if (negative) exponent = -exponent;
+  }
+  if (place + exponent <= 0) return 0.0;
+  const double infinity = std::numeric_limits<double>::infinity();
+  return number[0] == '-' ? -infinity : infinity;
+}
+
 }  // namespace
 
 double leading_number(std::string_view raw) { return leading_number_if_any(raw).value_or(0); }
@@ -101,6 +127,7 @@ std::optional<double> leading_number_if_any(std::string_view raw) {
   if (number.front() == '+') number.erase(0, 1);
   double value = 0.0;
   const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error == std::errc::result_out_of_range) return out_of_range(number);
   if (error != std::errc() || !std::isfinite(value)) return 0.0;
   return value;
 }

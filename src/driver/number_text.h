@@ -12,7 +12,8 @@ namespace driver {
 
 // The leading number of `text`: optional sign, digits, decimal point, exponent ("E" or "D"),
 // or a "&H" / "&O" prefixed hexadecimal or octal integer. Blanks, tabs, carriage returns and
-// line feeds are skipped wherever they stand. No number reads as 0.
+// line feeds are skipped wherever they stand. No number reads as 0. A number too large for a
+// double reads as infinity with its sign, one too small as 0.
 double leading_number(std::string_view text);
 
 // The same, but empty when the text holds no number at all (so that a reply of "0" can be

@@ -79,10 +79,21 @@ ViStatus QuorDriver::quor_close(ViSession session) {
   const ViStatus status = library_.viClose(session);
   // The manager that the driver's init opened for this session goes with it.
   if (const auto it = state_.init_managers.find(session); it != state_.init_managers.end()) {
-    library_.viClose(it->second);
+    close_manager(it->second);
     state_.init_managers.erase(it);
   }
   return status;
+}
+
+void QuorDriver::close_manager(ViSession manager) {
+  if (library_.viClose(manager) < visa::VI_SUCCESS) state_.managers_left_open.push_back(manager);
+}
+
+void QuorDriver::close_managers_left_open() {
+  for (const ViSession manager : state_.managers_left_open) {
+    if (manager != state_.default_rm) library_.viClose(manager);
+  }
+  state_.managers_left_open.clear();
 }
 
 }  // namespace driver

@@ -33,6 +33,9 @@ class QuorDriver {
   static visa::ViStatus quor_check_range(std::int16_t value, std::int16_t low, std::int16_t high,
                                          visa::ViStatus code);
   visa::ViStatus quor_close(visa::ViSession session);
+  // At shut-down: closes again the managers whose close failed (but the default manager, which
+  // the shut-down closes itself).
+  void close_managers_left_open();
 
   // --- Error texts and reports ---
   visa::ViStatus quor_error_message(visa::ViSession session, visa::ViStatus code,
@@ -64,6 +67,8 @@ class QuorDriver {
   visa::ViStatus quor_configure_mode(visa::ViSession session, std::int16_t mode);
 
  private:
+  // Closes a manager; one whose close fails is kept for close_managers_left_open.
+  void close_manager(visa::ViSession manager);
   // Reads one reply into the reply buffer; the text read goes to `text`.
   visa::ViStatus read_reply(visa::ViSession session, std::string& text);
   visa::ViStatus write_text(visa::ViSession session, std::string_view text);

@@ -33,7 +33,7 @@ ViStatus QuorDriver::quor_find_modules(std::span<std::int16_t> logical_addresses
   status =
       library_.viFindRsrc(state_.default_rm, kQuorSearchExpression, &list, &matches, name.data());
   if (keep_status(status, result)) {
-    library_.viClose(state_.default_rm);
+    close_manager(state_.default_rm);
     return result;
   }
 
@@ -76,7 +76,7 @@ ViStatus QuorDriver::quor_find_modules(std::span<std::int16_t> logical_addresses
     }
   }
   // Closing the manager releases the find list and any module session left open by a failure.
-  library_.viClose(state_.default_rm);
+  close_manager(state_.default_rm);
   return result;
 }
 
@@ -98,7 +98,7 @@ ViStatus QuorDriver::quor_init(const std::string& resource, std::int16_t id_quer
   const auto fail = [&](ViStatus code) {
     if (session != 0) library_.viClose(session);
     session = 0;
-    library_.viClose(manager);
+    close_manager(manager);
     return code;
   };
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/accessibility.h"
+#include "app/module_text.h"
 #include "app/twips.h"
 
 namespace functional {
@@ -15,7 +16,7 @@ constexpr int kClientHeightTwips = 4575;
 
 // The text box shows line ends as the platform's; the report keeps CR LF.
 QString shown_text(const std::string& text) {
-  QString shown = QString::fromStdString(text);
+  QString shown = app::module_text(text);
   shown.replace("\r\n", "\n");
   return shown;
 }

@@ -6,13 +6,13 @@
 
 #include "driver/number_text.h"
 #include "functional/functional_tests.h"
+#include "functional/stamp_reply.h"
 #include "functional/test_texts.h"
 
 namespace functional {
 namespace {
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
-constexpr int kStampCount = 10;
 constexpr int kItemLength = 7;
 constexpr std::int32_t kIntervalLow = 10000;
 constexpr std::int32_t kIntervalHigh = 10002;
@@ -20,13 +20,35 @@ constexpr std::int32_t kIntervalHigh = 10002;
 // Value of the character at 1-based `position`: its place in the digit table, less 1. A
 // position past the end reads as an empty text, which the table holds at its first place
 // (value 0); a character not in the table has place 0 (value -1).
-std::int32_t digit_value(const std::string& reply, std::size_t position) {
+std::int32_t digit_value(std::string_view reply, std::size_t position) {
   if (position > reply.size()) return 0;
   const std::size_t place = kHexDigits.find(reply[position - 1]);
   return place == std::string_view::npos ? -1 : static_cast<std::int32_t>(place);
 }
 
 }  // namespace
+
+std::array<std::int32_t, kStampCount> stamps_of(std::string_view reply) {
+  std::array<std::int32_t, kStampCount> stamp{};
+  for (int k = 1; k <= kStampCount; ++k) {
+    std::int32_t value = 0;
+    for (int position = kItemLength * k - 4; position <= kItemLength * k - 1; ++position) {
+      value = value * 16 + digit_value(reply, static_cast<std::size_t>(position));
+    }
+    stamp[static_cast<std::size_t>(k - 1)] = value;
+  }
+  return stamp;
+}
+
+std::array<std::int32_t, kStampCount - 1> stamp_intervals(std::string_view reply) {
+  const auto stamp = stamps_of(reply);
+  std::array<std::int32_t, kStampCount - 1> delta{};
+  for (std::size_t j = 0; j + 1 < stamp.size(); ++j) {
+    delta[j] = stamp[j + 1] - stamp[j];
+    if (delta[j] < 0) delta[j] += 65536;  // the stamp counter wraps at 16 bits
+  }
+  return delta;
+}
 
 TestPlan FunctionalTests::stamp_plan() {
   constexpr std::uint32_t L = 1024;
@@ -96,19 +118,8 @@ void FunctionalTests::check_time_stamps() {
   const visa::ViStatus status = station_.driver.quor_cmd(uut().session, "trac:data? stamp", reply);
   station_.driver.report_status(uut(), status, "trac:data? stamp of UUT");
 
-  std::array<std::int32_t, kStampCount + 1> stamp{};  // 1-based, as the trace counts them
-  for (int k = 1; k <= kStampCount; ++k) {
-    std::int32_t value = 0;
-    for (int position = kItemLength * k - 4; position <= kItemLength * k - 1; ++position) {
-      value = value * 16 + digit_value(reply, static_cast<std::size_t>(position));
-    }
-    stamp[static_cast<std::size_t>(k)] = value;
-  }
-
   std::int16_t failed = 0;
-  for (std::size_t j = 1; j < kStampCount; ++j) {
-    std::int32_t delta = stamp[j + 1] - stamp[j];
-    if (delta < 0) delta += 65536;  // the stamp counter wraps at 16 bits
+  for (const std::int32_t delta : stamp_intervals(reply)) {
     if (delta < kIntervalLow || delta > kIntervalHigh) {
       results().append_report(
           "Failure at Stamp's Time\r\n Here is the failed calculated Time Delta Value that "

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/module_text.h"
 #include "driver/number_text.h"
 
 namespace production {
@@ -12,7 +13,7 @@ constexpr std::int16_t kTransmitStaticMode = 5;
 // The CAL? reply's leading characters that hold the constant.
 constexpr std::size_t kCalReplyDigits = 8;
 
-QString text_of(const std::string& text) { return QString::fromStdString(text); }
+QString text_of(const std::string& text) { return app::module_text(text); }
 
 std::string without_blanks_around(const std::string& text) {
   const std::size_t first = text.find_first_not_of(' ');
@@ -21,6 +22,12 @@ std::string without_blanks_around(const std::string& text) {
 }
 
 }  // namespace
+
+std::optional<float> cal_constant_of(std::string_view reply) {
+  const auto value = driver::leading_number_if_any(reply.substr(0, kCalReplyDigits));
+  if (!value || !std::isfinite(static_cast<float>(*value))) return std::nullopt;
+  return static_cast<float>(*value);
+}
 
 OutputCalibration::OutputCalibration(core::Station& station, app::DisplayForm& form,
                                      UutSteps& steps)
@@ -65,9 +72,8 @@ void OutputCalibration::calibrate_outputs() {
   calibration_.operator_reply = kReplyWaiting;
   steps_.command("CAL?", "Querying CAL constants", errors);
   // A reply that holds no number (a failed query leaves the field blank) keeps the constant.
-  if (const auto value = driver::leading_number_if_any(uut.reply.substr(0, kCalReplyDigits));
-      value && std::isfinite(static_cast<float>(*value))) {
-    calibration_.constant = static_cast<float>(*value);
+  if (const auto value = cal_constant_of(uut.reply)) {
+    calibration_.constant = *value;
     station_.run.cal_constant_read = *value;
   }
   steps_.command("MODE IDLE", "Setting the device to Idle", errors);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "app/display_form.h"
 #include "core/station.h"
@@ -24,6 +26,10 @@ inline constexpr const char* kEndCalibration = "End it with Cal Complete or Abor
 // Operator reply values of the calibration.
 inline constexpr std::int16_t kReplyWaiting = 7;
 inline constexpr std::int16_t kReplyCalComplete = 6;
+
+// The constant a "CAL?" reply holds in its leading characters; none when they hold no number or
+// one that a single-precision constant cannot take (the constant then stays as it was).
+std::optional<float> cal_constant_of(std::string_view reply);
 
 // The calibration's values, live for the whole program run. The Up, Down and Cal Complete
 // clicks reach the running calibration loop only through them.

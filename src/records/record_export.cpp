@@ -89,9 +89,63 @@ std::array<Field, kFieldCount> fields_of(const RunRecord& r) {
 
 constexpr std::string_view kLastErrors = "last_errors";
 
+// The length of the well-formed UTF-8 sequence at `at` (no overlong form, no surrogate, nothing
+// past U+10FFFF), or 0 when the bytes there are not one.
+std::size_t utf8_length(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// Appends the byte at `at` and what belongs to it as UTF-8, returning the bytes taken: a
+// well-formed UTF-8 sequence as it is, any other byte from 0x80 up (a module's 8-bit text) as
+// the Latin-1 character it is. With `xml`, the non-characters U+FFFE and U+FFFF, which XML does
+// not allow, become U+FFFD.
+std::size_t append_utf8(std::string& out, std::string_view text, std::size_t at, bool xml) {
+  const std::size_t length = utf8_length(text, at);
+  if (length == 0) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+    return 1;
+  }
+  const std::string_view sequence = text.substr(at, length);
+  if (xml && (sequence == "\xEF\xBF\xBE" || sequence == "\xEF\xBF\xBF")) {
+    out += "\xEF\xBF\xBD";
+  } else {
+    out += sequence;
+  }
+  return length;
+}
+
 void append_json_string(std::string& out, std::string_view text) {
   out += '"';
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      i += append_utf8(out, text, i, false) - 1;
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";
@@ -177,9 +231,15 @@ void append_json_record(std::string& out, const RunRecord& record) {
 }
 
 // XML 1.0 allows no control characters but tab, line feed and carriage return; others become
-// U+FFFD. Line ends are written as references so that a reader keeps them as they were.
+// U+FFFD. Bytes from 0x80 up go through append_utf8. Line ends are written as references so that a
+// reader keeps them as they were.
 void append_xml_text(std::string& out, std::string_view text, bool attribute) {
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      i += append_utf8(out, text, i, true) - 1;
+      continue;
+    }
     switch (c) {
       case '&':
         out += "&amp;";

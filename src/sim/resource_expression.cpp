@@ -159,9 +159,14 @@ class Parser {
   bool ok_ = true;
 };
 
-// Backtracking matcher over the parsed expression, with continuations.
+// Backtracking matcher over the parsed expression, with continuations. Nested repetitions can
+// make backtracking take time exponential in the name's length ("(x*)+y" against many x), so
+// the matcher gives up after a number of steps far beyond what any real expression and
+// resource name need, and that name then does not match.
 class Matcher {
  public:
+  static constexpr std::size_t kStepLimit = 1'000'000;
+
   explicit Matcher(std::string_view name) : name_(name) {}
 
   bool alternatives(const Alternatives& alts, std::size_t pos, const Continuation& next) const {
@@ -170,6 +175,8 @@ class Matcher {
     }
     return false;
   }
+
+  bool gave_up() const { return steps_ > kStepLimit; }
 
  private:
   bool sequence(const std::vector<Element>& seq, std::size_t index, std::size_t pos,
@@ -197,6 +204,7 @@ class Matcher {
   }
 
   bool once(const Element& element, std::size_t pos, const Continuation& next) const {
+    if (++steps_ > kStepLimit) return false;
     if (element.kind == Element::Kind::Group) return alternatives(*element.group, pos, next);
     if (pos >= name_.size()) return false;
     const unsigned char c = lower(name_[pos]);
@@ -218,6 +226,7 @@ class Matcher {
   }
 
   std::string_view name_;
+  mutable std::size_t steps_ = 0;
 };
 
 }  // namespace
@@ -229,7 +238,8 @@ ResourceExpression::~ResourceExpression() = default;
 bool ResourceExpression::matches(std::string_view name) const {
   if (!root_) return false;
   const Matcher matcher(name);
-  return matcher.alternatives(*root_, 0, [&](std::size_t end) { return end == name.size(); });
+  return matcher.alternatives(
+      *root_, 0, [&](std::size_t end) { return end == name.size() && !matcher.gave_up(); });
 }
 
 }  // namespace sim
