@@ -30,19 +30,6 @@ std::string name_text(const ViChar* name) {
   return std::string(name, strnlen(name, static_cast<std::size_t>(VI_FIND_BUFLEN)));
 }
 
-// "0x" and at least `digits` upper-case hex digits (a trace writes many: no printf here).
-std::string hex(std::uint64_t value, int digits) {
-  char text[20];
-  int length = 0;
-  do {
-    text[length++] = "0123456789ABCDEF"[value & 0xFU];
-    value >>= 4;
-  } while (value != 0 || length < digits);
-  std::string result = "0x";
-  for (int i = length - 1; i >= 0; --i) result += text[i];
-  return result;
-}
-
 std::string decimal(std::uint64_t value) { return std::to_string(value); }
 
 std::string space_name(ViUInt16 space) {
@@ -59,6 +46,18 @@ std::string space_name(ViUInt16 space) {
 }
 
 }  // namespace
+
+std::string hex_text(std::uint64_t value, int digits) {
+  char text[20];
+  int length = 0;
+  do {
+    text[length++] = "0123456789ABCDEF"[value & 0xFU];
+    value >>= 4;
+  } while (value != 0 || length < digits);
+  std::string result = "0x";
+  for (int i = length - 1; i >= 0; --i) result += text[i];
+  return result;
+}
 
 const char* function_name(VisaFunction function) {
   switch (function) {
@@ -363,7 +362,7 @@ std::string status_name(ViStatus status) {
   for (const Named& named : kNames) {
     if (named.status == status) return named.name;
   }
-  return hex(static_cast<std::uint32_t>(status), 8);
+  return hex_text(static_cast<std::uint32_t>(status), 8);
 }
 
 std::string escaped_bytes(const unsigned char* bytes, std::size_t count, std::size_t limit) {
@@ -414,7 +413,7 @@ std::string describe_arguments(const VisaCall& call) {
       return call.text + ", mode " + decimal(call.value) + ", " + decimal(call.timeout_ms) + " ms";
     case VisaFunction::GetAttribute:
     case VisaFunction::SetAttribute:
-      return hex(call.attribute, 8) + ", " + decimal(call.value);
+      return hex_text(call.attribute, 8) + ", " + decimal(call.value);
     case VisaFunction::Write:
     case VisaFunction::Read:
       return call.text + ", " + decimal(call.value) + " bytes";
@@ -423,25 +422,26 @@ std::string describe_arguments(const VisaCall& call) {
     case VisaFunction::In16:
     case VisaFunction::Out16: {
       if (call.count <= 1) {
-        return space_name(call.space) + ", " + hex(call.offset, 6) + ", " + hex(call.value, 4);
+        return space_name(call.space) + ", " + hex_text(call.offset, 6) + ", " +
+               hex_text(call.value, 4);
       }
       std::string text = space_name(call.space) + ", " + decimal(call.count) + " words " +
-                         hex(call.offset, 6) + ".." + hex(call.offset + 2 * (call.count - 1), 6) +
-                         ", values";
+                         hex_text(call.offset, 6) + ".." +
+                         hex_text(call.offset + 2 * (call.count - 1), 6) + ", values";
       const std::uint64_t kept = call.count < kRunValuesKept ? call.count : kRunValuesKept;
       for (std::uint64_t i = 0; i < kept; ++i) {
         text += ' ';
-        text += hex(call.run_values[i], 4);
+        text += hex_text(call.run_values[i], 4);
       }
       if (call.count > kRunValuesKept) {
         text += " ... ";
-        text += hex(call.value, 4);
+        text += hex_text(call.value, 4);
       }
       return text;
     }
     case VisaFunction::MoveIn16:
     case VisaFunction::MoveOut16:
-      return space_name(call.space) + ", " + hex(call.offset, 6) + ", " + decimal(call.value) +
+      return space_name(call.space) + ", " + hex_text(call.offset, 6) + ", " + decimal(call.value) +
              " words";
     case VisaFunction::Count_:
       break;
@@ -451,7 +451,7 @@ std::string describe_arguments(const VisaCall& call) {
 
 std::string describe_outcome(const VisaCall& call) {
   std::string text;
-  if (call.opened != 0) text += ", handle " + hex(call.opened, 8);
+  if (call.opened != 0) text += ", handle " + hex_text(call.opened, 8);
   if (call.function == VisaFunction::FindRsrc && call.status >= VI_SUCCESS) {
     text += ", " + decimal(call.value) + " found";
   }
@@ -462,7 +462,7 @@ std::string describe_call(const VisaCall& call) {
   std::string line = function_name(call.function);
   if (call.count > 1) line += " x" + decimal(call.count);
   line += '(';
-  if (call.function != VisaFunction::OpenDefaultRM) line += hex(call.object, 8);
+  if (call.function != VisaFunction::OpenDefaultRM) line += hex_text(call.object, 8);
   if (const std::string arguments = describe_arguments(call); !arguments.empty()) {
     line += ", " + arguments;
   }

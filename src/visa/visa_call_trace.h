@@ -135,6 +135,9 @@ class TracingVisa final : public ForwardingVisa {
   ViBusAddress run_next_offset_ = 0;
 };
 
+// "0x" and at least `digits` upper-case hex digits (a trace writes many: no printf here).
+std::string hex_text(std::uint64_t value, int digits);
+
 // The standard name of a status ("VI_ERROR_TMO"), or its value in hexadecimal.
 std::string status_name(ViStatus status);
 

@@ -7,18 +7,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string hex(std::uint64_t value, int digits) {
-  char text[20];
-  int length = 0;
-  do {
-    text[length++] = "0123456789ABCDEF"[value & 0xFU];
-    value >>= 4;
-  } while (value != 0 || length < digits);
-  std::string result = "0x";
-  for (int i = length - 1; i >= 0; --i) result += text[i];
-  return result;
-}
-
 // "12.3 us", to a tenth (no printf: the decimal point stays "." in every locale).
 std::string microseconds(std::chrono::nanoseconds duration) {
   const std::int64_t tenths = duration.count() < 0 ? 0 : duration.count() / 100;
@@ -93,7 +81,7 @@ std::string TraceFormatter::line(const VisaCall& call) {
   // The name is the one the object had when the call was made (a close forgets it after).
   std::string text = clock_.time_of_day(call.start) + " " + function_name(call.function);
   if (call.count > 1) text += " x" + std::to_string(call.count);
-  text += " " + hex(call.object, 8) + " " + object_name(call.object) + " (" +
+  text += " " + hex_text(call.object, 8) + " " + object_name(call.object) + " (" +
           describe_arguments(call) + ") -> " + status_name(call.status) + " \"" +
           status_text(call.status) + "\"" + describe_outcome(call) + " " +
           microseconds(call.duration) + "\n";
