@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and starts the Quor Bus station, or builds it and runs its suites.
-#   scripts/station.sh run             install what is missing, build, start the station
+#   scripts/station.sh run [OPTIONS]   install what is missing, build, start the station (with
+#                                      its command-line OPTIONS, e.g. --simulate --virtual-time)
 #   scripts/station.sh test            install what is missing, build, run every suite
 #   scripts/station.sh test-sanitized  the same suites in the AddressSanitizer/UBSan build
 #   scripts/station.sh test-package    build the Debian package (build-package/) and check it
@@ -114,7 +115,7 @@ case "${1:-}" in
       echo "Run this command again from a terminal of a graphical desktop session."
       exit 1
     fi
-    exec "$ROOT/build/src/station/quor_station"
+    exec "$ROOT/build/src/station/quor_station" "${@:2}"
     ;;
   test)
     install_missing
