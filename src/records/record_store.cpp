@@ -346,6 +346,9 @@ struct RecordStore::Impl {
   std::optional<QSqlQuery> delete_errors;
   std::optional<QSqlQuery> insert_error;
   std::optional<QSqlQuery> progress;
+  std::optional<QSqlQuery> queue_forward;
+  // Finished runs are queued for forwarding as they are written.
+  bool forwarding = false;
 
   QSqlDatabase database() const { return QSqlDatabase::database(connection, false); }
 
@@ -356,6 +359,7 @@ struct RecordStore::Impl {
     delete_errors.reset();
     insert_error.reset();
     progress.reset();
+    queue_forward.reset();
     if (QSqlDatabase::contains(connection)) {
       {
         QSqlDatabase db = database();
@@ -372,13 +376,31 @@ struct RecordStore::Impl {
     return {};
   }
 
+  // Marks the runs left running interrupted, queueing them for forwarding when it is on, in one
+  // transaction.
   StoreError mark_interrupted(QSqlDatabase& db) {
+    if (!db.transaction()) return dialect.error_of(db.lastError());
     QSqlQuery query(db);
-    query.prepare(QStringLiteral("UPDATE runs SET outcome = ? WHERE outcome = ?"));
-    query.addBindValue(text(text_id(Outcome::interrupted)));
-    query.addBindValue(text(text_id(Outcome::running)));
-    if (!query.exec()) return dialect.error_of(query.lastError());
-    return {};
+    StoreError error;
+    if (forwarding) {
+      query.prepare(QStringLiteral(
+          "INSERT INTO forward_queue (run_id, sequence, queued_ms) SELECT id,"
+          " (SELECT COALESCE(MAX(sequence), 0) FROM forward_queue) +"
+          " ROW_NUMBER() OVER (ORDER BY started_ms, id), ? FROM runs WHERE outcome = ?"
+          " ON CONFLICT (run_id) DO NOTHING"));
+      query.addBindValue(millis(now()));
+      query.addBindValue(text(text_id(Outcome::running)));
+      if (!query.exec()) error = dialect.error_of(query.lastError());
+    }
+    if (!error) {
+      query.prepare(QStringLiteral("UPDATE runs SET outcome = ? WHERE outcome = ?"));
+      query.addBindValue(text(text_id(Outcome::interrupted)));
+      query.addBindValue(text(text_id(Outcome::running)));
+      if (!query.exec()) error = dialect.error_of(query.lastError());
+    }
+    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
+    if (error) db.rollback();
+    return error;
   }
 
   StoreError open_connection() {
@@ -387,12 +409,12 @@ struct RecordStore::Impl {
     db.setDatabaseName(QString::fromStdString(path));
     db.setConnectOptions(dialect.connect_options(busy_timeout));
     if (!db.open()) return dialect.error_of(db.lastError());
-    const bool writer = mode == OpenMode::station;
+    const bool writer = mode != OpenMode::reader;
     if (StoreError error = dialect.configure(db, writer)) return error;
     if (StoreError error = dialect.check_integrity(db)) return error;
     if (writer) {
       if (StoreError error = sql::migrate(db, dialect)) return error;
-      if (!interrupted_marked) {
+      if (mode == OpenMode::station && !interrupted_marked) {
         if (StoreError error = mark_interrupted(db)) return error;
         interrupted_marked = true;
       }
@@ -418,6 +440,14 @@ struct RecordStore::Impl {
       }
       if (StoreError error = prepare(
               progress_time, db, QStringLiteral("UPDATE runs SET progress_ms = ? WHERE id = ?"))) {
+        return error;
+      }
+      // Next in the queue; a run queued before keeps its place.
+      if (StoreError error = prepare(
+              queue_forward, db,
+              QStringLiteral("INSERT INTO forward_queue (run_id, sequence, queued_ms)"
+                             " SELECT ?, COALESCE(MAX(sequence), 0) + 1, ? FROM forward_queue"
+                             " WHERE 1 = 1 ON CONFLICT (run_id) DO NOTHING"))) {
         return error;
       }
     } else {
@@ -488,6 +518,11 @@ struct RecordStore::Impl {
       insert_error->bindValue(1, int(i));
       insert_error->bindValue(2, text(record.last_errors[i]));
       if (!insert_error->exec()) return dialect.error_of(insert_error->lastError());
+    }
+    if (forwarding && record.outcome != Outcome::running) {
+      queue_forward->bindValue(0, text(record.id));
+      queue_forward->bindValue(1, millis(written));
+      if (!queue_forward->exec()) return dialect.error_of(queue_forward->lastError());
     }
     return {};
   }
@@ -626,6 +661,93 @@ std::size_t RecordStore::retry() {
   waiting.erase(waiting.begin(), waiting.begin() + std::ptrdiff_t(count));
   impl_->failure = {};
   return count;
+}
+
+void RecordStore::set_forwarding(bool on) { impl_->forwarding = on; }
+
+ReadResult<std::vector<RunRecord>> RecordStore::forward_batch(std::size_t limit) {
+  ReadResult<std::vector<RunRecord>> result;
+  if (!impl_->is_open) {
+    result.error = sql::reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlDatabase db = impl_->database();
+  // One transaction, so that the runs and their errors are read as of one moment.
+  if (!db.transaction()) {
+    result.error = db.lastError().text().toStdString();
+    return result;
+  }
+  const QString batch = QStringLiteral(
+                            " JOIN (SELECT run_id, sequence FROM forward_queue ORDER BY sequence"
+                            " LIMIT %1) batch ON batch.run_id = runs.id")
+                            .arg(qulonglong(limit));
+  QSqlQuery query(db);
+  query.setForwardOnly(true);
+  std::unordered_map<std::string, std::size_t> position;
+  if (!query.exec(select_runs(Detail::full) + batch + QStringLiteral(" ORDER BY batch.sequence"))) {
+    result.error = query.lastError().text().toStdString();
+  }
+  while (result.error.empty() && query.next()) {
+    RunRecord record;
+    if (!read_record(query, record)) continue;
+    position.emplace(record.id, result.value.size());
+    result.value.push_back(std::move(record));
+  }
+  QSqlQuery errors(db);
+  errors.setForwardOnly(true);
+  if (result.error.empty() &&
+      !errors.exec(QStringLiteral("SELECT run_errors.run_id, run_errors.message FROM run_errors"
+                                  " JOIN (SELECT run_id FROM forward_queue ORDER BY sequence"
+                                  " LIMIT %1) batch ON batch.run_id = run_errors.run_id"
+                                  " ORDER BY run_errors.run_id, run_errors.position")
+                       .arg(qulonglong(limit)))) {
+    result.error = errors.lastError().text().toStdString();
+  }
+  while (result.error.empty() && errors.next()) {
+    const auto found = position.find(errors.value(0).toString().toStdString());
+    if (found != position.end()) {
+      result.value[found->second].last_errors.push_back(errors.value(1).toString().toStdString());
+    }
+  }
+  db.commit();
+  if (!result.error.empty()) result.value.clear();
+  return result;
+}
+
+std::string RecordStore::forwarded(const std::vector<std::string>& ids) {
+  if (!impl_->is_open) return sql::reason_text(impl_->failure.failure);
+  QSqlDatabase db = impl_->database();
+  if (!db.transaction()) return db.lastError().text().toStdString();
+  QSqlQuery query(db);
+  std::string error;
+  if (!query.prepare(QStringLiteral("DELETE FROM forward_queue WHERE run_id = ?"))) {
+    error = query.lastError().text().toStdString();
+  }
+  for (const std::string& id : ids) {
+    if (!error.empty()) break;
+    query.bindValue(0, text(id));
+    if (!query.exec()) error = query.lastError().text().toStdString();
+  }
+  if (error.empty() && !db.commit()) error = db.lastError().text().toStdString();
+  if (!error.empty()) db.rollback();
+  return error;
+}
+
+ReadResult<ForwardBacklog> RecordStore::forward_backlog() {
+  ReadResult<ForwardBacklog> result;
+  if (!impl_->is_open) {
+    result.error = sql::reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlQuery query(impl_->database());
+  if (!query.exec(QStringLiteral("SELECT COUNT(*), MIN(queued_ms) FROM forward_queue")) ||
+      !query.next()) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  result.value.count = query.value(0).toULongLong();
+  if (!query.isNull(1)) result.value.oldest = time_at(query, 1);
+  return result;
 }
 
 bool RecordStore::import_runs(const std::vector<RunRecord>& records) {

@@ -51,9 +51,17 @@ struct Summary {
   }
 };
 
+// The runs a station has still to forward, and since when the oldest of them waits.
+struct ForwardBacklog {
+  std::size_t count = 0;
+  std::optional<TimePoint> oldest;
+};
+
 enum class OpenMode {
   station,  // writes runs; marks runs left running as interrupted; moves a damaged file aside
   reader,   // reads only (exports): nothing is marked or moved
+  shared,   // a line's shared store: creates and migrates the schema and writes forwarded runs;
+            // nothing is marked or moved
 };
 
 // What a query reads: everything, or the columns of the records window's list (no report text
@@ -107,6 +115,16 @@ class RecordStore {
   // Writes finished runs as they are, all in one transaction (runs forwarded from elsewhere, a
   // bulk load). False, with nothing written and nothing waiting, when the file fails.
   bool import_runs(const std::vector<RunRecord>& records);
+
+  // Forwarding to a shared store. With forwarding on (set before open()), every finished run
+  // written, and every run found interrupted, joins the back of a queue kept in the store.
+  void set_forwarding(bool on);
+  // The first `limit` runs of the queue with every field, in the order they joined it.
+  ReadResult<std::vector<RunRecord>> forward_batch(std::size_t limit);
+  // Takes runs that reached the shared store off the queue, in one transaction; returns an empty
+  // text when that worked, else what went wrong.
+  std::string forwarded(const std::vector<std::string>& ids);
+  ReadResult<ForwardBacklog> forward_backlog();
 
   // Newest first.
   ReadResult<std::vector<RunRecord>> query(const RecordFilter& filter,

@@ -96,10 +96,10 @@ Outcome outcome_of(core::RunOutcome outcome) {
   return Outcome::failed;
 }
 
-RunRecorder::RunRecorder(core::Station& station, RecordStore& store, RecorderIdentity identity,
+RunRecorder::RunRecorder(core::Station& station, RunWrites& writes, RecorderIdentity identity,
                          RecorderSources sources)
     : station_(station),
-      store_(store),
+      writes_(writes),
       identity_(std::move(identity)),
       sources_(std::move(sources)) {
   if (identity_.station_id.empty()) identity_.station_id = default_station_id();
@@ -152,10 +152,6 @@ void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind)
   record.report = report_is_this_runs && sources_.report ? sources_.report(kind) : std::string();
 }
 
-void RunRecorder::notify() const {
-  if (written_) written_();
-}
-
 void RunRecorder::started(const core::Procedure& procedure) {
   running_.reset();
   saved_report_.clear();
@@ -163,8 +159,7 @@ void RunRecorder::started(const core::Procedure& procedure) {
   if (!kind) return;
   running_ = new_record(procedure, *kind);
   saved_report_ = running_->report;
-  store_.begin_run(*running_);
-  notify();
+  writes_.begin_run(*running_);
 }
 
 void RunRecorder::save_progress() {
@@ -176,8 +171,7 @@ void RunRecorder::save_progress() {
   if (report == saved_report_) return;
   running_->report = report;
   saved_report_ = std::move(report);
-  store_.save_progress(running_->id, saved_report_);
-  notify();
+  writes_.save_progress(running_->id, saved_report_);
 }
 
 void RunRecorder::ended(const core::Procedure& procedure) {
@@ -197,8 +191,7 @@ void RunRecorder::ended(const core::Procedure& procedure) {
                    : station_.shutting_down ? Outcome::interrupted
                                             : Outcome::failed;
   record.ended = now();
-  store_.complete_run(record);
-  notify();
+  writes_.complete_run(record);
 }
 
 void RunRecorder::refused(const core::Procedure& /*running*/, const core::Procedure& refused) {
@@ -233,8 +226,7 @@ void RunRecorder::refused(const core::Procedure& /*running*/, const core::Proced
   if (station_.procedure.running) {
     record.report = core::refusal_text(*station_.procedure.running, refused);
   }
-  store_.complete_run(record);
-  notify();
+  writes_.complete_run(record);
 }
 
 }  // namespace records

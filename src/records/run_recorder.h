@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/station.h"
-#include "records/record_store.h"
 #include "records/run_record.h"
+#include "records/run_writes.h"
 
 namespace records {
 
@@ -37,7 +37,7 @@ struct RecorderIdentity {
 
 class RunRecorder final : public core::ProcedureObserver {
  public:
-  RunRecorder(core::Station& station, RecordStore& store, RecorderIdentity identity,
+  RunRecorder(core::Station& station, RunWrites& writes, RecorderIdentity identity,
               RecorderSources sources);
 
   void started(const core::Procedure& procedure) override;
@@ -50,22 +50,18 @@ class RunRecorder final : public core::ProcedureObserver {
 
   // The record of the run in progress, as last written.
   const std::optional<RunRecord>& running() const { return running_; }
-  // Called after every write, whether it reached the file or waits in memory.
-  void set_written_callback(std::function<void()> written) { written_ = std::move(written); }
 
  private:
   RunRecord new_record(const core::Procedure& procedure, Procedure kind) const;
   // The facts known at this moment: units, fields, report, errors, the procedure's values.
   void fill_from_station(RunRecord& record, core::ProcedureKind kind) const;
-  void notify() const;
 
   core::Station& station_;
-  RecordStore& store_;
+  RunWrites& writes_;
   RecorderIdentity identity_;
   RecorderSources sources_;
   std::optional<RunRecord> running_;
   std::string saved_report_;
-  std::function<void()> written_;
 };
 
 }  // namespace records

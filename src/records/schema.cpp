@@ -64,6 +64,14 @@ const Migration kMigrations[] = {
       // Covers the first-pass yield: each unit's runs of a procedure in the order they began.
       "CREATE INDEX runs_first_pass ON runs"
       " (uut_serial, procedure_id, started_ms, id, outcome, simulated)"}},
+    {2,
+     // The finished runs a station has still to forward to the line's shared store, in the
+     // order they finished.
+     {"CREATE TABLE forward_queue ("
+      " run_id VARCHAR(64) NOT NULL PRIMARY KEY REFERENCES runs (id) ON DELETE CASCADE,"
+      " sequence BIGINT NOT NULL,"
+      " queued_ms BIGINT NOT NULL)",
+      "CREATE INDEX forward_queue_order ON forward_queue (sequence)"}},
 };
 
 StoreError exec(QSqlQuery& query, const QString& statement, const Dialect& dialect) {

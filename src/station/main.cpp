@@ -133,9 +133,9 @@ int main(int argc, char* argv[]) {
   station::announce_visa_choice(visa_choice, person);
   // Production records: --records PATH, else QUOR_RECORDS, else the application data folder.
   const std::vector<std::string> record_options(arguments.begin() + 1, arguments.end());
-  station::RecordsWiring records(
-      station, windows,
-      {records::records_location(record_options).path, options.station_id.value_or(std::string())});
+  station::RecordsWiring records(station, windows,
+                                 {records::records_location(record_options).path,
+                                  options.station_id.value_or(std::string()), "", ""});
   const int status = QApplication::exec();
   qCInfo(lcStation) << "closed";
   return status;

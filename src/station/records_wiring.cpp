@@ -1,5 +1,6 @@
 #include "station/records_wiring.h"
 
+#include <QDateTime>
 #include <utility>
 
 #include "functional/frm_results.h"
@@ -34,33 +35,63 @@ records::RecorderSources sources_of(StationWindows& windows) {
   return sources;
 }
 
+std::string runs_text(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " run" : " runs");
+}
+
+// The local time of day a run finished, for the status line.
+std::string time_of_day(records::TimePoint time) {
+  return QDateTime::fromMSecsSinceEpoch(time.time_since_epoch().count())
+      .toLocalTime()
+      .toString(QStringLiteral("HH:mm"))
+      .toStdString();
+}
+
+records::RecordWriter::Options writer_options(std::string path, bool forward,
+                                              std::function<void()> state_changed) {
+  records::RecordWriter::Options options;
+  options.path = std::move(path);
+  options.forward = forward;
+  options.state_changed = std::move(state_changed);
+  return options;
+}
+
 }  // namespace
 
 RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
                              RecordsOptions options)
     : station_(station),
       windows_(windows),
-      store_(std::move(options.path)),
-      recorder_(station, store_, {std::move(options.station_id), QUOR_PROGRAM_VERSION},
+      options_(std::move(options)),
+      writer_(writer_options(options_.path, !options_.shared_store.empty(),
+                             [this] {
+                               QMetaObject::invokeMethod(
+                                   &window_thread_, [this] { state_changed(); },
+                                   Qt::QueuedConnection);
+                             })),
+      recorder_(station, writer_, {options_.station_id, QUOR_PROGRAM_VERSION},
                 sources_of(windows)) {
-  // No file named (a command line in error): records are not kept, and the status line says so.
-  if (!store_.path().empty()) store_.open();
-  for (const std::string& notice : store_.take_notices()) {
+  // The record file is open (or known not to be) before the first run and before forwarding
+  // reads it.
+  const bool kept = writer_.open();
+  for (const std::string& notice : writer_.take_notices()) {
     station_.person.message(notice, records::window_text::kCaption);
   }
+  if (kept && !options_.shared_store.empty()) {
+    records::RecordForwarder::Options forward;
+    forward.station_store = options_.path;
+    forward.shared_store = options_.shared_store;
+    forward.state_changed = [this] {
+      QMetaObject::invokeMethod(
+          &window_thread_, [this] { update_status(); }, Qt::QueuedConnection);
+    };
+    forwarder_ = std::make_unique<records::RecordForwarder>(std::move(forward));
+  }
   station_.procedure.observers.push_back(&recorder_);
-  recorder_.set_written_callback([this] {
-    update_status();
-    // The list follows finished runs; a report saved in passing does not move it.
-    if (window_ != nullptr && window_->isVisible() && !recorder_.running()) window_->refresh();
-  });
 
   progress_timer_.setInterval(kProgressInterval);
   QObject::connect(&progress_timer_, &QTimer::timeout, [this] { save_progress(); });
   progress_timer_.start();
-  retry_timer_.setInterval(kRetryInterval);
-  QObject::connect(&retry_timer_, &QTimer::timeout, [this] { retry(); });
-  retry_timer_.start();
 
   app::DisplayForm::Handlers handlers = windows_.form().handlers();
   handlers.records = [this] { show_window(); };
@@ -70,17 +101,29 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
 
 RecordsWiring::~RecordsWiring() {
   progress_timer_.stop();
-  retry_timer_.stop();
   std::erase(station_.procedure.observers, &recorder_);
   app::DisplayForm::Handlers handlers = windows_.form().handlers();
   handlers.records = nullptr;
   windows_.form().set_handlers(std::move(handlers));
   delete window_.data();
+  // The forwarder ends first; what it has not sent stays queued in the file for the next start,
+  // and the writer then writes what was handed over before it ends.
+  forwarder_.reset();
+}
+
+records::RecordStore& RecordsWiring::reader() {
+  if (reader_ == nullptr) {
+    const bool shared = !options_.shared_store.empty();
+    reader_ = std::make_unique<records::RecordStore>(shared ? options_.shared_store : options_.path,
+                                                     records::OpenMode::reader);
+  }
+  if (!reader_->keeping_records()) reader_->open();
+  return *reader_;
 }
 
 records::RecordsWindow& RecordsWiring::show_window() {
   if (window_ == nullptr)
-    window_ = new records::RecordsWindow(store_, station_.person);
+    window_ = new records::RecordsWindow(reader(), station_.person);
   else
     window_->refresh();
   window_->show();
@@ -89,26 +132,47 @@ records::RecordsWindow& RecordsWiring::show_window() {
   return *window_;
 }
 
+void RecordsWiring::state_changed() {
+  update_status();
+  if (forwarder_ != nullptr) forwarder_->nudge();
+  // The list follows finished runs; a report saved in passing does not move it.
+  if (window_ != nullptr && window_->isVisible() && !recorder_.running()) window_->refresh();
+}
+
 void RecordsWiring::update_status() {
-  const std::size_t waiting = store_.waiting();
-  const std::string runs = std::to_string(waiting) + (waiting == 1 ? " run waits" : " runs wait");
+  const records::StoreState state = writer_.state();
   std::string line;
-  if (!store_.keeping_records()) {
+  std::string details = state.status_text;
+  if (!state.keeping_records) {
     // Short enough to share the status line with the VISA line; the tool tip tells the rest.
-    line = "Records not kept: " + store_.reason();
-    if (waiting > 0) line += " (" + std::to_string(waiting) + " in memory)";
-  } else if (waiting > 0) {
-    line = runs + " to be written to the record file.";
+    line = "Records not kept: " + state.reason;
+    if (state.waiting > 0) line += " (" + std::to_string(state.waiting) + " in memory)";
+  } else if (state.waiting > 0) {
+    line = runs_text(state.waiting) + (state.waiting == 1 ? " waits" : " wait") +
+           " to be written to the record file.";
   }
-  windows_.form().show_records_status(line, store_.status_text());
+  if (forwarder_ != nullptr) {
+    const records::ForwardState forward = forwarder_->state();
+    if (forward.waiting > 0 || !forward.reason.empty()) {
+      std::string waiting = runs_text(forward.waiting) +
+                            (forward.waiting == 1 ? " waits" : " wait") + " for the records server";
+      if (forward.waiting_since) waiting += " since " + time_of_day(*forward.waiting_since);
+      if (!forward.reason.empty()) waiting += ": " + forward.reason;
+      line = line.empty() ? waiting : line + " " + waiting;
+      if (!details.empty()) details += "\n";
+      details += waiting + " (" + options_.shared_store_shown + ").";
+    }
+  }
+  windows_.form().show_records_status(line, details);
 }
 
 void RecordsWiring::save_progress() { recorder_.save_progress(); }
 
-void RecordsWiring::retry() {
-  if (store_.keeping_records() && store_.waiting() == 0) return;
-  store_.retry();
-  update_status();
+void RecordsWiring::retry() { writer_.retry(); }
+
+void RecordsWiring::flush() {
+  writer_.flush();
+  state_changed();
 }
 
 }  // namespace station

@@ -1,7 +1,8 @@
-// The production records attached to the station: the record store, the recorder that turns
-// every procedure into a run record, the timers that save a running run's report and retry
-// waiting records, the records line of the main window's status bar, and the records window
-// behind the "Records" menu item.
+// The production records attached to the station: the writer that keeps the station's record
+// file on a thread of its own, the forwarder that copies finished runs to the line's shared store
+// when there is one, the recorder that turns every procedure into a run record, the timer that
+// saves a running run's report, the records line of the main window's status bar, and the
+// records window behind the "Records" menu item.
 #pragma once
 
 #include <QObject>
@@ -12,7 +13,9 @@
 #include <string>
 
 #include "core/station.h"
+#include "records/record_forwarder.h"
 #include "records/record_store.h"
+#include "records/record_writer.h"
 #include "records/records_window.h"
 #include "records/run_recorder.h"
 #include "station/station_windows.h"
@@ -20,42 +23,62 @@
 namespace station {
 
 struct RecordsOptions {
-  std::string path;        // the record file (records::records_location())
+  std::string path;        // the station's record file (records::records_location())
   std::string station_id;  // empty: the host name
+  // The line's shared store the finished runs are forwarded to; empty: none. The records window
+  // shows it when there is one.
+  std::string shared_store;
+  // How the status line and messages name the shared store (without its password).
+  std::string shared_store_shown;
 };
 
 class RecordsWiring {
  public:
   // A running run's report is saved at least this often.
   static constexpr std::chrono::milliseconds kProgressInterval{4000};
-  // Waiting records are written again, and a failed store opened again, this often.
-  static constexpr std::chrono::milliseconds kRetryInterval{10000};
 
-  // Opens the store (telling the technician of a damaged file moved aside), attaches the
-  // recorder to the station and the records window to the main window's menu.
+  // Opens the record file (telling the technician of a damaged file moved aside), starts
+  // forwarding when there is a shared store, attaches the recorder to the station and the
+  // records window to the main window's menu.
   RecordsWiring(core::Station& station, StationWindows& windows, RecordsOptions options);
+  // Writes what the recorder handed over; runs still to forward stay queued in the file.
   ~RecordsWiring();
   RecordsWiring(const RecordsWiring&) = delete;
   RecordsWiring& operator=(const RecordsWiring&) = delete;
 
-  records::RecordStore& store() { return store_; }
+  records::RecordWriter& writer() { return writer_; }
+  records::RecordForwarder* forwarder() { return forwarder_.get(); }
   records::RunRecorder& recorder() { return recorder_; }
+  // The store the records window reads: the shared store when there is one, else the record
+  // file. Opened on first use.
+  records::RecordStore& reader();
   // The records window, created on first use and shown.
   records::RecordsWindow& show_window();
   records::RecordsWindow* window() const { return window_; }
-  // The main window's records line, from the store's state.
+  // The main window's records line, from the writer's and the forwarder's states.
   void update_status();
-  // What the timers do.
+  // What the progress timer does.
   void save_progress();
+  // Writes waiting records now.
   void retry();
+  // Waits until the writer has done every write handed over, then brings the status line and an
+  // open records window up to date.
+  void flush();
 
  private:
+  // Runs on the window thread after the writer or the forwarder changed state.
+  void state_changed();
+
   core::Station& station_;
   StationWindows& windows_;
-  records::RecordStore store_;
+  const RecordsOptions options_;
+  // Lives on the window thread: the writer's and forwarder's calls are queued to it.
+  QObject window_thread_;
+  records::RecordWriter writer_;
+  std::unique_ptr<records::RecordForwarder> forwarder_;
   records::RunRecorder recorder_;
+  std::unique_ptr<records::RecordStore> reader_;
   QTimer progress_timer_;
-  QTimer retry_timer_;
   QPointer<records::RecordsWindow> window_;
 };
 

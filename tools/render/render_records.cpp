@@ -83,8 +83,9 @@ int main(int argc, char* argv[]) {
   station::StationWindows windows(rendered.station, [] {});
   const QString blocked = temporary.path() + "/not-a-folder";
   QFile(blocked).open(QIODevice::WriteOnly);
-  station::RecordsWiring wiring(rendered.station, windows,
-                                {blocked.toStdString() + "/records.sqlite", "line1-station"});
+  station::RecordsWiring wiring(
+      rendered.station, windows,
+      {blocked.toStdString() + "/records.sqlite", "line1-station", "", ""});
   windows.form().show();
   ok = save_snapshot(&windows.form(), folder + "/main_window_records_not_kept.png") && ok;
   return ok ? EXIT_SUCCESS : EXIT_FAILURE;

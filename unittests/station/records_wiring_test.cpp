@@ -35,8 +35,8 @@ class RecordsWiringTest : public ::testing::Test {
     open_unit(station.units.qcu, "VXI0::24::INSTR");
     windows.form().TestTechnicianName->setText("O'Brien; DROP TABLE runs");
     windows.form().TopSerialNumber->setText("TOP-77");
-    wiring = std::make_unique<station::RecordsWiring>(station, windows,
-                                                      station::RecordsOptions{path(), "bench-1"});
+    wiring = std::make_unique<station::RecordsWiring>(
+        station, windows, station::RecordsOptions{path(), "bench-1", "", ""});
   }
 
   void open_unit(driver::UnitRecord& unit, const char* resource) {
@@ -48,9 +48,10 @@ class RecordsWiringTest : public ::testing::Test {
   std::string path() const { return folder.path().toStdString() + "/records.sqlite"; }
 
   std::vector<RunRecord> runs() {
+    wiring->flush();
     records::RecordFilter all;
     all.include_simulated = true;
-    return wiring->store().query(all).value;
+    return wiring->reader().query(all).value;
   }
 
   // Picks the module in the Initialize dialog's row `index` at the next yield; -1 closes it.
@@ -292,6 +293,7 @@ TEST_F(RecordsWiringTest, ARunCutOffMidwayIsInterruptedAtTheNextStartWithItsRepo
   // The file as a power cut would leave it: copied while the run goes on, after a save.
   pump.at_yield(200, [&] {
     wiring->save_progress();
+    wiring->flush();
     partial = windows.test_console().results().report_text();
     for (const char* suffix : {"", "-wal"}) {
       std::filesystem::copy_file(path() + suffix, copy + suffix);
@@ -316,9 +318,10 @@ TEST_F(RecordsWiringTest, AStoreThatCannotBeWrittenIsNamedOnTheStatusLineAndCatc
   const std::string blocked = folder.path().toStdString() + "/not-a-folder";
   ASSERT_TRUE(QFile(QString::fromStdString(blocked)).open(QIODevice::WriteOnly));
   wiring = std::make_unique<station::RecordsWiring>(
-      station, windows, station::RecordsOptions{blocked + "/records.sqlite", ""});
+      station, windows, station::RecordsOptions{blocked + "/records.sqlite", "", "", ""});
   EXPECT_TRUE(windows.form().recordsStatusLabel->isVisibleTo(&windows.form()));
   windows.form().TestButton[3]->click();
+  wiring->flush();
   const std::string status = windows.form().recordsStatusLabel->text().toStdString();
   EXPECT_EQ(status, "Records not kept: the record file cannot be opened (1 in memory)");
   const std::string details = windows.form().recordsStatusLabel->toolTip().toStdString();
@@ -328,10 +331,9 @@ TEST_F(RecordsWiringTest, AStoreThatCannotBeWrittenIsNamedOnTheStatusLineAndCatc
   // The folder can be made now: the waiting run is written at the next retry.
   ASSERT_TRUE(QFile::remove(QString::fromStdString(blocked)));
   wiring->retry();
+  wiring->flush();
   EXPECT_FALSE(windows.form().recordsStatusLabel->isVisibleTo(&windows.form()));
-  records::RecordFilter all;
-  all.include_simulated = true;
-  const std::vector<RunRecord> kept = wiring->store().query(all).value;
+  const std::vector<RunRecord> kept = runs();
   ASSERT_EQ(kept.size(), 1U);
   EXPECT_EQ(kept[0].outcome, Outcome::passed);
   EXPECT_EQ(kept[0].procedure, Procedure::self_test);
@@ -341,9 +343,10 @@ TEST_F(RecordsWiringTest, NoRecordFileNamedKeepsNoRecordsAndSaysSo) {
   wiring.reset();
   wiring = std::make_unique<station::RecordsWiring>(station, windows, station::RecordsOptions{});
   windows.form().TestButton[3]->click();
+  wiring->flush();
   EXPECT_EQ(windows.form().recordsStatusLabel->text().toStdString(),
             "Records not kept: the record file cannot be opened (1 in memory)");
-  EXPECT_FALSE(wiring->store().keeping_records());
+  EXPECT_FALSE(wiring->writer().state().keeping_records);
 }
 
 // --- The records window ---
@@ -351,6 +354,7 @@ TEST_F(RecordsWiringTest, NoRecordFileNamedKeepsNoRecordsAndSaysSo) {
 TEST_F(RecordsWiringTest, TheRecordsMenuItemOpensTheWindowModelessOverTheKeptRuns) {
   EXPECT_TRUE(windows.form().mnuRecords->isEnabled());
   windows.form().TestButton[3]->click();
+  wiring->flush();
   windows.form().mnuRecords->trigger();
   records::RecordsWindow* window = wiring->window();
   ASSERT_NE(window, nullptr);
