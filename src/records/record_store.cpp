@@ -480,7 +480,7 @@ struct RecordStore::Impl {
 
   bool open() {
     close();
-    if (mode == OpenMode::station) {
+    if (mode != OpenMode::reader) {
       QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
     }
     StoreError error = open_connection();

@@ -95,14 +95,19 @@ void RecordWriter::run() {
     std::deque<Job> jobs = std::exchange(jobs_, {});
     const bool stopping = stopping_;
     lock.unlock();
-    for (Job& job : jobs) job(store);
+    // Each job's outcome is published before the next job runs: a flush sees the state its
+    // writes left.
+    for (Job& job : jobs) {
+      job(store);
+      publish(store);
+    }
     if (std::chrono::steady_clock::now() >= next_retry) {
       if (!options_.path.empty() && (!store.keeping_records() || store.waiting() > 0)) {
         store.retry();
+        publish(store);
       }
       next_retry = std::chrono::steady_clock::now() + options_.retry_interval;
     }
-    publish(store);
     lock.lock();
     if (stopping && jobs_.empty()) return;
   }

@@ -13,6 +13,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include "other_connection.h"
 #include "record_samples.h"
 #include "records/record_store.h"
 #include "records/sql_dialect.h"
@@ -25,27 +26,6 @@ using samples::full_record;
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
-
-// A second program's connection to the same file.
-class OtherConnection {
- public:
-  explicit OtherConnection(const std::string& path) : name_(QUuid::createUuid().toString()) {
-    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name_);
-    db.setDatabaseName(QString::fromStdString(path));
-    db.open();
-  }
-  ~OtherConnection() {
-    QSqlDatabase::database(name_, false).close();
-    QSqlDatabase::removeDatabase(name_);
-  }
-  bool exec(const char* statement) {
-    QSqlQuery query(QSqlDatabase::database(name_, false));
-    return query.exec(statement);
-  }
-
- private:
-  QString name_;
-};
 
 class FailingStore : public ::testing::Test {
  protected:
