@@ -71,7 +71,7 @@ class RecordsWindow final : public QWidget {
  public:
   static constexpr std::size_t kPageSize = 200;
   // Stations named on the summary's second line; its tool tip lists them all.
-  static constexpr std::size_t kStationsInLine = 4;
+  static constexpr std::size_t kStationsInLine = 3;
 
   RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent = nullptr);
 
