@@ -361,13 +361,17 @@ struct Tally {
   std::size_t errors = 0;
   std::size_t skipped = 0;
   long long ms = 0;
+  void add(Outcome outcome, std::size_t runs, long long duration_ms) {
+    tests += runs;
+    const Verdict verdict = verdict_of(outcome);
+    failures += verdict == Verdict::failure ? runs : 0;
+    errors += verdict == Verdict::error ? runs : 0;
+    skipped += verdict == Verdict::skipped ? runs : 0;
+    ms += duration_ms;
+  }
   void add(const RunRecord& record) {
-    ++tests;
-    const Verdict verdict = verdict_of(record.outcome);
-    failures += verdict == Verdict::failure;
-    errors += verdict == Verdict::error;
-    skipped += verdict == Verdict::skipped;
-    if (record.ended) ms += std::max<long long>((*record.ended - record.started).count(), 0);
+    add(record.outcome, 1,
+        record.ended ? std::max<long long>((*record.ended - record.started).count(), 0) : 0);
   }
   void append(std::string& out) const {
     append_attribute(out, "tests", std::to_string(tests));
@@ -426,6 +430,26 @@ bool write_json(Output& out, const std::vector<RunRecord>& records) {
   return out.flush();
 }
 
+void append_junit_head(std::string& out, const Tally& all) {
+  out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
+  append_attribute(out, "name", "Quor Bus station records");
+  all.append(out);
+  out += ">\n";
+}
+
+void append_suite_head(std::string& out, Procedure procedure, const Tally& tally) {
+  out += "  <testsuite";
+  append_attribute(out, "name", display_name(procedure));
+  tally.append(out);
+  append_attribute(
+      out, "time",
+      std::to_string(tally.ms / 1000) + "." + std::to_string(tally.ms % 1000 + 1000).substr(1));
+  out += ">\n";
+}
+
+constexpr std::string_view kSuiteEnd = "  </testsuite>\n";
+constexpr std::string_view kJunitEnd = "</testsuites>\n";
+
 bool write_junit(Output& out, const std::vector<RunRecord>& records) {
   // Suites in the procedures' order, runs in the order given.
   std::map<Procedure, std::vector<const RunRecord*>> suites;
@@ -434,27 +458,64 @@ bool write_junit(Output& out, const std::vector<RunRecord>& records) {
     suites[record.procedure].push_back(&record);
     all.add(record);
   }
-  out.text() += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
-  append_attribute(out.text(), "name", "Quor Bus station records");
-  all.append(out.text());
-  out.text() += ">\n";
+  append_junit_head(out.text(), all);
   for (const auto& [procedure, runs] : suites) {
     Tally tally;
     for (const RunRecord* run : runs) tally.add(*run);
-    out.text() += "  <testsuite";
-    append_attribute(out.text(), "name", display_name(procedure));
-    tally.append(out.text());
-    append_attribute(
-        out.text(), "time",
-        std::to_string(tally.ms / 1000) + "." + std::to_string(tally.ms % 1000 + 1000).substr(1));
-    out.text() += ">\n";
+    append_suite_head(out.text(), procedure, tally);
     for (const RunRecord* run : runs) {
       append_testcase(out.text(), *run);
       if (!out.flush_if_full()) return false;
     }
-    out.text() += "  </testsuite>\n";
+    out.text() += kSuiteEnd;
   }
-  out.text() += "</testsuites>\n";
+  out.text() += kJunitEnd;
+  return out.flush();
+}
+
+// The same file as write_junit() over the runs `filter` selects, newest first, without holding
+// them: the suites' counts come from the store first, then each suite's runs are read in chunks.
+// Call it inside RecordStore::read_together(), so that the counts and the runs agree.
+bool stream_junit(Output& out, RecordStore& store, const RecordFilter& filter,
+                  std::string& read_error, std::size_t& written) {
+  const ReadResult<std::vector<RunGroup>> groups = store.group(filter);
+  if (!groups.error.empty()) {
+    read_error = groups.error;
+    return false;
+  }
+  std::map<Procedure, Tally> suites;
+  Tally all;
+  for (const RunGroup& group : groups.value) {
+    suites[group.procedure].add(group.outcome, group.count, group.duration_ms);
+    all.add(group.outcome, group.count, group.duration_ms);
+  }
+  append_junit_head(out.text(), all);
+  for (const auto& [procedure, tally] : suites) {
+    append_suite_head(out.text(), procedure, tally);
+    RecordFilter suite = filter;
+    suite.procedure = procedure;
+    std::size_t cases = 0;
+    bool file_ok = true;
+    read_error = store.scan(suite, kExportChunk, [&](std::vector<RunRecord>& runs) {
+      for (const RunRecord& record : runs) {
+        append_testcase(out.text(), record);
+        ++cases;
+        if (!out.flush_if_full()) {
+          file_ok = false;
+          return false;
+        }
+      }
+      return true;
+    });
+    if (!read_error.empty() || !file_ok) return false;
+    if (cases != tally.tests) {
+      read_error = "the records changed while they were read";
+      return false;
+    }
+    written += cases;
+    out.text() += kSuiteEnd;
+  }
+  out.text() += kJunitEnd;
   return out.flush();
 }
 
@@ -532,8 +593,13 @@ std::string export_records(RecordStore& store, const RecordFilter& filter, const
   const auto format = export_format_for(file);
   if (!format) return "the file name " + file + " must end in .csv, .json or .xml";
   std::size_t written = 0;
-  const std::string error = write_file(file, [&](Output& out, std::string& read_error) {
+  std::string error;
+  const auto write = [&](Output& out, std::string& read_error) {
+    if (*format == ExportFormat::junit_xml && !filter.limit && filter.offset == 0) {
+      return stream_junit(out, store, filter, read_error, written);
+    }
     if (*format == ExportFormat::junit_xml) {
+      // One page of runs: few enough to hold.
       std::vector<RunRecord> all;
       read_error = store.scan(filter, kExportChunk, [&](std::vector<RunRecord>& runs) {
         std::move(runs.begin(), runs.end(), std::back_inserter(all));
@@ -567,7 +633,13 @@ std::string export_records(RecordStore& store, const RecordFilter& filter, const
     });
     if (!csv) out.text() += written > 0 ? "\n]\n" : "]\n";
     return read_error.empty() && file_ok && out.flush();
+  };
+  // Every read of the export sees the store as it was when the export began.
+  const std::string view_error = store.read_together([&] {
+    error = write_file(file, write);
+    return std::string();
   });
+  if (!view_error.empty()) error = "cannot read the records: " + view_error;
   if (count) *count = error.empty() ? written : 0;
   return error;
 }
@@ -585,9 +657,10 @@ ParsedExport parse_export_request(const std::vector<std::string>& arguments,
     parsed.error = location.error;
     return parsed;
   }
-  ExportRequest request{*file.value, location.path, {}, {}, false};
+  ExportRequest request{*file.value, location.path, {}, {}, false, {}};
   for (const auto& [name, target] : {std::pair{std::string_view("--since"), &request.since},
-                                     std::pair{std::string_view("--serial"), &request.serial}}) {
+                                     std::pair{std::string_view("--serial"), &request.serial},
+                                     std::pair{std::string_view("--station"), &request.station}}) {
     const OptionValue value = option_value(arguments, name);
     if (value.missing_value) {
       parsed.error = std::string(name) + " needs a value";
@@ -617,6 +690,7 @@ int export_records_main(const ExportRequest& request, std::ostream& out) {
     }
   }
   if (request.serial) filter.serial = *request.serial;
+  if (request.station) filter.station = *request.station;
   std::error_code ignored;
   if (!std::filesystem::is_regular_file(request.records_path, ignored)) {
     out << "There is no record file at " << request.records_path << ".\n";

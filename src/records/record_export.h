@@ -36,8 +36,9 @@ class RecordStore;
 struct RecordFilter;
 
 // The runs of `store` that `filter` selects, newest first, read in chunks and written as they
-// come (CSV and JSON; JUnit XML groups the runs by procedure and so reads them all first). The
-// same file and the same guarantees as above; `count` receives how many runs were written.
+// come (JUnit XML: the suites' counts first, then each procedure's runs), all from one view of
+// the store. The same file and the same guarantees as above; `count` receives how many runs were
+// written.
 std::string export_records(RecordStore& store, const RecordFilter& filter, const std::string& file,
                            std::size_t* count = nullptr);
 
@@ -49,9 +50,10 @@ inline constexpr std::string_view kExportOption = "--export-records";
 struct ExportRequest {
   std::string file;
   std::string records_path;
-  std::optional<std::string> since;   // YYYY-MM-DD: runs started on that day (UTC) or later
-  std::optional<std::string> serial;  // part of a unit serial number
-  bool include_simulated = false;     // --include-simulated
+  std::optional<std::string> since;         // YYYY-MM-DD: runs started on that day (UTC) or later
+  std::optional<std::string> serial;        // part of a unit serial number
+  bool include_simulated = false;           // --include-simulated
+  std::optional<std::string> station = {};  // a station id, exactly
 };
 
 struct ParsedExport {
@@ -59,8 +61,8 @@ struct ParsedExport {
   std::string error;                     // a usage error
 };
 
-// Reads `--export-records FILE [--since YYYY-MM-DD] [--serial TEXT] [--include-simulated]`;
-// `location` is where the records are kept (records_location()).
+// Reads `--export-records FILE [--since YYYY-MM-DD] [--serial TEXT] [--station NAME]
+// [--include-simulated]`; `location` is where the records are kept (records_location()).
 ParsedExport parse_export_request(const std::vector<std::string>& arguments,
                                   const RecordsLocation& location);
 

@@ -288,6 +288,10 @@ Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
     conditions << QStringLiteral("outcome = ?");
     where.values << text(text_id(*filter.outcome));
   }
+  if (!filter.station.empty()) {
+    conditions << QStringLiteral("station_id = ?");
+    where.values << text(filter.station);
+  }
   if (filter.started_from) {
     conditions << QStringLiteral("started_ms >= ?");
     where.values << millis(*filter.started_from);
@@ -905,7 +909,86 @@ ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
   result.value.passed = counts.value(2).toULongLong();
   result.value.first_runs = firsts.value(0).toULongLong();
   result.value.first_runs_passed = firsts.value(1).toULongLong();
+
+  QSqlQuery by_station(db);
+  by_station.setForwardOnly(true);
+  by_station.prepare(QStringLiteral("SELECT station_id, COUNT(*),"
+                                    " SUM(CASE WHEN outcome <> 'running' THEN 1 ELSE 0 END),"
+                                    " SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END)"
+                                    " FROM runs") +
+                     where.clause + QStringLiteral(" GROUP BY station_id"));
+  bind_all(by_station, where.values);
+  if (!by_station.exec()) {
+    result.error = by_station.lastError().text().toStdString();
+    return result;
+  }
+  while (by_station.next()) {
+    result.value.stations.push_back({string_at(by_station, 0), by_station.value(1).toULongLong(),
+                                     by_station.value(2).toULongLong(),
+                                     by_station.value(3).toULongLong()});
+  }
+  // Ordered here: the servers' collations would order texts each their own way.
+  std::sort(
+      result.value.stations.begin(), result.value.stations.end(),
+      [](const StationCounts& a, const StationCounts& b) { return a.station_id < b.station_id; });
   return result;
+}
+
+ReadResult<std::vector<RunGroup>> RecordStore::group(const RecordFilter& filter) {
+  ReadResult<std::vector<RunGroup>> result;
+  if (!impl_->is_open) {
+    result.error = sql::reason_text(impl_->failure.failure);
+    return result;
+  }
+  const Where where = where_of(filter, impl_->dialect);
+  QSqlQuery query(impl_->database());
+  query.setForwardOnly(true);
+  query.prepare(QStringLiteral("SELECT procedure_id, outcome, COUNT(*), SUM(CASE WHEN ended_ms >"
+                               " started_ms THEN ended_ms - started_ms ELSE 0 END) FROM runs") +
+                where.clause + QStringLiteral(" GROUP BY procedure_id, outcome"));
+  bind_all(query, where.values);
+  if (!query.exec()) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  while (query.next()) {
+    const auto procedure = procedure_from_text_id(string_at(query, 0));
+    const auto outcome = outcome_from_text_id(string_at(query, 1));
+    if (!procedure || !outcome) continue;
+    result.value.push_back(
+        {*procedure, *outcome, query.value(2).toULongLong(), query.value(3).toLongLong()});
+  }
+  std::sort(result.value.begin(), result.value.end(), [](const RunGroup& a, const RunGroup& b) {
+    return std::pair(a.procedure, a.outcome) < std::pair(b.procedure, b.outcome);
+  });
+  return result;
+}
+
+ReadResult<std::vector<std::string>> RecordStore::stations() {
+  ReadResult<std::vector<std::string>> result;
+  if (!impl_->is_open) {
+    result.error = sql::reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlQuery query(impl_->database());
+  query.setForwardOnly(true);
+  if (!query.exec(QStringLiteral("SELECT DISTINCT station_id FROM runs"))) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  while (query.next()) result.value.push_back(string_at(query, 0));
+  std::sort(result.value.begin(), result.value.end());
+  return result;
+}
+
+std::string RecordStore::read_together(const std::function<std::string()>& reads) {
+  if (!impl_->is_open) return sql::reason_text(impl_->failure.failure);
+  QSqlDatabase db = impl_->database();
+  if (!db.transaction()) return db.lastError().text().toStdString();
+  const std::string error = reads();
+  // Nothing was written: the end of the transaction only lets the view go.
+  if (!db.commit()) db.rollback();
+  return error;
 }
 
 ReadResult<std::optional<RunRecord>> RecordStore::find(const std::string& id) {

@@ -27,10 +27,23 @@ struct RecordFilter {
   std::optional<TimePoint> started_from;    // at or after
   std::optional<TimePoint> started_before;  // before
   bool include_simulated = false;
+  // The station id, exactly; empty for every station.
+  std::string station;
   // A page of the list: the newest `limit` runs after skipping `offset` of them. The summary
   // ignores both.
   std::optional<std::size_t> limit;
   std::size_t offset = 0;
+};
+
+// One station's share of a summary.
+struct StationCounts {
+  std::string station_id;
+  std::size_t count = 0;
+  std::size_t finished = 0;
+  std::size_t passed = 0;
+
+  double pass_rate() const { return finished == 0 ? 0.0 : double(passed) / double(finished); }
+  bool operator==(const StationCounts&) const = default;
 };
 
 struct Summary {
@@ -44,6 +57,8 @@ struct Summary {
   // passed; a unit that failed and passed later counts as not passing first time.
   std::size_t first_runs = 0;
   std::size_t first_runs_passed = 0;
+  // The same counts for each station among the runs, ordered by station id (byte by byte).
+  std::vector<StationCounts> stations;
 
   double pass_rate() const { return finished == 0 ? 0.0 : double(passed) / double(finished); }
   double first_pass_yield() const {
@@ -67,6 +82,15 @@ enum class OpenMode {
 // What a query reads: everything, or the columns of the records window's list (no report text
 // and no last-error texts).
 enum class Detail { full, list };
+
+// Runs of one procedure with one outcome: how many, and their durations summed (a run not ended,
+// or one that ended before it started, counts for nothing).
+struct RunGroup {
+  Procedure procedure{};
+  Outcome outcome{};
+  std::size_t count = 0;
+  long long duration_ms = 0;
+};
 
 template <typename T>
 struct ReadResult {
@@ -135,6 +159,16 @@ class RecordStore {
   std::string scan(const RecordFilter& filter, std::size_t chunk,
                    const std::function<bool(std::vector<RunRecord>& runs)>& take);
   ReadResult<Summary> summarize(const RecordFilter& filter);
+  // The runs the filter selects counted by procedure and outcome (the page is ignored), in the
+  // procedures' and then the outcomes' order; runs of a procedure or outcome this program does
+  // not know are left out, as every read leaves them out.
+  ReadResult<std::vector<RunGroup>> group(const RecordFilter& filter);
+  // The station ids of every kept run, each once, ordered byte by byte.
+  ReadResult<std::vector<std::string>> stations();
+  // Runs `reads` (queries, scans, summaries) on one view of the store: what another connection
+  // commits meanwhile is not seen by them. Returns what `reads` returns, or why the view could
+  // not be taken.
+  std::string read_together(const std::function<std::string()>& reads);
   ReadResult<std::optional<RunRecord>> find(const std::string& id);
 
  private:

@@ -10,8 +10,10 @@
 #include <QItemSelectionModel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 
 #include "records/record_export.h"
@@ -72,6 +74,46 @@ std::string summary_text(const Summary& summary) {
   text += " - first-pass yield " +
           (summary.first_runs == 0 ? std::string("-") : percent_text(summary.first_pass_yield()));
   text += " (" + count_text(summary.first_runs) + " unit serial numbers and procedures)";
+  return text;
+}
+
+namespace {
+
+std::string station_name(const StationCounts& station) {
+  return station.station_id.empty() ? std::string("(no station id)") : station.station_id;
+}
+
+std::string rate_text(const StationCounts& station) {
+  return station.finished == 0 ? std::string("-") : percent_text(station.pass_rate());
+}
+
+}  // namespace
+
+std::string station_summary_text(const Summary& summary, std::size_t shown) {
+  if (summary.stations.empty()) return {};
+  std::string text = "By station: ";
+  const std::size_t named = std::min(shown, summary.stations.size());
+  for (std::size_t i = 0; i < named; ++i) {
+    const StationCounts& station = summary.stations[i];
+    if (i > 0) text += "; ";
+    text += station_name(station) + " " + count_text(station.count) +
+            (station.count == 1 ? " run" : " runs") + ", pass rate " + rate_text(station);
+  }
+  const std::size_t more = summary.stations.size() - named;
+  if (more > 0) {
+    text += "; and " + count_text(more) + (more == 1 ? " more station" : " more stations");
+  }
+  return text;
+}
+
+std::string station_summary_details(const Summary& summary) {
+  std::string text;
+  for (const StationCounts& station : summary.stations) {
+    if (!text.empty()) text += '\n';
+    text += station_name(station) + ": " + count_text(station.count) +
+            (station.count == 1 ? " run, " : " runs, ") + count_text(station.finished) +
+            " finished, " + count_text(station.passed) + " passed, pass rate " + rate_text(station);
+  }
   return text;
 }
 
@@ -168,6 +210,7 @@ RecordsWindow::RecordsWindow(RecordStore& store, driver::Operator& person, QWidg
   setObjectName("RecordsWindow");
   setWindowTitle(window_text::kCaption);
   build();
+  load_stations();
   apply_filter();
 }
 
@@ -194,6 +237,11 @@ void RecordsWindow::build() {
     cboOutcome->addItem(text_of(std::string(text_id(outcome))), int(outcome));
   }
   filters->addWidget(cboOutcome);
+  cboStation = new QComboBox(this);
+  cboStation->setObjectName("cboStation");
+  cboStation->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  cboStation->addItem("All stations");
+  filters->addWidget(cboStation);
   const QDate today = QDate::currentDate();
   chkFrom = new QCheckBox("From", this);
   chkFrom->setObjectName("chkFrom");
@@ -219,6 +267,13 @@ void RecordsWindow::build() {
   lblSummary = new QLabel(this);
   lblSummary->setObjectName("lblSummary");
   layout->addWidget(lblSummary);
+  lblStations = new QLabel(this);
+  lblStations->setObjectName("lblStations");
+  lblStations->setTextFormat(Qt::PlainText);
+  // A long line of stations is cut at the window's edge rather than widening the window; the
+  // tool tip holds them all.
+  lblStations->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  layout->addWidget(lblStations);
 
   auto* splitter = new QSplitter(Qt::Vertical, this);
   lstRuns = new QTableView(splitter);
@@ -294,7 +349,7 @@ void RecordsWindow::build() {
   typing_->setInterval(250);
   connect(typing_, &QTimer::timeout, this, [this] { apply_filter(); });
   connect(txtFilter, &QLineEdit::textChanged, typing_, qOverload<>(&QTimer::start));
-  for (QComboBox* box : {cboProcedure, cboOutcome}) {
+  for (QComboBox* box : {cboProcedure, cboOutcome, cboStation}) {
     connect(box, &QComboBox::currentIndexChanged, this, [this] { apply_filter(); });
   }
   for (QCheckBox* box : {chkFrom, chkTo, chkSimulated}) {
@@ -323,6 +378,9 @@ RecordFilter RecordsWindow::filter() const {
   if (cboOutcome->currentIndex() > 0) filter.outcome = Outcome(cboOutcome->currentData().toInt());
   if (chkFrom->isChecked()) filter.started_from = start_of_local_day(dtFrom->date());
   if (chkTo->isChecked()) filter.started_before = start_of_local_day(dtTo->date().addDays(1));
+  if (cboStation->currentIndex() > 0) {
+    filter.station = cboStation->currentData().toString().toStdString();
+  }
   filter.include_simulated = chkSimulated->isChecked();
   return filter;
 }
@@ -336,11 +394,34 @@ void RecordsWindow::apply_filter() {
   lblSummary->setText(summary.error.empty()
                           ? text_of(summary_text(summary.value))
                           : "The records cannot be read: " + text_of(summary.error));
+  lblStations->setText(text_of(station_summary_text(summary.value, kStationsInLine)));
+  lblStations->setToolTip(text_of(station_summary_details(summary.value)));
+  lblStations->setVisible(!summary.value.stations.empty());
   load_page();
+}
+
+void RecordsWindow::load_stations() {
+  const ReadResult<std::vector<std::string>> stations = store_.stations();
+  if (!stations.error.empty()) return;  // the summary line says that the records cannot be read
+  const QString chosen =
+      cboStation->currentIndex() > 0 ? cboStation->currentData().toString() : QString();
+  // The choice stays what it was, without a new read of the list for each item.
+  const QSignalBlocker quiet(cboStation);
+  while (cboStation->count() > 1) cboStation->removeItem(1);
+  bool chosen_listed = chosen.isEmpty();
+  for (const std::string& station : stations.value) {
+    if (station.empty()) continue;  // an empty id stands for every station in the filter
+    cboStation->addItem(text_of(station), text_of(station));
+    chosen_listed = chosen_listed || text_of(station) == chosen;
+  }
+  // A station chosen earlier that the store no longer holds stays chosen.
+  if (!chosen_listed) cboStation->addItem(chosen, chosen);
+  cboStation->setCurrentIndex(chosen.isEmpty() ? 0 : cboStation->findData(chosen));
 }
 
 void RecordsWindow::refresh() {
   const std::size_t offset = offset_;
+  load_stations();
   apply_filter();
   offset_ = total_ == 0 ? 0 : std::min(offset, (total_ - 1) / kPageSize * kPageSize);
   if (offset_ != 0) load_page();

@@ -56,6 +56,12 @@ QString local_time_text(TimePoint time);
 std::string unit_serial(const RunRecord& run);
 // "1,234 runs - pass rate 91.2% - first-pass yield 88.0% (1,100 units and procedures)".
 std::string summary_text(const Summary& summary);
+// The summary's second line, the runs by station: "By station: LINE-A 120 runs, pass rate
+// 97.5%; LINE-B ...", the first `shown` stations in the stations' order and then how many more
+// there are; empty when the summary holds no station.
+std::string station_summary_text(const Summary& summary, std::size_t shown);
+// Every station of the summary, one line each with its counts (the second line's tool tip).
+std::string station_summary_details(const Summary& summary);
 // The selected run's fields, one "name: value" line each.
 std::string fields_text(const RunRecord& run);
 
@@ -64,6 +70,8 @@ class RecordsWindow final : public QWidget {
 
  public:
   static constexpr std::size_t kPageSize = 200;
+  // Stations named on the summary's second line; its tool tip lists them all.
+  static constexpr std::size_t kStationsInLine = 3;
 
   RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent = nullptr);
 
@@ -71,7 +79,7 @@ class RecordsWindow final : public QWidget {
   RecordFilter filter() const;
   // Reads the first page and the summary for the controls' filter again.
   void apply_filter();
-  // Reads the current page again (a run was written).
+  // Reads the current page again (a run was written), and the stations to choose from.
   void refresh();
   void next_page();
   void previous_page();
@@ -87,6 +95,7 @@ class RecordsWindow final : public QWidget {
   QLineEdit* txtFilter = nullptr;
   QComboBox* cboProcedure = nullptr;
   QComboBox* cboOutcome = nullptr;
+  QComboBox* cboStation = nullptr;  // "All stations", then the station ids present
   QCheckBox* chkFrom = nullptr;
   QDateEdit* dtFrom = nullptr;
   QCheckBox* chkTo = nullptr;
@@ -97,6 +106,7 @@ class RecordsWindow final : public QWidget {
   QPushButton* cmdOlder = nullptr;
   QLabel* lblPage = nullptr;
   QLabel* lblSummary = nullptr;
+  QLabel* lblStations = nullptr;  // the summary by station
   QLabel* lblSimulated = nullptr;
   QPlainTextEdit* txtFields = nullptr;
   QPlainTextEdit* txtReport = nullptr;
@@ -109,6 +119,7 @@ class RecordsWindow final : public QWidget {
  private:
   void build();
   void load_page();
+  void load_stations();
   void show_run(const std::optional<RunRecord>& run);
   void choose_export_file();
 

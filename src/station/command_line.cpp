@@ -28,11 +28,13 @@ struct Options {
                                     "FILE"};
   QCommandLineOption since{"since", "Export only runs from this day on.", "YYYY-MM-DD"};
   QCommandLineOption serial{"serial", "Export only units whose serial holds TEXT.", "TEXT"};
+  QCommandLineOption station{"station", "Export only this station's runs.", "NAME"};
   QCommandLineOption include_simulated{"include-simulated", "Export simulated runs as well."};
 
   QList<QCommandLineOption> all() const {
-    return {help,         version, visa,       simulate,       list,  trace,  fault,
-            virtual_time, records, station_id, export_records, since, serial, include_simulated};
+    return {help,           version, visa,         simulate, list,
+            trace,          fault,   virtual_time, records,  station_id,
+            export_records, since,   serial,       station,  include_simulated};
   }
 };
 
@@ -119,12 +121,14 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   chosen.export_file = value_of(parser, options.export_records);
   chosen.since = value_of(parser, options.since);
   chosen.serial = value_of(parser, options.serial);
+  chosen.station = value_of(parser, options.station);
   chosen.include_simulated = parser.isSet(options.include_simulated);
 
   for (const auto& [option, value] :
        {std::pair{"--visa", &chosen.visa_path}, std::pair{"--trace", &chosen.trace_file},
         std::pair{"--records", &chosen.records_path}, std::pair{"--station-id", &chosen.station_id},
-        std::pair{"--export-records", &chosen.export_file}}) {
+        std::pair{"--export-records", &chosen.export_file},
+        std::pair{"--station", &chosen.station}}) {
     if (*value && (*value)->empty()) return refuse(std::string(option) + " needs a value");
   }
   if (chosen.visa_path && chosen.simulate) {

@@ -19,12 +19,13 @@ struct StationOptions {
   std::vector<sim::FaultRequest> faults;  // --fault NAME[@LA], in the order given
   bool virtual_time = false;              // --virtual-time
   // The records (--records PATH, --station-id NAME) and their export (--export-records FILE
-  // with --since, --serial, --include-simulated).
+  // with --since, --serial, --station, --include-simulated).
   std::optional<std::string> records_path;
   std::optional<std::string> station_id;
   std::optional<std::string> export_file;
   std::optional<std::string> since;
   std::optional<std::string> serial;
+  std::optional<std::string> station;
   bool include_simulated = false;
 };
 

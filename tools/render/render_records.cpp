@@ -1,5 +1,5 @@
-// Renders the records window over a few hundred runs, and the main window's status line when
-// records cannot be kept, to PNG files for a look by eye:
+// Renders the records window over a few hundred runs (all of them, one unit's, one station's),
+// and the main window's status line when records cannot be kept, to PNG files for a look by eye:
 //   render_records <folder>
 #include <QApplication>
 #include <QDir>
@@ -16,8 +16,8 @@ using testing_support::save_snapshot;
 
 namespace {
 
-// Runs as a day's production leaves them: 300 runs over 60 units, a few failures and stops, one
-// in every ten on the simulated chassis.
+// Runs as a day's production leaves them: 300 runs over 60 units on three stations, a few
+// failures and stops, one in every ten on the simulated chassis.
 std::vector<records::RunRecord> made_runs() {
   using namespace records;
   std::vector<RunRecord> runs;
@@ -26,7 +26,7 @@ std::vector<records::RunRecord> made_runs() {
   for (int n = 0; n < 300; ++n) {
     RunRecord r;
     r.id = new_run_id();
-    r.station_id = n % 4 == 0 ? "line2-station" : "line1-station";
+    r.station_id = n % 4 == 0 ? "line2-station" : n % 5 == 0 ? "line3-station" : "line1-station";
     r.started = start + std::chrono::minutes{n * 17};
     r.ended = r.started + std::chrono::seconds{40 + n % 50};
     r.procedure = all_procedures()[std::size_t(n * 7) % all_procedures().size()];
@@ -78,6 +78,21 @@ int main(int argc, char* argv[]) {
   window.txtFilter->setText("QB10412");
   window.apply_filter();
   ok = save_snapshot(&window, folder + "/records_window_filtered.png") && ok;
+  window.txtFilter->clear();
+  window.cboStation->setCurrentText("line2-station");
+  window.apply_filter();
+  ok = save_snapshot(&window, folder + "/records_window_station.png") && ok;
+  // A longer line: five stations more, their runs taken from the first ones.
+  std::vector<records::RunRecord> more = made_runs();
+  more.resize(50);
+  for (std::size_t n = 0; n < more.size(); ++n) {
+    more[n].id = records::new_run_id();
+    more[n].station_id = "line" + std::to_string(4 + n % 5) + "-station";
+  }
+  if (!store.import_runs(more)) return EXIT_FAILURE;
+  window.cboStation->setCurrentIndex(0);
+  window.refresh();
+  ok = save_snapshot(&window, folder + "/records_window_many_stations.png") && ok;
 
   // A record file that cannot be made: the status line says so beside the VISA line.
   station::StationWindows windows(rendered.station, [] {});

@@ -411,6 +411,7 @@ TEST_P(ExportRequestParse, ReadsTheCommandLine) {
     EXPECT_EQ(parsed.request->since, c.request.since);
     EXPECT_EQ(parsed.request->serial, c.request.serial);
     EXPECT_EQ(parsed.request->include_simulated, c.request.include_simulated);
+    EXPECT_EQ(parsed.request->station, c.request.station);
   }
 }
 
@@ -428,7 +429,19 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{"file_missing", {"--export-records"}, true, "needs the name", {}},
         RequestCase{"since_missing", {"--export-records", "o.csv", "--since"}, true, "--since", {}},
         RequestCase{
-            "serial_empty", {"--export-records", "o.csv", "--serial="}, true, "--serial", {}}),
+            "serial_empty", {"--export-records", "o.csv", "--serial="}, true, "--serial", {}},
+        RequestCase{"station",
+                    {"--export-records", "o.json", "--station", "LINE-B"},
+                    true,
+                    "",
+                    {"o.json", "", {}, {}, false, "LINE-B"}},
+        RequestCase{"station_id_names_no_station_to_export",
+                    {"--station-id", "LINE-B", "--export-records", "o.json", "--station=LINE-A"},
+                    true,
+                    "",
+                    {"o.json", "", {}, {}, false, "LINE-A"}},
+        RequestCase{
+            "station_missing", {"--export-records", "o.csv", "--station"}, true, "--station", {}}),
     [](const auto& row) { return std::string(row.param.label); });
 
 struct MainCase {
@@ -440,13 +453,15 @@ struct MainCase {
   int status;
   std::string message_part;
   std::size_t runs;  // in the file written
+  std::optional<std::string> station = {};
 };
 
 class ExportMain : public Export, public ::testing::WithParamInterface<MainCase> {};
 
 TEST_P(ExportMain, WritesTheSelectedRunsOrSaysWhyNot) {
   const MainCase& c = GetParam();
-  const ExportRequest request{out(c.file), folder_.file(c.records), c.since, c.serial, false};
+  const ExportRequest request{out(c.file), folder_.file(c.records), c.since, c.serial, false,
+                              c.station};
   std::ostringstream message;
   EXPECT_EQ(export_records_main(request, message), c.status);
   EXPECT_NE(message.str().find(c.message_part), std::string::npos) << message.str();
@@ -473,6 +488,34 @@ INSTANTIATE_TEST_SUITE_P(
                  kExportDone,
                  "Exported 0 runs",
                  0},
+        // ... one of them on bench-3, the others on bench-1.
+        MainCase{"one_station",
+                 "b3.csv",
+                 "records.sqlite",
+                 {},
+                 {},
+                 kExportDone,
+                 "Exported 1 run",
+                 1,
+                 "bench-3"},
+        MainCase{"station_and_serial",
+                 "b1.csv",
+                 "records.sqlite",
+                 {},
+                 "qb7",
+                 kExportDone,
+                 "Exported 2 runs",
+                 2,
+                 "bench-1"},
+        MainCase{"station_exactly",
+                 "b.csv",
+                 "records.sqlite",
+                 {},
+                 {},
+                 kExportDone,
+                 "Exported 0 runs",
+                 0,
+                 "bench"},
         MainCase{"no_record_file",
                  "x.csv",
                  "missing.sqlite",
@@ -500,6 +543,30 @@ INSTANTIATE_TEST_SUITE_P(
                  "Nothing was exported",
                  0}),
     [](const auto& row) { return std::string(row.param.label); });
+
+// The JUnit XML export reads the store a suite at a time; its file is the one the runs read
+// first give, byte for byte.
+TEST_F(Export, JunitXmlReadSuiteBySuiteIsTheFileOfTheRunsReadFirst) {
+  RecordStore store(records_path(), OpenMode::reader);
+  ASSERT_TRUE(store.open());
+  for (const std::string station : {"", "bench-1", "bench-3"}) {
+    RecordFilter filter;
+    filter.include_simulated = true;
+    filter.station = station;
+    std::vector<RunRecord> selected;
+    for (const RunRecord& run : stored_) {
+      if (station.empty() || run.station_id == station) selected.push_back(run);
+    }
+    ASSERT_EQ(export_records(selected, out("read-first.xml")), "");
+    std::size_t count = 0;
+    ASSERT_EQ(export_records(store, filter, out("by-suite.xml"), &count), "");
+    EXPECT_EQ(count, selected.size());
+    QFile read_first(QString::fromStdString(out("read-first.xml")));
+    QFile by_suite(QString::fromStdString(out("by-suite.xml")));
+    ASSERT_TRUE(read_first.open(QIODevice::ReadOnly) && by_suite.open(QIODevice::ReadOnly));
+    EXPECT_EQ(by_suite.readAll(), read_first.readAll()) << "station " << station;
+  }
+}
 
 TEST_F(Export, MainLeavesADamagedRecordFileWhereItIs) {
   QFile garbage(QString::fromStdString(out("bad.sqlite")));

@@ -102,6 +102,24 @@ const Case kCases[] = {
        EXPECT_EQ(o.serial, "SN12");
        EXPECT_TRUE(o.include_simulated);
      }},
+    {"ExportOneStation",
+     {"--export-records", "line.xml", "--station", "LINE-B", "--station-id", "LINE-A"},
+     CommandAction::ExportRecords,
+     {},
+     [](const StationOptions& o) {
+       EXPECT_EQ(o.station, "LINE-B");
+       EXPECT_EQ(o.station_id, "LINE-A");
+     }},
+    {"StationWithEquals",
+     {"--export-records", "o.csv", "--station=O'Hara; --"},
+     CommandAction::ExportRecords,
+     {},
+     [](const StationOptions& o) { EXPECT_EQ(o.station, "O'Hara; --"); }},
+    {"ExportWithoutStationIsEveryStation",
+     {"--export-records", "o.csv"},
+     CommandAction::ExportRecords,
+     {},
+     [](const StationOptions& o) { EXPECT_FALSE(o.station); }},
     {"Help", {"--help"}, CommandAction::PrintText, {"Usage: quor_station [options]", "--visa"}},
     {"ShortHelp", {"-h"}, CommandAction::PrintText, {"--list-resources"}},
     {"Version", {"--version"}, CommandAction::PrintText, {"quor_station 1."}},
@@ -145,6 +163,14 @@ const Case kCases[] = {
      {"--export-records", "o.csv", "--since", "2026-02-30"},
      CommandAction::Refuse,
      {"2026-02-30"}},
+    {"StationEmpty",
+     {"--export-records", "o.csv", "--station="},
+     CommandAction::Refuse,
+     {"--station needs a value"}},
+    {"StationMissing",
+     {"--export-records", "o.csv", "--station"},
+     CommandAction::Refuse,
+     {"station"}},
     {"ListAndExport",
      {"--list-resources", "--export-records", "o.csv"},
      CommandAction::Refuse,
@@ -157,9 +183,9 @@ INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(kCases),
 TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
   const std::string help = station::parse_command_line({"quor_station", "--help"}).text;
   const std::vector<std::string> options = {
-      "--help",           "--version", "--visa",         "--simulate",         "--list-resources",
-      "--trace",          "--fault",   "--virtual-time", "--records",          "--station-id",
-      "--export-records", "--since",   "--serial",       "--include-simulated"};
+      "--help",           "--version", "--visa",         "--simulate", "--list-resources",
+      "--trace",          "--fault",   "--virtual-time", "--records",  "--station-id",
+      "--export-records", "--since",   "--serial",       "--station",  "--include-simulated"};
   std::istringstream lines(help);
   std::string line;
   std::vector<std::string> option_lines;
