@@ -71,7 +71,9 @@ const Migration kMigrations[] = {
       " run_id VARCHAR(64) NOT NULL PRIMARY KEY REFERENCES runs (id) ON DELETE CASCADE,"
       " sequence BIGINT NOT NULL,"
       " queued_ms BIGINT NOT NULL)",
-      "CREATE INDEX forward_queue_order ON forward_queue (sequence)"}},
+      "CREATE INDEX forward_queue_order ON forward_queue (sequence)",
+      // A line's shared store is read one station at a time.
+      "CREATE INDEX runs_station ON runs (station_id, started_ms)"}},
 };
 
 StoreError exec(QSqlQuery& query, const QString& statement, const Dialect& dialect) {
