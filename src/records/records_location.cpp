@@ -4,6 +4,8 @@
 #include <QString>
 #include <cstdlib>
 
+#include "records/server_location.h"
+
 namespace records {
 
 OptionValue option_value(const std::vector<std::string>& arguments, std::string_view name) {
@@ -34,8 +36,19 @@ RecordsLocation resolve_records_location(const std::vector<std::string>& argumen
   if (option.missing_value) {
     return {{}, std::string(kRecordsOption) + " needs the name of a record file"};
   }
-  if (option.value) return {*option.value, {}};
-  if (environment && !environment->empty()) return {*environment, {}};
+  std::optional<std::string> chosen = option.value;
+  if (!chosen && environment && !environment->empty()) chosen = environment;
+  if (chosen) {
+    if (is_server_location(*chosen)) {
+      const ParsedServerLocation server = parse_server_location(*chosen);
+      if (!server.location) {
+        return {{},
+                "the records server line " + redacted_location(*chosen) +
+                    " is not valid: " + server.error};
+      }
+    }
+    return {*chosen, {}};
+  }
   if (app_data_folder.empty()) {
     return {{}, "there is no application data folder to keep the records in"};
   }
