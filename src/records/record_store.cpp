@@ -442,8 +442,11 @@ struct RecordStore::Impl {
       }
       if (version.version < sql::kSchemaVersion) {
         return {Failure::other,
-                "the record file holds no records of this version; start the "
-                "station on it once to bring it up to date"};
+                dialect.is_server()
+                    ? "the database holds no records of this version; start a station on it "
+                      "once to bring it up to date"
+                    : "the record file holds no records of this version; start the "
+                      "station on it once to bring it up to date"};
       }
     }
     return {};
@@ -624,7 +627,12 @@ std::string RecordStore::status_text() const {
   std::string text =
       "Records are not being kept: " + impl_->dialect.reason_text(impl_->failure.failure);
   if (!impl_->failure.detail.empty()) {
-    text += " (" + impl_->without_password(impl_->failure.detail) + ")";
+    // One line: a driver's text may hold line breaks and tabs.
+    std::string detail = impl_->without_password(impl_->failure.detail);
+    std::replace_if(
+        detail.begin(), detail.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
+    while (!detail.empty() && detail.back() == ' ') detail.pop_back();
+    text += " (" + detail + ")";
   }
   text += " - " + impl_->location_text + ".";
   if (count > 0) {

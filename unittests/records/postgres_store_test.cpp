@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <latch>
+#include <sstream>
 #include <thread>
 
 #include "record_samples.h"
+#include "records/record_export.h"
 #include "records/record_store.h"
 #include "records/sql_dialect.h"
 #include "test_server.h"
@@ -104,6 +106,28 @@ TEST_F(ServerStore, ASharedStoreMarksNoRunInterruptedAndAReaderReadsEverything) 
             "");
   EXPECT_EQ(scanned.size(), 3u);
   EXPECT_FALSE(reader.complete_run(full_record("from a reader")));
+}
+
+TEST_F(ServerStore, TheExportCommandReadsTheServerAndNamesItWithoutThePassword) {
+  {
+    RecordStore store(line(), OpenMode::shared);
+    ASSERT_TRUE(store.open()) << store.status_text();
+    ASSERT_TRUE(store.complete_run(full_record("one")));
+    ASSERT_TRUE(store.complete_run(full_record("two")));
+  }
+  samples::Folder folder;
+  ExportRequest request;
+  request.file = folder.file("runs.csv");
+  request.records_path = line();
+  std::ostringstream out;
+  EXPECT_EQ(export_records_main(request, out), kExportDone) << out.str();
+  EXPECT_EQ(out.str(), "Exported 2 runs to " + request.file + ".\n");
+
+  request.records_path = test_server::with_database(line(), "no_such_records");
+  std::ostringstream refused;
+  EXPECT_EQ(export_records_main(request, refused), kExportFailed);
+  EXPECT_TRUE(contains(refused.str(), "the records database does not exist")) << refused.str();
+  EXPECT_FALSE(contains(refused.str(), password())) << refused.str();
 }
 
 TEST_F(ServerStore, AReaderOfADatabaseWithoutRecordsSaysSo) {
