@@ -11,6 +11,7 @@
 #include <map>
 
 #include "records/record_store.h"
+#include "records/server_location.h"
 
 namespace records {
 
@@ -692,7 +693,8 @@ int export_records_main(const ExportRequest& request, std::ostream& out) {
   if (request.serial) filter.serial = *request.serial;
   if (request.station) filter.station = *request.station;
   std::error_code ignored;
-  if (!std::filesystem::is_regular_file(request.records_path, ignored)) {
+  if (!is_server_location(request.records_path) &&
+      !std::filesystem::is_regular_file(request.records_path, ignored)) {
     out << "There is no record file at " << request.records_path << ".\n";
     return kExportFailed;
   }

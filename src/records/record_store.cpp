@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "records/schema.h"
+#include "records/server_location.h"
 #include "records/sql_dialect.h"
 
 namespace records {
@@ -326,16 +327,27 @@ bool move_file_set(const QString& path, const QString& target) {
 }  // namespace
 
 struct RecordStore::Impl {
-  Impl(std::string store_path, OpenMode store_mode, std::chrono::milliseconds timeout)
+  Impl(std::string store_path, OpenMode store_mode,
+       std::optional<std::chrono::milliseconds> timeout)
       : path(std::move(store_path)),
         mode(store_mode),
-        busy_timeout(timeout),
-        connection(QStringLiteral("quor_records_") + QUuid::createUuid().toString()) {}
+        dialect(sql::dialect_for(path)),
+        busy_timeout(timeout.value_or(dialect.is_server() ? kServerTimeout : kBusyTimeout)),
+        connection(QStringLiteral("quor_records_") + QUuid::createUuid().toString()) {
+    if (dialect.is_server()) {
+      location_text = redacted_location(path);
+      if (const auto server = parse_server_location(path).location) password = server->password;
+    } else {
+      location_text = path;
+    }
+  }
 
   std::string path;
   OpenMode mode;
+  const sql::Dialect& dialect;
   std::chrono::milliseconds busy_timeout;
-  const sql::Dialect& dialect = sql::sqlite_dialect();
+  std::string location_text;  // for a person: no password
+  std::string password;       // a server's, to keep out of every text
   QString connection;
   bool is_open = false;
   // Runs left running are marked interrupted once per program run: a store opened again later
@@ -409,16 +421,18 @@ struct RecordStore::Impl {
 
   StoreError open_connection() {
     QSqlDatabase db = QSqlDatabase::addDatabase(dialect.driver_name(), connection);
-    if (!db.isValid()) return {Failure::other, "the Qt SQLite driver is not installed"};
-    db.setDatabaseName(QString::fromStdString(path));
-    db.setConnectOptions(dialect.connect_options(busy_timeout));
+    if (!db.isValid()) {
+      return {Failure::other,
+              "the Qt " + dialect.driver_name().toStdString() + " driver is not installed"};
+    }
+    if (StoreError error = dialect.locate(db, path, busy_timeout)) return error;
     if (!db.open()) return dialect.error_of(db.lastError());
     const bool writer = mode != OpenMode::reader;
-    if (StoreError error = dialect.configure(db, writer)) return error;
+    if (StoreError error = dialect.configure(db, writer, busy_timeout)) return error;
     if (StoreError error = dialect.check_integrity(db)) return error;
     if (writer) {
       if (StoreError error = sql::migrate(db, dialect)) return error;
-      if (mode == OpenMode::station && !interrupted_marked) {
+      if (marks_interrupted() && !interrupted_marked) {
         if (StoreError error = mark_interrupted(db)) return error;
         interrupted_marked = true;
       }
@@ -462,11 +476,35 @@ struct RecordStore::Impl {
       }
       if (version.version < sql::kSchemaVersion) {
         return {Failure::other,
-                "the record file holds no records of this version; start the "
-                "station on it once to bring it up to date"};
+                dialect.is_server()
+                    ? "the database holds no records of this version; start a station on it "
+                      "once to bring it up to date"
+                    : "the record file holds no records of this version; start the "
+                      "station on it once to bring it up to date"};
       }
     }
     return {};
+  }
+
+  // Only a station's own file: on a shared store, a run left running may be another station's.
+  bool marks_interrupted() const { return mode == OpenMode::station && !dialect.is_server(); }
+  bool moves_aside() const { return mode == OpenMode::station && !dialect.is_server(); }
+
+  // The text with a server's password (as given and percent-encoded) left out.
+  std::string without_password(std::string text) const {
+    if (password.empty()) return text;
+    for (const std::string& secret : {password, percent_encoded_password()}) {
+      for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret)) {
+        text.replace(at, secret.size(), "****");
+      }
+    }
+    return text;
+  }
+  std::string percent_encoded_password() const {
+    const std::size_t colon = path.find(':', path.find("//") + 2);
+    const std::size_t at = path.rfind('@', path.find_first_of("/?", path.find("//") + 2));
+    if (colon == std::string::npos || at == std::string::npos || at < colon) return password;
+    return path.substr(colon + 1, at - colon - 1);
   }
 
   // Renames a damaged file with a time suffix (never deletes it); empty when it could not.
@@ -484,11 +522,11 @@ struct RecordStore::Impl {
 
   bool open() {
     close();
-    if (mode != OpenMode::reader) {
+    if (mode != OpenMode::reader && !dialect.is_server()) {
       QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
     }
     StoreError error = open_connection();
-    if (error.failure == Failure::damaged && mode == OpenMode::station) {
+    if (error.failure == Failure::damaged && moves_aside()) {
       close();
       const std::string moved = move_aside();
       if (moved.empty()) {
@@ -596,7 +634,8 @@ struct RecordStore::Impl {
   }
 };
 
-RecordStore::RecordStore(std::string path, OpenMode mode, std::chrono::milliseconds busy_timeout)
+RecordStore::RecordStore(std::string path, OpenMode mode,
+                         std::optional<std::chrono::milliseconds> busy_timeout)
     : impl_(std::make_unique<Impl>(std::move(path), mode, busy_timeout)) {}
 
 RecordStore::~RecordStore() { impl_->close(); }
@@ -609,20 +648,39 @@ bool RecordStore::keeping_records() const { return impl_->is_open && !impl_->fai
 
 std::size_t RecordStore::waiting() const { return impl_->waiting_records.size(); }
 
+std::string RecordStore::location_text() const { return impl_->location_text; }
+
+bool RecordStore::on_server() const { return impl_->dialect.is_server(); }
+
 std::string RecordStore::reason() const {
-  return keeping_records() ? std::string() : sql::reason_text(impl_->failure.failure);
+  return keeping_records() ? std::string() : impl_->dialect.reason_text(impl_->failure.failure);
 }
 
 std::string RecordStore::status_text() const {
   const std::size_t count = impl_->waiting_records.size();
   const std::string runs = std::to_string(count) + (count == 1 ? " run waits" : " runs wait");
+  const bool server = impl_->dialect.is_server();
   if (keeping_records()) {
-    return count == 0 ? std::string() : runs + " to be written to the record file.";
+    if (count == 0) return {};
+    return runs + (server ? " to be written to the records server."
+                          : " to be written to the record file.");
   }
-  std::string text = "Records are not being kept: " + sql::reason_text(impl_->failure.failure);
-  if (!impl_->failure.detail.empty()) text += " (" + impl_->failure.detail + ")";
-  text += " - " + impl_->path + ".";
-  if (count > 0) text += " " + runs + " in memory until the file can be written.";
+  std::string text =
+      "Records are not being kept: " + impl_->dialect.reason_text(impl_->failure.failure);
+  if (!impl_->failure.detail.empty()) {
+    // One line: a driver's text may hold line breaks and tabs.
+    std::string detail = impl_->without_password(impl_->failure.detail);
+    std::replace_if(
+        detail.begin(), detail.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
+    while (!detail.empty() && detail.back() == ' ') detail.pop_back();
+    text += " (" + detail + ")";
+  }
+  text += " - " + impl_->location_text + ".";
+  if (count > 0) {
+    text += " " + runs +
+            (server ? " in memory until the server takes them."
+                    : " in memory until the file can be written.");
+  }
   return text;
 }
 
@@ -652,7 +710,9 @@ bool RecordStore::save_progress(const std::string& id, const std::string& report
 bool RecordStore::complete_run(const RunRecord& record) { return impl_->store(record); }
 
 std::size_t RecordStore::retry() {
-  if (!impl_->is_open || impl_->failure.failure == Failure::damaged) {
+  // A server's connection that failed may be lost or stuck: a new one is cheap.
+  const bool reconnect = impl_->dialect.is_server() && impl_->failure;
+  if (!impl_->is_open || impl_->failure.failure == Failure::damaged || reconnect) {
     if (!impl_->open()) return 0;
   }
   if (!impl_->can_write()) return 0;
@@ -672,7 +732,7 @@ void RecordStore::set_forwarding(bool on) { impl_->forwarding = on; }
 ReadResult<std::vector<RunRecord>> RecordStore::forward_batch(std::size_t limit) {
   ReadResult<std::vector<RunRecord>> result;
   if (!impl_->is_open) {
-    result.error = sql::reason_text(impl_->failure.failure);
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
     return result;
   }
   QSqlDatabase db = impl_->database();
@@ -719,7 +779,7 @@ ReadResult<std::vector<RunRecord>> RecordStore::forward_batch(std::size_t limit)
 }
 
 std::string RecordStore::forwarded(const std::vector<std::string>& ids) {
-  if (!impl_->is_open) return sql::reason_text(impl_->failure.failure);
+  if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
   QSqlDatabase db = impl_->database();
   if (!db.transaction()) return db.lastError().text().toStdString();
   QSqlQuery query(db);
@@ -740,7 +800,7 @@ std::string RecordStore::forwarded(const std::vector<std::string>& ids) {
 ReadResult<ForwardBacklog> RecordStore::forward_backlog() {
   ReadResult<ForwardBacklog> result;
   if (!impl_->is_open) {
-    result.error = sql::reason_text(impl_->failure.failure);
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
     return result;
   }
   QSqlQuery query(impl_->database());
@@ -767,7 +827,7 @@ bool RecordStore::import_runs(const std::vector<RunRecord>& records) {
 ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter, Detail detail) {
   ReadResult<std::vector<RunRecord>> result;
   if (!impl_->is_open) {
-    result.error = sql::reason_text(impl_->failure.failure);
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
     return result;
   }
   QSqlDatabase db = impl_->database();
@@ -822,7 +882,7 @@ ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter
 
 std::string RecordStore::scan(const RecordFilter& filter, std::size_t chunk,
                               const std::function<bool(std::vector<RunRecord>& runs)>& take) {
-  if (!impl_->is_open) return sql::reason_text(impl_->failure.failure);
+  if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
   chunk = std::max<std::size_t>(chunk, 1);
   QSqlDatabase db = impl_->database();
   const Where where = where_of(filter, impl_->dialect);
@@ -875,7 +935,7 @@ std::string RecordStore::scan(const RecordFilter& filter, std::size_t chunk,
 ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
   ReadResult<Summary> result;
   if (!impl_->is_open) {
-    result.error = sql::reason_text(impl_->failure.failure);
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
     return result;
   }
   QSqlDatabase db = impl_->database();
@@ -937,7 +997,7 @@ ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
 ReadResult<std::vector<RunGroup>> RecordStore::group(const RecordFilter& filter) {
   ReadResult<std::vector<RunGroup>> result;
   if (!impl_->is_open) {
-    result.error = sql::reason_text(impl_->failure.failure);
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
     return result;
   }
   const Where where = where_of(filter, impl_->dialect);
@@ -967,7 +1027,7 @@ ReadResult<std::vector<RunGroup>> RecordStore::group(const RecordFilter& filter)
 ReadResult<std::vector<std::string>> RecordStore::stations() {
   ReadResult<std::vector<std::string>> result;
   if (!impl_->is_open) {
-    result.error = sql::reason_text(impl_->failure.failure);
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
     return result;
   }
   QSqlQuery query(impl_->database());
@@ -982,7 +1042,7 @@ ReadResult<std::vector<std::string>> RecordStore::stations() {
 }
 
 std::string RecordStore::read_together(const std::function<std::string()>& reads) {
-  if (!impl_->is_open) return sql::reason_text(impl_->failure.failure);
+  if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
   QSqlDatabase db = impl_->database();
   if (!db.transaction()) return db.lastError().text().toStdString();
   const std::string error = reads();
@@ -994,7 +1054,7 @@ std::string RecordStore::read_together(const std::function<std::string()>& reads
 ReadResult<std::optional<RunRecord>> RecordStore::find(const std::string& id) {
   ReadResult<std::optional<RunRecord>> result;
   if (!impl_->is_open) {
-    result.error = sql::reason_text(impl_->failure.failure);
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
     return result;
   }
   QSqlDatabase db = impl_->database();

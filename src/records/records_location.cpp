@@ -4,6 +4,8 @@
 #include <QString>
 #include <cstdlib>
 
+#include "records/server_location.h"
+
 namespace records {
 
 OptionValue option_value(const std::vector<std::string>& arguments, std::string_view name) {
@@ -32,17 +34,35 @@ RecordsLocation resolve_records_location(const std::vector<std::string>& argumen
                                          std::string_view app_data_folder) {
   const OptionValue option = option_value(arguments, kRecordsOption);
   if (option.missing_value) {
-    return {{}, std::string(kRecordsOption) + " needs the name of a record file"};
+    return {{}, std::string(kRecordsOption) + " needs the name of a record file", {}};
   }
-  if (option.value) return {*option.value, {}};
-  if (environment && !environment->empty()) return {*environment, {}};
-  if (app_data_folder.empty()) {
-    return {{}, "there is no application data folder to keep the records in"};
+  std::optional<std::string> chosen = option.value;
+  if (!chosen && environment && !environment->empty()) chosen = environment;
+  std::string station_file;
+  if (!app_data_folder.empty()) {
+    station_file = app_data_folder;
+    if (station_file.back() != '/') station_file += '/';
+    station_file += kRecordsFileName;
   }
-  std::string path(app_data_folder);
-  if (path.back() != '/') path += '/';
-  path += kRecordsFileName;
-  return {path, {}};
+  if (chosen) {
+    if (!is_server_location(*chosen)) return {*chosen, {}, *chosen};
+    const ParsedServerLocation server = parse_server_location(*chosen);
+    if (!server.location) {
+      return {{},
+              "the records server line " + redacted_location(*chosen) +
+                  " is not valid: " + server.error,
+              {}};
+    }
+    if (station_file.empty()) {
+      return {
+          {}, "there is no application data folder to keep the runs waiting for the server in", {}};
+    }
+    return {*chosen, {}, station_file};
+  }
+  if (station_file.empty()) {
+    return {{}, "there is no application data folder to keep the records in", {}};
+  }
+  return {station_file, {}, station_file};
 }
 
 RecordsLocation records_location(const std::vector<std::string>& arguments) {

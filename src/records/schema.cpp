@@ -84,12 +84,11 @@ StoreError exec(QSqlQuery& query, const QString& statement, const Dialect& diale
 }  // namespace
 
 SchemaVersion schema_version(QSqlDatabase& database, const Dialect& dialect) {
-  if (!database.tables().contains(QStringLiteral("schema_version"))) {
-    // A damaged file can hide its tables; ask once more in a way that reports why.
-    QSqlQuery probe(database);
-    if (!probe.exec(QStringLiteral("SELECT 1"))) return {0, dialect.error_of(probe.lastError())};
-    return {0, {}};
+  bool exists = false;
+  if (StoreError error = dialect.table_exists(database, QStringLiteral("schema_version"), exists)) {
+    return {0, error};
   }
+  if (!exists) return {0, {}};
   QSqlQuery query(database);
   if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version"))) {
     return {0, dialect.error_of(query.lastError())};
@@ -107,8 +106,20 @@ StoreError migrate(QSqlDatabase& database, const Dialect& dialect) {
     if (migration.to_version <= current.version) continue;
     if (!database.transaction()) return dialect.error_of(database.lastError());
     QSqlQuery query(database);
-    StoreError error;
-    if (migration.to_version == 1) {
+    // Another store may have migrated since the version was read: read it again under the lock.
+    StoreError error = dialect.lock_schema(database);
+    if (!error) {
+      const SchemaVersion locked = schema_version(database, dialect);
+      error = locked.error;
+      if (!error && locked.version > kSchemaVersion) {
+        error = {Failure::newer_schema, "schema version " + std::to_string(locked.version)};
+      }
+      if (!error && locked.version >= migration.to_version) {
+        if (!database.commit()) return dialect.error_of(database.lastError());
+        continue;
+      }
+    }
+    if (!error && migration.to_version == 1) {
       error = exec(query, QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)"),
                    dialect);
     }

@@ -3,6 +3,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "records/server_location.h"
+
 namespace records::sql {
 
 std::string reason_text(Failure failure) {
@@ -21,6 +23,12 @@ std::string reason_text(Failure failure) {
       return "the record file cannot be opened";
     case Failure::newer_schema:
       return "the record file was written by a newer version of the program";
+    case Failure::unreachable:
+    case Failure::authentication:
+    case Failure::timed_out:
+    case Failure::no_database:
+    case Failure::permission_denied:
+    case Failure::encryption:
     case Failure::other:
       break;
   }
@@ -45,14 +53,17 @@ enum SqliteCode {
 class SqliteDialect final : public Dialect {
  public:
   QString driver_name() const override { return QStringLiteral("QSQLITE"); }
+  bool is_server() const override { return false; }
 
-  QString connect_options(std::chrono::milliseconds busy_timeout) const override {
-    // A short busy time-out: a locked file makes a write wait in memory instead of holding the
-    // window.
-    return QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busy_timeout.count());
+  StoreError locate(QSqlDatabase& database, const std::string& location,
+                    std::chrono::milliseconds timeout) const override {
+    database.setDatabaseName(QString::fromStdString(location));
+    database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(timeout.count()));
+    return {};
   }
 
-  StoreError configure(QSqlDatabase& database, bool writable) const override {
+  StoreError configure(QSqlDatabase& database, bool writable,
+                       std::chrono::milliseconds) const override {
     QSqlQuery query(database);
     // Reading the schema first tells a file that is not a database from one that is.
     if (!query.exec(QStringLiteral("PRAGMA schema_version"))) return error_of(query.lastError());
@@ -86,6 +97,21 @@ class SqliteDialect final : public Dialect {
     if (answer != QStringLiteral("ok")) return {Failure::damaged, answer.toStdString()};
     return {};
   }
+
+  StoreError table_exists(QSqlDatabase& database, const QString& name,
+                          bool& exists) const override {
+    exists = database.tables().contains(name);
+    if (exists) return {};
+    // A damaged file can hide its tables; ask once more in a way that reports why.
+    QSqlQuery probe(database);
+    if (!probe.exec(QStringLiteral("SELECT 1"))) return error_of(probe.lastError());
+    return {};
+  }
+
+  // A write transaction on a file already excludes every other writer.
+  StoreError lock_schema(QSqlDatabase&) const override { return {}; }
+
+  std::string reason_text(Failure failure) const override { return sql::reason_text(failure); }
 
   // SQLite's LIKE ignores the case of ASCII letters by itself; LOWER() on both sides would cost
   // a third of a filtered query and fold no other letters either.
@@ -123,6 +149,10 @@ class SqliteDialect final : public Dialect {
 const Dialect& sqlite_dialect() {
   static const SqliteDialect dialect;
   return dialect;
+}
+
+const Dialect& dialect_for(const std::string& location) {
+  return is_server_location(location) ? postgresql_dialect() : sqlite_dialect();
 }
 
 }  // namespace records::sql

@@ -22,7 +22,8 @@ struct Options {
   QCommandLineOption trace{"trace", "Write every VISA call to FILE.", "FILE"};
   QCommandLineOption fault{"fault", "Put a fault on a simulated module (repeatable).", "NAME[@LA]"};
   QCommandLineOption virtual_time{"virtual-time", "Simulated waits cost no real time."};
-  QCommandLineOption records{"records", "Keep the run records in this file.", "PATH"};
+  QCommandLineOption records{"records", "Keep the run records in this file or on this server.",
+                             "PATH"};
   QCommandLineOption station_id{"station-id", "Name this station in its run records.", "NAME"};
   QCommandLineOption export_records{"export-records", "Export run records (.csv/.json/.xml).",
                                     "FILE"};

@@ -14,6 +14,7 @@
 #include "core/station.h"
 #include "records/record_export.h"
 #include "records/records_location.h"
+#include "records/server_location.h"
 #include "station/command_line.h"
 #include "station/records_wiring.h"
 #include "station/resource_listing.h"
@@ -133,9 +134,14 @@ int main(int argc, char* argv[]) {
   station::announce_visa_choice(visa_choice, person);
   // Production records: --records PATH, else QUOR_RECORDS, else the application data folder.
   const std::vector<std::string> record_options(arguments.begin() + 1, arguments.end());
-  station::RecordsWiring records(station, windows,
-                                 {records::records_location(record_options).path,
-                                  options.station_id.value_or(std::string()), "", ""});
+  // With a server named, runs are written to the station's own file first and forwarded.
+  const records::RecordsLocation where = records::records_location(record_options);
+  const bool on_server = records::is_server_location(where.path);
+  station::RecordsWiring records(
+      station, windows,
+      {where.station_file, options.station_id.value_or(std::string()),
+       on_server ? where.path : std::string(),
+       on_server ? records::redacted_location(where.path) : std::string()});
   const int status = QApplication::exec();
   qCInfo(lcStation) << "closed";
   return status;
