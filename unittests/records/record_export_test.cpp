@@ -398,7 +398,8 @@ class ExportRequestParse : public ::testing::TestWithParam<RequestCase> {};
 
 TEST_P(ExportRequestParse, ReadsTheCommandLine) {
   const RequestCase& c = GetParam();
-  const ParsedExport parsed = parse_export_request(c.arguments, {"/r/records.sqlite", "", "/r/records.sqlite"});
+  const ParsedExport parsed =
+      parse_export_request(c.arguments, {"/r/records.sqlite", "", "/r/records.sqlite"});
   EXPECT_EQ(parsed.request.has_value(), c.export_asked && c.error_part.empty());
   if (c.error_part.empty()) {
     EXPECT_EQ(parsed.error, "");

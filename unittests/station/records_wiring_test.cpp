@@ -516,3 +516,65 @@ TEST_F(RecordsWindowTest, PagesThroughMoreRunsThanAPageHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A station that forwards to a line's shared store (an SQLite file stands in for the server).
+class ForwardingWiringTest : public RecordsWiringTest {
+ public:
+  void forward_to(const std::string& shared) {
+    wiring.reset();
+    wiring = std::make_unique<station::RecordsWiring>(
+        station, windows,
+        station::RecordsOptions{path(), "bench-1", shared, "the line's store " + shared});
+  }
+  std::string records_line() {
+    return windows.form().recordsStatusLabel->isVisibleTo(&windows.form())
+               ? windows.form().recordsStatusLabel->text().toStdString()
+               : std::string();
+  }
+};
+
+TEST_F(ForwardingWiringTest, ARunReachesTheSharedStoreAndTheWindowShowsIt) {
+  const std::string shared = folder.path().toStdString() + "/line.sqlite";
+  forward_to(shared);
+  windows.form().TestButton[3]->click();
+  wiring->flush();
+  ASSERT_NE(wiring->forwarder(), nullptr);
+  ASSERT_TRUE(wiring->forwarder()->wait_until_forwarded(std::chrono::seconds{30}))
+      << wiring->forwarder()->state().reason;
+  wiring->update_status();
+  EXPECT_EQ(records_line(), "");
+
+  windows.form().mnuRecords->trigger();
+  records::RecordsWindow* window = wiring->window();
+  ASSERT_NE(window, nullptr);
+  window->chkSimulated->setChecked(true);
+  ASSERT_EQ(window->model().rowCount(), 1) << "the window reads the shared store";
+  EXPECT_EQ(window->model().runs().at(0).procedure, Procedure::self_test);
+  EXPECT_EQ(window->model().runs().at(0).station_id, "bench-1");
+}
+
+TEST_F(ForwardingWiringTest, RunsWaitingForTheServerAreCountedOnTheStatusLine) {
+  const std::string blocked = folder.path().toStdString() + "/not-a-folder";
+  ASSERT_TRUE(QFile(QString::fromStdString(blocked)).open(QIODevice::WriteOnly));
+  forward_to(blocked + "/line.sqlite");
+  windows.form().TestButton[3]->click();
+  windows.form().TestButton[3]->click();
+  wiring->flush();
+  ASSERT_FALSE(wiring->forwarder()->wait_until_forwarded(std::chrono::milliseconds{300}));
+  wiring->update_status();
+  const std::string line = records_line();
+  EXPECT_EQ(line.rfind("2 runs wait for the records server since ", 0), 0U) << line;
+  EXPECT_NE(line.find(": the record file cannot be opened"), std::string::npos) << line;
+  const std::string details = windows.form().recordsStatusLabel->toolTip().toStdString();
+  EXPECT_NE(details.find("the line's store " + blocked), std::string::npos) << details;
+  records::RecordStore own_file(path(), records::OpenMode::reader);
+  ASSERT_TRUE(own_file.open());
+  records::RecordFilter all;
+  all.include_simulated = true;
+  EXPECT_EQ(own_file.query(all).value.size(), 2U)
+      << "both runs are kept in the station's own file meanwhile";
+}
+
+}  // namespace
