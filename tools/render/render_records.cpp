@@ -103,5 +103,21 @@ int main(int argc, char* argv[]) {
       {blocked.toStdString() + "/records.sqlite", "line1-station", "", ""});
   windows.form().show();
   ok = save_snapshot(&windows.form(), folder + "/main_window_records_not_kept.png") && ok;
+
+  // A line's server out of reach: the runs wait in the station's own file, and the status line
+  // counts them.
+  station::StationWindows forwarding_windows(rendered.station, [] {});
+  station::RecordsWiring forwarding(
+      rendered.station, forwarding_windows,
+      {temporary.path().toStdString() + "/station.sqlite", "line1-station",
+       blocked.toStdString() + "/line.sqlite", "the line's server"});
+  for (int n = 0; n < 3; ++n) forwarding_windows.form().TestButton[3]->click();
+  forwarding.flush();
+  forwarding.forwarder()->wait_until_forwarded(std::chrono::milliseconds{500});
+  forwarding.update_status();
+  forwarding_windows.form().show();
+  ok =
+      save_snapshot(&forwarding_windows.form(), folder + "/main_window_runs_wait_for_server.png") &&
+      ok;
   return ok ? EXIT_SUCCESS : EXIT_FAILURE;
 }
