@@ -42,7 +42,8 @@ std::string TraceClock::time_of_day(Clock::time_point at) const {
   return text;
 }
 
-TraceFormatter::TraceFormatter(StatusDescriber describe) : describe_(std::move(describe)) {}
+TraceFormatter::TraceFormatter(StatusDescriber describe, TraceClock clock)
+    : describe_(std::move(describe)), clock_(clock) {}
 
 const std::string& TraceFormatter::status_text(ViStatus status) {
   auto found = status_texts_.find(status);

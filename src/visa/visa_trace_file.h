@@ -28,7 +28,12 @@ StatusDescriber library_status_describer(VisaLibrary& library);
 // "HH:MM:SS.uuuuuu" (UTC) of a call's start.
 class TraceClock {
  public:
+  // Now on both clocks.
   TraceClock();
+  // The same instant on the steady clock and on the system clock.
+  TraceClock(std::chrono::steady_clock::time_point steady_origin,
+             std::chrono::system_clock::time_point system_origin)
+      : steady_origin_(steady_origin), system_origin_(system_origin) {}
   std::string time_of_day(std::chrono::steady_clock::time_point at) const;
 
  private:
@@ -39,7 +44,7 @@ class TraceClock {
 // Formats calls (and runs of register accesses, see VisaCall) as trace lines.
 class TraceFormatter {
  public:
-  explicit TraceFormatter(StatusDescriber describe);
+  explicit TraceFormatter(StatusDescriber describe, TraceClock clock = {});
 
   // The line of one call or run, ending in "\n"; learns the names of the objects it opens.
   std::string line(const VisaCall& call);
