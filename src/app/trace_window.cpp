@@ -223,7 +223,7 @@ bool TraceWindow::save_to(const QString& path) {
   visa::TraceFormatter formatter(describe_);
   for (const auto& [object, name] : ring_.object_names()) formatter.name_object(object, name);
   for (int row = 0; row < model_->rowCount(); ++row) {
-    const std::string line = formatter.line(model_->call_at(row));
+    const std::string& line = formatter.line(model_->call_at(row));
     if (file.write(line.data(), static_cast<qint64>(line.size())) < 0) return false;
   }
   return file.flush();

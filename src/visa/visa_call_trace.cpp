@@ -30,33 +30,78 @@ std::string name_text(const ViChar* name) {
   return std::string(name, strnlen(name, static_cast<std::size_t>(VI_FIND_BUFLEN)));
 }
 
-std::string decimal(std::uint64_t value) { return std::to_string(value); }
-
-std::string space_name(ViUInt16 space) {
+void append_space(std::string& out, ViUInt16 space) {
   switch (space) {
     case VI_A16_SPACE:
-      return "A16";
+      out += "A16";
+      return;
     case VI_A24_SPACE:
-      return "A24";
+      out += "A24";
+      return;
     case VI_A32_SPACE:
-      return "A32";
+      out += "A32";
+      return;
     default:
-      return "space " + decimal(space);
+      out += "space ";
+      append_decimal(out, space);
   }
+}
+
+// The standard name of a status, or null for one without a name.
+const char* known_status_name(ViStatus status) {
+  struct Named {
+    ViStatus status;
+    const char* name;
+  };
+  static constexpr Named kNames[] = {
+      {VI_SUCCESS, "VI_SUCCESS"},
+      {VI_SUCCESS_TERM_CHAR, "VI_SUCCESS_TERM_CHAR"},
+      {VI_SUCCESS_MAX_CNT, "VI_SUCCESS_MAX_CNT"},
+      {VI_ERROR_SYSTEM_ERROR, "VI_ERROR_SYSTEM_ERROR"},
+      {VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT"},
+      {VI_ERROR_INV_EXPR, "VI_ERROR_INV_EXPR"},
+      {VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND"},
+      {VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME"},
+      {VI_ERROR_TMO, "VI_ERROR_TMO"},
+      {VI_ERROR_NSUP_ATTR, "VI_ERROR_NSUP_ATTR"},
+      {VI_ERROR_NSUP_ATTR_STATE, "VI_ERROR_NSUP_ATTR_STATE"},
+      {VI_ERROR_BERR, "VI_ERROR_BERR"},
+      {VI_ERROR_INV_SPACE, "VI_ERROR_INV_SPACE"},
+      {VI_ERROR_INV_OFFSET, "VI_ERROR_INV_OFFSET"},
+  };
+  for (const Named& named : kNames) {
+    if (named.status == status) return named.name;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
-std::string hex_text(std::uint64_t value, int digits) {
-  char text[20];
+void append_hex(std::string& out, std::uint64_t value, int digits) {
+  char text[18];
   int length = 0;
   do {
     text[length++] = "0123456789ABCDEF"[value & 0xFU];
     value >>= 4;
   } while (value != 0 || length < digits);
-  std::string result = "0x";
-  for (int i = length - 1; i >= 0; --i) result += text[i];
-  return result;
+  out += "0x";
+  for (int i = length - 1; i >= 0; --i) out += text[i];
+}
+
+void append_decimal(std::string& out, std::uint64_t value) {
+  char text[20];
+  int length = 0;
+  do {
+    text[length++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (int i = length - 1; i >= 0; --i) out += text[i];
+}
+
+std::string hex_text(std::uint64_t value, int digits) {
+  std::string text;
+  append_hex(text, value, digits);
+  return text;
 }
 
 const char* function_name(VisaFunction function) {
@@ -102,22 +147,21 @@ void TracingVisa::set_sink(VisaCallSink* sink) {
 }
 
 void TracingVisa::flush() {
-  if (sink_ != nullptr && run_.count != 0) end_run(Clock::now());
+  if (run_key_ != 0) end_run(Clock::now());
 }
 
 VisaCall TracingVisa::start_call(VisaFunction function, ViObject object) {
   VisaCall call = begin_call(function, object);
-  if (run_.count != 0) end_run(call.start);
+  if (run_key_ != 0) end_run(call.start);
   return call;
 }
 
 void TracingVisa::end_run(Clock::time_point now) {
   run_.duration = now - run_.start;
-  const std::uint64_t count = run_.count;
-  run_.count = 0;  // closed before the sink sees it, so that a sink's own calls start afresh
-  run_key_ = 0;
-  VisaCall run = run_;
-  run.count = count;
+  run_.count = (run_next_offset_ - run_.offset) / 2;
+  run_.value = run_last_value_;
+  run_key_ = 0;  // closed before the sink sees it, so that a sink's own calls start afresh
+  const VisaCall run = run_;
   sink_->record(run);
 }
 
@@ -141,9 +185,8 @@ ViStatus TracingVisa::run_access(VisaFunction function, ViSession session, ViUIn
   run_.start = start;
   run_.space = space;
   run_.offset = offset;
-  run_.value = value;
+  run_last_value_ = value;
   run_.run_values[0] = value;
-  run_.count = 1;
   run_key_ = run_key(function, session, space);
   run_next_offset_ = offset + 2;
   return status;
@@ -247,26 +290,35 @@ ViStatus TracingVisa::viStatusDesc(ViObject object, ViStatus described,
   return finish_call(*sink_, call, status);
 }
 
-ViStatus TracingVisa::viIn16(ViSession session, ViUInt16 space, ViBusAddress offset,
-                             ViUInt16* value) {
-  if (sink_ == nullptr) return inner().viIn16(session, space, offset, value);
-  // The register loop's path: small, so that tracing costs it next to nothing.
-  if (runs_ && value != nullptr && extends_run(VisaFunction::In16, session, space, offset)) {
+ViStatus TracingVisa::in16_traced(ViSession session, ViUInt16 space, ViBusAddress offset,
+                                  ViUInt16* value) {
+  if (extends_run(VisaFunction::In16, session, space, offset) && value != nullptr) [[likely]] {
     const ViStatus status = inner().viIn16(session, space, offset, value);
-    if (status == VI_SUCCESS) [[likely]] {
-      extend_run(*value);
-      return status;
-    }
-    return failed_in_run(VisaFunction::In16, session, space, offset, status);
+    if (status != VI_SUCCESS) [[unlikely]]
+      return failed_in_run(status);
+    extend_run(offset, *value);
+    return status;
   }
   return traced_in16(session, space, offset, value);
+}
+
+ViStatus TracingVisa::out16_traced(ViSession session, ViUInt16 space, ViBusAddress offset,
+                                   ViUInt16 value) {
+  if (extends_run(VisaFunction::Out16, session, space, offset)) [[likely]] {
+    const ViStatus status = inner().viOut16(session, space, offset, value);
+    if (status != VI_SUCCESS) [[unlikely]]
+      return failed_in_run(status);
+    extend_run(offset, value);
+    return status;
+  }
+  return traced_out16(session, space, offset, value);
 }
 
 ViStatus TracingVisa::traced_in16(ViSession session, ViUInt16 space, ViBusAddress offset,
                                   ViUInt16* value) {
   if (runs_) {
     const Clock::time_point now = Clock::now();
-    if (run_.count != 0) end_run(now);
+    if (run_key_ != 0) end_run(now);
     const ViStatus status = inner().viIn16(session, space, offset, value);
     return run_access(VisaFunction::In16, session, space, offset,
                       value != nullptr ? *value : ViUInt16{0}, status, now);
@@ -279,25 +331,11 @@ ViStatus TracingVisa::traced_in16(ViSession session, ViUInt16 space, ViBusAddres
   return finish_call(*sink_, call, status);
 }
 
-ViStatus TracingVisa::viOut16(ViSession session, ViUInt16 space, ViBusAddress offset,
-                              ViUInt16 value) {
-  if (sink_ == nullptr) return inner().viOut16(session, space, offset, value);
-  if (runs_ && extends_run(VisaFunction::Out16, session, space, offset)) {
-    const ViStatus status = inner().viOut16(session, space, offset, value);
-    if (status == VI_SUCCESS) [[likely]] {
-      extend_run(value);
-      return status;
-    }
-    return failed_in_run(VisaFunction::Out16, session, space, offset, status);
-  }
-  return traced_out16(session, space, offset, value);
-}
-
 ViStatus TracingVisa::traced_out16(ViSession session, ViUInt16 space, ViBusAddress offset,
                                    ViUInt16 value) {
   if (runs_) {
     const Clock::time_point now = Clock::now();
-    if (run_.count != 0) end_run(now);
+    if (run_key_ != 0) end_run(now);
     const ViStatus status = inner().viOut16(session, space, offset, value);
     return run_access(VisaFunction::Out16, session, space, offset, value, status, now);
   }
@@ -309,9 +347,12 @@ ViStatus TracingVisa::traced_out16(ViSession session, ViUInt16 space, ViBusAddre
   return finish_call(*sink_, call, status);
 }
 
-ViStatus TracingVisa::failed_in_run(VisaFunction function, ViSession session, ViUInt16 space,
-                                    ViBusAddress offset, ViStatus status) {
+ViStatus TracingVisa::failed_in_run(ViStatus status) {
   const Clock::time_point now = Clock::now();
+  const VisaFunction function = run_.function;
+  const ViSession session = run_.object;
+  const ViUInt16 space = run_.space;
+  const ViBusAddress offset = run_next_offset_;
   end_run(now);
   return run_access(function, session, space, offset, 0, status, now);
 }
@@ -338,31 +379,18 @@ ViStatus TracingVisa::viMoveOut16(ViSession session, ViUInt16 space, ViBusAddres
   return finish_call(*sink_, call, status);
 }
 
-std::string status_name(ViStatus status) {
-  struct Named {
-    ViStatus status;
-    const char* name;
-  };
-  static constexpr Named kNames[] = {
-      {VI_SUCCESS, "VI_SUCCESS"},
-      {VI_SUCCESS_TERM_CHAR, "VI_SUCCESS_TERM_CHAR"},
-      {VI_SUCCESS_MAX_CNT, "VI_SUCCESS_MAX_CNT"},
-      {VI_ERROR_SYSTEM_ERROR, "VI_ERROR_SYSTEM_ERROR"},
-      {VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT"},
-      {VI_ERROR_INV_EXPR, "VI_ERROR_INV_EXPR"},
-      {VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND"},
-      {VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME"},
-      {VI_ERROR_TMO, "VI_ERROR_TMO"},
-      {VI_ERROR_NSUP_ATTR, "VI_ERROR_NSUP_ATTR"},
-      {VI_ERROR_NSUP_ATTR_STATE, "VI_ERROR_NSUP_ATTR_STATE"},
-      {VI_ERROR_BERR, "VI_ERROR_BERR"},
-      {VI_ERROR_INV_SPACE, "VI_ERROR_INV_SPACE"},
-      {VI_ERROR_INV_OFFSET, "VI_ERROR_INV_OFFSET"},
-  };
-  for (const Named& named : kNames) {
-    if (named.status == status) return named.name;
+void append_status_name(std::string& out, ViStatus status) {
+  if (const char* name = known_status_name(status)) {
+    out += name;
+  } else {
+    append_hex(out, static_cast<std::uint32_t>(status), 8);
   }
-  return hex_text(static_cast<std::uint32_t>(status), 8);
+}
+
+std::string status_name(ViStatus status) {
+  std::string text;
+  append_status_name(text, status);
+  return text;
 }
 
 std::string escaped_bytes(const unsigned char* bytes, std::size_t count, std::size_t limit) {
@@ -401,73 +429,123 @@ std::string escaped_bytes(const unsigned char* bytes, std::size_t count, std::si
   return text;
 }
 
-std::string describe_arguments(const VisaCall& call) {
+void append_arguments(std::string& out, const VisaCall& call) {
   switch (call.function) {
     case VisaFunction::OpenDefaultRM:
     case VisaFunction::Close:
-      return {};
+      return;
     case VisaFunction::FindRsrc:
     case VisaFunction::FindNext:
-      return call.text;
+      out += call.text;
+      return;
     case VisaFunction::Open:
-      return call.text + ", mode " + decimal(call.value) + ", " + decimal(call.timeout_ms) + " ms";
+      out += call.text;
+      out += ", mode ";
+      append_decimal(out, call.value);
+      out += ", ";
+      append_decimal(out, call.timeout_ms);
+      out += " ms";
+      return;
     case VisaFunction::GetAttribute:
     case VisaFunction::SetAttribute:
-      return hex_text(call.attribute, 8) + ", " + decimal(call.value);
+      append_hex(out, call.attribute, 8);
+      out += ", ";
+      append_decimal(out, call.value);
+      return;
     case VisaFunction::Write:
     case VisaFunction::Read:
-      return call.text + ", " + decimal(call.value) + " bytes";
+      out += call.text;
+      out += ", ";
+      append_decimal(out, call.value);
+      out += " bytes";
+      return;
     case VisaFunction::StatusDesc:
-      return status_name(static_cast<ViStatus>(call.value)) + ", \"" + call.text + "\"";
+      append_status_name(out, static_cast<ViStatus>(call.value));
+      out += ", \"";
+      out += call.text;
+      out += '"';
+      return;
     case VisaFunction::In16:
     case VisaFunction::Out16: {
+      append_space(out, call.space);
+      out += ", ";
       if (call.count <= 1) {
-        return space_name(call.space) + ", " + hex_text(call.offset, 6) + ", " +
-               hex_text(call.value, 4);
+        append_hex(out, call.offset, 6);
+        out += ", ";
+        append_hex(out, call.value, 4);
+        return;
       }
-      std::string text = space_name(call.space) + ", " + decimal(call.count) + " words " +
-                         hex_text(call.offset, 6) + ".." +
-                         hex_text(call.offset + 2 * (call.count - 1), 6) + ", values";
+      append_decimal(out, call.count);
+      out += " words ";
+      append_hex(out, call.offset, 6);
+      out += "..";
+      append_hex(out, call.offset + 2 * (call.count - 1), 6);
+      out += ", values";
       const std::uint64_t kept = call.count < kRunValuesKept ? call.count : kRunValuesKept;
       for (std::uint64_t i = 0; i < kept; ++i) {
-        text += ' ';
-        text += hex_text(call.run_values[i], 4);
+        out += ' ';
+        append_hex(out, call.run_values[i], 4);
       }
       if (call.count > kRunValuesKept) {
-        text += " ... ";
-        text += hex_text(call.value, 4);
+        out += " ... ";
+        append_hex(out, call.value, 4);
       }
-      return text;
+      return;
     }
     case VisaFunction::MoveIn16:
     case VisaFunction::MoveOut16:
-      return space_name(call.space) + ", " + hex_text(call.offset, 6) + ", " + decimal(call.value) +
-             " words";
+      append_space(out, call.space);
+      out += ", ";
+      append_hex(out, call.offset, 6);
+      out += ", ";
+      append_decimal(out, call.value);
+      out += " words";
+      return;
     case VisaFunction::Count_:
       break;
   }
-  return {};
+}
+
+void append_outcome(std::string& out, const VisaCall& call) {
+  if (call.opened != 0) {
+    out += ", handle ";
+    append_hex(out, call.opened, 8);
+  }
+  if (call.function == VisaFunction::FindRsrc && call.status >= VI_SUCCESS) {
+    out += ", ";
+    append_decimal(out, call.value);
+    out += " found";
+  }
+}
+
+std::string describe_arguments(const VisaCall& call) {
+  std::string text;
+  append_arguments(text, call);
+  return text;
 }
 
 std::string describe_outcome(const VisaCall& call) {
   std::string text;
-  if (call.opened != 0) text += ", handle " + hex_text(call.opened, 8);
-  if (call.function == VisaFunction::FindRsrc && call.status >= VI_SUCCESS) {
-    text += ", " + decimal(call.value) + " found";
-  }
+  append_outcome(text, call);
   return text;
 }
 
 std::string describe_call(const VisaCall& call) {
   std::string line = function_name(call.function);
-  if (call.count > 1) line += " x" + decimal(call.count);
-  line += '(';
-  if (call.function != VisaFunction::OpenDefaultRM) line += hex_text(call.object, 8);
-  if (const std::string arguments = describe_arguments(call); !arguments.empty()) {
-    line += ", " + arguments;
+  if (call.count > 1) {
+    line += " x";
+    append_decimal(line, call.count);
   }
-  line += ") -> " + status_name(call.status);
-  return line + describe_outcome(call);
+  line += '(';
+  if (call.function != VisaFunction::OpenDefaultRM) append_hex(line, call.object, 8);
+  const std::size_t before = line.size();
+  line += ", ";
+  append_arguments(line, call);
+  if (line.size() == before + 2) line.resize(before);  // no arguments: no separator either
+  line += ") -> ";
+  append_status_name(line, call.status);
+  append_outcome(line, call);
+  return line;
 }
 
 }  // namespace visa

@@ -62,7 +62,6 @@ class VisaCallSink {
 class TracingVisa final : public ForwardingVisa {
  public:
   explicit TracingVisa(VisaLibrary& inner, VisaCallSink* sink = nullptr) : ForwardingVisa(inner) {
-    run_.count = 0;
     set_sink(sink);
   }
   ~TracingVisa() override { flush(); }
@@ -90,14 +89,28 @@ class TracingVisa final : public ForwardingVisa {
                   ViUInt32* returned) override;
   ViStatus viStatusDesc(ViObject object, ViStatus status,
                         ViChar description[VI_FIND_BUFLEN]) override;
-  ViStatus viIn16(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16* value) override;
-  ViStatus viOut16(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16 value) override;
+  // The register loop's path: without a sink a forward and nothing else (no frame of its own,
+  // so that it costs what any layer costs); with one, see in16_traced.
+  ViStatus viIn16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                  ViUInt16* value) override {
+    if (sink_ == nullptr) return inner().viIn16(session, space, offset, value);
+    return in16_traced(session, space, offset, value);
+  }
+  ViStatus viOut16(ViSession session, ViUInt16 space, ViBusAddress offset,
+                   ViUInt16 value) override {
+    if (sink_ == nullptr) return inner().viOut16(session, space, offset, value);
+    return out16_traced(session, space, offset, value);
+  }
   ViStatus viMoveIn16(ViSession session, ViUInt16 space, ViBusAddress offset, ViBusSize count,
                       ViUInt16* values) override;
   ViStatus viMoveOut16(ViSession session, ViUInt16 space, ViBusAddress offset, ViBusSize count,
                        const ViUInt16* values) override;
 
  private:
+  // A register access with a sink: one that extends the open run keeps only its value and the
+  // next offset; any other starts a run or is a call of its own.
+  ViStatus in16_traced(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16* value);
+  ViStatus out16_traced(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16 value);
   // The register access of a sink that takes runs: extends the open run, or ends it and starts
   // another (a failing access is a call of its own).
   ViStatus run_access(VisaFunction function, ViSession session, ViUInt16 space, ViBusAddress offset,
@@ -111,18 +124,19 @@ class TracingVisa final : public ForwardingVisa {
                    ViBusAddress offset) const {
     return run_key_ == run_key(function, session, space) && offset == run_next_offset_;
   }
-  void extend_run(ViUInt16 value) {
-    if (run_.count < kRunValuesKept) run_.run_values[run_.count] = value;
-    run_.value = value;
-    ++run_.count;
-    run_next_offset_ += 2;
+  // The run's count and last value are taken from these when it ends (end_run).
+  void extend_run(ViBusAddress offset, ViUInt16 value) {
+    const ViBusAddress index = (offset - run_.offset) / 2;
+    if (index < kRunValuesKept) run_.run_values[index] = value;
+    run_last_value_ = value;
+    run_next_offset_ = offset + 2;
   }
   // The register accesses that extend no run, or are traced one by one.
   ViStatus traced_in16(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16* value);
   ViStatus traced_out16(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16 value);
-  // An access that would have extended the run failed: the run ends, the failure is its own.
-  ViStatus failed_in_run(VisaFunction function, ViSession session, ViUInt16 space,
-                         ViBusAddress offset, ViStatus status);
+  // The access that would have extended the open run failed: the run ends, the failure is a
+  // call of its own (its function, session, space and offset are the run's next).
+  ViStatus failed_in_run(ViStatus status);
   // Begins the description of a call that is no register access of a run: ends the open run.
   VisaCall start_call(VisaFunction function, ViObject object);
   // Ends the open run at `now`.
@@ -130,16 +144,22 @@ class TracingVisa final : public ForwardingVisa {
 
   VisaCallSink* sink_ = nullptr;
   bool runs_ = false;
-  VisaCall run_{};  // count 0: no run open
-  std::uint64_t run_key_ = 0;
+  std::uint64_t run_key_ = 0;  // 0 while no run is open
   ViBusAddress run_next_offset_ = 0;
+  ViUInt16 run_last_value_ = 0;
+  VisaCall run_{};  // the open run's function, session, space, first offset, values and start
 };
 
 // "0x" and at least `digits` upper-case hex digits (a trace writes many: no printf here).
 std::string hex_text(std::uint64_t value, int digits);
+// The same, and the decimal digits of `value`, appended to `out` (the trace file's lines are
+// written into one buffer, without a string per part).
+void append_hex(std::string& out, std::uint64_t value, int digits);
+void append_decimal(std::string& out, std::uint64_t value);
 
 // The standard name of a status ("VI_ERROR_TMO"), or its value in hexadecimal.
 std::string status_name(ViStatus status);
+void append_status_name(std::string& out, ViStatus status);
 
 // Bytes of a message as readable text: printable ASCII as it is, line ends and other bytes
 // escaped (\n, \r, \xNN), at most `limit` bytes before an ellipsis.
@@ -147,8 +167,10 @@ std::string escaped_bytes(const unsigned char* bytes, std::size_t count, std::si
 
 // The call's arguments after the object it was made on: "A24, 0x000010, 0x1234".
 std::string describe_arguments(const VisaCall& call);
+void append_arguments(std::string& out, const VisaCall& call);
 // What the call handed back besides its status: ", handle 0x00000002, 3 found", or nothing.
 std::string describe_outcome(const VisaCall& call);
+void append_outcome(std::string& out, const VisaCall& call);
 
 // One line describing the call: "viWrite(0x00000002, "*RST\n", 5) -> VI_SUCCESS, 5 returned".
 // The duration and time are left to the sink, which knows how it shows time.

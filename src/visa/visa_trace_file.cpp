@@ -8,10 +8,25 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // "12.3 us", to a tenth (no printf: the decimal point stays "." in every locale).
-std::string microseconds(std::chrono::nanoseconds duration) {
+void append_microseconds(std::string& out, std::chrono::nanoseconds duration) {
   const std::int64_t tenths = duration.count() < 0 ? 0 : duration.count() / 100;
-  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " us";
+  append_decimal(out, static_cast<std::uint64_t>(tenths / 10));
+  out += '.';
+  out += static_cast<char>('0' + tenths % 10);
+  out += " us";
 }
+
+// `value` as exactly `digits` decimal digits, with leading zeros.
+void append_fixed(std::string& out, std::int64_t value, int digits) {
+  char text[8];
+  for (int i = digits - 1; i >= 0; --i) {
+    text[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  out.append(text, static_cast<std::size_t>(digits));
+}
+
+const std::string kNoName = "-";
 
 }  // namespace
 
@@ -28,6 +43,12 @@ TraceClock::TraceClock()
     : steady_origin_(Clock::now()), system_origin_(std::chrono::system_clock::now()) {}
 
 std::string TraceClock::time_of_day(Clock::time_point at) const {
+  std::string text;
+  append_time_of_day(text, at);
+  return text;
+}
+
+void TraceClock::append_time_of_day(std::string& out, Clock::time_point at) const {
   const auto since_epoch = std::chrono::duration_cast<std::chrono::microseconds>(
       (system_origin_ +
        std::chrono::duration_cast<std::chrono::system_clock::duration>(at - steady_origin_))
@@ -35,14 +56,17 @@ std::string TraceClock::time_of_day(Clock::time_point at) const {
   constexpr std::int64_t kDayUs = 86'400'000'000;
   const std::int64_t of_day = ((since_epoch.count() % kDayUs) + kDayUs) % kDayUs;
   const std::int64_t seconds = of_day / 1'000'000;
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%06d", static_cast<int>(seconds / 3600),
-                static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60),
-                static_cast<int>(of_day % 1'000'000));
-  return text;
+  append_fixed(out, seconds / 3600, 2);
+  out += ':';
+  append_fixed(out, seconds / 60 % 60, 2);
+  out += ':';
+  append_fixed(out, seconds % 60, 2);
+  out += '.';
+  append_fixed(out, of_day % 1'000'000, 6);
 }
 
-TraceFormatter::TraceFormatter(StatusDescriber describe) : describe_(std::move(describe)) {}
+TraceFormatter::TraceFormatter(StatusDescriber describe, TraceClock clock)
+    : describe_(std::move(describe)), clock_(clock) {}
 
 const std::string& TraceFormatter::status_text(ViStatus status) {
   auto found = status_texts_.find(status);
@@ -52,9 +76,9 @@ const std::string& TraceFormatter::status_text(ViStatus status) {
   return found->second;
 }
 
-std::string TraceFormatter::object_name(ViObject object) const {
+const std::string& TraceFormatter::object_name(ViObject object) const {
   const auto found = names_.find(object);
-  return found == names_.end() ? std::string("-") : found->second;
+  return found == names_.end() ? kNoName : found->second;
 }
 
 void TraceFormatter::learn(const VisaCall& call) {
@@ -77,14 +101,33 @@ void TraceFormatter::learn(const VisaCall& call) {
   }
 }
 
-std::string TraceFormatter::line(const VisaCall& call) {
+const std::string& TraceFormatter::line(const VisaCall& call) {
+  // One buffer for every line: its capacity stays, so a line costs no allocation.
+  std::string& text = line_;
+  text.clear();
+  clock_.append_time_of_day(text, call.start);
+  text += ' ';
+  text += function_name(call.function);
+  if (call.count > 1) {
+    text += " x";
+    append_decimal(text, call.count);
+  }
+  text += ' ';
+  append_hex(text, call.object, 8);
+  text += ' ';
   // The name is the one the object had when the call was made (a close forgets it after).
-  std::string text = clock_.time_of_day(call.start) + " " + function_name(call.function);
-  if (call.count > 1) text += " x" + std::to_string(call.count);
-  text += " " + hex_text(call.object, 8) + " " + object_name(call.object) + " (" +
-          describe_arguments(call) + ") -> " + status_name(call.status) + " \"" +
-          status_text(call.status) + "\"" + describe_outcome(call) + " " +
-          microseconds(call.duration) + "\n";
+  text += object_name(call.object);
+  text += " (";
+  append_arguments(text, call);
+  text += ") -> ";
+  append_status_name(text, call.status);
+  text += " \"";
+  text += status_text(call.status);
+  text += '"';
+  append_outcome(text, call);
+  text += ' ';
+  append_microseconds(text, call.duration);
+  text += '\n';
   learn(call);
   return text;
 }
@@ -137,7 +180,7 @@ TraceFileSink::TraceFileSink(std::FILE* file, StatusDescriber describe)
 TraceFileSink::~TraceFileSink() { std::fclose(file_); }
 
 void TraceFileSink::record(const VisaCall& call) {
-  const std::string text = formatter_.line(call);
+  const std::string& text = formatter_.line(call);
   std::fwrite(text.data(), 1, text.size(), file_);
   if (is_message_call(call.function)) std::fflush(file_);
 }

@@ -28,8 +28,14 @@ StatusDescriber library_status_describer(VisaLibrary& library);
 // "HH:MM:SS.uuuuuu" (UTC) of a call's start.
 class TraceClock {
  public:
+  // Now on both clocks.
   TraceClock();
+  // The same instant on the steady clock and on the system clock.
+  TraceClock(std::chrono::steady_clock::time_point steady_origin,
+             std::chrono::system_clock::time_point system_origin)
+      : steady_origin_(steady_origin), system_origin_(system_origin) {}
   std::string time_of_day(std::chrono::steady_clock::time_point at) const;
+  void append_time_of_day(std::string& out, std::chrono::steady_clock::time_point at) const;
 
  private:
   std::chrono::steady_clock::time_point steady_origin_;
@@ -39,13 +45,14 @@ class TraceClock {
 // Formats calls (and runs of register accesses, see VisaCall) as trace lines.
 class TraceFormatter {
  public:
-  explicit TraceFormatter(StatusDescriber describe);
+  explicit TraceFormatter(StatusDescriber describe, TraceClock clock = {});
 
-  // The line of one call or run, ending in "\n"; learns the names of the objects it opens.
-  std::string line(const VisaCall& call);
+  // The line of one call or run, ending in "\n"; learns the names of the objects it opens. The
+  // line stays as it is until the next one.
+  const std::string& line(const VisaCall& call);
 
   // The resource a handle stands for: the name viOpen opened, or what kind of object it is.
-  std::string object_name(ViObject object) const;
+  const std::string& object_name(ViObject object) const;
   // Names a handle opened before the calls this formatter sees.
   void name_object(ViObject object, std::string name) { names_[object] = std::move(name); }
   // The library's text of a status, asked once per status.
@@ -58,6 +65,7 @@ class TraceFormatter {
   TraceClock clock_;
   std::unordered_map<ViObject, std::string> names_;
   std::unordered_map<ViStatus, std::string> status_texts_;
+  std::string line_;
 };
 
 // Hands every call to each of several sinks (the log, the trace file, the trace window).

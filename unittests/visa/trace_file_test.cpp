@@ -3,6 +3,7 @@
 // message-based call.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -88,6 +89,84 @@ TEST_F(RunBench, AFailingAccessEndsTheRunAndIsACallOfItsOwn) {
   EXPECT_EQ(sink.calls[2].count, 2U);
   EXPECT_EQ(sink.calls[2].offset, 8U);
 }
+
+// A run of either function, as long as the values it keeps or longer, that a failing access
+// ends: the run keeps its count, first and last values; the failure is a call of its own at the
+// offset the run would have gone on with; the run after it starts afresh.
+struct FailedRunRow {
+  const char* label;
+  VisaFunction function;
+  int words;  // before the failing access
+};
+
+class FailedRun : public RunBench, public ::testing::WithParamInterface<FailedRunRow> {
+ protected:
+  ViStatus access(ViBusAddress offset, ViUInt16 value) {
+    if (GetParam().function == VisaFunction::Out16) {
+      return traced.viOut16(qcu, VI_A24_SPACE, offset, value);
+    }
+    ViUInt16 read = 0;
+    const ViStatus status = traced.viIn16(qcu, VI_A24_SPACE, offset, &read);
+    if (status == VI_SUCCESS) {
+      EXPECT_EQ(read, value) << "offset " << offset;
+    }
+    return status;
+  }
+};
+
+TEST_P(FailedRun, EndsTheRunAndIsACallOfItsOwn) {
+  const FailedRunRow& row = GetParam();
+  constexpr ViBusAddress kFirst = 0x2000;
+  for (int i = 0; i < row.words + 3; ++i) {
+    traced.viOut16(qcu, VI_A24_SPACE, kFirst + 2 * i, static_cast<ViUInt16>(0x100 + i));
+  }
+  traced.flush();
+  sink.calls.clear();
+  for (int i = 0; i < row.words; ++i) {
+    ASSERT_EQ(access(kFirst + 2 * i, static_cast<ViUInt16>(0x100 + i)), VI_SUCCESS);
+  }
+  const ViBusAddress failing = kFirst + 2 * row.words;
+  chassis.module_at(24)->fail_next(row.function, VI_ERROR_BERR);
+  EXPECT_EQ(access(failing, 0), VI_ERROR_BERR);
+  ASSERT_EQ(access(failing + 2, static_cast<ViUInt16>(0x100 + row.words + 1)), VI_SUCCESS);
+  ASSERT_EQ(access(failing + 4, static_cast<ViUInt16>(0x100 + row.words + 2)), VI_SUCCESS);
+  traced.flush();
+  ASSERT_EQ(sink.calls.size(), 3U);
+  const VisaCall& run = sink.calls[0];
+  EXPECT_EQ(run.function, row.function);
+  EXPECT_EQ(run.object, qcu);
+  EXPECT_EQ(run.count, static_cast<std::uint64_t>(row.words));
+  EXPECT_EQ(run.offset, kFirst);
+  EXPECT_EQ(run.value, 0x100U + row.words - 1) << "the last value";
+  const int kept = std::min<int>(row.words, static_cast<int>(kRunValuesKept));
+  for (int i = 0; i < kept; ++i) EXPECT_EQ(run.run_values[i], 0x100 + i) << i;
+  const VisaCall& failure = sink.calls[1];
+  EXPECT_EQ(failure.function, row.function);
+  EXPECT_EQ(failure.object, qcu);
+  EXPECT_EQ(failure.space, VI_A24_SPACE);
+  EXPECT_EQ(failure.offset, failing);
+  EXPECT_EQ(failure.count, 1U);
+  EXPECT_EQ(failure.value, 0U);
+  EXPECT_EQ(failure.status, VI_ERROR_BERR);
+  const VisaCall& after = sink.calls[2];
+  EXPECT_EQ(after.count, 2U);
+  EXPECT_EQ(after.offset, failing + 2);
+  EXPECT_EQ(after.run_values[0], 0x100 + row.words + 1);
+  EXPECT_EQ(after.value, 0x100U + row.words + 2);
+  EXPECT_EQ(
+      describe_arguments(after).substr(describe_arguments(after).find("values")),
+      "values " + hex_text(0x100 + row.words + 1, 4) + " " + hex_text(0x100 + row.words + 2, 4));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, FailedRun,
+                         ::testing::Values(FailedRunRow{"In16One", VisaFunction::In16, 1},
+                                           FailedRunRow{"In16AllKept", VisaFunction::In16, 8},
+                                           FailedRunRow{"In16Longer", VisaFunction::In16, 9},
+                                           FailedRunRow{"Out16One", VisaFunction::Out16, 1},
+                                           FailedRunRow{"Out16Long", VisaFunction::Out16, 300}),
+                         [](const ::testing::TestParamInfo<FailedRunRow>& row) {
+                           return std::string(row.param.label);
+                         });
 
 TEST_F(RunBench, ASinkThatTakesNoRunsGetsEveryAccess) {
   struct EachCall final : VisaCallSink {
