@@ -1,5 +1,7 @@
 #include "records/record_forwarder.h"
 
+#include <QThread>
+
 #include <utility>
 
 #include "records/record_store.h"
@@ -7,7 +9,9 @@
 namespace records {
 
 RecordForwarder::RecordForwarder(Options options)
-    : options_(std::move(options)), thread_([this] { run(); }) {}
+    : options_(std::move(options)), thread_(QThread::create([this] { run(); })) {
+  thread_->start();
+}
 
 RecordForwarder::~RecordForwarder() {
   {
@@ -15,7 +19,7 @@ RecordForwarder::~RecordForwarder() {
     stopping_ = true;
   }
   wake_.notify_one();
-  thread_.join();
+  thread_->wait();
 }
 
 void RecordForwarder::nudge() {

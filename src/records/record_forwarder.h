@@ -10,13 +10,15 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "records/run_record.h"
+
+class QThread;
 
 namespace records {
 
@@ -75,7 +77,9 @@ class RecordForwarder {
   bool stopping_ = false;
   ForwardState state_;
   std::size_t attempts_ = 0;  // states published
-  std::thread thread_;        // last: started once everything above exists
+  // A Qt thread, so that Qt's per-thread data of the SQL connections it owns ends with it. Last:
+  // started once everything above exists.
+  std::unique_ptr<QThread> thread_;
 };
 
 }  // namespace records

@@ -1,12 +1,16 @@
 #include "records/record_writer.h"
 
+#include <QThread>
+
 #include <future>
 #include <utility>
 
 namespace records {
 
 RecordWriter::RecordWriter(Options options)
-    : options_(std::move(options)), thread_([this] { run(); }) {}
+    : options_(std::move(options)), thread_(QThread::create([this] { run(); })) {
+  thread_->start();
+}
 
 RecordWriter::~RecordWriter() {
   {
@@ -14,7 +18,7 @@ RecordWriter::~RecordWriter() {
     stopping_ = true;
   }
   wake_.notify_one();
-  thread_.join();
+  thread_->wait();
 }
 
 void RecordWriter::post(Job job) {

@@ -9,13 +9,15 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "records/record_store.h"
 #include "records/run_writes.h"
+
+class QThread;
 
 namespace records {
 
@@ -77,7 +79,9 @@ class RecordWriter final : public RunWrites {
   bool stopping_ = false;
   StoreState state_;
   std::vector<std::string> notices_;
-  std::thread thread_;  // last: started once everything above exists
+  // A Qt thread, so that Qt's per-thread data of the SQL connection it owns ends with it. Last:
+  // started once everything above exists.
+  std::unique_ptr<QThread> thread_;
 };
 
 }  // namespace records
