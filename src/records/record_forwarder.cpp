@@ -97,7 +97,9 @@ void RecordForwarder::forward_waiting(RecordStore& station, RecordStore& shared)
 
 void RecordForwarder::run() {
   // Both connections belong to this thread.
-  RecordStore station(options_.station_store, OpenMode::reader);
+  // It shares the station's file with the writer: it may wait for the writer's short
+  // transactions, as the writer waits for its own.
+  RecordStore station(options_.station_store, OpenMode::reader, options_.station_busy_timeout);
   RecordStore shared(options_.shared_store, OpenMode::shared, options_.server_timeout);
   std::unique_lock lock(mutex_);
   for (;;) {

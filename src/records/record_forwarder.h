@@ -38,6 +38,9 @@ class RecordForwarder {
   struct Options {
     std::string station_store;  // the station's own record file
     std::string shared_store;   // the shared store's location
+    // How long the station's file may be locked by its writer before a read or the queue's
+    // update counts as failed.
+    std::chrono::milliseconds station_busy_timeout{1000};
     // How long a statement on the shared store may take before it counts as failed.
     std::chrono::milliseconds server_timeout{5000};
     // When runs wait, the shared store is tried again this often.
