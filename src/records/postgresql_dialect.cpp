@@ -112,6 +112,15 @@ class PostgresqlDialect final : public Dialect {
     return {};
   }
 
+  // Each statement of a READ COMMITTED transaction sees the runs committed before it began.
+  StoreError read_one_moment(QSqlDatabase& database) const override {
+    QSqlQuery query(database);
+    if (!query.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY"))) {
+      return error_of(query.lastError());
+    }
+    return {};
+  }
+
   QString contains_condition(const QString& column) const override {
     return column + QStringLiteral(" ILIKE ? ESCAPE '\\'");
   }

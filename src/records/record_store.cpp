@@ -1045,6 +1045,10 @@ std::string RecordStore::read_together(const std::function<std::string()>& reads
   if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
   QSqlDatabase db = impl_->database();
   if (!db.transaction()) return db.lastError().text().toStdString();
+  if (const StoreError moment = impl_->dialect.read_one_moment(db)) {
+    db.rollback();
+    return moment.detail;
+  }
   const std::string error = reads();
   // Nothing was written: the end of the transaction only lets the view go.
   if (!db.commit()) db.rollback();

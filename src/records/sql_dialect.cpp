@@ -111,6 +111,9 @@ class SqliteDialect final : public Dialect {
   // A write transaction on a file already excludes every other writer.
   StoreError lock_schema(QSqlDatabase&) const override { return {}; }
 
+  // A transaction on a file in write-ahead-log mode reads one snapshot already.
+  StoreError read_one_moment(QSqlDatabase&) const override { return {}; }
+
   std::string reason_text(Failure failure) const override { return sql::reason_text(failure); }
 
   // SQLite's LIKE ignores the case of ASCII letters by itself; LOWER() on both sides would cost

@@ -61,6 +61,9 @@ class Dialect {
   // Taken first in each migration's transaction and held until it ends, so that stores opened
   // at the same moment migrate one after the other; each reads the version again after it.
   virtual StoreError lock_schema(QSqlDatabase& database) const = 0;
+  // Made first in a transaction of reads only, so that every read in it sees the store as of one
+  // moment.
+  virtual StoreError read_one_moment(QSqlDatabase& database) const = 0;
   virtual Failure classify(const QSqlError& error) const = 0;
   // The reason text of a failure, as the status line gives it.
   virtual std::string reason_text(Failure failure) const = 0;
