@@ -1,5 +1,6 @@
 #include "driver/buffer_memory.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -27,16 +28,26 @@ std::string hex_text(std::uint32_t value) {
 }  // namespace
 
 BufferMemory::BufferMemory(visa::VisaLibrary& library, DriverState& state)
-    : library_(library), state_(state) {}
+    : library_(library),
+      state_(state),
+      words_(kRunWords),
+      expected_(kRunWords),
+      statuses_(kRunWords) {}
 
 void BufferMemory::fill_pattern(ViSession session, std::uint32_t byte_offset, std::uint16_t space,
                                 std::uint16_t start, std::uint16_t step, std::uint32_t count) {
   const std::uint32_t words = count == 0 ? 1 : count;
   std::uint16_t value = start;
-  for (std::uint32_t i = 0; i < words; ++i) {
-    const visa::ViBusAddress offset = static_cast<visa::ViBusAddress>(byte_offset) + 2ULL * i;
-    state_.last_visa_status = library_.viOut16(session, space, offset, value);
-    value = static_cast<std::uint16_t>((value + step) % 256);
+  for (std::uint32_t done = 0; done < words;) {
+    const std::uint32_t block = std::min(words - done, kRunWords);
+    for (std::uint32_t i = 0; i < block; ++i) {
+      words_[i] = value;
+      value = static_cast<std::uint16_t>((value + step) % 256);
+    }
+    const visa::ViBusAddress offset = static_cast<visa::ViBusAddress>(byte_offset) + 2ULL * done;
+    state_.last_visa_status =
+        library_.out16_run(session, space, offset, words_.data(), block, statuses_.data());
+    done += block;
   }
 }
 
@@ -46,19 +57,31 @@ std::int16_t BufferMemory::compare_pattern(ViSession session, std::uint32_t byte
                                            CompareKind kind, ReportSink& report) {
   std::int16_t miscompares = 0;
   std::uint16_t expected = start;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint32_t offset = byte_offset + 2 * i;
-    visa::ViUInt16 word = 0;
-    // A failed read is compared like any other: the value the library handed back counts.
-    state_.last_visa_status = library_.viIn16(session, space, offset, &word);
-    const std::uint16_t seen = kind == CompareKind::LowByte ? (word & 0xFFU) : word;
-    if (seen != expected) {
-      report.append_report("Miscompare at " + hex_text(offset) + " Expected " + hex_text(expected) +
-                           " Got " + hex_text(word) + "\r\n");
-      ++miscompares;
-      if (miscompares > kMiscompareReportLimit) break;
+  visa::ReadCheck check;
+  check.expected = expected_.data();
+  check.mask = kind == CompareKind::LowByte ? 0x00FF : 0xFFFF;
+  for (std::uint32_t done = 0; done < count && miscompares <= kMiscompareReportLimit;) {
+    const std::uint32_t block = std::min(count - done, kRunWords);
+    for (std::uint32_t i = 0; i < block; ++i) {
+      expected_[i] = expected;
+      expected = static_cast<std::uint16_t>((expected + step) % 256);
     }
-    expected = static_cast<std::uint16_t>((expected + step) % 256);
+    // The library stops the block at the miscompare past the limit, where the scan stops: the
+    // module sees exactly the reads a word-by-word scan makes.
+    check.limit = static_cast<visa::ViBusSize>(kMiscompareReportLimit - miscompares + 1);
+    const std::uint32_t first = byte_offset + 2 * done;
+    const auto made = static_cast<std::uint32_t>(
+        library_.in16_run(session, space, first, words_.data(), block, statuses_.data(), &check));
+    // A failed read is compared like any other: the value the library handed back counts.
+    state_.last_visa_status = statuses_[made - 1];
+    for (std::uint32_t i = 0; i < made; ++i) {
+      if (!check.mismatch(words_[i], i)) continue;
+      report.append_report("Miscompare at " + hex_text(first + 2 * i) + " Expected " +
+                           hex_text(expected_[i]) + " Got " + hex_text(words_[i]) + "\r\n");
+      ++miscompares;
+    }
+    done += made;
+    if (made < block) break;
   }
   if (miscompares != 0) report.append_report("\r\n");
   return miscompares;

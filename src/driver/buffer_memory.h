@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "driver/driver_state.h"
 #include "driver/report_sink.h"
@@ -31,13 +32,15 @@ class BufferMemory {
   // plus `step` reduced modulo 256.
 
   // Writes `count` pattern words (at least one) from `byte_offset` in `space`, one register
-  // write per word. Each write's status goes to the last VISA status; none stops the fill.
+  // write per word, handed to the library in blocks (out16_run). Each write's status goes to the
+  // last VISA status; none stops the fill.
   void fill_pattern(visa::ViSession session, std::uint32_t byte_offset, std::uint16_t space,
                     std::uint16_t start, std::uint16_t step, std::uint32_t count);
 
-  // Reads `count` words back one by one and compares them with the pattern. Each miscompare
-  // appends a line to `report`; after more than ten the scan stops. A blank line follows the
-  // lines when there were any. Returns the miscompare count.
+  // Reads `count` words back one by one and compares them with the pattern (in blocks, in16_run,
+  // that end where the scan stops). Each miscompare appends a line to `report`; after more than
+  // ten the scan stops. A blank line follows the lines when there were any. Returns the
+  // miscompare count.
   std::int16_t compare_pattern(visa::ViSession session, std::uint32_t byte_offset,
                                std::uint16_t space, std::uint16_t start, std::uint16_t step,
                                std::uint32_t count, CompareKind kind, ReportSink& report);
@@ -57,8 +60,14 @@ class BufferMemory {
   template <typename Move>
   visa::ViStatus block_move(visa::ViSession session, Move move);
 
+  // The most register accesses handed to the library as one block (in16_run, out16_run).
+  static constexpr std::uint32_t kRunWords = 4096;
+
   visa::VisaLibrary& library_;
   DriverState& state_;
+  std::vector<visa::ViUInt16> words_;     // a block's words, written or read
+  std::vector<visa::ViUInt16> expected_;  // the pattern words a block of reads is compared with
+  std::vector<visa::ViStatus> statuses_;  // a block's statuses
 };
 
 }  // namespace driver

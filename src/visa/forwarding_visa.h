@@ -1,5 +1,8 @@
 // A VISA library that hands every call to another one. Wrappers (the call trace, the suites'
-// fault and tamper layers) derive from it and override only the calls they care about.
+// fault and tamper layers) derive from it and override only the calls they care about. The
+// blocks of register accesses (in16_run, out16_run) keep the library's own loop over viIn16 and
+// viOut16, so that a wrapper that acts on single accesses sees every one of them; a wrapper that
+// only watches passes the block on whole to inner().
 #pragma once
 
 #include "visa/visa_library.h"

@@ -379,6 +379,113 @@ ViStatus TracingVisa::viMoveOut16(ViSession session, ViUInt16 space, ViBusAddres
   return finish_call(*sink_, call, status);
 }
 
+ViBusSize TracingVisa::in16_run_traced(ViSession session, ViUInt16 space, ViBusAddress first_offset,
+                                       ViUInt16* values, ViBusSize count, ViStatus* statuses,
+                                       const ReadCheck* check) {
+  if (count == 0) return 0;
+  const bool timed = block_needs_start(VisaFunction::In16, session, space, first_offset);
+  const Clock::time_point start = timed ? Clock::now() : Clock::time_point{};
+  const ViBusSize made =
+      inner().in16_run(session, space, first_offset, values, count, statuses, check);
+  if (made != 0) {
+    record_block(VisaFunction::In16, session, space, first_offset, values, made, statuses, timed,
+                 start);
+  }
+  return made;
+}
+
+ViStatus TracingVisa::out16_run_traced(ViSession session, ViUInt16 space, ViBusAddress first_offset,
+                                       const ViUInt16* values, ViBusSize count,
+                                       ViStatus* statuses) {
+  if (count == 0) return VI_SUCCESS;
+  const bool timed = block_needs_start(VisaFunction::Out16, session, space, first_offset);
+  const Clock::time_point start = timed ? Clock::now() : Clock::time_point{};
+  const ViStatus status = inner().out16_run(session, space, first_offset, values, count, statuses);
+  record_block(VisaFunction::Out16, session, space, first_offset, values, count, statuses, timed,
+               start);
+  return status;
+}
+
+void TracingVisa::extend_run_by(const ViUInt16* values, ViBusSize count) {
+  const ViBusAddress first_index = (run_next_offset_ - run_.offset) / 2;
+  for (ViBusAddress index = first_index; index < kRunValuesKept && index - first_index < count;
+       ++index) {
+    run_.run_values[index] = values[index - first_index];
+  }
+  run_last_value_ = values[count - 1];
+  run_next_offset_ += 2 * count;
+}
+
+void TracingVisa::record_block(VisaFunction function, ViSession session, ViUInt16 space,
+                               ViBusAddress first_offset, const ViUInt16* values, ViBusSize count,
+                               const ViStatus* statuses, bool timed, Clock::time_point start) {
+  // VI_SUCCESS is 0: the block is clean when no status has a bit set (a loop without an exit,
+  // which the compiler turns into wide instructions).
+  ViStatus any = VI_SUCCESS;
+  for (ViBusSize i = 0; i < count; ++i) any |= statuses[i];
+  const bool clean = any == VI_SUCCESS;
+  if (!timed && clean) {
+    extend_run_by(values, count);  // the common case: the open run goes on
+    return;
+  }
+  const Clock::time_point end = Clock::now();
+  if (!timed) start = end;
+  const Clock::duration span = end - start;
+  const auto at = [&](ViBusSize index) {
+    return start + span * static_cast<Clock::rep>(index) / static_cast<Clock::rep>(count);
+  };
+  const auto own_call = [&](ViBusSize index, std::uint64_t value, Clock::time_point from) {
+    VisaCall call;
+    call.function = function;
+    call.object = session;
+    call.start = from;
+    call.duration = at(index + 1) - from;
+    call.status = statuses[index];
+    call.space = space;
+    call.offset = first_offset + 2 * index;
+    call.value = value;
+    sink_->record(call);
+  };
+  if (!runs_) {
+    // Every access is a call of its own, as traced_in16 and traced_out16 describe it.
+    for (ViBusSize i = 0; i < count; ++i) {
+      const bool value_kept = function == VisaFunction::Out16 || statuses[i] >= VI_SUCCESS;
+      own_call(i, value_kept ? values[i] : 0, at(i));
+    }
+    return;
+  }
+  ViBusSize i = 0;
+  while (i < count) {
+    const ViBusAddress offset = first_offset + 2 * i;
+    const bool extends = extends_run(function, session, space, offset);
+    if (statuses[i] != VI_SUCCESS) {
+      if (extends) {
+        // As failed_in_run: the run ends when the access has failed; the failure keeps no value.
+        const Clock::time_point failed = at(i + 1);
+        end_run(failed);
+        own_call(i, 0, failed);
+      } else {
+        // As run_access: a failure that would start a run is a call of its own.
+        const Clock::time_point from = at(i);
+        if (run_key_ != 0) end_run(from);
+        own_call(i, statuses[i] >= VI_SUCCESS ? values[i] : 0, from);
+      }
+      ++i;
+      continue;
+    }
+    ViBusSize next = clean ? count : i + 1;
+    while (next < count && statuses[next] == VI_SUCCESS) ++next;
+    if (!extends) {
+      const Clock::time_point from = at(i);
+      if (run_key_ != 0) end_run(from);
+      run_access(function, session, space, offset, values[i], VI_SUCCESS, from);
+      ++i;
+    }
+    if (next > i) extend_run_by(values + i, next - i);
+    i = next;
+  }
+}
+
 void append_status_name(std::string& out, ViStatus status) {
   if (const char* name = known_status_name(status)) {
     out += name;

@@ -105,8 +105,44 @@ class TracingVisa final : public ForwardingVisa {
                       ViUInt16* values) override;
   ViStatus viMoveOut16(ViSession session, ViUInt16 space, ViBusAddress offset, ViBusSize count,
                        const ViUInt16* values) override;
+  // A block of register accesses goes to the inner library whole. With a sink, the trace then
+  // describes it as it would have described the accesses one by one (record_block).
+  ViBusSize in16_run(ViSession session, ViUInt16 space, ViBusAddress first_offset, ViUInt16* values,
+                     ViBusSize count, ViStatus* statuses, const ReadCheck* check) override {
+    if (sink_ == nullptr)
+      return inner().in16_run(session, space, first_offset, values, count, statuses, check);
+    return in16_run_traced(session, space, first_offset, values, count, statuses, check);
+  }
+  ViStatus out16_run(ViSession session, ViUInt16 space, ViBusAddress first_offset,
+                     const ViUInt16* values, ViBusSize count, ViStatus* statuses) override {
+    if (sink_ == nullptr)
+      return inner().out16_run(session, space, first_offset, values, count, statuses);
+    return out16_run_traced(session, space, first_offset, values, count, statuses);
+  }
 
  private:
+  ViBusSize in16_run_traced(ViSession session, ViUInt16 space, ViBusAddress first_offset,
+                            ViUInt16* values, ViBusSize count, ViStatus* statuses,
+                            const ReadCheck* check);
+  ViStatus out16_run_traced(ViSession session, ViUInt16 space, ViBusAddress first_offset,
+                            const ViUInt16* values, ViBusSize count, ViStatus* statuses);
+  // Hands a block the inner library has done to the sink as the calls and runs its accesses one
+  // by one would have made: a block that goes on with the open run and fails nowhere only
+  // extends it, without a look at the clock. `start` is the block's start when the caller took
+  // it (`timed`: the block opens a run, or the sink takes no runs), else the block's end; the
+  // accesses' times are spread evenly from there to the block's end.
+  void record_block(VisaFunction function, ViSession session, ViUInt16 space,
+                    ViBusAddress first_offset, const ViUInt16* values, ViBusSize count,
+                    const ViStatus* statuses, bool timed,
+                    std::chrono::steady_clock::time_point start);
+  // Successful accesses that go on with the open run, as extend_run does for each.
+  void extend_run_by(const ViUInt16* values, ViBusSize count);
+  // True when the block must look at the clock before it starts: it does not go on with the
+  // open run, or every access is a call of its own.
+  bool block_needs_start(VisaFunction function, ViSession session, ViUInt16 space,
+                         ViBusAddress first_offset) const {
+    return !runs_ || !extends_run(function, session, space, first_offset);
+  }
   // A register access with a sink: one that extends the open run keeps only its value and the
   // next offset; any other starts a run or is a call of its own.
   ViStatus in16_traced(ViSession session, ViUInt16 space, ViBusAddress offset, ViUInt16* value);
