@@ -62,6 +62,8 @@ class VisaLibrary {
                              const ReadCheck* check) {
     ViBusSize mismatches = 0;
     for (ViBusSize i = 0; i < count; ++i) {
+      // A read that fails without handing a value back reads as 0.
+      values[i] = 0;
       statuses[i] = viIn16(session, space, first_offset + 2 * i, &values[i]);
       if (check != nullptr && check->mismatch(values[i], i) && ++mismatches >= check->limit) {
         return i + 1;

@@ -8,6 +8,7 @@
 
 #include "driver/buffer_memory.h"
 #include "driver_fixture.h"
+#include "visa/forwarding_visa.h"
 
 namespace driver_tests {
 namespace {
@@ -240,6 +241,35 @@ TEST_F(BufferMemoryA32Test, ModuleWithA32MemoryIsMovedInA32) {
   // Told A24 by its ID register, the same module's memory is not reached.
   module().set_address_space_bits(0);
   EXPECT_LT(memory.block_write_words(session, 0x10, words.data(), 3), visa::VI_SUCCESS);
+}
+
+// A library whose failed reads leave the caller's word untouched (the standard does not say what
+// a failed viIn16 hands back).
+class UntouchedOnFailure final : public visa::ForwardingVisa {
+ public:
+  using ForwardingVisa::ForwardingVisa;
+  int fail_read = -1;  // the read, counted from 0, that fails
+  visa::ViStatus viIn16(visa::ViSession session, visa::ViUInt16 space, visa::ViBusAddress offset,
+                        visa::ViUInt16* value) override {
+    if (reads++ == fail_read) return visa::VI_ERROR_TMO;
+    return inner().viIn16(session, space, offset, value);
+  }
+
+ private:
+  int reads = 0;
+};
+
+TEST_F(BufferMemoryTest, AFailedReadThatHandsNothingBackComparesAsZeroAfterAFill) {
+  UntouchedOnFailure library(chassis);
+  library.fail_read = 1;
+  BufferMemory own(library, state);
+  // The fill leaves the expected words in the memory's own buffers; the failed read must not
+  // find them there.
+  own.fill_pattern(session, 0, kA24, 5, 1, 3);
+  EXPECT_EQ(own.compare_pattern(session, 0, kA24, 5, 1, 3, Kind::WholeWord, report), 1);
+  ASSERT_EQ(report.lines.size(), 2U);
+  EXPECT_EQ(report.lines[0], "Miscompare at 2 Expected 6 Got 0\r\n");
+  EXPECT_EQ(state.last_visa_status, visa::VI_SUCCESS) << "the last read's status";
 }
 
 }  // namespace
