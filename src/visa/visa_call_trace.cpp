@@ -1,5 +1,6 @@
 #include "visa/visa_call_trace.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -78,24 +79,29 @@ const char* known_status_name(ViStatus status) {
 }  // namespace
 
 void append_hex(std::string& out, std::uint64_t value, int digits) {
-  char text[18];
-  int length = 0;
+  // Written backwards into a buffer and appended once: a trace line holds many numbers.
+  char text[24];
+  char* const end = text + sizeof text;
+  char* first = end;
+  const std::ptrdiff_t least = std::min(digits, 20);
   do {
-    text[length++] = "0123456789ABCDEF"[value & 0xFU];
+    *--first = "0123456789ABCDEF"[value & 0xFU];
     value >>= 4;
-  } while (value != 0 || length < digits);
-  out += "0x";
-  for (int i = length - 1; i >= 0; --i) out += text[i];
+  } while (value != 0 || end - first < least);
+  *--first = 'x';
+  *--first = '0';
+  out.append(first, end);
 }
 
 void append_decimal(std::string& out, std::uint64_t value) {
   char text[20];
-  int length = 0;
+  char* const end = text + sizeof text;
+  char* first = end;
   do {
-    text[length++] = static_cast<char>('0' + value % 10);
+    *--first = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  for (int i = length - 1; i >= 0; --i) out += text[i];
+  out.append(first, end);
 }
 
 std::string hex_text(std::uint64_t value, int digits) {

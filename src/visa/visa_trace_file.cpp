@@ -171,6 +171,9 @@ std::unique_ptr<TraceFileSink> TraceFileSink::open(const std::string& path,
     error = "cannot write the trace file " + path;
     return nullptr;
   }
+  // Register runs come thousands a second; the file is written in large pieces between the
+  // flushes at message-based calls.
+  std::setvbuf(file, nullptr, _IOFBF, std::size_t{1} << 16);
   return std::unique_ptr<TraceFileSink>(new TraceFileSink(file, std::move(describe)));
 }
 
