@@ -73,11 +73,13 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
                 sources_of(windows)) {
   // The record file is open (or known not to be) before the first run and before forwarding
   // reads it.
-  const bool kept = writer_.open();
+  writer_.open();
   for (const std::string& notice : writer_.take_notices()) {
     station_.person.message(notice, records::window_text::kCaption);
   }
-  if (kept && !options_.shared_store.empty()) {
+  // A record file that cannot be opened now may be later: the forwarder opens it again each time
+  // it tries.
+  if (!options_.shared_store.empty()) {
     records::RecordForwarder::Options forward;
     forward.station_store = options_.path;
     forward.shared_store = options_.shared_store;
@@ -151,7 +153,9 @@ void RecordsWiring::update_status() {
     line = runs_text(state.waiting) + (state.waiting == 1 ? " waits" : " wait") +
            " to be written to the record file.";
   }
-  if (forwarder_ != nullptr) {
+  // While the record file is not kept the line above says so; what waits for the server follows
+  // once it is.
+  if (forwarder_ != nullptr && state.keeping_records) {
     const records::ForwardState forward = forwarder_->state();
     if (forward.waiting > 0 || !forward.reason.empty()) {
       std::string waiting = runs_text(forward.waiting) +
