@@ -311,6 +311,26 @@ Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
   return where;
 }
 
+// The runs `where` selects, newest first; a page of them when the filter asks for one.
+QString newest_first(Detail detail, const Where& where, const RecordFilter& filter) {
+  QString statement = select_runs(detail) + where.clause +
+                      QStringLiteral(" ORDER BY runs.started_ms DESC, runs.id DESC");
+  if (filter.limit || filter.offset > 0) {
+    // Numbers of ours, not texts from outside: written into the statement.
+    statement += QStringLiteral(" LIMIT %1 OFFSET %2")
+                     .arg(filter.limit ? qulonglong(*filter.limit) : qulonglong(INT64_MAX))
+                     .arg(qulonglong(filter.offset));
+  }
+  return statement;
+}
+
+// The last-error texts of the runs `where` selects, each run's in order.
+QString errors_of_runs(const Where& where) {
+  return QStringLiteral(
+             "SELECT run_id, message FROM run_errors WHERE run_id IN (SELECT id FROM runs") +
+         where.clause + QStringLiteral(") ORDER BY run_id, position");
+}
+
 void bind_all(QSqlQuery& query, const QVariantList& values) {
   for (const QVariant& value : values) query.addBindValue(value);
 }
@@ -834,15 +854,7 @@ ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter
   const Where where = where_of(filter, impl_->dialect);
   QSqlQuery query(db);
   query.setForwardOnly(true);
-  QString statement = select_runs(detail) + where.clause +
-                      QStringLiteral(" ORDER BY runs.started_ms DESC, runs.id DESC");
-  if (filter.limit || filter.offset > 0) {
-    // Numbers of ours, not texts from outside: written into the statement.
-    statement += QStringLiteral(" LIMIT %1 OFFSET %2")
-                     .arg(filter.limit ? qulonglong(*filter.limit) : qulonglong(INT64_MAX))
-                     .arg(qulonglong(filter.offset));
-  }
-  if (!query.prepare(statement)) {
+  if (!query.prepare(newest_first(detail, where, filter))) {
     result.error = query.lastError().text().toStdString();
     return result;
   }
@@ -862,9 +874,7 @@ ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter
 
   QSqlQuery errors(db);
   errors.setForwardOnly(true);
-  errors.prepare(QStringLiteral("SELECT run_id, message FROM run_errors WHERE run_id IN "
-                                "(SELECT id FROM runs") +
-                 where.clause + QStringLiteral(") ORDER BY run_id, position"));
+  errors.prepare(errors_of_runs(where));
   bind_all(errors, where.values);
   if (!errors.exec()) {
     result.error = errors.lastError().text().toStdString();
@@ -891,9 +901,7 @@ std::string RecordStore::scan(const RecordFilter& filter, std::size_t chunk,
   {
     QSqlQuery errors(db);
     errors.setForwardOnly(true);
-    errors.prepare(QStringLiteral("SELECT run_id, message FROM run_errors WHERE run_id IN "
-                                  "(SELECT id FROM runs") +
-                   where.clause + QStringLiteral(") ORDER BY run_id, position"));
+    errors.prepare(errors_of_runs(where));
     bind_all(errors, where.values);
     if (!errors.exec()) return errors.lastError().text().toStdString();
     while (errors.next()) {
@@ -903,14 +911,8 @@ std::string RecordStore::scan(const RecordFilter& filter, std::size_t chunk,
   }
   QSqlQuery query(db);
   query.setForwardOnly(true);
-  QString statement = select_runs(Detail::full) + where.clause +
-                      QStringLiteral(" ORDER BY runs.started_ms DESC, runs.id DESC");
-  if (filter.limit || filter.offset > 0) {
-    statement += QStringLiteral(" LIMIT %1 OFFSET %2")
-                     .arg(filter.limit ? qulonglong(*filter.limit) : qulonglong(INT64_MAX))
-                     .arg(qulonglong(filter.offset));
-  }
-  if (!query.prepare(statement)) return query.lastError().text().toStdString();
+  if (!query.prepare(newest_first(Detail::full, where, filter)))
+    return query.lastError().text().toStdString();
   bind_all(query, where.values);
   if (!query.exec()) return query.lastError().text().toStdString();
   std::vector<RunRecord> runs;

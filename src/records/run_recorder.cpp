@@ -105,7 +105,7 @@ RunRecorder::RunRecorder(core::Station& station, RunWrites& writes, RecorderIden
   if (identity_.station_id.empty()) identity_.station_id = default_station_id();
 }
 
-RunRecord RunRecorder::new_record(const core::Procedure& procedure, Procedure kind) const {
+RunRecord RunRecorder::begun_record(core::ProcedureKind procedure, Procedure kind) const {
   RunRecord record;
   record.id = new_run_id();
   record.station_id = identity_.station_id;
@@ -120,21 +120,26 @@ RunRecord RunRecorder::new_record(const core::Procedure& procedure, Procedure ki
     record.top_serial = std::move(fields.top_serial);
     record.sub_serial = std::move(fields.sub_serial);
   }
-  fill_from_station(record, procedure.kind);
+  fill_units(record, procedure, station_.units.uut.resource);
   return record;
 }
 
-void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind) const {
+void RunRecorder::fill_units(RunRecord& record, core::ProcedureKind kind,
+                             const std::string& uut_resource) const {
   const core::UnitState& units = station_.units;
-  const core::RunFacts& facts = station_.run;
   if (uses_uut(kind)) {
     record.uut = identify(units.uut_identity);
-    record.uut_resource = facts.resource.empty() ? units.uut.resource : facts.resource;
+    record.uut_resource = uut_resource;
   }
   if (uses_qcu(kind)) {
     record.qcu = identify(units.qcu_identity);
     record.qcu_resource = units.qcu.resource;
   }
+}
+
+void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind) const {
+  const core::RunFacts& facts = station_.run;
+  fill_units(record, kind, facts.resource.empty() ? station_.units.uut.resource : facts.resource);
   record.passes_run = facts.passes_run;
   record.failures = facts.failures;
   record.self_test_result = facts.self_test_result;
@@ -157,7 +162,8 @@ void RunRecorder::started(const core::Procedure& procedure) {
   saved_report_.clear();
   const std::optional<Procedure> kind = procedure_of(procedure.kind);
   if (!kind) return;
-  running_ = new_record(procedure, *kind);
+  running_ = begun_record(procedure.kind, *kind);
+  fill_from_station(*running_, procedure.kind);
   saved_report_ = running_->report;
   writes_.begin_run(*running_);
 }
@@ -197,31 +203,9 @@ void RunRecorder::ended(const core::Procedure& procedure) {
 void RunRecorder::refused(const core::Procedure& /*running*/, const core::Procedure& refused) {
   const std::optional<Procedure> kind = procedure_of(refused.kind);
   if (!kind) return;
-  RunRecord record;
-  record.id = new_run_id();
-  record.station_id = identity_.station_id;
-  record.started = now();
+  RunRecord record = begun_record(refused.kind, *kind);
   record.ended = record.started;
-  record.procedure = *kind;
   record.outcome = Outcome::refused;
-  record.visa_library = station_.visa_in_use.description;
-  record.simulated = station_.visa_in_use.simulated;
-  record.program_version = identity_.program_version;
-  if (sources_.operator_fields) {
-    OperatorFields fields = sources_.operator_fields();
-    record.technician = std::move(fields.technician);
-    record.top_serial = std::move(fields.top_serial);
-    record.sub_serial = std::move(fields.sub_serial);
-  }
-  const core::UnitState& units = station_.units;
-  if (uses_uut(refused.kind)) {
-    record.uut = identify(units.uut_identity);
-    record.uut_resource = units.uut.resource;
-  }
-  if (uses_qcu(refused.kind)) {
-    record.qcu = identify(units.qcu_identity);
-    record.qcu_resource = units.qcu.resource;
-  }
   // Why it did not start, as the technician was told.
   if (station_.procedure.running) {
     record.report = core::refusal_text(*station_.procedure.running, refused);

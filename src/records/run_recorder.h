@@ -52,7 +52,11 @@ class RunRecorder final : public core::ProcedureObserver {
   const std::optional<RunRecord>& running() const { return running_; }
 
  private:
-  RunRecord new_record(const core::Procedure& procedure, Procedure kind) const;
+  // What a record holds from the moment its procedure is asked for: who, where, with which
+  // library, and the units the procedure works on (`procedure` says which).
+  RunRecord begun_record(core::ProcedureKind procedure, Procedure kind) const;
+  void fill_units(RunRecord& record, core::ProcedureKind kind,
+                  const std::string& uut_resource) const;
   // The facts known at this moment: units, fields, report, errors, the procedure's values.
   void fill_from_station(RunRecord& record, core::ProcedureKind kind) const;
 

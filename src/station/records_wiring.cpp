@@ -35,8 +35,9 @@ records::RecorderSources sources_of(StationWindows& windows) {
   return sources;
 }
 
-std::string runs_text(std::size_t count) {
-  return std::to_string(count) + (count == 1 ? " run" : " runs");
+// "1 run waits", "3 runs wait".
+std::string runs_wait(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " run waits" : " runs wait");
 }
 
 // The local time of day a run finished, for the status line.
@@ -150,16 +151,14 @@ void RecordsWiring::update_status() {
     line = "Records not kept: " + state.reason;
     if (state.waiting > 0) line += " (" + std::to_string(state.waiting) + " in memory)";
   } else if (state.waiting > 0) {
-    line = runs_text(state.waiting) + (state.waiting == 1 ? " waits" : " wait") +
-           " to be written to the record file.";
+    line = runs_wait(state.waiting) + " to be written to the record file.";
   }
   // While the record file is not kept the line above says so; what waits for the server follows
   // once it is.
   if (forwarder_ != nullptr && state.keeping_records) {
     const records::ForwardState forward = forwarder_->state();
     if (forward.waiting > 0 || !forward.reason.empty()) {
-      std::string waiting = runs_text(forward.waiting) +
-                            (forward.waiting == 1 ? " waits" : " wait") + " for the records server";
+      std::string waiting = runs_wait(forward.waiting) + " for the records server";
       if (forward.waiting_since) waiting += " since " + time_of_day(*forward.waiting_since);
       if (!forward.reason.empty()) waiting += ": " + forward.reason;
       line = line.empty() ? waiting : line + " " + waiting;
