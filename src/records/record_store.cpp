@@ -101,6 +101,13 @@ constexpr std::array<std::string_view, kColumnCount> kColumnNames{"id",
 
 QString name_of(int column) { return QString::fromLatin1(kColumnNames[column]); }
 
+// The texts the list reads cut short: every text but the run id (the key the whole run is found
+// by) and the procedure and outcome (short, and read as names).
+bool cut_in_list(int column) {
+  return column == kStationId || (column >= kUutReply && column <= kVisaLibrary) ||
+         column == kProgramVersion;
+}
+
 // "SELECT ... FROM ..." of a run's columns; the list leaves the report out but keeps the column
 // positions.
 QString select_runs(Detail detail) {
@@ -109,6 +116,8 @@ QString select_runs(Detail detail) {
     if (column == kReport) {
       names << (detail == Detail::list ? QStringLiteral("''")
                                        : QStringLiteral("COALESCE(run_reports.report, '')"));
+    } else if (detail == Detail::list && cut_in_list(column)) {
+      names << QStringLiteral("SUBSTR(runs.%1, 1, %2)").arg(name_of(column)).arg(kListTextLimit);
     } else {
       names << QStringLiteral("runs.") + name_of(column);
     }
@@ -1039,6 +1048,32 @@ ReadResult<std::vector<std::string>> RecordStore::stations() {
     return result;
   }
   while (query.next()) result.value.push_back(string_at(query, 0));
+  std::sort(result.value.begin(), result.value.end());
+  return result;
+}
+
+ReadResult<std::vector<std::string>> RecordStore::stations(std::size_t most) {
+  ReadResult<std::vector<std::string>> result;
+  if (!impl_->is_open) {
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlQuery query(impl_->database());
+  query.setForwardOnly(true);
+  // One character more than the limit tells an id that is longer, without reading it whole.
+  if (!query.exec(QStringLiteral("SELECT DISTINCT SUBSTR(station_id, 1, %1) FROM runs LIMIT %2")
+                      .arg(kListTextLimit + 1)
+                      .arg(qulonglong(most)))) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  while (query.next()) {
+    // Characters, as SUBSTR counts them.
+    const QString station = query.value(0).toString();
+    if (std::size_t(station.toUcs4().size()) <= kListTextLimit) {
+      result.value.push_back(station.toStdString());
+    }
+  }
   std::sort(result.value.begin(), result.value.end());
   return result;
 }

@@ -86,9 +86,12 @@ enum class OpenMode {
   shared,
 };
 
-// What a query reads: everything, or the columns of the records window's list (no report text
-// and no last-error texts).
+// What a query reads: everything, or the columns of the records window's list (no report text,
+// no last-error texts, and each text but the run id cut to kListTextLimit characters).
 enum class Detail { full, list };
+
+// The characters of a text the list reads at most, so that an outsized field costs a page nothing.
+inline constexpr std::size_t kListTextLimit = 256;
 
 // Runs of one procedure with one outcome: how many, and their durations summed (a run not ended,
 // or one that ended before it started, counts for nothing).
@@ -182,6 +185,9 @@ class RecordStore {
   ReadResult<std::vector<RunGroup>> group(const RecordFilter& filter);
   // The station ids of every kept run, each once, ordered byte by byte.
   ReadResult<std::vector<std::string>> stations();
+  // The same for a list to choose from: at most `most` of them, and none longer than
+  // kListTextLimit characters.
+  ReadResult<std::vector<std::string>> stations(std::size_t most);
   // Runs `reads` (queries, scans, summaries) on one view of the store: what another connection
   // commits meanwhile is not seen by them. Returns what `reads` returns, or why the view could
   // not be taken.

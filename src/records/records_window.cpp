@@ -2,7 +2,9 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -15,8 +17,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
-#include "records/record_export.h"
+#include "records/server_location.h"
 
 namespace records {
 
@@ -117,13 +120,38 @@ std::string station_summary_details(const Summary& summary) {
   return text;
 }
 
+namespace {
+
+// The first `characters` characters of UTF-8 `text`: the bytes before the next character's start.
+std::size_t utf8_prefix(const std::string& text, std::size_t characters) {
+  std::size_t at = 0;
+  for (std::size_t seen = 0; at < text.size(); ++at) {
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80 && seen++ == characters) break;
+  }
+  return at;
+}
+
+// Back from `at` to a character's first byte.
+std::size_t character_start(const std::string& text, std::size_t at) {
+  while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) {
+    --at;
+  }
+  return at;
+}
+
+}  // namespace
+
 std::string fields_text(const RunRecord& run) {
   std::string text;
   const auto line = [&text](const char* name, const std::string& value) {
     if (value.empty()) return;
     text += name;
     text += ": ";
-    text += value;
+    const std::size_t shown = utf8_prefix(value, kShownFieldLimit);
+    text.append(value, 0, shown);
+    if (shown < value.size()) {
+      text += " ... (" + count_text(value.size() - shown) + " bytes more)";
+    }
     text += '\n';
   };
   if (run.simulated) text += std::string(window_text::kSimulatedBanner) + "\n";
@@ -153,6 +181,13 @@ std::string fields_text(const RunRecord& run) {
   line("Program version", run.program_version);
   line("Run id", run.id);
   return text;
+}
+
+std::string shown_report(const std::string& report) {
+  if (report.size() <= kShownReportLimit) return report;
+  const std::size_t shown = character_start(report, kShownReportLimit);
+  return report.substr(0, shown) + "\r\n... (the report goes on for " +
+         count_text(report.size() - shown) + " bytes more; Print Report prints it whole)";
 }
 
 // --- The list ---
@@ -205,14 +240,24 @@ QVariant RunListModel::headerData(int section, Qt::Orientation orientation, int 
 
 // --- The window ---
 
-RecordsWindow::RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent)
-    : QWidget(parent, Qt::Window), store_(store), person_(person), model_(this) {
+RecordsWindow::RecordsWindow(std::string location, driver::Operator& person, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      on_server_(is_server_location(location)),
+      person_(person),
+      model_(this) {
   setObjectName("RecordsWindow");
   setWindowTitle(window_text::kCaption);
+  reader_ = std::make_unique<RecordsReader>(std::move(location), this);
   build();
-  load_stations();
-  apply_filter();
+  current_ = filter();
+  read_page(true, true, true);
 }
+
+RecordsWindow::RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent)
+    : RecordsWindow(store.path(), person, parent) {}
+
+// The reader first: it waits a little for its threads, and a result it delivers needs the window.
+RecordsWindow::~RecordsWindow() { reader_.reset(); }
 
 void RecordsWindow::build() {
   auto* layout = new QVBoxLayout(this);
@@ -348,6 +393,13 @@ void RecordsWindow::build() {
   typing_->setSingleShot(true);
   typing_->setInterval(250);
   connect(typing_, &QTimer::timeout, this, [this] { apply_filter(); });
+  // While a read runs, the summary line follows how long it has run.
+  watch_ = new QTimer(this);
+  watch_->setInterval(250);
+  connect(watch_, &QTimer::timeout, this, [this] {
+    if (!reading()) watch_->stop();
+    show_reading_state();
+  });
   connect(txtFilter, &QLineEdit::textChanged, typing_, qOverload<>(&QTimer::start));
   for (QComboBox* box : {cboProcedure, cboOutcome, cboStation}) {
     connect(box, &QComboBox::currentIndexChanged, this, [this] { apply_filter(); });
@@ -361,7 +413,9 @@ void RecordsWindow::build() {
     });
   }
   connect(lstRuns->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this](const QModelIndex& current) { select_row(current.row()); });
+          [this](const QModelIndex& current) {
+            if (!selecting_) select_row(current.row());
+          });
   connect(cmdNewer, &QPushButton::clicked, this, [this] { previous_page(); });
   connect(cmdOlder, &QPushButton::clicked, this, [this] { next_page(); });
   connect(cmdRefresh, &QPushButton::clicked, this, [this] { refresh(); });
@@ -385,31 +439,118 @@ RecordFilter RecordsWindow::filter() const {
   return filter;
 }
 
+bool RecordsWindow::reading() const { return !reader_->idle(); }
+
+void RecordsWindow::show_reading_state() {
+  QString line = summary_line_;
+  const std::optional<std::chrono::milliseconds> running = reader_->busy_for();
+  if (running && *running >= kSlowRead) {
+    line = QString("%1 %2 (%3 s)")
+               .arg(window_text::kReading)
+               .arg(on_server_ ? window_text::kServerSilent : window_text::kFileSilent)
+               .arg(running->count() / 1000);
+  } else if (shown_view_ != view_) {
+    line = window_text::kReading;
+  }
+  if (lblSummary->text() != line) lblSummary->setText(line);
+}
+
+void RecordsWindow::read_page(bool new_view, bool summary, bool stations) {
+  if (new_view) ++view_;
+  PageRequest request;
+  request.filter = current_;
+  request.filter.limit = kPageSize;
+  request.filter.offset = offset_;
+  request.summary = summary;
+  request.stations = stations;
+  reader_->read_page(std::move(request), [this, view = view_](PageResult result) {
+    if (view == view_) show_page(std::move(result));
+  });
+  if (!watch_->isActive()) watch_->start();
+  show_reading_state();
+}
+
 void RecordsWindow::apply_filter() {
   typing_->stop();
   current_ = filter();
   offset_ = 0;
-  const ReadResult<Summary> summary = store_.summarize(current_);
-  total_ = summary.value.count;
-  lblSummary->setText(summary.error.empty()
-                          ? text_of(summary_text(summary.value))
-                          : "The records cannot be read: " + text_of(summary.error));
-  lblStations->setText(text_of(station_summary_text(summary.value, kStationsInLine)));
-  lblStations->setToolTip(text_of(station_summary_details(summary.value)));
-  lblStations->setVisible(!summary.value.stations.empty());
-  load_page();
+  read_page(true, true, false);
 }
 
-void RecordsWindow::load_stations() {
-  const ReadResult<std::vector<std::string>> stations = store_.stations();
-  if (!stations.error.empty()) return;  // the summary line says that the records cannot be read
+void RecordsWindow::refresh() { read_page(false, true, true); }
+
+void RecordsWindow::next_page() {
+  if (offset_ + kPageSize >= total_) return;
+  offset_ += kPageSize;
+  read_page(true, false, false);
+}
+
+void RecordsWindow::previous_page() {
+  if (offset_ == 0) return;
+  offset_ -= std::min(offset_, kPageSize);
+  read_page(true, false, false);
+}
+
+void RecordsWindow::show_page(PageResult result) {
+  shown_view_ = view_;
+  if (result.stations) show_stations(*result.stations);
+  if (!result.error.empty()) {
+    summary_line_ = "The records cannot be read: " + text_of(result.error);
+    total_ = 0;
+    result.runs.clear();
+    result.offset = 0;
+  } else if (result.summary) {
+    show_summary(*result.summary);
+  }
+  offset_ = result.offset;
+  // The run shown stays shown when the page still holds it.
+  const std::string chosen = selected_ ? selected_->id : std::string();
+  model_.set_runs(std::move(result.runs));
+  const std::vector<RunRecord>& runs = model_.runs();
+  const std::size_t shown = runs.size();
+  lblPage->setText(shown == 0 ? QString("No runs")
+                              : QString("Runs %1 - %2 of %3")
+                                    .arg(offset_ + 1)
+                                    .arg(offset_ + shown)
+                                    .arg(text_of(count_text(total_))));
+  cmdNewer->setEnabled(offset_ > 0);
+  cmdOlder->setEnabled(offset_ + kPageSize < total_);
+  show_reading_state();
+  if (shown == 0) {
+    ++selection_;
+    show_run(std::nullopt);
+    return;
+  }
+  const auto found = std::find_if(runs.begin(), runs.end(),
+                                  [&chosen](const RunRecord& run) { return run.id == chosen; });
+  const int row = found == runs.end() ? 0 : int(found - runs.begin());
+  selecting_ = true;
+  lstRuns->selectRow(row);
+  selecting_ = false;
+  select_row(row);
+}
+
+void RecordsWindow::show_summary(const Summary& summary) {
+  total_ = summary.count;
+  summary_line_ = text_of(summary_text(summary));
+  // A station id is cut as the list cuts it, whatever its length in the store.
+  Summary shown = summary;
+  for (StationCounts& station : shown.stations) {
+    station.station_id.resize(utf8_prefix(station.station_id, kListTextLimit));
+  }
+  lblStations->setText(text_of(station_summary_text(shown, kStationsInLine)));
+  lblStations->setToolTip(text_of(station_summary_details(shown)));
+  lblStations->setVisible(!shown.stations.empty());
+}
+
+void RecordsWindow::show_stations(const std::vector<std::string>& stations) {
   const QString chosen =
       cboStation->currentIndex() > 0 ? cboStation->currentData().toString() : QString();
   // The choice stays what it was, without a new read of the list for each item.
   const QSignalBlocker quiet(cboStation);
   while (cboStation->count() > 1) cboStation->removeItem(1);
   bool chosen_listed = chosen.isEmpty();
-  for (const std::string& station : stations.value) {
+  for (const std::string& station : stations) {
     if (station.empty()) continue;  // an empty id stands for every station in the filter
     cboStation->addItem(text_of(station), text_of(station));
     chosen_listed = chosen_listed || text_of(station) == chosen;
@@ -419,57 +560,27 @@ void RecordsWindow::load_stations() {
   cboStation->setCurrentIndex(chosen.isEmpty() ? 0 : cboStation->findData(chosen));
 }
 
-void RecordsWindow::refresh() {
-  const std::size_t offset = offset_;
-  load_stations();
-  apply_filter();
-  offset_ = total_ == 0 ? 0 : std::min(offset, (total_ - 1) / kPageSize * kPageSize);
-  if (offset_ != 0) load_page();
-}
-
-void RecordsWindow::next_page() {
-  if (offset_ + kPageSize >= total_) return;
-  offset_ += kPageSize;
-  load_page();
-}
-
-void RecordsWindow::previous_page() {
-  if (offset_ == 0) return;
-  offset_ -= std::min(offset_, kPageSize);
-  load_page();
-}
-
-void RecordsWindow::load_page() {
-  RecordFilter page = current_;
-  page.limit = kPageSize;
-  page.offset = offset_;
-  ReadResult<std::vector<RunRecord>> runs = store_.query(page, Detail::list);
-  model_.set_runs(std::move(runs.value));
-  const std::size_t shown = model_.runs().size();
-  lblPage->setText(shown == 0 ? QString("No runs")
-                              : QString("Runs %1 - %2 of %3")
-                                    .arg(offset_ + 1)
-                                    .arg(offset_ + shown)
-                                    .arg(text_of(count_text(total_))));
-  cmdNewer->setEnabled(offset_ > 0);
-  cmdOlder->setEnabled(offset_ + kPageSize < total_);
-  if (shown > 0) {
-    lstRuns->selectRow(0);
-    select_row(0);
-  } else {
-    show_run(std::nullopt);
-  }
-}
-
 void RecordsWindow::select_row(int row) {
+  ++selection_;
   if (row < 0 || row >= int(model_.runs().size())) {
     show_run(std::nullopt);
     return;
   }
-  // The list holds no report: the whole run is read when it is shown.
-  const ReadResult<std::optional<RunRecord>> found =
-      store_.find(model_.runs()[std::size_t(row)].id);
-  show_run(found.value);
+  // The list holds no report: the whole run is read when it is shown. The run shown stays until
+  // then when it is the same one (a refresh); another run's place says it is being read.
+  const std::string& id = model_.runs()[std::size_t(row)].id;
+  if (!selected_ || selected_->id != id) {
+    show_run(std::nullopt);
+    txtFields->setPlaceholderText(window_text::kReadingRun);
+  }
+  reader_->read_run(
+      id, [this, selection = selection_](std::optional<RunRecord> run, const std::string& error) {
+        if (selection != selection_) return;
+        txtFields->setPlaceholderText(error.empty() ? QString()
+                                                    : "The run cannot be read: " + text_of(error));
+        show_run(run);
+      });
+  if (!watch_->isActive()) watch_->start();
 }
 
 void RecordsWindow::show_run(const std::optional<RunRecord>& run) {
@@ -477,7 +588,7 @@ void RecordsWindow::show_run(const std::optional<RunRecord>& run) {
   lblSimulated->setVisible(run && run->simulated);
   txtFields->setPlainText(run ? text_of(fields_text(*run)) : QString());
   // Shown with its line ends as lines; the run keeps them as CR LF.
-  QString report = run ? text_of(run->report) : QString();
+  QString report = run ? text_of(shown_report(run->report)) : QString();
   report.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   txtReport->setPlainText(report);
   cmdPrint->setEnabled(run && !run->report.empty());
@@ -488,22 +599,48 @@ void RecordsWindow::print_selected() {
 }
 
 std::string RecordsWindow::export_to(const std::string& file, std::size_t* count) {
-  return export_records(store_, current_, file, count);
+  auto outcome = std::make_shared<std::optional<ExportResult>>();
+  reader_->export_runs(current_, file, [outcome](ExportResult result) { *outcome = result; });
+  while (!*outcome) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!*outcome) std::this_thread::sleep_for(std::chrono::milliseconds{2});
+  }
+  if (count) *count = (*outcome)->count;
+  return (*outcome)->error;
+}
+
+bool RecordsWindow::wait_for_reads(std::chrono::milliseconds most) {
+  const QDeadlineTimer deadline(most);
+  for (;;) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!reading()) return true;
+    if (deadline.hasExpired()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds{2});
+  }
 }
 
 void RecordsWindow::choose_export_file() {
+  if (exporting_) return;
   const QString file = QFileDialog::getSaveFileName(
       this, "Export Records", QString(), "CSV (*.csv);;JSON (*.json);;JUnit XML (*.xml)");
   if (file.isEmpty()) return;
-  std::size_t count = 0;
-  const std::string error = export_to(file.toStdString(), &count);
-  if (error.empty()) {
-    QMessageBox::information(this, window_text::kCaption,
-                             "Exported " + text_of(count_text(count)) +
-                                 (count == 1 ? " run to " : " runs to ") + file + ".");
-  } else {
-    QMessageBox::warning(this, window_text::kCaption, "Nothing was exported: " + text_of(error));
-  }
+  // The export runs on a thread of its own; the window goes on meanwhile.
+  exporting_ = true;
+  cmdExport->setEnabled(false);
+  cmdExport->setText("Exporting...");
+  reader_->export_runs(current_, file.toStdString(), [this, file](const ExportResult& result) {
+    exporting_ = false;
+    cmdExport->setEnabled(true);
+    cmdExport->setText("Export...");
+    if (result.error.empty()) {
+      QMessageBox::information(this, window_text::kCaption,
+                               "Exported " + text_of(count_text(result.count)) +
+                                   (result.count == 1 ? " run to " : " runs to ") + file + ".");
+    } else {
+      QMessageBox::warning(this, window_text::kCaption,
+                           "Nothing was exported: " + text_of(result.error));
+    }
+  });
 }
 
 }  // namespace records

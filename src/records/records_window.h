@@ -14,11 +14,14 @@
 #include <QTableView>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/operator.h"
 #include "records/record_store.h"
+#include "records/records_reader.h"
 
 namespace records {
 
@@ -27,6 +30,10 @@ inline constexpr const char* kCaption = "Production Records";
 inline constexpr const char* kSimulatedMark = "SIMULATED";
 inline constexpr const char* kSimulatedBanner =
     "SIMULATED RUN - no real module was tested in this run.";
+inline constexpr const char* kReading = "Reading the records...";
+inline constexpr const char* kReadingRun = "Reading the run...";
+inline constexpr const char* kServerSilent = "the records server does not answer";
+inline constexpr const char* kFileSilent = "the record file does not answer";
 }  // namespace window_text
 
 // The rows of one page of the list.
@@ -62,9 +69,18 @@ std::string summary_text(const Summary& summary);
 std::string station_summary_text(const Summary& summary, std::size_t shown);
 // Every station of the summary, one line each with its counts (the second line's tool tip).
 std::string station_summary_details(const Summary& summary);
-// The selected run's fields, one "name: value" line each.
+// The selected run's fields, one "name: value" line each; a value longer than kShownFieldLimit
+// characters is shown cut, with how much more it holds.
 std::string fields_text(const RunRecord& run);
+inline constexpr std::size_t kShownFieldLimit = 1000;
+// The report as the window shows it: cut after kShownReportLimit bytes (at a character's start)
+// with a last line saying so; printing prints it whole.
+std::string shown_report(const std::string& report);
+inline constexpr std::size_t kShownReportLimit = 1'000'000;
 
+// Every read runs on the reader's threads (records/records_reader.h): the window thread never
+// waits on the file or the server. A read shows its result when it comes; meanwhile the summary
+// line says the records are being read, and after kSlowRead that the store does not answer.
 class RecordsWindow final : public QWidget {
   Q_OBJECT
 
@@ -72,25 +88,41 @@ class RecordsWindow final : public QWidget {
   static constexpr std::size_t kPageSize = 200;
   // Stations named on the summary's second line; its tool tip lists them all.
   static constexpr std::size_t kStationsInLine = 3;
+  // A read running this long is said not to be answered.
+  static constexpr std::chrono::milliseconds kSlowRead{3000};
 
+  // `location`: the record file or the server's line the window reads, on connections of its own.
+  RecordsWindow(std::string location, driver::Operator& person, QWidget* parent = nullptr);
+  // Reads the store's location, not through the store.
   RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent = nullptr);
+  ~RecordsWindow() override;
 
   // The filter the controls describe, without the page.
   RecordFilter filter() const;
   // Reads the first page and the summary for the controls' filter again.
   void apply_filter();
-  // Reads the current page again (a run was written), and the stations to choose from.
+  // Reads the current page again (a run was written), and the stations to choose from. Calls
+  // while a read runs share one read after it.
   void refresh();
   void next_page();
   void previous_page();
-  // Shows the run in the list's row `row` (the list's selection does the same).
+  // Shows the run in the list's row `row` (the list's selection does the same): its fields and
+  // report are read then.
   void select_row(int row);
   // The run shown below the list, if any.
   const std::optional<RunRecord>& selected() const { return selected_; }
   // Prints the selected run's report as the results window prints one.
   void print_selected();
-  // Writes the filtered runs (all pages) to `file`; empty on success, else what went wrong.
+  // Writes the filtered runs (all pages) to `file` and waits for it, the window's events going on
+  // meanwhile (suites and tools; the Export button does not wait); empty on success, else what
+  // went wrong.
   std::string export_to(const std::string& file, std::size_t* count = nullptr);
+  // Turns the window thread's events until every read asked for has been shown; false if that
+  // took longer than `most`.
+  bool wait_for_reads(std::chrono::milliseconds most = std::chrono::seconds{30});
+  // True while a read asked for has not been shown.
+  bool reading() const;
+  RecordsReader& reader() { return *reader_; }
 
   QLineEdit* txtFilter = nullptr;
   QComboBox* cboProcedure = nullptr;
@@ -118,19 +150,34 @@ class RecordsWindow final : public QWidget {
 
  private:
   void build();
-  void load_page();
-  void load_stations();
+  // Asks for the page at offset_ of current_; a new view (another filter or page) drops what
+  // older reads bring.
+  void read_page(bool new_view, bool summary, bool stations);
+  void show_page(PageResult result);
+  void show_stations(const std::vector<std::string>& stations);
+  void show_summary(const Summary& summary);
   void show_run(const std::optional<RunRecord>& run);
+  // The summary line: the last summary or error, or that the records are being read.
+  void show_reading_state();
   void choose_export_file();
 
-  RecordStore& store_;
+  std::unique_ptr<RecordsReader> reader_;
+  bool on_server_ = false;
   driver::Operator& person_;
   RunListModel model_;
   RecordFilter current_;
   std::size_t offset_ = 0;
   std::size_t total_ = 0;
   std::optional<RunRecord> selected_;
+  // Results of an older view or an older selection are dropped.
+  unsigned view_ = 0;
+  unsigned shown_view_ = 0;  // the view the list shows
+  unsigned selection_ = 0;
+  bool selecting_ = false;  // the window itself moves the list's selection
+  QString summary_line_;    // the last summary or error read
+  bool exporting_ = false;
   QTimer* typing_ = nullptr;
+  QTimer* watch_ = nullptr;  // follows a read that is slow to come
 };
 
 }  // namespace records

@@ -125,8 +125,10 @@ records::RecordStore& RecordsWiring::reader() {
 }
 
 records::RecordsWindow& RecordsWiring::show_window() {
+  // The window reads on connections of its own, off this thread: opening it waits for nothing.
   if (window_ == nullptr)
-    window_ = new records::RecordsWindow(reader(), station_.person);
+    window_ = new records::RecordsWindow(
+        options_.shared_store.empty() ? options_.path : options_.shared_store, station_.person);
   else
     window_->refresh();
   window_->show();
@@ -138,7 +140,8 @@ records::RecordsWindow& RecordsWiring::show_window() {
 void RecordsWiring::state_changed() {
   update_status();
   if (forwarder_ != nullptr) forwarder_->nudge();
-  // The list follows finished runs; a report saved in passing does not move it.
+  // The list follows finished runs; a report saved in passing does not move it. The window reads
+  // on its own thread, and a burst of runs' ends shares its reads.
   if (window_ != nullptr && window_->isVisible() && !recorder_.running()) window_->refresh();
 }
 

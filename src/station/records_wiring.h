@@ -49,8 +49,9 @@ class RecordsWiring {
   records::RecordWriter& writer() { return writer_; }
   records::RecordForwarder* forwarder() { return forwarder_.get(); }
   records::RunRecorder& recorder() { return recorder_; }
-  // The store the records window reads: the shared store when there is one, else the record
-  // file. Opened on first use.
+  // The store the records window reads (the shared store when there is one, else the record
+  // file), opened on first use on the calling thread; the window itself reads the same location
+  // on connections of its own.
   records::RecordStore& reader();
   // The records window, created on first use and shown.
   records::RecordsWindow& show_window();

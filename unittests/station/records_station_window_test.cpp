@@ -70,6 +70,7 @@ class StationWindowTest : public ::testing::Test {
 
 TEST_F(StationWindowTest, OffersEveryStationKeptAfterAllStations) {
   records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
   // A run without a station id is among all stations only.
   EXPECT_EQ(choices(window),
             (std::vector<std::string>{"All stations", "LINE-A", "LINE-B", "LINE-C"}));
@@ -89,7 +90,9 @@ class WindowStationFilterTest : public StationWindowTest,
 
 TEST_P(WindowStationFilterTest, ListsOnlyTheChosenStationsRunsAndCountsThemByStation) {
   records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
   if (GetParam().station) window.cboStation->setCurrentText(GetParam().station);
+  ASSERT_TRUE(window.wait_for_reads());
   EXPECT_EQ(listed(window), GetParam().ids);
   EXPECT_EQ(window.lblSummary->text().toStdString(), GetParam().summary);
   EXPECT_EQ(window.lblStations->text().toStdString(), GetParam().by_station);
@@ -122,8 +125,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(StationWindowTest, TheStationAndAnotherFilterTogetherMayLeaveNothing) {
   records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
   window.cboStation->setCurrentText("LINE-C");
   window.cboOutcome->setCurrentText("passed");
+  ASSERT_TRUE(window.wait_for_reads());
   EXPECT_TRUE(listed(window).empty());
   EXPECT_EQ(window.lblStations->text().toStdString(), "");
   EXPECT_TRUE(window.lblStations->isHidden());
@@ -137,6 +142,7 @@ TEST_F(StationWindowTest, ManyStationsNameTheFirstInTheLineAndAllInTheToolTip) {
   }
   ASSERT_TRUE(store.import_runs(more));
   records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
   const std::string line = window.lblStations->text().toStdString();
   // Nine stations with the one without an id: three named, six more.
   EXPECT_EQ(line.substr(line.rfind("; ")), "; and 6 more stations") << line;
@@ -149,10 +155,12 @@ TEST_F(StationWindowTest, ManyStationsNameTheFirstInTheLineAndAllInTheToolTip) {
 
 TEST_F(StationWindowTest, RefreshAddsANewStationAndKeepsTheChoice) {
   records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
   window.cboStation->setCurrentText("LINE-B");
   ASSERT_TRUE(store.complete_run(station_run("d1", "LINE-AA", Outcome::passed, 30)));
   ASSERT_TRUE(store.complete_run(station_run("b3", "LINE-B", Outcome::passed, 31)));
   window.refresh();
+  ASSERT_TRUE(window.wait_for_reads());
   EXPECT_EQ(choices(window),
             (std::vector<std::string>{"All stations", "LINE-A", "LINE-AA", "LINE-B", "LINE-C"}));
   EXPECT_EQ(window.cboStation->currentText().toStdString(), "LINE-B");
@@ -161,6 +169,7 @@ TEST_F(StationWindowTest, RefreshAddsANewStationAndKeepsTheChoice) {
 
 TEST_F(StationWindowTest, ExportsOnlyTheChosenStationsRuns) {
   records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
   window.cboStation->setCurrentText("LINE-A");
   const std::string file = folder.path().toStdString() + "/line-a.json";
   std::size_t count = 0;

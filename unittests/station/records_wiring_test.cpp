@@ -3,10 +3,18 @@
 // its report so far, and the records window filters what was kept.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/unit_initialization.h"
@@ -360,8 +368,10 @@ TEST_F(RecordsWiringTest, TheRecordsMenuItemOpensTheWindowModelessOverTheKeptRun
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->isVisible());
   EXPECT_FALSE(window->isModal());
+  ASSERT_TRUE(window->wait_for_reads());
   EXPECT_EQ(window->model().rowCount(), 0) << "simulated runs are left out by default";
   window->chkSimulated->setChecked(true);
+  ASSERT_TRUE(window->wait_for_reads());
   ASSERT_EQ(window->model().rowCount(), 1);
   EXPECT_EQ(window->model().index(0, records::RunListModel::Simulated).data().toString(),
             "SIMULATED");
@@ -424,8 +434,10 @@ class WindowFilterTest : public RecordsWindowTest,
 
 TEST_P(WindowFilterTest, ListsTheRunsTheControlsSelectNewestFirst) {
   records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
   GetParam().set(window);
   window.apply_filter();
+  ASSERT_TRUE(window.wait_for_reads());
   std::vector<std::string> ids;
   for (const RunRecord& run : window.model().runs()) ids.push_back(run.id);
   EXPECT_EQ(ids, GetParam().ids);
@@ -507,12 +519,151 @@ TEST_F(RecordsWindowTest, PagesThroughMoreRunsThanAPageHolds) {
   }
   ASSERT_TRUE(store.import_runs(many));
   records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
   EXPECT_EQ(window.model().rowCount(), int(records::RecordsWindow::kPageSize));
   EXPECT_FALSE(window.cmdNewer->isEnabled());
   window.cmdOlder->click();
+  ASSERT_TRUE(window.wait_for_reads());
   EXPECT_EQ(window.model().rowCount(), 10);  // 5 of the many and the five made above
   EXPECT_EQ(window.lblPage->text().toStdString(), "Runs 201 - 210 of 210");
   EXPECT_FALSE(window.cmdOlder->isEnabled());
+}
+
+// Holds every read of a window's reader until opened, as a server that does not answer holds
+// it; shared with the reader's thread, which may outlive the test's scope.
+struct ReadGate {
+  std::mutex mutex;
+  std::condition_variable opened;
+  bool open = false;
+  std::atomic<int> pages{0};
+  std::atomic<int> runs{0};
+
+  static std::shared_ptr<ReadGate> hold(records::RecordsWindow& window) {
+    auto gate = std::make_shared<ReadGate>();
+    window.reader().set_read_hook([gate](records::ReadKind kind) {
+      ++(kind == records::ReadKind::page ? gate->pages : gate->runs);
+      std::unique_lock lock(gate->mutex);
+      gate->opened.wait(lock, [&] { return gate->open; });
+    });
+    return gate;
+  }
+  void release() {
+    {
+      std::lock_guard lock(mutex);
+      open = true;
+    }
+    opened.notify_all();
+  }
+};
+
+// Opens the gate when the test ends, however it ends.
+struct Release {
+  std::shared_ptr<ReadGate> gate;
+  ~Release() { gate->release(); }
+};
+
+TEST_F(RecordsWindowTest, AHungReadLeavesTheWindowTurningAndABurstOfRefreshesSharesTwoReads) {
+  records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
+  ASSERT_EQ(window.model().rowCount(), 5);
+  const std::shared_ptr<ReadGate> gate = ReadGate::hold(window);
+  const Release release{gate};
+
+  window.txtFilter->setText("okafor");
+  window.apply_filter();
+  EXPECT_EQ(window.lblSummary->text().toStdString(), records::window_text::kReading);
+  RunRecord later;
+  later.id = "run-later";
+  later.station_id = "bench-1";
+  later.started = *records::parse_utc_date("2026-12-05");
+  later.outcome = Outcome::passed;
+  later.technician = "D. Okafor";
+  ASSERT_TRUE(store.complete_run(later));
+  // Runs end one after another while the read hangs; each end asks for a refresh.
+  for (int n = 0; n < 50; ++n) window.refresh();
+
+  // The window's own timer keeps firing while the read hangs, and the summary line comes to say
+  // that the store does not answer.
+  int ticks = 0;
+  QTimer tick;
+  tick.setInterval(10);
+  QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+  tick.start();
+  const std::string silent =
+      std::string(records::window_text::kReading) + " " + records::window_text::kFileSilent + " (";
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds{20};
+  while (window.lblSummary->text().toStdString().rfind(silent, 0) != 0 &&
+         std::chrono::steady_clock::now() < give_up) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds{5});
+  }
+  EXPECT_EQ(window.lblSummary->text().toStdString().rfind(silent, 0), 0U)
+      << window.lblSummary->text().toStdString();
+  EXPECT_GE(ticks, 100) << "the window's events went on";
+  EXPECT_TRUE(window.reading());
+  EXPECT_EQ(window.model().rowCount(), 5) << "the list shown stays until the read comes";
+
+  gate->release();
+  ASSERT_TRUE(window.wait_for_reads());
+  std::vector<std::string> ids;
+  for (const RunRecord& run : window.model().runs()) ids.push_back(run.id);
+  EXPECT_EQ(ids, (std::vector<std::string>{"run-later", "run-7", "run-5"}));
+  EXPECT_EQ(window.lblSummary->text().toStdString().rfind("3 runs - ", 0), 0U)
+      << window.lblSummary->text().toStdString();
+  EXPECT_GE(gate->pages.load(), 1);
+  EXPECT_LE(gate->pages.load(), 2) << "one read running, one waiting for the 50 refreshes";
+  // The run shown before the read stays shown: the page still holds it.
+  ASSERT_TRUE(window.selected().has_value());
+  EXPECT_EQ(window.selected()->id, "run-7");
+  EXPECT_EQ(window.txtReport->toPlainText().toStdString(), "report 7\n");
+}
+
+TEST_F(RecordsWindowTest, ClosingTheWindowLeavesAHungReadBehind) {
+  auto window = std::make_unique<records::RecordsWindow>(store, person);
+  ASSERT_TRUE(window->wait_for_reads());
+  const std::shared_ptr<ReadGate> gate = ReadGate::hold(*window);
+  const Release release{gate};
+  window->refresh();
+  while (!window->reader().busy_for()) std::this_thread::sleep_for(std::chrono::milliseconds{1});
+  // Were the close to wait for the read, it would never end: the gate is still shut.
+  window.reset();
+  EXPECT_EQ(gate->pages.load(), 1);
+  // The read left behind ends on its own once it returns, delivering nothing.
+  gate->release();
+  std::this_thread::sleep_for(std::chrono::milliseconds{50});
+  QCoreApplication::processEvents();
+}
+
+TEST_F(RecordsWindowTest, TheListReadsNoReportAndCutsLongTextsTheSelectedRunIsReadWhole) {
+  RunRecord huge;
+  huge.id = "run-huge";
+  huge.station_id = std::string(records::kListTextLimit + 1, 'S');
+  huge.started = *records::parse_utc_date("2026-12-06");
+  huge.outcome = Outcome::failed;
+  huge.technician = std::string(1'000'000, 't');
+  huge.report = "Miscompare\r\n";
+  ASSERT_TRUE(store.import_runs({huge}));
+  records::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
+  ASSERT_EQ(window.model().rowCount(), 6);
+  for (const RunRecord& run : window.model().runs()) EXPECT_EQ(run.report, "") << run.id;
+  const RunRecord& listed = window.model().runs().front();
+  ASSERT_EQ(listed.id, "run-huge");
+  EXPECT_EQ(listed.technician, std::string(records::kListTextLimit, 't'));
+  EXPECT_EQ(listed.station_id, std::string(records::kListTextLimit, 'S'));
+  // The station box offers ids it can show whole only.
+  ASSERT_EQ(window.cboStation->count(), 2);
+  EXPECT_EQ(window.cboStation->itemText(1).toStdString(), "bench-1");
+
+  ASSERT_TRUE(window.selected().has_value());
+  EXPECT_EQ(window.selected()->technician.size(), 1'000'000U);
+  EXPECT_EQ(window.txtReport->toPlainText().toStdString(), "Miscompare\n");
+  const std::string fields = window.txtFields->toPlainText().toStdString();
+  EXPECT_NE(fields.find("Technician: " + std::string(records::kShownFieldLimit, 't') +
+                        " ... (999,000 bytes more)\n"),
+            std::string::npos);
+  window.print_selected();
+  EXPECT_EQ(person.printed, std::vector<std::string>{"Miscompare\r\n"});
 }
 
 }  // namespace
@@ -550,6 +701,7 @@ TEST_F(ForwardingWiringTest, ARunReachesTheSharedStoreAndTheWindowShowsIt) {
   records::RecordsWindow* window = wiring->window();
   ASSERT_NE(window, nullptr);
   window->chkSimulated->setChecked(true);
+  ASSERT_TRUE(window->wait_for_reads());
   ASSERT_EQ(window->model().rowCount(), 1) << "the window reads the shared store";
   EXPECT_EQ(window->model().runs().at(0).procedure, Procedure::self_test);
   EXPECT_EQ(window->model().runs().at(0).station_id, "bench-1");

@@ -1,0 +1,88 @@
+// The records window's reads, off the window thread. A reader owns threads of its own, each with
+// its own connection to the store, and takes requests from the window thread: a page of the list
+// with its summary and the stations to choose from, one run in full, an export. Requests of one
+// kind coalesce: while one read runs, a newer request replaces the one that waits, so a burst of
+// requests costs at most two reads. Results come back on the thread of `context` (the window's),
+// by a queued call; none comes once the reader is gone.
+//
+// A read that hangs (a server that does not answer) holds only the reader's thread: busy_for()
+// says how long the read has run. Destroying the reader waits at most kCloseWait for its threads;
+// a thread still in a read or an export then is left to end on its own when the read returns, with
+// its connection and without delivering anything.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/record_store.h"
+
+class QObject;
+
+namespace records {
+
+// What the list shows: one page and, when asked for, the summary and the stations.
+struct PageRequest {
+  RecordFilter filter;  // its limit and offset name the page
+  bool summary = true;  // the summary, and the page moved back inside the runs counted
+  bool stations = true;
+};
+
+struct PageResult {
+  std::optional<Summary> summary;
+  std::vector<RunRecord> runs;  // the list's columns only (Detail::list)
+  std::size_t offset = 0;       // the page's first run, moved back when the runs are fewer now
+  std::optional<std::vector<std::string>> stations;
+  std::string error;  // empty when every read worked
+};
+
+struct ExportResult {
+  std::string error;  // empty on success
+  std::size_t count = 0;
+};
+
+enum class ReadKind { page, run, exporting };
+
+class RecordsReader {
+ public:
+  static constexpr std::chrono::milliseconds kCloseWait{2000};
+  // Stations offered in the window's box, at most.
+  static constexpr std::size_t kMostStations = 500;
+
+  // `location`: a record file or a server's line, opened for reading only.
+  RecordsReader(std::string location, QObject* context);
+  ~RecordsReader();
+  RecordsReader(const RecordsReader&) = delete;
+  RecordsReader& operator=(const RecordsReader&) = delete;
+
+  const std::string& location() const { return location_; }
+
+  void read_page(PageRequest request, std::function<void(PageResult)> done);
+  // The run with every field and its report; none when the store holds no such run.
+  void read_run(std::string id,
+                std::function<void(std::optional<RunRecord> run, std::string error)> done);
+  // Writes the runs `filter` selects to `file` (see export_records), on a thread of its own.
+  void export_runs(RecordFilter filter, std::string file, std::function<void(ExportResult)> done);
+
+  // No read runs or waits and every result has been delivered.
+  bool idle() const;
+  // How long the page or run read now running has run; none when none runs (exports aside).
+  std::optional<std::chrono::milliseconds> busy_for() const;
+  // For the suites: called on a reader's thread before each read, with its kind.
+  void set_read_hook(std::function<void(ReadKind)> hook);
+
+ private:
+  class Worker;
+  struct Shared;
+
+  const std::string location_;
+  std::shared_ptr<Shared> shared_;
+  std::unique_ptr<Worker> view_;     // pages and runs
+  std::unique_ptr<Worker> exports_;  // exports, so that a long one holds no page
+};
+
+}  // namespace records
