@@ -29,7 +29,9 @@ enum Slot { kPageSlot, kRunSlot, kExportSlot };
 
 // What the reader and its jobs share with the window thread.
 struct RecordsReader::Shared {
-  QObject* context = nullptr;
+  explicit Shared(QObject* receiver) : context(receiver) {}
+
+  QObject* const context;
   mutable std::mutex mutex;
   bool closing = false;
   std::size_t undelivered = 0;
@@ -44,8 +46,17 @@ struct RecordsReader::Shared {
     if (call) call(kind);
   }
 
-  // Hands `call` to the context's thread, unless the reader is closing.
+  // Hands `call` to the context's thread, unless the reader is closing; without a context, calls
+  // it here.
   static void deliver(const std::shared_ptr<Shared>& shared, std::function<void()> call) {
+    if (shared->context == nullptr) {
+      {
+        std::lock_guard lock(shared->mutex);
+        if (shared->closing) return;
+      }
+      call();
+      return;
+    }
     std::lock_guard lock(shared->mutex);
     if (shared->closing) return;
     ++shared->undelivered;
@@ -164,11 +175,9 @@ class RecordsReader::Worker {
 
 RecordsReader::RecordsReader(std::string location, QObject* context)
     : location_(std::move(location)),
-      shared_(std::make_shared<Shared>()),
+      shared_(std::make_shared<Shared>(context)),
       view_(std::make_unique<Worker>(location_)),
-      exports_(std::make_unique<Worker>(location_)) {
-  shared_->context = context;
-}
+      exports_(std::make_unique<Worker>(location_)) {}
 
 RecordsReader::~RecordsReader() {
   {
@@ -244,11 +253,11 @@ void RecordsReader::export_runs(RecordFilter filter, std::string file,
 }
 
 bool RecordsReader::idle() const {
-  {
-    std::lock_guard lock(shared_->mutex);
-    if (shared_->undelivered > 0) return false;
-  }
-  return view_->idle() && exports_->idle();
+  // The threads first: a read hands its result over before its thread counts as idle, and only
+  // this thread takes results off the count.
+  if (!view_->idle() || !exports_->idle()) return false;
+  std::lock_guard lock(shared_->mutex);
+  return shared_->undelivered == 0;
 }
 
 std::optional<std::chrono::milliseconds> RecordsReader::busy_for() const {

@@ -3,7 +3,8 @@
 // with its summary and the stations to choose from, one run in full, an export. Requests of one
 // kind coalesce: while one read runs, a newer request replaces the one that waits, so a burst of
 // requests costs at most two reads. Results come back on the thread of `context` (the window's),
-// by a queued call; none comes once the reader is gone.
+// by a queued call, or without a context on the reader's own thread; none comes once the reader
+// is being destroyed.
 //
 // A read that hangs (a server that does not answer) holds only the reader's thread: busy_for()
 // says how long the read has run. Destroying the reader waits at most kCloseWait for its threads;
