@@ -492,6 +492,9 @@ void RecordsWindow::previous_page() {
 }
 
 void RecordsWindow::show_page(PageResult result) {
+  // Another filter or page begins at its newest run; the same one read again keeps the run shown
+  // when it still holds it.
+  const bool again = shown_view_ == view_;
   shown_view_ = view_;
   if (result.stations) show_stations(*result.stations);
   if (!result.error.empty()) {
@@ -503,8 +506,7 @@ void RecordsWindow::show_page(PageResult result) {
     show_summary(*result.summary);
   }
   offset_ = result.offset;
-  // The run shown stays shown when the page still holds it.
-  const std::string chosen = selected_ ? selected_->id : std::string();
+  const std::string chosen = again ? chosen_ : std::string();
   model_.set_runs(std::move(result.runs));
   const std::vector<RunRecord>& runs = model_.runs();
   const std::size_t shown = runs.size();
@@ -517,8 +519,7 @@ void RecordsWindow::show_page(PageResult result) {
   cmdOlder->setEnabled(offset_ + kPageSize < total_);
   show_reading_state();
   if (shown == 0) {
-    ++selection_;
-    show_run(std::nullopt);
+    select_row(-1);
     return;
   }
   const auto found = std::find_if(runs.begin(), runs.end(),
@@ -563,12 +564,14 @@ void RecordsWindow::show_stations(const std::vector<std::string>& stations) {
 void RecordsWindow::select_row(int row) {
   ++selection_;
   if (row < 0 || row >= int(model_.runs().size())) {
+    chosen_.clear();
     show_run(std::nullopt);
     return;
   }
   // The list holds no report: the whole run is read when it is shown. The run shown stays until
   // then when it is the same one (a refresh); another run's place says it is being read.
   const std::string& id = model_.runs()[std::size_t(row)].id;
+  chosen_ = id;
   if (!selected_ || selected_->id != id) {
     show_run(std::nullopt);
     txtFields->setPlaceholderText(window_text::kReadingRun);

@@ -173,6 +173,7 @@ class RecordsWindow final : public QWidget {
   unsigned view_ = 0;
   unsigned shown_view_ = 0;  // the view the list shows
   unsigned selection_ = 0;
+  std::string chosen_;      // the run chosen in the list, shown or being read
   bool selecting_ = false;  // the window itself moves the list's selection
   QString summary_line_;    // the last summary or error read
   bool exporting_ = false;

@@ -1,11 +1,16 @@
 // Renders the records window over a few hundred runs (all of them, one unit's, one station's),
-// and the main window's status line when records cannot be kept, to PNG files for a look by eye:
+// while a read hangs (being read, then not answered) and once it came, and the main window's
+// status line when records cannot be kept, to PNG files for a look by eye:
 //   render_records <folder>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <condition_variable>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "offscreen_render.h"
 #include "records/record_store.h"
@@ -72,15 +77,42 @@ int main(int argc, char* argv[]) {
   records::RecordStore store(temporary.path().toStdString() + "/records.sqlite");
   if (!store.open() || !store.import_runs(made_runs())) return EXIT_FAILURE;
   records::RecordsWindow window(store, rendered.person);
+  window.wait_for_reads();
   window.chkSimulated->setChecked(true);
+  window.wait_for_reads();
   window.lstRuns->selectRow(2);
+  window.wait_for_reads();
   bool ok = save_snapshot(&window, folder + "/records_window.png");
+
+  // A read that hangs, as on a server that does not answer: the window says it reads, and after a
+  // while that the store does not answer; the list shown stays until the read comes.
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+  };
+  auto gate = std::make_shared<Gate>();
+  window.reader().set_read_hook([gate](records::ReadKind) {
+    std::unique_lock lock(gate->mutex);
+    gate->opened.wait(lock, [&] { return gate->open; });
+  });
   window.txtFilter->setText("QB10412");
   window.apply_filter();
+  ok = save_snapshot(&window, folder + "/records_window_reading.png") && ok;
+  window.wait_for_reads(records::RecordsWindow::kSlowRead + std::chrono::milliseconds{600});
+  ok = save_snapshot(&window, folder + "/records_window_not_answering.png") && ok;
+  {
+    std::lock_guard lock(gate->mutex);
+    gate->open = true;
+  }
+  gate->opened.notify_all();
+  window.wait_for_reads();
+  window.reader().set_read_hook(nullptr);
   ok = save_snapshot(&window, folder + "/records_window_filtered.png") && ok;
   window.txtFilter->clear();
   window.cboStation->setCurrentText("line2-station");
   window.apply_filter();
+  window.wait_for_reads();
   ok = save_snapshot(&window, folder + "/records_window_station.png") && ok;
   // A longer line: five stations more, their runs taken from the first ones.
   std::vector<records::RunRecord> more = made_runs();
@@ -92,6 +124,7 @@ int main(int argc, char* argv[]) {
   if (!store.import_runs(more)) return EXIT_FAILURE;
   window.cboStation->setCurrentIndex(0);
   window.refresh();
+  window.wait_for_reads();
   ok = save_snapshot(&window, folder + "/records_window_many_stations.png") && ok;
 
   // A record file that cannot be made: the status line says so beside the VISA line.

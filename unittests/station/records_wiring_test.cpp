@@ -612,10 +612,17 @@ TEST_F(RecordsWindowTest, AHungReadLeavesTheWindowTurningAndABurstOfRefreshesSha
       << window.lblSummary->text().toStdString();
   EXPECT_GE(gate->pages.load(), 1);
   EXPECT_LE(gate->pages.load(), 2) << "one read running, one waiting for the 50 refreshes";
-  // The run shown before the read stays shown: the page still holds it.
   ASSERT_TRUE(window.selected().has_value());
-  EXPECT_EQ(window.selected()->id, "run-7");
-  EXPECT_EQ(window.txtReport->toPlainText().toStdString(), "report 7\n");
+  EXPECT_EQ(window.selected()->id, "run-later");
+  EXPECT_LE(gate->runs.load(), 2) << "the run shown, read again after the refresh";
+
+  // A refresh keeps the run chosen in the list when the page still holds it.
+  window.select_row(2);
+  window.refresh();
+  ASSERT_TRUE(window.wait_for_reads());
+  ASSERT_TRUE(window.selected().has_value());
+  EXPECT_EQ(window.selected()->id, "run-5");
+  EXPECT_EQ(window.txtReport->toPlainText().toStdString(), "report 5\n");
 }
 
 TEST_F(RecordsWindowTest, ClosingTheWindowLeavesAHungReadBehind) {
