@@ -1,19 +1,30 @@
 // The records' costs on a store of 100,000 runs: completing a run (the write at the end of a
-// test), the records window's query and summary under a few filters, and an export of every run
-// to CSV. Prints the figures; takes a folder for the store (default: a temporary one).
+// test), the records window's query and summary under a few filters, an export of every run
+// to CSV, and the records window itself (offscreen): how long its page takes to show, and the
+// window thread's longest stall while runs end one after another with the window open (its
+// reads run on their own threads). Prints the figures; takes a folder for the store (default: a
+// temporary one).
 //
 //   records_bench [FOLDER]
+#include <QApplication>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "driver/operator.h"
 #include "records/record_export.h"
 #include "records/record_store.h"
+#include "records/record_writer.h"
+#include "records/records_window.h"
 
 namespace {
 
@@ -78,9 +89,169 @@ records::RunRecord make_run(int n) {
   return r;
 }
 
+class SilentOperator final : public driver::Operator {
+ public:
+  void message(const std::string&, const std::string&) override {}
+  std::optional<std::string> input(const std::string&, const std::string&,
+                                   const std::string&) override {
+    return std::nullopt;
+  }
+  void print(const std::string&) override {}
+  std::string short_date() override { return "12/8/2026"; }
+};
+
+// The window thread's longest stall: the largest gap between the ticks of a 2 ms timer, less the
+// 2 ms.
+class StallWatch {
+ public:
+  StallWatch() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(2);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const auto now = std::chrono::steady_clock::now();
+      longest_ = std::max(longest_, Millis(now - last_).count() - 2.0);
+      last_ = now;
+    });
+  }
+  void start() {
+    longest_ = 0;
+    last_ = std::chrono::steady_clock::now();
+    timer_.start();
+  }
+  double stop() {
+    timer_.stop();
+    return longest_;
+  }
+
+ private:
+  QTimer timer_;
+  std::chrono::steady_clock::time_point last_;
+  double longest_ = 0;
+};
+
+// Turns the window thread's events for `ms`.
+void turn_events(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// Turns the window thread's events until the window has shown every read asked for; the time.
+double until_shown(records::RecordsWindow& window) {
+  const auto begin = std::chrono::steady_clock::now();
+  while (window.reading()) turn_events(1);
+  return Millis(std::chrono::steady_clock::now() - begin).count();
+}
+
+// The records window open over the store while runs end: each run's end is written by the
+// station's writer on its thread and asks the window for a refresh, as the station does.
+void window_bench(const std::string& path) {
+  SilentOperator person;
+  StallWatch watch;
+  std::printf("records window over the store (offscreen; goal: window thread stall <= 50 ms):\n");
+  watch.start();
+  const auto opened = std::chrono::steady_clock::now();
+  records::RecordsWindow window(path, person);
+  window.show();
+  const double open_build = Millis(std::chrono::steady_clock::now() - opened).count();
+  const double open_ms = open_build + until_shown(window);
+  std::printf(
+      "window  opened: first page shown after %.0f ms (window built in %.0f ms), "
+      "longest stall %.1f ms\n",
+      open_ms, open_build, watch.stop());
+  watch.start();
+  window.txtFilter->setText("qb1234");
+  window.apply_filter();
+  const double filter_ms = until_shown(window);
+  std::printf("window  filter \"qb1234\": page shown after %.0f ms, longest stall %.1f ms\n",
+              filter_ms, watch.stop());
+  window.txtFilter->clear();
+  window.apply_filter();
+  until_shown(window);
+
+  std::atomic<int> page_reads{0};
+  window.reader().set_read_hook([&page_reads](records::ReadKind kind) {
+    if (kind == records::ReadKind::page) ++page_reads;
+  });
+  records::RecordWriter::Options options;
+  options.path = path;
+  options.state_changed = [&window] {
+    QMetaObject::invokeMethod(
+        &window, [&window] { window.refresh(); }, Qt::QueuedConnection);
+  };
+  records::RecordWriter writer(options);
+  writer.open();
+  until_shown(window);
+  int next = kRuns + 10'000;
+  struct Pace {
+    const char* label;
+    int runs;
+    int every_ms;
+  };
+  for (const Pace pace : {Pace{"a burst, one run's end every 20 ms", 50, 20},
+                          Pace{"one run's end every 1,000 ms", 10, 1000}}) {
+    page_reads = 0;
+    watch.start();
+    // Each run's end until the page shows it, when the next end comes later than that.
+    std::vector<double> shown_after;
+    for (int n = 0; n < pace.runs; ++n) {
+      records::RunRecord run = make_run(next++);
+      run.started = records::now();
+      run.ended = run.started;
+      run.simulated = false;
+      const auto ended = std::chrono::steady_clock::now();
+      writer.complete_run(run);
+      const auto next_end = ended + std::chrono::milliseconds{pace.every_ms};
+      bool shown = false;
+      while (std::chrono::steady_clock::now() < next_end || n + 1 == pace.runs) {
+        turn_events(1);
+        if (!shown && !window.model().runs().empty() &&
+            window.model().runs().front().id == run.id) {
+          shown = true;
+          shown_after.push_back(Millis(std::chrono::steady_clock::now() - ended).count());
+          if (n + 1 == pace.runs) break;
+        }
+      }
+    }
+    std::printf(
+        "window  %-36s %2d runs: %2d page reads, longest stall %5.1f ms, a run shown %4.0f ms "
+        "(median) %4.0f ms (most) after its end\n",
+        pace.label, pace.runs, page_reads.load(), watch.stop(),
+        shown_after.empty() ? 0.0 : median(shown_after),
+        shown_after.empty() ? 0.0 : *std::max_element(shown_after.begin(), shown_after.end()));
+  }
+
+  // A run with a 10 MB technician field and a station of its own: the list reads it cut short,
+  // and only the run chosen is read whole.
+  records::RunRecord huge = make_run(next++);
+  huge.started = records::now();
+  huge.ended = huge.started;
+  huge.simulated = false;
+  huge.station_id = "bench-huge";
+  huge.technician.assign(10'000'000, 't');
+  watch.start();
+  writer.complete_run(huge);
+  while (window.reading() || window.model().runs().empty() ||
+         window.model().runs().front().id != huge.id || !window.selected()) {
+    turn_events(1);
+  }
+  std::printf(
+      "window  a run with a 10 MB field ends: shown with its fields, longest stall %.1f ms\n",
+      watch.stop());
+  watch.start();
+  const auto chosen = std::chrono::steady_clock::now();
+  window.cboStation->setCurrentText("bench-huge");
+  const double station_ms =
+      Millis(std::chrono::steady_clock::now() - chosen).count() + until_shown(window);
+  std::printf("window  its station chosen: %zu run shown after %.0f ms, longest stall %.1f ms\n",
+              window.model().runs().size(), station_ms, watch.stop());
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication application(argc, argv);
   QTemporaryDir temporary;
   const std::string folder = argc > 1 ? argv[1] : temporary.path().toStdString();
   const std::string path = folder + "/bench-records.sqlite";
@@ -232,6 +403,8 @@ int main(int argc, char* argv[]) {
     std::printf("export %zu runs to %s: write %.0f ms%s\n", all.size(), extension, ms,
                 error.empty() ? "" : error.c_str());
   }
+
+  window_bench(path);
 
   records::RecordStore reopened(path);
   const double open_ms = time_ms([&] { reopened.open(); });
