@@ -498,7 +498,8 @@ void RecordsWindow::show_page(PageResult result) {
   shown_view_ = view_;
   if (result.stations) show_stations(*result.stations);
   if (!result.error.empty()) {
-    summary_line_ = "The records cannot be read: " + text_of(result.error);
+    // One line: a driver's text may hold line breaks.
+    summary_line_ = ("The records cannot be read: " + text_of(result.error)).simplified();
     total_ = 0;
     result.runs.clear();
     result.offset = 0;
@@ -579,8 +580,8 @@ void RecordsWindow::select_row(int row) {
   reader_->read_run(
       id, [this, selection = selection_](std::optional<RunRecord> run, const std::string& error) {
         if (selection != selection_) return;
-        txtFields->setPlaceholderText(error.empty() ? QString()
-                                                    : "The run cannot be read: " + text_of(error));
+        txtFields->setPlaceholderText(
+            error.empty() ? QString() : ("The run cannot be read: " + text_of(error)).simplified());
         show_run(run);
       });
   if (!watch_->isActive()) watch_->start();
