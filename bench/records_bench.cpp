@@ -6,7 +6,10 @@
 // temporary one).
 //
 //   records_bench [FOLDER]
+#include <signal.h>
+
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -16,7 +19,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -247,6 +253,79 @@ void window_bench(const std::string& path) {
               window.model().runs().size(), station_ms, watch.stop());
 }
 
+// The server's processes: its postmaster (the pid file's first line) and its children.
+std::vector<pid_t> server_processes(const std::string& dir) {
+  std::ifstream pid_file(dir + "/data/postmaster.pid");
+  long postmaster = 0;
+  if (!(pid_file >> postmaster) || postmaster <= 0) return {};
+  std::vector<pid_t> pids{pid_t(postmaster)};
+  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+    bool number = false;
+    const long pid = entry.toLong(&number);
+    if (!number) continue;
+    std::ifstream stat("/proc/" + entry.toStdString() + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // "PID (NAME) STATE PPID ...": the name may hold blanks, so read after its closing bracket.
+    const std::size_t bracket = line.rfind(')');
+    if (bracket == std::string::npos) continue;
+    std::istringstream rest(line.substr(bracket + 1));
+    std::string state;
+    long parent = 0;
+    if (rest >> state >> parent && parent == postmaster) pids.push_back(pid_t(pid));
+  }
+  return pids;
+}
+
+// With QUOR_BENCH_STOPPED_SERVER naming the folder of a throw-away server of the bench's own
+// (scripts/test-postgres.sh fresh DIR): the records window over 1,000 runs on that server while
+// the server is stopped (SIGSTOP) for 20 s and a run ends every second, then the window closed
+// while the server is still stopped.
+void stopped_server_bench(const std::string& dir) {
+  std::ifstream connection(dir + "/connection");
+  std::string line;
+  if (!std::getline(connection, line)) {
+    std::printf("stopped server: no %s/connection\n", dir.c_str());
+    return;
+  }
+  {
+    records::RecordStore store(line, records::OpenMode::shared);
+    std::vector<records::RunRecord> runs;
+    for (int n = 0; n < 1000; ++n) runs.push_back(make_run(n));
+    if (!store.open() || !store.import_runs(runs)) {
+      std::printf("stopped server: %s\n", store.status_text().c_str());
+      return;
+    }
+  }
+  SilentOperator person;
+  StallWatch watch;
+  auto window = std::make_unique<records::RecordsWindow>(line, person);
+  window->show();
+  until_shown(*window);
+  const std::vector<pid_t> pids = server_processes(dir);
+  if (pids.empty()) {
+    std::printf("stopped server: no server running in %s\n", dir.c_str());
+    return;
+  }
+  for (pid_t pid : pids) kill(pid, SIGSTOP);
+  watch.start();
+  for (int second = 0; second < 20; ++second) {
+    window->refresh();
+    turn_events(1000);
+  }
+  const std::string summary = window->lblSummary->text().toStdString();
+  const double stall = watch.stop();
+  const auto closing = std::chrono::steady_clock::now();
+  window.reset();
+  const double close_ms = Millis(std::chrono::steady_clock::now() - closing).count();
+  for (pid_t pid : pids) kill(pid, SIGCONT);
+  std::printf(
+      "window  server stopped (SIGSTOP, %zu processes) 20 s, a refresh every second: longest "
+      "stall %.1f ms; the summary line then: \"%s\"; the window closed in %.0f ms while the "
+      "server was still stopped\n",
+      pids.size(), stall, summary.c_str(), close_ms);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -405,6 +484,9 @@ int main(int argc, char* argv[]) {
   }
 
   window_bench(path);
+  if (const char* server = std::getenv("QUOR_BENCH_STOPPED_SERVER"); server && *server) {
+    stopped_server_bench(server);
+  }
 
   records::RecordStore reopened(path);
   const double open_ms = time_ms([&] { reopened.open(); });
