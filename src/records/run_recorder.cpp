@@ -167,6 +167,7 @@ void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind)
 void RunRecorder::started(const core::Procedure& procedure) {
   running_.reset();
   saved_report_.clear();
+  saved_source_.reset();
   const std::optional<Procedure> kind = procedure_of(procedure.kind);
   if (!kind) return;
   running_ = begun_record(procedure.kind, *kind);
@@ -180,7 +181,14 @@ void RunRecorder::save_progress() {
   const core::ProcedureKind kind = station_.procedure.running->kind;
   const bool report_is_this_runs = !core::is_functional_test(kind) || station_.run.report_begun;
   if (!report_is_this_runs || !sources_.report) return;
-  std::string report = module_text(sources_.report(kind));
+  std::string source = sources_.report(kind);
+  if (source == saved_source_) return;
+  // A report grows at its end: only what was added is converted.
+  const bool grew = saved_source_ && source.starts_with(*saved_source_);
+  std::string report =
+      grew ? saved_report_ + module_text(std::string_view(source).substr(saved_source_->size()))
+           : module_text(source);
+  saved_source_ = std::move(source);
   if (report == saved_report_) return;
   running_->report = report;
   saved_report_ = std::move(report);

@@ -71,6 +71,8 @@ class RunRecorder final : public core::ProcedureObserver {
   RecorderSources sources_;
   std::optional<RunRecord> running_;
   std::string saved_report_;
+  // The windows' text saved_report_ was made from, once a save has read it.
+  std::optional<std::string> saved_source_;
 };
 
 }  // namespace records
