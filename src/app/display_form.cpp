@@ -5,7 +5,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QStatusBar>
+#include <QToolTip>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include "app/accessibility.h"
 #include "app/module_text.h"
@@ -34,6 +36,18 @@ QLineEdit* make_text_box(QWidget* parent, const char* name) {
   return box;
 }
 
+// Refuses any control character: a NUL or a line end pasted into a field would reach the records.
+class NoControlCharacters final : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& /*position*/) const override {
+    for (const QChar c : input) {
+      if (c.category() == QChar::Other_Control) return Invalid;
+    }
+    return Acceptable;
+  }
+};
+
 QPushButton* make_button(QWidget* parent, const char* name, const QString& caption) {
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(name);
@@ -59,6 +73,12 @@ QIcon window_icon() {
 }
 
 }  // namespace
+
+QString operator_field_limit_text(const QString& field_caption) {
+  return QStringLiteral("%1 takes at most %2 characters and no control characters.")
+      .arg(field_caption)
+      .arg(kOperatorFieldLength);
+}
 
 DisplayForm::DisplayForm(core::Station& station, QWidget* parent)
     : QMainWindow(parent), station_(station) {
@@ -145,6 +165,9 @@ void DisplayForm::build_controls() {
   place(SubSNLabel, 120, 1080, 2175, 375, 12);
   SubSerialNumber = make_text_box(client, "SubSerialNumber");
   place(SubSerialNumber, 2520, 1080, 2295, 480, 13.5);
+  bound_operator_field(TestTechnicianName, TechNameLabel);
+  bound_operator_field(TopSerialNumber, TopSNLabel);
+  bound_operator_field(SubSerialNumber, SubSNLabel);
   InstructionLabel = make_label(client, "InstructionLabel", "");
   place(InstructionLabel, 1680, 360, 5175, 1455, 9.75);
   lblCalInstr = make_label(client, "lblCalInstr",
@@ -213,6 +236,16 @@ void DisplayForm::build_controls() {
   connect(Abort, &QPushButton::clicked, this, [this] { station_.driver_state.abort_flag = true; });
 
   setCentralWidget(client);
+}
+
+void DisplayForm::bound_operator_field(QLineEdit* field, const QLabel* caption) {
+  const QString limit = operator_field_limit_text(caption->text());
+  field->setMaxLength(kOperatorFieldLength);
+  field->setValidator(new NoControlCharacters(field));
+  field->setToolTip(limit);
+  connect(field, &QLineEdit::inputRejected, this, [field, limit] {
+    QToolTip::showText(field->mapToGlobal(QPoint(0, field->height())), limit, field);
+  });
 }
 
 void DisplayForm::build_status_line() {

@@ -25,6 +25,12 @@ namespace display_text {
 inline constexpr const char* kCaption = "Quor-Bus Test Program Rev.1.00";
 }
 
+// The most characters the technician and serial number fields take. They take no control
+// characters either; a field that refuses what was typed or pasted says why beside it.
+inline constexpr int kOperatorFieldLength = 64;
+// "Technician Name takes at most 64 characters and no control characters."
+QString operator_field_limit_text(const QString& field_caption);
+
 class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   Q_OBJECT
 
@@ -114,6 +120,8 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   void build_menu();
   void build_controls();
   void build_status_line();
+  // Bounds a technician or serial number field and makes it say so when it refuses input.
+  void bound_operator_field(QLineEdit* field, const QLabel* caption);
   void startup();
   void shutdown();
 

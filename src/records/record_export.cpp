@@ -90,34 +90,6 @@ std::array<Field, kFieldCount> fields_of(const RunRecord& r) {
 
 constexpr std::string_view kLastErrors = "last_errors";
 
-// The length of the well-formed UTF-8 sequence at `at` (no overlong form, no surrogate, nothing
-// past U+10FFFF), or 0 when the bytes there are not one.
-std::size_t utf8_length(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
-
 // Appends the byte at `at` and what belongs to it as UTF-8, returning the bytes taken: a
 // well-formed UTF-8 sequence as it is, any other byte from 0x80 up (a module's 8-bit text) as
 // the Latin-1 character it is. With `xml`, the non-characters U+FFFE and U+FFFF, which XML does
@@ -232,7 +204,8 @@ void append_json_record(std::string& out, const RunRecord& record) {
 }
 
 // XML 1.0 allows no control characters but tab, line feed and carriage return; others become
-// U+FFFD. Bytes from 0x80 up go through append_utf8. Line ends are written as references so that a
+// their pictures U+2400-U+241F, as module_text() writes them. Bytes from 0x80 up go through
+// append_utf8. Line ends are written as references so that a
 // reader keeps them as they were.
 void append_xml_text(std::string& out, std::string_view text, bool attribute) {
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -265,7 +238,7 @@ void append_xml_text(std::string& out, std::string_view text, bool attribute) {
         break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
-          out += "\xEF\xBF\xBD";
+          out += module_text(std::string_view(&c, 1));
         } else {
           out += c;
         }

@@ -5,7 +5,9 @@
 //   .xml   JUnit XML: one testsuite per procedure, one testcase per run; a failed run's report
 //          is the text of its failure element
 // JSON and XML come out as UTF-8: a byte from 0x80 up that is not part of UTF-8 text (a
-// module's 8-bit text) is written as the Latin-1 character it is.
+// module's 8-bit text) is written as the Latin-1 character it is. A module's bytes reach the
+// records as module_text(), which every format carries as it is: module_bytes() of a field read
+// back gives them again.
 // and the `--export-records` command that writes them without a display.
 #pragma once
 

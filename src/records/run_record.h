@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,9 +69,29 @@ struct UnitIdentity {
   bool operator==(const UnitIdentity&) const = default;
 };
 
-// Splits a reply at its commas, each field trimmed of blanks, padding and line ends. A reply with
-// fewer fields leaves the missing ones empty; the firmware field keeps any further commas.
+// The most characters a field parsed from an identity reply keeps (the reply keeps them all).
+inline constexpr std::size_t kIdentityFieldLength = 64;
+
+// Splits a reply's record text (module_text()) at its commas, each field trimmed of blanks,
+// padding (NUL, as a byte or as its picture) and line ends and cut to kIdentityFieldLength
+// characters. A reply with fewer fields leaves the missing ones empty; the firmware field keeps
+// any further commas.
 UnitIdentity identify(std::string reply);
+
+// Bytes a module sent (a reply, an error message, a report quoting them) as record text, UTF-8:
+// each byte is the Latin-1 character of its value, as the station's windows show it, except the
+// C0 controls other than tab, line feed and carriage return, which become their pictures
+// U+2400-U+241F (a NUL cannot reach the records server, nor most controls an XML export).
+std::string module_text(std::string_view bytes);
+// The bytes module_text() made `text` from; none when `text` holds a character it never makes.
+std::optional<std::string> module_bytes(std::string_view text);
+// Text the station or the technician wrote (UTF-8) as record text: well-formed UTF-8 kept, any
+// other byte as its Latin-1 character, the C0 controls but tab, line feed and carriage return as
+// their pictures, as module_text() has them.
+std::string station_text(std::string_view text);
+// The length of the well-formed UTF-8 sequence at `at` (1 for an ASCII byte; no overlong form,
+// no surrogate, nothing past U+10FFFF), or 0 when the bytes there are not one.
+std::size_t utf8_length(std::string_view text, std::size_t at);
 
 struct RunRecord {
   std::string id;  // a UUID text, new_run_id()

@@ -12,6 +12,12 @@ std::string without_trailing_blanks(std::string text) {
   return text;
 }
 
+// The windows' fields as record text.
+OperatorFields record_text(OperatorFields fields) {
+  return {station_text(fields.technician), station_text(fields.top_serial),
+          station_text(fields.sub_serial)};
+}
+
 // The tests that work on the QCU as well as the UUT.
 bool uses_qcu(core::ProcedureKind kind) {
   switch (kind) {
@@ -111,11 +117,11 @@ RunRecord RunRecorder::begun_record(core::ProcedureKind procedure, Procedure kin
   record.station_id = identity_.station_id;
   record.started = now();
   record.procedure = kind;
-  record.visa_library = station_.visa_in_use.description;
+  record.visa_library = station_text(station_.visa_in_use.description);
   record.simulated = station_.visa_in_use.simulated;
   record.program_version = identity_.program_version;
   if (sources_.operator_fields) {
-    OperatorFields fields = sources_.operator_fields();
+    OperatorFields fields = record_text(sources_.operator_fields());
     record.technician = std::move(fields.technician);
     record.top_serial = std::move(fields.top_serial);
     record.sub_serial = std::move(fields.sub_serial);
@@ -128,12 +134,12 @@ void RunRecorder::fill_units(RunRecord& record, core::ProcedureKind kind,
                              const std::string& uut_resource) const {
   const core::UnitState& units = station_.units;
   if (uses_uut(kind)) {
-    record.uut = identify(units.uut_identity);
-    record.uut_resource = uut_resource;
+    record.uut = identify(module_text(units.uut_identity));
+    record.uut_resource = station_text(uut_resource);
   }
   if (uses_qcu(kind)) {
-    record.qcu = identify(units.qcu_identity);
-    record.qcu_resource = units.qcu.resource;
+    record.qcu = identify(module_text(units.qcu_identity));
+    record.qcu_resource = station_text(units.qcu.resource);
   }
 }
 
@@ -149,17 +155,19 @@ void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind)
   record.non_vol_address = facts.non_vol_address;
   record.last_errors.clear();
   for (const std::string& error : station_.driver_state.reported_errors) {
-    record.last_errors.push_back(without_trailing_blanks(error));
+    record.last_errors.push_back(module_text(without_trailing_blanks(error)));
   }
   // A functional test's report is its own only once it has written its header; before that the
   // results window still holds the previous test's.
   const bool report_is_this_runs = !core::is_functional_test(kind) || facts.report_begun;
-  record.report = report_is_this_runs && sources_.report ? sources_.report(kind) : std::string();
+  record.report =
+      report_is_this_runs && sources_.report ? module_text(sources_.report(kind)) : std::string();
 }
 
 void RunRecorder::started(const core::Procedure& procedure) {
   running_.reset();
   saved_report_.clear();
+  saved_source_.reset();
   const std::optional<Procedure> kind = procedure_of(procedure.kind);
   if (!kind) return;
   running_ = begun_record(procedure.kind, *kind);
@@ -173,7 +181,14 @@ void RunRecorder::save_progress() {
   const core::ProcedureKind kind = station_.procedure.running->kind;
   const bool report_is_this_runs = !core::is_functional_test(kind) || station_.run.report_begun;
   if (!report_is_this_runs || !sources_.report) return;
-  std::string report = sources_.report(kind);
+  std::string source = sources_.report(kind);
+  if (source == saved_source_) return;
+  // A report grows at its end: only what was added is converted.
+  const bool grew = saved_source_ && source.starts_with(*saved_source_);
+  std::string report =
+      grew ? saved_report_ + module_text(std::string_view(source).substr(saved_source_->size()))
+           : module_text(source);
+  saved_source_ = std::move(source);
   if (report == saved_report_) return;
   running_->report = report;
   saved_report_ = std::move(report);
@@ -187,7 +202,7 @@ void RunRecorder::ended(const core::Procedure& procedure) {
   fill_from_station(record, procedure.kind);
   // The fields may have been filled in while the run went on.
   if (sources_.operator_fields) {
-    OperatorFields fields = sources_.operator_fields();
+    OperatorFields fields = record_text(sources_.operator_fields());
     if (!fields.technician.empty()) record.technician = std::move(fields.technician);
     if (!fields.top_serial.empty()) record.top_serial = std::move(fields.top_serial);
     if (!fields.sub_serial.empty()) record.sub_serial = std::move(fields.sub_serial);
@@ -208,7 +223,7 @@ void RunRecorder::refused(const core::Procedure& /*running*/, const core::Proced
   record.outcome = Outcome::refused;
   // Why it did not start, as the technician was told.
   if (station_.procedure.running) {
-    record.report = core::refusal_text(*station_.procedure.running, refused);
+    record.report = module_text(core::refusal_text(*station_.procedure.running, refused));
   }
   writes_.complete_run(record);
 }

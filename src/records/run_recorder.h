@@ -24,9 +24,14 @@ struct OperatorFields {
   std::string sub_serial;
 };
 
+// What the recorder reads from the windows. It stores what modules sent (identity replies, error
+// texts, reports) as module_text() and what was typed as station_text(), so that no byte is
+// lost or refused by a store.
 struct RecorderSources {
-  // The report text of a run of `kind` as the windows hold it now (CR LF line ends kept).
+  // The report text of a run of `kind` as the windows hold it now (CR LF line ends kept): 8-bit
+  // text, each byte the Latin-1 character the windows show for it.
   std::function<std::string(core::ProcedureKind kind)> report;
+  // UTF-8, as typed.
   std::function<OperatorFields()> operator_fields;
 };
 
@@ -66,6 +71,8 @@ class RunRecorder final : public core::ProcedureObserver {
   RecorderSources sources_;
   std::optional<RunRecord> running_;
   std::string saved_report_;
+  // The windows' text saved_report_ was made from, once a save has read it.
+  std::optional<std::string> saved_source_;
 };
 
 }  // namespace records

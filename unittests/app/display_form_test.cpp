@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QMenuBar>
+#include <QToolTip>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -307,6 +308,55 @@ INSTANTIATE_TEST_SUITE_P(
                      {"cmdStartCal"},
                      joined(kAdjustment, {"TestButton(0)", "InstructionLabel"})}),
     [](const ::testing::TestParamInfo<StepControls>& row) { return std::string(row.param.name); });
+
+// What the technician types or pastes into the technician and serial number fields: at most
+// kOperatorFieldLength characters and no control character; the field says so when it refuses.
+struct FieldInput {
+  const char* name;
+  QString input;
+  QString kept;  // the field's text afterwards, starting from "Q"
+  bool refused;
+};
+
+std::ostream& operator<<(std::ostream& out, const FieldInput& row) { return out << row.name; }
+
+class OperatorFieldTest : public StationTest, public ::testing::WithParamInterface<FieldInput> {};
+
+TEST_P(OperatorFieldTest, TakesBoundedTextAndSaysWhyItRefusesMore) {
+  const FieldInput& row = GetParam();
+  form->show();
+  form->show_controls_for(app::DisplayForm::Step::SettingUp);
+  const std::pair<QLineEdit*, const char*> fields[] = {
+      {form->TestTechnicianName, "Technician Name"},
+      {form->TopSerialNumber, "Top Assy S/N"},
+      {form->SubSerialNumber, "Sub Assy S/N"}};
+  for (const auto& [field, caption] : fields) {
+    const QString limit = app::operator_field_limit_text(caption);
+    EXPECT_EQ(limit, QString(caption) + " takes at most 64 characters and no control characters.");
+    EXPECT_EQ(field->toolTip(), limit);
+    field->setText("Q");
+    field->setFocus();
+    QToolTip::showText(field->mapToGlobal(QPoint(0, 0)), "before", field);
+    field->insert(row.input);  // as typed or pasted
+    EXPECT_EQ(field->text(), row.kept) << caption;
+    EXPECT_EQ(QToolTip::text(), row.refused ? limit : QString("before")) << caption;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, OperatorFieldTest,
+    ::testing::Values(
+        FieldInput{"fits", QString(63, 'x'), "Q" + QString(63, 'x'), false},
+        FieldInput{"one_too_many", QString(64, 'x'), "Q" + QString(63, 'x'), true},
+        FieldInput{"serial_of_3000", QString(3000, '7'), "Q" + QString(63, '7'), true},
+        FieldInput{"nul", QString("AB") + QChar(0) + "C", "Q", true},
+        FieldInput{"line_end", "QB\r\n1", "Q", true}, FieldInput{"escape", "\x1b[2J", "Q", true},
+        FieldInput{"delete", QString("A") + QChar(0x7F), "Q", true},
+        FieldInput{"c1_control", QString("A") + QChar(0x85), "Q", true},
+        FieldInput{"letters_beyond_ascii",
+                   QString::fromUtf8("\xC3\x89mile \xC5\x81ukasz \xE2\x90\x80"),
+                   QString::fromUtf8("Q\xC3\x89mile \xC5\x81ukasz \xE2\x90\x80"), false}),
+    [](const ::testing::TestParamInfo<FieldInput>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace app_tests

@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "app/module_text.h"
+
 namespace records {
 namespace {
 
@@ -24,23 +26,33 @@ TEST_P(IdentitySplit, GivesTheFourFieldsAndKeepsTheReplyAsReceived) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, IdentitySplit,
-    ::testing::Values(SplitCase{"four_fields",
-                                "QUOR,QB-1972,QB10442,2.07",
-                                {"", "QUOR", "QB-1972", "QB10442", "2.07"}},
-                      SplitCase{"blanks_padding_and_line_end",
-                                " QUOR , QB-1972,QB10442 ,2.07\r\n" + std::string(200, ' '),
-                                {"", "QUOR", "QB-1972", "QB10442", "2.07"}},
-                      SplitCase{"two_fields", "QUOR,QB-1972", {"", "QUOR", "QB-1972", "", ""}},
-                      SplitCase{"no_comma", "QUOR BUS", {"", "QUOR BUS", "", "", ""}},
-                      SplitCase{"empty", "", {"", "", "", "", ""}},
-                      SplitCase{"only_padding", "   \r\n", {"", "", "", "", ""}},
-                      SplitCase{"empty_fields", ",,QB9,", {"", "", "", "QB9", ""}},
-                      SplitCase{"more_commas_stay_in_firmware",
-                                "QUOR,QB,QB1,2.07,boot 1.1,x",
-                                {"", "QUOR", "QB", "QB1", "2.07,boot 1.1,x"}},
-                      SplitCase{"nul_padded",
-                                std::string("QUOR,QB,QB2,1.0\0\0", 17),
-                                {"", "QUOR", "QB", "QB2", "1.0"}}),
+    ::testing::Values(
+        SplitCase{
+            "four_fields", "QUOR,QB-1972,QB10442,2.07", {"", "QUOR", "QB-1972", "QB10442", "2.07"}},
+        SplitCase{"blanks_padding_and_line_end",
+                  " QUOR , QB-1972,QB10442 ,2.07\r\n" + std::string(200, ' '),
+                  {"", "QUOR", "QB-1972", "QB10442", "2.07"}},
+        SplitCase{"two_fields", "QUOR,QB-1972", {"", "QUOR", "QB-1972", "", ""}},
+        SplitCase{"no_comma", "QUOR BUS", {"", "QUOR BUS", "", "", ""}},
+        SplitCase{"empty", "", {"", "", "", "", ""}},
+        SplitCase{"only_padding", "   \r\n", {"", "", "", "", ""}},
+        SplitCase{"empty_fields", ",,QB9,", {"", "", "", "QB9", ""}},
+        SplitCase{"more_commas_stay_in_firmware",
+                  "QUOR,QB,QB1,2.07,boot 1.1,x",
+                  {"", "QUOR", "QB", "QB1", "2.07,boot 1.1,x"}},
+        SplitCase{
+            "nul_padded", std::string("QUOR,QB,QB2,1.0\0\0", 17), {"", "QUOR", "QB", "QB2", "1.0"}},
+        SplitCase{"nul_padded_as_module_text",
+                  module_text(std::string("\0QUOR,QB,QB2\0 ,1.0\0\0\r\n", 22)),
+                  {"", "QUOR", "QB", "QB2", "1.0"}},
+        // The fields are cut (the reply keeps them whole), by characters.
+        SplitCase{"serial_of_3000_bytes",
+                  "QUOR,QB," + std::string(3000, 'S') + ",1.0",
+                  {"", "QUOR", "QB", std::string(kIdentityFieldLength, 'S'), "1.0"}},
+        SplitCase{"long_8_bit_fields",
+                  module_text("Q," + std::string(70, '\xB5') + ",S," + std::string(65, '\xFF')),
+                  {"", "Q", module_text(std::string(64, '\xB5')), "S",
+                   module_text(std::string(64, '\xFF'))}}),
     [](const auto& row) { return std::string(row.param.label); });
 
 // The text ids are stored: they must stay as they are and name one value each.
@@ -91,6 +103,47 @@ TEST(TextIds, OutcomesKeepTheirStoredTextsAndReadBack) {
     EXPECT_EQ(outcome_from_text_id(text), outcome);
   }
   EXPECT_EQ(outcome_from_text_id(""), std::nullopt);
+}
+
+// A module's bytes as record text and back: every byte value, alone and in company.
+TEST(ModuleText, GivesEveryByteBackAndShowsItAsTheWindowsDo) {
+  std::string every;
+  for (int value = 0; value < 256; ++value) {
+    const std::string byte(1, static_cast<char>(value));
+    every += byte;
+    const std::string text = module_text(byte);
+    EXPECT_EQ(module_bytes(text), byte) << value;
+    EXPECT_EQ(text.find('\0'), std::string::npos) << value;
+    EXPECT_EQ(station_text(text), text) << "record text is station text as it is: " << value;
+    const bool picture = value < 0x20 && value != '\t' && value != '\n' && value != '\r';
+    // The windows show a module's byte as its Latin-1 character; a control has its picture.
+    const QString shown = app::module_text(byte);
+    EXPECT_EQ(QString::fromStdString(text), picture ? QString(QChar(0x2400 + value)) : shown)
+        << value;
+  }
+  const std::string all = every + every + "\xC3\x28\xE2\x82\xF0\x28\x8C\xBC\xED\xA0\x80\xC0\xAF";
+  EXPECT_EQ(module_bytes(module_text(all)), all);
+  const std::string reply(1000, '\0');
+  EXPECT_EQ(module_bytes(module_text(reply)), reply);
+}
+
+TEST(ModuleText, TextItNeverMakesGivesNoBytes) {
+  const std::string texts[] = {"\xE2\x82\xAC",           // U+20AC
+                               "\xEF\xBF\xBD",           // U+FFFD
+                               "\xE2\x90\x89",           // a tab's picture: a tab is kept as it is
+                               "\xE2\x90\xA0",           // U+2420, no C0 control's picture
+                               "\xB5",                   // not UTF-8
+                               std::string("a\0b", 3)};  // a raw NUL
+  for (const std::string& text : texts) EXPECT_EQ(module_bytes(text), std::nullopt) << text;
+}
+
+TEST(StationText, KeepsUtf8AndPicturesItsControls) {
+  EXPECT_EQ(station_text("\xC3\x89mile \xC5\x81ukasz"), "\xC3\x89mile \xC5\x81ukasz");
+  EXPECT_EQ(station_text(std::string("A\0B\x1b\tC\r\n", 8)),
+            "A\xE2\x90\x80"
+            "B\xE2\x90\x9B\tC\r\n");
+  // A byte that is not UTF-8 is its Latin-1 character, as a module's would be.
+  EXPECT_EQ(station_text("\xB5\xC3"), "\xC2\xB5\xC3\x83");
 }
 
 struct TimeCase {
