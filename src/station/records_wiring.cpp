@@ -20,9 +20,10 @@ records::RecorderSources sources_of(StationWindows& windows) {
       const functional::FrmResults* results = windows.test_console().results_window();
       return results != nullptr ? results->report_text() : std::string();
     }
-    // The production tests leave their verdict on the instruction line.
+    // The production tests leave their verdict on the instruction line, in the module's bytes
+    // as the window shows them (Latin-1), which is what the recorder takes.
     if (kind == core::ProcedureKind::self_test || kind == core::ProcedureKind::memory_test) {
-      return windows.form().InstructionLabel->text().toStdString();
+      return windows.form().InstructionLabel->text().toLatin1().toStdString();
     }
     return {};
   };
