@@ -29,8 +29,13 @@ std::string reason_text(Failure failure) {
     case Failure::no_database:
     case Failure::permission_denied:
     case Failure::encryption:
+    case Failure::needs_setup:
     case Failure::other:
       break;
+    case Failure::refused_content:
+      return "the record file refused the run's content";
+    case Failure::conflict:
+      return "the record file holds a run of that id with other content";
   }
   return "the record file cannot be used";
 }
@@ -46,6 +51,9 @@ enum SqliteCode {
   kCorrupt = 11,
   kFull = 13,
   kCantOpen = 14,
+  kTooBig = 18,
+  kConstraint = 19,
+  kMismatch = 20,
   kNotADatabase = 26,
 };
 
@@ -140,6 +148,10 @@ class SqliteDialect final : public Dialect {
         return Failure::damaged;
       case kCantOpen:
         return Failure::cannot_open;
+      case kTooBig:
+      case kConstraint:
+      case kMismatch:
+        return Failure::refused_content;
       case kIoError:
       default:
         return Failure::other;
