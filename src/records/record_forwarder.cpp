@@ -117,33 +117,29 @@ bool RecordForwarder::taken(RecordStore& station, std::vector<std::string> ids,
 
 bool RecordForwarder::send(RecordStore& station, RecordStore& shared,
                            const std::vector<RunRecord>& runs, ForwardState& state) {
+  if (stopping()) return false;
   if (exchange([&] { return shared.import_runs(runs); })) {
     return taken(station, ids_of(runs), state);
   }
-  if (shared.refusal().empty()) {
+  const std::string refusal = shared.refusal();
+  if (refusal.empty()) {
     state.reaching_server = false;
     state.reason = server_reason(shared);
     return false;
   }
-  // Some run of the batch cannot go in: each on its own, so that only those are held back.
-  for (const RunRecord& run : runs) {
-    if (stopping()) return false;
-    if (exchange([&] { return shared.import_runs({run}); })) {
-      if (!taken(station, {run.id}, state)) return false;
-      continue;
-    }
-    const std::string refusal = shared.refusal();
-    if (refusal.empty()) {
-      state.reaching_server = false;
-      state.reason = server_reason(shared);
-      return false;
-    }
-    if (std::string error = station.set_aside(run.id, refusal); !error.empty()) {
+  if (runs.size() == 1) {
+    if (std::string error = station.set_aside(runs.front().id, refusal); !error.empty()) {
       state.reason = "the record file cannot be written: " + error;
       return false;
     }
+    return true;
   }
-  return true;
+  // Some run of them cannot go in: each half on its own, the first first, down to the runs
+  // refused, so that only those are held back and a batch of 200 with one such run costs some 16
+  // transactions rather than 200.
+  const auto middle = runs.begin() + std::ptrdiff_t(runs.size() / 2);
+  return send(station, shared, {runs.begin(), middle}, state) &&
+         send(station, shared, {middle, runs.end()}, state);
 }
 
 void RecordForwarder::forward_waiting(RecordStore& station, RecordStore& shared) {

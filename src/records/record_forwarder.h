@@ -89,8 +89,9 @@ class RecordForwarder {
   void run();
   // Forwards batches until the queue is empty or the shared store fails.
   void forward_waiting(class RecordStore& station, class RecordStore& shared);
-  // Sends `runs` in one transaction; when the shared store refuses their content, one at a time,
-  // setting aside each it refuses. False when forwarding stops for now (`state` says why).
+  // Sends `runs` in one transaction; when the shared store refuses their content, in halves, in
+  // order, setting aside each run it refuses. False when forwarding stops for now (`state` says
+  // why).
   bool send(RecordStore& station, RecordStore& shared, const std::vector<RunRecord>& runs,
             ForwardState& state);
   // Takes runs the shared store committed off the station's queue.
@@ -110,7 +111,7 @@ class RecordForwarder {
   bool nudged_ = true;
   bool stopping_ = false;
   ForwardState state_;
-  std::size_t attempts_ = 0;  // states published
+  std::size_t attempts_ = 0;        // states published
   bool last_exchange_cut_ = false;  // the forwarding thread's
   std::unique_ptr<class ServerWatch> watch_;
   // A Qt thread, so that Qt's per-thread data of the SQL connections it owns ends with it. Last:

@@ -990,10 +990,10 @@ std::string RecordStore::set_aside(const std::string& id, const std::string& rea
   if (!db.transaction()) return db.lastError().text().toStdString();
   QSqlQuery query(db);
   std::string error;
-  query.prepare(QStringLiteral(
-      "INSERT INTO forward_refused (run_id, refused_ms, reason) VALUES (?, ?, ?)"
-      " ON CONFLICT (run_id) DO UPDATE SET refused_ms = excluded.refused_ms,"
-      " reason = excluded.reason"));
+  query.prepare(
+      QStringLiteral("INSERT INTO forward_refused (run_id, refused_ms, reason) VALUES (?, ?, ?)"
+                     " ON CONFLICT (run_id) DO UPDATE SET refused_ms = excluded.refused_ms,"
+                     " reason = excluded.reason"));
   query.addBindValue(text(id));
   query.addBindValue(millis(now()));
   query.addBindValue(text(reason));

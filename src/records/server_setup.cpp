@@ -26,7 +26,9 @@ QString identifier(const QString& name) {
 class Setup {
  public:
   Setup(const std::string& line, std::ostream& err)
-      : line_(line), err_(err), name_(QStringLiteral("quor_setup_") + QUuid::createUuid().toString()) {}
+      : line_(line),
+        err_(err),
+        name_(QStringLiteral("quor_setup_") + QUuid::createUuid().toString()) {}
   ~Setup() {
     QSqlDatabase::database(name_, false).close();
     QSqlDatabase::removeDatabase(name_);
@@ -36,11 +38,9 @@ class Setup {
 
   bool open() {
     QSqlDatabase db = QSqlDatabase::addDatabase(dialect_.driver_name(), name_);
-    if (!db.isValid()) return fail({sql::Failure::other, "the Qt QPSQL driver is not installed"});
-    if (sql::StoreError error = dialect_.locate(db, line_, std::chrono::seconds{30})) {
-      return fail(error);
-    }
-    if (!db.open()) return fail(dialect_.error_of(db.lastError()));
+    if (!db.isValid()) return !fail({sql::Failure::other, "the Qt QPSQL driver is not installed"});
+    if (fail(dialect_.locate(db, line_, std::chrono::seconds{30}))) return false;
+    if (!db.open()) return !fail(dialect_.error_of(db.lastError()));
     return !fail(dialect_.configure(db, true, std::chrono::seconds{30}));
   }
 
@@ -69,15 +69,16 @@ class Setup {
   bool fail(const sql::StoreError& error) {
     if (!error) return false;
     std::string detail = error.detail;
-    if (const auto server = parse_server_location(line_).location; server && !server->password.empty()) {
+    if (const auto server = parse_server_location(line_).location;
+        server && !server->password.empty()) {
       for (std::size_t at = detail.find(server->password); at != std::string::npos;
            at = detail.find(server->password)) {
         detail.replace(at, server->password.size(), "****");
       }
     }
-    err_ << "quor_station: the set-up of " << redacted_location(line_) << " failed: "
-         << dialect_.reason_text(error.failure) << (detail.empty() ? "" : " (" + detail + ")")
-         << "\n";
+    err_ << "quor_station: the set-up of " << redacted_location(line_)
+         << " failed: " << dialect_.reason_text(error.failure)
+         << (detail.empty() ? "" : " (" + detail + ")") << "\n";
     return true;
   }
 
@@ -143,18 +144,16 @@ int setup_records_server(const std::string& line, const std::string& station_rol
                   QStringLiteral(" TO ") + grantee) ||
       !setup.exec(QStringLiteral("GRANT SELECT, INSERT ON ") +
                   station_tables.join(QStringLiteral(", ")) + QStringLiteral(" TO ") + grantee) ||
-      !setup.exec(QStringLiteral("GRANT SELECT ON schema_version TO ") + grantee) ||
-      !db.commit()) {
+      !setup.exec(QStringLiteral("GRANT SELECT ON schema_version TO ") + grantee) || !db.commit()) {
     db.rollback();
     return kSetupFailed;
   }
   out << "The records on " << redacted_location(line) << " (schema " << schema.toStdString()
       << ") are at version " << sql::kSchemaVersion
-      << (before == 0                     ? " (created)"
+      << (before == 0                    ? " (created)"
           : before < sql::kSchemaVersion ? " (brought forward from " + std::to_string(before) + ")"
-                                          : "")
-      << ".\nThe role \"" << station_role
-      << "\" may add runs and read them, and nothing else.\n";
+                                         : "")
+      << ".\nThe role \"" << station_role << "\" may add runs and read them, and nothing else.\n";
   return kSetupDone;
 }
 

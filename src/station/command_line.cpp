@@ -36,14 +36,15 @@ struct Options {
   QCommandLineOption serial{"serial", "Export only units whose serial holds TEXT.", "TEXT"};
   QCommandLineOption station{"station", "Export only this station's runs.", "NAME"};
   QCommandLineOption include_simulated{"include-simulated", "Export simulated runs as well."};
-  QCommandLineOption setup_server{"setup-records-server", "Set up the --records server; exit."};
-  QCommandLineOption station_role{"station-role", "The stations' role on that server.", "NAME"};
+  QCommandLineOption setup_server{"setup-records-server",
+                                  "Set up the line's records server; exit."};
+  QCommandLineOption station_role{"station-role", "The role the stations log in with.", "NAME"};
 
   QList<QCommandLineOption> all() const {
-    return {help,         version,          visa,        simulate,     list,
-            trace,        fault,            virtual_time, records,     station_id,
-            export_records, since,          serial,      station,      include_simulated,
-            setup_server, station_role};
+    return {help,           version,     visa,         simulate, list,
+            trace,          fault,       virtual_time, records,  station_id,
+            export_records, since,       serial,       station,  include_simulated,
+            setup_server,   station_role};
   }
 };
 
@@ -138,8 +139,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   for (const auto& [option, value] :
        {std::pair{"--visa", &chosen.visa_path}, std::pair{"--trace", &chosen.trace_file},
         std::pair{"--records", &chosen.records_path}, std::pair{"--station-id", &chosen.station_id},
-        std::pair{"--export-records", &chosen.export_file},
-        std::pair{"--station", &chosen.station},
+        std::pair{"--export-records", &chosen.export_file}, std::pair{"--station", &chosen.station},
         std::pair{"--station-role", &chosen.station_role}}) {
     if (*value && (*value)->empty()) return refuse(std::string(option) + " needs a value");
   }
@@ -160,12 +160,14 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
     return refuse("--list-resources and --export-records exclude each other: choose one");
   }
   if (chosen.setup_records_server && (list_resources || chosen.export_file)) {
-    return refuse("--setup-records-server works alone: leave --list-resources and "
-                  "--export-records out");
+    return refuse(
+        "--setup-records-server works alone: leave --list-resources and "
+        "--export-records out");
   }
   if (chosen.setup_records_server && !chosen.station_role) {
-    return refuse("--setup-records-server needs --station-role NAME, the role the stations log "
-                  "in with");
+    return refuse(
+        "--setup-records-server needs --station-role NAME, the role the stations log "
+        "in with");
   }
   if (chosen.station_role && !chosen.setup_records_server) {
     return refuse("--station-role works with --setup-records-server only");

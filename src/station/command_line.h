@@ -33,12 +33,12 @@ struct StationOptions {
 };
 
 enum class CommandAction {
-  RunStation,     // the windows
-  ListResources,  // --list-resources, without a display
-  ExportRecords,  // --export-records, without a display
+  RunStation,          // the windows
+  ListResources,       // --list-resources, without a display
+  ExportRecords,       // --export-records, without a display
   SetupRecordsServer,  // --setup-records-server, without a display
-  PrintText,      // --help, --version, --fault help: print `text` and end with status 0
-  Refuse,         // a wrong option or value: `text` says which, status kUsageStatus
+  PrintText,           // --help, --version, --fault help: print `text` and end with status 0
+  Refuse,              // a wrong option or value: `text` says which, status kUsageStatus
 };
 
 // Exit status for a wrong command line.

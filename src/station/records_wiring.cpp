@@ -172,7 +172,8 @@ void RecordsWiring::update_status() {
                                 " set aside, refused by the records server";
       line = line.empty() ? aside + "." : line + " " + aside + ".";
       if (!details.empty()) details += "\n";
-      details += aside + " (latest: " + forward.set_aside_reason + "); they stay in the record file.";
+      details +=
+          aside + " (latest: " + forward.set_aside_reason + "); they stay in the record file.";
     }
   }
   windows_.form().show_records_status(line, details);

@@ -152,34 +152,38 @@ TEST_P(RefusedRun, IsSetAsideWithTheServersReasonAndTheRunsBehindItArriveInOrder
   EXPECT_EQ(station.forwarder().state().set_aside, 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Content, RefusedRun,
-    ::testing::Values(
-        // More than an index row can hold.
-        PoisonCase{"long_serial",
-                   [](RunRecord& run) {
-                     // Not compressible, as a module's reply may be.
-                     std::string serial;
-                     unsigned state = 12345;
-                     while (serial.size() < 3000) {
-                       state = state * 1103515245u + 12345u;
-                       serial += char('!' + (state >> 16) % 90);
-                     }
-                     run.uut.serial = serial;
-                   }},
-        // The driver sends texts as literals, which end at a NUL byte.
-        PoisonCase{"nul_byte",
-                   [](RunRecord& run) { run.technician = std::string("A.\0Marsh", 8); }}),
-    [](const auto& row) { return std::string(row.param.label); });
+INSTANTIATE_TEST_SUITE_P(Content, RefusedRun,
+                         ::testing::Values(
+                             // More than an index row can hold.
+                             PoisonCase{"long_serial",
+                                        [](RunRecord& run) {
+                                          // Not compressible, as a module's reply may be.
+                                          std::string serial;
+                                          unsigned state = 12345;
+                                          while (serial.size() < 3000) {
+                                            state = state * 1103515245u + 12345u;
+                                            serial += char('!' + (state >> 16) % 90);
+                                          }
+                                          run.uut.serial = serial;
+                                        }},
+                             // The driver sends texts as literals, which end at a NUL byte.
+                             PoisonCase{"nul_byte",
+                                        [](RunRecord& run) {
+                                          run.technician = std::string("A.\0Marsh", 8);
+                                        }}),
+                         [](const auto& row) { return std::string(row.param.label); });
 
 // Stops every process of a server (SIGSTOP) and continues them when it ends, however the test ends.
 class StoppedServer {
  public:
   explicit StoppedServer(const std::string& line) {
     processes_ = test_server::server_processes(line);
-    // The postmaster first, so that it starts no process the list misses.
-    stopped_ = !processes_.empty();
-    for (const pid_t pid : processes_) stopped_ = ::kill(pid, SIGSTOP) == 0 && stopped_;
+    // The postmaster first, so that it starts no process the list misses; a child may have ended
+    // since it was listed.
+    for (const pid_t pid : processes_) {
+      if (::kill(pid, SIGSTOP) != 0 && pid == processes_.front()) break;
+      stopped_ = true;
+    }
   }
   ~StoppedServer() { resume(); }
   StoppedServer(const StoppedServer&) = delete;
@@ -216,9 +220,9 @@ TEST_F(HungServer, IsSaidNotToAnswerHoldsNotTheCloseAndGetsTheRunsOnceContinued)
     ASSERT_TRUE(stopped.stopped());
     station.finish({finished(3), finished(4)});
     station.forwarder().nudge();
-    EXPECT_TRUE(eventually(
-        [&] { return station.forwarder().state().reason == kServerDoesNotAnswer; }))
-        << station.forwarder().state().reason;
+    EXPECT_TRUE(eventually([&] {
+      return station.forwarder().state().reason == kServerDoesNotAnswer;
+    })) << station.forwarder().state().reason;
     // Without a limit of the station's own, this waits for the server for ever.
     station.stop_forwarding();
     EXPECT_EQ(station.backlog().count, 2u) << "what was not forwarded stays queued";
@@ -237,14 +241,14 @@ class LeastPrivilege : public ::testing::Test {
   void SetUp() override {
     QUOR_NEED_TEST_SERVER(database_);
     test_server::Connection admin(database_.line());
-    for (const std::string& statement : std::vector<std::string>{
-             "CREATE ROLE " + owner_ + " LOGIN PASSWORD 'pw-" + owner_ + "'",
-             "CREATE ROLE " + role_ + " LOGIN PASSWORD 'pw-" + role_ + "'",
-             "ALTER DATABASE " + database_.name() + " OWNER TO " + owner_,
-             "ALTER SCHEMA public OWNER TO " + owner_,
-             "REVOKE ALL ON DATABASE " + database_.name() + " FROM PUBLIC",
-             "GRANT CONNECT ON DATABASE " + database_.name() + " TO " + role_,
-             "REVOKE CREATE ON SCHEMA public FROM PUBLIC"}) {
+    for (const std::string& statement :
+         std::vector<std::string>{"CREATE ROLE " + owner_ + " LOGIN PASSWORD 'pw-" + owner_ + "'",
+                                  "CREATE ROLE " + role_ + " LOGIN PASSWORD 'pw-" + role_ + "'",
+                                  "ALTER DATABASE " + database_.name() + " OWNER TO " + owner_,
+                                  "ALTER SCHEMA public OWNER TO " + owner_,
+                                  "REVOKE ALL ON DATABASE " + database_.name() + " FROM PUBLIC",
+                                  "GRANT CONNECT ON DATABASE " + database_.name() + " TO " + role_,
+                                  "REVOKE CREATE ON SCHEMA public FROM PUBLIC"}) {
       ASSERT_EQ(admin.exec(statement), "");
     }
   }
@@ -272,7 +276,8 @@ TEST_F(LeastPrivilege, AStationAddsAndReadsRunsAndCanChangeNothing) {
   {
     RecordStore before(station_line(), OpenMode::shared);
     EXPECT_FALSE(before.open());
-    EXPECT_TRUE(contains(before.reason(), "quor_station --setup-records-server")) << before.reason();
+    EXPECT_TRUE(contains(before.reason(), "quor_station --setup-records-server"))
+        << before.reason();
   }
   std::string said;
   ASSERT_EQ(set_up(said), kSetupDone) << said;

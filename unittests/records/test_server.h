@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
 #include <QVariant>
-#include <sys/types.h>
 
 #include <cstdlib>
 #include <filesystem>

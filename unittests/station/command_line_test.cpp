@@ -204,11 +204,23 @@ INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(kCases),
 
 TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
   const std::string help = station::parse_command_line({"quor_station", "--help"}).text;
-  const std::vector<std::string> options = {
-      "--help",           "--version", "--visa",         "--simulate", "--list-resources",
-      "--trace",          "--fault",   "--virtual-time", "--records",  "--station-id",
-      "--export-records", "--since",   "--serial",       "--station",  "--include-simulated",
-      "--setup-records-server", "--station-role"};
+  const std::vector<std::string> options = {"--help",
+                                            "--version",
+                                            "--visa",
+                                            "--simulate",
+                                            "--list-resources",
+                                            "--trace",
+                                            "--fault",
+                                            "--virtual-time",
+                                            "--records",
+                                            "--station-id",
+                                            "--export-records",
+                                            "--since",
+                                            "--serial",
+                                            "--station",
+                                            "--include-simulated",
+                                            "--setup-records-server",
+                                            "--station-role"};
   std::istringstream lines(help);
   std::string line;
   std::vector<std::string> option_lines;
@@ -262,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
                    1},
         HiddenCase{"EqualsFormEncodedAndAsParameter",
                    {"--records=postgres://quor:p%40ss@[::1]:5432/r?password=two&sslmode=require"},
-                   {"--records=postgres://quor:*****@[::1]:5432/r?password=***&sslmode=require"},
+                   {"--records=postgres://quor:******@[::1]:5432/r?password=***&sslmode=require"},
                    2},
         HiddenCase{"NoPasswordOrAFile",
                    {"--records", "postgresql://quor@db.line/records", "--records=/tmp/a:b@c",
