@@ -51,9 +51,6 @@ enum SqliteCode {
   kCorrupt = 11,
   kFull = 13,
   kCantOpen = 14,
-  kTooBig = 18,
-  kConstraint = 19,
-  kMismatch = 20,
   kNotADatabase = 26,
 };
 
@@ -148,10 +145,6 @@ class SqliteDialect final : public Dialect {
         return Failure::damaged;
       case kCantOpen:
         return Failure::cannot_open;
-      case kTooBig:
-      case kConstraint:
-      case kMismatch:
-        return Failure::refused_content;
       case kIoError:
       default:
         return Failure::other;
