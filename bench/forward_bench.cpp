@@ -3,21 +3,39 @@
 //   - a run's end as the window thread sees it (handing the record to the writer), with the record
 //     file free and with it locked by another program;
 //   - forwarding 1,000 waiting runs to the shared store;
-//   - a run's end while the forwarder sends a backlog.
+//   - a run's end while the forwarder sends a backlog;
+//   - forwarding 1,000 runs queued behind one the shared store refuses (on a server a serial
+//     number past its index's limit, in a file a run of that id with other content), in one
+//     attempt;
+//   - on a server this program may stop (SIGSTOP on its processes, which needs the right to signal
+//     them: the server's user or root): how soon the forwarder says the server does not answer,
+//     a run's end on the window thread meanwhile, and how long the forwarder's close takes.
 // The shared store is the location given (a postgresql:// line), or QUOR_BENCH_SHARED_STORE, or
 // an SQLite file standing in for it.
 //
 //   forward_bench [SHARED-STORE]
+#include <signal.h>
+#include <unistd.h>
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUuid>
+#include <QVariant>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "records/server_location.h"
 
 #include "records/record_forwarder.h"
 #include "records/record_store.h"
@@ -81,6 +99,183 @@ std::vector<double> end_runs(records::RecordWriter& writer, int first, int count
     times.push_back(Millis(Clock::now() - begin).count());
   }
   return times;
+}
+
+// The parent of process `pid` (from /proc), -1 when it cannot be read.
+pid_t parent_of(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::size_t name_end = stat.rfind(')');
+  if (name_end == std::string::npos) return -1;
+  std::istringstream rest(stat.substr(name_end + 1));
+  char state = 0;
+  pid_t parent = -1;
+  rest >> state >> parent;
+  return rest ? parent : -1;
+}
+
+// The server's processes: the postmaster (the parent of a connection's server process) first,
+// then its children; empty when they cannot be found. Each is a process group of its own.
+std::vector<pid_t> server_processes(const std::string& line) {
+  const auto server = records::parse_server_location(line).location;
+  if (!server) return {};
+  pid_t postmaster = -1;
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), "processes");
+    db.setHostName(QString::fromStdString(server->host));
+    if (server->port) db.setPort(*server->port);
+    db.setDatabaseName(QString::fromStdString(server->database));
+    db.setUserName(QString::fromStdString(server->user));
+    db.setPassword(QString::fromStdString(server->password));
+    if (db.open()) {
+      QSqlQuery query(db);
+      if (query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next()) {
+        postmaster = parent_of(pid_t(query.value(0).toInt()));
+      }
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase("processes");
+  if (postmaster <= 1) return {};
+  std::vector<pid_t> processes{postmaster};
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = pid_t(std::stol(name));
+    if (parent_of(pid) == postmaster) processes.push_back(pid);
+  }
+  return processes;
+}
+
+// True when the postmaster got it; a child may have ended since it was listed.
+bool signal_all(const std::vector<pid_t>& processes, int signal) {
+  bool postmaster = false;
+  for (const pid_t pid : processes) {
+    const bool sent = ::kill(pid, signal) == 0;
+    if (pid == processes.front()) postmaster = sent;
+  }
+  return postmaster;
+}
+
+// Forwarding past a refused run: the time to forward `behind` runs queued after it.
+void refused_run(const std::string& folder, const std::string& shared, bool server,
+                 const std::string& station) {
+  const std::string path = folder + "/station-c.sqlite";
+  records::RecordWriter writer(writer_options(path));
+  if (!writer.open()) return;
+  records::RunRecord poison = make_run(0, station);
+  if (server) {
+    // Not compressible, as a module's reply may be: past the index's row limit.
+    unsigned state = 12345;
+    while (poison.uut.serial.size() < 3000) {
+      state = state * 1103515245u + 12345u;
+      poison.uut.serial += char('!' + (state >> 16) % 90);
+    }
+  } else {
+    // The shared store holds a run of that id with other content.
+    records::RunRecord other = poison;
+    other.technician = "another station";
+    records::RecordStore line(shared, records::OpenMode::shared);
+    if (!line.open() || !line.import_runs({other})) return;
+  }
+  writer.complete_run(poison);
+  end_runs(writer, 1, kWaiting, station);
+  writer.flush();
+  records::RecordForwarder::Options options;
+  options.station_store = path;
+  options.shared_store = shared;
+  // No retry: what is forwarded is forwarded by the first attempt.
+  options.retry_interval = std::chrono::hours{1};
+  const auto begin = Clock::now();
+  records::RecordForwarder forwarder(std::move(options));
+  const bool emptied = forwarder.wait_until_forwarded(std::chrono::minutes{2});
+  const records::ForwardState state = forwarder.state();
+  std::printf(
+      "forward %zu runs behind a refused one (%s): %.0f ms, in one attempt%s; %zu set aside (%s)\n",
+      state.forwarded, server ? "serial of 3,000 bytes" : "id held with other content",
+      Millis(Clock::now() - begin).count(), emptied ? "" : " - NOT EMPTIED", state.set_aside,
+      state.set_aside_reason.c_str());
+}
+
+// A server stopped with SIGSTOP while the forwarder sends a backlog.
+void hung_server(const std::string& folder, const std::string& shared, const std::string& station) {
+  const std::string path = folder + "/station-d.sqlite";
+  records::RecordWriter writer(writer_options(path));
+  if (!writer.open()) return;
+  records::RecordForwarder::Options options;
+  options.station_store = path;
+  options.shared_store = shared;
+  options.retry_interval = std::chrono::milliseconds{500};
+  // When the forwarder first says the server does not answer, from the moment it was stopped.
+  std::atomic<records::RecordForwarder*> watched{nullptr};
+  std::atomic<bool> said{false};
+  std::atomic<Clock::rep> said_at{0};
+  std::atomic<Clock::rep> stopped_at{0};
+  options.state_changed = [&] {
+    records::RecordForwarder* forwarder = watched.load();
+    if (forwarder == nullptr || said || stopped_at.load() == 0) return;
+    if (forwarder->state().reason == records::kServerDoesNotAnswer) {
+      said_at = Clock::now().time_since_epoch().count() - stopped_at.load();
+      said = true;
+    }
+  };
+  auto forwarder = std::make_unique<records::RecordForwarder>(std::move(options));
+  watched = forwarder.get();
+  end_runs(writer, 0, 20, station);
+  writer.flush();
+  forwarder->wait_until_forwarded(std::chrono::seconds{30});
+  // Listed now, so that the forwarder's own server process is among them.
+  const std::vector<pid_t> processes = server_processes(shared);
+  if (processes.empty() || !signal_all(processes, SIGSTOP)) {
+    signal_all(processes, SIGCONT);
+    std::printf("hung server: not measured (the server's processes may not be stopped)\n");
+    return;
+  }
+  const auto stopped = Clock::now();
+  stopped_at = stopped.time_since_epoch().count();
+  // Run ends while the server is stopped: the forwarder is soon caught in an exchange.
+  std::vector<double> ends;
+  for (int n = 0; n < 50; ++n) {
+    const std::vector<double> one = end_runs(writer, 100 + n, 1, station);
+    ends.push_back(one.front());
+    forwarder->nudge();
+    std::this_thread::sleep_for(std::chrono::milliseconds{100});
+  }
+  while (!said && Clock::now() - stopped < std::chrono::seconds{30}) {
+    std::this_thread::sleep_for(std::chrono::milliseconds{10});
+  }
+  // The close lands while an exchange is in flight: a run's end nudges it into one.
+  end_runs(writer, 200, 1, station);
+  forwarder->nudge();
+  std::this_thread::sleep_for(std::chrono::milliseconds{300});
+  const auto closing = Clock::now();
+  forwarder.reset();
+  const double close_ms = Millis(Clock::now() - closing).count();
+  // A forwarder started while the server is stopped is caught opening its connection, which only
+  // libpq's connect time-out ends.
+  records::RecordForwarder::Options connecting;
+  connecting.station_store = path;
+  connecting.shared_store = shared;
+  auto second = std::make_unique<records::RecordForwarder>(std::move(connecting));
+  std::this_thread::sleep_for(std::chrono::milliseconds{300});
+  const auto closing_second = Clock::now();
+  second.reset();
+  const double close_connecting_ms = Millis(Clock::now() - closing_second).count();
+  signal_all(processes, SIGCONT);
+  if (said) {
+    std::printf("server stopped: \"%s\" in the forwarder's state after %.0f ms (goal: <= 5000)\n",
+                records::kServerDoesNotAnswer, Millis(Clock::duration(said_at.load())).count());
+  } else {
+    std::printf("server stopped: NOT said within 30 s\n");
+  }
+  std::printf(
+      "run end on the window thread, server stopped: median %.3f ms, max %.3f ms (50 runs; goal: "
+      "<= 50 ms)\n",
+      median(ends), largest(ends));
+  std::printf(
+      "close of the forwarder, server stopped: %.0f ms in a statement, %.0f ms while "
+      "connecting (goal: <= 2000)\n",
+      close_ms, close_connecting_ms);
 }
 
 }  // namespace
@@ -157,5 +352,7 @@ int main(int argc, char* argv[]) {
   std::printf(
       "run end on the window thread while forwarding: median %.3f ms, max %.3f ms (20 runs)\n",
       median(while_forwarding), largest(while_forwarding));
+  refused_run(folder, shared, server, station);
+  if (server) hung_server(folder, shared, station);
   return emptied ? 0 : 1;
 }

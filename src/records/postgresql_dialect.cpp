@@ -1,7 +1,11 @@
 // The records server of a line of stations: PostgreSQL through Qt's QPSQL driver (libpq).
+#include <dlfcn.h>
+
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QVariant>
 #include <array>
+#include <cstring>
 #include <string_view>
 
 #include "records/server_location.h"
@@ -15,11 +19,13 @@ namespace {
 constexpr long long kSchemaLockKey = 0x51554f52;
 
 // Connection options the line may set and that otherwise take these values. An unreachable
-// server fails within the connect time-out (whole seconds; libpq waits at least 2); a server that
-// vanishes mid-statement is noticed by the TCP time-out and the keep-alives instead of after the
-// system's many minutes.
+// server, or one that takes the connection and never answers, fails within the connect time-out
+// (whole seconds, for each of the host's addresses; libpq waits at least 2, and at most that long
+// from the moment it starts); a server that vanishes mid-statement is noticed by the TCP time-out
+// and the keep-alives instead of after the system's many minutes. A server that is there but does
+// not answer (stopped, swapped out) is cut by the station's own watch (records/server_watch.h).
 constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kDefaultOptions{{
-    {"connect_timeout", "3"},
+    {"connect_timeout", "2"},
     {"tcp_user_timeout", "10000"},
     {"keepalives_idle", "10"},
     {"keepalives_interval", "5"},
@@ -33,6 +39,28 @@ QString quoted(const std::string& value) {
   text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
   text.replace(QLatin1Char('\''), QStringLiteral("\\'"));
   return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+// libpq's PQsocket(), looked up in the libpq the QPSQL driver has loaded, so that the station
+// needs neither libpq's headers to build nor a libpq of its own to run.
+using SocketFunction = int (*)(const void*);
+SocketFunction libpq_socket() {
+  static const SocketFunction function = []() -> SocketFunction {
+    for (const char* name : {"libpq.so.5", "libpq.so"}) {
+      void* library = ::dlopen(name, RTLD_LAZY | RTLD_NOLOAD);
+      if (library == nullptr) continue;
+      void* symbol = ::dlsym(library, "PQsocket");
+      // The driver keeps libpq loaded for the program's life; the reference taken here is let go.
+      ::dlclose(library);
+      if (symbol != nullptr) {
+        SocketFunction found = nullptr;
+        std::memcpy(&found, &symbol, sizeof found);
+        return found;
+      }
+    }
+    return nullptr;
+  }();
+  return function;
 }
 
 bool has(const QString& text, const char* part) {
@@ -125,6 +153,21 @@ class PostgresqlDialect final : public Dialect {
     return column + QStringLiteral(" ILIKE ? ESCAPE '\\'");
   }
 
+  int socket_of(QSqlDatabase& database) const override {
+    QSqlDriver* driver = database.driver();
+    if (driver == nullptr || !database.isOpen()) return -1;
+    const QVariant handle = driver->handle();
+    const SocketFunction socket = libpq_socket();
+    // The driver names libpq's connection by its typedef or by the struct behind it.
+    if (socket == nullptr || !handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
+         qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
+      return -1;
+    }
+    const void* connection = *static_cast<void* const*>(handle.constData());
+    return connection == nullptr ? -1 : socket(connection);
+  }
+
   Failure classify(const QSqlError& error) const override {
     if (error.type() == QSqlError::NoError) return Failure::none;
     // A failed statement carries its SQLSTATE; a failed connection only libpq's message.
@@ -143,6 +186,13 @@ class PostgresqlDialect final : public Dialect {
       if (state == QStringLiteral("25006")) return Failure::read_only;
       if (state == QStringLiteral("40001") || state == QStringLiteral("40P01")) {
         return Failure::locked;
+      }
+      // What was sent, not the server: data exceptions (a byte the encoding refuses, a text too
+      // long for its column), integrity constraints, program limits (an index row too large) and
+      // the syntax error of a text the driver cut at a NUL byte ("unterminated quoted string").
+      if (state.startsWith(QStringLiteral("22")) || state.startsWith(QStringLiteral("23")) ||
+          state.startsWith(QStringLiteral("54")) || state == QStringLiteral("42601")) {
+        return Failure::refused_content;
       }
     }
     const QString text = error.databaseText();
@@ -195,6 +245,13 @@ class PostgresqlDialect final : public Dialect {
         return "the records server denies the station's role a right it needs";
       case Failure::encryption:
         return "the records server does not offer the encrypted connection the line requires";
+      case Failure::needs_setup:
+        return "the records server's schema is older than this program's: a test engineer must "
+               "run the set-up (quor_station --setup-records-server)";
+      case Failure::refused_content:
+        return "the records server refused the run's content";
+      case Failure::conflict:
+        return "the records server holds a run of that id with other content";
       case Failure::other:
         break;
     }

@@ -5,11 +5,28 @@
 #include <utility>
 
 #include "records/record_store.h"
+#include "records/server_watch.h"
 
 namespace records {
 
+namespace {
+
+std::vector<std::string> ids_of(const std::vector<RunRecord>& runs) {
+  std::vector<std::string> ids;
+  ids.reserve(runs.size());
+  for (const RunRecord& run : runs) ids.push_back(run.id);
+  return ids;
+}
+
+}  // namespace
+
 RecordForwarder::RecordForwarder(Options options)
-    : options_(std::move(options)), thread_(QThread::create([this] { run(); })) {
+    : options_(std::move(options)),
+      watch_(std::make_unique<ServerWatch>(
+          ServerWatch::Limits{options_.no_answer_notice,
+                              options_.server_timeout + std::chrono::seconds{1}},
+          [this] { no_answer(); })),
+      thread_(QThread::create([this] { run(); })) {
   thread_->start();
 }
 
@@ -19,6 +36,9 @@ RecordForwarder::~RecordForwarder() {
     stopping_ = true;
   }
   wake_.notify_one();
+  // The server is not waited for: the exchange in flight, and any the thread still makes on its
+  // way out, fail at once.
+  watch_->cut_all();
   thread_->wait();
 }
 
@@ -56,39 +76,88 @@ void RecordForwarder::publish(ForwardState state) {
   if (options_.state_changed) options_.state_changed();
 }
 
+void RecordForwarder::no_answer() {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    state_.reaching_server = false;
+    state_.reason = kServerDoesNotAnswer;
+  }
+  idle_.notify_all();
+  if (options_.state_changed) options_.state_changed();
+}
+
+bool RecordForwarder::stopping() const {
+  std::lock_guard lock(mutex_);
+  return stopping_;
+}
+
+bool RecordForwarder::exchange(const std::function<bool()>& call) {
+  watch_->begin();
+  const bool done = call();
+  last_exchange_cut_ = watch_->end();
+  return done;
+}
+
+std::string RecordForwarder::server_reason(const RecordStore& shared) const {
+  return last_exchange_cut_ ? std::string(kServerDoesNotAnswer) : shared.reason();
+}
+
+bool RecordForwarder::taken(RecordStore& station, std::vector<std::string> ids,
+                            ForwardState& state) {
+  // The shared store has them; should this fail, they are sent again and change nothing.
+  if (std::string error = station.forwarded(ids); !error.empty()) {
+    state.reason = "the record file cannot be written: " + error;
+    return false;
+  }
+  state.forwarded += ids.size();
+  if (options_.batch_forwarded) options_.batch_forwarded(ids);
+  return true;
+}
+
+bool RecordForwarder::send(RecordStore& station, RecordStore& shared,
+                           const std::vector<RunRecord>& runs, ForwardState& state) {
+  if (stopping()) return false;
+  if (exchange([&] { return shared.import_runs(runs); })) {
+    return taken(station, ids_of(runs), state);
+  }
+  const std::string refusal = shared.refusal();
+  if (refusal.empty()) {
+    state.reaching_server = false;
+    state.reason = server_reason(shared);
+    return false;
+  }
+  if (runs.size() == 1) {
+    if (std::string error = station.set_aside(runs.front().id, refusal); !error.empty()) {
+      state.reason = "the record file cannot be written: " + error;
+      return false;
+    }
+    return true;
+  }
+  // Some run of them cannot go in: each half on its own, the first first, down to the runs
+  // refused, so that only those are held back and a batch of 200 with one such run costs some 16
+  // transactions rather than 200.
+  const auto middle = runs.begin() + std::ptrdiff_t(runs.size() / 2);
+  return send(station, shared, {runs.begin(), middle}, state) &&
+         send(station, shared, {middle, runs.end()}, state);
+}
+
 void RecordForwarder::forward_waiting(RecordStore& station, RecordStore& shared) {
   ForwardState state;
   state.reaching_server = true;
-  for (;;) {
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) break;
-    }
+  while (!stopping()) {
     ReadResult<std::vector<RunRecord>> batch = station.forward_batch(options_.batch);
     if (!batch.error.empty()) {
       state.reason = "the record file cannot be read: " + batch.error;
       break;
     }
-    if (batch.value.empty()) break;
-    if (!shared.import_runs(batch.value)) {
-      state.reaching_server = false;
-      state.reason = shared.reason();
-      break;
-    }
-    std::vector<std::string> ids;
-    ids.reserve(batch.value.size());
-    for (const RunRecord& run : batch.value) ids.push_back(run.id);
-    // The shared store has them; should this fail, they are sent again and change nothing.
-    if (std::string error = station.forwarded(ids); !error.empty()) {
-      state.reason = "the record file cannot be written: " + error;
-      break;
-    }
-    state.forwarded += ids.size();
-    if (options_.batch_forwarded) options_.batch_forwarded(ids);
+    if (batch.value.empty() || !send(station, shared, batch.value, state)) break;
   }
   const ReadResult<ForwardBacklog> backlog = station.forward_backlog();
   state.waiting = backlog.value.count;
   state.waiting_since = backlog.value.oldest;
+  state.set_aside = backlog.value.set_aside;
+  state.set_aside_reason = backlog.value.latest_refusal;
   if (!backlog.error.empty() && state.reason.empty()) {
     state.reason = "the record file cannot be read: " + backlog.error;
   }
@@ -101,6 +170,7 @@ void RecordForwarder::run() {
   // transactions, as the writer waits for its own.
   RecordStore station(options_.station_store, OpenMode::reader, options_.station_busy_timeout);
   RecordStore shared(options_.shared_store, OpenMode::shared, options_.server_timeout);
+  shared.set_connection_observer([this](int socket) { watch_->set_socket(socket); });
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait_for(lock, options_.retry_interval, [this] { return stopping_ || nudged_; });
@@ -108,12 +178,13 @@ void RecordForwarder::run() {
     nudged_ = false;
     lock.unlock();
     if (!station.keeping_records()) station.open();
-    if (!shared.keeping_records()) shared.open();
+    if (!shared.keeping_records()) exchange([&] { return shared.open(); });
     if (!station.keeping_records()) {
-      publish({false, "the record file cannot be read: " + station.reason(), 0, {}, 0});
+      publish({false, "the record file cannot be read: " + station.reason(), 0, {}, 0, 0, {}});
     } else if (!shared.keeping_records()) {
       const ReadResult<ForwardBacklog> backlog = station.forward_backlog();
-      publish({false, shared.reason(), backlog.value.count, backlog.value.oldest, 0});
+      publish({false, server_reason(shared), backlog.value.count, backlog.value.oldest, 0,
+               backlog.value.set_aside, backlog.value.latest_refusal});
     } else {
       forward_waiting(station, shared);
     }

@@ -2,8 +2,11 @@
 // order they finished, to the line's shared store, on a thread of their own so that a slow or
 // absent server never holds the station. A run leaves the station's queue only once the shared
 // store has committed it; the shared store keys runs on their id, so a batch forwarded again
-// after a lost acknowledgement changes nothing there. Runs that wait when the program ends stay
-// queued in the station's store for the next start.
+// after a lost acknowledgement changes nothing there. A run the shared store refuses for its
+// content (a text it cannot hold, a run of that id with other content) is set aside in the
+// station's store with the store's reason, and the runs behind it go on in order, in the same
+// attempt. A server that stops answering is cut by the station's own watch (server_watch.h).
+// Runs that wait when the program ends stay queued in the station's store for the next start.
 #pragma once
 
 #include <chrono>
@@ -31,7 +34,15 @@ struct ForwardState {
   std::size_t waiting = 0;                 // runs still to forward
   std::optional<TimePoint> waiting_since;  // when the oldest of them finished
   std::size_t forwarded = 0;               // by this program run
+  // Runs the shared store refused for their content, set aside in the station's store (kept
+  // there; RecordStore::set_aside_runs() lists them with their reasons), and the reason of the
+  // latest one.
+  std::size_t set_aside = 0;
+  std::string set_aside_reason;
 };
+
+// The reason while an exchange with the server has gone unanswered for a while.
+inline constexpr const char* kServerDoesNotAnswer = "the records server does not answer";
 
 class RecordForwarder {
  public:
@@ -41,13 +52,19 @@ class RecordForwarder {
     // How long the station's file may be locked by its writer before a read or the queue's
     // update counts as failed.
     std::chrono::milliseconds station_busy_timeout{1000};
-    // How long a statement on the shared store may take before it counts as failed.
+    // How long a statement on the shared store may take before it counts as failed (the server's
+    // statement time-out). A server that has not answered for this long and a second more is cut
+    // off by the station.
     std::chrono::milliseconds server_timeout{5000};
+    // A server that has not answered for this long is said not to answer (state_changed), while
+    // the exchange goes on.
+    std::chrono::milliseconds no_answer_notice{4000};
     // When runs wait, the shared store is tried again this often.
     std::chrono::milliseconds retry_interval{5000};
     // Runs sent in one transaction.
     std::size_t batch = 200;
-    // Called on the forwarding thread after every attempt.
+    // Called on the forwarding thread after every attempt, and on the watch's thread when the
+    // server does not answer.
     std::function<void()> state_changed;
     // Called on the forwarding thread with the ids of each batch the shared store committed, in
     // the order they were sent.
@@ -55,7 +72,9 @@ class RecordForwarder {
   };
 
   explicit RecordForwarder(Options options);
-  // Ends after the batch in flight; what waits stays queued.
+  // Cuts the exchange with the server in flight and ends: what was not forwarded stays queued.
+  // Waits for the server not at all, for the station's file at most its busy time-out, and for a
+  // connection being opened at most its connect time-out (2 s by default).
   ~RecordForwarder();
   RecordForwarder(const RecordForwarder&) = delete;
   RecordForwarder& operator=(const RecordForwarder&) = delete;
@@ -70,7 +89,20 @@ class RecordForwarder {
   void run();
   // Forwards batches until the queue is empty or the shared store fails.
   void forward_waiting(class RecordStore& station, class RecordStore& shared);
+  // Sends `runs` in one transaction; when the shared store refuses their content, in halves, in
+  // order, setting aside each run it refuses. False when forwarding stops for now (`state` says
+  // why).
+  bool send(RecordStore& station, RecordStore& shared, const std::vector<RunRecord>& runs,
+            ForwardState& state);
+  // Takes runs the shared store committed off the station's queue.
+  bool taken(RecordStore& station, std::vector<std::string> ids, ForwardState& state);
+  // An exchange with the server under the watch; `state` learns when the watch cut it.
+  bool exchange(const std::function<bool()>& call);
+  std::string server_reason(const RecordStore& shared) const;
+  bool stopping() const;
   void publish(ForwardState state);
+  // The watch found the exchange in flight unanswered.
+  void no_answer();
 
   const Options options_;
   mutable std::mutex mutex_;
@@ -79,7 +111,9 @@ class RecordForwarder {
   bool nudged_ = true;
   bool stopping_ = false;
   ForwardState state_;
-  std::size_t attempts_ = 0;  // states published
+  std::size_t attempts_ = 0;        // states published
+  bool last_exchange_cut_ = false;  // the forwarding thread's
+  std::unique_ptr<class ServerWatch> watch_;
   // A Qt thread, so that Qt's per-thread data of the SQL connections it owns ends with it. Last:
   // started once everything above exists.
   std::unique_ptr<QThread> thread_;

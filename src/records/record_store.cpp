@@ -144,6 +144,37 @@ QString upsert_statement() {
            updates.join(QStringLiteral(", ")));
 }
 
+// The run unless one of its id is there: what a shared store takes (it needs no right to update).
+QString insert_new_statement() {
+  QStringList names;
+  QStringList marks;
+  for (int column = 0; column < kColumnCount; ++column) {
+    if (column == kReport) continue;
+    names << name_of(column);
+    marks << QStringLiteral("?");
+  }
+  return QStringLiteral("INSERT INTO runs (%1) VALUES (%2) ON CONFLICT (id) DO NOTHING")
+      .arg(names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+}
+
+// The first line of a driver's text without its "ERROR:" label, at most `limit` bytes (cut
+// between characters): a refusal may quote a whole statement, texts of megabytes and all.
+std::string first_line(const std::string& text, std::size_t limit = 200) {
+  std::string line = text.substr(0, text.find('\n'));
+  for (const std::string_view label : {"ERROR:", "FATAL:"}) {
+    if (line.starts_with(label)) line.erase(0, label.size());
+  }
+  const std::size_t start = line.find_first_not_of(' ');
+  line.erase(0, start == std::string::npos ? line.size() : start);
+  if (line.size() > limit) {
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xc0) == 0x80) --cut;
+    line = line.substr(0, cut) + "...";
+  }
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
 // Never a null text: the columns are NOT NULL and an empty text is a value.
 QVariant text(const std::string& value) {
   if (value.empty()) return QVariant(QStringLiteral(""));
@@ -392,8 +423,15 @@ struct RecordStore::Impl {
   std::optional<QSqlQuery> insert_error;
   std::optional<QSqlQuery> progress;
   std::optional<QSqlQuery> queue_forward;
+  // A shared store's: the run, its report and its errors unless they are there.
+  std::optional<QSqlQuery> insert_run;
+  std::optional<QSqlQuery> insert_report;
+  std::optional<QSqlQuery> insert_new_error;
   // Finished runs are queued for forwarding as they are written.
   bool forwarding = false;
+  // Why the last import_runs() was refused for its content; empty when it was not.
+  std::string refusal;
+  std::function<void(int socket)> connection_observer;
 
   QSqlDatabase database() const { return QSqlDatabase::database(connection, false); }
 
@@ -405,9 +443,15 @@ struct RecordStore::Impl {
     insert_error.reset();
     progress.reset();
     queue_forward.reset();
+    insert_run.reset();
+    insert_report.reset();
+    insert_new_error.reset();
     if (QSqlDatabase::contains(connection)) {
       {
         QSqlDatabase db = database();
+        // After the statements above, which a server's driver lets go of on the server: the
+        // socket may be cut until then.
+        if (connection_observer) connection_observer(-1);
         db.close();
       }
       QSqlDatabase::removeDatabase(connection);
@@ -456,11 +500,18 @@ struct RecordStore::Impl {
     }
     if (StoreError error = dialect.locate(db, path, busy_timeout)) return error;
     if (!db.open()) return dialect.error_of(db.lastError());
+    if (connection_observer) connection_observer(dialect.socket_of(db));
     const bool writer = mode != OpenMode::reader;
     if (StoreError error = dialect.configure(db, writer, busy_timeout)) return error;
     if (StoreError error = dialect.check_integrity(db)) return error;
     if (writer) {
-      if (StoreError error = sql::migrate(db, dialect)) return error;
+      if (StoreError error = sql::migrate(db, dialect)) {
+        // The schema belongs to the line's owner role: a station's role may not bring it forward.
+        if (dialect.is_server() && error.failure == Failure::permission_denied) {
+          error.failure = Failure::needs_setup;
+        }
+        return error;
+      }
       if (marks_interrupted() && !interrupted_marked) {
         if (StoreError error = mark_interrupted(db)) return error;
         interrupted_marked = true;
@@ -497,6 +548,20 @@ struct RecordStore::Impl {
                              " WHERE 1 = 1 ON CONFLICT (run_id) DO NOTHING"))) {
         return error;
       }
+      if (keeps_first()) {
+        if (StoreError error = prepare(insert_run, db, insert_new_statement())) return error;
+        if (StoreError error = prepare(insert_report, db,
+                                       QStringLiteral("INSERT INTO run_reports (run_id, report) "
+                                                      "VALUES (?, ?) ON CONFLICT DO NOTHING"))) {
+          return error;
+        }
+        if (StoreError error = prepare(insert_new_error, db,
+                                       QStringLiteral("INSERT INTO run_errors (run_id, position, "
+                                                      "message) VALUES (?, ?, ?) ON CONFLICT DO "
+                                                      "NOTHING"))) {
+          return error;
+        }
+      }
     } else {
       const sql::SchemaVersion version = sql::schema_version(db, dialect);
       if (version.error) return version.error;
@@ -504,15 +569,68 @@ struct RecordStore::Impl {
         return {Failure::newer_schema, "schema version " + std::to_string(version.version)};
       }
       if (version.version < sql::kSchemaVersion) {
+        if (dialect.is_server()) {
+          return {Failure::needs_setup, "the database holds no records of this version"};
+        }
         return {Failure::other,
-                dialect.is_server()
-                    ? "the database holds no records of this version; start a station on it "
-                      "once to bring it up to date"
-                    : "the record file holds no records of this version; start the "
-                      "station on it once to bring it up to date"};
+                "the record file holds no records of this version; start the station on it once "
+                "to bring it up to date"};
       }
     }
     return {};
+  }
+
+  // A store many stations share keeps a run's first delivery.
+  bool keeps_first() const { return mode == OpenMode::shared || dialect.is_server(); }
+
+  // One run's rows unless the run is there, inside the caller's transaction: a run there with the
+  // same content (read back through `find_there`) is left alone, one with other content refused.
+  StoreError write_new_rows(
+      const RunRecord& record, TimePoint written,
+      const std::function<ReadResult<std::optional<RunRecord>>(const std::string&)>& find_there) {
+    bind_record(*insert_run, record, written);
+    if (!insert_run->exec()) return dialect.error_of(insert_run->lastError());
+    if (insert_run->numRowsAffected() == 0) {
+      const ReadResult<std::optional<RunRecord>> there = find_there(record.id);
+      if (!there.error.empty()) return {Failure::other, there.error};
+      if (there.value == record) return {};
+      return {Failure::conflict, {}};
+    }
+    insert_report->bindValue(0, text(record.id));
+    insert_report->bindValue(1, text(record.report));
+    if (!insert_report->exec()) return dialect.error_of(insert_report->lastError());
+    for (std::size_t i = 0; i < record.last_errors.size(); ++i) {
+      insert_new_error->bindValue(0, text(record.id));
+      insert_new_error->bindValue(1, int(i));
+      insert_new_error->bindValue(2, text(record.last_errors[i]));
+      if (!insert_new_error->exec()) return dialect.error_of(insert_new_error->lastError());
+    }
+    return {};
+  }
+
+  // All of them or none, in one transaction.
+  StoreError write_new(
+      std::span<const RunRecord> records,
+      const std::function<ReadResult<std::optional<RunRecord>>(const std::string&)>& find_there) {
+    QSqlDatabase db = database();
+    if (!db.transaction()) return dialect.error_of(db.lastError());
+    const TimePoint written = now();
+    StoreError error;
+    for (const RunRecord& record : records) {
+      error = write_new_rows(record, written, find_there);
+      if (error) break;
+    }
+    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
+    if (error) db.rollback();
+    return error;
+  }
+
+  // A refusal for the status line and the set-aside runs: the reason and the driver's first line.
+  std::string refusal_text(const StoreError& error) const {
+    std::string text = dialect.reason_text(error.failure);
+    const std::string detail = first_line(without_password(error.detail));
+    if (!detail.empty()) text += ": " + detail;
+    return text;
   }
 
   // Only a station's own file: on a shared store, a run left running may be another station's.
@@ -840,17 +958,82 @@ ReadResult<ForwardBacklog> RecordStore::forward_backlog() {
   }
   result.value.count = query.value(0).toULongLong();
   if (!query.isNull(1)) result.value.oldest = time_at(query, 1);
+  if (!query.exec(QStringLiteral(
+          "SELECT COUNT(*), (SELECT reason FROM forward_refused ORDER BY refused_ms DESC,"
+          " run_id DESC LIMIT 1) FROM forward_refused")) ||
+      !query.next()) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  result.value.set_aside = query.value(0).toULongLong();
+  result.value.latest_refusal = string_at(query, 1);
   return result;
 }
 
 bool RecordStore::import_runs(const std::vector<RunRecord>& records) {
+  impl_->refusal.clear();
   if (!impl_->can_write()) return false;
-  if (StoreError error = impl_->write(records)) {
-    impl_->failure = error;
+  const StoreError error =
+      impl_->keeps_first()
+          ? impl_->write_new(records, [this](const std::string& id) { return find(id); })
+          : impl_->write(records);
+  if (error && sql::is_content_refusal(error.failure)) {
+    // The store works; what was sent does not go in.
+    impl_->refusal = impl_->refusal_text(error);
+    impl_->failure = {};
     return false;
   }
-  impl_->failure = {};
-  return true;
+  impl_->failure = error;
+  return !error;
+}
+
+std::string RecordStore::refusal() const { return impl_->refusal; }
+
+void RecordStore::set_connection_observer(std::function<void(int socket)> observer) {
+  impl_->connection_observer = std::move(observer);
+}
+
+std::string RecordStore::set_aside(const std::string& id, const std::string& reason) {
+  if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
+  QSqlDatabase db = impl_->database();
+  if (!db.transaction()) return db.lastError().text().toStdString();
+  QSqlQuery query(db);
+  std::string error;
+  query.prepare(
+      QStringLiteral("INSERT INTO forward_refused (run_id, refused_ms, reason) VALUES (?, ?, ?)"
+                     " ON CONFLICT (run_id) DO UPDATE SET refused_ms = excluded.refused_ms,"
+                     " reason = excluded.reason"));
+  query.addBindValue(text(id));
+  query.addBindValue(millis(now()));
+  query.addBindValue(text(reason));
+  if (!query.exec()) error = query.lastError().text().toStdString();
+  if (error.empty()) {
+    query.prepare(QStringLiteral("DELETE FROM forward_queue WHERE run_id = ?"));
+    query.addBindValue(text(id));
+    if (!query.exec()) error = query.lastError().text().toStdString();
+  }
+  if (error.empty() && !db.commit()) error = db.lastError().text().toStdString();
+  if (!error.empty()) db.rollback();
+  return error;
+}
+
+ReadResult<std::vector<SetAsideRun>> RecordStore::set_aside_runs() {
+  ReadResult<std::vector<SetAsideRun>> result;
+  if (!impl_->is_open) {
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlQuery query(impl_->database());
+  query.setForwardOnly(true);
+  if (!query.exec(QStringLiteral("SELECT run_id, refused_ms, reason FROM forward_refused"
+                                 " ORDER BY refused_ms DESC, run_id DESC"))) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  while (query.next()) {
+    result.value.push_back({string_at(query, 0), time_at(query, 1), string_at(query, 2)});
+  }
+  return result;
 }
 
 ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter, Detail detail) {

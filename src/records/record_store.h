@@ -70,10 +70,22 @@ struct Summary {
   }
 };
 
-// The runs a station has still to forward, and since when the oldest of them waits.
+// The runs a station has still to forward, and since when the oldest of them waits; and the runs
+// the shared store refused for their content, set aside.
 struct ForwardBacklog {
   std::size_t count = 0;
   std::optional<TimePoint> oldest;
+  std::size_t set_aside = 0;
+  std::string latest_refusal;  // the reason of the run set aside last; empty when none is
+};
+
+// A finished run the shared store refused for its content, kept in the station's store.
+struct SetAsideRun {
+  std::string run_id;
+  TimePoint refused{};
+  std::string reason;  // the store's reason, in a line: "the records server refused ...: ..."
+
+  bool operator==(const SetAsideRun&) const = default;
 };
 
 enum class OpenMode {
@@ -157,8 +169,20 @@ class RecordStore {
   std::size_t retry();
   static constexpr std::size_t kRetryBatch = 100;
   // Writes finished runs as they are, all in one transaction (runs forwarded from elsewhere, a
-  // bulk load). False, with nothing written and nothing waiting, when the file fails.
+  // bulk load). False, with nothing written and nothing waiting, when the file fails. A store
+  // many stations share (OpenMode::shared, or any server) keeps the first delivery of a run: a
+  // run that is there already with the same content is left as it is, one there with other
+  // content is refused (never overwritten); a station's own file takes the runs as they are.
   bool import_runs(const std::vector<RunRecord>& records);
+  // When the last import_runs() failed because the store refused what was sent (a text or value
+  // it cannot hold, a run of that id with other content) rather than because it cannot be used:
+  // why, in a line ("the records server refused the run's content: ..."). The store is still
+  // kept then, and takes other runs. Empty otherwise.
+  std::string refusal() const;
+  // Called with the socket of each connection a server's store opens, and with -1 before it
+  // closes one, on the store's thread. Another thread may shut that socket down (shutdown(2))
+  // while it is open, so that a statement the server never answers fails at once.
+  void set_connection_observer(std::function<void(int socket)> observer);
 
   // Forwarding to a shared store. With forwarding on (set before open()), every finished run
   // written, and every run found interrupted, joins the back of a queue kept in the store.
@@ -169,6 +193,12 @@ class RecordStore {
   // text when that worked, else what went wrong.
   std::string forwarded(const std::vector<std::string>& ids);
   ReadResult<ForwardBacklog> forward_backlog();
+  // Takes a run the shared store refused for its content off the queue and keeps it apart with
+  // the store's reason, in one transaction, so that the runs behind it go on; the run itself stays
+  // in the station's store. Returns an empty text when that worked, else what went wrong.
+  std::string set_aside(const std::string& id, const std::string& reason);
+  // The runs set aside, the latest first.
+  ReadResult<std::vector<SetAsideRun>> set_aside_runs();
 
   // Newest first.
   ReadResult<std::vector<RunRecord>> query(const RecordFilter& filter,

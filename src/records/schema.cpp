@@ -74,6 +74,15 @@ const Migration kMigrations[] = {
       "CREATE INDEX forward_queue_order ON forward_queue (sequence)",
       // A line's shared store is read one station at a time.
       "CREATE INDEX runs_station ON runs (station_id, started_ms)"}},
+    {4,
+     // Finished runs the shared store refused for their content, taken out of the forward queue
+     // so that the runs behind them go on: kept with the store's reason, in the order they were
+     // set aside.
+     {"CREATE TABLE forward_refused ("
+      " run_id VARCHAR(64) NOT NULL PRIMARY KEY REFERENCES runs (id) ON DELETE CASCADE,"
+      " refused_ms BIGINT NOT NULL,"
+      " reason TEXT NOT NULL)",
+      "CREATE INDEX forward_refused_order ON forward_refused (refused_ms)"}},
 };
 
 StoreError exec(QSqlQuery& query, const QString& statement, const Dialect& dialect) {

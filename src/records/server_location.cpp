@@ -210,6 +210,30 @@ ParsedServerLocation parse_server_location(std::string_view line) {
   return {std::move(location), {}};
 }
 
+std::vector<std::pair<std::size_t, std::size_t>> password_spans(std::string_view line) {
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  const std::size_t scheme = scheme_length(line);
+  if (scheme == 0) return spans;
+  const std::size_t authority_end = std::min(line.find_first_of("/?", scheme), line.size());
+  const std::string_view authority = line.substr(scheme, authority_end - scheme);
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    const std::size_t colon = authority.find(':');
+    if (colon < at && at > colon + 1) spans.emplace_back(scheme + colon + 1, at - colon - 1);
+  }
+  if (const std::size_t mark = line.find('?', scheme); mark != std::string_view::npos) {
+    std::size_t start = mark + 1;
+    while (start < line.size()) {
+      const std::size_t end = std::min(line.find('&', start), line.size());
+      const std::string_view pair = line.substr(start, end - start);
+      if (pair.starts_with("password=") && pair.size() > 9) {
+        spans.emplace_back(start + 9, pair.size() - 9);
+      }
+      start = end + 1;
+    }
+  }
+  return spans;
+}
+
 std::string redacted_location(std::string_view line) {
   const ParsedServerLocation parsed = parse_server_location(line);
   if (parsed.location) return parsed.location->redacted();

@@ -39,6 +39,11 @@ bool is_server_location(std::string_view line);
 
 ParsedServerLocation parse_server_location(std::string_view line);
 
+// Where `line` writes a password, as written (percent-encoded): after the user's ':' and as the
+// value of a "password" parameter. Offsets and lengths into `line`, none for a line that is no
+// server location.
+std::vector<std::pair<std::size_t, std::size_t>> password_spans(std::string_view line);
+
 // The line with its password (if any) left out; a line that is no server location as it is.
 // For texts that name a location that may not parse.
 std::string redacted_location(std::string_view line);

@@ -29,8 +29,13 @@ std::string reason_text(Failure failure) {
     case Failure::no_database:
     case Failure::permission_denied:
     case Failure::encryption:
+    case Failure::needs_setup:
     case Failure::other:
       break;
+    case Failure::refused_content:
+      return "the record file refused the run's content";
+    case Failure::conflict:
+      return "the record file holds a run of that id with other content";
   }
   return "the record file cannot be used";
 }

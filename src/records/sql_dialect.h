@@ -27,8 +27,20 @@ enum class Failure {
   no_database,        // the database named in the line does not exist
   permission_denied,  // the role lacks a right the store needs
   encryption,         // the line requires an encrypted connection the server does not offer
+  // The server's schema is older than this program's and the station's role may not bring it
+  // forward: the line's set-up must be run.
+  needs_setup,
+  // Refusals of what was sent rather than of the station: the store holds the connection and
+  // takes other runs.
+  refused_content,  // a text or value the store cannot hold (a NUL byte, a key past its limits)
+  conflict,         // a run of that id is there already with other content
   other,
 };
+
+// A refusal of the runs sent, not of the store: other runs may still be written.
+inline bool is_content_refusal(Failure failure) {
+  return failure == Failure::refused_content || failure == Failure::conflict;
+}
 
 struct StoreError {
   Failure failure = Failure::none;
@@ -70,6 +82,9 @@ class Dialect {
   // A condition that holds when `column` holds the text bound to its one `?` in any case; the
   // bound text is a LIKE pattern with `\` as its escape character.
   virtual QString contains_condition(const QString& column) const = 0;
+  // The socket of an open server connection, so that another thread may cut an exchange the
+  // server never answers (shutdown(2)); -1 for a file or when it cannot be had.
+  virtual int socket_of(QSqlDatabase&) const { return -1; }
   StoreError error_of(const QSqlError& error) const {
     return {classify(error), error.text().toStdString()};
   }

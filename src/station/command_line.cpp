@@ -3,6 +3,11 @@
 #include <QCommandLineParser>
 #include <QDate>
 #include <QStringList>
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "records/server_location.h"
 
 #ifndef QUOR_STATION_VERSION
 #error "QUOR_STATION_VERSION must come from the project's version"
@@ -31,11 +36,15 @@ struct Options {
   QCommandLineOption serial{"serial", "Export only units whose serial holds TEXT.", "TEXT"};
   QCommandLineOption station{"station", "Export only this station's runs.", "NAME"};
   QCommandLineOption include_simulated{"include-simulated", "Export simulated runs as well."};
+  QCommandLineOption setup_server{"setup-records-server",
+                                  "Set up the line's records server; exit."};
+  QCommandLineOption station_role{"station-role", "The role the stations log in with.", "NAME"};
 
   QList<QCommandLineOption> all() const {
-    return {help,           version, visa,         simulate, list,
-            trace,          fault,   virtual_time, records,  station_id,
-            export_records, since,   serial,       station,  include_simulated};
+    return {help,           version,     visa,         simulate, list,
+            trace,          fault,       virtual_time, records,  station_id,
+            export_records, since,       serial,       station,  include_simulated,
+            setup_server,   station_role};
   }
 };
 
@@ -124,12 +133,14 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   chosen.serial = value_of(parser, options.serial);
   chosen.station = value_of(parser, options.station);
   chosen.include_simulated = parser.isSet(options.include_simulated);
+  chosen.setup_records_server = parser.isSet(options.setup_server);
+  chosen.station_role = value_of(parser, options.station_role);
 
   for (const auto& [option, value] :
        {std::pair{"--visa", &chosen.visa_path}, std::pair{"--trace", &chosen.trace_file},
         std::pair{"--records", &chosen.records_path}, std::pair{"--station-id", &chosen.station_id},
-        std::pair{"--export-records", &chosen.export_file},
-        std::pair{"--station", &chosen.station}}) {
+        std::pair{"--export-records", &chosen.export_file}, std::pair{"--station", &chosen.station},
+        std::pair{"--station-role", &chosen.station_role}}) {
     if (*value && (*value)->empty()) return refuse(std::string(option) + " needs a value");
   }
   if (chosen.visa_path && chosen.simulate) {
@@ -148,9 +159,51 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   if (list_resources && chosen.export_file) {
     return refuse("--list-resources and --export-records exclude each other: choose one");
   }
+  if (chosen.setup_records_server && (list_resources || chosen.export_file)) {
+    return refuse(
+        "--setup-records-server works alone: leave --list-resources and "
+        "--export-records out");
+  }
+  if (chosen.setup_records_server && !chosen.station_role) {
+    return refuse(
+        "--setup-records-server needs --station-role NAME, the role the stations log "
+        "in with");
+  }
+  if (chosen.station_role && !chosen.setup_records_server) {
+    return refuse("--station-role works with --setup-records-server only");
+  }
   if (list_resources) command.action = CommandAction::ListResources;
   if (chosen.export_file) command.action = CommandAction::ExportRecords;
+  if (chosen.setup_records_server) command.action = CommandAction::SetupRecordsServer;
   return command;
+}
+
+}  // namespace station
+
+namespace station {
+
+int hide_passwords(int argc, char* argv[]) {
+  int hidden = 0;
+  for (int i = 1; i < argc; ++i) {
+    char* argument = argv[i];
+    if (argument == nullptr) continue;
+    // The line alone ("--records" LINE) or after an option's '=' ("--records=LINE").
+    const std::string_view whole(argument);
+    std::size_t start = 0;
+    if (!records::is_server_location(whole)) {
+      const std::size_t equals = whole.find('=');
+      if (equals == std::string_view::npos ||
+          !records::is_server_location(whole.substr(equals + 1))) {
+        continue;
+      }
+      start = equals + 1;
+    }
+    for (const auto& [offset, length] : records::password_spans(whole.substr(start))) {
+      std::memset(argument + start + offset, '*', length);
+      ++hidden;
+    }
+  }
+  return hidden;
 }
 
 }  // namespace station

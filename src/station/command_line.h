@@ -27,14 +27,18 @@ struct StationOptions {
   std::optional<std::string> serial;
   std::optional<std::string> station;
   bool include_simulated = false;
+  // --setup-records-server with --station-role NAME: the line's server set up by its owner.
+  bool setup_records_server = false;
+  std::optional<std::string> station_role;
 };
 
 enum class CommandAction {
-  RunStation,     // the windows
-  ListResources,  // --list-resources, without a display
-  ExportRecords,  // --export-records, without a display
-  PrintText,      // --help, --version, --fault help: print `text` and end with status 0
-  Refuse,         // a wrong option or value: `text` says which, status kUsageStatus
+  RunStation,          // the windows
+  ListResources,       // --list-resources, without a display
+  ExportRecords,       // --export-records, without a display
+  SetupRecordsServer,  // --setup-records-server, without a display
+  PrintText,           // --help, --version, --fault help: print `text` and end with status 0
+  Refuse,              // a wrong option or value: `text` says which, status kUsageStatus
 };
 
 // Exit status for a wrong command line.
@@ -52,5 +56,16 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments);
 
 // "quor_station 1.0".
 std::string version_text();
+
+// Overwrites in place, with '*', every password a server line among the arguments writes
+// (argv[1] on), so that the process's command line as others read it (ps, /proc/PID/cmdline) no
+// longer shows it; what was read before keeps it. Returns how many passwords it hid.
+int hide_passwords(int argc, char* argv[]);
+
+// What the station says on standard error when it hid a password.
+inline constexpr const char* kPasswordFileAdvice =
+    "quor_station: a password on the command line can be read by other users of this computer "
+    "until the station has hidden it; a password file (~/.pgpass, or the file PGPASSFILE names) "
+    "is the safer way.\n";
 
 }  // namespace station

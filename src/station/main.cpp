@@ -15,6 +15,7 @@
 #include "records/record_export.h"
 #include "records/records_location.h"
 #include "records/server_location.h"
+#include "records/server_setup.h"
 #include "station/command_line.h"
 #include "station/records_wiring.h"
 #include "station/resource_listing.h"
@@ -42,6 +43,21 @@ int export_records(int argc, char* argv[], const std::vector<std::string>& argum
   return records::export_records_main(*parsed.request, std::cout);
 }
 
+// --setup-records-server, without a display.
+int setup_records_server(int argc, char* argv[], const std::vector<std::string>& arguments,
+                         const station::StationOptions& options) {
+  QCoreApplication application(argc, argv);
+  QCoreApplication::setApplicationName(kApplicationName);
+  const std::vector<std::string> record_options(arguments.begin() + 1, arguments.end());
+  const records::RecordsLocation where = records::records_location(record_options);
+  if (!where.error.empty()) {
+    std::cerr << "quor_station: " << where.error << "\n";
+    return records::kSetupUsage;
+  }
+  return records::setup_records_server(where.path, options.station_role.value_or(""), std::cout,
+                                       std::cerr);
+}
+
 // --list-resources, without a display.
 int list_resources(int argc, char* argv[], const station::StationOptions& options) {
   QCoreApplication application(argc, argv);
@@ -58,6 +74,8 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
 
 int main(int argc, char* argv[]) {
   const std::vector<std::string> arguments(argv, argv + argc);
+  // Read: from here on only `arguments` holds a server line's password.
+  if (station::hide_passwords(argc, argv) > 0) std::fputs(station::kPasswordFileAdvice, stderr);
   const station::CommandLine command = station::parse_command_line(arguments);
   switch (command.action) {
     case station::CommandAction::PrintText:
@@ -70,6 +88,8 @@ int main(int argc, char* argv[]) {
       return list_resources(argc, argv, command.options);
     case station::CommandAction::ExportRecords:
       return export_records(argc, argv, arguments);
+    case station::CommandAction::SetupRecordsServer:
+      return setup_records_server(argc, argv, arguments, command.options);
     case station::CommandAction::RunStation:
       break;
   }

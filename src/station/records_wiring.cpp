@@ -169,6 +169,16 @@ void RecordsWiring::update_status() {
       if (!details.empty()) details += "\n";
       details += waiting + " (" + options_.shared_store_shown + ").";
     }
+    // Runs the server refused for their content stay in the record file; the others go on.
+    if (forward.set_aside > 0) {
+      const std::string aside = std::to_string(forward.set_aside) +
+                                (forward.set_aside == 1 ? " run" : " runs") +
+                                " set aside, refused by the records server";
+      line = line.empty() ? aside + "." : line + " " + aside + ".";
+      if (!details.empty()) details += "\n";
+      details +=
+          aside + " (latest: " + forward.set_aside_reason + "); they stay in the record file.";
+    }
   }
   windows_.form().show_records_status(line, details);
 }

@@ -253,6 +253,37 @@ TEST_F(Forwarding, ARunSentAgainAfterALostAcknowledgementChangesNothing) {
   EXPECT_EQ(there, runs);
 }
 
+TEST_F(Forwarding, ARunTheSharedStoreHoldsWithOtherContentIsSetAsideAndTheRestGoOnInOrder) {
+  start_station();
+  RunRecord clash = finished(2);
+  clash.technician = "another station's";
+  {
+    RecordStore line(shared(), OpenMode::shared);
+    ASSERT_TRUE(line.open());
+    ASSERT_TRUE(line.import_runs({clash}));
+    EXPECT_FALSE(line.import_runs({finished(2)}));
+    EXPECT_EQ(line.refusal(), "the record file holds a run of that id with other content");
+    EXPECT_TRUE(line.keeping_records()) << "a refused run is no failure of the store";
+  }
+  const std::vector<RunRecord> runs = finish_runs(1, 5);
+  start_forwarding(shared());
+  ASSERT_TRUE(forwarder_->wait_until_forwarded(kPatience)) << forwarder_->state().reason;
+  EXPECT_EQ(sent(), (std::vector<std::string>{"run-101", "run-103", "run-104", "run-105"}));
+  EXPECT_EQ(queued(), 0U);
+  const ForwardState state = forwarder_->state();
+  EXPECT_EQ(state.set_aside, 1U);
+  EXPECT_EQ(state.set_aside_reason, "the record file holds a run of that id with other content");
+  RecordStore line(shared(), OpenMode::reader);
+  ASSERT_TRUE(line.open());
+  EXPECT_EQ(line.find("run-102").value, clash) << "never overwritten";
+  RecordStore station_file(station(), OpenMode::reader);
+  ASSERT_TRUE(station_file.open());
+  const auto aside = station_file.set_aside_runs();
+  ASSERT_EQ(aside.value.size(), 1U);
+  EXPECT_EQ(aside.value[0].run_id, "run-102");
+  EXPECT_EQ(station_file.find("run-102").value, runs[1]);
+}
+
 TEST_F(Forwarding, RunsWaitingAtCloseAndRunsCutOffAreForwardedAfterTheNextStart) {
   const std::string blocked = folder_.file("not-a-folder");
   ASSERT_TRUE(QFile(QString::fromStdString(blocked)).open(QIODevice::WriteOnly));

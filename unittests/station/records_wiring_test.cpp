@@ -736,4 +736,44 @@ TEST_F(ForwardingWiringTest, RunsWaitingForTheServerAreCountedOnTheStatusLine) {
       << "both runs are kept in the station's own file meanwhile";
 }
 
+TEST_F(ForwardingWiringTest, ARunTheServerRefusesIsCountedOnTheStatusLineAndTheOthersGoOn) {
+  const std::string blocked = folder.path().toStdString() + "/not-a-folder";
+  ASSERT_TRUE(QFile(QString::fromStdString(blocked)).open(QIODevice::WriteOnly));
+  const std::string shared = blocked + "/line.sqlite";
+  forward_to(shared);
+  windows.form().TestButton[3]->click();
+  windows.form().TestButton[3]->click();
+  wiring->flush();
+  ASSERT_FALSE(wiring->forwarder()->wait_until_forwarded(std::chrono::milliseconds{300}));
+  // The line's store comes up holding the first run's id with other content.
+  records::RecordFilter all;
+  all.include_simulated = true;
+  std::vector<records::RunRecord> runs;
+  {
+    records::RecordStore own_file(path(), records::OpenMode::reader);
+    ASSERT_TRUE(own_file.open());
+    runs = own_file.query(all).value;
+  }
+  ASSERT_EQ(runs.size(), 2U);
+  records::RunRecord clash = runs.back();  // newest first: the first run is last
+  clash.technician = "another station's";
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(blocked)));
+  {
+    records::RecordStore line(shared, records::OpenMode::shared);
+    ASSERT_TRUE(line.open());
+    ASSERT_TRUE(line.import_runs({clash}));
+  }
+  ASSERT_TRUE(wiring->forwarder()->wait_until_forwarded(std::chrono::seconds{30}))
+      << wiring->forwarder()->state().reason;
+  wiring->update_status();
+  EXPECT_EQ(records_line(), "1 run set aside, refused by the records server.");
+  const std::string details = windows.form().recordsStatusLabel->toolTip().toStdString();
+  EXPECT_NE(details.find("the record file holds a run of that id with other content"),
+            std::string::npos)
+      << details;
+  records::RecordStore line(shared, records::OpenMode::reader);
+  ASSERT_TRUE(line.open());
+  EXPECT_EQ(line.find(runs.front().id).value, runs.front()) << "the run behind it arrived";
+}
+
 }  // namespace

@@ -1,0 +1,160 @@
+#include "records/server_setup.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QVariant>
+
+#include "records/schema.h"
+#include "records/server_location.h"
+#include "records/sql_dialect.h"
+
+namespace records {
+
+namespace {
+
+// The tables a station adds runs to and reads; every other table of the schema it may not touch.
+constexpr const char* kStationTables[] = {"runs", "run_reports", "run_errors"};
+constexpr const char* kOtherTables[] = {"schema_version", "forward_queue", "forward_refused"};
+
+QString identifier(const QString& name) {
+  QString quoted = name;
+  quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+  return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+class Setup {
+ public:
+  Setup(const std::string& line, std::ostream& err)
+      : line_(line),
+        err_(err),
+        name_(QStringLiteral("quor_setup_") + QUuid::createUuid().toString()) {}
+  ~Setup() {
+    QSqlDatabase::database(name_, false).close();
+    QSqlDatabase::removeDatabase(name_);
+  }
+  Setup(const Setup&) = delete;
+  Setup& operator=(const Setup&) = delete;
+
+  bool open() {
+    QSqlDatabase db = QSqlDatabase::addDatabase(dialect_.driver_name(), name_);
+    if (!db.isValid()) return !fail({sql::Failure::other, "the Qt QPSQL driver is not installed"});
+    if (fail(dialect_.locate(db, line_, std::chrono::seconds{30}))) return false;
+    if (!db.open()) return !fail(dialect_.error_of(db.lastError()));
+    return !fail(dialect_.configure(db, true, std::chrono::seconds{30}));
+  }
+
+  QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
+
+  // Runs `statement`; reports a failure and returns false.
+  bool exec(const QString& statement) {
+    QSqlQuery query(database());
+    if (query.exec(statement)) return true;
+    return !fail(dialect_.error_of(query.lastError()));
+  }
+
+  // The first column of the first row of `statement` with `values` bound; empty on failure.
+  QVariant value(const QString& statement, const QVariantList& values = {}) {
+    QSqlQuery query(database());
+    query.prepare(statement);
+    for (const QVariant& bound : values) query.addBindValue(bound);
+    if (!query.exec()) {
+      fail(dialect_.error_of(query.lastError()));
+      return {};
+    }
+    return query.next() ? query.value(0) : QVariant();
+  }
+
+  // Reports `error` (when it is one) and returns true then.
+  bool fail(const sql::StoreError& error) {
+    if (!error) return false;
+    std::string detail = error.detail;
+    if (const auto server = parse_server_location(line_).location;
+        server && !server->password.empty()) {
+      for (std::size_t at = detail.find(server->password); at != std::string::npos;
+           at = detail.find(server->password)) {
+        detail.replace(at, server->password.size(), "****");
+      }
+    }
+    err_ << "quor_station: the set-up of " << redacted_location(line_)
+         << " failed: " << dialect_.reason_text(error.failure)
+         << (detail.empty() ? "" : " (" + detail + ")") << "\n";
+    return true;
+  }
+
+  const sql::Dialect& dialect() const { return dialect_; }
+
+ private:
+  const sql::Dialect& dialect_ = sql::postgresql_dialect();
+  std::string line_;
+  std::ostream& err_;
+  QString name_;
+};
+
+}  // namespace
+
+int setup_records_server(const std::string& line, const std::string& station_role,
+                         std::ostream& out, std::ostream& err) {
+  if (!is_server_location(line)) {
+    err << "quor_station: --setup-records-server needs --records with a server line "
+           "(postgresql://OWNER@HOST/DATABASE)\n";
+    return kSetupUsage;
+  }
+  if (const ParsedServerLocation parsed = parse_server_location(line); !parsed.location) {
+    err << "quor_station: " << parsed.error << "\n";
+    return kSetupUsage;
+  }
+  if (station_role.empty()) {
+    err << "quor_station: --setup-records-server needs --station-role NAME, the role the "
+           "stations log in with\n";
+    return kSetupUsage;
+  }
+  Setup setup(line, err);
+  if (!setup.open()) return kSetupFailed;
+  const QString role = QString::fromStdString(station_role);
+  const QVariant known = setup.value(
+      QStringLiteral("SELECT rolsuper::int + 2 * pg_has_role(rolname, current_user, 'USAGE')::int"
+                     " FROM pg_roles WHERE rolname = ?"),
+      {role});
+  if (!known.isValid()) {
+    err << "quor_station: the role \"" << station_role << "\" does not exist on the server: "
+        << "create it first (README, \"A line's records server\")\n";
+    return kSetupFailed;
+  }
+  // A superuser, the owner itself or a member of it could change every record however granted.
+  if (known.toInt() != 0) {
+    err << "quor_station: the role \"" << station_role << "\" is a superuser, the owner of the "
+        << "records or a member of it; the stations need a role of their own\n";
+    return kSetupFailed;
+  }
+  QSqlDatabase db = setup.database();
+  const int before = sql::schema_version(db, setup.dialect()).version;
+  if (setup.fail(sql::migrate(db, setup.dialect()))) return kSetupFailed;
+  const QString schema = setup.value(QStringLiteral("SELECT current_schema()")).toString();
+  if (schema.isEmpty()) return kSetupFailed;
+  QStringList station_tables;
+  for (const char* table : kStationTables) station_tables << QString::fromLatin1(table);
+  QStringList every_table = station_tables;
+  for (const char* table : kOtherTables) every_table << QString::fromLatin1(table);
+  const QString grantee = identifier(role);
+  if (!db.transaction() ||
+      !setup.exec(QStringLiteral("REVOKE ALL ON ") + every_table.join(QStringLiteral(", ")) +
+                  QStringLiteral(" FROM ") + grantee) ||
+      !setup.exec(QStringLiteral("GRANT USAGE ON SCHEMA ") + identifier(schema) +
+                  QStringLiteral(" TO ") + grantee) ||
+      !setup.exec(QStringLiteral("GRANT SELECT, INSERT ON ") +
+                  station_tables.join(QStringLiteral(", ")) + QStringLiteral(" TO ") + grantee) ||
+      !setup.exec(QStringLiteral("GRANT SELECT ON schema_version TO ") + grantee) || !db.commit()) {
+    db.rollback();
+    return kSetupFailed;
+  }
+  out << "The records on " << redacted_location(line) << " (schema " << schema.toStdString()
+      << ") are at version " << sql::kSchemaVersion
+      << (before == 0                    ? " (created)"
+          : before < sql::kSchemaVersion ? " (brought forward from " + std::to_string(before) + ")"
+                                         : "")
+      << ".\nThe role \"" << station_role << "\" may add runs and read them, and nothing else.\n";
+  return kSetupDone;
+}
+
+}  // namespace records
