@@ -65,6 +65,7 @@ class RunRecorder final : public core::ProcedureObserver {
   RecorderIdentity identity_;
   RecorderSources sources_;
   std::optional<RunRecord> running_;
+  RunClock::Start start_;  // the running run's
   std::string saved_report_;
 };
 

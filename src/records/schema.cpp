@@ -74,6 +74,13 @@ const Migration kMigrations[] = {
       "CREATE INDEX forward_queue_order ON forward_queue (sequence)",
       // A line's shared store is read one station at a time.
       "CREATE INDEX runs_station ON runs (station_id, started_ms)"}},
+    {3,
+     // Where a run falls among its station's runs, on a clock that never goes back; none for
+     // the runs written before, which their start places.
+     {"ALTER TABLE runs ADD COLUMN made_ms BIGINT",
+      "DROP INDEX runs_first_pass",
+      "CREATE INDEX runs_first_pass ON runs"
+      " (uut_serial, procedure_id, (COALESCE(made_ms, started_ms)), id, outcome, simulated)"}},
 };
 
 StoreError exec(QSqlQuery& query, const QString& statement, const Dialect& dialect) {
