@@ -2,6 +2,7 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <future>
 #include <thread>
 #include <utility>
@@ -15,6 +16,7 @@ using Steady = std::chrono::steady_clock;
 // How often write_out() lets its caller show the state, and how long the writer waits before it
 // tries a store that took nothing again.
 constexpr std::chrono::milliseconds kShowEvery{50};
+constexpr std::chrono::milliseconds kAfterWriteOut{1000};
 
 }  // namespace
 
@@ -27,8 +29,10 @@ RecordWriter::~RecordWriter() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    // After write_out() the runs handed over since go to the journal without waiting.
-    deadline_ = Steady::now() + (written_out_ ? std::chrono::milliseconds{0} : options_.close_time);
+    // After a write_out() (the window's close), only the runs handed over since are left: a run
+    // that ended with the close, say.
+    deadline_ = Steady::now() + (written_out_ ? std::min(options_.close_time, kAfterWriteOut)
+                                              : options_.close_time);
   }
   wake_.notify_one();
   thread_->wait();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -263,15 +264,92 @@ TEST_F(FailingStore, AFolderThatCannotBeMadeLeavesRunsWaiting) {
   EXPECT_TRUE(contains(store.status_text(), "cannot be opened")) << store.status_text();
 }
 
+// A volume of `kilobytes` mounted over a folder of the test's own (root only), and a file that
+// takes every free byte of it until it is removed.
+class SmallVolume {
+ public:
+  SmallVolume(const std::string& folder, int kilobytes) : folder_(folder) {
+    QDir().mkpath(QString::fromStdString(folder));
+    const std::string options = "size=" + std::to_string(kilobytes) + "k";
+    mounted_ = ::geteuid() == 0 &&
+               ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallVolume() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  void fill() {
+    const int fd = ::open((folder_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const std::string block(4096, 'x');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+  }
+  void free_space() { ::unlink((folder_ + "/filler").c_str()); }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+RunRecord with_report(const std::string& id, std::size_t report_bytes) {
+  RunRecord run = full_record(id);
+  run.report = std::string(report_bytes, 'r');
+  return run;
+}
+
+// A full disk is named as such; the runs that could not be written are all written once space
+// returns.
+TEST_F(FailingStore, AFullDiskIsNamedAndEveryRunIsWrittenOnceSpaceReturns) {
+  SmallVolume volume(folder_.file("small"), 1024);
+  if (!volume.mounted()) GTEST_SKIP() << "mounting a small volume needs root";
+  const std::string file = folder_.file("small/records.sqlite");
+  RecordStore store(file);
+  ASSERT_TRUE(store.open()) << store.status_text();
+  ASSERT_TRUE(store.complete_run(full_record("before")));
+  volume.fill();
+  std::vector<std::string> ids;
+  for (int n = 0; n < 12; ++n) {
+    ids.push_back("full " + std::to_string(n));
+    store.complete_run(with_report(ids.back(), 10'000));
+  }
+  EXPECT_FALSE(store.keeping_records());
+  EXPECT_EQ(store.reason(), "the disk that holds the record file is full") << store.status_text();
+  EXPECT_GT(store.waiting(), 0u);
+
+  volume.free_space();
+  while (store.retry() > 0) {
+  }
+  EXPECT_TRUE(store.keeping_records()) << store.status_text();
+  EXPECT_EQ(store.waiting(), 0u);
+  for (const std::string& id : ids) EXPECT_TRUE(store.find(id).value) << id;
+}
+
+// The write-ahead log is folded back into the file long before it fills a small volume: a
+// volume three times the runs' size takes them all.
+TEST_F(FailingStore, ASmallVolumeTakesRunsUntilTheFileItselfFillsIt) {
+  SmallVolume volume(folder_.file("small"), 3 * 1024);
+  if (!volume.mounted()) GTEST_SKIP() << "mounting a small volume needs root";
+  RecordStore store(folder_.file("small/records.sqlite"));
+  ASSERT_TRUE(store.open()) << store.status_text();
+  for (int n = 0; n < 100; ++n) {
+    ASSERT_TRUE(store.complete_run(with_report("run " + std::to_string(n), 10'000)))
+        << "run " << n << ": " << store.status_text();
+  }
+}
+
 struct CodeCase {
   const char* native_code;
   sql::Failure failure;
+  // SQLite's message: a failed commit comes with it alone.
+  const char* message = "database";
 };
 
 class SqliteFailure : public ::testing::TestWithParam<CodeCase> {};
 
 TEST_P(SqliteFailure, IsReadFromTheResultCode) {
-  const QSqlError error("driver", "database", QSqlError::StatementError, GetParam().native_code);
+  const QSqlError error("driver", GetParam().message, QSqlError::StatementError,
+                        GetParam().native_code);
   EXPECT_EQ(sql::sqlite_dialect().classify(error), GetParam().failure);
 }
 
@@ -283,7 +361,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CodeCase{"13", sql::Failure::disk_full},
                       CodeCase{"11", sql::Failure::damaged}, CodeCase{"26", sql::Failure::damaged},
                       CodeCase{"14", sql::Failure::cannot_open},
-                      CodeCase{"1034", sql::Failure::other}, CodeCase{"", sql::Failure::other}));
+                      CodeCase{"1034", sql::Failure::other}, CodeCase{"", sql::Failure::other},
+                      CodeCase{"", sql::Failure::disk_full, "database or disk is full"},
+                      CodeCase{"", sql::Failure::locked, "database is locked"}));
 
 }  // namespace
 }  // namespace records
