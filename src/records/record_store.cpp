@@ -744,8 +744,8 @@ std::string RecordStore::status_text() const {
   if (count > 0 && server) {
     text += " " + runs + " in memory until the server takes them.";
   } else if (count > 0 && in_memory == 0) {
-    text += " " + runs + " in the journal " + impl_->waiting.file() +
-            " until the file can be written.";
+    text +=
+        " " + runs + " in the journal " + impl_->waiting.file() + " until the file can be written.";
   } else if (count > 0) {
     text += " " + runs + " until the file can be written, " + std::to_string(in_memory) +
             " of them in memory only";

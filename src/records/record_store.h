@@ -6,8 +6,8 @@
 // kept and why, and retry(), called on a timer, writes the waiting records once the store works
 // again. A station's file keeps its waiting records in a journal beside it (records/run_journal.h)
 // that the next start writes into the file before it marks runs left running as interrupted; a
-// server's wait in memory. No text of the store shows a server's password. Not thread-safe: one thread
-// uses a store (stores in different threads are independent).
+// server's wait in memory. No text of the store shows a server's password. Not thread-safe: one
+// thread uses a store (stores in different threads are independent).
 #pragma once
 
 #include <chrono>

@@ -188,6 +188,10 @@ void RecordWriter::run() {
       run_job(job, store);
       publish(store);
     }
+    // The store works again and runs still wait: they follow at once, a batch at a time.
+    if (!options_.path.empty() && store.keeping_records() && store.waiting() > 0) {
+      next_retry = std::min(next_retry, Steady::now());
+    }
     if (Steady::now() >= next_retry) {
       std::size_t written = 0;
       if (!options_.path.empty() && (!store.keeping_records() || store.waiting() > 0)) {
@@ -195,9 +199,9 @@ void RecordWriter::run() {
         publish(store);
       }
       // A batch written and more waiting: the next batch follows at once, after any new write.
-      next_retry = Steady::now() + (written > 0 && store.waiting() > 0
-                                        ? std::chrono::milliseconds{0}
-                                        : options_.retry_interval);
+      next_retry =
+          Steady::now() + (written > 0 && store.waiting() > 0 ? std::chrono::milliseconds{0}
+                                                              : options_.retry_interval);
     }
     lock.lock();
     if (stopping && jobs_.empty()) {

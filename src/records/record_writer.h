@@ -27,10 +27,10 @@ namespace records {
 // The store's state as of its last write, for the status line.
 struct StoreState {
   bool keeping_records = false;
-  std::string reason;       // RecordStore::reason()
-  std::string status_text;  // RecordStore::status_text()
-  std::size_t waiting = 0;    // runs not yet in the file
-  std::size_t in_memory = 0;  // of them, those in memory only (the journal cannot be written)
+  std::string reason;           // RecordStore::reason()
+  std::string status_text;      // RecordStore::status_text()
+  std::size_t waiting = 0;      // runs not yet in the file
+  std::size_t in_memory = 0;    // of them, those in memory only (the journal cannot be written)
   std::size_t handed_over = 0;  // runs handed to the writer and not yet written or waiting
   bool closing = false;         // the writer writes what waits before it ends
 };

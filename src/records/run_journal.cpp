@@ -138,8 +138,8 @@ class Decoder {
 };
 
 void encode_unit(Encoder& out, const UnitIdentity& unit) {
-  for (const std::string* field : {&unit.reply, &unit.maker, &unit.model, &unit.serial,
-                                   &unit.firmware}) {
+  for (const std::string* field :
+       {&unit.reply, &unit.maker, &unit.model, &unit.serial, &unit.firmware}) {
     out.text(*field);
   }
 }
@@ -246,7 +246,7 @@ bool write_at(int fd, std::string_view data, long long offset) {
 }
 
 bool read_all(int fd, std::string& bytes) {
-  struct stat status{};
+  struct stat status {};
   if (::fstat(fd, &status) != 0) return false;
   bytes.assign(std::size_t(status.st_size), '\0');
   std::size_t done = 0;
@@ -287,8 +287,8 @@ int lock_file(const std::string& path, bool create) {
       errno = error;
       return -1;
     }
-    struct stat held{};
-    struct stat named{};
+    struct stat held {};
+    struct stat named {};
     if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
       return fd;
@@ -384,7 +384,8 @@ void RunJournal::apply(const std::string& payload, bool from_before) {
     const std::uint32_t count = in.u32();
     for (std::uint32_t i = 0; i < count && in.ok(); ++i) {
       const std::string id = in.text();
-      std::erase_if(runs_, [&](const Kept& kept) { return kept.from_before && kept.record.id == id; });
+      std::erase_if(runs_,
+                    [&](const Kept& kept) { return kept.from_before && kept.record.id == id; });
     }
   }
 }
@@ -468,14 +469,14 @@ bool RunJournal::append(const std::string& payload) {
 }
 
 RunJournal::Kept* RunJournal::entry(const std::string& id) {
-  const auto found =
-      std::find_if(runs_.begin(), runs_.end(), [&](const Kept& kept) { return kept.record.id == id; });
+  const auto found = std::find_if(runs_.begin(), runs_.end(),
+                                  [&](const Kept& kept) { return kept.record.id == id; });
   return found == runs_.end() ? nullptr : &*found;
 }
 
 const RunRecord* RunJournal::find(const std::string& id) const {
-  const auto found =
-      std::find_if(runs_.begin(), runs_.end(), [&](const Kept& kept) { return kept.record.id == id; });
+  const auto found = std::find_if(runs_.begin(), runs_.end(),
+                                  [&](const Kept& kept) { return kept.record.id == id; });
   return found == runs_.end() ? nullptr : &found->record;
 }
 

@@ -156,9 +156,9 @@ RunClock::Start RunClock::start() {
   start.made = start.started;
   if (last_made_) {
     // At least a millisecond after the last, so that no two runs share a place.
-    const auto since = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    start.steady - last_steady_),
-                                std::chrono::milliseconds{1});
+    const auto since =
+        std::max(std::chrono::duration_cast<std::chrono::milliseconds>(start.steady - last_steady_),
+                 std::chrono::milliseconds{1});
     start.made = std::max(start.made, *last_made_ + since);
   }
   last_made_ = start.made;

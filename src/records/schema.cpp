@@ -77,8 +77,7 @@ const Migration kMigrations[] = {
     {3,
      // Where a run falls among its station's runs, on a clock that never goes back; none for
      // the runs written before, which their start places.
-     {"ALTER TABLE runs ADD COLUMN made_ms BIGINT",
-      "DROP INDEX runs_first_pass",
+     {"ALTER TABLE runs ADD COLUMN made_ms BIGINT", "DROP INDEX runs_first_pass",
       "CREATE INDEX runs_first_pass ON runs"
       " (uut_serial, procedure_id, (COALESCE(made_ms, started_ms)), id, outcome, simulated)"}},
 };

@@ -188,10 +188,10 @@ void RecordsWiring::write_out() {
     const records::StoreState state = writer_.state();
     const std::size_t count = state.waiting + state.handed_over;
     if (count == 0) return;
-    windows_.form().show_records_status(
-        "Writing " + std::to_string(count) + (count == 1 ? " run" : " runs") +
-            " to the record file...",
-        state.status_text);
+    windows_.form().show_records_status("Writing " + std::to_string(count) +
+                                            (count == 1 ? " run" : " runs") +
+                                            " to the record file...",
+                                        state.status_text);
     // The window thread waits here: the line is painted at once.
     windows_.form().recordsStatusLabel->repaint();
   });

@@ -2,7 +2,7 @@
 // random moment: it writes runs through a RecordWriter without end, another connection of its
 // own holding the record file's write lock now and then so that runs go to the journal, and
 // prints "done ID" for every run acknowledged (its completion written to the file or the journal
-// before flush() returned).
+// before flush() returned), after a line "ready" once it has opened the file.
 //
 //   records_crash_writer RECORD-FILE SEED
 #include <QSqlDatabase>
@@ -36,6 +36,8 @@ int main(int argc, char* argv[]) {
   other.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5"));
   other.open();
   QSqlQuery lock(other);
+  std::printf("ready\n");
+  std::fflush(stdout);
   bool locked = false;
   std::vector<std::string> finished;
   for (int n = 0;; ++n) {

