@@ -274,6 +274,11 @@ std::string folder_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string name_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // The file opened and locked for this program alone; -1 when another program holds it or it
 // cannot be opened (errno says why). A file removed or replaced between the open and the lock
 // (its holder ended) is opened again by its name.
@@ -392,7 +397,8 @@ void RunJournal::apply(const std::string& payload, bool from_before) {
 
 void RunJournal::take_over_orphans() {
   const std::string folder = folder_of(store_path_);
-  const std::string prefix = file_name(store_path_, 1).substr(folder.size() + 1);
+  const std::string prefix = name_of(file_name(store_path_, 1));
+  const std::string own = name_of(file_);
   std::vector<std::pair<std::string, int>> orphans;
   if (DIR* dir = ::opendir(folder.c_str())) {
     while (const dirent* item = ::readdir(dir)) {
@@ -403,8 +409,8 @@ void RunJournal::take_over_orphans() {
                             std::all_of(number.begin() + 1, number.end(),
                                         [](char c) { return c >= '0' && c <= '9'; });
       if (!number.empty() && !numbered) continue;
+      if (name == own) continue;
       const std::string path = folder + "/" + std::string(name);
-      if (path == file_) continue;
       const int fd = lock_file(path, false);
       if (fd < 0) continue;  // another program's, in use
       load(fd, true);
@@ -421,7 +427,10 @@ void RunJournal::take_over_orphans() {
     file_size_ = 0;
   }
   for (const auto& [path, fd] : orphans) {
-    if (kept) ::unlink(path.c_str());
+    if (kept) {
+      ::unlink(path.c_str());
+      ::unlink((path + ".new").c_str());
+    }
     ::close(fd);
   }
   if (kept && !orphans.empty()) sync_folder(folder);
