@@ -53,7 +53,8 @@ class RecordWriter final : public RunWrites {
   };
 
   explicit RecordWriter(Options options);
-  // write_out(close_time), then ends the thread. Records that could not be written wait in the
+  // write_out(close_time) (after an earlier write_out(), for at most 1 s: only what was handed
+  // over since is left), then ends the thread. Records that could not be written wait in the
   // journal for the next start.
   ~RecordWriter() override;
   RecordWriter(const RecordWriter&) = delete;
