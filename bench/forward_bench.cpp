@@ -1,7 +1,10 @@
 // What the records cost the window thread now that the writes run on their own thread, and how
 // fast store and forward empties its queue:
 //   - a run's end as the window thread sees it (handing the record to the writer), with the record
-//     file free and with it locked by another program;
+//     file free and with it locked by another program, and the writer's time to put a run in the
+//     journal while it is locked;
+//   - the close (the writer's end) with runs waiting, the lock gone just before it or held
+//     through it, and the next start's replay of what the close left in the journal;
 //   - forwarding 1,000 waiting runs to the shared store;
 //   - a run's end while the forwarder sends a backlog;
 //   - forwarding 1,000 runs queued behind one the shared store refuses (on a server a serial
@@ -311,6 +314,9 @@ int main(int argc, char* argv[]) {
     lock.exec(QStringLiteral("BEGIN IMMEDIATE"));
     lock.exec(QStringLiteral("DELETE FROM runs WHERE id = 'none'"));
     const std::vector<double> locked_file = end_runs(writer, 200, 200, station);
+    const auto journal_begin = Clock::now();
+    writer.flush();
+    const double journal_ms = Millis(Clock::now() - journal_begin).count();
     lock.exec(QStringLiteral("ROLLBACK"));
     std::printf(
         "run end on the window thread, record file free:   median %.3f ms, max %.3f ms (200 "
@@ -320,13 +326,52 @@ int main(int argc, char* argv[]) {
         "run end on the window thread, record file locked: median %.3f ms, max %.3f ms (200 "
         "runs)\n",
         median(locked_file), largest(locked_file));
+    std::printf("  the writer put them in the journal within %.0f ms of the last one's end\n",
+                journal_ms);
     const auto begin = Clock::now();
     writer.retry();
-    writer.flush();
+    while (writer.state().waiting > 0) writer.flush();
     std::printf("  the 200 runs that waited written within %.0f ms of the lock's end\n",
                 Millis(Clock::now() - begin).count());
   }
   QSqlDatabase::removeDatabase("other");
+
+  // The close with runs waiting in the journal.
+  for (const bool held : {false, true}) {
+    constexpr int kClosing = 500;
+    const std::string path = folder + (held ? "/station-held.sqlite" : "/station-freed.sqlite");
+    auto writer = std::make_unique<records::RecordWriter>(writer_options(path));
+    if (!writer->open()) return 1;
+    QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "closing");
+    other.setDatabaseName(QString::fromStdString(path));
+    other.open();
+    {
+      QSqlQuery lock(other);
+      lock.exec(QStringLiteral("BEGIN IMMEDIATE"));
+      lock.exec(QStringLiteral("DELETE FROM runs WHERE id = 'none'"));
+      end_runs(*writer, 0, kClosing, station);
+      writer->flush();
+      if (!held) lock.exec(QStringLiteral("ROLLBACK"));
+      const auto begin = Clock::now();
+      writer.reset();
+      const double close_ms = Millis(Clock::now() - begin).count();
+      lock.exec(QStringLiteral("ROLLBACK"));
+      const auto reopen = Clock::now();
+      records::RecordStore next_start(path);
+      next_start.open();
+      const double reopen_ms = Millis(Clock::now() - reopen).count();
+      records::RecordFilter all;
+      all.include_simulated = true;
+      const std::size_t kept = next_start.query(all).value.size();
+      std::printf(
+          "close with %d runs waiting, the lock %s: %.0f ms (goal: a few seconds); next start %.0f "
+          "ms, %zu of %d runs in the file\n",
+          kClosing, held ? "held through the close" : "gone just before it", close_ms, reopen_ms,
+          kept, kClosing);
+    }
+    other = QSqlDatabase();
+    QSqlDatabase::removeDatabase("closing");
+  }
 
   // A backlog: 1,000 runs finished while the shared store could not be reached.
   const std::string path = folder + "/station-b.sqlite";

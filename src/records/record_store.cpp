@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "records/run_journal.h"
 #include "records/schema.h"
 #include "records/server_location.h"
 #include "records/sql_dialect.h"
@@ -62,6 +63,7 @@ enum Column : int {
   kNonVolAddress,
   kProgramVersion,
   kProgress,
+  kMade,
   kColumnCount,
 };
 
@@ -97,7 +99,8 @@ constexpr std::array<std::string_view, kColumnCount> kColumnNames{"id",
                                                                   "cal_constant_sent",
                                                                   "non_vol_address",
                                                                   "program_version",
-                                                                  "progress_ms"};
+                                                                  "progress_ms",
+                                                                  "made_ms"};
 
 QString name_of(int column) { return QString::fromLatin1(kColumnNames[column]); }
 
@@ -227,6 +230,7 @@ void bind_record(QSqlQuery& query, const RunRecord& record, TimePoint written) {
   values[kNonVolAddress] = optional_value(record.non_vol_address);
   values[kProgramVersion] = text(record.program_version);
   values[kProgress] = millis(written);
+  values[kMade] = record.made ? millis(*record.made) : QVariant();
   int position = 0;
   for (int column = 0; column < kColumnCount; ++column) {
     if (column != kReport) query.bindValue(position++, values[column]);
@@ -289,6 +293,7 @@ bool read_record(const QSqlQuery& query, RunRecord& record) {
   record.cal_constant_sent = optional_at<double>(query, kCalConstantSent);
   record.non_vol_address = optional_at<int>(query, kNonVolAddress);
   record.program_version = string_at(query, kProgramVersion);
+  record.made = query.isNull(kMade) ? std::nullopt : std::optional(time_at(query, kMade));
   return true;
 }
 
@@ -393,7 +398,8 @@ struct RecordStore::Impl {
         mode(store_mode),
         dialect(sql::dialect_for(path)),
         busy_timeout(timeout.value_or(dialect.is_server() ? kServerTimeout : kBusyTimeout)),
-        connection(QStringLiteral("quor_records_") + QUuid::createUuid().toString()) {
+        connection(QStringLiteral("quor_records_") + QUuid::createUuid().toString()),
+        waiting(mode == OpenMode::station && !dialect.is_server() ? path : std::string()) {
     if (dialect.is_server()) {
       location_text = redacted_location(path);
       if (const auto server = parse_server_location(path).location) password = server->password;
@@ -414,7 +420,10 @@ struct RecordStore::Impl {
   // (after a failure) holds this program's own running runs.
   bool interrupted_marked = false;
   StoreError failure{Failure::cannot_open, "not opened yet"};
-  std::vector<RunRecord> waiting_records;
+  // The runs the store could not take at once; in a station's file, in a journal beside it.
+  RunJournal waiting;
+  // Writes go to the journal without trying the store.
+  bool deferred = false;
   std::vector<std::string> notices;
   std::optional<QSqlQuery> upsert;
   std::optional<QSqlQuery> upsert_report;
@@ -512,10 +521,6 @@ struct RecordStore::Impl {
         }
         return error;
       }
-      if (marks_interrupted() && !interrupted_marked) {
-        if (StoreError error = mark_interrupted(db)) return error;
-        interrupted_marked = true;
-      }
       if (StoreError error = prepare(upsert, db, upsert_statement())) return error;
       if (StoreError error = prepare(upsert_report, db,
                                      QStringLiteral("INSERT INTO run_reports (run_id, report) "
@@ -561,6 +566,13 @@ struct RecordStore::Impl {
                                                       "NOTHING"))) {
           return error;
         }
+      }
+      // The runs an earlier program left in its journal go in first: a run that finished there
+      // is then never taken for one cut off.
+      if (marks_interrupted() && !interrupted_marked) {
+        if (StoreError error = replay()) return error;
+        if (StoreError error = mark_interrupted(db)) return error;
+        interrupted_marked = true;
       }
     } else {
       const sql::SchemaVersion version = sql::schema_version(db, dialect);
@@ -672,6 +684,7 @@ struct RecordStore::Impl {
     if (mode != OpenMode::reader && !dialect.is_server()) {
       QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
     }
+    waiting.open();
     StoreError error = open_connection();
     if (error.failure == Failure::damaged && moves_aside()) {
       close();
@@ -748,35 +761,46 @@ struct RecordStore::Impl {
     return error;
   }
 
-  RunRecord* waiting_record(const std::string& id) {
-    auto found = std::find_if(waiting_records.begin(), waiting_records.end(),
-                              [&](const RunRecord& r) { return r.id == id; });
-    return found == waiting_records.end() ? nullptr : &*found;
+  // Writes the runs `from_before` (an earlier program's) or all that wait, oldest first, a batch
+  // per transaction, at most `batches` batches.
+  StoreError write_waiting(bool from_before, std::size_t batches, std::size_t& written) {
+    written = 0;
+    for (std::size_t batch = 0; batch < batches; ++batch) {
+      const std::vector<RunRecord> runs = waiting.oldest(kRetryBatch, from_before);
+      if (runs.empty()) break;
+      if (StoreError error = write(runs)) return error;
+      std::vector<std::string> ids;
+      for (const RunRecord& run : runs) ids.push_back(run.id);
+      waiting.stored(ids);
+      written += runs.size();
+    }
+    return {};
   }
 
-  void keep_waiting(const RunRecord& record) {
-    if (RunRecord* waiting = waiting_record(record.id)) {
-      *waiting = record;
-    } else {
-      waiting_records.push_back(record);
-    }
+  StoreError replay() {
+    std::size_t written = 0;
+    return write_waiting(true, SIZE_MAX, written);
   }
 
   // Writes go through the open connection of a station-mode store while it is not damaged.
   bool can_write() const { return is_open && upsert && failure.failure != Failure::damaged; }
 
   bool store(const RunRecord& record) {
-    if (!can_write()) {
-      keep_waiting(record);
+    if (deferred || !can_write()) {
+      waiting.keep(record);
       return false;
     }
+    // A state of the run waits already: the journal takes the new one first, so that the older
+    // one cannot come back over it after a crash.
+    const bool waits = waiting.find(record.id) != nullptr;
+    if (waits) waiting.keep(record);
     if (StoreError error = write(std::span(&record, 1))) {
       failure = error;
-      keep_waiting(record);
+      if (!waits) waiting.keep(record);
       return false;
     }
     failure = {};
-    std::erase_if(waiting_records, [&](const RunRecord& r) { return r.id == record.id; });
+    if (waits) waiting.stored({record.id});
     return true;
   }
 };
@@ -793,7 +817,27 @@ const std::string& RecordStore::path() const { return impl_->path; }
 
 bool RecordStore::keeping_records() const { return impl_->is_open && !impl_->failure; }
 
-std::size_t RecordStore::waiting() const { return impl_->waiting_records.size(); }
+std::size_t RecordStore::waiting() const { return impl_->waiting.size(); }
+
+std::size_t RecordStore::in_memory() const { return impl_->waiting.in_memory(); }
+
+void RecordStore::defer_writes(bool on) { impl_->deferred = on; }
+
+ReadResult<std::optional<TimePoint>> RecordStore::latest_made() {
+  ReadResult<std::optional<TimePoint>> result;
+  if (!impl_->is_open) {
+    result.error = impl_->dialect.reason_text(impl_->failure.failure);
+    return result;
+  }
+  QSqlQuery query(impl_->database());
+  if (!query.exec(QStringLiteral("SELECT MAX(COALESCE(made_ms, started_ms)) FROM runs")) ||
+      !query.next()) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  if (!query.isNull(0)) result.value = time_at(query, 0);
+  return result;
+}
 
 std::string RecordStore::location_text() const { return impl_->location_text; }
 
@@ -804,7 +848,8 @@ std::string RecordStore::reason() const {
 }
 
 std::string RecordStore::status_text() const {
-  const std::size_t count = impl_->waiting_records.size();
+  const std::size_t count = impl_->waiting.size();
+  const std::size_t in_memory = impl_->waiting.in_memory();
   const std::string runs = std::to_string(count) + (count == 1 ? " run waits" : " runs wait");
   const bool server = impl_->dialect.is_server();
   if (keeping_records()) {
@@ -823,10 +868,16 @@ std::string RecordStore::status_text() const {
     text += " (" + detail + ")";
   }
   text += " - " + impl_->location_text + ".";
-  if (count > 0) {
-    text += " " + runs +
-            (server ? " in memory until the server takes them."
-                    : " in memory until the file can be written.");
+  if (count > 0 && server) {
+    text += " " + runs + " in memory until the server takes them.";
+  } else if (count > 0 && in_memory == 0) {
+    text +=
+        " " + runs + " in the journal " + impl_->waiting.file() + " until the file can be written.";
+  } else if (count > 0) {
+    text += " " + runs + " until the file can be written, " + std::to_string(in_memory) +
+            " of them in memory only";
+    if (!impl_->waiting.error().empty()) text += ": " + impl_->waiting.error();
+    text += ".";
   }
   return text;
 }
@@ -841,8 +892,10 @@ bool RecordStore::begin_run(const RunRecord& record) {
 }
 
 bool RecordStore::save_progress(const std::string& id, const std::string& report) {
-  if (RunRecord* waiting = impl_->waiting_record(id)) {
-    waiting->report = report;
+  if (const RunRecord* waiting = impl_->waiting.find(id)) {
+    RunRecord latest = *waiting;
+    latest.report = report;
+    impl_->waiting.keep(latest);
     return false;
   }
   if (!impl_->can_write()) return false;
@@ -862,16 +915,16 @@ std::size_t RecordStore::retry() {
   if (!impl_->is_open || impl_->failure.failure == Failure::damaged || reconnect) {
     if (!impl_->open()) return 0;
   }
+  // Runs kept in memory only (the journal could not be written) go to the journal first.
+  impl_->waiting.sync();
   if (!impl_->can_write()) return 0;
-  auto& waiting = impl_->waiting_records;
-  const std::size_t count = std::min(waiting.size(), kRetryBatch);
-  if (StoreError error = impl_->write(std::span(waiting.data(), count))) {
+  std::size_t written = 0;
+  if (StoreError error = impl_->write_waiting(false, 1, written)) {
     impl_->failure = error;
     return 0;
   }
-  waiting.erase(waiting.begin(), waiting.begin() + std::ptrdiff_t(count));
   impl_->failure = {};
-  return count;
+  return written;
 }
 
 void RecordStore::set_forwarding(bool on) { impl_->forwarding = on; }
@@ -1147,7 +1200,7 @@ ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
   firsts.prepare(
       QStringLiteral("SELECT COUNT(*), SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END) FROM"
                      " (SELECT outcome, ROW_NUMBER() OVER (PARTITION BY uut_serial, procedure_id"
-                     " ORDER BY started_ms, id) AS run_number FROM runs") +
+                     " ORDER BY COALESCE(made_ms, started_ms), id) AS run_number FROM runs") +
       finished_runs +
       QStringLiteral("outcome <> 'running' AND uut_serial <> '') first_runs"
                      " WHERE run_number = 1"));

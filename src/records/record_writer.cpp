@@ -2,10 +2,23 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <future>
+#include <thread>
 #include <utility>
 
 namespace records {
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// How often write_out() lets its caller show the state, and how long the writer waits before it
+// tries a store that took nothing again.
+constexpr std::chrono::milliseconds kShowEvery{50};
+constexpr std::chrono::milliseconds kAfterWriteOut{1000};
+
+}  // namespace
 
 RecordWriter::RecordWriter(Options options)
     : options_(std::move(options)), thread_(QThread::create([this] { run(); })) {
@@ -16,6 +29,10 @@ RecordWriter::~RecordWriter() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    // After a write_out() (the window's close), only the runs handed over since are left: a run
+    // that ended with the close, say.
+    deadline_ = Steady::now() + (written_out_ ? std::min(options_.close_time, kAfterWriteOut)
+                                              : options_.close_time);
   }
   wake_.notify_one();
   thread_->wait();
@@ -37,7 +54,15 @@ bool RecordWriter::open() {
   }
   std::promise<bool> opened;
   std::future<bool> result = opened.get_future();
-  post([&opened](RecordStore& store) { opened.set_value(store.open()); });
+  post([&opened](RecordStore& store) {
+    const bool open = store.open();
+    // The station's runs are placed after those the file holds, whatever the wall clock says.
+    if (open) {
+      const ReadResult<std::optional<TimePoint>> latest = store.latest_made();
+      if (latest.error.empty() && latest.value) run_clock().follow(*latest.value);
+    }
+    opened.set_value(open);
+  });
   return result.get();
 }
 
@@ -50,7 +75,15 @@ void RecordWriter::save_progress(const std::string& id, const std::string& repor
 }
 
 void RecordWriter::complete_run(const RunRecord& record) {
-  post([record](RecordStore& store) { store.complete_run(record); });
+  {
+    std::lock_guard lock(mutex_);
+    ++handed_over_;
+  }
+  post([this, record](RecordStore& store) {
+    store.complete_run(record);
+    std::lock_guard lock(mutex_);
+    --handed_over_;
+  });
 }
 
 void RecordWriter::retry() {
@@ -66,9 +99,37 @@ void RecordWriter::flush() {
   result.wait();
 }
 
+bool RecordWriter::write_out(std::chrono::milliseconds time,
+                             const std::function<void()>& meanwhile) {
+  const Steady::time_point deadline = Steady::now() + time;
+  {
+    std::lock_guard lock(mutex_);
+    deadline_ = deadline;
+    written_out_ = true;
+  }
+  std::promise<bool> done;
+  std::future<bool> result = done.get_future();
+  post([this, &done, deadline](RecordStore& store) {
+    write_waiting(store, deadline);
+    done.set_value(store.waiting() == 0);
+  });
+  if (meanwhile) meanwhile();
+  while (result.wait_for(kShowEvery) != std::future_status::ready) {
+    if (meanwhile) meanwhile();
+  }
+  {
+    std::lock_guard lock(mutex_);
+    deadline_.reset();
+  }
+  return result.get();
+}
+
 StoreState RecordWriter::state() const {
   std::lock_guard lock(mutex_);
-  return state_;
+  StoreState state = state_;
+  state.handed_over = handed_over_;
+  state.closing = deadline_.has_value();
+  return state;
 }
 
 std::vector<std::string> RecordWriter::take_notices() {
@@ -77,7 +138,8 @@ std::vector<std::string> RecordWriter::take_notices() {
 }
 
 void RecordWriter::publish(RecordStore& store) {
-  StoreState state{store.keeping_records(), store.reason(), store.status_text(), store.waiting()};
+  StoreState state{store.keeping_records(), store.reason(), store.status_text(), store.waiting(),
+                   store.in_memory()};
   std::vector<std::string> notices = store.take_notices();
   {
     std::lock_guard lock(mutex_);
@@ -87,12 +149,33 @@ void RecordWriter::publish(RecordStore& store) {
   if (options_.state_changed) options_.state_changed();
 }
 
+void RecordWriter::write_waiting(RecordStore& store, Steady::time_point deadline) {
+  while (!options_.path.empty() && store.waiting() > 0 && Steady::now() < deadline) {
+    const std::size_t written = store.retry();
+    publish(store);
+    if (written == 0) std::this_thread::sleep_for(kShowEvery);
+  }
+}
+
+void RecordWriter::run_job(Job& job, RecordStore& store) {
+  bool late = false;
+  {
+    std::lock_guard lock(mutex_);
+    late = deadline_ && Steady::now() >= *deadline_;
+  }
+  // While the store fails, a write joins those waiting instead of waiting for the store itself;
+  // the retry writes them all in order.
+  store.defer_writes(late || (!store.keeping_records() && store.waiting() > 0));
+  job(store);
+  store.defer_writes(false);
+}
+
 void RecordWriter::run() {
   // The store and its connection belong to this thread from the first statement to the last.
   RecordStore store(options_.path, OpenMode::station, options_.busy_timeout);
   store.set_forwarding(options_.forward);
   publish(store);
-  auto next_retry = std::chrono::steady_clock::now() + options_.retry_interval;
+  auto next_retry = Steady::now() + options_.retry_interval;
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait_until(lock, next_retry, [this] { return stopping_ || !jobs_.empty(); });
@@ -102,18 +185,31 @@ void RecordWriter::run() {
     // Each job's outcome is published before the next job runs: a flush sees the state its
     // writes left.
     for (Job& job : jobs) {
-      job(store);
+      run_job(job, store);
       publish(store);
     }
-    if (std::chrono::steady_clock::now() >= next_retry) {
+    // The store works again and runs still wait: they follow at once, a batch at a time.
+    if (!options_.path.empty() && store.keeping_records() && store.waiting() > 0) {
+      next_retry = std::min(next_retry, Steady::now());
+    }
+    if (Steady::now() >= next_retry) {
+      std::size_t written = 0;
       if (!options_.path.empty() && (!store.keeping_records() || store.waiting() > 0)) {
-        store.retry();
+        written = store.retry();
         publish(store);
       }
-      next_retry = std::chrono::steady_clock::now() + options_.retry_interval;
+      // A batch written and more waiting: the next batch follows at once, after any new write.
+      next_retry =
+          Steady::now() + (written > 0 && store.waiting() > 0 ? std::chrono::milliseconds{0}
+                                                              : options_.retry_interval);
     }
     lock.lock();
-    if (stopping && jobs_.empty()) return;
+    if (stopping && jobs_.empty()) {
+      const Steady::time_point deadline = deadline_.value_or(Steady::now());
+      lock.unlock();
+      write_waiting(store, deadline);
+      return;
+    }
   }
 }
 

@@ -1,7 +1,9 @@
 // The station's record store on a thread of its own, so that no write, however slow the file or
 // its lock, holds the window. The window thread hands each write over and goes on; the writer
 // thread owns the store's connection, writes in the order the writes were handed over, retries
-// waiting records on its own timer, and publishes the store's state after every write.
+// waiting records on its own timer, and publishes the store's state after every write. While the
+// store fails, writes go to its journal at once instead of each waiting for the store; the retry
+// writes them, a batch at a time until none waits.
 #pragma once
 
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +27,12 @@ namespace records {
 // The store's state as of its last write, for the status line.
 struct StoreState {
   bool keeping_records = false;
-  std::string reason;       // RecordStore::reason()
-  std::string status_text;  // RecordStore::status_text()
-  std::size_t waiting = 0;  // runs in memory, not yet in the file
+  std::string reason;           // RecordStore::reason()
+  std::string status_text;      // RecordStore::status_text()
+  std::size_t waiting = 0;      // runs not yet in the file
+  std::size_t in_memory = 0;    // of them, those in memory only (the journal cannot be written)
+  std::size_t handed_over = 0;  // runs handed to the writer and not yet written or waiting
+  bool closing = false;         // the writer writes what waits before it ends
 };
 
 class RecordWriter final : public RunWrites {
@@ -41,11 +47,15 @@ class RecordWriter final : public RunWrites {
     bool forward = false;
     // Called on the writer thread after every write and retry.
     std::function<void()> state_changed;
+    // The end writes what waits for at most this long; what is left waits in the journal for the
+    // next start.
+    std::chrono::milliseconds close_time{3000};
   };
 
   explicit RecordWriter(Options options);
-  // Writes everything handed over so far (records that cannot be written are lost with the
-  // program, as they would be in memory), then ends the thread.
+  // write_out(close_time) (after an earlier write_out(), for at most 1 s: only what was handed
+  // over since is left), then ends the thread. Records that could not be written wait in the
+  // journal for the next start.
   ~RecordWriter() override;
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
@@ -61,6 +71,11 @@ class RecordWriter final : public RunWrites {
   void retry();
   // Waits until every write handed over so far is done.
   void flush();
+  // Writes everything handed over and every waiting record, for at most `time` (and a store's
+  // busy time-out): what cannot be written by then waits in the journal. Calls `meanwhile` on
+  // the calling thread about every 50 ms while it waits (to show the state). True when nothing
+  // waits any more.
+  bool write_out(std::chrono::milliseconds time, const std::function<void()>& meanwhile = {});
 
   StoreState state() const;
   // Messages for the technician since the last call (a damaged file moved aside).
@@ -71,12 +86,19 @@ class RecordWriter final : public RunWrites {
   void post(Job job);
   void run();
   void publish(RecordStore& store);
+  // Retries until nothing waits or the deadline passes.
+  void write_waiting(RecordStore& store, std::chrono::steady_clock::time_point deadline);
+  void run_job(Job& job, RecordStore& store);
 
   const Options options_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Job> jobs_;
   bool stopping_ = false;
+  // Set by write_out() and the end: writes past it wait without trying the store.
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  bool written_out_ = false;
+  std::size_t handed_over_ = 0;
   StoreState state_;
   std::vector<std::string> notices_;
   // A Qt thread, so that Qt's per-thread data of the SQL connection it owns ends with it. Last:

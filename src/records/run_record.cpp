@@ -2,6 +2,7 @@
 
 #include <QSysInfo>
 #include <QUuid>
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -274,6 +275,42 @@ std::string new_run_id() {
 std::string default_station_id() { return QSysInfo::machineHostName().toStdString(); }
 
 TimePoint now() { return std::chrono::time_point_cast<std::chrono::milliseconds>(Clock::now()); }
+
+RunClock::RunClock(std::function<TimePoint()> wall, std::function<Steady::time_point()> steady)
+    : wall_(std::move(wall)), steady_(std::move(steady)) {}
+
+RunClock::Start RunClock::start() {
+  Start start{wall_(), {}, steady_()};
+  std::lock_guard lock(mutex_);
+  start.made = start.started;
+  if (last_made_) {
+    // At least a millisecond after the last, so that no two runs share a place.
+    const auto since =
+        std::max(std::chrono::duration_cast<std::chrono::milliseconds>(start.steady - last_steady_),
+                 std::chrono::milliseconds{1});
+    start.made = std::max(start.made, *last_made_ + since);
+  }
+  last_made_ = start.made;
+  last_steady_ = start.steady;
+  return start;
+}
+
+TimePoint RunClock::end(const Start& start) const {
+  return start.started +
+         std::chrono::duration_cast<std::chrono::milliseconds>(steady_() - start.steady);
+}
+
+void RunClock::follow(TimePoint made) {
+  std::lock_guard lock(mutex_);
+  if (last_made_ && *last_made_ >= made) return;
+  last_made_ = made;
+  last_steady_ = steady_();
+}
+
+RunClock& run_clock() {
+  static RunClock clock;
+  return clock;
+}
 
 std::string utc_text(TimePoint time) {
   using namespace std::chrono;

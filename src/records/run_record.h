@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -120,6 +122,9 @@ struct RunRecord {
   std::optional<double> cal_constant_sent;  // the last one sent
   std::optional<int> non_vol_address;
   std::string program_version;
+  // Where the run falls among this station's runs: its start, held back from ever going back
+  // (see RunClock). None for a run of an earlier program, which its start places.
+  std::optional<TimePoint> made;
 
   bool operator==(const RunRecord&) const = default;
 };
@@ -128,6 +133,38 @@ std::string new_run_id();
 // The host name: the station id unless one is set.
 std::string default_station_id();
 TimePoint now();
+
+// The times of a station's runs. A run starts at the wall clock's time; it ends its start plus
+// the time it took on a clock that never goes back, so that a clock set back (or forward) while
+// it runs changes no duration. Its place among the station's runs (RunRecord::made) is the wall
+// clock's time too, but never earlier than the last run's place plus the time since: a clock set
+// back leaves the runs in the order the station made them. Thread-safe.
+class RunClock {
+ public:
+  using Steady = std::chrono::steady_clock;
+  RunClock(std::function<TimePoint()> wall = now,
+           std::function<Steady::time_point()> steady = Steady::now);
+
+  struct Start {
+    TimePoint started{};
+    TimePoint made{};
+    Steady::time_point steady{};
+  };
+  Start start();
+  TimePoint end(const Start& start) const;
+  // The runs after this are placed after `made` (the latest place the record file holds).
+  void follow(TimePoint made);
+
+ private:
+  std::function<TimePoint()> wall_;
+  std::function<Steady::time_point()> steady_;
+  mutable std::mutex mutex_;
+  std::optional<TimePoint> last_made_;
+  Steady::time_point last_steady_{};
+};
+
+// The station's clock.
+RunClock& run_clock();
 
 // "2024-05-01T12:34:56.789Z"; the parser accepts exactly that form.
 std::string utc_text(TimePoint time);

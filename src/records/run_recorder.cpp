@@ -115,7 +115,6 @@ RunRecord RunRecorder::begun_record(core::ProcedureKind procedure, Procedure kin
   RunRecord record;
   record.id = new_run_id();
   record.station_id = identity_.station_id;
-  record.started = now();
   record.procedure = kind;
   record.visa_library = station_text(station_.visa_in_use.description);
   record.simulated = station_.visa_in_use.simulated;
@@ -170,7 +169,10 @@ void RunRecorder::started(const core::Procedure& procedure) {
   saved_source_.reset();
   const std::optional<Procedure> kind = procedure_of(procedure.kind);
   if (!kind) return;
+  start_ = run_clock().start();
   running_ = begun_record(procedure.kind, *kind);
+  running_->started = start_.started;
+  running_->made = start_.made;
   fill_from_station(*running_, procedure.kind);
   saved_report_ = running_->report;
   writes_.begin_run(*running_);
@@ -211,14 +213,17 @@ void RunRecorder::ended(const core::Procedure& procedure) {
   record.outcome = outcome                  ? outcome_of(*outcome)
                    : station_.shutting_down ? Outcome::interrupted
                                             : Outcome::failed;
-  record.ended = now();
+  record.ended = run_clock().end(start_);
   writes_.complete_run(record);
 }
 
 void RunRecorder::refused(const core::Procedure& /*running*/, const core::Procedure& refused) {
   const std::optional<Procedure> kind = procedure_of(refused.kind);
   if (!kind) return;
+  const RunClock::Start start = run_clock().start();
   RunRecord record = begun_record(refused.kind, *kind);
+  record.started = start.started;
+  record.made = start.made;
   record.ended = record.started;
   record.outcome = Outcome::refused;
   // Why it did not start, as the technician was told.

@@ -70,6 +70,7 @@ class RunRecorder final : public core::ProcedureObserver {
   RecorderIdentity identity_;
   RecorderSources sources_;
   std::optional<RunRecord> running_;
+  RunClock::Start start_;  // the running run's
   std::string saved_report_;
   // The windows' text saved_report_ was made from, once a save has read it.
   std::optional<std::string> saved_source_;

@@ -74,6 +74,14 @@ const Migration kMigrations[] = {
       "CREATE INDEX forward_queue_order ON forward_queue (sequence)",
       // A line's shared store is read one station at a time.
       "CREATE INDEX runs_station ON runs (station_id, started_ms)"}},
+    {3,
+     // Where a run falls among its station's runs, on a clock that never goes back; none for
+     // the runs written before, which their start places. The first-pass index orders by it
+     // and holds both columns, so that the yield reads the index alone.
+     {"ALTER TABLE runs ADD COLUMN made_ms BIGINT", "DROP INDEX runs_first_pass",
+      "CREATE INDEX runs_first_pass ON runs"
+      " (uut_serial, procedure_id, (COALESCE(made_ms, started_ms)), id, outcome, simulated,"
+      " made_ms, started_ms)"}},
     {4,
      // Finished runs the shared store refused for their content, taken out of the forward queue
      // so that the runs behind them go on: kept with the store's reason, in the order they were

@@ -87,8 +87,12 @@ class SqliteDialect final : public Dialect {
       // SQLite keeps the old mode when it cannot switch, a read-only file for one.
       return {Failure::read_only, "write-ahead logging cannot be switched on"};
     }
+    // The log is folded back into the file every 128 pages (512 KB) instead of every 1000, and
+    // cut back to 1 MB after that, so that it never takes much of a small volume.
     if (!query.exec(QStringLiteral("PRAGMA synchronous=FULL")) ||
-        !query.exec(QStringLiteral("PRAGMA foreign_keys=ON"))) {
+        !query.exec(QStringLiteral("PRAGMA foreign_keys=ON")) ||
+        !query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=128")) ||
+        !query.exec(QStringLiteral("PRAGMA journal_size_limit=1048576"))) {
       return error_of(query.lastError());
     }
     return {};
@@ -127,11 +131,15 @@ class SqliteDialect final : public Dialect {
     return column + QStringLiteral(" LIKE ? ESCAPE '\\'");
   }
 
+  static Failure classify_message(const QString& message);
+
   Failure classify(const QSqlError& error) const override {
     if (error.type() == QSqlError::NoError) return Failure::none;
     bool numeric = false;
     const int code = error.nativeErrorCode().toInt(&numeric) & 0xff;
-    if (!numeric) return Failure::other;
+    // The driver gives a failed commit (where a write-ahead log meets a full disk) without
+    // SQLite's code, only its message; SQLite's messages for its codes never change.
+    if (!numeric) return classify_message(error.databaseText());
     switch (code) {
       case kBusy:
       case kLocked:
@@ -151,6 +159,26 @@ class SqliteDialect final : public Dialect {
     }
   }
 };
+
+Failure SqliteDialect::classify_message(const QString& message) {
+  struct Known {
+    const char* message;
+    Failure failure;
+  };
+  static constexpr Known kKnown[] = {
+      {"database or disk is full", Failure::disk_full},
+      {"database is locked", Failure::locked},
+      {"database table is locked", Failure::locked},
+      {"attempt to write a readonly database", Failure::read_only},
+      {"database disk image is malformed", Failure::damaged},
+      {"file is not a database", Failure::damaged},
+      {"unable to open database file", Failure::cannot_open},
+  };
+  for (const Known& known : kKnown) {
+    if (message.startsWith(QLatin1String(known.message))) return known.failure;
+  }
+  return Failure::other;
+}
 
 }  // namespace
 

@@ -99,6 +99,11 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
 
   app::DisplayForm::Handlers handlers = windows_.form().handlers();
   handlers.records = [this] { show_window(); };
+  window_shut_down_ = handlers.shut_down;
+  handlers.shut_down = [this] {
+    if (window_shut_down_) window_shut_down_();
+    write_out();
+  };
   windows_.form().set_handlers(std::move(handlers));
   update_status();
 }
@@ -108,6 +113,7 @@ RecordsWiring::~RecordsWiring() {
   std::erase(station_.procedure.observers, &recorder_);
   app::DisplayForm::Handlers handlers = windows_.form().handlers();
   handlers.records = nullptr;
+  handlers.shut_down = window_shut_down_;
   windows_.form().set_handlers(std::move(handlers));
   delete window_.data();
   // The forwarder ends first; what it has not sent stays queued in the file for the next start,
@@ -153,7 +159,11 @@ void RecordsWiring::update_status() {
   if (!state.keeping_records) {
     // Short enough to share the status line with the VISA line; the tool tip tells the rest.
     line = "Records not kept: " + state.reason;
-    if (state.waiting > 0) line += " (" + std::to_string(state.waiting) + " in memory)";
+    if (state.in_memory > 0) {
+      line += " (" + std::to_string(state.in_memory) + " in memory)";
+    } else if (state.waiting > 0) {
+      line += " (" + std::to_string(state.waiting) + " in the journal)";
+    }
   } else if (state.waiting > 0) {
     line = runs_wait(state.waiting) + " to be written to the record file.";
   }
@@ -186,6 +196,21 @@ void RecordsWiring::update_status() {
 void RecordsWiring::save_progress() { recorder_.save_progress(); }
 
 void RecordsWiring::retry() { writer_.retry(); }
+
+void RecordsWiring::write_out() {
+  writer_.write_out(kCloseTime, [this] {
+    const records::StoreState state = writer_.state();
+    const std::size_t count = state.waiting + state.handed_over;
+    if (count == 0) return;
+    windows_.form().show_records_status("Writing " + std::to_string(count) +
+                                            (count == 1 ? " run" : " runs") +
+                                            " to the record file...",
+                                        state.status_text);
+    // The window thread waits here: the line is painted at once.
+    windows_.form().recordsStatusLabel->repaint();
+  });
+  update_status();
+}
 
 void RecordsWiring::flush() {
   writer_.flush();

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,8 @@ class RecordsWiring {
  public:
   // A running run's report is saved at least this often.
   static constexpr std::chrono::milliseconds kProgressInterval{4000};
+  // The main window's close writes what waits for at most this long.
+  static constexpr std::chrono::milliseconds kCloseTime{3000};
 
   // Opens the record file (telling the technician of a damaged file moved aside), starts
   // forwarding when there is a shared store, attaches the recorder to the station and the
@@ -65,6 +68,10 @@ class RecordsWiring {
   // Waits until the writer has done every write handed over, then brings the status line and an
   // open records window up to date.
   void flush();
+  // What the main window's close does: writes what was handed over and what waits, for at most
+  // kCloseTime, the status line saying "Writing N runs to the record file..." meanwhile; what is
+  // left waits in the journal for the next start.
+  void write_out();
 
  private:
   // Runs on the window thread after the writer or the forwarder changed state.
@@ -80,6 +87,7 @@ class RecordsWiring {
   records::RunRecorder recorder_;
   std::unique_ptr<records::RecordStore> reader_;
   QTimer progress_timer_;
+  std::function<void()> window_shut_down_;  // the main window's own, before write_out()
   QPointer<records::RecordsWindow> window_;
 };
 

@@ -344,6 +344,62 @@ TEST_F(Store, SummaryCountsPassRateAndFirstPassYieldPerUnit) {
   EXPECT_EQ(from_later.value.first_runs_passed, 1u);
 }
 
+// The wall clock set back an hour between two runs of a unit (and once more between a restart
+// and a third run): no run ends before it starts, and the unit's first run is the one the
+// station made first, on the file and on the server alike.
+TEST_F(Store, AClockSetBackChangesNoDurationAndLeavesTheFirstRunFirst) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  TimePoint wall = at(kMorning);
+  RunClock::Steady::time_point steady{};
+  RunClock clock([&] { return wall; }, [&] { return steady; });
+
+  const RunClock::Start first_start = clock.start();
+  steady += std::chrono::seconds{60};
+  wall -= std::chrono::hours{1};  // set back while the first run goes on
+  RunRecord first = bare_record("first", Procedure::rec, Outcome::failed, 0, "QB1");
+  first.started = first_start.started;
+  first.made = first_start.made;
+  first.ended = clock.end(first_start);
+  EXPECT_EQ(*first.ended - first.started, std::chrono::seconds{60});
+
+  const RunClock::Start second_start = clock.start();
+  steady += std::chrono::seconds{30};
+  RunRecord second = bare_record("second", Procedure::rec, Outcome::passed, 0, "QB1");
+  second.started = second_start.started;
+  second.made = second_start.made;
+  second.ended = clock.end(second_start);
+  EXPECT_LT(second.started, first.started) << "the wall clock's start";
+  EXPECT_GT(*second.made, *first.made);
+  ASSERT_TRUE(store.complete_run(first));
+  ASSERT_TRUE(store.complete_run(second));
+  EXPECT_EQ(store.find("second").value, second);
+
+  // The next start follows on from the store's latest place, the clock set back once more.
+  const auto latest = store.latest_made();
+  ASSERT_EQ(latest.error, "");
+  ASSERT_EQ(latest.value, second.made);
+  RunClock restarted([&] { return wall - std::chrono::hours{1}; }, [&] { return steady; });
+  restarted.follow(*latest.value);
+  const RunClock::Start third_start = restarted.start();
+  RunRecord third = bare_record("third", Procedure::rec, Outcome::passed, 0, "QB1");
+  third.started = third_start.started;
+  third.made = third_start.made;
+  third.ended = restarted.end(third_start);
+  EXPECT_GT(*third.made, *second.made);
+  ASSERT_TRUE(store.complete_run(third));
+
+  const auto summary = store.summarize({});
+  ASSERT_EQ(summary.error, "");
+  EXPECT_EQ(summary.value.first_runs, 1U);
+  EXPECT_EQ(summary.value.first_runs_passed, 0U) << "the first run made failed";
+  const auto groups = store.group({});
+  ASSERT_EQ(groups.error, "");
+  long long total_ms = 0;
+  for (const RunGroup& group : groups.value) total_ms += group.duration_ms;
+  EXPECT_EQ(total_ms, 90'000) << "60 s and 30 s, none negative";
+}
+
 TEST_F(Store, SummaryOfNothingIsZero) {
   RecordStore store(path());
   ASSERT_TRUE(store.open());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,12 @@ using samples::full_record;
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+QByteArray read_all(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  file.open(QIODevice::ReadOnly);
+  return file.readAll();
 }
 
 class FailingStore : public ::testing::Test {
@@ -122,6 +129,84 @@ TEST_F(FailingStore, RetryWritesManyWaitingRunsInShortBatchesOldestFirst) {
   EXPECT_EQ(store.status_text(), "");
 }
 
+// A journal left by a program that ended midway: a run begun in the file and finished in the
+// journal, and one only begun in the journal. Whatever a crash did to the journal's last entry or
+// the middle of it, the whole entries are written at the next start before runs left running are
+// marked interrupted: the finished run is never taken for one cut off.
+struct JournalDamage {
+  const char* label;
+  // Applied to the journal's bytes.
+  void (*damage)(QByteArray& bytes, qsizetype last_entry);
+  // Whether the begun run's entry (the last) survives.
+  bool last_kept;
+};
+
+class LeftJournal : public FailingStore, public ::testing::WithParamInterface<JournalDamage> {};
+
+TEST_P(LeftJournal, IsWrittenBeforeRunsLeftRunningAreMarked) {
+  RunRecord finished = full_record("finished");
+  finished.outcome = Outcome::passed;
+  RunRecord begun = full_record("begun");
+  qsizetype last_entry = 0;
+  {
+    RecordStore store(path());
+    ASSERT_TRUE(store.open());
+    ASSERT_TRUE(store.begin_run(finished));
+    OtherConnection other(path());
+    ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+    ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+    EXPECT_FALSE(store.complete_run(finished));
+    last_entry = read_all(path() + ".journal").size();
+    EXPECT_FALSE(store.begin_run(begun));
+    EXPECT_EQ(store.waiting(), 2u);
+    EXPECT_TRUE(contains(store.status_text(), "in the journal")) << store.status_text();
+    // The program ends here as a crash would end it: the journal is copied as it is.
+    QFile::copy(QString::fromStdString(path() + ".journal"),
+                QString::fromStdString(path() + ".journal-7"));
+    ASSERT_TRUE(other.exec("ROLLBACK"));
+  }
+  QByteArray bytes = read_all(path() + ".journal-7");
+  ASSERT_GT(bytes.size(), last_entry);
+  GetParam().damage(bytes, last_entry);
+  QFile::remove(QString::fromStdString(path() + ".journal"));
+  QFile left(QString::fromStdString(path() + ".journal-7"));
+  ASSERT_TRUE(left.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  left.write(bytes);
+  left.close();
+  {
+    OtherConnection other(path());
+    ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'begun'"));
+  }
+
+  RecordStore next_start(path());
+  ASSERT_TRUE(next_start.open()) << next_start.status_text();
+  EXPECT_EQ(next_start.waiting(), 0u);
+  EXPECT_EQ(next_start.find("finished").value, finished);
+  const auto begun_kept = next_start.find("begun").value;
+  EXPECT_EQ(begun_kept.has_value(), GetParam().last_kept);
+  if (begun_kept) {
+    EXPECT_EQ(begun_kept->outcome, Outcome::interrupted);
+  }
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(path() + ".journal-7"))) << "taken over";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, LeftJournal,
+    ::testing::Values(JournalDamage{"whole", [](QByteArray&, qsizetype) {}, true},
+                      JournalDamage{"last_entry_torn",
+                                    [](QByteArray& bytes, qsizetype) { bytes.chop(7); }, false},
+                      JournalDamage{"garbage_before_the_last_entry",
+                                    [](QByteArray& bytes, qsizetype last) {
+                                      bytes.insert(last,
+                                                   QByteArray("QRJ1\xff\xff\x00\x00garbage", 15));
+                                    },
+                                    true},
+                      JournalDamage{
+                          "last_entry_altered",
+                          [](QByteArray& bytes, qsizetype) { bytes[bytes.size() - 3] ^= 0x20; },
+                          false}),
+    [](const auto& row) { return std::string(row.param.label); });
+
 // Makes a file unwritable, for root too (which ignores the mode): the immutable flag.
 class ReadOnlyFile {
  public:
@@ -177,12 +262,6 @@ TEST_F(FailingStore, ReadOnlyFileQueuesRunsUntilItCanBeWritten) {
   EXPECT_TRUE(store.keeping_records()) << store.status_text();
   EXPECT_EQ(store.find(record.id).value, record);
   EXPECT_TRUE(store.find("earlier").value);
-}
-
-QByteArray read_all(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  file.open(QIODevice::ReadOnly);
-  return file.readAll();
 }
 
 void write_at(const std::string& path, qint64 offset, const QByteArray& bytes) {
@@ -263,15 +342,94 @@ TEST_F(FailingStore, AFolderThatCannotBeMadeLeavesRunsWaiting) {
   EXPECT_TRUE(contains(store.status_text(), "cannot be opened")) << store.status_text();
 }
 
+// A volume of `kilobytes` mounted over a folder of the test's own (root only), and a file that
+// takes every free byte of it until it is removed.
+class SmallVolume {
+ public:
+  SmallVolume(const std::string& folder, int kilobytes) : folder_(folder) {
+    QDir().mkpath(QString::fromStdString(folder));
+    const std::string options = "size=" + std::to_string(kilobytes) + "k";
+    mounted_ =
+        ::geteuid() == 0 && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallVolume() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  void fill() {
+    const int fd = ::open((folder_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const std::string block(4096, 'x');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+  }
+  void free_space() { ::unlink((folder_ + "/filler").c_str()); }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+RunRecord with_report(const std::string& id, std::size_t report_bytes) {
+  RunRecord run = full_record(id);
+  run.report = std::string(report_bytes, 'r');
+  return run;
+}
+
+// A full disk is named as such; the runs that could not be written are all written once space
+// returns.
+TEST_F(FailingStore, AFullDiskIsNamedAndEveryRunIsWrittenOnceSpaceReturns) {
+  SmallVolume volume(folder_.file("small"), 1024);
+  if (!volume.mounted()) GTEST_SKIP() << "mounting a small volume needs root";
+  const std::string file = folder_.file("small/records.sqlite");
+  RecordStore store(file);
+  ASSERT_TRUE(store.open()) << store.status_text();
+  ASSERT_TRUE(store.complete_run(full_record("before")));
+  volume.fill();
+  std::vector<std::string> ids;
+  for (int n = 0; n < 12; ++n) {
+    ids.push_back("full " + std::to_string(n));
+    store.complete_run(with_report(ids.back(), 10'000));
+  }
+  EXPECT_FALSE(store.keeping_records());
+  EXPECT_EQ(store.reason(), "the disk that holds the record file is full") << store.status_text();
+  EXPECT_EQ(store.waiting(), ids.size());
+  // The journal beside the file cannot take them either, and the status says so.
+  EXPECT_TRUE(contains(store.status_text(), "in memory only")) << store.status_text();
+
+  volume.free_space();
+  while (store.retry() > 0) {
+  }
+  EXPECT_TRUE(store.keeping_records()) << store.status_text();
+  EXPECT_EQ(store.waiting(), 0u);
+  for (const std::string& id : ids) EXPECT_TRUE(store.find(id).value) << id;
+}
+
+// The write-ahead log is folded back into the file long before it fills a small volume: a
+// volume three times the runs' size takes them all.
+TEST_F(FailingStore, ASmallVolumeTakesRunsUntilTheFileItselfFillsIt) {
+  SmallVolume volume(folder_.file("small"), 3 * 1024);
+  if (!volume.mounted()) GTEST_SKIP() << "mounting a small volume needs root";
+  RecordStore store(folder_.file("small/records.sqlite"));
+  ASSERT_TRUE(store.open()) << store.status_text();
+  for (int n = 0; n < 100; ++n) {
+    ASSERT_TRUE(store.complete_run(with_report("run " + std::to_string(n), 10'000)))
+        << "run " << n << ": " << store.status_text();
+  }
+}
+
 struct CodeCase {
   const char* native_code;
   sql::Failure failure;
+  // SQLite's message: a failed commit comes with it alone.
+  const char* message = "database";
 };
 
 class SqliteFailure : public ::testing::TestWithParam<CodeCase> {};
 
 TEST_P(SqliteFailure, IsReadFromTheResultCode) {
-  const QSqlError error("driver", "database", QSqlError::StatementError, GetParam().native_code);
+  const QSqlError error("driver", GetParam().message, QSqlError::StatementError,
+                        GetParam().native_code);
   EXPECT_EQ(sql::sqlite_dialect().classify(error), GetParam().failure);
 }
 
@@ -283,7 +441,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CodeCase{"13", sql::Failure::disk_full},
                       CodeCase{"11", sql::Failure::damaged}, CodeCase{"26", sql::Failure::damaged},
                       CodeCase{"14", sql::Failure::cannot_open},
-                      CodeCase{"1034", sql::Failure::other}, CodeCase{"", sql::Failure::other}));
+                      CodeCase{"1034", sql::Failure::other}, CodeCase{"", sql::Failure::other},
+                      CodeCase{"", sql::Failure::disk_full, "database or disk is full"},
+                      CodeCase{"", sql::Failure::locked, "database is locked"}));
 
 }  // namespace
 }  // namespace records

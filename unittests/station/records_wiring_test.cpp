@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "../records/other_connection.h"
 #include "app/unit_initialization.h"
 #include "records/record_store.h"
 #include "sim/sim_chassis.h"
@@ -355,6 +356,26 @@ TEST_F(RecordsWiringTest, NoRecordFileNamedKeepsNoRecordsAndSaysSo) {
   EXPECT_EQ(windows.form().recordsStatusLabel->text().toStdString(),
             "Records not kept: the record file cannot be opened (1 in memory)");
   EXPECT_FALSE(wiring->writer().state().keeping_records);
+}
+
+// Another program holds the record file's lock while a run ends: the status line says the run
+// waits in the journal; the window's close writes it once the lock is gone.
+TEST_F(RecordsWiringTest, TheWindowsCloseWritesTheRunsThatWaitInTheJournal) {
+  auto other = std::make_unique<records::OtherConnection>(path());
+  ASSERT_TRUE(other->exec("BEGIN EXCLUSIVE"));
+  ASSERT_TRUE(other->exec("DELETE FROM runs WHERE id = 'none'"));
+  windows.form().TestButton[3]->click();
+  wiring->flush();
+  EXPECT_EQ(windows.form().recordsStatusLabel->text().toStdString(),
+            "Records not kept: the record file is locked by another program (1 in the journal)");
+  other.reset();
+  windows.form().close();
+  EXPECT_FALSE(windows.form().recordsStatusLabel->isVisibleTo(&windows.form()))
+      << windows.form().recordsStatusLabel->text().toStdString();
+  const std::vector<RunRecord> kept = runs();
+  ASSERT_EQ(kept.size(), 1U);
+  EXPECT_EQ(kept[0].procedure, Procedure::self_test);
+  EXPECT_EQ(kept[0].outcome, Outcome::passed);
 }
 
 // --- The records window ---
