@@ -319,6 +319,13 @@ void RecordsWindow::build() {
   // tool tip holds them all.
   lblStations->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   layout->addWidget(lblStations);
+  lblSetAside = new QLabel(this);
+  lblSetAside->setObjectName("lblSetAside");
+  lblSetAside->setTextFormat(Qt::PlainText);
+  lblSetAside->setWordWrap(true);
+  lblSetAside->setStyleSheet(QStringLiteral("color: #b00000;"));
+  lblSetAside->hide();
+  layout->addWidget(lblSetAside);
 
   auto* splitter = new QSplitter(Qt::Vertical, this);
   lstRuns = new QTableView(splitter);
@@ -645,6 +652,11 @@ void RecordsWindow::choose_export_file() {
                            "Nothing was exported: " + text_of(result.error));
     }
   });
+}
+
+void RecordsWindow::show_set_aside(const std::string& text) {
+  lblSetAside->setText(QString::fromStdString(text));
+  lblSetAside->setVisible(!text.empty());
 }
 
 }  // namespace records

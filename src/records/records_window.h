@@ -123,6 +123,10 @@ class RecordsWindow final : public QWidget {
   // True while a read asked for has not been shown.
   bool reading() const;
   RecordsReader& reader() { return *reader_; }
+  // A line above the list about runs the line's records server refused and that stay in the
+  // station's record file ("2 runs set aside, refused by the records server: ..."); hidden when
+  // empty.
+  void show_set_aside(const std::string& text);
 
   QLineEdit* txtFilter = nullptr;
   QComboBox* cboProcedure = nullptr;
@@ -140,6 +144,7 @@ class RecordsWindow final : public QWidget {
   QLabel* lblSummary = nullptr;
   QLabel* lblStations = nullptr;  // the summary by station
   QLabel* lblSimulated = nullptr;
+  QLabel* lblSetAside = nullptr;
   QPlainTextEdit* txtFields = nullptr;
   QPlainTextEdit* txtReport = nullptr;
   QPushButton* cmdPrint = nullptr;

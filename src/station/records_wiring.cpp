@@ -138,6 +138,7 @@ records::RecordsWindow& RecordsWiring::show_window() {
         options_.shared_store.empty() ? options_.path : options_.shared_store, station_.person);
   else
     window_->refresh();
+  update_status();
   window_->show();
   window_->raise();
   window_->activateWindow();
@@ -156,6 +157,7 @@ void RecordsWiring::update_status() {
   const records::StoreState state = writer_.state();
   std::string line;
   std::string details = state.status_text;
+  std::string set_aside;  // for the records window
   if (!state.keeping_records) {
     // Short enough to share the status line with the VISA line; the tool tip tells the rest.
     line = "Records not kept: " + state.reason;
@@ -188,9 +190,11 @@ void RecordsWiring::update_status() {
       if (!details.empty()) details += "\n";
       details +=
           aside + " (latest: " + forward.set_aside_reason + "); they stay in the record file.";
+      set_aside = aside + ": " + forward.set_aside_reason + ". They stay in the record file.";
     }
   }
   windows_.form().show_records_status(line, details);
+  if (window_ != nullptr) window_->show_set_aside(set_aside);
 }
 
 void RecordsWiring::save_progress() { recorder_.save_progress(); }

@@ -792,6 +792,14 @@ TEST_F(ForwardingWiringTest, ARunTheServerRefusesIsCountedOnTheStatusLineAndTheO
   EXPECT_NE(details.find("the record file holds a run of that id with other content"),
             std::string::npos)
       << details;
+  // The records window says so too.
+  const records::RecordsWindow& window = wiring->show_window();
+  EXPECT_TRUE(window.lblSetAside->isVisibleTo(&window));
+  EXPECT_NE(window.lblSetAside->text().toStdString().find(
+                "1 run set aside, refused by the records server: the record file holds a run of "
+                "that id with other content"),
+            std::string::npos)
+      << window.lblSetAside->text().toStdString();
   records::RecordStore line(shared, records::OpenMode::reader);
   ASSERT_TRUE(line.open());
   EXPECT_EQ(line.find(runs.front().id).value, runs.front()) << "the run behind it arrived";
