@@ -209,7 +209,9 @@ TEST_P(HostileBytesTest, ComeBackFromTheStoresAndEveryExport) {
                                               ? parse_json(path)
                                               : parse_junit(path, suites);
     ASSERT_EQ(parsed.size(), 1U) << name;
-    EXPECT_EQ(parsed[0], *from_file) << name;
+    RunRecord expected = *from_file;
+    expected.made.reset();  // the exports leave the station's order key out
+    EXPECT_EQ(parsed[0], expected) << name;
     expect_bytes_back(parsed[0], bytes, name);
   }
 }
