@@ -1,6 +1,7 @@
 // Renders the records window over a few hundred runs (all of them, one unit's, one station's),
 // while a read hangs (being read, then not answered) and once it came, and the main window's
-// status line when records cannot be kept, to PNG files for a look by eye:
+// status line when records cannot be kept, the runs the line's server set aside, to PNG files for a
+// look by eye:
 //   render_records <folder>
 #include <QApplication>
 #include <QDir>
@@ -114,6 +115,13 @@ int main(int argc, char* argv[]) {
   window.apply_filter();
   window.wait_for_reads();
   ok = save_snapshot(&window, folder + "/records_window_station.png") && ok;
+  // Runs the line's records server refused, as the wiring names them.
+  window.show_set_aside(
+      "2 runs set aside, refused by the records server: the records server refused the run's "
+      "content (index row size 3072 exceeds btree version 4 maximum 2704 for index "
+      "\"runs_first_pass\"). They stay in the record file.");
+  ok = save_snapshot(&window, folder + "/records_window_set_aside.png") && ok;
+  window.show_set_aside({});
   // A longer line: five stations more, their runs taken from the first ones.
   std::vector<records::RunRecord> more = made_runs();
   more.resize(50);
