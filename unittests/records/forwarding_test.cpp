@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -133,6 +134,47 @@ TEST_F(Writer, AFileThatCannotBeOpenedIsReportedAndItsRunsWaitInMemory) {
   writer.flush();
   EXPECT_TRUE(writer.state().keeping_records);
   EXPECT_EQ(all_runs(blocked + "/records.sqlite").size(), 1U);
+}
+
+// A writer held inside a write (a statement that does not end) holds not the close: write_out()
+// gives up by its deadline, and the run it could not write is written at the next start.
+TEST_F(Writer, AWriterHeldInsideAWriteHoldsNotTheClose) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool hold = false;
+  bool released = false;
+  bool let_go = false;  // the writer came out of the write it was held in
+  RecordWriter::Options options = writer_options(path());
+  options.state_changed = [&] {
+    std::unique_lock lock(mutex);
+    if (!hold || let_go) return;
+    changed.wait_for(lock, kPatience, [&] { return released; });
+    let_go = true;
+  };
+  {
+    std::unique_ptr<OtherConnection> other;
+    RecordWriter writer(options);
+    ASSERT_TRUE(writer.open());
+    other = std::make_unique<OtherConnection>(path());
+    ASSERT_TRUE(other->exec("BEGIN EXCLUSIVE"));
+    ASSERT_TRUE(other->exec("DELETE FROM runs WHERE id = 'none'"));
+    writer.complete_run(finished(1));
+    writer.flush();
+    {
+      std::lock_guard lock(mutex);
+      hold = true;
+    }
+    EXPECT_FALSE(writer.write_out(100ms));
+    {
+      std::lock_guard lock(mutex);
+      EXPECT_FALSE(let_go) << "write_out() waited for the writer";
+      released = true;
+    }
+    changed.notify_all();
+  }
+  RecordStore next_start(path());
+  ASSERT_TRUE(next_start.open()) << next_start.status_text();
+  EXPECT_EQ(all_runs(path()), std::vector<RunRecord>{finished(1)});
 }
 
 // Another program holds the file's write lock while runs end, and the station closes: with the

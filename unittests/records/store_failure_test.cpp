@@ -104,6 +104,25 @@ TEST_F(FailingStore, ACompletionWrittenDirectlyReplacesTheWaitingBegin) {
   EXPECT_EQ(store.find(record.id).value->outcome, record.outcome);
 }
 
+// Deferred writes (a close out of time) touch not the file: the run's progress and its end wait.
+TEST_F(FailingStore, DeferredWritesWaitWithoutTryingTheFile) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  const RunRecord record = full_record();
+  ASSERT_TRUE(store.begin_run(record));
+  store.defer_writes(true);
+  EXPECT_FALSE(store.save_progress(record.id, "Pass 1\r\n"));
+  EXPECT_FALSE(store.complete_run(record));
+  EXPECT_EQ(store.waiting(), 1u);
+  const auto found = store.find(record.id).value;
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->outcome, Outcome::running);
+  EXPECT_EQ(found->report, record.report) << "the file was written while writes were deferred";
+  store.defer_writes(false);
+  EXPECT_EQ(store.retry(), 1u);
+  EXPECT_EQ(store.find(record.id).value, record);
+}
+
 TEST_F(FailingStore, RetryWritesManyWaitingRunsInShortBatchesOldestFirst) {
   RecordStore store(path());
   ASSERT_TRUE(store.open());
