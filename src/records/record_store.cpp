@@ -438,6 +438,8 @@ struct RecordStore::Impl {
   std::optional<QSqlQuery> insert_new_error;
   // Finished runs are queued for forwarding as they are written.
   bool forwarding = false;
+  // The station whose runs left running are marked interrupted; empty: every station's.
+  std::string station;
   // Why the last import_runs() was refused for its content; empty when it was not.
   std::string refusal;
   std::function<void(int socket)> connection_observer;
@@ -480,20 +482,25 @@ struct RecordStore::Impl {
     if (!db.transaction()) return dialect.error_of(db.lastError());
     QSqlQuery query(db);
     StoreError error;
+    // Another station writing the same file has live runs of its own.
+    const QString of_station = station.empty() ? QString() : QStringLiteral(" AND station_id = ?");
     if (forwarding) {
-      query.prepare(QStringLiteral(
-          "INSERT INTO forward_queue (run_id, sequence, queued_ms) SELECT id,"
-          " (SELECT COALESCE(MAX(sequence), 0) FROM forward_queue) +"
-          " ROW_NUMBER() OVER (ORDER BY started_ms, id), ? FROM runs WHERE outcome = ?"
-          " ON CONFLICT (run_id) DO NOTHING"));
+      query.prepare(
+          QStringLiteral("INSERT INTO forward_queue (run_id, sequence, queued_ms) SELECT id,"
+                         " (SELECT COALESCE(MAX(sequence), 0) FROM forward_queue) +"
+                         " ROW_NUMBER() OVER (ORDER BY started_ms, id), ? FROM runs"
+                         " WHERE outcome = ?") +
+          of_station + QStringLiteral(" ON CONFLICT (run_id) DO NOTHING"));
       query.addBindValue(millis(now()));
       query.addBindValue(text(text_id(Outcome::running)));
+      if (!station.empty()) query.addBindValue(text(station));
       if (!query.exec()) error = dialect.error_of(query.lastError());
     }
     if (!error) {
-      query.prepare(QStringLiteral("UPDATE runs SET outcome = ? WHERE outcome = ?"));
+      query.prepare(QStringLiteral("UPDATE runs SET outcome = ? WHERE outcome = ?") + of_station);
       query.addBindValue(text(text_id(Outcome::interrupted)));
       query.addBindValue(text(text_id(Outcome::running)));
+      if (!station.empty()) query.addBindValue(text(station));
       if (!query.exec()) error = dialect.error_of(query.lastError());
     }
     if (!error && !db.commit()) error = dialect.error_of(db.lastError());
@@ -929,6 +936,8 @@ std::size_t RecordStore::retry() {
 }
 
 void RecordStore::set_forwarding(bool on) { impl_->forwarding = on; }
+
+void RecordStore::set_station(std::string id) { impl_->station = std::move(id); }
 
 ReadResult<std::vector<RunRecord>> RecordStore::forward_batch(std::size_t limit) {
   ReadResult<std::vector<RunRecord>> result;

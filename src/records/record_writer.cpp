@@ -185,6 +185,7 @@ void RecordWriter::run() {
   // The store and its connection belong to this thread from the first statement to the last.
   RecordStore store(options_.path, OpenMode::station, options_.busy_timeout);
   store.set_forwarding(options_.forward);
+  store.set_station(options_.station_id);
   publish(store);
   auto next_retry = Steady::now() + options_.retry_interval;
   std::unique_lock lock(mutex_);

@@ -45,6 +45,9 @@ class RecordWriter final : public RunWrites {
     std::chrono::milliseconds retry_interval{10000};
     // Finished runs are queued for forwarding to a shared store.
     bool forward = false;
+    // The station's id: only its runs left running are marked interrupted
+    // (RecordStore::set_station).
+    std::string station_id;
     // Called on the writer thread after every write and retry.
     std::function<void()> state_changed;
     // The end writes what waits for at most this long; what is left waits in the journal for the

@@ -229,6 +229,32 @@ INSTANTIATE_TEST_SUITE_P(
                           false}),
     [](const auto& row) { return std::string(row.param.label); });
 
+// Two stations write one file: a station's start marks its own runs left running interrupted, and
+// queues them for forwarding, never the other station's live runs.
+TEST_F(FailingStore, AStationsStartMarksOnlyItsOwnRunsInterrupted) {
+  RunRecord live = full_record("live");
+  live.station_id = "station A";
+  RunRecord left = full_record("left");
+  left.station_id = "station B";
+  RecordStore a(path());
+  a.set_station(live.station_id);
+  a.set_forwarding(true);
+  ASSERT_TRUE(a.open());
+  ASSERT_TRUE(a.begin_run(live));
+  ASSERT_TRUE(a.begin_run(left));  // as station B's last program left it
+
+  RecordStore b(path());
+  b.set_station(left.station_id);
+  b.set_forwarding(true);
+  ASSERT_TRUE(b.open()) << b.status_text();
+  EXPECT_EQ(b.find(live.id).value->outcome, Outcome::running);
+  EXPECT_EQ(b.find(left.id).value->outcome, Outcome::interrupted);
+  const auto queued = b.forward_batch(10);
+  ASSERT_EQ(queued.error, "");
+  ASSERT_EQ(queued.value.size(), 1u);
+  EXPECT_EQ(queued.value[0].id, left.id);
+}
+
 // Makes a file unwritable, for root too (which ignores the mode): the immutable flag.
 class ReadOnlyFile {
  public:
