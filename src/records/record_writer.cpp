@@ -54,13 +54,9 @@ bool RecordWriter::open() {
   }
   std::promise<bool> opened;
   std::future<bool> result = opened.get_future();
-  post([&opened](RecordStore& store) {
+  post([this, &opened](RecordStore& store) {
     const bool open = store.open();
-    // The station's runs are placed after those the file holds, whatever the wall clock says.
-    if (open) {
-      const ReadResult<std::optional<TimePoint>> latest = store.latest_made();
-      if (latest.error.empty() && latest.value) run_clock().follow(*latest.value);
-    }
+    follow_store(store);
     opened.set_value(open);
   });
   return result.get();
@@ -148,7 +144,17 @@ std::vector<std::string> RecordWriter::take_notices() {
   return std::exchange(notices_, {});
 }
 
+void RecordWriter::follow_store(RecordStore& store) {
+  keeping_records_ = store.keeping_records();
+  if (!keeping_records_) return;
+  const ReadResult<std::optional<TimePoint>> latest = store.latest_made();
+  if (latest.error.empty() && latest.value) run_clock().follow(*latest.value);
+}
+
 void RecordWriter::publish(RecordStore& store) {
+  // Opened again (or free again): a file that could not be opened at the start may hold later
+  // places than the clock gives.
+  if (!keeping_records_ && store.keeping_records()) follow_store(store);
   StoreState state{store.keeping_records(), store.reason(), store.status_text(), store.waiting(),
                    store.in_memory()};
   std::vector<std::string> notices = store.take_notices();

@@ -97,6 +97,9 @@ class RecordWriter final : public RunWrites {
   void run_job(Job& job, RecordStore& store);
   // Past the deadline of a write_out() or the end.
   bool late() const;
+  // The station's runs are placed after those the store holds, whatever the wall clock says:
+  // after every open, and whenever the store takes writes again.
+  void follow_store(RecordStore& store);
 
   const Options options_;
   mutable std::mutex mutex_;
@@ -109,6 +112,8 @@ class RecordWriter final : public RunWrites {
   std::size_t handed_over_ = 0;
   StoreState state_;
   std::vector<std::string> notices_;
+  // The writer thread's: whether the store took writes when last seen.
+  bool keeping_records_ = false;
   // A Qt thread, so that Qt's per-thread data of the SQL connection it owns ends with it. Last:
   // started once everything above exists.
   std::unique_ptr<QThread> thread_;

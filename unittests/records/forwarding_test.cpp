@@ -136,6 +136,28 @@ TEST_F(Writer, AFileThatCannotBeOpenedIsReportedAndItsRunsWaitInMemory) {
   EXPECT_EQ(all_runs(blocked + "/records.sqlite").size(), 1U);
 }
 
+// The file was locked at the start and the clock set back: once the writer opens it, the station's
+// runs are placed after those the file holds.
+TEST_F(Writer, AFileOpenedLatePlacesTheNextRunsAfterItsOwn) {
+  RunRecord later = finished(1);
+  later.made = now() + std::chrono::hours{1};
+  {
+    RecordStore before(path());
+    ASSERT_TRUE(before.open());
+    ASSERT_TRUE(before.complete_run(later));
+  }
+  OtherConnection other(path());
+  ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE"));
+  ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+  RecordWriter writer(writer_options(path()));
+  EXPECT_FALSE(writer.open());
+  ASSERT_TRUE(other.exec("ROLLBACK"));
+  writer.retry();
+  writer.flush();
+  ASSERT_TRUE(writer.state().keeping_records) << writer.state().status_text;
+  EXPECT_GT(run_clock().start().made, *later.made);
+}
+
 // A writer held inside a write (a statement that does not end) holds not the close: write_out()
 // gives up by its deadline, and the run it could not write is written at the next start.
 TEST_F(Writer, AWriterHeldInsideAWriteHoldsNotTheClose) {
