@@ -345,6 +345,8 @@ void RunJournal::open() {
     return;
   }
   fd_ = fd;
+  // The journal's name, made just now perhaps, lasts through a power cut as its entries do.
+  sync_folder(folder_of(file_));
   // Half written by a rewrite that a crash cut off: the journal itself is whole.
   ::unlink((file_ + ".new").c_str());
   load(fd_, true);
