@@ -1306,21 +1306,19 @@ ReadResult<std::vector<std::string>> RecordStore::stations(std::size_t most) {
   }
   QSqlQuery query(impl_->database());
   query.setForwardOnly(true);
-  // One character more than the limit tells an id that is longer, without reading it whole.
-  if (!query.exec(QStringLiteral("SELECT DISTINCT SUBSTR(station_id, 1, %1) FROM runs LIMIT %2")
-                      .arg(kListTextLimit + 1)
+  // The first `most` in byte order (a server's "C" collation; a file's texts compare so), ids
+  // longer than a list shows left out before they are counted.
+  const QString station = impl_->dialect.is_server() ? QStringLiteral("station_id COLLATE \"C\"")
+                                                     : QStringLiteral("station_id");
+  if (!query.exec(QStringLiteral("SELECT DISTINCT %1 FROM runs WHERE LENGTH(station_id) <= %2"
+                                 " ORDER BY 1 LIMIT %3")
+                      .arg(station)
+                      .arg(kListTextLimit)
                       .arg(qulonglong(most)))) {
     result.error = query.lastError().text().toStdString();
     return result;
   }
-  while (query.next()) {
-    // Characters, as SUBSTR counts them.
-    const QString station = query.value(0).toString();
-    if (std::size_t(station.toUcs4().size()) <= kListTextLimit) {
-      result.value.push_back(station.toStdString());
-    }
-  }
-  std::sort(result.value.begin(), result.value.end());
+  while (query.next()) result.value.push_back(string_at(query, 0));
   return result;
 }
 
