@@ -383,6 +383,7 @@ TEST_P(WriterCrash, KeepsEveryAcknowledgedRunOnceAndMarksTheRunsCutOffInterrupte
               acknowledged.size(), with_journal, interrupted);
   EXPECT_GT(acknowledged.size(), 0U) << "no run was acknowledged: the test proved nothing";
   EXPECT_GT(with_journal, 0) << "no writer left runs waiting in its journal";
+  EXPECT_GT(interrupted, 0) << "no run was cut off: the interrupted half proved nothing";
   EXPECT_TRUE(QDir(folder_.dir.path()).entryList({"*.journal*"}).isEmpty())
       << "journals left once every run is in the file";
 }
