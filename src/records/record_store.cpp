@@ -602,6 +602,22 @@ struct RecordStore::Impl {
   // A store many stations share keeps a run's first delivery.
   bool keeps_first() const { return mode == OpenMode::shared || dialect.is_server(); }
 
+  // Each run's rows written by `rows`, all of them or none, in one transaction.
+  template <typename Rows>
+  StoreError write_each(std::span<const RunRecord> records, const Rows& rows) {
+    QSqlDatabase db = database();
+    if (!db.transaction()) return dialect.error_of(db.lastError());
+    const TimePoint written = now();
+    StoreError error;
+    for (const RunRecord& record : records) {
+      error = rows(record, written);
+      if (error) break;
+    }
+    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
+    if (error) db.rollback();
+    return error;
+  }
+
   // One run's rows unless the run is there, inside the caller's transaction: a run there with the
   // same content (read back through `find_there`) is left alone, one with other content refused.
   StoreError write_new_rows(
@@ -631,17 +647,9 @@ struct RecordStore::Impl {
   StoreError write_new(
       std::span<const RunRecord> records,
       const std::function<ReadResult<std::optional<RunRecord>>(const std::string&)>& find_there) {
-    QSqlDatabase db = database();
-    if (!db.transaction()) return dialect.error_of(db.lastError());
-    const TimePoint written = now();
-    StoreError error;
-    for (const RunRecord& record : records) {
-      error = write_new_rows(record, written, find_there);
-      if (error) break;
-    }
-    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
-    if (error) db.rollback();
-    return error;
+    return write_each(records, [&](const RunRecord& record, TimePoint written) {
+      return write_new_rows(record, written, find_there);
+    });
   }
 
   // A refusal for the status line and the set-aside runs: the reason and the driver's first line.
@@ -738,17 +746,9 @@ struct RecordStore::Impl {
 
   // All of them or none, in one transaction.
   StoreError write(std::span<const RunRecord> records) {
-    QSqlDatabase db = database();
-    if (!db.transaction()) return dialect.error_of(db.lastError());
-    const TimePoint written = now();
-    StoreError error;
-    for (const RunRecord& record : records) {
-      error = write_rows(record, written);
-      if (error) break;
-    }
-    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
-    if (error) db.rollback();
-    return error;
+    return write_each(records, [this](const RunRecord& record, TimePoint written) {
+      return write_rows(record, written);
+    });
   }
 
   StoreError save_report(const std::string& id, const std::string& report) {

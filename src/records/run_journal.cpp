@@ -483,14 +483,18 @@ bool RunJournal::append(const std::string& payload) {
   return true;
 }
 
-RunJournal::Kept* RunJournal::entry(const std::string& id) {
+const RunJournal::Kept* RunJournal::entry(const std::string& id) const {
   const auto found = std::find_if(runs_.begin(), runs_.end(),
                                   [&](const Kept& kept) { return kept.record.id == id; });
   return found == runs_.end() ? nullptr : &*found;
 }
 
+RunJournal::Kept* RunJournal::entry(const std::string& id) {
+  return const_cast<Kept*>(std::as_const(*this).entry(id));
+}
+
 const RunRecord* RunJournal::find(const std::string& id) const {
-  const Kept* kept = const_cast<RunJournal*>(this)->entry(id);
+  const Kept* kept = entry(id);
   return kept == nullptr ? nullptr : &kept->record;
 }
 

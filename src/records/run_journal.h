@@ -82,6 +82,7 @@ class RunJournal {
   void load(int fd, bool from_before);
   void apply(const std::string& payload, bool from_before);
   Kept* entry(const std::string& id);
+  const Kept* entry(const std::string& id) const;
 
   std::string store_path_;
   std::string file_;
