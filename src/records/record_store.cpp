@@ -773,15 +773,30 @@ struct RecordStore::Impl {
   StoreError write_waiting(bool from_before, std::size_t batches, std::size_t& written) {
     written = 0;
     for (std::size_t batch = 0; batch < batches; ++batch) {
-      const std::vector<RunRecord> runs = waiting.oldest(kRetryBatch, from_before);
+      std::vector<RunRecord> runs = waiting.oldest(kRetryBatch, from_before);
       if (runs.empty()) break;
-      if (StoreError error = write(runs)) return error;
       std::vector<std::string> ids;
       for (const RunRecord& run : runs) ids.push_back(run.id);
+      // An earlier program's running state of a run the file holds as ended is an older state
+      // whose "stored" entry its journal could not take (a full disk): it never comes back over
+      // the end.
+      if (from_before) std::erase_if(runs, [this](const RunRecord& run) { return ended(run); });
+      if (StoreError error = write(runs)) return error;
       waiting.stored(ids);
       written += runs.size();
     }
     return {};
+  }
+
+  // The run is running and the file holds it as ended (passed, failed, aborted...).
+  bool ended(const RunRecord& run) {
+    if (run.outcome != Outcome::running) return false;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT outcome FROM runs WHERE id = ?"));
+    query.addBindValue(text(run.id));
+    if (!query.exec() || !query.next()) return false;
+    const std::string there = string_at(query, 0);
+    return there != text_id(Outcome::running) && there != text_id(Outcome::interrupted);
   }
 
   StoreError replay() {

@@ -447,8 +447,12 @@ class FileSizeLimit {
 
 // The journal cannot grow (a full disk: the record file's log reuses its own space) while a run
 // that waits there as running is finished in the file: the journal's older entry never brings
-// it back as running, to be marked interrupted, even when the program ends as a crash ends it.
-TEST_F(FailingStore, ARunFinishedWhileTheJournalCannotGrowNeverComesBackRunning) {
+// it back as running, to be marked interrupted, whether the program ends as a crash ends it once
+// the journal has room again or while it still has none.
+class FullJournal : public FailingStore, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FullJournal, NeverBringsAFinishedRunBackRunning) {
+  const bool room_before_the_crash = GetParam();
   RunRecord finished = full_record("finished");
   finished.outcome = Outcome::passed;
   const std::string journal = path() + ".journal";
@@ -467,14 +471,17 @@ TEST_F(FailingStore, ARunFinishedWhileTheJournalCannotGrowNeverComesBackRunning)
       EXPECT_TRUE(store.complete_run(finished)) << store.status_text();
       EXPECT_EQ(store.waiting(), 1u);
     }
-    // Space again, the file locked: the long run still waits.
-    ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
-    ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
-    EXPECT_EQ(store.retry(), 0u);
+    if (room_before_the_crash) {
+      // The file locked: the long run still waits.
+      ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+      ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+      EXPECT_EQ(store.retry(), 0u);
+      ASSERT_TRUE(other.exec("ROLLBACK"));
+    }
     QFile::copy(QString::fromStdString(journal), QString::fromStdString(journal + "-7"));
-    ASSERT_TRUE(other.exec("ROLLBACK"));
+    // The program ends here, as a crash would end it.
+    ::unlink(journal.c_str());
   }
-  QFile::remove(QString::fromStdString(journal));
 
   RecordStore next_start(path());
   ASSERT_TRUE(next_start.open()) << next_start.status_text();
@@ -484,6 +491,10 @@ TEST_F(FailingStore, ARunFinishedWhileTheJournalCannotGrowNeverComesBackRunning)
   EXPECT_EQ(kept, finished);
   EXPECT_EQ(next_start.find("long").value->outcome, Outcome::interrupted);
 }
+
+INSTANTIATE_TEST_SUITE_P(Crash, FullJournal, ::testing::Values(true, false), [](const auto& row) {
+  return std::string(row.param ? "with_room_again" : "still_full");
+});
 
 // The journal could not be made at first (no folder yet): the run kept then, the journal another
 // program left there once it can be made, and the run kept next all reach the disk.
