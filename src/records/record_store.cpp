@@ -438,6 +438,8 @@ struct RecordStore::Impl {
   std::optional<QSqlQuery> insert_new_error;
   // Finished runs are queued for forwarding as they are written.
   bool forwarding = false;
+  // The station whose runs left running are marked interrupted; empty: every station's.
+  std::string station;
   // Why the last import_runs() was refused for its content; empty when it was not.
   std::string refusal;
   std::function<void(int socket)> connection_observer;
@@ -480,20 +482,25 @@ struct RecordStore::Impl {
     if (!db.transaction()) return dialect.error_of(db.lastError());
     QSqlQuery query(db);
     StoreError error;
+    // Another station writing the same file has live runs of its own.
+    const QString of_station = station.empty() ? QString() : QStringLiteral(" AND station_id = ?");
     if (forwarding) {
-      query.prepare(QStringLiteral(
-          "INSERT INTO forward_queue (run_id, sequence, queued_ms) SELECT id,"
-          " (SELECT COALESCE(MAX(sequence), 0) FROM forward_queue) +"
-          " ROW_NUMBER() OVER (ORDER BY started_ms, id), ? FROM runs WHERE outcome = ?"
-          " ON CONFLICT (run_id) DO NOTHING"));
+      query.prepare(
+          QStringLiteral("INSERT INTO forward_queue (run_id, sequence, queued_ms) SELECT id,"
+                         " (SELECT COALESCE(MAX(sequence), 0) FROM forward_queue) +"
+                         " ROW_NUMBER() OVER (ORDER BY started_ms, id), ? FROM runs"
+                         " WHERE outcome = ?") +
+          of_station + QStringLiteral(" ON CONFLICT (run_id) DO NOTHING"));
       query.addBindValue(millis(now()));
       query.addBindValue(text(text_id(Outcome::running)));
+      if (!station.empty()) query.addBindValue(text(station));
       if (!query.exec()) error = dialect.error_of(query.lastError());
     }
     if (!error) {
-      query.prepare(QStringLiteral("UPDATE runs SET outcome = ? WHERE outcome = ?"));
+      query.prepare(QStringLiteral("UPDATE runs SET outcome = ? WHERE outcome = ?") + of_station);
       query.addBindValue(text(text_id(Outcome::interrupted)));
       query.addBindValue(text(text_id(Outcome::running)));
+      if (!station.empty()) query.addBindValue(text(station));
       if (!query.exec()) error = dialect.error_of(query.lastError());
     }
     if (!error && !db.commit()) error = dialect.error_of(db.lastError());
@@ -595,6 +602,22 @@ struct RecordStore::Impl {
   // A store many stations share keeps a run's first delivery.
   bool keeps_first() const { return mode == OpenMode::shared || dialect.is_server(); }
 
+  // Each run's rows written by `rows`, all of them or none, in one transaction.
+  template <typename Rows>
+  StoreError write_each(std::span<const RunRecord> records, const Rows& rows) {
+    QSqlDatabase db = database();
+    if (!db.transaction()) return dialect.error_of(db.lastError());
+    const TimePoint written = now();
+    StoreError error;
+    for (const RunRecord& record : records) {
+      error = rows(record, written);
+      if (error) break;
+    }
+    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
+    if (error) db.rollback();
+    return error;
+  }
+
   // One run's rows unless the run is there, inside the caller's transaction: a run there with the
   // same content (read back through `find_there`) is left alone, one with other content refused.
   StoreError write_new_rows(
@@ -624,17 +647,9 @@ struct RecordStore::Impl {
   StoreError write_new(
       std::span<const RunRecord> records,
       const std::function<ReadResult<std::optional<RunRecord>>(const std::string&)>& find_there) {
-    QSqlDatabase db = database();
-    if (!db.transaction()) return dialect.error_of(db.lastError());
-    const TimePoint written = now();
-    StoreError error;
-    for (const RunRecord& record : records) {
-      error = write_new_rows(record, written, find_there);
-      if (error) break;
-    }
-    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
-    if (error) db.rollback();
-    return error;
+    return write_each(records, [&](const RunRecord& record, TimePoint written) {
+      return write_new_rows(record, written, find_there);
+    });
   }
 
   // A refusal for the status line and the set-aside runs: the reason and the driver's first line.
@@ -731,17 +746,9 @@ struct RecordStore::Impl {
 
   // All of them or none, in one transaction.
   StoreError write(std::span<const RunRecord> records) {
-    QSqlDatabase db = database();
-    if (!db.transaction()) return dialect.error_of(db.lastError());
-    const TimePoint written = now();
-    StoreError error;
-    for (const RunRecord& record : records) {
-      error = write_rows(record, written);
-      if (error) break;
-    }
-    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
-    if (error) db.rollback();
-    return error;
+    return write_each(records, [this](const RunRecord& record, TimePoint written) {
+      return write_rows(record, written);
+    });
   }
 
   StoreError save_report(const std::string& id, const std::string& report) {
@@ -766,15 +773,30 @@ struct RecordStore::Impl {
   StoreError write_waiting(bool from_before, std::size_t batches, std::size_t& written) {
     written = 0;
     for (std::size_t batch = 0; batch < batches; ++batch) {
-      const std::vector<RunRecord> runs = waiting.oldest(kRetryBatch, from_before);
+      std::vector<RunRecord> runs = waiting.oldest(kRetryBatch, from_before);
       if (runs.empty()) break;
-      if (StoreError error = write(runs)) return error;
       std::vector<std::string> ids;
       for (const RunRecord& run : runs) ids.push_back(run.id);
+      // An earlier program's running state of a run the file holds as ended is an older state
+      // whose "stored" entry its journal could not take (a full disk): it never comes back over
+      // the end.
+      if (from_before) std::erase_if(runs, [this](const RunRecord& run) { return ended(run); });
+      if (StoreError error = write(runs)) return error;
       waiting.stored(ids);
       written += runs.size();
     }
     return {};
+  }
+
+  // The run is running and the file holds it as ended (passed, failed, aborted...).
+  bool ended(const RunRecord& run) {
+    if (run.outcome != Outcome::running) return false;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT outcome FROM runs WHERE id = ?"));
+    query.addBindValue(text(run.id));
+    if (!query.exec() || !query.next()) return false;
+    const std::string there = string_at(query, 0);
+    return there != text_id(Outcome::running) && there != text_id(Outcome::interrupted);
   }
 
   StoreError replay() {
@@ -898,7 +920,8 @@ bool RecordStore::save_progress(const std::string& id, const std::string& report
     impl_->waiting.keep(latest);
     return false;
   }
-  if (!impl_->can_write()) return false;
+  // Deferred (a close out of time): the file waits for nothing; the run's end is kept whole.
+  if (impl_->deferred || !impl_->can_write()) return false;
   if (StoreError error = impl_->save_report(id, report)) {
     impl_->failure = error;
     return false;
@@ -928,6 +951,8 @@ std::size_t RecordStore::retry() {
 }
 
 void RecordStore::set_forwarding(bool on) { impl_->forwarding = on; }
+
+void RecordStore::set_station(std::string id) { impl_->station = std::move(id); }
 
 ReadResult<std::vector<RunRecord>> RecordStore::forward_batch(std::size_t limit) {
   ReadResult<std::vector<RunRecord>> result;
@@ -1296,21 +1321,19 @@ ReadResult<std::vector<std::string>> RecordStore::stations(std::size_t most) {
   }
   QSqlQuery query(impl_->database());
   query.setForwardOnly(true);
-  // One character more than the limit tells an id that is longer, without reading it whole.
-  if (!query.exec(QStringLiteral("SELECT DISTINCT SUBSTR(station_id, 1, %1) FROM runs LIMIT %2")
-                      .arg(kListTextLimit + 1)
+  // The first `most` in byte order (a server's "C" collation; a file's texts compare so), ids
+  // longer than a list shows left out before they are counted.
+  const QString station = impl_->dialect.is_server() ? QStringLiteral("station_id COLLATE \"C\"")
+                                                     : QStringLiteral("station_id");
+  if (!query.exec(QStringLiteral("SELECT DISTINCT %1 FROM runs WHERE LENGTH(station_id) <= %2"
+                                 " ORDER BY 1 LIMIT %3")
+                      .arg(station)
+                      .arg(kListTextLimit)
                       .arg(qulonglong(most)))) {
     result.error = query.lastError().text().toStdString();
     return result;
   }
-  while (query.next()) {
-    // Characters, as SUBSTR counts them.
-    const QString station = query.value(0).toString();
-    if (std::size_t(station.toUcs4().size()) <= kListTextLimit) {
-      result.value.push_back(station.toStdString());
-    }
-  }
-  std::sort(result.value.begin(), result.value.end());
+  while (query.next()) result.value.push_back(string_at(query, 0));
   return result;
 }
 

@@ -194,6 +194,11 @@ class RecordStore {
   // while it is open, so that a statement the server never answers fails at once.
   void set_connection_observer(std::function<void(int socket)> observer);
 
+  // The station writing a station-mode store (set before open()): open() marks only its runs
+  // left running interrupted, another station's on the same file being its own. Unset: every
+  // run left running.
+  void set_station(std::string id);
+
   // Forwarding to a shared store. With forwarding on (set before open()), every finished run
   // written, and every run found interrupted, joins the back of a queue kept in the store.
   void set_forwarding(bool on);

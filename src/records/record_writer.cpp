@@ -54,13 +54,9 @@ bool RecordWriter::open() {
   }
   std::promise<bool> opened;
   std::future<bool> result = opened.get_future();
-  post([&opened](RecordStore& store) {
+  post([this, &opened](RecordStore& store) {
     const bool open = store.open();
-    // The station's runs are placed after those the file holds, whatever the wall clock says.
-    if (open) {
-      const ReadResult<std::optional<TimePoint>> latest = store.latest_made();
-      if (latest.error.empty() && latest.value) run_clock().follow(*latest.value);
-    }
+    follow_store(store);
     opened.set_value(open);
   });
   return result.get();
@@ -87,8 +83,8 @@ void RecordWriter::complete_run(const RunRecord& record) {
 }
 
 void RecordWriter::retry() {
-  post([](RecordStore& store) {
-    if (!store.keeping_records() || store.waiting() > 0) store.retry();
+  post([this](RecordStore& store) {
+    if (!late() && (!store.keeping_records() || store.waiting() > 0)) store.retry();
   });
 }
 
@@ -107,15 +103,26 @@ bool RecordWriter::write_out(std::chrono::milliseconds time,
     deadline_ = deadline;
     written_out_ = true;
   }
-  std::promise<bool> done;
-  std::future<bool> result = done.get_future();
-  post([this, &done, deadline](RecordStore& store) {
+  // Shared with the job, which may outlive this wait: a statement that does not end holds the
+  // writer, not the caller.
+  const auto done = std::make_shared<std::promise<bool>>();
+  std::future<bool> result = done->get_future();
+  post([this, done, deadline](RecordStore& store) {
     write_waiting(store, deadline);
-    done.set_value(store.waiting() == 0);
+    done->set_value(store.waiting() == 0);
   });
+  // The last statement begun before the deadline may wait for a lock that long.
+  const Steady::time_point given_up = deadline + options_.busy_timeout;
   if (meanwhile) meanwhile();
-  while (result.wait_for(kShowEvery) != std::future_status::ready) {
+  while (result.wait_until(std::min(given_up, Steady::now() + kShowEvery)) !=
+             std::future_status::ready &&
+         Steady::now() < given_up) {
     if (meanwhile) meanwhile();
+  }
+  if (result.wait_for(std::chrono::milliseconds{0}) != std::future_status::ready) {
+    // The writer is still inside a statement: writes handed over from now on wait in the
+    // journal, and the store is not opened again.
+    return false;
   }
   {
     std::lock_guard lock(mutex_);
@@ -137,7 +144,17 @@ std::vector<std::string> RecordWriter::take_notices() {
   return std::exchange(notices_, {});
 }
 
+void RecordWriter::follow_store(RecordStore& store) {
+  keeping_records_ = store.keeping_records();
+  if (!keeping_records_) return;
+  const ReadResult<std::optional<TimePoint>> latest = store.latest_made();
+  if (latest.error.empty() && latest.value) run_clock().follow(*latest.value);
+}
+
 void RecordWriter::publish(RecordStore& store) {
+  // Opened again (or free again): a file that could not be opened at the start may hold later
+  // places than the clock gives.
+  if (!keeping_records_ && store.keeping_records()) follow_store(store);
   StoreState state{store.keeping_records(), store.reason(), store.status_text(), store.waiting(),
                    store.in_memory()};
   std::vector<std::string> notices = store.take_notices();
@@ -157,15 +174,15 @@ void RecordWriter::write_waiting(RecordStore& store, Steady::time_point deadline
   }
 }
 
+bool RecordWriter::late() const {
+  std::lock_guard lock(mutex_);
+  return deadline_ && Steady::now() >= *deadline_;
+}
+
 void RecordWriter::run_job(Job& job, RecordStore& store) {
-  bool late = false;
-  {
-    std::lock_guard lock(mutex_);
-    late = deadline_ && Steady::now() >= *deadline_;
-  }
   // While the store fails, a write joins those waiting instead of waiting for the store itself;
   // the retry writes them all in order.
-  store.defer_writes(late || (!store.keeping_records() && store.waiting() > 0));
+  store.defer_writes(late() || (!store.keeping_records() && store.waiting() > 0));
   job(store);
   store.defer_writes(false);
 }
@@ -174,6 +191,7 @@ void RecordWriter::run() {
   // The store and its connection belong to this thread from the first statement to the last.
   RecordStore store(options_.path, OpenMode::station, options_.busy_timeout);
   store.set_forwarding(options_.forward);
+  store.set_station(options_.station_id);
   publish(store);
   auto next_retry = Steady::now() + options_.retry_interval;
   std::unique_lock lock(mutex_);
@@ -192,7 +210,8 @@ void RecordWriter::run() {
     if (!options_.path.empty() && store.keeping_records() && store.waiting() > 0) {
       next_retry = std::min(next_retry, Steady::now());
     }
-    if (Steady::now() >= next_retry) {
+    // Past a close's deadline nothing opens the store again: what waits stays in the journal.
+    if (Steady::now() >= next_retry && !late()) {
       std::size_t written = 0;
       if (!options_.path.empty() && (!store.keeping_records() || store.waiting() > 0)) {
         written = store.retry();

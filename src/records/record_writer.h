@@ -45,6 +45,9 @@ class RecordWriter final : public RunWrites {
     std::chrono::milliseconds retry_interval{10000};
     // Finished runs are queued for forwarding to a shared store.
     bool forward = false;
+    // The station's id: only its runs left running are marked interrupted
+    // (RecordStore::set_station).
+    std::string station_id;
     // Called on the writer thread after every write and retry.
     std::function<void()> state_changed;
     // The end writes what waits for at most this long; what is left waits in the journal for the
@@ -55,7 +58,9 @@ class RecordWriter final : public RunWrites {
   explicit RecordWriter(Options options);
   // write_out(close_time) (after an earlier write_out(), for at most 1 s: only what was handed
   // over since is left), then ends the thread. Records that could not be written wait in the
-  // journal for the next start.
+  // journal for the next start. Past the deadline the store is not opened again and writes go to
+  // the journal, so the end waits at most for a statement begun before it, which the busy
+  // time-out bounds while it waits for a lock.
   ~RecordWriter() override;
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
@@ -72,9 +77,10 @@ class RecordWriter final : public RunWrites {
   // Waits until every write handed over so far is done.
   void flush();
   // Writes everything handed over and every waiting record, for at most `time` (and a store's
-  // busy time-out): what cannot be written by then waits in the journal. Calls `meanwhile` on
-  // the calling thread about every 50 ms while it waits (to show the state). True when nothing
-  // waits any more.
+  // busy time-out): what cannot be written by then waits in the journal. Returns by then even
+  // when the writer is still inside a statement (what it writes then is written or waits in the
+  // journal all the same). Calls `meanwhile` on the calling thread about every 50 ms while it
+  // waits (to show the state). True when nothing waits any more.
   bool write_out(std::chrono::milliseconds time, const std::function<void()>& meanwhile = {});
 
   StoreState state() const;
@@ -89,6 +95,11 @@ class RecordWriter final : public RunWrites {
   // Retries until nothing waits or the deadline passes.
   void write_waiting(RecordStore& store, std::chrono::steady_clock::time_point deadline);
   void run_job(Job& job, RecordStore& store);
+  // Past the deadline of a write_out() or the end.
+  bool late() const;
+  // The station's runs are placed after those the store holds, whatever the wall clock says:
+  // after every open, and whenever the store takes writes again.
+  void follow_store(RecordStore& store);
 
   const Options options_;
   mutable std::mutex mutex_;
@@ -101,6 +112,8 @@ class RecordWriter final : public RunWrites {
   std::size_t handed_over_ = 0;
   StoreState state_;
   std::vector<std::string> notices_;
+  // The writer thread's: whether the store took writes when last seen.
+  bool keeping_records_ = false;
   // A Qt thread, so that Qt's per-thread data of the SQL connection it owns ends with it. Last:
   // started once everything above exists.
   std::unique_ptr<QThread> thread_;

@@ -313,6 +313,8 @@ RunJournal::~RunJournal() {
   if (runs_.empty()) {
     // Removed while still locked, so that no other program takes it over half removed.
     ::unlink(file_.c_str());
+  } else {
+    append_stored();
   }
   ::close(fd_);
 }
@@ -343,6 +345,8 @@ void RunJournal::open() {
     return;
   }
   fd_ = fd;
+  // The journal's name, made just now perhaps, lasts through a power cut as its entries do.
+  sync_folder(folder_of(file_));
   // Half written by a rewrite that a crash cut off: the journal itself is whole.
   ::unlink((file_ + ".new").c_str());
   load(fd_, true);
@@ -381,7 +385,7 @@ void RunJournal::apply(const std::string& payload, bool from_before) {
     // This program's own later state stands.
     if (kept != nullptr && !kept->from_before) return;
     if (kept == nullptr) {
-      runs_.push_back({std::move(record), from_before, true});
+      runs_.push_back({std::move(record), from_before, true, true});
     } else {
       kept->record = std::move(record);
     }
@@ -457,7 +461,9 @@ bool RunJournal::rewrite() {
   ::close(fd_);
   fd_ = fd;
   file_size_ = static_cast<long long>(bytes.size());
-  for (Kept& kept : runs_) kept.on_disk = true;
+  for (Kept& kept : runs_) kept.on_disk = kept.ever_on_disk = true;
+  // The states of runs stored are not in the fresh journal.
+  stored_pending_.clear();
   error_.clear();
   return true;
 }
@@ -477,65 +483,88 @@ bool RunJournal::append(const std::string& payload) {
   return true;
 }
 
-RunJournal::Kept* RunJournal::entry(const std::string& id) {
+const RunJournal::Kept* RunJournal::entry(const std::string& id) const {
   const auto found = std::find_if(runs_.begin(), runs_.end(),
                                   [&](const Kept& kept) { return kept.record.id == id; });
   return found == runs_.end() ? nullptr : &*found;
 }
 
+RunJournal::Kept* RunJournal::entry(const std::string& id) {
+  return const_cast<Kept*>(std::as_const(*this).entry(id));
+}
+
 const RunRecord* RunJournal::find(const std::string& id) const {
-  const auto found = std::find_if(runs_.begin(), runs_.end(),
-                                  [&](const Kept& kept) { return kept.record.id == id; });
-  return found == runs_.end() ? nullptr : &found->record;
+  const Kept* kept = entry(id);
+  return kept == nullptr ? nullptr : &kept->record;
 }
 
 bool RunJournal::keep(const RunRecord& record) {
+  // Before any pointer into the list is taken: opening loads runs into it.
+  open();
   Kept* kept = entry(record.id);
   if (kept == nullptr) {
-    runs_.push_back({record, false, false});
+    runs_.push_back({record, false, false, false});
     kept = &runs_.back();
   } else {
     kept->record = record;
   }
   if (store_path_.empty()) return false;
+  // A run stored earlier must not come back from the journal behind this one's entry.
+  append_stored();
   kept->on_disk = append(kept_payload(record));
-  if (kept->on_disk && in_memory() == 0) error_.clear();
+  kept->ever_on_disk = kept->ever_on_disk || kept->on_disk;
+  if (kept->on_disk && in_memory() == 0 && stored_pending_.empty()) error_.clear();
+  const bool on_disk = kept->on_disk;
   // Mostly superseded states: written afresh.
-  if (kept->on_disk && file_size_ > kRewriteAt) {
+  if (on_disk && file_size_ > kRewriteAt) {
     long long live = 0;
     for (const Kept& each : runs_) live += static_cast<long long>(each.record.report.size()) + 512;
     if (file_size_ > 4 * live) rewrite();
   }
-  return kept->on_disk;
+  return on_disk;
 }
 
 void RunJournal::stored(const std::vector<std::string>& ids) {
   bool on_disk = false;
   for (const std::string& id : ids) {
-    const auto found = std::find_if(runs_.begin(), runs_.end(),
-                                    [&](const Kept& kept) { return kept.record.id == id; });
-    if (found == runs_.end()) continue;
-    on_disk = on_disk || found->on_disk;
-    runs_.erase(found);
+    const Kept* kept = entry(id);
+    if (kept == nullptr) continue;
+    // An older state in the file counts as much as the latest: it would come back.
+    on_disk = on_disk || kept->ever_on_disk;
+    if (kept->ever_on_disk) stored_pending_.push_back(id);
+    runs_.erase(runs_.begin() + (kept - runs_.data()));
   }
   if (fd_ < 0 || !on_disk) return;
   if (runs_.empty()) {
     if (::ftruncate(fd_, 0) == 0 && ::fdatasync(fd_) == 0) {
       file_size_ = 0;
+      stored_pending_.clear();
       return;
     }
   }
-  // Synced like every entry: a state written over later in the file must not come back.
-  append(stored_payload(ids));
+  // Synced like every entry: a state written over later in the file must not come back. What
+  // cannot be appended now is appended before the next entry, or by sync().
+  append_stored();
+}
+
+bool RunJournal::append_stored() {
+  if (stored_pending_.empty()) return true;
+  if (!append(stored_payload(stored_pending_))) return false;
+  stored_pending_.clear();
+  return true;
 }
 
 bool RunJournal::sync() {
   if (store_path_.empty()) return in_memory() == 0;
+  // Before any reference into the list is taken: opening loads runs into it.
+  open();
+  append_stored();
   for (Kept& kept : runs_) {
     if (!kept.on_disk) kept.on_disk = append(kept_payload(kept.record));
+    kept.ever_on_disk = kept.ever_on_disk || kept.on_disk;
   }
-  if (in_memory() == 0) error_.clear();
-  return in_memory() == 0;
+  if (in_memory() == 0 && stored_pending_.empty()) error_.clear();
+  return in_memory() == 0 && stored_pending_.empty();
 }
 
 std::size_t RunJournal::in_memory() const {

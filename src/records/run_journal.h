@@ -41,9 +41,12 @@ class RunJournal {
   // place). True when it is in the journal file on the disk; false when it is in memory only
   // (error() says why).
   bool keep(const RunRecord& record);
-  // The runs reached the record file: they are taken off.
+  // The runs reached the record file: they are taken off (a run any state of which reached the
+  // journal file is said to be stored there, now or, when that cannot be written, before its
+  // next entry).
   void stored(const std::vector<std::string>& ids);
-  // Writes the runs held in memory only to the journal file; true when none is left so.
+  // Writes the runs held in memory only to the journal file, after the ids of runs stored that it
+  // could not take before; true when nothing is left so.
   bool sync();
 
   // The run kept under that id, or none.
@@ -68,14 +71,18 @@ class RunJournal {
   struct Kept {
     RunRecord record;
     bool from_before = false;
-    bool on_disk = false;
+    bool on_disk = false;       // its latest state is in the journal file
+    bool ever_on_disk = false;  // some state of it is: stored() must say it was stored
   };
   bool append(const std::string& payload);
+  // Appends the ids of runs stored whose entry could not be appended; true when none is left.
+  bool append_stored();
   bool rewrite();
   void take_over_orphans();
   void load(int fd, bool from_before);
   void apply(const std::string& payload, bool from_before);
   Kept* entry(const std::string& id);
+  const Kept* entry(const std::string& id) const;
 
   std::string store_path_;
   std::string file_;
@@ -83,6 +90,9 @@ class RunJournal {
   long long file_size_ = 0;
   std::string error_;
   std::vector<Kept> runs_;
+  // Runs stored whose "stored" entry could not be appended: their older states are still in the
+  // journal file and would come back at the next start.
+  std::vector<std::string> stored_pending_;
 };
 
 }  // namespace records

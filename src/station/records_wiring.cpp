@@ -49,10 +49,11 @@ std::string time_of_day(records::TimePoint time) {
       .toStdString();
 }
 
-records::RecordWriter::Options writer_options(std::string path, bool forward,
-                                              std::function<void()> state_changed) {
+records::RecordWriter::Options writer_options(std::string path, std::string station_id,
+                                              bool forward, std::function<void()> state_changed) {
   records::RecordWriter::Options options;
   options.path = std::move(path);
+  options.station_id = std::move(station_id);
   options.forward = forward;
   options.state_changed = std::move(state_changed);
   return options;
@@ -65,7 +66,7 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
     : station_(station),
       windows_(windows),
       options_(std::move(options)),
-      writer_(writer_options(options_.path, !options_.shared_store.empty(),
+      writer_(writer_options(options_.path, options_.station_id, !options_.shared_store.empty(),
                              [this] {
                                QMetaObject::invokeMethod(
                                    &window_thread_, [this] { state_changed(); },

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -133,6 +134,69 @@ TEST_F(Writer, AFileThatCannotBeOpenedIsReportedAndItsRunsWaitInMemory) {
   writer.flush();
   EXPECT_TRUE(writer.state().keeping_records);
   EXPECT_EQ(all_runs(blocked + "/records.sqlite").size(), 1U);
+}
+
+// The file was locked at the start and the clock set back: once the writer opens it, the station's
+// runs are placed after those the file holds.
+TEST_F(Writer, AFileOpenedLatePlacesTheNextRunsAfterItsOwn) {
+  RunRecord later = finished(1);
+  later.made = now() + std::chrono::hours{1};
+  {
+    RecordStore before(path());
+    ASSERT_TRUE(before.open());
+    ASSERT_TRUE(before.complete_run(later));
+  }
+  OtherConnection other(path());
+  ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE"));
+  ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+  RecordWriter writer(writer_options(path()));
+  EXPECT_FALSE(writer.open());
+  ASSERT_TRUE(other.exec("ROLLBACK"));
+  writer.retry();
+  writer.flush();
+  ASSERT_TRUE(writer.state().keeping_records) << writer.state().status_text;
+  EXPECT_GT(run_clock().start().made, *later.made);
+}
+
+// A writer held inside a write (a statement that does not end) holds not the close: write_out()
+// gives up by its deadline, and the run it could not write is written at the next start.
+TEST_F(Writer, AWriterHeldInsideAWriteHoldsNotTheClose) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool hold = false;
+  bool released = false;
+  bool let_go = false;  // the writer came out of the write it was held in
+  RecordWriter::Options options = writer_options(path());
+  options.state_changed = [&] {
+    std::unique_lock lock(mutex);
+    if (!hold || let_go) return;
+    changed.wait_for(lock, kPatience, [&] { return released; });
+    let_go = true;
+  };
+  {
+    std::unique_ptr<OtherConnection> other;
+    RecordWriter writer(options);
+    ASSERT_TRUE(writer.open());
+    other = std::make_unique<OtherConnection>(path());
+    ASSERT_TRUE(other->exec("BEGIN EXCLUSIVE"));
+    ASSERT_TRUE(other->exec("DELETE FROM runs WHERE id = 'none'"));
+    writer.complete_run(finished(1));
+    writer.flush();
+    {
+      std::lock_guard lock(mutex);
+      hold = true;
+    }
+    EXPECT_FALSE(writer.write_out(100ms));
+    {
+      std::lock_guard lock(mutex);
+      EXPECT_FALSE(let_go) << "write_out() waited for the writer";
+      released = true;
+    }
+    changed.notify_all();
+  }
+  RecordStore next_start(path());
+  ASSERT_TRUE(next_start.open()) << next_start.status_text();
+  EXPECT_EQ(all_runs(path()), std::vector<RunRecord>{finished(1)});
 }
 
 // Another program holds the file's write lock while runs end, and the station closes: with the
@@ -319,6 +383,7 @@ TEST_P(WriterCrash, KeepsEveryAcknowledgedRunOnceAndMarksTheRunsCutOffInterrupte
               acknowledged.size(), with_journal, interrupted);
   EXPECT_GT(acknowledged.size(), 0U) << "no run was acknowledged: the test proved nothing";
   EXPECT_GT(with_journal, 0) << "no writer left runs waiting in its journal";
+  EXPECT_GT(interrupted, 0) << "no run was cut off: the interrupted half proved nothing";
   EXPECT_TRUE(QDir(folder_.dir.path()).entryList({"*.journal*"}).isEmpty())
       << "journals left once every run is in the file";
 }

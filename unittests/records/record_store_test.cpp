@@ -400,6 +400,24 @@ TEST_F(Store, AClockSetBackChangesNoDurationAndLeavesTheFirstRunFirst) {
   EXPECT_EQ(total_ms, 90'000) << "60 s and 30 s, none negative";
 }
 
+// The records window's list of stations: the first of them in byte order, an id longer than the
+// list shows left out before it takes a place.
+TEST_F(Store, ListsTheFirstStationsInByteOrderLeavingOutOverLongIds) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open()) << store.status_text();
+  const std::string over_long(kListTextLimit + 1, 'A');
+  int n = 0;
+  for (const std::string& station : {std::string("c"), over_long, std::string("b"),
+                                     std::string("B"), std::string("a"), std::string("b")}) {
+    RunRecord run = full_record("run " + std::to_string(++n));
+    run.station_id = station;
+    ASSERT_TRUE(store.complete_run(run)) << store.status_text();
+  }
+  const auto stations = store.stations(3);
+  ASSERT_EQ(stations.error, "");
+  EXPECT_EQ(stations.value, (std::vector<std::string>{"B", "a", "b"}));
+}
+
 TEST_F(Store, SummaryOfNothingIsZero) {
   RecordStore store(path());
   ASSERT_TRUE(store.open());

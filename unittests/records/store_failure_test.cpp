@@ -5,6 +5,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,10 +14,12 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QUuid>
+#include <csignal>
 
 #include "other_connection.h"
 #include "record_samples.h"
 #include "records/record_store.h"
+#include "records/run_journal.h"
 #include "records/sql_dialect.h"
 
 namespace records {
@@ -99,6 +102,25 @@ TEST_F(FailingStore, ACompletionWrittenDirectlyReplacesTheWaitingBegin) {
   EXPECT_EQ(store.waiting(), 0u);
   store.retry();
   EXPECT_EQ(store.find(record.id).value->outcome, record.outcome);
+}
+
+// Deferred writes (a close out of time) touch not the file: the run's progress and its end wait.
+TEST_F(FailingStore, DeferredWritesWaitWithoutTryingTheFile) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  const RunRecord record = full_record();
+  ASSERT_TRUE(store.begin_run(record));
+  store.defer_writes(true);
+  EXPECT_FALSE(store.save_progress(record.id, "Pass 1\r\n"));
+  EXPECT_FALSE(store.complete_run(record));
+  EXPECT_EQ(store.waiting(), 1u);
+  const auto found = store.find(record.id).value;
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->outcome, Outcome::running);
+  EXPECT_EQ(found->report, record.report) << "the file was written while writes were deferred";
+  store.defer_writes(false);
+  EXPECT_EQ(store.retry(), 1u);
+  EXPECT_EQ(store.find(record.id).value, record);
 }
 
 TEST_F(FailingStore, RetryWritesManyWaitingRunsInShortBatchesOldestFirst) {
@@ -206,6 +228,32 @@ INSTANTIATE_TEST_SUITE_P(
                           [](QByteArray& bytes, qsizetype) { bytes[bytes.size() - 3] ^= 0x20; },
                           false}),
     [](const auto& row) { return std::string(row.param.label); });
+
+// Two stations write one file: a station's start marks its own runs left running interrupted, and
+// queues them for forwarding, never the other station's live runs.
+TEST_F(FailingStore, AStationsStartMarksOnlyItsOwnRunsInterrupted) {
+  RunRecord live = full_record("live");
+  live.station_id = "station A";
+  RunRecord left = full_record("left");
+  left.station_id = "station B";
+  RecordStore a(path());
+  a.set_station(live.station_id);
+  a.set_forwarding(true);
+  ASSERT_TRUE(a.open());
+  ASSERT_TRUE(a.begin_run(live));
+  ASSERT_TRUE(a.begin_run(left));  // as station B's last program left it
+
+  RecordStore b(path());
+  b.set_station(left.station_id);
+  b.set_forwarding(true);
+  ASSERT_TRUE(b.open()) << b.status_text();
+  EXPECT_EQ(b.find(live.id).value->outcome, Outcome::running);
+  EXPECT_EQ(b.find(left.id).value->outcome, Outcome::interrupted);
+  const auto queued = b.forward_batch(10);
+  ASSERT_EQ(queued.error, "");
+  ASSERT_EQ(queued.value.size(), 1u);
+  EXPECT_EQ(queued.value[0].id, left.id);
+}
 
 // Makes a file unwritable, for root too (which ignores the mode): the immutable flag.
 class ReadOnlyFile {
@@ -374,6 +422,105 @@ RunRecord with_report(const std::string& id, std::size_t report_bytes) {
   RunRecord run = full_record(id);
   run.report = std::string(report_bytes, 'r');
   return run;
+}
+
+// No file of this process grows past `bytes` while it lives, as on a disk that is full but for
+// the space a file already holds.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(RLIMIT_FSIZE, &before_);
+    const rlimit limit{bytes, before_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &before_);
+    std::signal(SIGXFSZ, handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit before_{};
+  void (*handler_)(int);
+};
+
+// The journal cannot grow (a full disk: the record file's log reuses its own space) while a run
+// that waits there as running is finished in the file: the journal's older entry never brings
+// it back as running, to be marked interrupted, whether the program ends as a crash ends it once
+// the journal has room again or while it still has none.
+class FullJournal : public FailingStore, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FullJournal, NeverBringsAFinishedRunBackRunning) {
+  const bool room_before_the_crash = GetParam();
+  RunRecord finished = full_record("finished");
+  finished.outcome = Outcome::passed;
+  const std::string journal = path() + ".journal";
+  {
+    RecordStore store(path());
+    ASSERT_TRUE(store.open());
+    OtherConnection other(path());
+    ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+    ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+    // A long report makes the journal longer than the record file and its log.
+    EXPECT_FALSE(store.begin_run(with_report("long", 1 << 20)));
+    EXPECT_FALSE(store.begin_run(finished));
+    ASSERT_TRUE(other.exec("ROLLBACK"));
+    {
+      const FileSizeLimit full(rlim_t(read_all(journal).size()));
+      EXPECT_TRUE(store.complete_run(finished)) << store.status_text();
+      EXPECT_EQ(store.waiting(), 1u);
+    }
+    if (room_before_the_crash) {
+      // The file locked: the long run still waits.
+      ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
+      ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+      EXPECT_EQ(store.retry(), 0u);
+      ASSERT_TRUE(other.exec("ROLLBACK"));
+    }
+    QFile::copy(QString::fromStdString(journal), QString::fromStdString(journal + "-7"));
+    // The program ends here, as a crash would end it.
+    ::unlink(journal.c_str());
+  }
+
+  RecordStore next_start(path());
+  ASSERT_TRUE(next_start.open()) << next_start.status_text();
+  const auto kept = next_start.find("finished").value;
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(text_id(kept->outcome), text_id(Outcome::passed));
+  EXPECT_EQ(kept, finished);
+  EXPECT_EQ(next_start.find("long").value->outcome, Outcome::interrupted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Crash, FullJournal, ::testing::Values(true, false), [](const auto& row) {
+  return std::string(row.param ? "with_room_again" : "still_full");
+});
+
+// The journal could not be made at first (no folder yet): the run kept then, the journal another
+// program left there once it can be made, and the run kept next all reach the disk.
+TEST_F(FailingStore, AJournalMadeLateTakesTheLeftRunsAndKeepsEveryRunOnDisk) {
+  const std::string blocked = folder_.file("plain-file");
+  garbage_file(blocked);  // a file where the folder would be
+  const std::string file = blocked + "/records.sqlite";
+  RecordStore store(file);
+  EXPECT_FALSE(store.open());
+  EXPECT_FALSE(store.complete_run(full_record("first")));
+  EXPECT_EQ(store.in_memory(), 1u);
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(blocked)));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(blocked)));
+  {
+    RunJournal left(file);
+    for (int n = 0; n < 5; ++n) ASSERT_TRUE(left.keep(full_record("left " + std::to_string(n))));
+  }
+  // Opening the journal loads the left runs while this one is kept (AddressSanitizer once saw
+  // that write land in freed memory).
+  EXPECT_FALSE(store.complete_run(full_record("second")));
+  EXPECT_EQ(store.waiting(), 7u);
+  EXPECT_EQ(store.in_memory(), 0u) << store.status_text();
+  while (store.retry() > 0) {
+  }
+  EXPECT_EQ(store.waiting(), 0u) << store.status_text();
+  EXPECT_EQ(store.query({}).value.size(), 7u);
 }
 
 // A full disk is named as such; the runs that could not be written are all written once space
