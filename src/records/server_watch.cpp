@@ -1,8 +1,10 @@
 #include "records/server_watch.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -38,11 +40,16 @@ ServerWatch::~ServerWatch() {
   }
   wake_.notify_all();
   thread_.join();
+  if (socket_ >= 0) ::close(socket_);
 }
 
 void ServerWatch::set_socket(int socket) {
   std::lock_guard lock(mutex_);
-  socket_ = socket;
+  if (socket_ >= 0) ::close(socket_);
+  // A copy of our own: the driver closes its number when the connection drops, and the number may
+  // then name another socket; ours names this connection until we let it go. Without a copy (no
+  // descriptor left) the connection is not watched.
+  socket_ = socket >= 0 ? ::fcntl(socket, F_DUPFD_CLOEXEC, 0) : -1;
   socket_cut_ = false;
   if (cut_all_) cut();
 }
@@ -82,7 +89,8 @@ std::chrono::steady_clock::duration ServerWatch::silence() const {
 void ServerWatch::cut() {
   if (in_flight_) cut_ = true;
   if (socket_ < 0 || socket_cut_) return;
-  // Not close(): the socket stays the driver's, which now reads its end and fails.
+  // Not close(): the connection stays the driver's, which now reads its end and fails; shut down
+  // through our copy, it is the same connection.
   ::shutdown(socket_, SHUT_RDWR);
   socket_cut_ = true;
 }

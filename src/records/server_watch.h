@@ -30,7 +30,8 @@ class ServerWatch {
   ServerWatch& operator=(const ServerWatch&) = delete;
 
   // The socket of the connection in use, -1 when there is none; called on the connection's
-  // thread. Once set_socket(-1) has returned, the old socket is never touched again.
+  // thread. The watch keeps a copy of its own (dup), let go of when another socket or -1 is set
+  // and when the watch ends: the driver's number may be closed and reused at any time.
   void set_socket(int socket);
   // An exchange with the server begins and ends, on the connection's thread. end() tells whether
   // the watch cut the connection during it.
@@ -51,7 +52,7 @@ class ServerWatch {
   const std::function<void()> silent_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  int socket_ = -1;
+  int socket_ = -1;  // our copy
   bool in_flight_ = false;
   std::chrono::steady_clock::time_point begun_{};
   bool noticed_ = false;

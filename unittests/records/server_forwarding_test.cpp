@@ -4,6 +4,7 @@
 // reads runs and nothing else.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "records/record_forwarder.h"
 #include "records/record_store.h"
 #include "records/server_setup.h"
+#include "records/server_watch.h"
 #include "test_server.h"
 
 namespace records {
@@ -232,6 +234,33 @@ TEST_F(HungServer, IsSaidNotToAnswerHoldsNotTheCloseAndGetsTheRunsOnceContinued)
       << station.forwarder().state().reason;
   EXPECT_EQ(ids_on_server(server.line()),
             (std::vector<std::string>{"run-101", "run-102", "run-103", "run-104"}));
+}
+
+// Whether `socket` still carries a byte to `peer`.
+bool carries(int socket, int peer) {
+  const char sent = 'q';
+  char received = 0;
+  return ::send(socket, &sent, 1, MSG_NOSIGNAL) == 1 &&
+         ::recv(peer, &received, 1, MSG_DONTWAIT) == 1 && received == sent;
+}
+
+TEST(ServerWatchSocket, ACutReachesTheWatchedConnectionAndNeverTheSocketThatReusedItsNumber) {
+  int watched[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, watched), 0);
+  ServerWatch watch({}, nullptr);
+  watch.set_socket(watched[0]);
+  // The driver closes its socket when the connection drops; the next socket takes its number.
+  const int number = watched[0];
+  ASSERT_EQ(::close(watched[0]), 0);
+  int other[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, other), 0);
+  ASSERT_EQ(other[0], number) << "the number is reused";
+  watch.cut_all();
+  EXPECT_TRUE(carries(other[0], other[1])) << "another socket was shut down";
+  char byte = 0;
+  EXPECT_EQ(::recv(watched[1], &byte, 1, MSG_DONTWAIT), 0) << "the watched connection was cut";
+  watch.set_socket(-1);
+  for (const int socket : {watched[1], other[0], other[1]}) ::close(socket);
 }
 
 // The set-up README gives a line: an owner role whose database holds the records, and a role
