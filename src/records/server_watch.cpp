@@ -1,12 +1,14 @@
 #include "records/server_watch.h"
 
 #include <fcntl.h>
+// The kernel's tcp_info: glibc's (netinet/tcp.h) ends before tcpi_bytes_acked.
+#include <linux/tcp.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -19,13 +21,18 @@ using Clock = std::chrono::steady_clock;
 // How often an exchange in flight is looked at.
 constexpr std::chrono::milliseconds kTick{100};
 
-// When the socket last received data from the server, as the kernel counts it (a TCP socket);
-// none for a local socket.
-std::optional<Clock::time_point> last_received(int socket) {
+// What the kernel counts of a TCP socket; none for a local socket.
+struct Heard {
+  Clock::time_point data;          // when data last came from the server
+  std::uint64_t acknowledged = 0;  // bytes of ours the server has acknowledged
+};
+
+std::optional<Heard> heard_on(int socket) {
   tcp_info info{};
   socklen_t size = sizeof info;
   if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return std::nullopt;
-  return Clock::now() - std::chrono::milliseconds{info.tcpi_last_data_recv};
+  return Heard{Clock::now() - std::chrono::milliseconds{info.tcpi_last_data_recv},
+               info.tcpi_bytes_acked};
 }
 
 }  // namespace
@@ -51,6 +58,8 @@ void ServerWatch::set_socket(int socket) {
   // descriptor left) the connection is not watched.
   socket_ = socket >= 0 ? ::fcntl(socket, F_DUPFD_CLOEXEC, 0) : -1;
   socket_cut_ = false;
+  acknowledged_ = 0;
+  acknowledged_at_ = {};
   if (cut_all_) cut();
 }
 
@@ -78,10 +87,21 @@ void ServerWatch::cut_all() {
   cut();
 }
 
-std::chrono::steady_clock::duration ServerWatch::silence() const {
+std::chrono::steady_clock::duration ServerWatch::silence() {
   Clock::time_point heard = begun_;
   if (socket_ >= 0) {
-    if (const auto received = last_received(socket_)) heard = std::max(heard, *received);
+    if (const auto on_socket = heard_on(socket_)) {
+      heard = std::max(heard, on_socket->data);
+      // A long request (a report of megabytes over a slow link) hears no data until it is all
+      // sent, but the server takes it in: its acknowledgements count. A stopped server stops
+      // acknowledging once its receive buffer is full (the probes of a closed window acknowledge
+      // nothing new), so it is still cut.
+      if (on_socket->acknowledged != acknowledged_) {
+        acknowledged_ = on_socket->acknowledged;
+        acknowledged_at_ = Clock::now();
+      }
+      heard = std::max(heard, acknowledged_at_);
+    }
   }
   return Clock::now() - heard;
 }

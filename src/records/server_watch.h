@@ -2,13 +2,14 @@
 // fires only while the server runs: a server that is stopped (SIGSTOP, a paused virtual machine)
 // keeps the connection up, the kernel acknowledges what is sent and keep-alives pass, and the
 // driver waits for an answer for ever. The watch counts how long an exchange in flight has heard
-// nothing from the server; past a limit it says so, and past a longer one it shuts the
-// connection's socket down (shutdown(2)), so that the driver's wait ends with an error at once.
-// At close it cuts at once. Internal to src/records.
+// nothing from the server (no data, and nothing of what it sends acknowledged); past a limit it
+// says so, and past a longer one it shuts the connection's socket down (shutdown(2)), so that the
+// driver's wait ends with an error at once. At close it cuts at once. Internal to src/records.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -43,8 +44,9 @@ class ServerWatch {
 
  private:
   void run();
-  // How long the exchange in flight has heard nothing from the server. Under the lock.
-  std::chrono::steady_clock::duration silence() const;
+  // How long the exchange in flight has heard nothing from the server. Under the lock, on the
+  // watch's thread.
+  std::chrono::steady_clock::duration silence();
   // Shuts the socket in use down, once. Under the lock.
   void cut();
 
@@ -55,6 +57,9 @@ class ServerWatch {
   int socket_ = -1;  // our copy
   bool in_flight_ = false;
   std::chrono::steady_clock::time_point begun_{};
+  // The bytes the server had acknowledged when last looked at, and when that count last grew.
+  std::uint64_t acknowledged_ = 0;
+  std::chrono::steady_clock::time_point acknowledged_at_{};
   bool noticed_ = false;
   bool cut_ = false;         // during the exchange in flight
   bool socket_cut_ = false;  // the socket in use

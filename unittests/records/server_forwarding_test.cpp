@@ -3,10 +3,13 @@
 // a stopped server is said not to answer and never holds the close; a station's role adds and
 // reads runs and nothing else.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -261,6 +264,77 @@ TEST(ServerWatchSocket, ACutReachesTheWatchedConnectionAndNeverTheSocketThatReus
   EXPECT_EQ(::recv(watched[1], &byte, 1, MSG_DONTWAIT), 0) << "the watched connection was cut";
   watch.set_socket(-1);
   for (const int socket : {watched[1], other[0], other[1]}) ::close(socket);
+}
+
+// A TCP connection over the loopback: the station's end and the server's.
+struct LoopbackConnection {
+  int station = -1;
+  int server = -1;
+  LoopbackConnection() {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        ::listen(listener, 1) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+      station = ::socket(AF_INET, SOCK_STREAM, 0);
+      if (::connect(station, reinterpret_cast<sockaddr*>(&address), size) == 0) {
+        server = ::accept(listener, nullptr, nullptr);
+      }
+    }
+    ::close(listener);
+  }
+  ~LoopbackConnection() {
+    for (const int socket : {station, server}) {
+      if (socket >= 0) ::close(socket);
+    }
+  }
+  LoopbackConnection(const LoopbackConnection&) = delete;
+  LoopbackConnection& operator=(const LoopbackConnection&) = delete;
+};
+
+TEST(ServerWatchSocket, ALongRequestTheServerTakesInSlowlyIsNotCutAndAStoppedServerIs) {
+  LoopbackConnection link;
+  ASSERT_GE(link.server, 0);
+  std::atomic<int> notices = 0;
+  ServerWatch watch({400ms, 800ms}, [&] { ++notices; });
+  watch.set_socket(link.station);
+  watch.begin();
+  // The station sends a request of many megabytes; no answer comes until it is all sent.
+  std::atomic<bool> send_failed = false;
+  std::thread sender([&] {
+    const timeval wait{0, 100'000};
+    ::setsockopt(link.station, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    const std::vector<char> chunk(64 * 1024, 'r');
+    while (true) {
+      if (::send(link.station, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN &&
+          errno != EWOULDBLOCK) {
+        break;
+      }
+    }
+    send_failed = true;
+  });
+  // A slow link: the server takes in some 2.5 MB/s, for three times the cut's limit.
+  std::vector<char> buffer(128 * 1024);
+  const auto slow_until = std::chrono::steady_clock::now() + 2400ms;
+  while (std::chrono::steady_clock::now() < slow_until) {
+    if (::recv(link.server, buffer.data(), buffer.size(), 0) <= 0) {
+      ADD_FAILURE() << "the link broke";
+      break;
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(notices, 0) << "a server that takes the request in is heard";
+  EXPECT_FALSE(send_failed) << "cut while the server took the request in";
+  // The server stops: its buffer fills and it acknowledges nothing more.
+  EXPECT_TRUE(eventually([&] { return send_failed.load(); })) << "a stopped server is never cut";
+  EXPECT_EQ(notices, 1);
+  EXPECT_TRUE(watch.end());
+  watch.cut_all();  // ends the sender, should the test have failed
+  sender.join();
+  watch.set_socket(-1);
 }
 
 // The set-up README gives a line: an owner role whose database holds the records, and a role
