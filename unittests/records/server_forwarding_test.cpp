@@ -429,16 +429,58 @@ TEST_F(LeastPrivilege, AStationAddsAndReadsRunsAndCanChangeNothing) {
   EXPECT_EQ(reader.find("run-101").value, finished(1)) << "unchanged";
 }
 
-TEST_F(LeastPrivilege, TheSetUpRefusesARoleThatCouldChangeEveryRecord) {
-  std::string said;
-  const std::string owner = owner_;
-  role_ = owner;
-  EXPECT_EQ(set_up(said), kSetupFailed);
-  EXPECT_TRUE(contains(said, "the stations need a role of their own")) << said;
-  role_ = test_server::unique_name("quor_nobody_");
-  EXPECT_EQ(set_up(said), kSetupFailed);
-  EXPECT_TRUE(contains(said, "does not exist")) << said;
+struct UnfitRoleCase {
+  const char* label;
+  // Made by the superuser in the line's database; {role} is the role's name, {owner} the owner's.
+  std::vector<std::string> statements;
+  const char* said;
+};
+
+class UnfitRole : public LeastPrivilege, public ::testing::WithParamInterface<UnfitRoleCase> {};
+
+std::string named(std::string statement, const std::string& role, const std::string& owner) {
+  for (const auto& [placeholder, name] :
+       {std::pair{std::string("{role}"), role}, std::pair{std::string("{owner}"), owner}}) {
+    for (std::size_t at = statement.find(placeholder); at != std::string::npos;
+         at = statement.find(placeholder)) {
+      statement.replace(at, placeholder.size(), name);
+    }
+  }
+  return statement;
 }
+
+TEST_P(UnfitRole, IsRefusedByTheSetUpWhichChangesNothing) {
+  role_ =
+      GetParam().label == std::string("owner") ? owner_ : test_server::unique_name("quor_unfit_");
+  test_server::Connection admin(database_.line());
+  for (const std::string& statement : GetParam().statements) {
+    ASSERT_EQ(admin.exec(named(statement, role_, owner_)), "");
+  }
+  std::string said;
+  EXPECT_EQ(set_up(said), kSetupFailed);
+  EXPECT_TRUE(contains(said, GetParam().said)) << said;
+  EXPECT_TRUE(admin.value("SELECT to_regclass('runs') IS NULL").toBool()) << "nothing was set up";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roles, UnfitRole,
+    ::testing::Values(
+        UnfitRoleCase{"owner", {}, "the stations need a role of their own"},
+        UnfitRoleCase{"missing", {}, "does not exist"},
+        UnfitRoleCase{"superuser", {"CREATE ROLE {role} LOGIN SUPERUSER"}, "is a superuser"},
+        // It may SET ROLE to the owner, though it does not inherit the owner's rights.
+        UnfitRoleCase{"noinherit_member",
+                      {"CREATE ROLE {role} LOGIN NOINHERIT", "GRANT {owner} TO {role}"},
+                      "is the owner of the records or a member of it"},
+        UnfitRoleCase{"createrole", {"CREATE ROLE {role} LOGIN CREATEROLE"}, "may create roles"},
+        // The one-role set-up of earlier versions: the role's own schema, first on its path.
+        UnfitRoleCase{"own_schema",
+                      {"CREATE ROLE {role} LOGIN", "CREATE SCHEMA {role} AUTHORIZATION {role}"},
+                      "owns a schema or a table"},
+        UnfitRoleCase{"creates_in_schema",
+                      {"CREATE ROLE {role} LOGIN", "GRANT CREATE ON SCHEMA public TO {role}"},
+                      "may create tables in the records' schema"}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 }  // namespace
 }  // namespace records
