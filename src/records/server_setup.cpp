@@ -51,7 +51,9 @@ class Setup {
     if (!db.isValid()) return !fail({sql::Failure::other, "the Qt QPSQL driver is not installed"});
     if (fail(dialect_.locate(db, line_, std::chrono::seconds{30}))) return false;
     if (!db.open()) return !fail(dialect_.error_of(db.lastError()));
-    return !fail(dialect_.configure(db, true, std::chrono::seconds{30}));
+    if (fail(dialect_.configure(db, true, std::chrono::seconds{30}))) return false;
+    // A database the stations could not keep every text in (not UTF8) is refused here too.
+    return !fail(dialect_.check_integrity(db));
   }
 
   QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }

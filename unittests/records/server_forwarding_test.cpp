@@ -429,6 +429,20 @@ TEST_F(LeastPrivilege, AStationAddsAndReadsRunsAndCanChangeNothing) {
   EXPECT_EQ(reader.find("run-101").value, finished(1)) << "unchanged";
 }
 
+TEST_F(LeastPrivilege, TheSetUpRefusesADatabaseNotInUtf8) {
+  const std::string name = test_server::unique_name("quor_latin1_");
+  test_server::Connection admin(database_.line());
+  ASSERT_EQ(admin.exec("CREATE DATABASE " + name + " OWNER " + owner_ +
+                       " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0"),
+            "");
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(setup_records_server(test_server::with_database(owner_line(), name), role_, out, err),
+            kSetupFailed);
+  EXPECT_TRUE(contains(err.str(), "is not in UTF8")) << err.str();
+  EXPECT_TRUE(contains(err.str(), "LATIN1")) << err.str();
+}
+
 struct UnfitRoleCase {
   const char* label;
   // Made by the superuser in the line's database; {role} is the role's name, {owner} the owner's.
