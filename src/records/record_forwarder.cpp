@@ -31,6 +31,11 @@ RecordForwarder::RecordForwarder(Options options)
 }
 
 RecordForwarder::~RecordForwarder() {
+  stop();
+  thread_->wait();
+}
+
+void RecordForwarder::stop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -39,7 +44,6 @@ RecordForwarder::~RecordForwarder() {
   // The server is not waited for: the exchange in flight, and any the thread still makes on its
   // way out, fail at once.
   watch_->cut_all();
-  thread_->wait();
 }
 
 void RecordForwarder::nudge() {

@@ -74,8 +74,12 @@ class RecordForwarder {
   explicit RecordForwarder(Options options);
   // Cuts the exchange with the server in flight and ends: what was not forwarded stays queued.
   // Waits for the server not at all, for the station's file at most its busy time-out, and for a
-  // connection being opened at most its connect time-out (2 s by default).
+  // connection being opened at most its connect time-out (2 s by default), less the time since
+  // stop().
   ~RecordForwarder();
+  // Begins the end without waiting for it: no exchange is begun from now on and the one in flight
+  // is cut, so that a close may let the forwarder's wait run beside its other waits.
+  void stop();
   RecordForwarder(const RecordForwarder&) = delete;
   RecordForwarder& operator=(const RecordForwarder&) = delete;
 
