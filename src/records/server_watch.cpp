@@ -37,7 +37,7 @@ std::optional<Heard> heard_on(int socket) {
 
 }  // namespace
 
-ServerWatch::ServerWatch(Limits limits, std::function<void()> silent)
+ServerWatch::ServerWatch(Limits limits, std::function<void(std::uint64_t exchange)> silent)
     : limits_(limits), silent_(std::move(silent)), thread_([this] { run(); }) {}
 
 ServerWatch::~ServerWatch() {
@@ -63,9 +63,11 @@ void ServerWatch::set_socket(int socket) {
   if (cut_all_) cut();
 }
 
-void ServerWatch::begin() {
+std::uint64_t ServerWatch::begin() {
+  std::uint64_t exchange = 0;
   {
     std::lock_guard lock(mutex_);
+    exchange = ++exchange_;
     in_flight_ = true;
     begun_ = Clock::now();
     noticed_ = false;
@@ -73,6 +75,7 @@ void ServerWatch::begin() {
     if (cut_all_) cut();
   }
   wake_.notify_all();
+  return exchange;
 }
 
 bool ServerWatch::end() {
@@ -126,8 +129,9 @@ void ServerWatch::run() {
     if (silent >= limits_.cut && !cut_) cut();
     if (silent >= limits_.notice && !noticed_) {
       noticed_ = true;
+      const std::uint64_t exchange = exchange_;
       lock.unlock();
-      if (silent_) silent_();
+      if (silent_) silent_(exchange);
       lock.lock();
       continue;
     }

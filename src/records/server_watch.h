@@ -25,7 +25,9 @@ class ServerWatch {
     std::chrono::milliseconds cut{6000};
   };
 
-  ServerWatch(Limits limits, std::function<void()> silent);
+  // `silent` is given the number begin() gave the exchange it tells of, which may have ended by
+  // the time it is called.
+  ServerWatch(Limits limits, std::function<void(std::uint64_t exchange)> silent);
   ~ServerWatch();
   ServerWatch(const ServerWatch&) = delete;
   ServerWatch& operator=(const ServerWatch&) = delete;
@@ -34,9 +36,9 @@ class ServerWatch {
   // thread. The watch keeps a copy of its own (dup), let go of when another socket or -1 is set
   // and when the watch ends: the driver's number may be closed and reused at any time.
   void set_socket(int socket);
-  // An exchange with the server begins and ends, on the connection's thread. end() tells whether
-  // the watch cut the connection during it.
-  void begin();
+  // An exchange with the server begins and ends, on the connection's thread. begin() numbers the
+  // exchange (from 1); end() tells whether the watch cut the connection during it.
+  std::uint64_t begin();
   bool end();
   // From now on the connection is cut at once, in an exchange or not, and so is any connection
   // opened later (at close: the connection's statements are let go of on the server too).
@@ -51,11 +53,12 @@ class ServerWatch {
   void cut();
 
   const Limits limits_;
-  const std::function<void()> silent_;
+  const std::function<void(std::uint64_t exchange)> silent_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   int socket_ = -1;  // our copy
   bool in_flight_ = false;
+  std::uint64_t exchange_ = 0;  // the number of the latest exchange
   std::chrono::steady_clock::time_point begun_{};
   // The bytes the server had acknowledged when last looked at, and when that count last grew.
   std::uint64_t acknowledged_ = 0;

@@ -299,9 +299,13 @@ TEST(ServerWatchSocket, ALongRequestTheServerTakesInSlowlyIsNotCutAndAStoppedSer
   LoopbackConnection link;
   ASSERT_GE(link.server, 0);
   std::atomic<int> notices = 0;
-  ServerWatch watch({400ms, 800ms}, [&] { ++notices; });
+  std::atomic<std::uint64_t> noticed = 0;
+  ServerWatch watch({400ms, 800ms}, [&](std::uint64_t exchange) {
+    noticed = exchange;
+    ++notices;
+  });
   watch.set_socket(link.station);
-  watch.begin();
+  const std::uint64_t exchange = watch.begin();
   // The station sends a request of many megabytes; no answer comes until it is all sent.
   std::atomic<bool> send_failed = false;
   std::thread sender([&] {
@@ -331,6 +335,7 @@ TEST(ServerWatchSocket, ALongRequestTheServerTakesInSlowlyIsNotCutAndAStoppedSer
   // The server stops: its buffer fills and it acknowledges nothing more.
   EXPECT_TRUE(eventually([&] { return send_failed.load(); })) << "a stopped server is never cut";
   EXPECT_EQ(notices, 1);
+  EXPECT_EQ(noticed, exchange) << "the notice names its exchange";
   EXPECT_TRUE(watch.end());
   watch.cut_all();  // ends the sender, should the test have failed
   sender.join();
