@@ -12,7 +12,8 @@
 //     attempt;
 //   - on a server this program may stop (SIGSTOP on its processes, which needs the right to signal
 //     them: the server's user or root): how soon the forwarder says the server does not answer,
-//     a run's end on the window thread meanwhile, and how long the forwarder's close takes.
+//     a run's end on the window thread meanwhile, how long the forwarder's close takes, and the
+//     close with the records window reading the stopped server too.
 // The shared store is the location given (a postgresql:// line), or QUOR_BENCH_SHARED_STORE, or
 // an SQLite file standing in for it.
 //
@@ -43,6 +44,7 @@
 #include "records/record_forwarder.h"
 #include "records/record_store.h"
 #include "records/record_writer.h"
+#include "records/records_reader.h"
 
 namespace {
 
@@ -227,6 +229,13 @@ void hung_server(const std::string& folder, const std::string& shared, const std
   end_runs(writer, 0, 20, station);
   writer.flush();
   forwarder->wait_until_forwarded(std::chrono::seconds{30});
+  // Records windows' readers, connected before the server stops.
+  std::unique_ptr<records::RecordsReader> reading[2];
+  for (auto& reader : reading) {
+    reader = std::make_unique<records::RecordsReader>(shared, nullptr);
+    reader->read_page({}, [](records::PageResult) {});
+    while (!reader->idle()) std::this_thread::sleep_for(std::chrono::milliseconds{10});
+  }
   // Listed now, so that the forwarder's own server process is among them.
   const std::vector<pid_t> processes = server_processes(shared);
   if (processes.empty() || !signal_all(processes, SIGSTOP)) {
@@ -264,6 +273,34 @@ void hung_server(const std::string& folder, const std::string& shared, const std
   const auto closing_second = Clock::now();
   second.reset();
   const double close_connecting_ms = Millis(Clock::now() - closing_second).count();
+  // The station's close with the records window open over the stopped server (its read left
+  // waiting for it) while a retry of the forwarder falls due 0.5 s into the close: the window's
+  // end and the forwarder's one after the other, and side by side as the station's close ends them
+  // (the forwarder told to stop first).
+  const auto close_with_window = [&](std::unique_ptr<records::RecordsReader> reader,
+                                     bool side_by_side) {
+    records::RecordForwarder::Options idle;
+    idle.station_store = path;
+    idle.shared_store = shared;
+    idle.retry_interval = std::chrono::hours{1};
+    auto late = std::make_unique<records::RecordForwarder>(std::move(idle));
+    // Its first attempt, at its start, fails after the connect time-out.
+    std::this_thread::sleep_for(std::chrono::milliseconds{2500});
+    reader->read_page({}, [](records::PageResult) {});
+    std::this_thread::sleep_for(std::chrono::milliseconds{100});
+    const auto begin = Clock::now();
+    std::thread retry([&late] {
+      std::this_thread::sleep_for(std::chrono::milliseconds{500});
+      late->nudge();
+    });
+    if (side_by_side) late->stop();
+    reader.reset();
+    retry.join();
+    late.reset();
+    return Millis(Clock::now() - begin).count();
+  };
+  const double close_one_after_other_ms = close_with_window(std::move(reading[0]), false);
+  const double close_side_by_side_ms = close_with_window(std::move(reading[1]), true);
   signal_all(processes, SIGCONT);
   if (said) {
     std::printf("server stopped: \"%s\" in the forwarder's state after %.0f ms (goal: <= 5000)\n",
@@ -279,6 +316,10 @@ void hung_server(const std::string& folder, const std::string& shared, const std
       "close of the forwarder, server stopped: %.0f ms in a statement, %.0f ms while "
       "connecting (goal: <= 2000)\n",
       close_ms, close_connecting_ms);
+  std::printf(
+      "close with the records window reading, server stopped: %.0f ms with the forwarder stopped "
+      "first, %.0f ms one after the other (goal: <= 2000)\n",
+      close_side_by_side_ms, close_one_after_other_ms);
 }
 
 }  // namespace

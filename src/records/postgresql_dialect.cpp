@@ -113,8 +113,22 @@ class PostgresqlDialect final : public Dialect {
     return {};
   }
 
-  // The server keeps its own files whole.
-  StoreError check_integrity(QSqlDatabase&) const override { return {}; }
+  // The server keeps its own files whole. What it must be is a database in UTF8: in another
+  // encoding a text the station keeps (a control character's picture, U+2400, a Latin-1 byte of a
+  // module's reply) is refused as untranslatable, and good runs would be set aside as refused.
+  StoreError check_integrity(QSqlDatabase& database) const override {
+    QSqlQuery query(database);
+    if (!query.exec(QStringLiteral("SELECT pg_encoding_to_char(encoding) FROM pg_database"
+                                   " WHERE datname = current_database()")) ||
+        !query.next()) {
+      return error_of(query.lastError());
+    }
+    const QString encoding = query.value(0).toString();
+    if (encoding != QStringLiteral("UTF8")) {
+      return {Failure::not_unicode, "the database's encoding is " + encoding.toStdString()};
+    }
+    return {};
+  }
 
   // Read from the catalog with the statement's own snapshot rather than through the server's
   // cache of names (to_regclass), which may still hold "no such table" when another station
@@ -187,9 +201,10 @@ class PostgresqlDialect final : public Dialect {
       if (state == QStringLiteral("40001") || state == QStringLiteral("40P01")) {
         return Failure::locked;
       }
-      // What was sent, not the server: data exceptions (a byte the encoding refuses, a text too
-      // long for its column), integrity constraints, program limits (an index row too large) and
-      // the syntax error of a text the driver cut at a NUL byte ("unterminated quoted string").
+      // What was sent, not the server: data exceptions (a text too long for its column, a byte
+      // the encoding refuses: in the UTF8 database a store opens only, a sequence that is not
+      // UTF-8), integrity constraints, program limits (an index row too large) and the syntax
+      // error of a text the driver cut at a NUL byte ("unterminated quoted string").
       if (state.startsWith(QStringLiteral("22")) || state.startsWith(QStringLiteral("23")) ||
           state.startsWith(QStringLiteral("54")) || state == QStringLiteral("42601")) {
         return Failure::refused_content;
@@ -248,6 +263,9 @@ class PostgresqlDialect final : public Dialect {
       case Failure::needs_setup:
         return "the records server's schema is older than this program's: a test engineer must "
                "run the set-up (quor_station --setup-records-server)";
+      case Failure::not_unicode:
+        return "the records database is not in UTF8 and cannot hold every text the stations keep: "
+               "create it with ENCODING 'UTF8'";
       case Failure::refused_content:
         return "the records server refused the run's content";
       case Failure::conflict:

@@ -25,12 +25,17 @@ RecordForwarder::RecordForwarder(Options options)
       watch_(std::make_unique<ServerWatch>(
           ServerWatch::Limits{options_.no_answer_notice,
                               options_.server_timeout + std::chrono::seconds{1}},
-          [this] { no_answer(); })),
+          [this](std::uint64_t exchange) { no_answer(exchange); })),
       thread_(QThread::create([this] { run(); })) {
   thread_->start();
 }
 
 RecordForwarder::~RecordForwarder() {
+  stop();
+  thread_->wait();
+}
+
+void RecordForwarder::stop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -39,7 +44,6 @@ RecordForwarder::~RecordForwarder() {
   // The server is not waited for: the exchange in flight, and any the thread still makes on its
   // way out, fail at once.
   watch_->cut_all();
-  thread_->wait();
 }
 
 void RecordForwarder::nudge() {
@@ -76,10 +80,11 @@ void RecordForwarder::publish(ForwardState state) {
   if (options_.state_changed) options_.state_changed();
 }
 
-void RecordForwarder::no_answer() {
+void RecordForwarder::no_answer(std::uint64_t exchange) {
   {
     std::lock_guard lock(mutex_);
-    if (stopping_) return;
+    // An exchange that has ended since may have worked, and its state is the newer.
+    if (stopping_ || exchange != exchange_in_flight_) return;
     state_.reaching_server = false;
     state_.reason = kServerDoesNotAnswer;
   }
@@ -93,9 +98,14 @@ bool RecordForwarder::stopping() const {
 }
 
 bool RecordForwarder::exchange(const std::function<bool()>& call) {
-  watch_->begin();
+  {
+    std::lock_guard lock(mutex_);
+    exchange_in_flight_ = watch_->begin();
+  }
   const bool done = call();
+  std::lock_guard lock(mutex_);
   last_exchange_cut_ = watch_->end();
+  exchange_in_flight_ = 0;
   return done;
 }
 

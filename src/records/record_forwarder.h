@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -74,8 +75,12 @@ class RecordForwarder {
   explicit RecordForwarder(Options options);
   // Cuts the exchange with the server in flight and ends: what was not forwarded stays queued.
   // Waits for the server not at all, for the station's file at most its busy time-out, and for a
-  // connection being opened at most its connect time-out (2 s by default).
+  // connection being opened at most its connect time-out (2 s by default), less the time since
+  // stop().
   ~RecordForwarder();
+  // Begins the end without waiting for it: no exchange is begun from now on and the one in flight
+  // is cut, so that a close may let the forwarder's wait run beside its other waits.
+  void stop();
   RecordForwarder(const RecordForwarder&) = delete;
   RecordForwarder& operator=(const RecordForwarder&) = delete;
 
@@ -101,8 +106,8 @@ class RecordForwarder {
   std::string server_reason(const RecordStore& shared) const;
   bool stopping() const;
   void publish(ForwardState state);
-  // The watch found the exchange in flight unanswered.
-  void no_answer();
+  // The watch found the exchange `exchange` unanswered; nothing when it has ended since.
+  void no_answer(std::uint64_t exchange);
 
   const Options options_;
   mutable std::mutex mutex_;
@@ -111,8 +116,9 @@ class RecordForwarder {
   bool nudged_ = true;
   bool stopping_ = false;
   ForwardState state_;
-  std::size_t attempts_ = 0;        // states published
-  bool last_exchange_cut_ = false;  // the forwarding thread's
+  std::size_t attempts_ = 0;              // states published
+  bool last_exchange_cut_ = false;        // the forwarding thread's
+  std::uint64_t exchange_in_flight_ = 0;  // the watch's number for it; 0 between exchanges
   std::unique_ptr<class ServerWatch> watch_;
   // A Qt thread, so that Qt's per-thread data of the SQL connections it owns ends with it. Last:
   // started once everything above exists.

@@ -17,11 +17,21 @@ namespace {
 constexpr const char* kStationTables[] = {"runs", "run_reports", "run_errors"};
 constexpr const char* kOtherTables[] = {"schema_version", "forward_queue", "forward_refused"};
 
-QString identifier(const QString& name) {
-  QString quoted = name;
-  quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
+// What makes a role unfit for the stations: each could change every record however granted.
+struct Unfit {
+  int bit;
+  const char* why;
+};
+constexpr Unfit kUnfit[] = {
+    {1, "is a superuser"},
+    {2, "may create roles (CREATEROLE), and so grant itself the owner's"},
+    // NOINHERIT or not: a member may SET ROLE to the owner.
+    {4, "is the owner of the records or a member of it"},
+    // An earlier set-up gave each station role a schema of its own name, which its search path
+    // finds before the records.
+    {8, "owns a schema or a table in this database"},
+    {16, "may create tables in the records' schema"},
+};
 
 class Setup {
  public:
@@ -41,7 +51,9 @@ class Setup {
     if (!db.isValid()) return !fail({sql::Failure::other, "the Qt QPSQL driver is not installed"});
     if (fail(dialect_.locate(db, line_, std::chrono::seconds{30}))) return false;
     if (!db.open()) return !fail(dialect_.error_of(db.lastError()));
-    return !fail(dialect_.configure(db, true, std::chrono::seconds{30}));
+    if (fail(dialect_.configure(db, true, std::chrono::seconds{30}))) return false;
+    // A database the stations could not keep every text in (not UTF8) is refused here too.
+    return !fail(dialect_.check_integrity(db));
   }
 
   QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
@@ -112,19 +124,26 @@ int setup_records_server(const std::string& line, const std::string& station_rol
   Setup setup(line, err);
   if (!setup.open()) return kSetupFailed;
   const QString role = QString::fromStdString(station_role);
-  const QVariant known = setup.value(
-      QStringLiteral("SELECT rolsuper::int + 2 * pg_has_role(rolname, current_user, 'USAGE')::int"
-                     " FROM pg_roles WHERE rolname = ?"),
+  // The name is bound, never pasted; the schema is the one the migration creates the tables in.
+  const QVariant unfit = setup.value(
+      QStringLiteral(
+          "SELECT r.rolsuper::int + 2 * r.rolcreaterole::int"
+          " + 4 * pg_has_role(r.oid, current_user, 'MEMBER')::int"
+          " + 8 * (EXISTS (SELECT 1 FROM pg_catalog.pg_namespace WHERE nspowner = r.oid)"
+          " OR EXISTS (SELECT 1 FROM pg_catalog.pg_class WHERE relowner = r.oid))::int"
+          " + 16 * COALESCE(has_schema_privilege(r.oid, current_schema(), 'CREATE'), false)::int"
+          " FROM pg_catalog.pg_roles r WHERE r.rolname = ?"),
       {role});
-  if (!known.isValid()) {
+  if (!unfit.isValid()) {
     err << "quor_station: the role \"" << station_role << "\" does not exist on the server: "
         << "create it first (README, \"A line's records server\")\n";
     return kSetupFailed;
   }
-  // A superuser, the owner itself or a member of it could change every record however granted.
-  if (known.toInt() != 0) {
-    err << "quor_station: the role \"" << station_role << "\" is a superuser, the owner of the "
-        << "records or a member of it; the stations need a role of their own\n";
+  for (const Unfit& reason : kUnfit) {
+    if ((unfit.toInt() & reason.bit) == 0) continue;
+    err << "quor_station: the role \"" << station_role << "\" " << reason.why
+        << ": it could change every record; the stations need a role of their own, with no other "
+           "rights (README, \"A line's records server\")\n";
     return kSetupFailed;
   }
   QSqlDatabase db = setup.database();
@@ -136,12 +155,15 @@ int setup_records_server(const std::string& line, const std::string& station_rol
   for (const char* table : kStationTables) station_tables << QString::fromLatin1(table);
   QStringList every_table = station_tables;
   for (const char* table : kOtherTables) every_table << QString::fromLatin1(table);
-  const QString grantee = identifier(role);
+  const QString grantee = setup.value(QStringLiteral("SELECT quote_ident(?)"), {role}).toString();
+  const QString schema_name =
+      setup.value(QStringLiteral("SELECT quote_ident(?)"), {schema}).toString();
+  if (grantee.isEmpty() || schema_name.isEmpty()) return kSetupFailed;
   if (!db.transaction() ||
       !setup.exec(QStringLiteral("REVOKE ALL ON ") + every_table.join(QStringLiteral(", ")) +
                   QStringLiteral(" FROM ") + grantee) ||
-      !setup.exec(QStringLiteral("GRANT USAGE ON SCHEMA ") + identifier(schema) +
-                  QStringLiteral(" TO ") + grantee) ||
+      !setup.exec(QStringLiteral("GRANT USAGE ON SCHEMA ") + schema_name + QStringLiteral(" TO ") +
+                  grantee) ||
       !setup.exec(QStringLiteral("GRANT SELECT, INSERT ON ") +
                   station_tables.join(QStringLiteral(", ")) + QStringLiteral(" TO ") + grantee) ||
       !setup.exec(QStringLiteral("GRANT SELECT ON schema_version TO ") + grantee) || !db.commit()) {

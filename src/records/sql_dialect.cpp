@@ -30,6 +30,7 @@ std::string reason_text(Failure failure) {
     case Failure::permission_denied:
     case Failure::encryption:
     case Failure::needs_setup:
+    case Failure::not_unicode:
     case Failure::other:
       break;
     case Failure::refused_content:

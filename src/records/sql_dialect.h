@@ -30,6 +30,8 @@ enum class Failure {
   // The server's schema is older than this program's and the station's role may not bring it
   // forward: the line's set-up must be run.
   needs_setup,
+  // The server's database cannot hold every text a station keeps (its encoding is not UTF8).
+  not_unicode,
   // Refusals of what was sent rather than of the station: the store holds the connection and
   // takes other runs.
   refused_content,  // a text or value the store cannot hold (a NUL byte, a key past its limits)

@@ -116,6 +116,9 @@ RecordsWiring::~RecordsWiring() {
   handlers.records = nullptr;
   handlers.shut_down = window_shut_down_;
   windows_.form().set_handlers(std::move(handlers));
+  // The forwarder's end (a connection being opened may take its connect time-out) runs beside the
+  // window's (a read of a hung server is waited for a while), not after it.
+  if (forwarder_ != nullptr) forwarder_->stop();
   delete window_.data();
   // The forwarder ends first; what it has not sent stays queued in the file for the next start,
   // and the writer then writes what was handed over before it ends.

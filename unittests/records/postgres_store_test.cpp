@@ -250,6 +250,21 @@ INSTANTIATE_TEST_SUITE_P(
                       return with_port(good, silent_port) + "?connect_timeout=2";
                     },
                     sql::Failure::timed_out, "the records server did not answer in time"},
+        // It could not hold a control character's picture (U+2400) a module's text is kept with.
+        RefusalCase{"database_not_in_utf8",
+                    [](const std::string& good, int) {
+                      const std::string name = test_server::unique_name("quor_latin1_");
+                      test_server::Connection admin(good);
+                      const std::string made =
+                          admin.exec("CREATE DATABASE " + name +
+                                     " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C'"
+                                     " TEMPLATE template0");
+                      EXPECT_EQ(made, "");
+                      return test_server::with_database(good, name);
+                    },
+                    sql::Failure::not_unicode,
+                    "the records database is not in UTF8 and cannot hold every text the stations "
+                    "keep: create it with ENCODING 'UTF8'"},
         RefusalCase{"encryption_required",
                     [](const std::string& good, int) { return good + "?sslmode=require"; },
                     sql::Failure::encryption,

@@ -3,9 +3,13 @@
 // a stopped server is said not to answer and never holds the close; a station's role adds and
 // reads runs and nothing else.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -18,6 +22,7 @@
 #include "records/record_forwarder.h"
 #include "records/record_store.h"
 #include "records/server_setup.h"
+#include "records/server_watch.h"
 #include "test_server.h"
 
 namespace records {
@@ -234,6 +239,109 @@ TEST_F(HungServer, IsSaidNotToAnswerHoldsNotTheCloseAndGetsTheRunsOnceContinued)
             (std::vector<std::string>{"run-101", "run-102", "run-103", "run-104"}));
 }
 
+// Whether `socket` still carries a byte to `peer`.
+bool carries(int socket, int peer) {
+  const char sent = 'q';
+  char received = 0;
+  return ::send(socket, &sent, 1, MSG_NOSIGNAL) == 1 &&
+         ::recv(peer, &received, 1, MSG_DONTWAIT) == 1 && received == sent;
+}
+
+TEST(ServerWatchSocket, ACutReachesTheWatchedConnectionAndNeverTheSocketThatReusedItsNumber) {
+  int watched[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, watched), 0);
+  ServerWatch watch({}, nullptr);
+  watch.set_socket(watched[0]);
+  // The driver closes its socket when the connection drops; the next socket takes its number.
+  const int number = watched[0];
+  ASSERT_EQ(::close(watched[0]), 0);
+  int other[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, other), 0);
+  ASSERT_EQ(other[0], number) << "the number is reused";
+  watch.cut_all();
+  EXPECT_TRUE(carries(other[0], other[1])) << "another socket was shut down";
+  char byte = 0;
+  EXPECT_EQ(::recv(watched[1], &byte, 1, MSG_DONTWAIT), 0) << "the watched connection was cut";
+  watch.set_socket(-1);
+  for (const int socket : {watched[1], other[0], other[1]}) ::close(socket);
+}
+
+// A TCP connection over the loopback: the station's end and the server's.
+struct LoopbackConnection {
+  int station = -1;
+  int server = -1;
+  LoopbackConnection() {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        ::listen(listener, 1) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+      station = ::socket(AF_INET, SOCK_STREAM, 0);
+      if (::connect(station, reinterpret_cast<sockaddr*>(&address), size) == 0) {
+        server = ::accept(listener, nullptr, nullptr);
+      }
+    }
+    ::close(listener);
+  }
+  ~LoopbackConnection() {
+    for (const int socket : {station, server}) {
+      if (socket >= 0) ::close(socket);
+    }
+  }
+  LoopbackConnection(const LoopbackConnection&) = delete;
+  LoopbackConnection& operator=(const LoopbackConnection&) = delete;
+};
+
+TEST(ServerWatchSocket, ALongRequestTheServerTakesInSlowlyIsNotCutAndAStoppedServerIs) {
+  LoopbackConnection link;
+  ASSERT_GE(link.server, 0);
+  std::atomic<int> notices = 0;
+  std::atomic<std::uint64_t> noticed = 0;
+  ServerWatch watch({400ms, 800ms}, [&](std::uint64_t exchange) {
+    noticed = exchange;
+    ++notices;
+  });
+  watch.set_socket(link.station);
+  const std::uint64_t exchange = watch.begin();
+  // The station sends a request of many megabytes; no answer comes until it is all sent.
+  std::atomic<bool> send_failed = false;
+  std::thread sender([&] {
+    const timeval wait{0, 100'000};
+    ::setsockopt(link.station, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    const std::vector<char> chunk(64 * 1024, 'r');
+    while (true) {
+      if (::send(link.station, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN &&
+          errno != EWOULDBLOCK) {
+        break;
+      }
+    }
+    send_failed = true;
+  });
+  // A slow link: the server takes in some 2.5 MB/s, for three times the cut's limit.
+  std::vector<char> buffer(128 * 1024);
+  const auto slow_until = std::chrono::steady_clock::now() + 2400ms;
+  while (std::chrono::steady_clock::now() < slow_until) {
+    if (::recv(link.server, buffer.data(), buffer.size(), 0) <= 0) {
+      ADD_FAILURE() << "the link broke";
+      break;
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(notices, 0) << "a server that takes the request in is heard";
+  EXPECT_FALSE(send_failed) << "cut while the server took the request in";
+  // The server stops: its buffer fills and it acknowledges nothing more.
+  EXPECT_TRUE(eventually([&] { return send_failed.load(); })) << "a stopped server is never cut";
+  EXPECT_EQ(notices, 1);
+  EXPECT_EQ(noticed, exchange) << "the notice names its exchange";
+  EXPECT_TRUE(watch.end());
+  watch.cut_all();  // ends the sender, should the test have failed
+  sender.join();
+  watch.set_socket(-1);
+}
+
 // The set-up README gives a line: an owner role whose database holds the records, and a role
 // for the stations that the set-up command lets add runs and read them.
 class LeastPrivilege : public ::testing::Test {
@@ -326,16 +434,72 @@ TEST_F(LeastPrivilege, AStationAddsAndReadsRunsAndCanChangeNothing) {
   EXPECT_EQ(reader.find("run-101").value, finished(1)) << "unchanged";
 }
 
-TEST_F(LeastPrivilege, TheSetUpRefusesARoleThatCouldChangeEveryRecord) {
-  std::string said;
-  const std::string owner = owner_;
-  role_ = owner;
-  EXPECT_EQ(set_up(said), kSetupFailed);
-  EXPECT_TRUE(contains(said, "the stations need a role of their own")) << said;
-  role_ = test_server::unique_name("quor_nobody_");
-  EXPECT_EQ(set_up(said), kSetupFailed);
-  EXPECT_TRUE(contains(said, "does not exist")) << said;
+TEST_F(LeastPrivilege, TheSetUpRefusesADatabaseNotInUtf8) {
+  const std::string name = test_server::unique_name("quor_latin1_");
+  test_server::Connection admin(database_.line());
+  ASSERT_EQ(admin.exec("CREATE DATABASE " + name + " OWNER " + owner_ +
+                       " ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0"),
+            "");
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(setup_records_server(test_server::with_database(owner_line(), name), role_, out, err),
+            kSetupFailed);
+  EXPECT_TRUE(contains(err.str(), "is not in UTF8")) << err.str();
+  EXPECT_TRUE(contains(err.str(), "LATIN1")) << err.str();
 }
+
+struct UnfitRoleCase {
+  const char* label;
+  // Made by the superuser in the line's database; {role} is the role's name, {owner} the owner's.
+  std::vector<std::string> statements;
+  const char* said;
+};
+
+class UnfitRole : public LeastPrivilege, public ::testing::WithParamInterface<UnfitRoleCase> {};
+
+std::string named(std::string statement, const std::string& role, const std::string& owner) {
+  for (const auto& [placeholder, name] :
+       {std::pair{std::string("{role}"), role}, std::pair{std::string("{owner}"), owner}}) {
+    for (std::size_t at = statement.find(placeholder); at != std::string::npos;
+         at = statement.find(placeholder)) {
+      statement.replace(at, placeholder.size(), name);
+    }
+  }
+  return statement;
+}
+
+TEST_P(UnfitRole, IsRefusedByTheSetUpWhichChangesNothing) {
+  role_ =
+      GetParam().label == std::string("owner") ? owner_ : test_server::unique_name("quor_unfit_");
+  test_server::Connection admin(database_.line());
+  for (const std::string& statement : GetParam().statements) {
+    ASSERT_EQ(admin.exec(named(statement, role_, owner_)), "");
+  }
+  std::string said;
+  EXPECT_EQ(set_up(said), kSetupFailed);
+  EXPECT_TRUE(contains(said, GetParam().said)) << said;
+  EXPECT_TRUE(admin.value("SELECT to_regclass('runs') IS NULL").toBool()) << "nothing was set up";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roles, UnfitRole,
+    ::testing::Values(
+        UnfitRoleCase{"owner", {}, "the stations need a role of their own"},
+        UnfitRoleCase{"missing", {}, "does not exist"},
+        UnfitRoleCase{"superuser", {"CREATE ROLE {role} LOGIN SUPERUSER"}, "is a superuser"},
+        // It may SET ROLE to the owner, though it does not inherit the owner's rights.
+        UnfitRoleCase{"noinherit_member",
+                      {"CREATE ROLE {role} LOGIN NOINHERIT", "GRANT {owner} TO {role}"},
+                      "is the owner of the records or a member of it"},
+        UnfitRoleCase{"createrole", {"CREATE ROLE {role} LOGIN CREATEROLE"}, "may create roles"},
+        // The one-role set-up of earlier versions: the role's own schema, first on its path.
+        UnfitRoleCase{"own_schema",
+                      {"CREATE ROLE {role} LOGIN", "CREATE SCHEMA {role} AUTHORIZATION {role}"},
+                      "owns a schema or a table"},
+        UnfitRoleCase{"creates_in_schema",
+                      {"CREATE ROLE {role} LOGIN", "GRANT CREATE ON SCHEMA public TO {role}"},
+                      "may create tables in the records' schema"}),
+    [](const auto& row) { return std::string(row.param.label); });
 
 }  // namespace
 }  // namespace records
