@@ -50,7 +50,8 @@ enum class ReadKind { page, run, exporting };
 
 class RecordsReader {
  public:
-  static constexpr std::chrono::milliseconds kCloseWait{2000};
+  // Under the station's 2 s for a close, with room for the rest of it.
+  static constexpr std::chrono::milliseconds kCloseWait{1500};
   // Stations offered in the window's box, at most.
   static constexpr std::size_t kMostStations = 500;
 
