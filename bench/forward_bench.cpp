@@ -39,12 +39,12 @@
 #include <thread>
 #include <vector>
 
-#include "records/server_location.h"
-
 #include "records/record_forwarder.h"
 #include "records/record_store.h"
 #include "records/record_writer.h"
 #include "records/records_reader.h"
+#include "records/server_location.h"
+#include "testing/process_tree.h"
 
 namespace {
 
@@ -106,21 +106,8 @@ std::vector<double> end_runs(records::RecordWriter& writer, int first, int count
   return times;
 }
 
-// The parent of process `pid` (from /proc), -1 when it cannot be read.
-pid_t parent_of(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  const std::size_t name_end = stat.rfind(')');
-  if (name_end == std::string::npos) return -1;
-  std::istringstream rest(stat.substr(name_end + 1));
-  char state = 0;
-  pid_t parent = -1;
-  rest >> state >> parent;
-  return rest ? parent : -1;
-}
-
 // The server's processes: the postmaster (the parent of a connection's server process) first,
-// then its children; empty when they cannot be found. Each is a process group of its own.
+// then its children; empty when they cannot be found.
 std::vector<pid_t> server_processes(const std::string& line) {
   const auto server = records::parse_server_location(line).location;
   if (!server) return {};
@@ -135,21 +122,13 @@ std::vector<pid_t> server_processes(const std::string& line) {
     if (db.open()) {
       QSqlQuery query(db);
       if (query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next()) {
-        postmaster = parent_of(pid_t(query.value(0).toInt()));
+        postmaster = testing_support::parent_of(pid_t(query.value(0).toInt()));
       }
     }
     db.close();
   }
   QSqlDatabase::removeDatabase("processes");
-  if (postmaster <= 1) return {};
-  std::vector<pid_t> processes{postmaster};
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const pid_t pid = pid_t(std::stol(name));
-    if (parent_of(pid) == postmaster) processes.push_back(pid);
-  }
-  return processes;
+  return testing_support::with_children(postmaster);
 }
 
 // True when the postmaster got it; a child may have ended since it was listed.

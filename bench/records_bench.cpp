@@ -31,6 +31,7 @@
 #include "records/record_store.h"
 #include "records/record_writer.h"
 #include "records/records_window.h"
+#include "testing/process_tree.h"
 
 namespace {
 
@@ -257,24 +258,8 @@ void window_bench(const std::string& path) {
 std::vector<pid_t> server_processes(const std::string& dir) {
   std::ifstream pid_file(dir + "/data/postmaster.pid");
   long postmaster = 0;
-  if (!(pid_file >> postmaster) || postmaster <= 0) return {};
-  std::vector<pid_t> pids{pid_t(postmaster)};
-  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-    bool number = false;
-    const long pid = entry.toLong(&number);
-    if (!number) continue;
-    std::ifstream stat("/proc/" + entry.toStdString() + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    // "PID (NAME) STATE PPID ...": the name may hold blanks, so read after its closing bracket.
-    const std::size_t bracket = line.rfind(')');
-    if (bracket == std::string::npos) continue;
-    std::istringstream rest(line.substr(bracket + 1));
-    std::string state;
-    long parent = 0;
-    if (rest >> state >> parent && parent == postmaster) pids.push_back(pid_t(pid));
-  }
-  return pids;
+  if (!(pid_file >> postmaster)) return {};
+  return testing_support::with_children(pid_t(postmaster));
 }
 
 // With QUOR_BENCH_STOPPED_SERVER naming the folder of a throw-away server of the bench's own

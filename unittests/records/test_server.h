@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "records/server_location.h"
+#include "testing/process_tree.h"
 
 namespace records::test_server {
 
@@ -122,37 +123,12 @@ class Connection {
   QString name_;
 };
 
-// The parent of process `pid` (from /proc), -1 when it cannot be read.
-inline pid_t parent_of(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  const std::size_t name_end = stat.rfind(')');
-  if (name_end == std::string::npos) return -1;
-  std::istringstream rest(stat.substr(name_end + 1));
-  char state = 0;
-  pid_t parent = -1;
-  rest >> state >> parent;
-  return rest ? parent : -1;
-}
-
 // The postmaster of the server a connection on `line` reaches (the parent of the connection's
-// server process), and the postmaster's children; empty when they cannot be found. Each server
-// process is a process group of its own, so they are stopped one by one.
+// server process), and the postmaster's children; empty when they cannot be found.
 inline std::vector<pid_t> server_processes(const std::string& line) {
-  pid_t postmaster = -1;
-  {
-    Connection server(line);
-    postmaster = parent_of(pid_t(server.value("SELECT pg_backend_pid()").toInt()));
-  }
-  if (postmaster <= 1) return {};
-  std::vector<pid_t> processes{postmaster};
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const pid_t pid = pid_t(std::stol(name));
-    if (parent_of(pid) == postmaster) processes.push_back(pid);
-  }
-  return processes;
+  Connection server(line);
+  return testing_support::with_children(
+      testing_support::parent_of(pid_t(server.value("SELECT pg_backend_pid()").toInt())));
 }
 
 // A database of its own for one test on the fixture's server, dropped when the test ends.
