@@ -446,6 +446,14 @@ struct RecordStore::Impl {
 
   QSqlDatabase database() const { return QSqlDatabase::database(connection, false); }
 
+  // A read of a store that is not open fails with the reason it is not.
+  template <typename T>
+  bool not_open(ReadResult<T>& result) const {
+    if (is_open) return false;
+    result.error = dialect.reason_text(failure.failure);
+    return true;
+  }
+
   void close() {
     upsert.reset();
     upsert_report.reset();
@@ -847,10 +855,7 @@ void RecordStore::defer_writes(bool on) { impl_->deferred = on; }
 
 ReadResult<std::optional<TimePoint>> RecordStore::latest_made() {
   ReadResult<std::optional<TimePoint>> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlQuery query(impl_->database());
   if (!query.exec(QStringLiteral("SELECT MAX(COALESCE(made_ms, started_ms)) FROM runs")) ||
       !query.next()) {
@@ -956,10 +961,7 @@ void RecordStore::set_station(std::string id) { impl_->station = std::move(id); 
 
 ReadResult<std::vector<RunRecord>> RecordStore::forward_batch(std::size_t limit) {
   ReadResult<std::vector<RunRecord>> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlDatabase db = impl_->database();
   // One transaction, so that the runs and their errors are read as of one moment.
   if (!db.transaction()) {
@@ -1024,10 +1026,7 @@ std::string RecordStore::forwarded(const std::vector<std::string>& ids) {
 
 ReadResult<ForwardBacklog> RecordStore::forward_backlog() {
   ReadResult<ForwardBacklog> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlQuery query(impl_->database());
   if (!query.exec(QStringLiteral("SELECT COUNT(*), MIN(queued_ms) FROM forward_queue")) ||
       !query.next()) {
@@ -1097,10 +1096,7 @@ std::string RecordStore::set_aside(const std::string& id, const std::string& rea
 
 ReadResult<std::vector<SetAsideRun>> RecordStore::set_aside_runs() {
   ReadResult<std::vector<SetAsideRun>> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlQuery query(impl_->database());
   query.setForwardOnly(true);
   if (!query.exec(QStringLiteral("SELECT run_id, refused_ms, reason FROM forward_refused"
@@ -1116,10 +1112,7 @@ ReadResult<std::vector<SetAsideRun>> RecordStore::set_aside_runs() {
 
 ReadResult<std::vector<RunRecord>> RecordStore::query(const RecordFilter& filter, Detail detail) {
   ReadResult<std::vector<RunRecord>> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlDatabase db = impl_->database();
   const Where where = where_of(filter, impl_->dialect);
   QSqlQuery query(db);
@@ -1206,10 +1199,7 @@ std::string RecordStore::scan(const RecordFilter& filter, std::size_t chunk,
 
 ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
   ReadResult<Summary> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlDatabase db = impl_->database();
   const Where where = where_of(filter, impl_->dialect);
   const QString finished_runs =
@@ -1268,10 +1258,7 @@ ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
 
 ReadResult<std::vector<RunGroup>> RecordStore::group(const RecordFilter& filter) {
   ReadResult<std::vector<RunGroup>> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   const Where where = where_of(filter, impl_->dialect);
   QSqlQuery query(impl_->database());
   query.setForwardOnly(true);
@@ -1298,10 +1285,7 @@ ReadResult<std::vector<RunGroup>> RecordStore::group(const RecordFilter& filter)
 
 ReadResult<std::vector<std::string>> RecordStore::stations() {
   ReadResult<std::vector<std::string>> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlQuery query(impl_->database());
   query.setForwardOnly(true);
   if (!query.exec(QStringLiteral("SELECT DISTINCT station_id FROM runs"))) {
@@ -1315,10 +1299,7 @@ ReadResult<std::vector<std::string>> RecordStore::stations() {
 
 ReadResult<std::vector<std::string>> RecordStore::stations(std::size_t most) {
   ReadResult<std::vector<std::string>> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlQuery query(impl_->database());
   query.setForwardOnly(true);
   // The first `most` in byte order (a server's "C" collation; a file's texts compare so), ids
@@ -1353,10 +1334,7 @@ std::string RecordStore::read_together(const std::function<std::string()>& reads
 
 ReadResult<std::optional<RunRecord>> RecordStore::find(const std::string& id) {
   ReadResult<std::optional<RunRecord>> result;
-  if (!impl_->is_open) {
-    result.error = impl_->dialect.reason_text(impl_->failure.failure);
-    return result;
-  }
+  if (impl_->not_open(result)) return result;
   QSqlDatabase db = impl_->database();
   QSqlQuery query(db);
   query.prepare(select_runs(Detail::full) + QStringLiteral(" WHERE runs.id = ?"));
