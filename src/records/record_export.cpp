@@ -618,36 +618,6 @@ std::string export_records(RecordStore& store, const RecordFilter& filter, const
   return error;
 }
 
-ParsedExport parse_export_request(const std::vector<std::string>& arguments,
-                                  const RecordsLocation& location) {
-  const OptionValue file = option_value(arguments, kExportOption);
-  if (!file.value && !file.missing_value) return {};
-  ParsedExport parsed;
-  if (file.missing_value) {
-    parsed.error = std::string(kExportOption) + " needs the name of the file to write";
-    return parsed;
-  }
-  if (!location.error.empty()) {
-    parsed.error = location.error;
-    return parsed;
-  }
-  ExportRequest request{*file.value, location.path, {}, {}, false, {}};
-  for (const auto& [name, target] : {std::pair{std::string_view("--since"), &request.since},
-                                     std::pair{std::string_view("--serial"), &request.serial},
-                                     std::pair{std::string_view("--station"), &request.station}}) {
-    const OptionValue value = option_value(arguments, name);
-    if (value.missing_value) {
-      parsed.error = std::string(name) + " needs a value";
-      return parsed;
-    }
-    *target = value.value;
-  }
-  request.include_simulated =
-      std::find(arguments.begin(), arguments.end(), "--include-simulated") != arguments.end();
-  parsed.request = std::move(request);
-  return parsed;
-}
-
 int export_records_main(const ExportRequest& request, std::ostream& out) {
   if (!export_format_for(request.file)) {
     out << "Cannot export to " << request.file
@@ -656,13 +626,7 @@ int export_records_main(const ExportRequest& request, std::ostream& out) {
   }
   RecordFilter filter;
   filter.include_simulated = request.include_simulated;
-  if (request.since) {
-    filter.started_from = parse_utc_date(*request.since);
-    if (!filter.started_from) {
-      out << "--since needs a date as YYYY-MM-DD, not \"" << *request.since << "\".\n";
-      return kExportUsage;
-    }
-  }
+  filter.started_from = request.since;
   if (request.serial) filter.serial = *request.serial;
   if (request.station) filter.station = *request.station;
   std::error_code ignored;

@@ -17,7 +17,6 @@
 #include <string_view>
 #include <vector>
 
-#include "records/records_location.h"
 #include "records/run_record.h"
 
 namespace records {
@@ -47,26 +46,15 @@ std::string export_records(RecordStore& store, const RecordFilter& filter, const
 // Runs read from the store at a time by the export above.
 inline constexpr std::size_t kExportChunk = 2000;
 
-inline constexpr std::string_view kExportOption = "--export-records";
-
+// What the export command writes and from where; the station fills it from its command line.
 struct ExportRequest {
   std::string file;
   std::string records_path;
-  std::optional<std::string> since;         // YYYY-MM-DD: runs started on that day (UTC) or later
+  std::optional<TimePoint> since;           // runs started at this instant or later
   std::optional<std::string> serial;        // part of a unit serial number
   bool include_simulated = false;           // --include-simulated
   std::optional<std::string> station = {};  // a station id, exactly
 };
-
-struct ParsedExport {
-  std::optional<ExportRequest> request;  // none when the command line asks for no export
-  std::string error;                     // a usage error
-};
-
-// Reads `--export-records FILE [--since YYYY-MM-DD] [--serial TEXT] [--station NAME]
-// [--include-simulated]`; `location` is where the records are kept (records_location()).
-ParsedExport parse_export_request(const std::vector<std::string>& arguments,
-                                  const RecordsLocation& location);
 
 // Exit statuses of the export command.
 inline constexpr int kExportDone = 0;

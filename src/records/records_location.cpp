@@ -8,35 +8,10 @@
 
 namespace records {
 
-OptionValue option_value(const std::vector<std::string>& arguments, std::string_view name) {
-  OptionValue found;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string_view argument = arguments[i];
-    if (argument == name) {
-      if (i + 1 < arguments.size()) {
-        found = {arguments[i + 1], false};
-        ++i;
-      } else {
-        found = {std::nullopt, true};
-      }
-    } else if (argument.size() > name.size() && argument.starts_with(name) &&
-               argument[name.size()] == '=') {
-      const auto value = argument.substr(name.size() + 1);
-      found =
-          value.empty() ? OptionValue{std::nullopt, true} : OptionValue{std::string(value), false};
-    }
-  }
-  return found;
-}
-
-RecordsLocation resolve_records_location(const std::vector<std::string>& arguments,
+RecordsLocation resolve_records_location(const std::optional<std::string>& option,
                                          const std::optional<std::string>& environment,
                                          std::string_view app_data_folder) {
-  const OptionValue option = option_value(arguments, kRecordsOption);
-  if (option.missing_value) {
-    return {{}, std::string(kRecordsOption) + " needs the name of a record file", {}};
-  }
-  std::optional<std::string> chosen = option.value;
+  std::optional<std::string> chosen = option;
   if (!chosen && environment && !environment->empty()) chosen = environment;
   std::string station_file;
   if (!app_data_folder.empty()) {
@@ -65,13 +40,13 @@ RecordsLocation resolve_records_location(const std::vector<std::string>& argumen
   return {station_file, {}, station_file};
 }
 
-RecordsLocation records_location(const std::vector<std::string>& arguments) {
+RecordsLocation records_location(const std::optional<std::string>& option) {
   std::optional<std::string> environment;
   if (const char* value = std::getenv(std::string(kRecordsVariable).c_str())) {
     environment = value;
   }
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-  return resolve_records_location(arguments, environment, folder.toStdString());
+  return resolve_records_location(option, environment, folder.toStdString());
 }
 
 }  // namespace records

@@ -1,10 +1,9 @@
 #include "station/command_line.h"
 
 #include <QCommandLineParser>
-#include <QDate>
 #include <QStringList>
-#include <algorithm>
 #include <cstring>
+#include <map>
 #include <string_view>
 
 #include "records/server_location.h"
@@ -18,43 +17,38 @@ namespace {
 
 constexpr const char* kProgram = "quor_station";
 
-struct Options {
-  QCommandLineOption help{{"h", "help"}, "Show these options and exit."};
-  QCommandLineOption version{"version", "Print the program's version and exit."};
-  QCommandLineOption visa{"visa", "Use this VISA library; exit if it cannot be used.", "PATH"};
-  QCommandLineOption simulate{"simulate", "Use the built-in simulated chassis."};
-  QCommandLineOption list{"list-resources", "Print the VXI resources found and exit."};
-  QCommandLineOption trace{"trace", "Write every VISA call to FILE.", "FILE"};
-  QCommandLineOption fault{"fault", "Put a fault on a simulated module (repeatable).", "NAME[@LA]"};
-  QCommandLineOption virtual_time{"virtual-time", "Simulated waits cost no real time."};
-  QCommandLineOption records{"records", "Keep the run records in this file or on this server.",
-                             "PATH"};
-  QCommandLineOption station_id{"station-id", "Name this station in its run records.", "NAME"};
-  QCommandLineOption export_records{"export-records", "Export run records (.csv/.json/.xml).",
-                                    "FILE"};
-  QCommandLineOption since{"since", "Export only runs from this day on.", "YYYY-MM-DD"};
-  QCommandLineOption serial{"serial", "Export only units whose serial holds TEXT.", "TEXT"};
-  QCommandLineOption station{"station", "Export only this station's runs.", "NAME"};
-  QCommandLineOption include_simulated{"include-simulated", "Export simulated runs as well."};
-  QCommandLineOption setup_server{"setup-records-server",
-                                  "Set up the line's records server; exit."};
-  QCommandLineOption station_role{"station-role", "The role the stations log in with.", "NAME"};
-
-  QList<QCommandLineOption> all() const {
-    return {help,           version,     visa,         simulate, list,
-            trace,          fault,       virtual_time, records,  station_id,
-            export_records, since,       serial,       station,  include_simulated,
-            setup_server,   station_role};
-  }
-};
+QString text_of(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 std::string text_of(const QString& text) { return text.toStdString(); }
 
-std::optional<std::string> value_of(const QCommandLineParser& parser,
-                                    const QCommandLineOption& option) {
-  if (!parser.isSet(option)) return std::nullopt;
-  return text_of(parser.value(option));
-}
+std::string dashed(const OptionDescription& option) { return "--" + std::string(option.name); }
+
+// The parser's options, one for each row of kOptions.
+class Options {
+ public:
+  Options() {
+    for (const OptionDescription& row : kOptions) {
+      QStringList names;
+      if (!row.short_name.empty()) names << text_of(row.short_name);
+      names << text_of(row.name);
+      by_option_.emplace(row.option,
+                         QCommandLineOption(names, text_of(row.help), text_of(row.value_name)));
+    }
+  }
+
+  const QCommandLineOption& operator[](Option option) const { return by_option_.at(option); }
+
+  QList<QCommandLineOption> all() const {
+    QList<QCommandLineOption> options;
+    for (const OptionDescription& row : kOptions) options << by_option_.at(row.option);
+    return options;
+  }
+
+ private:
+  std::map<Option, QCommandLineOption> by_option_;
+};
 
 CommandLine refuse(std::string message) {
   CommandLine command;
@@ -81,11 +75,6 @@ std::string help_text(const QCommandLineParser& parser) {
          sim::fault_list_text();
 }
 
-bool is_day(const std::string& text) {
-  return text.size() == 10 &&
-         QDate::fromString(QString::fromStdString(text), "yyyy-MM-dd").isValid();
-}
-
 }  // namespace
 
 std::string version_text() { return std::string(kProgram) + " " + QUOR_STATION_VERSION + "\n"; }
@@ -104,15 +93,21 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   if (list.isEmpty()) list << kProgram;
   if (!parser.parse(list)) return refuse(text_of(parser.errorText()));
 
-  if (parser.isSet(options.help)) return print(help_text(parser));
-  if (parser.isSet(options.version)) return print(version_text());
+  const auto is_set = [&](Option option) { return parser.isSet(options[option]); };
+  const auto value_of = [&](Option option) -> std::optional<std::string> {
+    if (!is_set(option)) return std::nullopt;
+    return text_of(parser.value(options[option]));
+  };
+
+  if (is_set(Option::help)) return print(help_text(parser));
+  if (is_set(Option::version)) return print(version_text());
   if (!parser.positionalArguments().isEmpty()) {
     return refuse("unexpected argument \"" + text_of(parser.positionalArguments().first()) + "\"");
   }
 
   CommandLine command;
   StationOptions& chosen = command.options;
-  const QStringList faults = parser.values(options.fault);
+  const QStringList faults = parser.values(options[Option::fault]);
   if (faults.contains("help")) {
     return print("Faults for --fault NAME[@LA] (LA: a logical address, 8 when left out):\n" +
                  sim::fault_list_text());
@@ -122,40 +117,40 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
     if (!parsed.request) return refuse(parsed.error);
     chosen.faults.push_back(*parsed.request);
   }
-  chosen.visa_path = value_of(parser, options.visa);
-  chosen.simulate = parser.isSet(options.simulate);
-  chosen.trace_file = value_of(parser, options.trace);
-  chosen.virtual_time = parser.isSet(options.virtual_time);
-  chosen.records_path = value_of(parser, options.records);
-  chosen.station_id = value_of(parser, options.station_id);
-  chosen.export_file = value_of(parser, options.export_records);
-  chosen.since = value_of(parser, options.since);
-  chosen.serial = value_of(parser, options.serial);
-  chosen.station = value_of(parser, options.station);
-  chosen.include_simulated = parser.isSet(options.include_simulated);
-  chosen.setup_records_server = parser.isSet(options.setup_server);
-  chosen.station_role = value_of(parser, options.station_role);
-
-  for (const auto& [option, value] :
-       {std::pair{"--visa", &chosen.visa_path}, std::pair{"--trace", &chosen.trace_file},
-        std::pair{"--records", &chosen.records_path}, std::pair{"--station-id", &chosen.station_id},
-        std::pair{"--export-records", &chosen.export_file}, std::pair{"--station", &chosen.station},
-        std::pair{"--station-role", &chosen.station_role}}) {
-    if (*value && (*value)->empty()) return refuse(std::string(option) + " needs a value");
+  // Every option that takes a value needs one; --since's is a day.
+  for (const OptionDescription& row : kOptions) {
+    if (row.value_name.empty() || row.option == Option::fault || row.option == Option::since) {
+      continue;
+    }
+    const std::optional<std::string> value = value_of(row.option);
+    if (value && value->empty()) return refuse(dashed(row) + " needs a value");
   }
+  chosen.visa_path = value_of(Option::visa);
+  chosen.simulate = is_set(Option::simulate);
+  chosen.trace_file = value_of(Option::trace);
+  chosen.virtual_time = is_set(Option::virtual_time);
+  chosen.records_path = value_of(Option::records);
+  chosen.station_id = value_of(Option::station_id);
+  chosen.export_file = value_of(Option::export_records);
+  chosen.serial = value_of(Option::serial);
+  chosen.station = value_of(Option::station);
+  chosen.include_simulated = is_set(Option::include_simulated);
+  chosen.setup_records_server = is_set(Option::setup_records_server);
+  chosen.station_role = value_of(Option::station_role);
+
   if (chosen.visa_path && chosen.simulate) {
     return refuse("--visa and --simulate exclude each other: choose one");
   }
-  if (!chosen.faults.empty() && !chosen.simulate) {
-    return refuse("--fault works on the simulated chassis only: add --simulate");
+  for (const OptionDescription& row : kOptions) {
+    if (row.needs_simulate && is_set(row.option) && !chosen.simulate) {
+      return refuse(dashed(row) + " works on the simulated chassis only: add --simulate");
+    }
   }
-  if (chosen.virtual_time && !chosen.simulate) {
-    return refuse("--virtual-time works on the simulated chassis only: add --simulate");
+  if (const std::optional<std::string> since = value_of(Option::since)) {
+    chosen.since = records::parse_utc_date(*since);
+    if (!chosen.since) return refuse("--since needs a day as YYYY-MM-DD, not \"" + *since + "\"");
   }
-  if (chosen.since && !is_day(*chosen.since)) {
-    return refuse("--since needs a day as YYYY-MM-DD, not \"" + *chosen.since + "\"");
-  }
-  const bool list_resources = parser.isSet(options.list);
+  const bool list_resources = is_set(Option::list_resources);
   if (list_resources && chosen.export_file) {
     return refuse("--list-resources and --export-records exclude each other: choose one");
   }

@@ -1,16 +1,115 @@
 // The station's command line: what it asks for (the VISA library, the simulated chassis with
 // its faults and virtual time, a trace file, the records) and what the program does first (run,
-// list the resources, export records, or print help, version or the faults and end).
-// Parsed without a display, into plain values.
+// list the resources, export records, set up the line's records server, or print help, version
+// or the faults and end). Read once, without a display, into plain values that main(), the
+// records and the commands without a display take as they are.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "records/run_record.h"
 #include "sim/fault_catalogue.h"
 
 namespace station {
+
+enum class Option {
+  help,
+  version,
+  visa,
+  simulate,
+  list_resources,
+  trace,
+  fault,
+  virtual_time,
+  records,
+  station_id,
+  export_records,
+  since,
+  serial,
+  station,
+  include_simulated,
+  setup_records_server,
+  station_role,
+};
+
+// What an option is about, for the manual page and the README as well as --help.
+enum class OptionGroup {
+  program,
+  visa_library,
+  training_and_simulation,
+  records_and_the_line,
+  exports,
+  diagnostics,
+};
+
+constexpr std::string_view group_name(OptionGroup group) {
+  switch (group) {
+    case OptionGroup::program:
+      return "the program";
+    case OptionGroup::visa_library:
+      return "VISA library";
+    case OptionGroup::training_and_simulation:
+      return "training and simulation";
+    case OptionGroup::records_and_the_line:
+      return "records and the line";
+    case OptionGroup::exports:
+      return "exports";
+    case OptionGroup::diagnostics:
+      return "diagnostics";
+  }
+  return {};
+}
+
+struct OptionDescription {
+  Option option;
+  std::string_view name;        // "visa": --visa (a single dash, -visa, reads the same)
+  std::string_view short_name;  // "h": -h; empty: none
+  std::string_view value_name;  // "PATH"; empty: the option takes no value
+  std::string_view help;        // its one line in --help
+  OptionGroup group;
+  bool needs_simulate;  // refused without --simulate
+};
+
+// Every option the station takes, in the order --help lists them. The parser is built from this
+// table and from nothing else.
+inline constexpr OptionDescription kOptions[] = {
+    {Option::help, "help", "h", "", "Show these options and exit.", OptionGroup::program, false},
+    {Option::version, "version", "", "", "Print the program's version and exit.",
+     OptionGroup::program, false},
+    {Option::visa, "visa", "", "PATH", "Use this VISA library; exit if it cannot be used.",
+     OptionGroup::visa_library, false},
+    {Option::simulate, "simulate", "", "", "Use the built-in simulated chassis.",
+     OptionGroup::training_and_simulation, false},
+    {Option::list_resources, "list-resources", "", "", "Print the VXI resources found and exit.",
+     OptionGroup::diagnostics, false},
+    {Option::trace, "trace", "", "FILE", "Write every VISA call to FILE.", OptionGroup::diagnostics,
+     false},
+    {Option::fault, "fault", "", "NAME[@LA]", "Put a fault on a simulated module (repeatable).",
+     OptionGroup::training_and_simulation, true},
+    {Option::virtual_time, "virtual-time", "", "", "Simulated waits cost no real time.",
+     OptionGroup::training_and_simulation, true},
+    {Option::records, "records", "", "PATH", "Keep the run records in this file or on this server.",
+     OptionGroup::records_and_the_line, false},
+    {Option::station_id, "station-id", "", "NAME", "Name this station in its run records.",
+     OptionGroup::records_and_the_line, false},
+    {Option::export_records, "export-records", "", "FILE", "Export run records (.csv/.json/.xml).",
+     OptionGroup::exports, false},
+    {Option::since, "since", "", "YYYY-MM-DD", "Export only runs from this day on.",
+     OptionGroup::exports, false},
+    {Option::serial, "serial", "", "TEXT", "Export only units whose serial holds TEXT.",
+     OptionGroup::exports, false},
+    {Option::station, "station", "", "NAME", "Export only this station's runs.",
+     OptionGroup::exports, false},
+    {Option::include_simulated, "include-simulated", "", "", "Export simulated runs as well.",
+     OptionGroup::exports, false},
+    {Option::setup_records_server, "setup-records-server", "", "",
+     "Set up the line's records server; exit.", OptionGroup::records_and_the_line, false},
+    {Option::station_role, "station-role", "", "NAME", "The role the stations log in with.",
+     OptionGroup::records_and_the_line, false},
+};
 
 struct StationOptions {
   std::optional<std::string> visa_path;   // --visa PATH: that library or nothing
@@ -23,7 +122,7 @@ struct StationOptions {
   std::optional<std::string> records_path;
   std::optional<std::string> station_id;
   std::optional<std::string> export_file;
-  std::optional<std::string> since;
+  std::optional<records::TimePoint> since;  // the start of that day (UTC)
   std::optional<std::string> serial;
   std::optional<std::string> station;
   bool include_simulated = false;
@@ -31,7 +130,6 @@ struct StationOptions {
   bool setup_records_server = false;
   std::optional<std::string> station_role;
 };
-
 enum class CommandAction {
   RunStation,          // the windows
   ListResources,       // --list-resources, without a display

@@ -12,11 +12,8 @@
 #include "app/qt_operator.h"
 #include "app/station_log.h"
 #include "core/station.h"
-#include "records/record_export.h"
-#include "records/records_location.h"
-#include "records/server_location.h"
-#include "records/server_setup.h"
 #include "station/command_line.h"
+#include "station/records_commands.h"
 #include "station/records_wiring.h"
 #include "station/resource_listing.h"
 #include "station/station_windows.h"
@@ -29,33 +26,18 @@ namespace {
 
 constexpr const char* kApplicationName = "QuorBusTest";
 
-// --export-records: the records part's own command, without a display.
-int export_records(int argc, char* argv[], const std::vector<std::string>& arguments) {
+// --export-records, without a display.
+int export_records(int argc, char* argv[], const station::StationOptions& options) {
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(kApplicationName);
-  const std::vector<std::string> options(arguments.begin() + 1, arguments.end());
-  const records::ParsedExport parsed =
-      records::parse_export_request(options, records::records_location(options));
-  if (!parsed.request) {
-    std::cerr << "quor_station: " << parsed.error << "\n";
-    return records::kExportUsage;
-  }
-  return records::export_records_main(*parsed.request, std::cout);
+  return station::run_export(options, std::cout, std::cerr);
 }
 
 // --setup-records-server, without a display.
-int setup_records_server(int argc, char* argv[], const std::vector<std::string>& arguments,
-                         const station::StationOptions& options) {
+int setup_records_server(int argc, char* argv[], const station::StationOptions& options) {
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(kApplicationName);
-  const std::vector<std::string> record_options(arguments.begin() + 1, arguments.end());
-  const records::RecordsLocation where = records::records_location(record_options);
-  if (!where.error.empty()) {
-    std::cerr << "quor_station: " << where.error << "\n";
-    return records::kSetupUsage;
-  }
-  return records::setup_records_server(where.path, options.station_role.value_or(""), std::cout,
-                                       std::cerr);
+  return station::run_server_setup(options, std::cout, std::cerr);
 }
 
 // --list-resources, without a display.
@@ -74,7 +56,8 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
 
 int main(int argc, char* argv[]) {
   const std::vector<std::string> arguments(argv, argv + argc);
-  // Read: from here on only `arguments` holds a server line's password.
+  // Read: from here on only `arguments` (and what the command line took from them) holds a
+  // server line's password.
   if (station::hide_passwords(argc, argv) > 0) std::fputs(station::kPasswordFileAdvice, stderr);
   const station::CommandLine command = station::parse_command_line(arguments);
   switch (command.action) {
@@ -87,9 +70,9 @@ int main(int argc, char* argv[]) {
     case station::CommandAction::ListResources:
       return list_resources(argc, argv, command.options);
     case station::CommandAction::ExportRecords:
-      return export_records(argc, argv, arguments);
+      return export_records(argc, argv, command.options);
     case station::CommandAction::SetupRecordsServer:
-      return setup_records_server(argc, argv, arguments, command.options);
+      return setup_records_server(argc, argv, command.options);
     case station::CommandAction::RunStation:
       break;
   }
@@ -153,15 +136,8 @@ int main(int argc, char* argv[]) {
   windows.form().show();
   station::announce_visa_choice(visa_choice, person);
   // Production records: --records PATH, else QUOR_RECORDS, else the application data folder.
-  const std::vector<std::string> record_options(arguments.begin() + 1, arguments.end());
-  // With a server named, runs are written to the station's own file first and forwarded.
-  const records::RecordsLocation where = records::records_location(record_options);
-  const bool on_server = records::is_server_location(where.path);
   station::RecordsWiring records(
-      station, windows,
-      {where.station_file, options.station_id.value_or(std::string()),
-       on_server ? where.path : std::string(),
-       on_server ? records::redacted_location(where.path) : std::string()});
+      station, windows, station::records_options(options, station::records_location(options)));
   const int status = QApplication::exec();
   qCInfo(lcStation) << "closed";
   return status;

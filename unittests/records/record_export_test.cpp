@@ -166,65 +166,6 @@ INSTANTIATE_TEST_SUITE_P(Files, FormatByExtension,
                                            FormatCase{"out.d/runs", std::nullopt},
                                            FormatCase{"runs.", std::nullopt}));
 
-struct RequestCase {
-  const char* label;
-  std::vector<std::string> arguments;
-  bool export_asked;
-  std::string error_part;  // empty: no error
-  ExportRequest request;
-};
-
-class ExportRequestParse : public ::testing::TestWithParam<RequestCase> {};
-
-TEST_P(ExportRequestParse, ReadsTheCommandLine) {
-  const RequestCase& c = GetParam();
-  const ParsedExport parsed =
-      parse_export_request(c.arguments, {"/r/records.sqlite", "", "/r/records.sqlite"});
-  EXPECT_EQ(parsed.request.has_value(), c.export_asked && c.error_part.empty());
-  if (c.error_part.empty()) {
-    EXPECT_EQ(parsed.error, "");
-  } else {
-    EXPECT_NE(parsed.error.find(c.error_part), std::string::npos) << parsed.error;
-  }
-  if (parsed.request) {
-    EXPECT_EQ(parsed.request->file, c.request.file);
-    EXPECT_EQ(parsed.request->records_path, "/r/records.sqlite");
-    EXPECT_EQ(parsed.request->since, c.request.since);
-    EXPECT_EQ(parsed.request->serial, c.request.serial);
-    EXPECT_EQ(parsed.request->include_simulated, c.request.include_simulated);
-    EXPECT_EQ(parsed.request->station, c.request.station);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLines, ExportRequestParse,
-    ::testing::Values(
-        RequestCase{"no_export", {"--records", "x.db"}, false, "", {}},
-        RequestCase{"file_only", {"--export-records", "o.csv"}, true, "", {"o.csv", "", {}, {}}},
-        RequestCase{"all_options",
-                    {"--since=2024-05-01", "--export-records", "o.xml", "--serial", "QB1",
-                     "--include-simulated"},
-                    true,
-                    "",
-                    {"o.xml", "", "2024-05-01", "QB1", true}},
-        RequestCase{"file_missing", {"--export-records"}, true, "needs the name", {}},
-        RequestCase{"since_missing", {"--export-records", "o.csv", "--since"}, true, "--since", {}},
-        RequestCase{
-            "serial_empty", {"--export-records", "o.csv", "--serial="}, true, "--serial", {}},
-        RequestCase{"station",
-                    {"--export-records", "o.json", "--station", "LINE-B"},
-                    true,
-                    "",
-                    {"o.json", "", {}, {}, false, "LINE-B"}},
-        RequestCase{"station_id_names_no_station_to_export",
-                    {"--station-id", "LINE-B", "--export-records", "o.json", "--station=LINE-A"},
-                    true,
-                    "",
-                    {"o.json", "", {}, {}, false, "LINE-A"}},
-        RequestCase{
-            "station_missing", {"--export-records", "o.csv", "--station"}, true, "--station", {}}),
-    [](const auto& row) { return std::string(row.param.label); });
-
 struct MainCase {
   const char* label;
   std::string file;     // in the test's folder
@@ -241,7 +182,8 @@ class ExportMain : public Export, public ::testing::WithParamInterface<MainCase>
 
 TEST_P(ExportMain, WritesTheSelectedRunsOrSaysWhyNot) {
   const MainCase& c = GetParam();
-  const ExportRequest request{out(c.file), folder_.file(c.records), c.since, c.serial, false,
+  const std::optional<TimePoint> since = c.since ? parse_utc_date(*c.since) : std::nullopt;
+  const ExportRequest request{out(c.file), folder_.file(c.records), since, c.serial, false,
                               c.station};
   std::ostringstream message;
   EXPECT_EQ(export_records_main(request, message), c.status);
@@ -305,8 +247,6 @@ INSTANTIATE_TEST_SUITE_P(
                  kExportFailed,
                  "There is no record file",
                  0},
-        MainCase{
-            "bad_date", "x.csv", "records.sqlite", "2024-5-1", {}, kExportUsage, "YYYY-MM-DD", 0},
         MainCase{"bad_extension",
                  "x.pdf",
                  "records.sqlite",

@@ -90,7 +90,7 @@ TEST_P(BadServerLine, IsRefusedWithoutShowingThePassword) {
   EXPECT_EQ(redacted_location(c.line).find("hunter2"), std::string::npos)
       << redacted_location(c.line);
   // The command line says the same.
-  const RecordsLocation location = resolve_records_location({"--records", c.line}, {}, "/data");
+  const RecordsLocation location = resolve_records_location(c.line, {}, "/data");
   EXPECT_EQ(location.path, "");
   EXPECT_NE(location.error.find(c.why), std::string::npos) << location.error;
   EXPECT_EQ(location.error.find("hunter2"), std::string::npos) << location.error;
@@ -113,7 +113,8 @@ TEST(ServerLineOrFile, OnlyTheTwoSchemesNameAServer) {
   EXPECT_FALSE(is_server_location("postgresql.sqlite"));
   EXPECT_FALSE(is_server_location("mysql://u@h/db"));
   EXPECT_EQ(redacted_location("/x/records.sqlite"), "/x/records.sqlite");
-  const RecordsLocation location = resolve_records_location({}, "postgres://u:p@h/db", "/data");
+  const RecordsLocation location =
+      resolve_records_location(std::nullopt, "postgres://u:p@h/db", "/data");
   EXPECT_EQ(location.path, "postgres://u:p@h/db") << "passed on as given, for the store";
 }
 

@@ -1,17 +1,23 @@
-// The command line: argument lists and what they ask for (the action, the options, the message
-// and exit status of a wrong one), and the help text's one line per option.
+// The command line: argument lists and what they ask for (the action, the options, the record
+// file, the message and exit status of a wrong one), the options table the parser is built from,
+// the help text's one line per option, and the station and its export started with a record file.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDirIterator>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "station/command_line.h"
+#include "station/records_commands.h"
 
 namespace {
 
@@ -25,6 +31,8 @@ struct Case {
   std::vector<std::string> text_holds;  // words the printed text or message holds
   // Checks on the options, for the accepted lines.
   std::function<void(const StationOptions&)> check = [](const StationOptions&) {};
+  // The record file the station keeps, or its export reads, for those lines.
+  std::optional<std::string> record_file = std::nullopt;
 };
 
 class CommandLineTest : public ::testing::TestWithParam<Case> {};
@@ -41,6 +49,15 @@ TEST_P(CommandLineTest, AsksForWhatTheArgumentsSay) {
   }
   if (row.action != CommandAction::Refuse && row.action != CommandAction::PrintText) {
     row.check(command.options);
+  }
+  if (row.record_file) {
+    const records::RecordsLocation where = station::records_location(command.options);
+    EXPECT_EQ(where.error, "");
+    if (row.action == CommandAction::ExportRecords) {
+      EXPECT_EQ(station::export_request(command.options, where).records_path, *row.record_file);
+    } else {
+      EXPECT_EQ(station::records_options(command.options, where).path, *row.record_file);
+    }
   }
 }
 
@@ -92,6 +109,32 @@ const Case kCases[] = {
      [](const StationOptions& o) {
        EXPECT_EQ(o.records_path, "/srv/runs.sqlite");
        EXPECT_EQ(o.station_id, "bench-3");
+     },
+     "/srv/runs.sqlite"},
+    {"OneDashRecordsNamesTheStationsRecordFile",
+     {"-records", "/srv/one.sqlite", "--simulate"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) { EXPECT_EQ(o.records_path, "/srv/one.sqlite"); },
+     "/srv/one.sqlite"},
+    {"TheLastRecordsGivenWins",
+     {"--records", "/x/a.db", "-records=/x/c.db"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions&) {},
+     "/x/c.db"},
+    {"ARecordsServerIsForwardedToFromTheStationsOwnFile",
+     {"--records", "postgresql://quor:pw@db.line/records", "--station-id", "b"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) {
+       const records::RecordsLocation where = station::records_location(o);
+       const station::RecordsOptions records = station::records_options(o, where);
+       EXPECT_NE(records.path.find("records.sqlite"), std::string::npos) << records.path;
+       EXPECT_EQ(records.station_id, "b");
+       EXPECT_EQ(records.shared_store, "postgresql://quor:pw@db.line/records");
+       EXPECT_EQ(records.shared_store_shown.find("pw@"), std::string::npos)
+           << records.shared_store_shown;
      }},
     {"ListResources",
      {"--list-resources", "--simulate"},
@@ -104,11 +147,25 @@ const Case kCases[] = {
      CommandAction::ExportRecords,
      {},
      [](const StationOptions& o) {
-       EXPECT_EQ(o.export_file, "out.csv");
-       EXPECT_EQ(o.since, "2026-11-30");
-       EXPECT_EQ(o.serial, "SN12");
-       EXPECT_TRUE(o.include_simulated);
+       const records::ExportRequest request = station::export_request(o, {"r.db", "", "r.db"});
+       EXPECT_EQ(request.file, "out.csv");
+       EXPECT_EQ(request.since, records::TimePoint{std::chrono::milliseconds{1795996800000}})
+           << "the start of 2026-11-30, UTC";
+       EXPECT_EQ(request.serial, "SN12");
+       EXPECT_TRUE(request.include_simulated);
      }},
+    {"ExportFromTheRecordFileNamedWithTwoDashes",
+     {"--export-records", "o.csv", "--records=/srv/two.sqlite"},
+     CommandAction::ExportRecords,
+     {},
+     [](const StationOptions&) {},
+     "/srv/two.sqlite"},
+    {"ExportFromTheRecordFileNamedWithOneDash",
+     {"-records", "/srv/one.sqlite", "--export-records", "o.csv"},
+     CommandAction::ExportRecords,
+     {},
+     [](const StationOptions&) {},
+     "/srv/one.sqlite"},
     {"ExportOneStation",
      {"--export-records", "line.xml", "--station", "LINE-B", "--station-id", "LINE-A"},
      CommandAction::ExportRecords,
@@ -170,6 +227,25 @@ const Case kCases[] = {
      {"--export-records", "o.csv", "--since", "2026-02-30"},
      CommandAction::Refuse,
      {"2026-02-30"}},
+    {"SinceWithoutLeadingZeros",
+     {"--export-records", "o.csv", "--since=2024-5-1"},
+     CommandAction::Refuse,
+     {"--since needs a day as YYYY-MM-DD, not \"2024-5-1\""}},
+    {"SinceMissing",
+     {"--export-records", "o.csv", "--since"},
+     CommandAction::Refuse,
+     {"Missing value", "since"}},
+    {"ExportFileMissing", {"--export-records"}, CommandAction::Refuse, {"export-records"}},
+    {"RecordsMissing", {"--simulate", "--records"}, CommandAction::Refuse, {"Missing value"}},
+    {"RecordsEmpty", {"--records="}, CommandAction::Refuse, {"--records needs a value"}},
+    {"ASimilarOptionIsNotRecords",
+     {"--records-dir", "/y"},
+     CommandAction::Refuse,
+     {"Unknown option 'records-dir'"}},
+    {"SerialEmpty",
+     {"--export-records", "o.csv", "--serial="},
+     CommandAction::Refuse,
+     {"--serial needs a value"}},
     {"StationEmpty",
      {"--export-records", "o.csv", "--station="},
      CommandAction::Refuse,
@@ -243,6 +319,33 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
       if (option_line.find(option + " ") != std::string::npos) ++holding;
     }
     EXPECT_EQ(holding, 1) << option << " in:\n" << help;
+  }
+}
+
+// Every row of the options table is an option of the parser, by its name with two dashes or one,
+// taking a value when the row names one, and in --help with its value and text.
+TEST(CommandLineTableTest, EveryOptionOfTheTableReachesTheParser) {
+  const std::string help = station::parse_command_line({"quor_station", "--help"}).text;
+  for (const station::OptionDescription& row : station::kOptions) {
+    const std::string name(row.name);
+    for (const std::string& spelled : {"--" + name, "-" + name}) {
+      const station::CommandLine command = station::parse_command_line({"quor_station", spelled});
+      EXPECT_EQ(command.text.find("Unknown option"), std::string::npos) << command.text;
+      EXPECT_EQ(command.text.find("Missing value") != std::string::npos, !row.value_name.empty())
+          << spelled << ": " << command.text;
+    }
+    std::string shown = "--" + name;
+    if (!row.value_name.empty()) shown += " <" + std::string(row.value_name) + ">";
+    const std::size_t at = help.find(shown);
+    ASSERT_NE(at, std::string::npos) << shown << " in:\n" << help;
+    EXPECT_NE(help.find(row.help, at), std::string::npos) << row.help;
+    EXPECT_FALSE(station::group_name(row.group).empty());
+    EXPECT_EQ(std::count_if(std::begin(station::kOptions), std::end(station::kOptions),
+                            [&](const auto& other) {
+                              return other.option == row.option || other.name == row.name;
+                            }),
+              1)
+        << name << ": one row each";
   }
 }
 
@@ -327,5 +430,77 @@ TEST(HidePasswordsProcessTest, TheRunningStationsCommandLineNoLongerShowsThePass
   EXPECT_EQ(command_line.find("s3cret-pw"), std::string::npos) << command_line;
   EXPECT_NE(command_line.find("owner:*********@127.0.0.1"), std::string::npos) << command_line;
 }
+
+// The station as started: every spelling of --records names the record file the station keeps
+// and the file its export reads, and the default file in the application data folder is never
+// touched.
+struct RecordFileCase {
+  const char* name;
+  std::function<QStringList(const QString& file)> records;
+};
+
+class RecordFileTest : public ::testing::TestWithParam<RecordFileCase> {};
+
+TEST_P(RecordFileTest, TheStationAndItsExportUseTheFileNamed) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString file = folder.filePath("line.sqlite");
+  const QString data = folder.filePath("data");
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove("QUOR_RECORDS");
+  environment.insert("XDG_DATA_HOME", data);
+  QProcess station;
+  station.setProcessEnvironment(environment);
+  station.start(QStringLiteral(QUOR_STATION_PATH), GetParam().records(file) << "--simulate");
+  ASSERT_TRUE(station.waitForStarted());
+  // The station opens its record file before the first run can start; its export reads it as
+  // soon as the store in it is made.
+  const QString runs = folder.filePath("runs.csv");
+  int exit_code = -1;
+  QString said;
+  for (int tries = 0; tries < 100 && exit_code != 0 && station.state() == QProcess::Running;
+       ++tries) {
+    if (!QFile::exists(file)) {
+      station.waitForFinished(100);
+      continue;
+    }
+    QProcess exporting;
+    exporting.setProcessEnvironment(environment);
+    exporting.start(QStringLiteral(QUOR_STATION_PATH), GetParam().records(file)
+                                                           << "--export-records" << runs);
+    ASSERT_TRUE(exporting.waitForFinished(30'000));
+    exit_code = exporting.exitCode();
+    said = QString::fromLocal8Bit(exporting.readAllStandardOutput() +
+                                  exporting.readAllStandardError());
+    if (exit_code != 0) station.waitForFinished(100);
+  }
+  station.kill();
+  station.waitForFinished();
+  EXPECT_TRUE(QFile::exists(file)) << station.readAllStandardError().toStdString();
+  EXPECT_EQ(exit_code, 0) << said.toStdString();
+  EXPECT_TRUE(said.contains("Exported 0 runs to " + runs)) << said.toStdString();
+
+  QDirIterator defaults(data, {"records.sqlite*"}, QDir::Files, QDirIterator::Subdirectories);
+  EXPECT_FALSE(defaults.hasNext()) << defaults.next().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, RecordFileTest,
+                         ::testing::Values(RecordFileCase{"TwoDashes",
+                                                          [](const QString& f) {
+                                                            return QStringList{"--records", f};
+                                                          }},
+                                           RecordFileCase{"TwoDashesWithEquals",
+                                                          [](const QString& f) {
+                                                            return QStringList{"--records=" + f};
+                                                          }},
+                                           RecordFileCase{"OneDash",
+                                                          [](const QString& f) {
+                                                            return QStringList{"-records", f};
+                                                          }},
+                                           RecordFileCase{"OneDashWithEquals",
+                                                          [](const QString& f) {
+                                                            return QStringList{"-records=" + f};
+                                                          }}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
