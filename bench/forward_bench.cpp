@@ -310,7 +310,7 @@ int main(int argc, char* argv[]) {
   const std::string shared = argc > 1                      ? argv[1]
                              : from_environment != nullptr ? from_environment
                                                            : folder + "/shared.sqlite";
-  const bool server = shared.rfind("postgres", 0) == 0;
+  const bool server = records::is_server_location(shared);
   // Runs of this bench carry a station id of their own, so that a server's other runs are left
   // alone.
   const std::string station =

@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "app/records_window.h"
 #include "driver/operator.h"
 #include "records/record_export.h"
 #include "records/record_store.h"
 #include "records/record_writer.h"
-#include "records/records_window.h"
 #include "testing/process_tree.h"
 
 namespace {
@@ -144,7 +144,7 @@ void turn_events(int ms) {
 }
 
 // Turns the window thread's events until the window has shown every read asked for; the time.
-double until_shown(records::RecordsWindow& window) {
+double until_shown(app::RecordsWindow& window) {
   const auto begin = std::chrono::steady_clock::now();
   while (window.reading()) turn_events(1);
   return Millis(std::chrono::steady_clock::now() - begin).count();
@@ -158,7 +158,7 @@ void window_bench(const std::string& path) {
   std::printf("records window over the store (offscreen; goal: window thread stall <= 50 ms):\n");
   watch.start();
   const auto opened = std::chrono::steady_clock::now();
-  records::RecordsWindow window(path, person);
+  app::RecordsWindow window(path, person);
   window.show();
   const double open_build = Millis(std::chrono::steady_clock::now() - opened).count();
   const double open_ms = open_build + until_shown(window);
@@ -284,7 +284,7 @@ void stopped_server_bench(const std::string& dir) {
   }
   SilentOperator person;
   StallWatch watch;
-  auto window = std::make_unique<records::RecordsWindow>(line, person);
+  auto window = std::make_unique<app::RecordsWindow>(line, person);
   window->show();
   until_shown(*window);
   const std::vector<pid_t> pids = server_processes(dir);

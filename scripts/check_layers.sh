@@ -6,10 +6,10 @@
 #   visa                      standard library only
 #   sim, driver               visa
 #   core                      visa, driver
-#   app                       visa, driver, core                     (Qt)
+#   records                   visa, driver, core                     (Qt Core and Qt SQL only)
+#   app                       visa, driver, core, records            (Qt)
 #   functional, production,   visa, driver, core, app                (Qt)
 #   setup
-#   records                   visa, driver, core, app                (Qt)
 #   station                   everything
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../src"
@@ -19,15 +19,17 @@ declare -A allowed=(
   [sim]="sim visa"
   [driver]="driver visa"
   [core]="core driver visa"
-  [app]="app core driver visa"
+  [app]="app records core driver visa"
   [functional]="functional app core driver visa"
   [production]="production app core driver visa"
   [setup]="setup app core driver visa"
-  [records]="records app core driver visa"
+  [records]="records core driver visa"
   [testing]="testing app core driver sim visa"
   [station]="*"
 )
 declare -A qt_free=([visa]=1 [sim]=1 [driver]=1 [core]=1)
+# Folders that may link these Qt modules and no other (no widgets: the windows sit above them).
+declare -A qt_modules=([records]="Core Sql")
 
 failures=0
 for folder in */; do
@@ -51,6 +53,14 @@ for folder in */; do
       [[ -n "${allowed[$target]+set}" ]] || continue
       if [[ " ${allowed[$folder]} " != *" $target "* ]]; then
         echo "src/$folder/CMakeLists.txt: $folder may not link $library"
+        failures=$((failures + 1))
+      fi
+    done
+  fi
+  if [[ -n "${qt_modules[$folder]+set}" ]]; then
+    for module in $(grep -oE 'Qt6::[A-Za-z]+' "$folder/CMakeLists.txt" | sort -u); do
+      if [[ " ${qt_modules[$folder]} " != *" ${module#Qt6::} "* ]]; then
+        echo "src/$folder/CMakeLists.txt: $folder may link only Qt ${qt_modules[$folder]}, not $module"
         failures=$((failures + 1))
       fi
     done

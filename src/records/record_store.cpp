@@ -400,12 +400,7 @@ struct RecordStore::Impl {
         busy_timeout(timeout.value_or(dialect.is_server() ? kServerTimeout : kBusyTimeout)),
         connection(QStringLiteral("quor_records_") + QUuid::createUuid().toString()),
         waiting(mode == OpenMode::station && !dialect.is_server() ? path : std::string()) {
-    if (dialect.is_server()) {
-      location_text = redacted_location(path);
-      if (const auto server = parse_server_location(path).location) password = server->password;
-    } else {
-      location_text = path;
-    }
+    location_text = dialect.is_server() ? redacted_location(path) : path;
   }
 
   std::string path;
@@ -413,7 +408,6 @@ struct RecordStore::Impl {
   const sql::Dialect& dialect;
   std::chrono::milliseconds busy_timeout;
   std::string location_text;  // for a person: no password
-  std::string password;       // a server's, to keep out of every text
   QString connection;
   bool is_open = false;
   // Runs left running are marked interrupted once per program run: a store opened again later
@@ -674,19 +668,7 @@ struct RecordStore::Impl {
 
   // The text with a server's password (as given and percent-encoded) left out.
   std::string without_password(std::string text) const {
-    if (password.empty()) return text;
-    for (const std::string& secret : {password, percent_encoded_password()}) {
-      for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret)) {
-        text.replace(at, secret.size(), "****");
-      }
-    }
-    return text;
-  }
-  std::string percent_encoded_password() const {
-    const std::size_t colon = path.find(':', path.find("//") + 2);
-    const std::size_t at = path.rfind('@', path.find_first_of("/?", path.find("//") + 2));
-    if (colon == std::string::npos || at == std::string::npos || at < colon) return password;
-    return path.substr(colon + 1, at - colon - 1);
+    return dialect.is_server() ? records::without_password(std::move(text), path) : text;
   }
 
   // Renames a damaged file with a time suffix (never deletes it); empty when it could not.

@@ -78,6 +78,49 @@ std::optional<int> port_number(std::string_view text) {
 
 ParsedServerLocation refused(std::string why) { return {std::nullopt, std::move(why)}; }
 
+std::string written(const ServerLocation& location, bool with_password) {
+  std::string line = "postgresql://";
+  const bool password = with_password && !location.password.empty();
+  if (!location.user.empty() || password) {
+    line += percent_encoded(location.user);
+    if (password) {
+      line += ':';
+      line += percent_encoded(location.password);
+    }
+    line += '@';
+  }
+  if (location.host.find(':') != std::string::npos) {
+    line += '[';
+    line += location.host;
+    line += ']';
+  } else {
+    line += percent_encoded(location.host);
+  }
+  if (location.port) {
+    line += ':';
+    line += std::to_string(*location.port);
+  }
+  line += '/';
+  line += percent_encoded(location.database);
+  char separator = '?';
+  for (const auto& [key, value] : location.options) {
+    line += separator;
+    line += key;
+    line += '=';
+    line += percent_encoded(value);
+    separator = '&';
+  }
+  return line;
+}
+
+void replace_all(std::string& text, std::string_view secret) {
+  if (secret.empty()) return;
+  for (std::size_t at = text.find(secret); at != std::string::npos;
+       at = text.find(secret, at + 4)) {
+    text.replace(at, secret.size(), "****");
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> ServerLocation::option(std::string_view key) const {
@@ -87,35 +130,9 @@ std::optional<std::string> ServerLocation::option(std::string_view key) const {
   return std::nullopt;
 }
 
-std::string ServerLocation::redacted() const {
-  std::string line = "postgresql://";
-  if (!user.empty()) {
-    line += percent_encoded(user);
-    line += '@';
-  }
-  if (host.find(':') != std::string::npos) {
-    line += '[';
-    line += host;
-    line += ']';
-  } else {
-    line += percent_encoded(host);
-  }
-  if (port) {
-    line += ':';
-    line += std::to_string(*port);
-  }
-  line += '/';
-  line += percent_encoded(database);
-  char separator = '?';
-  for (const auto& [key, value] : options) {
-    line += separator;
-    line += key;
-    line += '=';
-    line += percent_encoded(value);
-    separator = '&';
-  }
-  return line;
-}
+std::string ServerLocation::redacted() const { return written(*this, false); }
+
+std::string ServerLocation::line() const { return written(*this, true); }
 
 bool is_server_location(std::string_view line) { return scheme_length(line) > 0; }
 
@@ -232,6 +249,16 @@ std::vector<std::pair<std::size_t, std::size_t>> password_spans(std::string_view
     }
   }
   return spans;
+}
+
+std::string without_password(std::string text, std::string_view line) {
+  if (const auto location = parse_server_location(line).location) {
+    replace_all(text, location->password);
+  }
+  for (const auto& [offset, length] : password_spans(line)) {
+    replace_all(text, line.substr(offset, length));
+  }
+  return text;
 }
 
 std::string redacted_location(std::string_view line) {

@@ -26,6 +26,8 @@ struct ServerLocation {
   std::optional<std::string> option(std::string_view key) const;
   // The line without the password: "postgresql://quor@db.line:5432/records?sslmode=require".
   std::string redacted() const;
+  // The whole line, password and all, that parses back to this location.
+  std::string line() const;
 };
 
 struct ParsedServerLocation {
@@ -43,6 +45,10 @@ ParsedServerLocation parse_server_location(std::string_view line);
 // value of a "password" parameter. Offsets and lengths into `line`, none for a line that is no
 // server location.
 std::vector<std::pair<std::size_t, std::size_t>> password_spans(std::string_view line);
+
+// `text` (a driver's error, say) with every copy of the password `line` gives, as decoded and as
+// written in the line, replaced by "****".
+std::string without_password(std::string text, std::string_view line);
 
 // The line with its password (if any) left out; a line that is no server location as it is.
 // For texts that name a location that may not parse.

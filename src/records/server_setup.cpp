@@ -80,14 +80,7 @@ class Setup {
   // Reports `error` (when it is one) and returns true then.
   bool fail(const sql::StoreError& error) {
     if (!error) return false;
-    std::string detail = error.detail;
-    if (const auto server = parse_server_location(line_).location;
-        server && !server->password.empty()) {
-      for (std::size_t at = detail.find(server->password); at != std::string::npos;
-           at = detail.find(server->password)) {
-        detail.replace(at, server->password.size(), "****");
-      }
-    }
+    const std::string detail = without_password(error.detail, line_);
     err_ << "quor_station: the set-up of " << redacted_location(line_)
          << " failed: " << dialect_.reason_text(error.failure)
          << (detail.empty() ? "" : " (" + detail + ")") << "\n";

@@ -13,8 +13,8 @@ namespace station {
 
 namespace {
 
-records::RecorderSources sources_of(StationWindows& windows) {
-  records::RecorderSources sources;
+RecorderSources sources_of(StationWindows& windows) {
+  RecorderSources sources;
   sources.report = [&windows](core::ProcedureKind kind) -> std::string {
     if (core::procedure_row(kind).bus_test) {
       const functional::FrmResults* results = windows.test_console().results_window();
@@ -29,9 +29,9 @@ records::RecorderSources sources_of(StationWindows& windows) {
   };
   sources.operator_fields = [&windows] {
     const app::DisplayForm& form = windows.form();
-    return records::OperatorFields{form.TestTechnicianName->text().trimmed().toStdString(),
-                                   form.TopSerialNumber->text().trimmed().toStdString(),
-                                   form.SubSerialNumber->text().trimmed().toStdString()};
+    return OperatorFields{form.TestTechnicianName->text().trimmed().toStdString(),
+                          form.TopSerialNumber->text().trimmed().toStdString(),
+                          form.SubSerialNumber->text().trimmed().toStdString()};
   };
   return sources;
 }
@@ -78,7 +78,7 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
   // reads it.
   writer_.open();
   for (const std::string& notice : writer_.take_notices()) {
-    station_.person.message(notice, records::window_text::kCaption);
+    station_.person.message(notice, app::window_text::kCaption);
   }
   // A record file that cannot be opened now may be later: the forwarder opens it again each time
   // it tries.
@@ -135,10 +135,10 @@ records::RecordStore& RecordsWiring::reader() {
   return *reader_;
 }
 
-records::RecordsWindow& RecordsWiring::show_window() {
+app::RecordsWindow& RecordsWiring::show_window() {
   // The window reads on connections of its own, off this thread: opening it waits for nothing.
   if (window_ == nullptr)
-    window_ = new records::RecordsWindow(
+    window_ = new app::RecordsWindow(
         options_.shared_store.empty() ? options_.path : options_.shared_store, station_.person);
   else
     window_->refresh();

@@ -13,12 +13,12 @@
 #include <memory>
 #include <string>
 
+#include "app/records_window.h"
 #include "core/station.h"
 #include "records/record_forwarder.h"
 #include "records/record_store.h"
 #include "records/record_writer.h"
-#include "records/records_window.h"
-#include "records/run_recorder.h"
+#include "station/run_recorder.h"
 #include "station/station_windows.h"
 
 namespace station {
@@ -51,14 +51,14 @@ class RecordsWiring {
 
   records::RecordWriter& writer() { return writer_; }
   records::RecordForwarder* forwarder() { return forwarder_.get(); }
-  records::RunRecorder& recorder() { return recorder_; }
+  RunRecorder& recorder() { return recorder_; }
   // The store the records window reads (the shared store when there is one, else the record
   // file), opened on first use on the calling thread; the window itself reads the same location
   // on connections of its own.
   records::RecordStore& reader();
   // The records window, created on first use and shown.
-  records::RecordsWindow& show_window();
-  records::RecordsWindow* window() const { return window_; }
+  app::RecordsWindow& show_window();
+  app::RecordsWindow* window() const { return window_; }
   // The main window's records line, from the writer's and the forwarder's states.
   void update_status();
   // What the progress timer does.
@@ -84,11 +84,11 @@ class RecordsWiring {
   QObject window_thread_;
   records::RecordWriter writer_;
   std::unique_ptr<records::RecordForwarder> forwarder_;
-  records::RunRecorder recorder_;
+  RunRecorder recorder_;
   std::unique_ptr<records::RecordStore> reader_;
   QTimer progress_timer_;
   std::function<void()> window_shut_down_;  // the main window's own, before write_out()
-  QPointer<records::RecordsWindow> window_;
+  QPointer<app::RecordsWindow> window_;
 };
 
 }  // namespace station

@@ -13,9 +13,9 @@
 #include <mutex>
 #include <thread>
 
+#include "app/records_window.h"
 #include "offscreen_render.h"
 #include "records/record_store.h"
-#include "records/records_window.h"
 #include "station/records_wiring.h"
 
 using testing_support::save_snapshot;
@@ -77,7 +77,7 @@ int main(int argc, char* argv[]) {
 
   records::RecordStore store(temporary.path().toStdString() + "/records.sqlite");
   if (!store.open() || !store.import_runs(made_runs())) return EXIT_FAILURE;
-  records::RecordsWindow window(store, rendered.person);
+  app::RecordsWindow window(store, rendered.person);
   window.wait_for_reads();
   window.chkSimulated->setChecked(true);
   window.wait_for_reads();
@@ -100,7 +100,7 @@ int main(int argc, char* argv[]) {
   window.txtFilter->setText("QB10412");
   window.apply_filter();
   ok = save_snapshot(&window, folder + "/records_window_reading.png") && ok;
-  window.wait_for_reads(records::RecordsWindow::kSlowRead + std::chrono::milliseconds{600});
+  window.wait_for_reads(app::RecordsWindow::kSlowRead + std::chrono::milliseconds{600});
   ok = save_snapshot(&window, folder + "/records_window_not_answering.png") && ok;
   {
     std::lock_guard lock(gate->mutex);

@@ -230,13 +230,13 @@ INSTANTIATE_TEST_SUITE_P(
                     sql::Failure::unreachable, "the records server cannot be reached"},
         RefusalCase{"wrong_password",
                     [](const std::string& good, int) {
-                      return test_server::with_login(good, "postgres:not-the-password");
+                      return test_server::with_login(good, "postgres", "not-the-password");
                     },
                     sql::Failure::authentication,
                     "the records server refused the user name or password"},
         RefusalCase{"unknown_user",
                     [](const std::string& good, int) {
-                      return test_server::with_login(good, "nobody_here:whatever");
+                      return test_server::with_login(good, "nobody_here", "whatever");
                     },
                     sql::Failure::authentication,
                     "the records server refused the user name or password"},
@@ -301,7 +301,7 @@ TEST_F(ServerStore, ARoleWithoutTheRightToCreateTheSchemaIsToldSo) {
   test_server::Connection admin(line());
   ASSERT_EQ(admin.exec("CREATE ROLE " + role + " LOGIN PASSWORD 'pw-" + role + "'"), "");
   ASSERT_EQ(admin.exec("REVOKE CREATE ON SCHEMA public FROM PUBLIC"), "");
-  RecordStore store(test_server::with_login(line(), role + ":pw-" + role), OpenMode::shared);
+  RecordStore store(test_server::with_login(line(), role, "pw-" + role), OpenMode::shared);
   EXPECT_FALSE(store.open());
   EXPECT_EQ(store.reason(), sql::postgresql_dialect().reason_text(sql::Failure::needs_setup));
   EXPECT_TRUE(contains(store.reason(), "--setup-records-server")) << store.reason();
@@ -324,7 +324,7 @@ TEST_F(ServerStore, TheReadmeRoleCreatesItsSchemaWritesAndReads) {
       ASSERT_EQ(admin.exec(statement), "");
     }
   }
-  const std::string station_line = test_server::with_login(line(), role + ":pw-" + role);
+  const std::string station_line = test_server::with_login(line(), role, "pw-" + role);
   {
     RecordStore store(station_line, OpenMode::shared);
     ASSERT_TRUE(store.open()) << store.status_text();

@@ -361,10 +361,10 @@ class LeastPrivilege : public ::testing::Test {
     }
   }
   std::string owner_line() const {
-    return test_server::with_login(database_.line(), owner_ + ":pw-" + owner_);
+    return test_server::with_login(database_.line(), owner_, "pw-" + owner_);
   }
   std::string station_line() const {
-    return test_server::with_login(database_.line(), role_ + ":pw-" + role_);
+    return test_server::with_login(database_.line(), role_, "pw-" + role_);
   }
   int set_up(std::string& said) {
     std::ostringstream out;

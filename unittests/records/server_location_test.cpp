@@ -30,6 +30,31 @@ TEST_P(ServerLine, IsParsedAndShownWithoutItsPassword) {
   EXPECT_EQ(got.redacted(), c.redacted);
   EXPECT_EQ(redacted_location(c.line), c.redacted);
   EXPECT_TRUE(is_server_location(c.line));
+
+  // Written back whole (as the suites change a line's user or database), it names the same server.
+  const ParsedServerLocation again = parse_server_location(got.line());
+  ASSERT_TRUE(again.location) << got.line() << ": " << again.error;
+  EXPECT_EQ(again.location->host, got.host) << got.line();
+  EXPECT_EQ(again.location->port, got.port) << got.line();
+  EXPECT_EQ(again.location->database, got.database) << got.line();
+  EXPECT_EQ(again.location->user, got.user) << got.line();
+  EXPECT_EQ(again.location->password, got.password) << got.line();
+  EXPECT_EQ(again.location->options, got.options) << got.line();
+
+  // A driver's error quoting the line and the password keeps no password, as decoded nor as
+  // written (in the user part or in the query).
+  const std::string error = "error near " + std::string(c.line) + " for " + got.password;
+  const std::string hidden = without_password(error, c.line);
+  if (got.password.empty() && password_spans(c.line).empty()) {
+    EXPECT_EQ(hidden, error);
+  } else {
+    EXPECT_EQ(hidden.find(got.password), std::string::npos) << hidden;
+    const std::string_view line = c.line;
+    for (const auto& [offset, length] : password_spans(line)) {
+      EXPECT_EQ(hidden.find(line.substr(offset, length)), std::string::npos) << hidden;
+    }
+    EXPECT_NE(hidden.find("****"), std::string::npos) << hidden;
+  }
 }
 
 using Options = std::vector<std::pair<std::string, std::string>>;
@@ -67,6 +92,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {"host", 7, "db", "u", "p&q",
                   Options{{"sslmode", "verify-full"}, {"connect_timeout", "4"}}},
                  "postgresql://u@host:7/db?sslmode=verify-full&connect_timeout=4"},
+        LineCase{"passwords_in_user_and_query",
+                 "postgresql://u:one%40@h:5432/r?password=two%26",
+                 {"h", 5432, "r", "u", "two&", {}},
+                 "postgresql://u@h:5432/r"},
         LineCase{"empty_password",
                  "postgresql://u:@host/db",
                  {"host", std::nullopt, "db", "u", "", {}},

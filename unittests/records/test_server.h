@@ -54,19 +54,18 @@ inline std::optional<std::string> superuser_line() {
 
 // `line` naming another database.
 inline std::string with_database(const std::string& line, const std::string& database) {
-  const std::size_t authority = line.find("//") + 2;
-  const std::size_t slash = line.find('/', authority);
-  const std::size_t query = line.find('?', authority);
-  std::string result = line.substr(0, std::min(slash, query)) + "/" + database;
-  if (query != std::string::npos) result += line.substr(query);
-  return result;
+  ServerLocation server = parse_server_location(line).location.value_or(ServerLocation{});
+  server.database = database;
+  return server.line();
 }
 
-// `line` with another user and password (percent-encoded by the caller).
-inline std::string with_login(const std::string& line, const std::string& user_info) {
-  const std::size_t authority = line.find("//") + 2;
-  const std::size_t at = line.rfind('@', line.find('/', authority));
-  return line.substr(0, authority) + user_info + line.substr(at);
+// `line` with another user and password (none: the password file's, if any).
+inline std::string with_login(const std::string& line, const std::string& user,
+                              const std::string& password = {}) {
+  ServerLocation server = parse_server_location(line).location.value_or(ServerLocation{});
+  server.user = user;
+  server.password = password;
+  return server.line();
 }
 
 inline std::string unique_name(const char* prefix) {

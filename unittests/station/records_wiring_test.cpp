@@ -385,7 +385,7 @@ TEST_F(RecordsWiringTest, TheRecordsMenuItemOpensTheWindowModelessOverTheKeptRun
   windows.form().TestButton[3]->click();
   wiring->flush();
   windows.form().mnuRecords->trigger();
-  records::RecordsWindow* window = wiring->window();
+  app::RecordsWindow* window = wiring->window();
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->isVisible());
   EXPECT_FALSE(window->isModal());
@@ -394,8 +394,7 @@ TEST_F(RecordsWiringTest, TheRecordsMenuItemOpensTheWindowModelessOverTheKeptRun
   window->chkSimulated->setChecked(true);
   ASSERT_TRUE(window->wait_for_reads());
   ASSERT_EQ(window->model().rowCount(), 1);
-  EXPECT_EQ(window->model().index(0, records::RunListModel::Simulated).data().toString(),
-            "SIMULATED");
+  EXPECT_EQ(window->model().index(0, app::RunListModel::Simulated).data().toString(), "SIMULATED");
   EXPECT_TRUE(window->lblSimulated->isVisibleTo(window));
   ASSERT_TRUE(window->selected().has_value());
   EXPECT_EQ(window->txtReport->toPlainText(), "Self Test Passed");
@@ -445,7 +444,7 @@ class RecordsWindowTest : public ::testing::Test {
 
 struct FilterCase {
   const char* name;
-  std::function<void(records::RecordsWindow&)> set;
+  std::function<void(app::RecordsWindow&)> set;
   std::vector<std::string> ids;  // newest first
   std::string summary;
 };
@@ -454,7 +453,7 @@ class WindowFilterTest : public RecordsWindowTest,
                          public ::testing::WithParamInterface<FilterCase> {};
 
 TEST_P(WindowFilterTest, ListsTheRunsTheControlsSelectNewestFirst) {
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   GetParam().set(window);
   window.apply_filter();
@@ -469,27 +468,27 @@ INSTANTIATE_TEST_SUITE_P(
     Controls, WindowFilterTest,
     ::testing::Values(
         FilterCase{"Default",
-                   [](records::RecordsWindow&) {},
+                   [](app::RecordsWindow&) {},
                    {"run-7", "run-5", "run-3", "run-2", "run-1"},
                    "5 runs - pass rate 60.0% of 5 finished - first-pass yield 66.7% (3 unit "
                    "serial numbers and procedures)"},
         FilterCase{"IncludeSimulated",
-                   [](records::RecordsWindow& w) { w.chkSimulated->setChecked(true); },
+                   [](app::RecordsWindow& w) { w.chkSimulated->setChecked(true); },
                    {"run-9", "run-7", "run-5", "run-3", "run-2", "run-1"},
                    "6 runs - pass rate 66.7% of 6 finished - first-pass yield 75.0% (4 unit "
                    "serial numbers and procedures)"},
         FilterCase{"TechnicianText",
-                   [](records::RecordsWindow& w) { w.txtFilter->setText("marsh"); },
+                   [](app::RecordsWindow& w) { w.txtFilter->setText("marsh"); },
                    {"run-3", "run-2", "run-1"},
                    "3 runs - pass rate 66.7% of 3 finished - first-pass yield 50.0% (2 unit "
                    "serial numbers and procedures)"},
         FilterCase{"SerialText",
-                   [](records::RecordsWindow& w) { w.txtFilter->setText("qb2"); },
+                   [](app::RecordsWindow& w) { w.txtFilter->setText("qb2"); },
                    {"run-7", "run-5"},
                    "2 runs - pass rate 50.0% of 2 finished - first-pass yield 100.0% (1 unit "
                    "serial numbers and procedures)"},
         FilterCase{"ProcedureAndOutcome",
-                   [](records::RecordsWindow& w) {
+                   [](app::RecordsWindow& w) {
                      w.cboProcedure->setCurrentText("Self Test");
                      w.cboOutcome->setCurrentText("passed");
                    },
@@ -497,7 +496,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "2 runs - pass rate 100.0% of 2 finished - first-pass yield 100.0% (2 unit "
                    "serial numbers and procedures)"},
         FilterCase{"DateRange",
-                   [](records::RecordsWindow& w) {
+                   [](app::RecordsWindow& w) {
                      w.chkFrom->setChecked(true);
                      w.dtFrom->setDate(QDate(2026, 12, 2));
                      w.chkTo->setChecked(true);
@@ -507,14 +506,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "3 runs - pass rate 100.0% of 3 finished - first-pass yield 100.0% (3 unit "
                    "serial numbers and procedures)"},
         FilterCase{"NothingMatches",
-                   [](records::RecordsWindow& w) { w.txtFilter->setText("'; --"); },
+                   [](app::RecordsWindow& w) { w.txtFilter->setText("'; --"); },
                    {},
                    "0 runs - pass rate - of 0 finished - first-pass yield - (0 unit serial "
                    "numbers and procedures)"}),
     [](const ::testing::TestParamInfo<FilterCase>& row) { return std::string(row.param.name); });
 
 TEST_F(RecordsWindowTest, ExportsTheFilteredRunsOfEveryPage) {
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   window.txtFilter->setText("okafor");
   window.apply_filter();
   const std::string file = folder.path().toStdString() + "/okafor.csv";
@@ -531,7 +530,7 @@ TEST_F(RecordsWindowTest, ExportsTheFilteredRunsOfEveryPage) {
 
 TEST_F(RecordsWindowTest, PagesThroughMoreRunsThanAPageHolds) {
   std::vector<RunRecord> many;
-  for (int n = 0; n < int(records::RecordsWindow::kPageSize) + 5; ++n) {
+  for (int n = 0; n < int(app::RecordsWindow::kPageSize) + 5; ++n) {
     RunRecord r;
     r.id = "many-" + std::to_string(1000 + n);
     r.started = records::TimePoint{std::chrono::milliseconds{1'800'000'000'000LL + n}};
@@ -539,9 +538,9 @@ TEST_F(RecordsWindowTest, PagesThroughMoreRunsThanAPageHolds) {
     many.push_back(r);
   }
   ASSERT_TRUE(store.import_runs(many));
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
-  EXPECT_EQ(window.model().rowCount(), int(records::RecordsWindow::kPageSize));
+  EXPECT_EQ(window.model().rowCount(), int(app::RecordsWindow::kPageSize));
   EXPECT_FALSE(window.cmdNewer->isEnabled());
   window.cmdOlder->click();
   ASSERT_TRUE(window.wait_for_reads());
@@ -559,7 +558,7 @@ struct ReadGate {
   std::atomic<int> pages{0};
   std::atomic<int> runs{0};
 
-  static std::shared_ptr<ReadGate> hold(records::RecordsWindow& window) {
+  static std::shared_ptr<ReadGate> hold(app::RecordsWindow& window) {
     auto gate = std::make_shared<ReadGate>();
     window.reader().set_read_hook([gate](records::ReadKind kind) {
       ++(kind == records::ReadKind::page ? gate->pages : gate->runs);
@@ -584,7 +583,7 @@ struct Release {
 };
 
 TEST_F(RecordsWindowTest, AHungReadLeavesTheWindowTurningAndABurstOfRefreshesSharesTwoReads) {
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   ASSERT_EQ(window.model().rowCount(), 5);
   const std::shared_ptr<ReadGate> gate = ReadGate::hold(window);
@@ -592,7 +591,7 @@ TEST_F(RecordsWindowTest, AHungReadLeavesTheWindowTurningAndABurstOfRefreshesSha
 
   window.txtFilter->setText("okafor");
   window.apply_filter();
-  EXPECT_EQ(window.lblSummary->text().toStdString(), records::window_text::kReading);
+  EXPECT_EQ(window.lblSummary->text().toStdString(), app::window_text::kReading);
   RunRecord later;
   later.id = "run-later";
   later.station_id = "bench-1";
@@ -611,7 +610,7 @@ TEST_F(RecordsWindowTest, AHungReadLeavesTheWindowTurningAndABurstOfRefreshesSha
   QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
   tick.start();
   const std::string silent =
-      std::string(records::window_text::kReading) + " " + records::window_text::kFileSilent + " (";
+      std::string(app::window_text::kReading) + " " + app::window_text::kFileSilent + " (";
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds{20};
   while (window.lblSummary->text().toStdString().rfind(silent, 0) != 0 &&
          std::chrono::steady_clock::now() < give_up) {
@@ -647,7 +646,7 @@ TEST_F(RecordsWindowTest, AHungReadLeavesTheWindowTurningAndABurstOfRefreshesSha
 }
 
 TEST_F(RecordsWindowTest, ClosingTheWindowLeavesAHungReadBehind) {
-  auto window = std::make_unique<records::RecordsWindow>(store, person);
+  auto window = std::make_unique<app::RecordsWindow>(store, person);
   ASSERT_TRUE(window->wait_for_reads());
   const std::shared_ptr<ReadGate> gate = ReadGate::hold(*window);
   const Release release{gate};
@@ -671,7 +670,7 @@ TEST_F(RecordsWindowTest, TheListReadsNoReportAndCutsLongTextsTheSelectedRunIsRe
   huge.technician = std::string(1'000'000, 't');
   huge.report = "Miscompare\r\n";
   ASSERT_TRUE(store.import_runs({huge}));
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   ASSERT_EQ(window.model().rowCount(), 6);
   for (const RunRecord& run : window.model().runs()) EXPECT_EQ(run.report, "") << run.id;
@@ -687,7 +686,7 @@ TEST_F(RecordsWindowTest, TheListReadsNoReportAndCutsLongTextsTheSelectedRunIsRe
   EXPECT_EQ(window.selected()->technician.size(), 1'000'000U);
   EXPECT_EQ(window.txtReport->toPlainText().toStdString(), "Miscompare\n");
   const std::string fields = window.txtFields->toPlainText().toStdString();
-  EXPECT_NE(fields.find("Technician: " + std::string(records::kShownFieldLimit, 't') +
+  EXPECT_NE(fields.find("Technician: " + std::string(app::kShownFieldLimit, 't') +
                         " ... (999,000 bytes more)\n"),
             std::string::npos);
   window.print_selected();
@@ -726,7 +725,7 @@ TEST_F(ForwardingWiringTest, ARunReachesTheSharedStoreAndTheWindowShowsIt) {
   EXPECT_EQ(records_line(), "");
 
   windows.form().mnuRecords->trigger();
-  records::RecordsWindow* window = wiring->window();
+  app::RecordsWindow* window = wiring->window();
   ASSERT_NE(window, nullptr);
   window->chkSimulated->setChecked(true);
   ASSERT_TRUE(window->wait_for_reads());
@@ -793,7 +792,7 @@ TEST_F(ForwardingWiringTest, ARunTheServerRefusesIsCountedOnTheStatusLineAndTheO
             std::string::npos)
       << details;
   // The records window says so too.
-  const records::RecordsWindow& window = wiring->show_window();
+  const app::RecordsWindow& window = wiring->show_window();
   EXPECT_TRUE(window.lblSetAside->isVisibleTo(&window));
   EXPECT_NE(window.lblSetAside->text().toStdString().find(
                 "1 run set aside, refused by the records server: the record file holds a run of "

@@ -1,8 +1,10 @@
-#include "records/run_recorder.h"
+#include "station/run_recorder.h"
 
 #include <utility>
 
-namespace records {
+namespace station {
+
+using namespace records;
 
 namespace {
 
@@ -148,4 +150,4 @@ void RunRecorder::refused(const core::Procedure& /*running*/, const core::Proced
   writes_.complete_run(record);
 }
 
-}  // namespace records
+}  // namespace station

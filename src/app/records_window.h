@@ -23,7 +23,7 @@
 #include "records/record_store.h"
 #include "records/records_reader.h"
 
-namespace records {
+namespace app {
 
 namespace window_text {
 inline constexpr const char* kCaption = "Production Records";
@@ -45,8 +45,8 @@ class RunListModel final : public QAbstractTableModel {
   static constexpr int kColumns = 7;
 
   using QAbstractTableModel::QAbstractTableModel;
-  void set_runs(std::vector<RunRecord> runs);
-  const std::vector<RunRecord>& runs() const { return runs_; }
+  void set_runs(std::vector<records::RunRecord> runs);
+  const std::vector<records::RunRecord>& runs() const { return runs_; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -54,24 +54,24 @@ class RunListModel final : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  std::vector<RunRecord> runs_;
+  std::vector<records::RunRecord> runs_;
 };
 
 // "2026-12-08 05:03:07" in local time, for the list.
-QString local_time_text(TimePoint time);
+QString local_time_text(records::TimePoint time);
 // The serial number a run is known by: the UUT's, else the top assembly's, else the sub's.
-std::string unit_serial(const RunRecord& run);
+std::string unit_serial(const records::RunRecord& run);
 // "1,234 runs - pass rate 91.2% - first-pass yield 88.0% (1,100 units and procedures)".
-std::string summary_text(const Summary& summary);
+std::string summary_text(const records::Summary& summary);
 // The summary's second line, the runs by station: "By station: LINE-A 120 runs, pass rate
 // 97.5%; LINE-B ...", the first `shown` stations in the stations' order and then how many more
 // there are; empty when the summary holds no station.
-std::string station_summary_text(const Summary& summary, std::size_t shown);
+std::string station_summary_text(const records::Summary& summary, std::size_t shown);
 // Every station of the summary, one line each with its counts (the second line's tool tip).
-std::string station_summary_details(const Summary& summary);
+std::string station_summary_details(const records::Summary& summary);
 // The selected run's fields, one "name: value" line each; a value longer than kShownFieldLimit
 // characters is shown cut, with how much more it holds.
-std::string fields_text(const RunRecord& run);
+std::string fields_text(const records::RunRecord& run);
 inline constexpr std::size_t kShownFieldLimit = 1000;
 // The report as the window shows it: cut after kShownReportLimit bytes (at a character's start)
 // with a last line saying so; printing prints it whole.
@@ -94,11 +94,11 @@ class RecordsWindow final : public QWidget {
   // `location`: the record file or the server's line the window reads, on connections of its own.
   RecordsWindow(std::string location, driver::Operator& person, QWidget* parent = nullptr);
   // Reads the store's location, not through the store.
-  RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent = nullptr);
+  RecordsWindow(records::RecordStore& store, driver::Operator& person, QWidget* parent = nullptr);
   ~RecordsWindow() override;
 
   // The filter the controls describe, without the page.
-  RecordFilter filter() const;
+  records::RecordFilter filter() const;
   // Reads the first page and the summary for the controls' filter again.
   void apply_filter();
   // Reads the current page again (a run was written), and the stations to choose from. Calls
@@ -110,7 +110,7 @@ class RecordsWindow final : public QWidget {
   // report are read then.
   void select_row(int row);
   // The run shown below the list, if any.
-  const std::optional<RunRecord>& selected() const { return selected_; }
+  const std::optional<records::RunRecord>& selected() const { return selected_; }
   // Prints the selected run's report as the results window prints one.
   void print_selected();
   // Writes the filtered runs (all pages) to `file` and waits for it, the window's events going on
@@ -122,7 +122,7 @@ class RecordsWindow final : public QWidget {
   bool wait_for_reads(std::chrono::milliseconds most = std::chrono::seconds{30});
   // True while a read asked for has not been shown.
   bool reading() const;
-  RecordsReader& reader() { return *reader_; }
+  records::RecordsReader& reader() { return *reader_; }
   // A line above the list about runs the line's records server refused and that stay in the
   // station's record file ("2 runs set aside, refused by the records server: ..."); hidden when
   // empty.
@@ -158,22 +158,22 @@ class RecordsWindow final : public QWidget {
   // Asks for the page at offset_ of current_; a new view (another filter or page) drops what
   // older reads bring.
   void read_page(bool new_view, bool summary, bool stations);
-  void show_page(PageResult result);
+  void show_page(records::PageResult result);
   void show_stations(const std::vector<std::string>& stations);
-  void show_summary(const Summary& summary);
-  void show_run(const std::optional<RunRecord>& run);
+  void show_summary(const records::Summary& summary);
+  void show_run(const std::optional<records::RunRecord>& run);
   // The summary line: the last summary or error, or that the records are being read.
   void show_reading_state();
   void choose_export_file();
 
-  std::unique_ptr<RecordsReader> reader_;
+  std::unique_ptr<records::RecordsReader> reader_;
   bool on_server_ = false;
   driver::Operator& person_;
   RunListModel model_;
-  RecordFilter current_;
+  records::RecordFilter current_;
   std::size_t offset_ = 0;
   std::size_t total_ = 0;
-  std::optional<RunRecord> selected_;
+  std::optional<records::RunRecord> selected_;
   // Results of an older view or an older selection are dropped.
   unsigned view_ = 0;
   unsigned shown_view_ = 0;  // the view the list shows
@@ -186,4 +186,4 @@ class RecordsWindow final : public QWidget {
   QTimer* watch_ = nullptr;  // follows a read that is slow to come
 };
 
-}  // namespace records
+}  // namespace app

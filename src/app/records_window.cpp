@@ -1,4 +1,4 @@
-#include "records/records_window.h"
+#include "app/records_window.h"
 
 #include <QBrush>
 #include <QColor>
@@ -19,9 +19,12 @@
 #include <cstdio>
 #include <thread>
 
+#include "records/record_export.h"
 #include "records/server_location.h"
 
-namespace records {
+namespace app {
+
+using namespace records;
 
 namespace {
 
@@ -659,4 +662,4 @@ void RecordsWindow::show_set_aside(const std::string& text) {
   lblSetAside->setVisible(!text.empty());
 }
 
-}  // namespace records
+}  // namespace app

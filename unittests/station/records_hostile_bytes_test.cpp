@@ -11,8 +11,8 @@
 #include "record_samples.h"
 #include "records/record_export.h"
 #include "records/record_store.h"
-#include "records/run_recorder.h"
 #include "sim/sim_chassis.h"
+#include "station/run_recorder.h"
 #include "testing/scripted_operator.h"
 #include "testing/virtual_pump.h"
 #ifdef QUOR_TEST_ON_SERVER
@@ -93,14 +93,14 @@ class HostileBytesTest : public ::testing::TestWithParam<HostileBytes> {
   // technician typed them as far as text goes.
   RunRecord recorded(const std::string& bytes) {
     std::string report = "REC Test\r\n";
-    RecorderSources sources;
+    station::RecorderSources sources;
     sources.report = [&report](core::ProcedureKind) { return report; };
     sources.operator_fields = [&bytes] {
       const std::string typed =
           QString::fromLatin1(bytes.data(), qsizetype(bytes.size())).toStdString();
-      return OperatorFields{typed, typed, "SUB-1"};
+      return station::OperatorFields{typed, typed, "SUB-1"};
     };
-    RunRecorder recorder(station, writes, {"bench-9", "1.0"}, sources);
+    station::RunRecorder recorder(station, writes, {"bench-9", "1.0"}, sources);
     station.units.uut.resource = "VXI0::8::INSTR";
     station.units.qcu.resource = "VXI0::24::INSTR";
     station.units.uut_identity = uut_reply(bytes);

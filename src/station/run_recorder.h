@@ -11,7 +11,7 @@
 #include "records/run_record.h"
 #include "records/run_writes.h"
 
-namespace records {
+namespace station {
 
 // What the windows hold, read when a run starts and when it ends.
 struct OperatorFields {
@@ -38,7 +38,7 @@ struct RecorderIdentity {
 
 class RunRecorder final : public core::ProcedureObserver {
  public:
-  RunRecorder(core::Station& station, RunWrites& writes, RecorderIdentity identity,
+  RunRecorder(core::Station& station, records::RunWrites& writes, RecorderIdentity identity,
               RecorderSources sources);
 
   void started(const core::Procedure& procedure) override;
@@ -50,26 +50,26 @@ class RunRecorder final : public core::ProcedureObserver {
   void save_progress();
 
   // The record of the run in progress, as last written.
-  const std::optional<RunRecord>& running() const { return running_; }
+  const std::optional<records::RunRecord>& running() const { return running_; }
 
  private:
   // What a record holds from the moment its procedure is asked for: who, where, with which
   // library, and the units the procedure works on (`kind` says which).
-  RunRecord begun_record(core::ProcedureKind kind) const;
-  void fill_units(RunRecord& record, core::ProcedureKind kind,
+  records::RunRecord begun_record(core::ProcedureKind kind) const;
+  void fill_units(records::RunRecord& record, core::ProcedureKind kind,
                   const std::string& uut_resource) const;
   // The facts known at this moment: units, fields, report, errors, the procedure's values.
-  void fill_from_station(RunRecord& record, core::ProcedureKind kind) const;
+  void fill_from_station(records::RunRecord& record, core::ProcedureKind kind) const;
 
   core::Station& station_;
-  RunWrites& writes_;
+  records::RunWrites& writes_;
   RecorderIdentity identity_;
   RecorderSources sources_;
-  std::optional<RunRecord> running_;
-  RunClock::Start start_;  // the running run's
+  std::optional<records::RunRecord> running_;
+  records::RunClock::Start start_;  // the running run's
   std::string saved_report_;
   // The windows' text saved_report_ was made from, once a save has read it.
   std::optional<std::string> saved_source_;
 };
 
-}  // namespace records
+}  // namespace station

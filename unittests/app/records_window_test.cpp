@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/records_window.h"
 #include "records/record_store.h"
-#include "records/records_window.h"
 #include "testing/scripted_operator.h"
 
 namespace {
@@ -50,12 +50,12 @@ class StationWindowTest : public ::testing::Test {
     }));
   }
 
-  static std::vector<std::string> listed(records::RecordsWindow& window) {
+  static std::vector<std::string> listed(app::RecordsWindow& window) {
     std::vector<std::string> ids;
     for (const RunRecord& run : window.model().runs()) ids.push_back(run.id);
     return ids;
   }
-  static std::vector<std::string> choices(const records::RecordsWindow& window) {
+  static std::vector<std::string> choices(const app::RecordsWindow& window) {
     std::vector<std::string> texts;
     for (int i = 0; i < window.cboStation->count(); ++i) {
       texts.push_back(window.cboStation->itemText(i).toStdString());
@@ -69,7 +69,7 @@ class StationWindowTest : public ::testing::Test {
 };
 
 TEST_F(StationWindowTest, OffersEveryStationKeptAfterAllStations) {
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   // A run without a station id is among all stations only.
   EXPECT_EQ(choices(window),
@@ -89,7 +89,7 @@ class WindowStationFilterTest : public StationWindowTest,
                                 public ::testing::WithParamInterface<StationRow> {};
 
 TEST_P(WindowStationFilterTest, ListsOnlyTheChosenStationsRunsAndCountsThemByStation) {
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   if (GetParam().station) window.cboStation->setCurrentText(GetParam().station);
   ASSERT_TRUE(window.wait_for_reads());
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(StationWindowTest, TheStationAndAnotherFilterTogetherMayLeaveNothing) {
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   window.cboStation->setCurrentText("LINE-C");
   window.cboOutcome->setCurrentText("passed");
@@ -141,7 +141,7 @@ TEST_F(StationWindowTest, ManyStationsNameTheFirstInTheLineAndAllInTheToolTip) {
         station_run("m" + std::to_string(n), "MORE-" + std::to_string(n), Outcome::passed, 20 + n));
   }
   ASSERT_TRUE(store.import_runs(more));
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   const std::string line = window.lblStations->text().toStdString();
   // Nine stations with the one without an id: three named, six more.
@@ -154,7 +154,7 @@ TEST_F(StationWindowTest, ManyStationsNameTheFirstInTheLineAndAllInTheToolTip) {
 }
 
 TEST_F(StationWindowTest, RefreshAddsANewStationAndKeepsTheChoice) {
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   window.cboStation->setCurrentText("LINE-B");
   ASSERT_TRUE(store.complete_run(station_run("d1", "LINE-AA", Outcome::passed, 30)));
@@ -168,7 +168,7 @@ TEST_F(StationWindowTest, RefreshAddsANewStationAndKeepsTheChoice) {
 }
 
 TEST_F(StationWindowTest, ExportsOnlyTheChosenStationsRuns) {
-  records::RecordsWindow window(store, person);
+  app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
   window.cboStation->setCurrentText("LINE-A");
   const std::string file = folder.path().toStdString() + "/line-a.json";
