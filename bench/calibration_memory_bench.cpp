@@ -45,21 +45,12 @@ long resident_kib() {
 
 // At each yield the window events run and the bus time since the last yield goes by on the
 // virtual clock.
-class PacedPump final : public testing_support::VirtualPump {
- public:
-  PacedPump(sim::VirtualClock& clock, std::uint64_t yield_us)
-      : VirtualPump(clock), clock_(clock), yield_us_(yield_us) {}
-
- protected:
-  void run_window_events() override {
-    clock_.advance_us(yield_us_);
+simtime::WindowEvents paced_window_events(sim::VirtualClock& clock, std::uint64_t yield_us) {
+  return [&clock, yield_us](bool) {
+    clock.advance_us(yield_us);
     QCoreApplication::processEvents();
-  }
-
- private:
-  sim::VirtualClock& clock_;
-  std::uint64_t yield_us_;
-};
+  };
+}
 
 }  // namespace
 
@@ -76,7 +67,8 @@ int main(int argc, char* argv[]) {
   sim::VirtualClock clock;
   sim::SimChassis chassis(sim::benches::standard(), clock);
   testing_support::ScriptedOperator person;
-  PacedPump pump(clock, static_cast<std::uint64_t>(yield_ms * 1000.0));
+  testing_support::VirtualPump pump(
+      clock, paced_window_events(clock, static_cast<std::uint64_t>(yield_ms * 1000.0)));
   core::Station station(chassis, person, pump, core::VisaInUse{"simulated chassis", true});
   pump.count_ticks_in(station.driver_state);
   pump.yield_limit = UINT64_MAX;
