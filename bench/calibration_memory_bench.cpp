@@ -21,9 +21,7 @@
 #include "core/station.h"
 #include "driver/quor_codes.h"
 #include "production/production_tests.h"
-#include "sim/sim_chassis.h"
-#include "testing/scripted_operator.h"
-#include "testing/virtual_pump.h"
+#include "testing/sim_station.h"
 
 namespace {
 
@@ -64,13 +62,13 @@ int main(int argc, char* argv[]) {
   }
   QApplication application(argc, argv);
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
-  testing_support::ScriptedOperator person;
-  testing_support::VirtualPump pump(
-      clock, paced_window_events(clock, static_cast<std::uint64_t>(yield_ms * 1000.0)));
-  core::Station station(chassis, person, pump, core::VisaInUse{"simulated chassis", true});
-  pump.count_ticks_in(station.driver_state);
+  testing_support::SimStation simulated({.in_use = {"simulated chassis", true}});
+  const sim::VirtualClock& clock = simulated.clock;
+  sim::SimChassis& chassis = simulated.chassis;
+  core::Station& station = simulated.station;
+  testing_support::VirtualPump& pump = simulated.pump;
+  pump.set_window_events(
+      paced_window_events(simulated.clock, static_cast<std::uint64_t>(yield_ms * 1000.0)));
   pump.yield_limit = UINT64_MAX;
   app::DisplayForm form(station);
   production::ProductionTests production(station, form);
