@@ -21,9 +21,7 @@
 #include "core/station.h"
 #include "driver/quor_codes.h"
 #include "production/production_tests.h"
-#include "sim/sim_chassis.h"
-#include "testing/scripted_operator.h"
-#include "testing/virtual_pump.h"
+#include "testing/sim_station.h"
 
 namespace {
 
@@ -45,21 +43,12 @@ long resident_kib() {
 
 // At each yield the window events run and the bus time since the last yield goes by on the
 // virtual clock.
-class PacedPump final : public testing_support::VirtualPump {
- public:
-  PacedPump(sim::VirtualClock& clock, std::uint64_t yield_us)
-      : VirtualPump(clock), clock_(clock), yield_us_(yield_us) {}
-
- protected:
-  void run_window_events() override {
-    clock_.advance_us(yield_us_);
+simtime::WindowEvents paced_window_events(sim::VirtualClock& clock, std::uint64_t yield_us) {
+  return [&clock, yield_us](bool) {
+    clock.advance_us(yield_us);
     QCoreApplication::processEvents();
-  }
-
- private:
-  sim::VirtualClock& clock_;
-  std::uint64_t yield_us_;
-};
+  };
+}
 
 }  // namespace
 
@@ -73,12 +62,13 @@ int main(int argc, char* argv[]) {
   }
   QApplication application(argc, argv);
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
-  testing_support::ScriptedOperator person;
-  PacedPump pump(clock, static_cast<std::uint64_t>(yield_ms * 1000.0));
-  core::Station station(chassis, person, pump, core::VisaInUse{"simulated chassis", true});
-  pump.count_ticks_in(station.driver_state);
+  testing_support::SimStation simulated({.in_use = {"simulated chassis", true}});
+  const sim::VirtualClock& clock = simulated.clock;
+  sim::SimChassis& chassis = simulated.chassis;
+  core::Station& station = simulated.station;
+  testing_support::VirtualPump& pump = simulated.pump;
+  pump.set_window_events(
+      paced_window_events(simulated.clock, static_cast<std::uint64_t>(yield_ms * 1000.0)));
   pump.yield_limit = UINT64_MAX;
   app::DisplayForm form(station);
   production::ProductionTests production(station, form);

@@ -25,6 +25,7 @@
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
 #include "testing/scripted_operator.h"
+#include "testing/sim_bench.h"
 #include "visa/visa_call_trace.h"
 #include "visa/visa_trace_file.h"
 
@@ -91,10 +92,9 @@ class TracedBench {
 
 void BM_FillCompare(benchmark::State& state) {
   const auto trace = static_cast<Trace>(state.range(0));
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
+  testing_support::SimBench simulated;
   TracedBench bench(
-      trace, chassis,
+      trace, simulated.chassis,
       (std::filesystem::temp_directory_path() / "quor_trace_cost_bench.txt").string());
   if (!bench.error().empty()) {
     state.SkipWithError(bench.error().c_str());
@@ -130,14 +130,14 @@ void BM_SelfLongTest(benchmark::State& state) {
   const auto trace = static_cast<Trace>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
-    sim::VirtualClock clock;
-    sim::SimChassis chassis(sim::benches::standard(), clock);
+    // The station calls the chassis through the variant's trace, so it is put together here.
+    testing_support::SimBench simulated;
     TracedBench bench(
-        trace, chassis,
+        trace, simulated.chassis,
         (std::filesystem::temp_directory_path() / "quor_trace_cost_selflong.txt").string());
     visa::VisaLibrary& library = bench.library();
     testing_support::ScriptedOperator person;
-    testing_support::QtVirtualPump pump(clock);
+    testing_support::QtVirtualPump pump(simulated.clock);
     core::Station station(library, person, pump, core::VisaInUse{"bench", true});
     pump.count_ticks_in(station.driver_state);
     auto windows = std::make_unique<station::StationWindows>(station, [] {});

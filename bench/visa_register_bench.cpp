@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/sim_chassis.h"
+#include "testing/sim_bench.h"
 
 namespace {
 
@@ -13,14 +14,12 @@ constexpr std::size_t kWords = sim::kMemoryBytes / 2;
 // Offsets stride through the whole 2 MiB so that both PING and PONG are touched.
 constexpr std::size_t kStrideWords = 97;
 
-struct UutSession {
-  UutSession() : chassis(sim::benches::standard(), clock) {
+struct UutSession : testing_support::SimBench {
+  UutSession() {
     chassis.viOpenDefaultRM(&manager);
     chassis.viOpen(manager, "VXI0::8::INSTR", 0, 0, &session);
   }
   ~UutSession() { chassis.viClose(manager); }
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
   visa::ViSession manager = 0;
   visa::ViSession session = 0;
 };

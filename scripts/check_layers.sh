@@ -5,6 +5,7 @@
 #
 #   visa                      standard library only
 #   sim, driver               visa
+#   simtime                   visa, sim, driver
 #   core                      visa, driver
 #   records                   visa, driver, core                     (Qt Core and Qt SQL only)
 #   app                       visa, driver, core, records            (Qt)
@@ -18,16 +19,17 @@ declare -A allowed=(
   [visa]="visa"
   [sim]="sim visa"
   [driver]="driver visa"
+  [simtime]="simtime sim driver visa"
   [core]="core driver visa"
   [app]="app records core driver visa"
   [functional]="functional app core driver visa"
   [production]="production app core driver visa"
   [setup]="setup app core driver visa"
   [records]="records core driver visa"
-  [testing]="testing app core driver sim visa"
+  [testing]="testing app core driver simtime sim visa"
   [station]="*"
 )
-declare -A qt_free=([visa]=1 [sim]=1 [driver]=1 [core]=1)
+declare -A qt_free=([visa]=1 [sim]=1 [driver]=1 [simtime]=1 [core]=1)
 # Folders that may link these Qt modules and no other (no widgets: the windows sit above them).
 declare -A qt_modules=([records]="Core Sql")
 

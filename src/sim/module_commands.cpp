@@ -137,6 +137,179 @@ void SimModule::execute_config_line(std::string_view text) {
   push_error(kScpiUndefinedHeader, scpi_message(kScpiUndefinedHeader));
 }
 
+// The handlers of the commands, one a command header. Each gets the argument (without blanks
+// around it) and leaves its reply or its error-queue entry behind.
+struct SimModule::Commands {
+  using Handler = void (*)(SimModule& module, std::string_view argument);
+
+  static void fail(SimModule& module, int code) { module.push_error(code, scpi_message(code)); }
+  // Commands without parameters refuse one.
+  static bool plain(SimModule& module, std::string_view argument) {
+    if (argument.empty()) return true;
+    fail(module, kScpiParameterNotAllowed);
+    return false;
+  }
+  // Commands that need one unsigned number, stored in `target`.
+  static void number_into(SimModule& module, std::string_view argument, std::uint32_t& target,
+                          std::uint32_t maximum) {
+    if (argument.empty()) return fail(module, kScpiMissingParameter);
+    const auto value = parse_unsigned(argument);
+    if (!value) return fail(module, kScpiDataTypeError);
+    if (*value > maximum) return fail(module, kScpiIllegalParameterValue);
+    target = *value;
+  }
+
+  static void identity(SimModule& m, std::string_view argument) {
+    if (plain(m, argument)) m.reply(m.config_.identity);
+  }
+  static void reset(SimModule& m, std::string_view argument) {
+    if (plain(m, argument)) m.reset();
+  }
+  static void clear_status(SimModule& m, std::string_view argument) {
+    if (plain(m, argument)) m.errors_.clear();
+  }
+  static void status_byte(SimModule& m, std::string_view argument) {
+    if (plain(m, argument)) m.reply(std::to_string(m.status_byte()));
+  }
+  static void operation_complete(SimModule& m, std::string_view argument) { plain(m, argument); }
+  static void operation_complete_query(SimModule& m, std::string_view argument) {
+    if (plain(m, argument)) m.reply("1");
+  }
+  static void self_test(SimModule& m, std::string_view argument) {
+    if (plain(m, argument)) m.reply(std::to_string(m.self_test_result_));
+  }
+  static void next_error(SimModule& m, std::string_view argument) {
+    if (!plain(m, argument)) return;
+    if (m.errors_.empty()) {
+      m.reply("0,\"No error\"");
+      return;
+    }
+    const ScpiError oldest = m.errors_.front();
+    m.errors_.pop_front();
+    m.reply(std::to_string(oldest.code) + ",\"" + oldest.message + "\"");
+  }
+  static void route(SimModule& m, std::string_view argument, bool closed) {
+    if (argument.empty()) return fail(m, kScpiMissingParameter);
+    const std::string name = lower_text(argument);
+    const auto found = std::find_if(std::begin(kRoutes), std::end(kRoutes),
+                                    [&](const RouteName& r) { return name == r.name; });
+    if (found == std::end(kRoutes)) return fail(m, kScpiIllegalParameterValue);
+    m.routes_[static_cast<std::size_t>(found->route)] = closed;
+  }
+  static void route_close(SimModule& m, std::string_view argument) { route(m, argument, true); }
+  static void route_open(SimModule& m, std::string_view argument) { route(m, argument, false); }
+  static void mode(SimModule& m, std::string_view argument) {
+    if (argument.empty()) return fail(m, kScpiMissingParameter);
+    const std::string name = lower_text(argument);
+    const auto found = std::find_if(std::begin(kModes), std::end(kModes),
+                                    [&](const ModeName& entry) { return name == entry.name; });
+    if (found == std::end(kModes)) return fail(m, kScpiIllegalParameterValue);
+    m.set_mode(found->mode);
+  }
+  static void mode_query(SimModule& m, std::string_view argument) {
+    if (!plain(m, argument)) return;
+    std::string name = kModes[static_cast<std::size_t>(m.mode_)].name;
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    m.reply(name);
+  }
+  static void timer(SimModule& m, std::string_view argument) {
+    number_into(m, argument, m.timer_interval_, 0xFFFFFFFFU);
+  }
+  static void receive_start(SimModule& m, std::string_view argument) {
+    number_into(m, argument, m.receive_start_, 0xFF);
+  }
+  static void receive_stop(SimModule& m, std::string_view argument) {
+    number_into(m, argument, m.receive_stop_, 0xFF);
+  }
+  static void transmit_stop(SimModule& m, std::string_view argument) {
+    number_into(m, argument, m.transmit_stop_, 0xFF);
+  }
+  static void calibration_query(SimModule& m, std::string_view argument) {
+    if (!plain(m, argument)) return;
+    // Six decimals with a "." in every locale ("1.250000").
+    char text_value[400];  // room for the largest double
+    const auto written = std::to_chars(text_value, text_value + sizeof text_value, m.cal_constant_,
+                                       std::chars_format::fixed, 6);
+    m.reply(std::string(text_value, written.ptr));
+  }
+  // "CAL 0" followed by the constant: "CAL 0 1.2", "CAL 0-.1".
+  static void calibration(SimModule& m, std::string_view argument) {
+    if (argument.empty()) return fail(m, kScpiMissingParameter);
+    if (argument.front() != '0') return fail(m, kScpiIllegalParameterValue);
+    const std::string_view rest = argument.substr(1);
+    if (trim(rest).empty()) return fail(m, kScpiMissingParameter);
+    const auto value = parse_number(rest);
+    if (!value) return fail(m, kScpiDataTypeError);
+    m.cal_constant_ = *value;
+  }
+  static void voltage(SimModule& m, std::string_view argument) {
+    if (argument.empty()) return fail(m, kScpiMissingParameter);
+    const auto value = parse_number(argument);
+    if (!value) return fail(m, kScpiDataTypeError);
+    m.voltage_ = *value;
+  }
+  static void clear_trace(SimModule& m, std::string_view argument) {
+    if (argument.empty()) return fail(m, kScpiMissingParameter);
+    const std::string which = lower_text(argument);
+    if (which == "ping" || which == "pong") {
+      const std::size_t first = (which == "ping" ? kPingOffset : kPongOffset) / 2;
+      std::fill_n(m.memory_.begin() + static_cast<std::ptrdiff_t>(first), kBufferBytes / 2, 0);
+      if (m.memory_fault_active_) m.apply_memory_fault(first, kBufferBytes / 2);
+    } else if (which == "stam" || which == "stamp") {
+      m.clear_stamps();
+    } else {
+      fail(m, kScpiIllegalParameterValue);
+    }
+  }
+  static void trace_query(SimModule& m, std::string_view argument) {
+    if (argument.empty()) return fail(m, kScpiMissingParameter);
+    const std::string which = lower_text(argument);
+    if (which != "stam" && which != "stamp") return fail(m, kScpiIllegalParameterValue);
+    // Ten items of seven characters: "#H" and four upper-case hexadecimal digits, then a
+    // comma between items.
+    std::string list;
+    for (std::size_t i = 0; i < m.stamps_.size(); ++i) {
+      char item[8];
+      std::snprintf(item, sizeof item, "#H%04X", static_cast<unsigned>(m.stamps_[i]));
+      if (i != 0) list += ',';
+      list += item;
+    }
+    m.reply(list);
+  }
+
+  // Header patterns as header_is() reads them: the upper-case letters are the short form, case
+  // is ignored, a leading colon is allowed, and a query matches only a pattern ending in "?".
+  // No header matches two rows; a header that matches none is -113 "Undefined header".
+  struct Row {
+    std::string_view pattern;
+    Handler run;
+  };
+  static constexpr Row kTable[] = {
+      {"*IDN?", identity},
+      {"*RST", reset},
+      {"*CLS", clear_status},
+      {"*STB?", status_byte},
+      {"*OPC", operation_complete},
+      {"*OPC?", operation_complete_query},
+      {"*TST?", self_test},
+      {"SYSTem:ERRor?", next_error},
+      {"SYSTem:ERRor:NEXT?", next_error},
+      {"ROUTe:CLOSe", route_close},
+      {"ROUTe:OPEN", route_open},
+      {"MODE", mode},
+      {"MODE?", mode_query},
+      {"TIMer", timer},
+      {"COMMunicate:RECeive:STARt", receive_start},
+      {"COMMunicate:RECeive:STOP", receive_stop},
+      {"COMMunicate:TRANsmit:STOP", transmit_stop},
+      {"CALibration?", calibration_query},
+      {"CALibration", calibration},
+      {"VOLTage", voltage},
+      {"TRACe:DATA:CLR", clear_trace},
+      {"TRACe:DATA?", trace_query},
+  };
+};
+
 void SimModule::execute(std::string_view text) {
   if (text.empty()) return;
   if (text.find('(') != std::string_view::npos) {
@@ -144,8 +317,6 @@ void SimModule::execute(std::string_view text) {
     return;
   }
   const CommandParts parts = split_command(text);
-  const std::string_view header = parts.header;
-  const std::string_view argument = parts.argument;
 
   if (parts.query()) {
     ++query_count_;
@@ -158,122 +329,13 @@ void SimModule::execute(std::string_view text) {
     }
   }
 
-  const auto fail = [this](int code) { push_error(code, scpi_message(code)); };
-  // Commands without parameters refuse one.
-  const auto plain = [&]() {
-    if (argument.empty()) return true;
-    fail(kScpiParameterNotAllowed);
-    return false;
-  };
-  // Commands that need one unsigned number, stored in `target`.
-  const auto number_into = [&](std::uint32_t& target, std::uint32_t maximum) {
-    if (argument.empty()) return fail(kScpiMissingParameter);
-    const auto value = parse_unsigned(argument);
-    if (!value) return fail(kScpiDataTypeError);
-    if (*value > maximum) return fail(kScpiIllegalParameterValue);
-    target = *value;
-  };
-
-  if (header_is(header, "*IDN?")) {
-    if (plain()) reply(config_.identity);
-  } else if (header_is(header, "*RST")) {
-    if (plain()) reset();
-  } else if (header_is(header, "*CLS")) {
-    if (plain()) errors_.clear();
-  } else if (header_is(header, "*STB?")) {
-    if (plain()) reply(std::to_string(status_byte()));
-  } else if (header_is(header, "*OPC")) {
-    plain();
-  } else if (header_is(header, "*OPC?")) {
-    if (plain()) reply("1");
-  } else if (header_is(header, "*TST?")) {
-    if (plain()) reply(std::to_string(self_test_result_));
-  } else if (header_is(header, "SYSTem:ERRor?") || header_is(header, "SYSTem:ERRor:NEXT?")) {
-    if (!plain()) return;
-    if (errors_.empty()) {
-      reply("0,\"No error\"");
-    } else {
-      const ScpiError oldest = errors_.front();
-      errors_.pop_front();
-      reply(std::to_string(oldest.code) + ",\"" + oldest.message + "\"");
+  for (const Commands::Row& row : Commands::kTable) {
+    if (header_is(parts.header, row.pattern)) {
+      row.run(*this, parts.argument);
+      return;
     }
-  } else if (header_is(header, "ROUTe:CLOSe") || header_is(header, "ROUTe:OPEN")) {
-    if (argument.empty()) return fail(kScpiMissingParameter);
-    const std::string name = lower_text(argument);
-    const auto found = std::find_if(std::begin(kRoutes), std::end(kRoutes),
-                                    [&](const RouteName& r) { return name == r.name; });
-    if (found == std::end(kRoutes)) return fail(kScpiIllegalParameterValue);
-    routes_[static_cast<std::size_t>(found->route)] = header_is(header, "ROUTe:CLOSe");
-  } else if (header_is(header, "MODE")) {
-    if (argument.empty()) return fail(kScpiMissingParameter);
-    const std::string name = lower_text(argument);
-    const auto found = std::find_if(std::begin(kModes), std::end(kModes),
-                                    [&](const ModeName& m) { return name == m.name; });
-    if (found == std::end(kModes)) return fail(kScpiIllegalParameterValue);
-    set_mode(found->mode);
-  } else if (header_is(header, "MODE?")) {
-    if (!plain()) return;
-    std::string name = kModes[static_cast<std::size_t>(mode_)].name;
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    reply(name);
-  } else if (header_is(header, "TIMer")) {
-    number_into(timer_interval_, 0xFFFFFFFFU);
-  } else if (header_is(header, "COMMunicate:RECeive:STARt")) {
-    number_into(receive_start_, 0xFF);
-  } else if (header_is(header, "COMMunicate:RECeive:STOP")) {
-    number_into(receive_stop_, 0xFF);
-  } else if (header_is(header, "COMMunicate:TRANsmit:STOP")) {
-    number_into(transmit_stop_, 0xFF);
-  } else if (header_is(header, "CALibration?")) {
-    if (!plain()) return;
-    // Six decimals with a "." in every locale ("1.250000").
-    char text_value[400];  // room for the largest double
-    const auto written = std::to_chars(text_value, text_value + sizeof text_value, cal_constant_,
-                                       std::chars_format::fixed, 6);
-    reply(std::string(text_value, written.ptr));
-  } else if (header_is(header, "CALibration")) {
-    // "CAL 0" followed by the constant: "CAL 0 1.2", "CAL 0-.1".
-    if (argument.empty()) return fail(kScpiMissingParameter);
-    if (argument.front() != '0') return fail(kScpiIllegalParameterValue);
-    const std::string_view rest = argument.substr(1);
-    if (trim(rest).empty()) return fail(kScpiMissingParameter);
-    const auto value = parse_number(rest);
-    if (!value) return fail(kScpiDataTypeError);
-    cal_constant_ = *value;
-  } else if (header_is(header, "VOLTage")) {
-    if (argument.empty()) return fail(kScpiMissingParameter);
-    const auto value = parse_number(argument);
-    if (!value) return fail(kScpiDataTypeError);
-    voltage_ = *value;
-  } else if (header_is(header, "TRACe:DATA:CLR")) {
-    if (argument.empty()) return fail(kScpiMissingParameter);
-    const std::string which = lower_text(argument);
-    if (which == "ping" || which == "pong") {
-      const std::size_t first = (which == "ping" ? kPingOffset : kPongOffset) / 2;
-      std::fill_n(memory_.begin() + static_cast<std::ptrdiff_t>(first), kBufferBytes / 2, 0);
-      if (memory_fault_active_) apply_memory_fault(first, kBufferBytes / 2);
-    } else if (which == "stam" || which == "stamp") {
-      clear_stamps();
-    } else {
-      fail(kScpiIllegalParameterValue);
-    }
-  } else if (header_is(header, "TRACe:DATA?")) {
-    if (argument.empty()) return fail(kScpiMissingParameter);
-    const std::string which = lower_text(argument);
-    if (which != "stam" && which != "stamp") return fail(kScpiIllegalParameterValue);
-    // Ten items of seven characters: "#H" and four upper-case hexadecimal digits, then a
-    // comma between items.
-    std::string list;
-    for (std::size_t i = 0; i < stamps_.size(); ++i) {
-      char item[8];
-      std::snprintf(item, sizeof item, "#H%04X", static_cast<unsigned>(stamps_[i]));
-      if (i != 0) list += ',';
-      list += item;
-    }
-    reply(list);
-  } else {
-    fail(kScpiUndefinedHeader);
   }
+  Commands::fail(*this, kScpiUndefinedHeader);
 }
 
 }  // namespace sim

@@ -237,6 +237,10 @@ class SimModule {
   void clear_buffers();
   void a16_write(visa::ViBusAddress offset, visa::ViUInt16 value);
 
+  // The command table and its handlers (module_commands.cpp).
+  struct Commands;
+  friend struct Commands;
+
   void execute(std::string_view text);
   void execute_config_line(std::string_view text);
   void reply(std::string text);

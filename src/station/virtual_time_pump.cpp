@@ -4,26 +4,18 @@
 #include <QEventLoop>
 
 namespace station {
+namespace {
 
-void VirtualTimePump::tick() {
-  if (!running_) return;
-  clock_.advance_ms(static_cast<std::uint64_t>(interval_ms_));
-  if (state_ != nullptr) ++state_->tick_counter;
+void run_window_events(bool wait) {
+  QCoreApplication::processEvents(wait ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents
+                                       : QEventLoop::AllEvents);
 }
 
-void VirtualTimePump::process_events() {
-  tick();
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
+}  // namespace
 
-void VirtualTimePump::wait_for_events() {
-  if (running_) {
-    // The next tick is due at once on virtual time.
-    tick();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    return;
-  }
-  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+VirtualTimePump::VirtualTimePump(sim::VirtualClock& clock)
+    : simtime::VirtualTimePump(clock, run_window_events) {
+  shortest_tick_ms = 1;
 }
 
 }  // namespace station

@@ -7,10 +7,9 @@
 #include "core/station.h"
 #include "functional/frm_tests.h"
 #include "production/production_tests.h"
-#include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 #include "visa/visa_call_trace.h"
 
 namespace fault_matrix {
@@ -45,13 +44,12 @@ struct ErrorCount final : visa::VisaCallSink {
 };
 
 // The whole station over a fresh standard bench on virtual time, both units opened.
-struct Bench {
+struct Bench : testing_support::SimStation {
   explicit Bench(const sim::FaultRequest* fault)
-      : chassis(sim::benches::standard(), clock),
-        traced(chassis, &errors),
-        pump(clock),
-        station(traced, person, pump, core::VisaInUse{"fault matrix bench", true}) {
-    pump.count_ticks_in(station.driver_state);
+      : SimStation({.window_events = testing_support::run_qt_events,
+                    .in_use = {"fault matrix bench", true},
+                    .traced = true}) {
+    traced->set_sink(&errors);
     if (fault != nullptr) sim::apply_fault(chassis, *fault);
     windows = std::make_unique<station::StationWindows>(station, [] {});
     open_unit(station.units.uut, "VXI0::8::INSTR");
@@ -61,7 +59,7 @@ struct Bench {
 
   // "passed", or "passed, 2 VISA errors" when calls failed without failing the test.
   Cell passed() {
-    traced.flush();
+    traced->flush();
     if (errors.errors == 0) return {true, "passed"};
     return {true, "passed, " + std::to_string(errors.errors) +
                       (errors.errors == 1 ? " VISA error" : " VISA errors")};
@@ -86,13 +84,7 @@ struct Bench {
     return {};
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
   ErrorCount errors;
-  visa::TracingVisa traced;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
   std::unique_ptr<station::StationWindows> windows;
 };
 

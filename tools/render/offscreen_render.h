@@ -8,26 +8,15 @@
 #include <cstdio>
 
 #include "core/station.h"
-#include "sim/sim_chassis.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 
 namespace testing_support {
 
-struct RenderedStation {
+struct RenderedStation : SimStation {
   RenderedStation()
-      : chassis(sim::benches::standard(), clock),
-        pump(clock),
-        station(chassis, person, pump,
-                core::VisaInUse{"no VISA library found, no real module is tested", true}) {
-    pump.count_ticks_in(station.driver_state);
-  }
-
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  ScriptedOperator person;
-  QtVirtualPump pump;
-  core::Station station;
+      : SimStation({.window_events = run_qt_events,
+                    .in_use = {"no VISA library found, no real module is tested", true}}) {}
 };
 
 // The folder named on the command line (made when missing), else the current one.

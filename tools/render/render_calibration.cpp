@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   const QString folder = testing_support::render_folder(argc, argv);
   testing_support::RenderedStation rendered;
-  testing_support::QtVirtualPump& pump = rendered.pump;
+  testing_support::VirtualPump& pump = rendered.pump;
   core::Station& station = rendered.station;
   app::DisplayForm form(station);
   production::ProductionTests production(station, form);

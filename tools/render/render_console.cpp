@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   const QString folder = testing_support::render_folder(argc, argv);
   testing_support::RenderedStation rendered;
-  testing_support::QtVirtualPump& pump = rendered.pump;
+  testing_support::VirtualPump& pump = rendered.pump;
   core::Station& station = rendered.station;
   station::StationWindows windows(station, [] {});
   station.units.uut.model_code = driver::kQuorModelCode;

@@ -16,20 +16,18 @@ int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   const QString folder = testing_support::render_folder(argc, argv);
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
-  sim::apply_fault(chassis, *sim::parse_fault("visa-read-timeout@8").request);
-  visa::TracingVisa traced(chassis);
-  visa::TraceSinks sinks(traced);
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump(clock);
-  core::Station station(traced, person, pump,
-                        core::VisaInUse{"built-in chassis (--simulate), no real module is tested; "
-                                        "faults: visa-read-timeout@8; virtual time",
-                                        true});
-  pump.count_ticks_in(station.driver_state);
+  testing_support::SimStation simulated(
+      {.window_events = testing_support::run_qt_events,
+       .in_use = {"built-in chassis (--simulate), no real module is tested; "
+                  "faults: visa-read-timeout@8; virtual time",
+                  true},
+       .traced = true});
+  sim::apply_fault(simulated.chassis, *sim::parse_fault("visa-read-timeout@8").request);
+  visa::TraceSinks sinks(*simulated.traced);
+  testing_support::VirtualPump& pump = simulated.pump;
+  core::Station& station = simulated.station;
   station::StationWindows windows(station, [] {});
-  windows.attach_trace(sinks, visa::library_status_describer(chassis));
+  windows.attach_trace(sinks, visa::library_status_describer(simulated.chassis));
 
   windows.form().mnuTrace->trigger();
   app::TraceWindow& trace = *windows.trace_window();

@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   const QString folder = testing_support::render_folder(argc, argv);
   testing_support::RenderedStation rendered;
-  testing_support::QtVirtualPump& pump = rendered.pump;
+  testing_support::VirtualPump& pump = rendered.pump;
   app::DisplayForm form(rendered.station);
   form.show();
   bool ok = save_snapshot(&form, folder + "/main_window_startup.png");

@@ -16,10 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 
 namespace {
 
@@ -38,12 +37,10 @@ long resident_kb() {
   return -1;
 }
 
-struct Soak {
+struct Soak : testing_support::SimStation {
   Soak()
-      : chassis(sim::benches::standard(), clock),
-        pump(clock),
-        station(chassis, person, pump, core::VisaInUse{"simulated chassis for the soak", true}) {
-    pump.count_ticks_in(station.driver_state);
+      : SimStation({.window_events = testing_support::run_qt_events,
+                    .in_use = {"simulated chassis for the soak", true}}) {
     windows = std::make_unique<station::StationWindows>(station, [] {});
     windows->form().mnuTest->trigger();
     for (auto [unit, resource] : {std::pair{&station.units.uut, "VXI0::8::INSTR"},
@@ -81,11 +78,6 @@ struct Soak {
     return failed;
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
   std::unique_ptr<station::StationWindows> windows;
 };
 

@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "core/station.h"
-#include "sim/sim_chassis.h"
-#include "testing/scripted_operator.h"
-#include "testing/virtual_pump.h"
+#include "testing/sim_station.h"
 
 namespace core {
 namespace {
@@ -22,18 +20,10 @@ struct Log final : ProcedureObserver {
   }
 };
 
-class ProcedureScopeTest : public ::testing::Test {
+class ProcedureScopeTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
-  ProcedureScopeTest()
-      : chassis(sim::benches::standard(), clock), pump(clock), station(chassis, person, pump) {
-    station.procedure.observers.push_back(&log);
-  }
+  ProcedureScopeTest() { station.procedure.observers.push_back(&log); }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::VirtualPump pump;
-  Station station;
   Log log;
 };
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "driver/quor_driver.h"
-#include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
 #include "testing/scripted_operator.h"
+#include "testing/sim_bench.h"
 #include "testing/virtual_pump.h"
 
 namespace driver_tests {
@@ -20,10 +20,11 @@ class RecordingDisplay final : public driver::StepDisplay {
   std::vector<std::string> shown;
 };
 
-class DriverTest : public ::testing::Test {
+// The driver alone, without a station context, over the shared bench.
+class DriverTest : public ::testing::Test, protected testing_support::SimBench {
  protected:
   explicit DriverTest(sim::BenchConfig bench = sim::benches::standard())
-      : chassis(std::move(bench), clock), pump(state, clock), driver(chassis, state, person, pump) {
+      : SimBench(std::move(bench)), pump(state, clock), driver(chassis, state, person, pump) {
     driver.set_step_display(&display);
   }
 
@@ -47,8 +48,6 @@ class DriverTest : public ::testing::Test {
     return unit;
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
   driver::DriverState state;
   testing_support::ScriptedOperator person;
   testing_support::VirtualPump pump;

@@ -188,8 +188,8 @@ TEST_F(FirmwareRules, OneFrameReachesAModuleOnceOverSeveralCables) {
 }
 
 TEST(BenchCables, StandardBenchIsCabledForEveryTestAndCablesCanBeChanged) {
-  VirtualClock clock;
-  SimChassis chassis(benches::standard(), clock);
+  testing_support::SimBench bench;
+  SimChassis& chassis = bench.chassis;
   const std::vector<Cable> expected = {{24, Route::Out1, 8, Route::Unpr},
                                        {8, Route::Out1, 24, Route::Unpr},
                                        {8, Route::Out2, 8, Route::Unpr},

@@ -9,12 +9,12 @@
 
 #include "sim/sim_chassis.h"
 #include "sim/sim_status.h"
+#include "testing/sim_bench.h"
 
 namespace sim::testing {
 
-struct TestBench {
-  explicit TestBench(BenchConfig config = benches::standard())
-      : chassis(std::move(config), clock) {}
+struct TestBench : testing_support::SimBench {
+  explicit TestBench(BenchConfig config = benches::standard()) : SimBench(std::move(config)) {}
 
   visa::VisaLibrary& visa() { return chassis; }
 
@@ -58,9 +58,6 @@ struct TestBench {
     EXPECT_EQ(status, visa::VI_SUCCESS) << command;
     return reply;
   }
-
-  VirtualClock clock;
-  SimChassis chassis;
 };
 
 }  // namespace sim::testing

@@ -18,10 +18,9 @@
 #include <vector>
 
 #include "app/initialize_dialog.h"
-#include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 
 namespace {
 
@@ -61,13 +60,11 @@ QString accessible_name(QObject* object) {
   return face == nullptr ? QString("<no interface>") : face->text(QAccessible::Name);
 }
 
-class AccessibilityTest : public ::testing::TestWithParam<Window> {
+class AccessibilityTest : public ::testing::TestWithParam<Window>,
+                          protected testing_support::SimStation {
  protected:
   AccessibilityTest()
-      : chassis(sim::benches::standard(), clock),
-        pump(clock),
-        station(chassis, person, pump),
-        windows(station, [] {}) {}
+      : SimStation({.window_events = testing_support::run_qt_events}), windows(station, [] {}) {}
 
   QWidget& window() {
     switch (GetParam()) {
@@ -85,11 +82,6 @@ class AccessibilityTest : public ::testing::TestWithParam<Window> {
     return windows.form();
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
   station::StationWindows windows;
   std::unique_ptr<app::InitializeDialog> initialize;
 };

@@ -11,10 +11,8 @@
 #include "record_samples.h"
 #include "records/record_export.h"
 #include "records/record_store.h"
-#include "sim/sim_chassis.h"
 #include "station/run_recorder.h"
-#include "testing/scripted_operator.h"
-#include "testing/virtual_pump.h"
+#include "testing/sim_station.h"
 #ifdef QUOR_TEST_ON_SERVER
 #include "test_server.h"
 #endif
@@ -75,14 +73,10 @@ struct HostileBytes {
 
 void PrintTo(const HostileBytes& row, std::ostream* out) { *out << row.name; }
 
-class HostileBytesTest : public ::testing::TestWithParam<HostileBytes> {
+class HostileBytesTest : public ::testing::TestWithParam<HostileBytes>,
+                         protected testing_support::SimStation {
  protected:
-  HostileBytesTest()
-      : chassis(sim::benches::standard(), clock),
-        pump(clock),
-        station(chassis, person, pump, core::VisaInUse{"the suite's chassis", true}) {
-    pump.count_ticks_in(station.driver_state);
-  }
+  HostileBytesTest() : SimStation({.in_use = {"the suite's chassis", true}}) {}
 
 #ifdef QUOR_TEST_ON_SERVER
   void SetUp() override { QUOR_NEED_TEST_SERVER(database_); }
@@ -153,11 +147,6 @@ class HostileBytesTest : public ::testing::TestWithParam<HostileBytes> {
   }
 
   samples::Folder folder;
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::VirtualPump pump;
-  core::Station station;
   Captured writes;
 };
 

@@ -20,11 +20,10 @@
 #include "../records/other_connection.h"
 #include "app/unit_initialization.h"
 #include "records/record_store.h"
-#include "sim/sim_chassis.h"
 #include "station/records_wiring.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 
 namespace {
 
@@ -32,14 +31,12 @@ using records::Outcome;
 using records::Procedure;
 using records::RunRecord;
 
-class RecordsWiringTest : public ::testing::Test {
+class RecordsWiringTest : public ::testing::Test, public testing_support::SimStation {
  public:
   RecordsWiringTest()
-      : chassis(sim::benches::standard(), clock),
-        pump(clock),
-        station(chassis, person, pump, core::VisaInUse{"the suite's simulated chassis", true}),
+      : SimStation({.window_events = testing_support::run_qt_events,
+                    .in_use = {"the suite's simulated chassis", true}}),
         windows(station, [this] { ++program_ends; }) {
-    pump.count_ticks_in(station.driver_state);
     open_unit(station.units.uut, "VXI0::8::INSTR");
     open_unit(station.units.qcu, "VXI0::24::INSTR");
     windows.form().TestTechnicianName->setText("O'Brien; DROP TABLE runs");
@@ -83,11 +80,6 @@ class RecordsWiringTest : public ::testing::Test {
   }
 
   QTemporaryDir folder;
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
   station::StationWindows windows;
   std::unique_ptr<station::RecordsWiring> wiring;
   int program_ends = 0;

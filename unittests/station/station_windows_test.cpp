@@ -1,28 +1,18 @@
 // The station put together: every control of the main window reaches its part.
 #include <gtest/gtest.h>
 
-#include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 
 namespace {
 
-class StationWindowsTest : public ::testing::Test {
+class StationWindowsTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
   explicit StationWindowsTest(sim::BenchConfig bench = sim::benches::standard())
-      : chassis(std::move(bench), clock),
-        pump(clock),
-        station(chassis, person, pump),
-        windows(station, [this] { ++program_ends; }) {
-    pump.count_ticks_in(station.driver_state);
-  }
+      : SimStation({.bench = std::move(bench), .window_events = testing_support::run_qt_events}),
+        windows(station, [this] { ++program_ends; }) {}
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
   station::StationWindows windows;
   int program_ends = 0;
 };

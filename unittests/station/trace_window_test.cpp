@@ -5,24 +5,22 @@
 #include <QFile>
 #include <filesystem>
 
-#include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
 #include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 #include "visa/visa_trace_file.h"
 
 namespace {
 
-class TraceWindowTest : public ::testing::Test {
+class TraceWindowTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
   TraceWindowTest()
-      : chassis(sim::benches::standard(), clock),
-        traced(chassis),
-        sinks(traced),
-        pump(clock),
-        station(traced, person, pump, core::VisaInUse{"suite", true}),
+      : SimStation({.window_events = testing_support::run_qt_events,
+                    .in_use = {"suite", true},
+                    .traced = true}),
+        sinks(*traced),
         windows(station, [] {}) {
-    pump.count_ticks_in(station.driver_state);
     windows.attach_trace(sinks, visa::library_status_describer(chassis));
   }
 
@@ -35,19 +33,13 @@ class TraceWindowTest : public ::testing::Test {
     return window.model().index(row, column).data().toString().toStdString();
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  visa::TracingVisa traced;
   visa::TraceSinks sinks;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
   station::StationWindows windows;
 };
 
 TEST_F(TraceWindowTest, TheMenuItemOpensOneModelessWindowThatRecordsWhileShown) {
   EXPECT_TRUE(windows.form().mnuTrace->isEnabled());
-  EXPECT_EQ(traced.sink(), nullptr) << "no trace before the window opens";
+  EXPECT_EQ(traced->sink(), nullptr) << "no trace before the window opens";
   app::TraceWindow& window = open_trace();
   EXPECT_TRUE(window.isVisible());
   EXPECT_FALSE(window.isModal());
@@ -59,7 +51,7 @@ TEST_F(TraceWindowTest, TheMenuItemOpensOneModelessWindowThatRecordsWhileShown) 
   ASSERT_GT(window.model().rowCount(), 3);
   EXPECT_EQ(cell(window, 0, app::TraceTableModel::Function), "viOpenDefaultRM");
   window.close();
-  EXPECT_EQ(traced.sink(), nullptr) << "a closed window costs the trace nothing";
+  EXPECT_EQ(traced->sink(), nullptr) << "a closed window costs the trace nothing";
   const std::uint64_t before = window.ring().total();
   open_uut();
   EXPECT_EQ(window.ring().total(), before);
@@ -81,11 +73,11 @@ TEST_F(TraceWindowTest, ErrorsAreHighlightedAndTheFiltersChooseTheRows) {
   open_uut();
   chassis.module_at(8)->fail_next(sim::VisaFunction::In16, visa::VI_ERROR_BERR);
   visa::ViUInt16 value = 0;
-  traced.viIn16(station.units.uut.session, visa::VI_A24_SPACE, 0, &value);
+  traced->viIn16(station.units.uut.session, visa::VI_A24_SPACE, 0, &value);
   for (visa::ViUInt16 i = 0; i < 100; ++i) {
-    traced.viOut16(station.units.uut.session, visa::VI_A24_SPACE, 2 * i, i);
+    traced->viOut16(station.units.uut.session, visa::VI_A24_SPACE, 2 * i, i);
   }
-  traced.flush();
+  traced->flush();
   window.refresh();
   const int all = window.model().rowCount();
 

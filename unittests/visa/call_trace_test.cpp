@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/sim_chassis.h"
+#include "testing/sim_bench.h"
 #include "visa/visa_call_trace.h"
 
 namespace visa {
@@ -16,9 +16,7 @@ struct RecordingSink final : VisaCallSink {
   void record(const VisaCall& call) override { calls.push_back(call); }
 };
 
-struct TracedBench : ::testing::Test {
-  sim::VirtualClock clock;
-  sim::SimChassis chassis{sim::benches::standard(), clock};
+struct TracedBench : ::testing::Test, testing_support::SimBench {
   RecordingSink sink;
   TracingVisa traced{chassis, &sink};
 

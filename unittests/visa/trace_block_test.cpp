@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/sim_chassis.h"
+#include "testing/sim_bench.h"
 #include "visa/visa_call_trace.h"
 #include "visa/visa_trace_file.h"
 
@@ -40,7 +40,7 @@ struct Sink final : VisaCallSink {
 
 // One bench: a chassis, the trace over it and a sink; plays a row's steps one access at a time
 // or a block at a time.
-struct Bench {
+struct Bench : testing_support::SimBench {
   explicit Bench(bool runs) : sink(runs) {
     traced.viOpenDefaultRM(&manager);
     traced.viOpen(manager, "VXI0::8::INSTR", 0, 0, &uut);
@@ -98,8 +98,6 @@ struct Bench {
     traced.set_sink(nullptr);
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis{sim::benches::standard(), clock};
   Sink sink;
   TracingVisa traced{chassis, &sink};
   ViSession manager = 0;
@@ -188,8 +186,8 @@ INSTANTIATE_TEST_SUITE_P(Blocks, TraceBlock, ::testing::ValuesIn(block_rows()),
                          });
 
 TEST(TraceBlockTest, WithoutASinkTheLibraryGetsTheSameCallsAndNothingIsRecorded) {
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
+  testing_support::SimBench bench;
+  sim::SimChassis& chassis = bench.chassis;
   TracingVisa traced(chassis);
   ViSession manager = 0;
   ViSession uut = 0;

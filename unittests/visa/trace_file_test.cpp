@@ -9,7 +9,7 @@
 #include <regex>
 #include <sstream>
 
-#include "sim/sim_chassis.h"
+#include "testing/sim_bench.h"
 #include "visa/visa_call_trace.h"
 #include "visa/visa_trace_file.h"
 
@@ -22,7 +22,7 @@ struct RunSink final : VisaCallSink {
   bool takes_register_runs() const override { return true; }
 };
 
-struct RunBench : ::testing::Test {
+struct RunBench : ::testing::Test, testing_support::SimBench {
   RunBench() {
     traced.viOpenDefaultRM(&manager);
     traced.viOpen(manager, "VXI0::8::INSTR", 0, 0, &uut);
@@ -34,8 +34,6 @@ struct RunBench : ::testing::Test {
       ASSERT_EQ(traced.viOut16(session, VI_A24_SPACE, first + 2 * i, start + i), VI_SUCCESS);
     }
   }
-  sim::VirtualClock clock;
-  sim::SimChassis chassis{sim::benches::standard(), clock};
   RunSink sink;
   TracingVisa traced{chassis, &sink};
   ViSession manager = 0;
@@ -221,8 +219,8 @@ std::vector<std::string> lines_of(const std::string& path) {
 TEST(TraceFileTest, WritesOneLinePerCallOrRunWithNamesStatusTextsAndTimes) {
   const std::string path =
       (std::filesystem::temp_directory_path() / "quor_trace_file_test.txt").string();
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
+  testing_support::SimBench bench;
+  sim::SimChassis& chassis = bench.chassis;
   std::string error;
   std::unique_ptr<TraceFileSink> file =
       TraceFileSink::open(path, library_status_describer(chassis), error);
@@ -277,8 +275,8 @@ TEST(TraceFileTest, AFileThatCannotBeWrittenIsRefusedWithItsName) {
 }
 
 TEST(TraceSinksTest, TheTraceHasNoSinkWhileNoneIsOnAndFeedsEachThatIs) {
-  sim::VirtualClock clock;
-  sim::SimChassis chassis(sim::benches::standard(), clock);
+  testing_support::SimBench bench;
+  sim::SimChassis& chassis = bench.chassis;
   TracingVisa traced(chassis);
   TraceSinks sinks(traced);
   EXPECT_EQ(traced.sink(), nullptr);

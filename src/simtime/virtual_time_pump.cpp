@@ -1,15 +1,12 @@
-#include "testing/virtual_pump.h"
+#include "simtime/virtual_time_pump.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
-namespace testing_support {
+namespace simtime {
 
-void VirtualPump::at_yield(std::uint64_t n, std::function<void()> action) {
-  timed_actions_.emplace_back(n, std::move(action));
-}
-
-void VirtualPump::yield() {
+void VirtualTimePump::yield(bool wait) {
   ++yields_;
   if (yields_ > yield_limit) {
     std::fprintf(stderr, "VirtualPump: a wait did not end after %llu yields\n",
@@ -17,10 +14,12 @@ void VirtualPump::yield() {
     std::abort();
   }
   if (timer_running_) {
-    clock_.advance_ms(static_cast<std::uint64_t>(timer_interval_ms_));
+    const int tick_ms = std::max(timer_interval_ms_, shortest_tick_ms);
+    clock_.advance_ms(static_cast<std::uint64_t>(std::max(tick_ms, 0)));
     if (state_ != nullptr) ++state_->tick_counter;
   }
-  run_window_events();
+  // With the timer running the next tick is due at once on virtual time: no wait.
+  if (window_events_) window_events_(wait && !timer_running_);
   for (auto it = timed_actions_.begin(); it != timed_actions_.end(); ++it) {
     if (it->first == yields_) {
       auto action = std::move(it->second);
@@ -36,4 +35,4 @@ void VirtualPump::yield() {
   }
 }
 
-}  // namespace testing_support
+}  // namespace simtime
