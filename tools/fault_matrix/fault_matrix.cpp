@@ -1,11 +1,10 @@
 #include "fault_matrix.h"
 
 #include <QCoreApplication>
-#include <cstdio>
 #include <memory>
 
+#include "app/frm_tests.h"
 #include "core/station.h"
-#include "functional/frm_tests.h"
 #include "production/production_tests.h"
 #include "sim/sim_chassis.h"
 #include "station/station_windows.h"
@@ -16,18 +15,12 @@
 namespace fault_matrix {
 namespace {
 
-using functional::TestId;
+using procedures::TestId;
 
-struct FunctionalColumn {
-  TestId test;
-  const char* name;
-};
-constexpr FunctionalColumn kFunctional[] = {
-    {TestId::Rec, "REC"},           {TestId::RecM, "RECM"},
-    {TestId::Trnsrecm, "TRNSRECM"}, {TestId::Trnorecm, "TRNORECM"},
-    {TestId::Trndrecm, "TRNDRECM"}, {TestId::Trncrecm, "TRNCRECM"},
-    {TestId::SelfLoop, "SELFLOOP"}, {TestId::SelfLoop2, "SELFLOOP2"},
-    {TestId::SelfLong, "SELFLONG"}, {TestId::Stamp, "STAMP"},
+// The bus tests' columns, named by their captions.
+constexpr TestId kFunctional[] = {
+    TestId::Rec,      TestId::RecM,     TestId::Trnsrecm,  TestId::Trnorecm, TestId::Trndrecm,
+    TestId::Trncrecm, TestId::SelfLoop, TestId::SelfLoop2, TestId::SelfLong, TestId::Stamp,
 };
 constexpr const char* kSelfTest = "Self Test";
 constexpr const char* kMemoryTest = "Memory Test";
@@ -99,12 +92,10 @@ struct Bench {
 Cell run_functional(const sim::FaultRequest* fault, TestId test) {
   Bench bench(fault);
   bench.windows->form().mnuTest->trigger();
-  functional::FrmTests& console = *bench.windows->test_console().console();
-  console.button(test)->click();
-  const std::string label = console.lblText->text().toStdString();  // "Count: N    Failures: M"
-  int count = 0;
-  int failures = 0;
-  std::sscanf(label.c_str(), "Count: %d Failures: %d", &count, &failures);
+  bench.windows->test_console().console()->button(test)->click();
+  const core::RunFacts& facts = bench.station.run;
+  const int count = facts.passes_run;
+  const int failures = facts.failures;
   if (failures > 0) {
     return {false, "failed: " + std::to_string(failures) +
                        (failures == 1 ? " failure in " : " failures in ") + std::to_string(count) +
@@ -146,7 +137,7 @@ std::string csv_field(const std::string& text) {
 
 std::vector<std::string> test_names() {
   std::vector<std::string> names;
-  for (const FunctionalColumn& column : kFunctional) names.emplace_back(column.name);
+  for (const TestId test : kFunctional) names.emplace_back(procedures::test_caption(test));
   names.emplace_back(kSelfTest);
   names.emplace_back(kMemoryTest);
   return names;
@@ -155,9 +146,7 @@ std::vector<std::string> test_names() {
 Row run_row(const sim::FaultRequest* fault) {
   Row row;
   row.fault = fault == nullptr ? "healthy" : sim::fault_label(*fault);
-  for (const FunctionalColumn& column : kFunctional) {
-    row.cells.push_back(run_functional(fault, column.test));
-  }
+  for (const TestId test : kFunctional) row.cells.push_back(run_functional(fault, test));
   row.cells.push_back(
       run_production(fault, kSelfTestButton, production::production_text::kSelfTestPassed));
   row.cells.push_back(

@@ -19,7 +19,7 @@
 namespace reliability {
 namespace {
 
-using functional::TestId;
+using procedures::TestId;
 
 struct Procedure {
   const char* name;
@@ -37,8 +37,8 @@ struct Procedure {
 };
 
 void run_functional(Bench& b, TestId test) {
-  functional::FunctionalTests& tests = *b.windows->test_console().functional_tests();
-  functional::TestPlan plan = tests.plan_for(test);
+  procedures::BusTests& tests = *b.windows->test_console().functional_tests();
+  procedures::TestPlan plan = tests.plan_for(test);
   // Two passes show every step and the step between passes; the run's length adds nothing
   // here. SELFLONG's single pass already moves three million words.
   plan.passes = test == TestId::SelfLong ? 1 : 2;
@@ -46,7 +46,7 @@ void run_functional(Bench& b, TestId test) {
 }
 
 bool functional_passed(Bench& b) {
-  const std::string report = b.windows->test_console().results().report_text();
+  const std::string& report = b.station.run.report;
   return report.size() >= 11 && report.substr(report.size() - 11) == "Unit Passes";
 }
 

@@ -77,7 +77,7 @@ class RecordsWiringTest : public ::testing::Test {
     });
   }
 
-  functional::FrmTests& console() {
+  app::FrmTests& console() {
     if (windows.test_console().console() == nullptr) windows.form().mnuTest->trigger();
     return *windows.test_console().console();
   }

@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "functional/frm_tests.h"
-#include "functional/functional_tests.h"
+#include "procedures/bus_tests.h"
 #include "sim/bench_config.h"
 
-namespace functional_suite {
+namespace procedures_suite {
 
 inline constexpr std::uint32_t kPongAt = 0x100000;
 inline constexpr std::uint16_t kStartMark = 0x0100;
@@ -62,10 +61,10 @@ struct Compare {
 
 struct PassRow {
   const char* name;
-  functional::TestId test;
+  procedures::TestId test;
   const char* title;
   int passes;
-  functional::FailureLimit limit;
+  procedures::FailureLimit limit;
   Unit transmitter;
   Unit receiver;
   sim::Route input;  // the receiver's input
@@ -163,8 +162,8 @@ inline std::vector<Step> self_pass(bool clear_by_command) {
 }  // namespace rows
 
 inline const std::vector<PassRow>& pass_rows() {
-  using functional::FailureLimit;
-  using functional::TestId;
+  using procedures::FailureLimit;
+  using procedures::TestId;
   using sim::Mode;
   using sim::Route;
   using namespace rows;
@@ -246,4 +245,4 @@ inline const std::vector<PassRow>& pass_rows() {
   return all;
 }
 
-}  // namespace functional_suite
+}  // namespace procedures_suite

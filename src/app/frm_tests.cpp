@@ -1,11 +1,11 @@
-#include "functional/frm_tests.h"
+#include "app/frm_tests.h"
 
 #include <QCloseEvent>
 
 #include "app/accessibility.h"
 #include "app/twips.h"
 
-namespace functional {
+namespace app {
 namespace {
 
 constexpr int kClientWidthTwips = 6705;
@@ -16,8 +16,8 @@ constexpr int kClientHeightTwips = 5145;
 FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("frmTests");
   setWindowTitle("Main Testing of Quor-Bus");
-  setFixedSize(app::twips_size(kClientWidthTwips, kClientHeightTwips));
-  move(app::twips_to_pixels(3240), app::twips_to_pixels(2790));
+  setFixedSize(twips_size(kClientWidthTwips, kClientHeightTwips));
+  move(twips_to_pixels(3240), twips_to_pixels(2790));
 
   struct Layout {
     QPushButton** member;
@@ -43,15 +43,15 @@ FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
   for (const Layout& entry : layout) {
     auto* button = new QPushButton(entry.caption, this);
     button->setObjectName(entry.name);
-    app::place(button, entry.left, entry.top, entry.width, entry.height, 8.25);
+    place(button, entry.left, entry.top, entry.width, entry.height, 8.25);
     *entry.member = button;
   }
   lblText = new QLabel(this);
   lblText->setObjectName("lblText");
   lblText->setWordWrap(true);
   lblText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  lblText->setGeometry(app::twips_rect(360, 120, 5895, 1815));
-  lblText->setFont(app::station_font(27.75, true, "Arial Black"));
+  lblText->setGeometry(twips_rect(360, 120, 5895, 1815));
+  lblText->setFont(station_font(27.75, true, "Arial Black"));
 
   // The design's tab indexes (the label at index 9 takes no focus).
   QWidget* tab_order[] = {cmdSelfLoop, cmdRec,      cmdRecM,     cmdSelfloop2,
@@ -71,7 +71,7 @@ FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(cmdStop, &QPushButton::clicked, this, [this] { emit stop_clicked(); });
   connect(cmdExit, &QPushButton::clicked, this, [this] { emit exit_clicked(); });
   set_running(false);
-  app::make_accessible(*this);
+  make_accessible(*this);
 }
 
 void FrmTests::set_running(bool running) {
@@ -91,4 +91,4 @@ void FrmTests::closeEvent(QCloseEvent* event) {
   emit exit_clicked();
 }
 
-}  // namespace functional
+}  // namespace app

@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "driver/number_text.h"
-#include "functional/functional_tests.h"
-#include "functional/test_texts.h"
+#include "procedures/bus_test_texts.h"
+#include "procedures/bus_tests.h"
 
-namespace functional {
+namespace procedures {
 namespace {
 
 struct SelfLoopRow {
@@ -47,7 +47,7 @@ constexpr std::array<const char*, 5> kOutputLabels = {
 
 }  // namespace
 
-TestPlan FunctionalTests::self_loop_plan(TestId test) {
+TestPlan BusTests::self_loop_plan(TestId test) {
   const SelfLoopRow& row = self_loop_row(test);
   auto space = std::make_shared<std::uint16_t>(0);
 
@@ -99,4 +99,4 @@ TestPlan FunctionalTests::self_loop_plan(TestId test) {
   return plan;
 }
 
-}  // namespace functional
+}  // namespace procedures

@@ -1,4 +1,4 @@
-// The test console: one button per functional test, STOP TEST and EXIT, and the prompt label.
+// The test console: one button per bus test, STOP TEST and EXIT, and the prompt label.
 #pragma once
 
 #include <QLabel>
@@ -6,21 +6,12 @@
 #include <QWidget>
 #include <array>
 
-namespace functional {
+#include "procedures/bus_tests.h"
 
-enum class TestId {
-  SelfLoop,
-  Rec,
-  RecM,
-  SelfLoop2,
-  Stamp,
-  Trncrecm,
-  Trndrecm,
-  Trnorecm,
-  SelfLong,
-  Trnsrecm,
-};
-inline constexpr std::size_t kTestCount = 10;
+namespace app {
+
+using procedures::kTestCount;
+using procedures::TestId;
 
 class FrmTests final : public QWidget {
   Q_OBJECT
@@ -51,7 +42,7 @@ class FrmTests final : public QWidget {
   QLabel* lblText = nullptr;
 
  signals:
-  void test_clicked(functional::TestId test);
+  void test_clicked(procedures::TestId test);
   void stop_clicked();
   void exit_clicked();
 
@@ -64,4 +55,4 @@ class FrmTests final : public QWidget {
   bool running_ = false;
 };
 
-}  // namespace functional
+}  // namespace app

@@ -1,12 +1,12 @@
-// The test console and the results window, and the skeleton every functional test runs in.
+// The test console and the results window, and the skeleton every bus test runs in.
 #include <gtest/gtest.h>
 
 #include <QPointer>
 
 #include "app/twips.h"
-#include "functional_fixture.h"
+#include "test_console_fixture.h"
 
-namespace functional_suite {
+namespace console_suite {
 namespace {
 
 using sim::VisaFunction;
@@ -20,7 +20,7 @@ void make_memory_unreadable(sim::SimModule& module) {
 class ConsoleWindowTest : public ConsoleTest {};
 
 TEST_F(ConsoleWindowTest, LayoutAndIdleState) {
-  functional::FrmTests& c = console();
+  app::FrmTests& c = console();
   EXPECT_EQ(c.windowTitle(), "Main Testing of Quor-Bus");
   EXPECT_EQ(c.objectName(), "frmTests");
   EXPECT_EQ(c.size(), app::twips_size(6705, 5145));
@@ -37,8 +37,16 @@ TEST_F(ConsoleWindowTest, LayoutAndIdleState) {
   for (QPushButton* button : c.test_buttons()) EXPECT_TRUE(button->isEnabled());
 }
 
+// The tests are named by their captions in data; each button must read the same.
+TEST_F(ConsoleWindowTest, EachButtonReadsItsTestsCaption) {
+  for (std::size_t i = 0; i < procedures::kTestCount; ++i) {
+    const auto test = static_cast<procedures::TestId>(i);
+    EXPECT_EQ(console().button(test)->text().toStdString(), procedures::test_caption(test));
+  }
+}
+
 TEST_F(ConsoleWindowTest, MainTestingTwiceShowsTheSameConsoleAndExitUnloadsIt) {
-  functional::FrmTests* first = &console();
+  app::FrmTests* first = &console();
   windows->form().mnuTest->trigger();
   EXPECT_EQ(&console(), first);
   first->cmdExit->click();
@@ -49,7 +57,7 @@ TEST_F(ConsoleWindowTest, MainTestingTwiceShowsTheSameConsoleAndExitUnloadsIt) {
 }
 
 TEST_F(ConsoleWindowTest, ResultsWindowLayoutPrintAndProgressClamp) {
-  functional::FrmResults& r = results();
+  app::FrmResults& r = results();
   EXPECT_EQ(r.windowTitle(), "Test Results");
   EXPECT_EQ(r.Label1->text(), "Test Progress");
   EXPECT_EQ(r.TestProgressBar->maximum(), 100);
@@ -160,13 +168,13 @@ TEST_F(SkeletonTest, ResultsWindowCannotBeUnloadedWhileATestWritesToIt) {
 TEST_F(SkeletonTest, ClosingTheMainWindowEndsARunningTestAtOnce) {
   make_memory_unreadable(uut());
   // The console is unloaded once the test has returned; Qt deletes it later.
-  const QPointer<functional::FrmTests> running_console = &console();
-  const QPointer<functional::FrmResults> results_window = &results();
+  const QPointer<app::FrmTests> running_console = &console();
+  const QPointer<app::FrmResults> results_window = &results();
   pump.at_yield(2, [this] { windows->form().close(); });
   console().cmdRec->click();
   ASSERT_NE(running_console, nullptr);
   // The pass the close cut short neither ran on nor counted.
-  EXPECT_EQ(running_console->lblText->text().toStdString(), functional::text::kQcuToUut);
+  EXPECT_EQ(running_console->lblText->text().toStdString(), procedures::text::kQcuToUut);
   EXPECT_EQ(uut().command_count("mode idle"), 0U);
   EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
   EXPECT_EQ(chassis.open_session_count(), 0);
@@ -202,4 +210,4 @@ TEST_F(SkeletonTest, ClosingTheWindowsFromTheirTitleBarsUnloadsThem) {
 }
 
 }  // namespace
-}  // namespace functional_suite
+}  // namespace console_suite

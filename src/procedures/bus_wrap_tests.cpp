@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "driver/number_text.h"
-#include "functional/functional_tests.h"
-#include "functional/test_texts.h"
+#include "procedures/bus_test_texts.h"
+#include "procedures/bus_tests.h"
 
-namespace functional {
+namespace procedures {
 namespace {
 
 // A place or a size in words that grows with the frame length L: `per_word` * L + `plus`.
@@ -195,7 +195,7 @@ const WrapRow& wrap_row(TestId test) {
 
 }  // namespace
 
-TestPlan FunctionalTests::wrap_plan(TestId test) {
+TestPlan BusTests::wrap_plan(TestId test) {
   const WrapRow& row = wrap_row(test);
   const Direction& labels = row.qcu_transmits ? kQcuToUut : kUutToQcu;
 
@@ -278,4 +278,4 @@ TestPlan FunctionalTests::wrap_plan(TestId test) {
   return plan;
 }
 
-}  // namespace functional
+}  // namespace procedures
