@@ -17,7 +17,7 @@ void TestConsole::show_console() {
   if (console_ == nullptr) {
     console_ = new FrmTests();
     tests_ = std::make_unique<procedures::BusTests>(station_, *this);
-    QObject::connect(console_, &FrmTests::test_clicked, console_, [this](TestId test) {
+    QObject::connect(console_, &FrmTests::test_clicked, console_, [this](core::ProcedureKind test) {
       tests_->run_from_console(test);
       if (station_.shutting_down) close_windows();
     });

@@ -36,9 +36,6 @@ inline constexpr const char* kUutToInput2 =
 inline constexpr const char* kResetUut = "Resetting the UUT";
 inline constexpr const char* kResetQcu = "Resetting the QCU";
 inline constexpr const char* kComparators = "Initialize the Start and Stop comparators";
-
-// How a refusal to start another procedure says a running test ends.
-inline constexpr const char* kEndWithStopTest = "Stop it with STOP TEST on the test console";
 }  // namespace text
 
 }  // namespace procedures

@@ -6,35 +6,6 @@ namespace procedures {
 
 using visa::ViStatus;
 
-namespace {
-
-struct TestRow {
-  const char* caption;
-  core::ProcedureKind kind;
-};
-
-// In TestId order.
-constexpr std::array<TestRow, kTestCount> kTestRows = {{
-    {"SELFLOOP", core::ProcedureKind::self_loop},
-    {"REC", core::ProcedureKind::rec},
-    {"RECM", core::ProcedureKind::recm},
-    {"SELFLOOP2", core::ProcedureKind::self_loop2},
-    {"STAMP", core::ProcedureKind::stamp},
-    {"TRNCRECM", core::ProcedureKind::trncrecm},
-    {"TRNDRECM", core::ProcedureKind::trndrecm},
-    {"TRNORECM", core::ProcedureKind::trnorecm},
-    {"SELFLONG", core::ProcedureKind::self_long},
-    {"TRNSRECM", core::ProcedureKind::trnsrecm},
-}};
-
-const TestRow& row_of(TestId test) { return kTestRows[static_cast<std::size_t>(test)]; }
-
-}  // namespace
-
-const char* test_caption(TestId test) { return row_of(test).caption; }
-
-core::ProcedureKind procedure_kind(TestId test) { return row_of(test).kind; }
-
 void BusTests::Report::set(const std::string& text) {
   station_.run.report = text;
   view_.set_report(text);
@@ -51,10 +22,9 @@ BusTests::BusTests(core::Station& station, BusTestView& view)
       report_(station, view),
       memory_(station.visa, station.driver_state) {}
 
-void BusTests::run_from_console(TestId test) {
+void BusTests::run_from_console(core::ProcedureKind test) {
   if (running_) return;
-  const core::ProcedureScope units(station_, {std::string("the ") + test_caption(test) + " test",
-                                              text::kEndWithStopTest, procedure_kind(test)});
+  const core::ProcedureScope units(station_, core::procedure(test));
   if (!units.claimed()) return;
   running_ = true;
   view_.set_tests_running(true);
@@ -64,13 +34,13 @@ void BusTests::run_from_console(TestId test) {
   view_.set_tests_running(false);
 }
 
-TestPlan BusTests::plan_for(TestId test) {
+TestPlan BusTests::plan_for(core::ProcedureKind test) {
   switch (test) {
-    case TestId::SelfLoop:
-    case TestId::SelfLoop2:
-    case TestId::SelfLong:
+    case core::ProcedureKind::self_loop:
+    case core::ProcedureKind::self_loop2:
+    case core::ProcedureKind::self_long:
       return self_loop_plan(test);
-    case TestId::Stamp:
+    case core::ProcedureKind::stamp:
       return stamp_plan();
     default:
       return wrap_plan(test);

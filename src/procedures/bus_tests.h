@@ -4,8 +4,6 @@
 // run facts (outcome, passes, failures, report text).
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,26 +14,6 @@
 #include "procedures/console_view.h"
 
 namespace procedures {
-
-// The tests in the order of the console's buttons.
-enum class TestId {
-  SelfLoop,
-  Rec,
-  RecM,
-  SelfLoop2,
-  Stamp,
-  Trncrecm,
-  Trndrecm,
-  Trnorecm,
-  SelfLong,
-  Trnsrecm,
-};
-inline constexpr std::size_t kTestCount = 10;
-
-// The test's caption as its console button reads: "REC", "SELFLOOP2", ...
-const char* test_caption(TestId test);
-// Which procedure the test is, for the one-procedure rule and the records.
-core::ProcedureKind procedure_kind(TestId test);
 
 // The values the tests share with the console's buttons.
 struct TestState {
@@ -69,15 +47,16 @@ class BusTests {
  public:
   BusTests(core::Station& station, BusTestView& view);
 
-  // The console's click procedure for every test button; does nothing while a test runs.
-  void run_from_console(TestId test);
+  // The console's click procedure for every test button; does nothing while a test runs. The
+  // tests are the table's bus tests (core::procedure_table()).
+  void run_from_console(core::ProcedureKind test);
   bool running() const { return running_; }
   // STOP TEST: the running test ends after its current pass.
   void request_stop() { state_.stop = true; }
   // The common skeleton around one test.
   void run(const TestPlan& plan);
 
-  TestPlan plan_for(TestId test);
+  TestPlan plan_for(core::ProcedureKind test);
   TestState& state() { return state_; }
 
   // --- Steps the test bodies share ---
@@ -125,8 +104,8 @@ class BusTests {
     BusTestView& view_;
   };
 
-  TestPlan wrap_plan(TestId test);
-  TestPlan self_loop_plan(TestId test);
+  TestPlan wrap_plan(core::ProcedureKind test);
+  TestPlan self_loop_plan(core::ProcedureKind test);
   TestPlan stamp_plan();
   void write_header(const TestPlan& plan);
   bool stop_requested() const { return state_.stop || station_.shutting_down; }

@@ -15,7 +15,7 @@ records::RecorderSources sources_of(const core::Station& station, StationWindows
   records::RecorderSources sources;
   sources.report = [&station, &windows](core::ProcedureKind kind) -> std::string {
     // A bus test's report is in its run's facts.
-    if (core::is_functional_test(kind)) return station.run.report;
+    if (core::procedure_row(kind).bus_test) return station.run.report;
     // The production tests leave their verdict on the instruction line, in the module's bytes
     // as the window shows them (Latin-1), which is what the recorder takes.
     if (kind == core::ProcedureKind::self_test || kind == core::ProcedureKind::memory_test) {

@@ -15,12 +15,14 @@
 namespace fault_matrix {
 namespace {
 
-using procedures::TestId;
+using core::ProcedureKind;
 
 // The bus tests' columns, named by their captions.
-constexpr TestId kFunctional[] = {
-    TestId::Rec,      TestId::RecM,     TestId::Trnsrecm,  TestId::Trnorecm, TestId::Trndrecm,
-    TestId::Trncrecm, TestId::SelfLoop, TestId::SelfLoop2, TestId::SelfLong, TestId::Stamp,
+constexpr core::ProcedureKind kFunctional[] = {
+    core::ProcedureKind::rec,       core::ProcedureKind::recm,       core::ProcedureKind::trnsrecm,
+    core::ProcedureKind::trnorecm,  core::ProcedureKind::trndrecm,   core::ProcedureKind::trncrecm,
+    core::ProcedureKind::self_loop, core::ProcedureKind::self_loop2, core::ProcedureKind::self_long,
+    core::ProcedureKind::stamp,
 };
 constexpr const char* kSelfTest = "Self Test";
 constexpr const char* kMemoryTest = "Memory Test";
@@ -89,7 +91,7 @@ struct Bench {
   std::unique_ptr<station::StationWindows> windows;
 };
 
-Cell run_functional(const sim::FaultRequest* fault, TestId test) {
+Cell run_functional(const sim::FaultRequest* fault, core::ProcedureKind test) {
   Bench bench(fault);
   bench.windows->form().mnuTest->trigger();
   bench.windows->test_console().console()->button(test)->click();
@@ -137,7 +139,8 @@ std::string csv_field(const std::string& text) {
 
 std::vector<std::string> test_names() {
   std::vector<std::string> names;
-  for (const TestId test : kFunctional) names.emplace_back(procedures::test_caption(test));
+  for (const core::ProcedureKind test : kFunctional)
+    names.emplace_back(core::procedure_row(test).caption);
   names.emplace_back(kSelfTest);
   names.emplace_back(kMemoryTest);
   return names;
@@ -146,7 +149,8 @@ std::vector<std::string> test_names() {
 Row run_row(const sim::FaultRequest* fault) {
   Row row;
   row.fault = fault == nullptr ? "healthy" : sim::fault_label(*fault);
-  for (const TestId test : kFunctional) row.cells.push_back(run_functional(fault, test));
+  for (const core::ProcedureKind test : kFunctional)
+    row.cells.push_back(run_functional(fault, test));
   row.cells.push_back(
       run_production(fault, kSelfTestButton, production::production_text::kSelfTestPassed));
   row.cells.push_back(

@@ -60,9 +60,8 @@ struct Soak {
   std::vector<std::string> round() {
     std::vector<std::string> failed;
     procedures::BusTests& tests = *windows->test_console().functional_tests();
-    for (std::size_t i = 0; i < procedures::kTestCount; ++i) {
-      const auto test = static_cast<procedures::TestId>(i);
-      tests.run(tests.plan_for(test));
+    for (std::size_t i = 0; i < app::kConsoleTests.size(); ++i) {
+      tests.run(tests.plan_for(app::kConsoleTests[i]));
       const std::string& report = station.run.report;
       if (report.size() < 11 || report.substr(report.size() - 11) != "Unit Passes") {
         failed.push_back("functional test " + std::to_string(i));

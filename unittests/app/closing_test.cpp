@@ -15,7 +15,7 @@ using Texts = std::vector<std::string>;
 
 struct ClosedDuringWait {
   const char* name;
-  procedures::TestId test;
+  core::ProcedureKind test;
   std::uint64_t close_at_yield;
 };
 
@@ -50,9 +50,9 @@ TEST_P(ClosingTest, EndsTheTestAtOnceWithoutTouchingTheUnitsOrTheReport) {
 // Stamp: one each half second, 19 of them, then one between passes).
 INSTANTIATE_TEST_SUITE_P(
     Waits, ClosingTest,
-    ::testing::Values(ClosedDuringWait{"TwoSecondsIntoSelfLongsDwell", procedures::TestId::SelfLong,
-                                       2},
-                      ClosedDuringWait{"DuringStampsSecondPass", procedures::TestId::Stamp, 25}),
+    ::testing::Values(ClosedDuringWait{"TwoSecondsIntoSelfLongsDwell",
+                                       core::ProcedureKind::self_long, 2},
+                      ClosedDuringWait{"DuringStampsSecondPass", core::ProcedureKind::stamp, 25}),
     [](const ::testing::TestParamInfo<ClosedDuringWait>& row) { return row.param.name; });
 
 }  // namespace

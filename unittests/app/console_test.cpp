@@ -37,12 +37,28 @@ TEST_F(ConsoleWindowTest, LayoutAndIdleState) {
   for (QPushButton* button : c.test_buttons()) EXPECT_TRUE(button->isEnabled());
 }
 
-// The tests are named by their captions in data; each button must read the same.
-TEST_F(ConsoleWindowTest, EachButtonReadsItsTestsCaption) {
-  for (std::size_t i = 0; i < procedures::kTestCount; ++i) {
-    const auto test = static_cast<procedures::TestId>(i);
-    EXPECT_EQ(console().button(test)->text().toStdString(), procedures::test_caption(test));
+// The refusals and the records name a test by its caption in the table of procedures; its
+// button reads the same, and clicking it runs that test.
+TEST_F(ConsoleWindowTest, EachButtonReadsAndRunsItsProcedure) {
+  std::vector<core::ProcedureKind> started;
+  struct Started final : core::ProcedureObserver {
+    explicit Started(std::vector<core::ProcedureKind>& kinds) : kinds_(kinds) {}
+    void started(const core::Procedure& procedure) override { kinds_.push_back(procedure.kind); }
+    void ended(const core::Procedure&) override {}
+    void refused(const core::Procedure&, const core::Procedure&) override {}
+    std::vector<core::ProcedureKind>& kinds_;
+  } observer(started);
+  station.procedure.observers.push_back(&observer);
+  // Every test is stopped at its first yield.
+  for (const core::ProcedureKind test : app::kConsoleTests) {
+    EXPECT_EQ(console().button(test)->text().toStdString(), core::procedure_row(test).caption);
+    pump.then([this] { console().cmdStop->click(); });
+    console().button(test)->click();
   }
+  std::erase(station.procedure.observers, &observer);
+  EXPECT_EQ(started,
+            std::vector<core::ProcedureKind>(app::kConsoleTests.begin(), app::kConsoleTests.end()));
+  EXPECT_EQ(console().button(core::ProcedureKind::self_test), nullptr);
 }
 
 TEST_F(ConsoleWindowTest, MainTestingTwiceShowsTheSameConsoleAndExitUnloadsIt) {

@@ -12,7 +12,7 @@ using Texts = std::vector<std::string>;
 
 struct BenchRun {
   const char* name;
-  procedures::TestId test;
+  core::ProcedureKind test;
   const char* title;
   int passes;
 };
@@ -39,7 +39,7 @@ std::vector<BenchRun> bench_runs() {
   std::vector<BenchRun> runs;
   for (const PassRow& row : pass_rows())
     runs.push_back({row.name, row.test, row.title, row.passes});
-  runs.push_back({"Stamp", procedures::TestId::Stamp, "Quor Bus--Stamp Test", 5});
+  runs.push_back({"Stamp", core::ProcedureKind::stamp, "Quor Bus--Stamp Test", 5});
   return runs;
 }
 
@@ -52,7 +52,7 @@ class FaultyUutTest : public BusTest {};
 
 TEST_F(FaultyUutTest, ARepeatedFrameFailsTrnorecm) {
   uut().set_repeated_frames(1);
-  run(TestId::Trnorecm);
+  run(core::ProcedureKind::trnorecm);
   EXPECT_EQ(label(), "Count: 5    Failures: 5");
   // The copy's start word at 0x804 has a zero low byte; its data follows.
   EXPECT_NE(report().find("Miscompare at 806 Expected 0 Got 1\r\n"), std::string::npos);
@@ -61,7 +61,7 @@ TEST_F(FaultyUutTest, ARepeatedFrameFailsTrnorecm) {
 
 TEST_F(FaultyUutTest, ABadTimeStampFailsStampWithItsInterval) {
   uut().set_stamp_skew(4, 5);
-  run(TestId::Stamp);
+  run(core::ProcedureKind::stamp);
   // One bad interval a pass, and the limit is met exactly at the fifth: before the display.
   EXPECT_EQ(label(), "Count: 4    Failures: 4");
   EXPECT_NE(report().find("from Stamp's Return value: 10005\r\n"), std::string::npos);
@@ -70,11 +70,11 @@ TEST_F(FaultyUutTest, ABadTimeStampFailsStampWithItsInterval) {
 
 TEST_F(FaultyUutTest, ADeadProtectedInputFailsSelfLoop2Only) {
   uut().set_route_dead(sim::Route::Prot);
-  run(TestId::SelfLoop2);
+  run(core::ProcedureKind::self_loop2);
   EXPECT_EQ(label(), "Count: 5    Failures: 5");
   EXPECT_NE(report().find("Miscompare at 100002 Expected 5 Got 0"), std::string::npos);
   person.shown.clear();
-  run(TestId::SelfLoop);
+  run(core::ProcedureKind::self_loop);
   EXPECT_EQ(label(), "Count: 250    Failures: 0");
 }
 
@@ -82,7 +82,7 @@ TEST_F(FaultyUutTest, AStuckReceiveBitFailsRecEveryPass) {
   sim::DataBitFault fault;
   fault.stuck_high = 0x80;
   uut().set_receive_data_fault(fault);
-  run(TestId::Rec);
+  run(core::ProcedureKind::rec);
   EXPECT_EQ(label(), "Count: 50    Failures: 50");
   EXPECT_NE(report().find("Miscompare at 2 Expected 4 Got 84\r\n"), std::string::npos);
   EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!", "Test Completed!"}));
@@ -90,19 +90,20 @@ TEST_F(FaultyUutTest, AStuckReceiveBitFailsRecEveryPass) {
 
 TEST_F(FaultyUutTest, ACutCableFailsTheUutTransmitTests) {
   ASSERT_TRUE(chassis.cut_cable({8, sim::Route::Out1, 24, sim::Route::Unpr}));
-  run(TestId::Trncrecm);
+  run(core::ProcedureKind::trncrecm);
   EXPECT_EQ(label(), "Count: 4    Failures: 4");
   EXPECT_NE(report().find("Miscompare at 2 Expected 1 Got 0"), std::string::npos);
 }
 
 TEST_F(FaultyUutTest, TestsRunOneAfterAnotherOnTheSameUnits) {
-  for (TestId test :
-       {TestId::RecM, TestId::Trncrecm, TestId::Stamp, TestId::SelfLoop, TestId::Rec}) {
+  for (core::ProcedureKind test :
+       {core::ProcedureKind::recm, core::ProcedureKind::trncrecm, core::ProcedureKind::stamp,
+        core::ProcedureKind::self_loop, core::ProcedureKind::rec}) {
     person.shown.clear();
     run(test);
     EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!", "Test Completed!"}))
-        << procedures::test_caption(test);
-    EXPECT_EQ(report().find("Miscompare"), std::string::npos) << procedures::test_caption(test);
+        << core::procedure_row(test).caption;
+    EXPECT_EQ(report().find("Miscompare"), std::string::npos) << core::procedure_row(test).caption;
   }
 }
 

@@ -17,7 +17,7 @@
 
 namespace procedures_suite {
 
-using procedures::TestId;
+using core::ProcedureKind;
 
 class BusTest : public ::testing::Test {
  protected:
@@ -38,7 +38,7 @@ class BusTest : public ::testing::Test {
   }
 
   // What the console's buttons do.
-  void run(TestId test) { tests.run_from_console(test); }
+  void run(core::ProcedureKind test) { tests.run_from_console(test); }
   void stop() { tests.request_stop(); }
 
   sim::SimModule& uut() { return *chassis.module_at(8); }

@@ -22,7 +22,7 @@ TEST_F(BusViewTest, ARunShowsThePromptThenTheCountAndLeavesItsReportInTheFacts) 
     running_while_prompting = view.tests_running;
     captions_while_prompting = view.captions;
   };
-  run(TestId::Rec);
+  run(core::ProcedureKind::rec);
   EXPECT_EQ(while_prompting.text, procedures::text::kQcuToUut);
   EXPECT_DOUBLE_EQ(while_prompting.point_size, 10);
   EXPECT_TRUE(running_while_prompting);
@@ -51,7 +51,7 @@ TEST_F(BusViewTest, ARunShowsThePromptThenTheCountAndLeavesItsReportInTheFacts) 
 // the last pass displayed; the facts count every pass run.
 struct Ending {
   const char* name;
-  TestId test;
+  core::ProcedureKind test;
   bool receiver_unreadable;
   std::uint64_t stop_at_yield;  // 0: never
   core::RunOutcome outcome;
@@ -67,7 +67,7 @@ class EndingTest : public BusTest, public ::testing::WithParamInterface<Ending> 
 TEST_P(EndingTest, LeavesItsOutcomeAndCountsInTheFacts) {
   const Ending& row = GetParam();
   // Rec's receiver is the UUT; the other rows' the QCU.
-  sim::SimModule& receiver = row.test == TestId::Rec ? uut() : qcu();
+  sim::SimModule& receiver = row.test == core::ProcedureKind::rec ? uut() : qcu();
   if (row.receiver_unreadable) {
     receiver.fail_next(VisaFunction::In16, visa::VI_ERROR_BERR, 100'000'000);
   }
@@ -89,14 +89,16 @@ TEST_P(EndingTest, LeavesItsOutcomeAndCountsInTheFacts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, EndingTest,
-    ::testing::Values(Ending{"RecFailsEveryPass", TestId::Rec, true, 0, core::RunOutcome::failed,
-                             50, 50, "Count: 50    Failures: 50"},
-                      Ending{"TrncrecmEndsBeforeShowingItsLimit", TestId::Trncrecm, true, 0,
-                             core::RunOutcome::failure_limit, 5, 5, "Count: 4    Failures: 4"},
-                      Ending{"TrnsrecmEndsAfterShowingItsLimit", TestId::Trnsrecm, true, 0,
-                             core::RunOutcome::failure_limit, 5, 5, "Count: 5    Failures: 5"},
+    ::testing::Values(Ending{"RecFailsEveryPass", core::ProcedureKind::rec, true, 0,
+                             core::RunOutcome::failed, 50, 50, "Count: 50    Failures: 50"},
+                      Ending{"TrncrecmEndsBeforeShowingItsLimit", core::ProcedureKind::trncrecm,
+                             true, 0, core::RunOutcome::failure_limit, 5, 5,
+                             "Count: 4    Failures: 4"},
+                      Ending{"TrnsrecmEndsAfterShowingItsLimit", core::ProcedureKind::trnsrecm,
+                             true, 0, core::RunOutcome::failure_limit, 5, 5,
+                             "Count: 5    Failures: 5"},
                       // A Rec pass yields four times: three waits and the pass's own event run.
-                      Ending{"RecStoppedInItsThirdPass", TestId::Rec, false, 9,
+                      Ending{"RecStoppedInItsThirdPass", core::ProcedureKind::rec, false, 9,
                              core::RunOutcome::stopped, 3, 0, "Count: 3    Failures: 0"}),
     [](const ::testing::TestParamInfo<Ending>& row) { return std::string(row.param.name); });
 
@@ -104,7 +106,7 @@ TEST_F(BusViewTest, ARefusedTestShowsNothingAndNamesItselfByItsCaption) {
   const core::Procedure holder{"Self Test", "Wait for it", core::ProcedureKind::self_test};
   core::ProcedureScope held(station, holder);
   ASSERT_TRUE(held.claimed());
-  run(TestId::SelfLoop2);
+  run(core::ProcedureKind::self_loop2);
   EXPECT_EQ(person.texts(), Texts{"Self Test is running. Wait for it before starting the "
                                   "SELFLOOP2 test."});
   EXPECT_TRUE(view.captions.empty());

@@ -33,7 +33,7 @@ class RowFixture : public BusTest {
  protected:
   // The receive areas are preset with a marker once the first pass has cleared them, the receiver
   // hears nothing, and the next pass clears them again, exactly.
-  void expect_cleared_again(procedures::TestId test, sim::SimModule& receiver, sim::Route input,
+  void expect_cleared_again(core::ProcedureKind test, sim::SimModule& receiver, sim::Route input,
                             const std::vector<Area>& areas) {
     receiver.set_route_dead(input);
     constexpr std::uint16_t kMarker = 0xAAAA;
@@ -259,7 +259,7 @@ TEST_P(ClearedAreaTest, ClearsExactlyItsReceiveAreas) {
 }
 
 TEST_F(StampClearedAreaTest, ClearsFourFrameImagesInTheUut) {
-  expect_cleared_again(procedures::TestId::Stamp, uut(), sim::Route::Unpr, {{0, 4 * 1026}});
+  expect_cleared_again(core::ProcedureKind::stamp, uut(), sim::Route::Unpr, {{0, 4 * 1026}});
 }
 
 // The receiver reads nothing but bus errors: every pass fails, and the failure limit decides

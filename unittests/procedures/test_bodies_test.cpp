@@ -35,7 +35,7 @@ class MiscompareReportTest : public BusTest {};
 TEST_F(MiscompareReportTest, RecReportsElevenMiscomparesForEachEmptyBuffer) {
   make_memory_unreadable(uut());
   pump.at_yield(4, [this] { stop(); });  // one pass is enough
-  run(TestId::Rec);
+  run(core::ProcedureKind::rec);
   EXPECT_NE(report().find("Miscompare at 2 Expected 4 Got FFFF\r\n"), std::string::npos);
   EXPECT_NE(report().find("Miscompare at 100002 Expected 3 Got FFFF\r\n"), std::string::npos);
   EXPECT_EQ(lines_starting(report(), "Miscompare at "), 22U);
@@ -102,7 +102,7 @@ TEST_F(StampCheckTest, ShortRepliesAndForeignCharactersAreJudgedLikeAnyOther) {
 TEST_F(StampCheckTest, ThePassComparesItsThreeFramesInOrderBeforeItsStamps) {
   make_memory_unreadable(uut());
   stamps(stamp_reply({0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  run(TestId::Stamp);
+  run(core::ProcedureKind::stamp);
   const std::string& all = report();
   // The first pass's report: the first, second and third frame's miscompares, then the stamps.
   const std::size_t first = all.find("Miscompare at 2 ");
@@ -121,7 +121,7 @@ TEST_F(StampCheckTest, ThePassComparesItsThreeFramesInOrderBeforeItsStamps) {
 TEST_F(StampCheckTest, StampHeaderHoldsTheIdentityAloneAndAPassCanAddTwoFailures) {
   make_memory_unreadable(uut());
   stamps(stamp_reply({0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  run(TestId::Stamp);
+  run(core::ProcedureKind::stamp);
   const std::string identity = uut().config().identity + "\n";
   const std::string header = "Quor Bus--Stamp Test\r\nDate 12/7/2026\r\n\r\n" + identity;
   EXPECT_EQ(report().substr(0, header.size()), header);

@@ -13,7 +13,7 @@ using Texts = std::vector<std::string>;
 // Every command is rejected and every report opens a box, so the boxes list the step labels.
 class StepLabelTest : public BusTest {
  protected:
-  Texts labels_of_one_pass(TestId test, std::uint64_t yields_per_pass) {
+  Texts labels_of_one_pass(core::ProcedureKind test, std::uint64_t yields_per_pass) {
     station.driver.set_error_options(2);
     uut().set_query_reply("*STB?", "4");
     qcu().set_query_reply("*STB?", "4");
@@ -28,7 +28,7 @@ class StepLabelTest : public BusTest {
 };
 
 TEST_F(StepLabelTest, StampEndsEachPassWithTheStampQuery) {
-  const Texts labels = labels_of_one_pass(TestId::Stamp, 20);
+  const Texts labels = labels_of_one_pass(core::ProcedureKind::stamp, 20);
   ASSERT_EQ(labels.size(), 21U);
   EXPECT_EQ(labels[7], "time 1000 of QCU");
   EXPECT_EQ(labels[8], "Enable Quor Bus Input 1");
@@ -42,7 +42,7 @@ class ReceiverFaultTest : public BusTest {};
 TEST_F(ReceiverFaultTest, RecWithNothingReceivedReportsBothBuffers) {
   uut().set_route_dead(sim::Route::Unpr);
   pump.at_yield(4, [this] { stop(); });
-  run(TestId::Rec);
+  run(core::ProcedureKind::rec);
   const std::string r = report();
   EXPECT_NE(r.find("\r\n\r\n\r\nMiscompare at 2 Expected 4 Got 0\r\n"), std::string::npos);
   EXPECT_NE(r.find("Got 0\r\n\r\nMiscompare at 100002 Expected 3 Got 0\r\n"), std::string::npos);
@@ -52,7 +52,7 @@ TEST_F(ReceiverFaultTest, RecWithNothingReceivedReportsBothBuffers) {
 
 TEST_F(ReceiverFaultTest, RecmWithNothingReceivedRunsAllFiftyPasses) {
   uut().set_route_dead(sim::Route::Unpr);
-  run(TestId::RecM);
+  run(core::ProcedureKind::recm);
   EXPECT_EQ(label(), "Count: 50    Failures: 50");
   EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!", "Test Completed!"}));
 }
@@ -60,7 +60,7 @@ TEST_F(ReceiverFaultTest, RecmWithNothingReceivedRunsAllFiftyPasses) {
 TEST_F(ReceiverFaultTest, TrnorecmWithNothingReceivedFailsOnlyItsFirstCompare) {
   qcu().set_route_dead(sim::Route::Unpr);
   pump.at_yield(2, [this] { stop(); });
-  run(TestId::Trnorecm);
+  run(core::ProcedureKind::trnorecm);
   const std::string r = report();
   std::size_t lines = 0;
   for (std::size_t at = 0; (at = r.find("Miscompare at ", at)) != std::string::npos; ++at) ++lines;
@@ -78,14 +78,14 @@ class LateFailureTest : public BusTest {
 
 TEST_F(LateFailureTest, TrnsrecmShowsTheFifthFailureBeforeEnding) {
   fail_from_pass_five(qcu());
-  run(TestId::Trnsrecm);
+  run(core::ProcedureKind::trnsrecm);
   EXPECT_EQ(label(), "Count: 9    Failures: 5");
   EXPECT_EQ(view.progress_value, 8);
 }
 
 TEST_F(LateFailureTest, TrncrecmEndsBeforeShowingTheFifthFailure) {
   fail_from_pass_five(qcu());
-  run(TestId::Trncrecm);
+  run(core::ProcedureKind::trncrecm);
   EXPECT_EQ(label(), "Count: 8    Failures: 4");
   EXPECT_EQ(view.progress_value, 8);
 }

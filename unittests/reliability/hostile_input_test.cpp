@@ -189,7 +189,7 @@ TEST_P(HostileInputTest, GetsTheStationsHandlingAndNothingBreaks) {
     case Run::FunctionalRec: {
       b.open_units();
       procedures::BusTests& tests = *b.windows->test_console().functional_tests();
-      procedures::TestPlan plan = tests.plan_for(procedures::TestId::Rec);
+      procedures::TestPlan plan = tests.plan_for(core::ProcedureKind::rec);
       plan.passes = 1;
       tests.run(plan);
       break;
