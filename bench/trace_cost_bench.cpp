@@ -147,7 +147,7 @@ void BM_SelfLongTest(benchmark::State& state) {
       station.driver.quor_init(resource, 1, 0, unit->session);
     }
     windows->form().mnuTest->trigger();
-    functional::FrmTests& console = *windows->test_console().console();
+    app::FrmTests& console = *windows->test_console().console();
     state.ResumeTiming();
     console.cmdSelfLong->click();
     state.PauseTiming();

@@ -7,10 +7,10 @@
 #   sim, driver               visa
 #   simtime                   visa, sim, driver
 #   core                      visa, driver
+#   procedures                visa, driver, core
 #   records                   visa, driver, core                     (Qt Core and Qt SQL only)
-#   app                       visa, driver, core, records            (Qt)
-#   functional, production,   visa, driver, core, app                (Qt)
-#   setup
+#   app                       visa, driver, core, procedures, records (Qt)
+#   production, setup         visa, driver, core, app                (Qt)
 #   station                   everything
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../src"
@@ -21,15 +21,15 @@ declare -A allowed=(
   [driver]="driver visa"
   [simtime]="simtime sim driver visa"
   [core]="core driver visa"
-  [app]="app records core driver visa"
-  [functional]="functional app core driver visa"
+  [procedures]="procedures core driver visa"
+  [app]="app procedures records core driver visa"
   [production]="production app core driver visa"
   [setup]="setup app core driver visa"
   [records]="records core driver visa"
-  [testing]="testing app core driver simtime sim visa"
+  [testing]="testing app procedures core driver simtime sim visa"
   [station]="*"
 )
-declare -A qt_free=([visa]=1 [sim]=1 [driver]=1 [simtime]=1 [core]=1)
+declare -A qt_free=([visa]=1 [sim]=1 [driver]=1 [simtime]=1 [core]=1 [procedures]=1)
 # Folders that may link these Qt modules and no other (no widgets: the windows sit above them).
 declare -A qt_modules=([records]="Core Sql")
 

@@ -66,6 +66,9 @@ struct RunFacts {
   int failures = 0;
   // Set once the results window holds this run's report (a functional test's header written).
   bool report_begun = false;
+  // The bus test's report as written to the results window (CR LF line ends, the module's
+  // bytes as received): header, miscompares, stamp failures, "Unit Passes".
+  std::string report;
   std::optional<int> self_test_result;
   std::optional<long long> memory_miscompares;
   std::optional<double> cal_constant_read;  // read with "CAL?"

@@ -3,8 +3,6 @@
 #include <QDateTime>
 #include <utility>
 
-#include "functional/frm_results.h"
-
 #ifndef QUOR_PROGRAM_VERSION
 #define QUOR_PROGRAM_VERSION "unknown"
 #endif
@@ -13,13 +11,11 @@ namespace station {
 
 namespace {
 
-RecorderSources sources_of(StationWindows& windows) {
+RecorderSources sources_of(const core::Station& station, StationWindows& windows) {
   RecorderSources sources;
-  sources.report = [&windows](core::ProcedureKind kind) -> std::string {
-    if (core::procedure_row(kind).bus_test) {
-      const functional::FrmResults* results = windows.test_console().results_window();
-      return results != nullptr ? results->report_text() : std::string();
-    }
+  sources.report = [&station, &windows](core::ProcedureKind kind) -> std::string {
+    // A bus test's report is in its run's facts.
+    if (core::procedure_row(kind).bus_test) return station.run.report;
     // The production tests leave their verdict on the instruction line, in the module's bytes
     // as the window shows them (Latin-1), which is what the recorder takes.
     if (kind == core::ProcedureKind::self_test || kind == core::ProcedureKind::memory_test) {
@@ -73,7 +69,7 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
                                    Qt::QueuedConnection);
                              })),
       recorder_(station, writer_, {options_.station_id, QUOR_PROGRAM_VERSION},
-                sources_of(windows)) {
+                sources_of(station, windows)) {
   // The record file is open (or known not to be) before the first run and before forwarding
   // reads it.
   writer_.open();

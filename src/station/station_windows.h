@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "app/display_form.h"
+#include "app/test_console.h"
 #include "app/trace_window.h"
 #include "core/station.h"
-#include "functional/test_console.h"
 #include "production/production_tests.h"
 #include "setup/non_vol_load.h"
 
@@ -23,7 +23,7 @@ class StationWindows {
   StationWindows& operator=(const StationWindows&) = delete;
 
   app::DisplayForm& form() { return form_; }
-  functional::TestConsole& test_console() { return console_; }
+  app::TestConsole& test_console() { return console_; }
   setup::NonVolLoad& non_vol_load() { return non_vol_; }
   production::ProductionTests& production_tests() { return production_; }
 
@@ -34,7 +34,7 @@ class StationWindows {
 
  private:
   app::DisplayForm form_;
-  functional::TestConsole console_;
+  app::TestConsole console_;
   setup::NonVolLoad non_vol_;
   production::ProductionTests production_;
   app::DisplayForm::Handlers handlers_;

@@ -1,11 +1,10 @@
 #include "fault_matrix.h"
 
 #include <QCoreApplication>
-#include <cstdio>
 #include <memory>
 
+#include "app/frm_tests.h"
 #include "core/station.h"
-#include "functional/frm_tests.h"
 #include "production/production_tests.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
@@ -15,18 +14,14 @@
 namespace fault_matrix {
 namespace {
 
-using functional::TestId;
+using core::ProcedureKind;
 
-struct FunctionalColumn {
-  TestId test;
-  const char* name;
-};
-constexpr FunctionalColumn kFunctional[] = {
-    {TestId::Rec, "REC"},           {TestId::RecM, "RECM"},
-    {TestId::Trnsrecm, "TRNSRECM"}, {TestId::Trnorecm, "TRNORECM"},
-    {TestId::Trndrecm, "TRNDRECM"}, {TestId::Trncrecm, "TRNCRECM"},
-    {TestId::SelfLoop, "SELFLOOP"}, {TestId::SelfLoop2, "SELFLOOP2"},
-    {TestId::SelfLong, "SELFLONG"}, {TestId::Stamp, "STAMP"},
+// The bus tests' columns, named by their captions.
+constexpr core::ProcedureKind kFunctional[] = {
+    core::ProcedureKind::rec,       core::ProcedureKind::recm,       core::ProcedureKind::trnsrecm,
+    core::ProcedureKind::trnorecm,  core::ProcedureKind::trndrecm,   core::ProcedureKind::trncrecm,
+    core::ProcedureKind::self_loop, core::ProcedureKind::self_loop2, core::ProcedureKind::self_long,
+    core::ProcedureKind::stamp,
 };
 constexpr const char* kSelfTest = "Self Test";
 constexpr const char* kMemoryTest = "Memory Test";
@@ -88,15 +83,13 @@ struct Bench : testing_support::SimStation {
   std::unique_ptr<station::StationWindows> windows;
 };
 
-Cell run_functional(const sim::FaultRequest* fault, TestId test) {
+Cell run_functional(const sim::FaultRequest* fault, core::ProcedureKind test) {
   Bench bench(fault);
   bench.windows->form().mnuTest->trigger();
-  functional::FrmTests& console = *bench.windows->test_console().console();
-  console.button(test)->click();
-  const std::string label = console.lblText->text().toStdString();  // "Count: N    Failures: M"
-  int count = 0;
-  int failures = 0;
-  std::sscanf(label.c_str(), "Count: %d Failures: %d", &count, &failures);
+  bench.windows->test_console().console()->button(test)->click();
+  const core::RunFacts& facts = bench.station.run;
+  const int count = facts.passes_run;
+  const int failures = facts.failures;
   if (failures > 0) {
     return {false, "failed: " + std::to_string(failures) +
                        (failures == 1 ? " failure in " : " failures in ") + std::to_string(count) +
@@ -138,7 +131,8 @@ std::string csv_field(const std::string& text) {
 
 std::vector<std::string> test_names() {
   std::vector<std::string> names;
-  for (const FunctionalColumn& column : kFunctional) names.emplace_back(column.name);
+  for (const core::ProcedureKind test : kFunctional)
+    names.emplace_back(core::procedure_row(test).caption);
   names.emplace_back(kSelfTest);
   names.emplace_back(kMemoryTest);
   return names;
@@ -147,9 +141,8 @@ std::vector<std::string> test_names() {
 Row run_row(const sim::FaultRequest* fault) {
   Row row;
   row.fault = fault == nullptr ? "healthy" : sim::fault_label(*fault);
-  for (const FunctionalColumn& column : kFunctional) {
-    row.cells.push_back(run_functional(fault, column.test));
-  }
+  for (const core::ProcedureKind test : kFunctional)
+    row.cells.push_back(run_functional(fault, test));
   row.cells.push_back(
       run_production(fault, kSelfTestButton, production::production_text::kSelfTestPassed));
   row.cells.push_back(

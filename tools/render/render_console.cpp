@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
   station.driver.quor_init("VXI0::24::INSTR", 1, 1, station.units.qcu.session);
 
   windows.form().mnuTest->trigger();
-  functional::FrmTests& console = *windows.test_console().console();
+  app::FrmTests& console = *windows.test_console().console();
   bool ok = save_snapshot(&console, folder + "/test_console_idle.png");
 
   pump.at_yield(10,

@@ -36,7 +36,7 @@ int main(int argc, char* argv[]) {
   station.driver.quor_init("VXI0::8::INSTR", 1, 1, station.units.uut.session);
   station.driver.quor_init("VXI0::24::INSTR", 1, 1, station.units.qcu.session);
   windows.form().mnuTest->trigger();
-  functional::FrmTests& console = *windows.test_console().console();
+  app::FrmTests& console = *windows.test_console().console();
 
   bool ok = true;
   pump.at_yield(40, [&] {

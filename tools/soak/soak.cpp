@@ -56,11 +56,10 @@ struct Soak : testing_support::SimStation {
   // Every procedure of a round, with what it shows when it passed; the failures' names.
   std::vector<std::string> round() {
     std::vector<std::string> failed;
-    functional::FunctionalTests& tests = *windows->test_console().functional_tests();
-    for (std::size_t i = 0; i < functional::kTestCount; ++i) {
-      const auto test = static_cast<functional::TestId>(i);
-      tests.run(tests.plan_for(test));
-      const std::string report = windows->test_console().results().report_text();
+    procedures::BusTests& tests = *windows->test_console().functional_tests();
+    for (std::size_t i = 0; i < app::kConsoleTests.size(); ++i) {
+      tests.run(tests.plan_for(app::kConsoleTests[i]));
+      const std::string& report = station.run.report;
       if (report.size() < 11 || report.substr(report.size() - 11) != "Unit Passes") {
         failed.push_back("functional test " + std::to_string(i));
       }

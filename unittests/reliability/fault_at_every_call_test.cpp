@@ -19,7 +19,7 @@
 namespace reliability {
 namespace {
 
-using functional::TestId;
+using core::ProcedureKind;
 
 struct Procedure {
   const char* name;
@@ -36,23 +36,23 @@ struct Procedure {
   bool statuses_only_stored = false;
 };
 
-void run_functional(Bench& b, TestId test) {
-  functional::FunctionalTests& tests = *b.windows->test_console().functional_tests();
-  functional::TestPlan plan = tests.plan_for(test);
+void run_functional(Bench& b, core::ProcedureKind test) {
+  procedures::BusTests& tests = *b.windows->test_console().functional_tests();
+  procedures::TestPlan plan = tests.plan_for(test);
   // Two passes show every step and the step between passes; the run's length adds nothing
   // here. SELFLONG's single pass already moves three million words.
-  plan.passes = test == TestId::SelfLong ? 1 : 2;
+  plan.passes = test == core::ProcedureKind::self_long ? 1 : 2;
   tests.run(plan);
 }
 
 bool functional_passed(Bench& b) {
-  const std::string report = b.windows->test_console().results().report_text();
+  const std::string& report = b.station.run.report;
   return report.size() >= 11 && report.substr(report.size() - 11) == "Unit Passes";
 }
 
 // The functional tests move their frames word by word through the registers: thousands of
 // calls in a row that differ only in the word they move, so their runs are sampled.
-Procedure functional_row(const char* name, TestId test) {
+Procedure functional_row(const char* name, core::ProcedureKind test) {
   return {name, [test](Bench& b) { run_functional(b, test); }, functional_passed, true};
 }
 
@@ -110,16 +110,16 @@ std::vector<Procedure> procedures() {
                 b.station.driver_state.last_error_text == driver::kNoError;
        },
        false, true},
-      functional_row("SelfLoop", TestId::SelfLoop),
-      functional_row("Rec", TestId::Rec),
-      functional_row("RecM", TestId::RecM),
-      functional_row("SelfLoop2", TestId::SelfLoop2),
-      functional_row("Stamp", TestId::Stamp),
-      functional_row("Trncrecm", TestId::Trncrecm),
-      functional_row("Trndrecm", TestId::Trndrecm),
-      functional_row("Trnorecm", TestId::Trnorecm),
-      functional_row("SelfLong", TestId::SelfLong),
-      functional_row("Trnsrecm", TestId::Trnsrecm),
+      functional_row("SelfLoop", core::ProcedureKind::self_loop),
+      functional_row("Rec", core::ProcedureKind::rec),
+      functional_row("RecM", core::ProcedureKind::recm),
+      functional_row("SelfLoop2", core::ProcedureKind::self_loop2),
+      functional_row("Stamp", core::ProcedureKind::stamp),
+      functional_row("Trncrecm", core::ProcedureKind::trncrecm),
+      functional_row("Trndrecm", core::ProcedureKind::trndrecm),
+      functional_row("Trnorecm", core::ProcedureKind::trnorecm),
+      functional_row("SelfLong", core::ProcedureKind::self_long),
+      functional_row("Trnsrecm", core::ProcedureKind::trnsrecm),
       {"SelfTest", [](Bench& b) { b.windows->form().TestButton[3]->click(); },
        [](Bench& b) { return instruction(b) == "Self Test Passed"; }},
       {"MemoryTest", [](Bench& b) { b.windows->form().TestButton[2]->click(); },

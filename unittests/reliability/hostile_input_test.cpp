@@ -188,8 +188,8 @@ TEST_P(HostileInputTest, GetsTheStationsHandlingAndNothingBreaks) {
       break;
     case Run::FunctionalRec: {
       b.open_units();
-      functional::FunctionalTests& tests = *b.windows->test_console().functional_tests();
-      functional::TestPlan plan = tests.plan_for(functional::TestId::Rec);
+      procedures::BusTests& tests = *b.windows->test_console().functional_tests();
+      procedures::TestPlan plan = tests.plan_for(core::ProcedureKind::rec);
       plan.passes = 1;
       tests.run(plan);
       break;

@@ -74,7 +74,7 @@ class RecordsWiringTest : public ::testing::Test, public testing_support::SimSta
     });
   }
 
-  functional::FrmTests& console() {
+  app::FrmTests& console() {
     if (windows.test_console().console() == nullptr) windows.form().mnuTest->trigger();
     return *windows.test_console().console();
   }

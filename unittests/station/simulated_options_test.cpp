@@ -302,7 +302,7 @@ TEST(VirtualTimeStationTest, StampRunsToItsEndOnTheVirtualClock) {
     ASSERT_EQ(station.driver.quor_init(resource, 1, 0, unit->session), visa::VI_SUCCESS);
   }
   windows.form().mnuTest->trigger();
-  functional::FrmTests& console = *windows.test_console().console();
+  app::FrmTests& console = *windows.test_console().console();
   console.cmdStamp->click();
   EXPECT_EQ(console.lblText->text().toStdString(), "Count: 5    Failures: 0");
   EXPECT_EQ(person.texts(), (std::vector<std::string>{"Hit OK to Start Test!", "Test Completed!"}));

@@ -1,8 +1,10 @@
-#include "functional/test_console.h"
+#include "app/test_console.h"
 
-namespace functional {
+#include <QFont>
 
-TestConsole::TestConsole(core::Station& station, app::DisplayForm& form)
+namespace app {
+
+TestConsole::TestConsole(core::Station& station, DisplayForm& form)
     : station_(station), form_(form) {}
 
 TestConsole::~TestConsole() {
@@ -14,14 +16,13 @@ TestConsole::~TestConsole() {
 void TestConsole::show_console() {
   if (console_ == nullptr) {
     console_ = new FrmTests();
-    tests_ = std::make_unique<FunctionalTests>(station_, form_, *console_,
-                                               [this]() -> FrmResults& { return results(); });
-    QObject::connect(console_, &FrmTests::test_clicked, console_, [this](TestId test) {
+    tests_ = std::make_unique<procedures::BusTests>(station_, *this);
+    QObject::connect(console_, &FrmTests::test_clicked, console_, [this](core::ProcedureKind test) {
       tests_->run_from_console(test);
       if (station_.shutting_down) close_windows();
     });
     QObject::connect(console_, &FrmTests::stop_clicked, console_,
-                     [this] { tests_->state().stop = true; });
+                     [this] { tests_->request_stop(); });
     QObject::connect(console_, &FrmTests::exit_clicked, console_, [this] { unload_console(); });
   }
   console_->show();
@@ -67,4 +68,39 @@ void TestConsole::unload_console() {
   tests_.reset();
 }
 
-}  // namespace functional
+void TestConsole::set_console_caption(const std::string& caption) {
+  if (console_ != nullptr) console_->setWindowTitle(QString::fromStdString(caption));
+}
+
+void TestConsole::show_console_line(const procedures::ConsoleLine& line) {
+  if (console_ == nullptr) return;
+  QFont font = console_->lblText->font();
+  font.setPointSizeF(line.point_size);
+  console_->lblText->setFont(font);
+  console_->lblText->setText(QString::fromStdString(line.text));
+}
+
+void TestConsole::set_tests_running(bool running) {
+  if (console_ != nullptr) console_->set_running(running);
+}
+
+void TestConsole::send_main_window_back() { form_.lower(); }
+
+void TestConsole::open_report() {
+  FrmResults& report = results();
+  report.set_test_running(true);
+  report.show();
+  report.lower();
+}
+
+void TestConsole::report_done() { results().set_test_running(false); }
+
+void TestConsole::set_report(const std::string& text) { results().set_report(text); }
+
+void TestConsole::append_report(const std::string& text) { results().append_report(text); }
+
+void TestConsole::set_progress_maximum(float maximum) { results().set_progress_maximum(maximum); }
+
+void TestConsole::set_progress_value(float value) { results().set_progress_value(value); }
+
+}  // namespace app

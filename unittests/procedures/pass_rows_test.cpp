@@ -8,10 +8,10 @@
 #include <span>
 #include <sstream>
 
-#include "functional_fixture.h"
+#include "bus_test_fixture.h"
 #include "pass_rows.h"
 
-namespace functional_suite {
+namespace procedures_suite {
 namespace {
 
 using sim::VisaFunction;
@@ -29,11 +29,11 @@ const char* mode_name(sim::Mode mode) {
   return names[static_cast<int>(mode)];
 }
 
-class RowFixture : public ConsoleTest {
+class RowFixture : public BusTest {
  protected:
   // The receive areas are preset with a marker once the first pass has cleared them, the receiver
   // hears nothing, and the next pass clears them again, exactly.
-  void expect_cleared_again(functional::TestId test, sim::SimModule& receiver, sim::Route input,
+  void expect_cleared_again(core::ProcedureKind test, sim::SimModule& receiver, sim::Route input,
                             const std::vector<Area>& areas) {
     receiver.set_route_dead(input);
     constexpr std::uint16_t kMarker = 0xAAAA;
@@ -44,7 +44,7 @@ class RowFixture : public ConsoleTest {
         }
       }
     });
-    console().button(test)->click();
+    run(test);
     for (const Area& area : areas) {
       EXPECT_EQ(receiver.memory_word(area.offset), 0) << std::hex << area.offset;
       EXPECT_EQ(receiver.memory_word(area.offset + 2 * (area.words - 1)), 0)
@@ -62,8 +62,7 @@ class PassRowTest : public RowFixture, public ::testing::WithParamInterface<Pass
   sim::SimModule& transmitter() { return module(row().transmitter); }
   sim::SimModule& receiver() { return module(row().receiver); }
   void stop_after_pass(int pass) {
-    pump.at_yield(static_cast<std::uint64_t>(pass) * row().yields_per_pass(),
-                  [this] { console().cmdStop->click(); });
+    pump.at_yield(static_cast<std::uint64_t>(pass) * row().yields_per_pass(), [this] { stop(); });
   }
   // Words of the image that differ from what the transmitter holds.
   std::size_t misplaced(const Image& image, int pass) {
@@ -91,7 +90,7 @@ class PassRowTest : public RowFixture, public ::testing::WithParamInterface<Pass
 
 TEST_P(PassRowTest, SendsItsCommandsToEachUnitInOrder) {
   stop_after_pass(1);
-  console().button(row().test)->click();
+  run(row().test);
   Texts sent;
   for (const sim::ChassisCommand& command : chassis.command_log()) {
     if (command.text == "*STB?" || command.text == "SYST:ERR?") continue;
@@ -107,7 +106,7 @@ TEST_P(PassRowTest, NamesEachStepWithItsLabel) {
   uut().set_query_reply("*STB?", "4");
   qcu().set_query_reply("*STB?", "4");
   stop_after_pass(1);
-  console().button(row().test)->click();
+  run(row().test);
   Texts labels;
   for (const auto& box : person.shown) {
     if (box.title == "Error") labels.push_back(box.text.substr(0, box.text.find('\n')));
@@ -130,7 +129,7 @@ TEST_P(PassRowTest, WritesItsFramesToTheTransmitter) {
     }
   });
   stop_after_pass(2);
-  console().button(row().test)->click();
+  run(row().test);
   EXPECT_EQ(wrong, std::vector<std::size_t>(row().frames.size(), 0));
   EXPECT_EQ(behind, std::vector<std::uint16_t>(row().frames.size(), 0));
 }
@@ -151,10 +150,10 @@ TEST_P(PassRowTest, WaitsAndFeedsWhileTheUnitsRun) {
         if (wait.feed) line << ' ' << (misplaced(*wait.feed, 1) == 0 ? 1 : 0);
       }
       seen.push_back(line.str());
-      if (n == yields) console().cmdStop->click();
+      if (n == yields) stop();
     });
   }
-  console().button(row().test)->click();
+  run(row().test);
 
   Texts expected;
   const auto line = [&](int interval, sim::Mode uut_mode, sim::Mode qcu_mode, int signalled) {
@@ -225,7 +224,7 @@ TEST_P(PassRowTest, ComparesItsAreasInOrderOnLowBytesOrWholeWords) {
   PlantingFirmware planting(own, row());
   receiver().set_firmware(&planting);
   stop_after_pass(2);
-  console().button(row().test)->click();
+  run(row().test);
   receiver().set_firmware(own);
 
   Texts expected;
@@ -260,30 +259,30 @@ TEST_P(ClearedAreaTest, ClearsExactlyItsReceiveAreas) {
 }
 
 TEST_F(StampClearedAreaTest, ClearsFourFrameImagesInTheUut) {
-  expect_cleared_again(functional::TestId::Stamp, uut(), sim::Route::Unpr, {{0, 4 * 1026}});
+  expect_cleared_again(core::ProcedureKind::stamp, uut(), sim::Route::Unpr, {{0, 4 * 1026}});
 }
 
 // The receiver reads nothing but bus errors: every pass fails, and the failure limit decides
 // where the test ends.
 TEST_P(PassRowTest, EndsWhereItsFailureLimitSays) {
   receiver().fail_next(VisaFunction::In16, visa::VI_ERROR_BERR, 100'000'000);
-  console().button(row().test)->click();
+  run(row().test);
   const int passes = row().passes;
   switch (row().limit) {
-    case functional::FailureLimit::None:
+    case procedures::FailureLimit::None:
       EXPECT_EQ(label(),
                 "Count: " + std::to_string(passes) + "    Failures: " + std::to_string(passes));
-      EXPECT_EQ(results().TestProgressBar->value(), passes);
+      EXPECT_EQ(view.progress_value, passes);
       EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!", "Test Completed!"}));
       break;
-    case functional::FailureLimit::AfterDisplay:
+    case procedures::FailureLimit::AfterDisplay:
       EXPECT_EQ(label(), "Count: 5    Failures: 5");
-      EXPECT_EQ(results().TestProgressBar->value(), 4);
+      EXPECT_EQ(view.progress_value, 4);
       EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
       break;
-    case functional::FailureLimit::BeforeDisplay:
+    case procedures::FailureLimit::BeforeDisplay:
       EXPECT_EQ(label(), "Count: 4    Failures: 4");
-      EXPECT_EQ(results().TestProgressBar->value(), 4);
+      EXPECT_EQ(view.progress_value, 4);
       EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
       break;
   }
@@ -307,4 +306,4 @@ INSTANTIATE_TEST_SUITE_P(EachTest, ClearedAreaTest, ::testing::ValuesIn(rows_wit
                          kRowName);
 
 }  // namespace
-}  // namespace functional_suite
+}  // namespace procedures_suite

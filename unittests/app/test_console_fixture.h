@@ -1,5 +1,5 @@
 // The whole station over a fresh simulated chassis on virtual time, with both units opened, for
-// running the functional tests from the real console.
+// running the bus tests from the real console.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "functional/test_texts.h"
+#include "procedures/bus_test_texts.h"
 #include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
 #include "testing/scripted_operator.h"
 
-namespace functional_suite {
+namespace console_suite {
 
 class ConsoleTest : public ::testing::Test {
  protected:
@@ -35,9 +35,9 @@ class ConsoleTest : public ::testing::Test {
     ASSERT_EQ(station.driver.quor_init(resource, 1, 0, unit.session), visa::VI_SUCCESS);
   }
 
-  functional::FrmTests& console() { return *windows->test_console().console(); }
-  functional::FrmResults& results() { return windows->test_console().results(); }
-  functional::FunctionalTests& functional() { return *windows->test_console().functional_tests(); }
+  app::FrmTests& console() { return *windows->test_console().console(); }
+  app::FrmResults& results() { return windows->test_console().results(); }
+  procedures::BusTests& functional() { return *windows->test_console().functional_tests(); }
   sim::SimModule& uut() { return *chassis.module_at(8); }
   sim::SimModule& qcu() { return *chassis.module_at(24); }
   std::string report() { return results().report_text(); }
@@ -61,4 +61,4 @@ class ConsoleTest : public ::testing::Test {
   int program_ends = 0;
 };
 
-}  // namespace functional_suite
+}  // namespace console_suite

@@ -1,11 +1,12 @@
-#include "functional/frm_tests.h"
+#include "app/frm_tests.h"
 
 #include <QCloseEvent>
+#include <string_view>
 
 #include "app/accessibility.h"
 #include "app/twips.h"
 
-namespace functional {
+namespace app {
 namespace {
 
 constexpr int kClientWidthTwips = 6705;
@@ -16,42 +17,46 @@ constexpr int kClientHeightTwips = 5145;
 FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("frmTests");
   setWindowTitle("Main Testing of Quor-Bus");
-  setFixedSize(app::twips_size(kClientWidthTwips, kClientHeightTwips));
-  move(app::twips_to_pixels(3240), app::twips_to_pixels(2790));
+  setFixedSize(twips_size(kClientWidthTwips, kClientHeightTwips));
+  move(twips_to_pixels(3240), twips_to_pixels(2790));
 
   struct Layout {
     QPushButton** member;
     const char* name;
-    const char* caption;
+    std::string_view caption;
     int left, top, width, height;
   };
+  // The test buttons read their procedures' captions.
+  const auto caption = [](ProcedureKind test) { return core::procedure_row(test).caption; };
   // In creation order; the tab order follows the design's tab indexes below.
   const Layout layout[] = {
       {&cmdExit, "cmdExit", "EXIT", 1320, 4080, 855, 615},
       {&cmdStop, "cmdStop", "STOP TEST", 240, 4080, 855, 615},
-      {&cmdTrnsrecm, "cmdTrnsrecm", "TRNSRECM", 2400, 3840, 1575, 495},
-      {&cmdSelfLong, "cmdSelfLong", "SELFLONG", 360, 2640, 1575, 495},
-      {&cmdTrnorecm, "cmdTrnorecm", "TRNORECM", 2400, 3240, 1575, 495},
-      {&cmdTrndrecm, "cmdTrndrecm", "TRNDRECM", 2400, 2640, 1575, 495},
-      {&cmdTrncrecm, "cmdTrncrecm", "TRNCRECM", 2400, 2040, 1575, 495},
-      {&cmdStamp, "cmdStamp", "STAMP", 4440, 3840, 1575, 495},
-      {&cmdSelfloop2, "cmdSelfloop2", "SELFLOOP2", 360, 3240, 1575, 495},
-      {&cmdRecM, "cmdRecM", "RECM", 4440, 2640, 1575, 495},
-      {&cmdRec, "cmdRec", "REC", 4440, 2040, 1575, 495},
-      {&cmdSelfLoop, "cmdSelfLoop", "SELFLOOP", 360, 2040, 1575, 495},
+      {&cmdTrnsrecm, "cmdTrnsrecm", caption(ProcedureKind::trnsrecm), 2400, 3840, 1575, 495},
+      {&cmdSelfLong, "cmdSelfLong", caption(ProcedureKind::self_long), 360, 2640, 1575, 495},
+      {&cmdTrnorecm, "cmdTrnorecm", caption(ProcedureKind::trnorecm), 2400, 3240, 1575, 495},
+      {&cmdTrndrecm, "cmdTrndrecm", caption(ProcedureKind::trndrecm), 2400, 2640, 1575, 495},
+      {&cmdTrncrecm, "cmdTrncrecm", caption(ProcedureKind::trncrecm), 2400, 2040, 1575, 495},
+      {&cmdStamp, "cmdStamp", caption(ProcedureKind::stamp), 4440, 3840, 1575, 495},
+      {&cmdSelfloop2, "cmdSelfloop2", caption(ProcedureKind::self_loop2), 360, 3240, 1575, 495},
+      {&cmdRecM, "cmdRecM", caption(ProcedureKind::recm), 4440, 2640, 1575, 495},
+      {&cmdRec, "cmdRec", caption(ProcedureKind::rec), 4440, 2040, 1575, 495},
+      {&cmdSelfLoop, "cmdSelfLoop", caption(ProcedureKind::self_loop), 360, 2040, 1575, 495},
   };
   for (const Layout& entry : layout) {
-    auto* button = new QPushButton(entry.caption, this);
+    auto* button = new QPushButton(
+        QString::fromUtf8(entry.caption.data(), static_cast<qsizetype>(entry.caption.size())),
+        this);
     button->setObjectName(entry.name);
-    app::place(button, entry.left, entry.top, entry.width, entry.height, 8.25);
+    place(button, entry.left, entry.top, entry.width, entry.height, 8.25);
     *entry.member = button;
   }
   lblText = new QLabel(this);
   lblText->setObjectName("lblText");
   lblText->setWordWrap(true);
   lblText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  lblText->setGeometry(app::twips_rect(360, 120, 5895, 1815));
-  lblText->setFont(app::station_font(27.75, true, "Arial Black"));
+  lblText->setGeometry(twips_rect(360, 120, 5895, 1815));
+  lblText->setFont(station_font(27.75, true, "Arial Black"));
 
   // The design's tab indexes (the label at index 9 takes no focus).
   QWidget* tab_order[] = {cmdSelfLoop, cmdRec,      cmdRecM,     cmdSelfloop2,
@@ -64,14 +69,21 @@ FrmTests::FrmTests(QWidget* parent) : QWidget(parent, Qt::Window) {
   test_buttons_ = {cmdSelfLoop, cmdRec,      cmdRecM,     cmdSelfloop2, cmdStamp,
                    cmdTrncrecm, cmdTrndrecm, cmdTrnorecm, cmdSelfLong,  cmdTrnsrecm};
   for (std::size_t i = 0; i < kTestCount; ++i) {
-    const auto test = static_cast<TestId>(i);
+    const ProcedureKind test = kConsoleTests[i];
     connect(test_buttons_[i], &QPushButton::clicked, this,
             [this, test] { emit test_clicked(test); });
   }
   connect(cmdStop, &QPushButton::clicked, this, [this] { emit stop_clicked(); });
   connect(cmdExit, &QPushButton::clicked, this, [this] { emit exit_clicked(); });
   set_running(false);
-  app::make_accessible(*this);
+  make_accessible(*this);
+}
+
+QPushButton* FrmTests::button(ProcedureKind test) const {
+  for (std::size_t i = 0; i < kTestCount; ++i) {
+    if (kConsoleTests[i] == test) return test_buttons_[i];
+  }
+  return nullptr;
 }
 
 void FrmTests::set_running(bool running) {
@@ -91,4 +103,4 @@ void FrmTests::closeEvent(QCloseEvent* event) {
   emit exit_clicked();
 }
 
-}  // namespace functional
+}  // namespace app

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "driver/number_text.h"
-#include "functional/functional_tests.h"
-#include "functional/test_texts.h"
+#include "procedures/bus_test_texts.h"
+#include "procedures/bus_tests.h"
 
-namespace functional {
+namespace procedures {
 namespace {
 
 // A place or a size in words that grows with the frame length L: `per_word` * L + `plus`.
@@ -82,7 +82,7 @@ constexpr Direction kUutToQcu = {
 };
 
 struct WrapRow {
-  TestId test;
+  core::ProcedureKind test;
   const char* run_caption;
   const char* title_line;
   FailureLimit limit;
@@ -103,7 +103,7 @@ constexpr Span kPongStart = at(kPong);
 
 const std::vector<WrapRow>& wrap_rows() {
   static const std::vector<WrapRow> rows = {
-      {TestId::Rec,
+      {core::ProcedureKind::rec,
        "Testing Rec",
        "Quor Bus--Rec Test",
        FailureLimit::None,
@@ -116,7 +116,7 @@ const std::vector<WrapRow>& wrap_rows() {
        {{100, {kPongStart, 3, 3}}, {100, {kPingStart, 4, 3}}},
        100,
        {{at(2), 4, 3}, {at(kPong + 2), 3, 3}}},
-      {TestId::RecM,
+      {core::ProcedureKind::recm,
        "Testing Recm",
        "Quor Bus--Recm",
        FailureLimit::None,
@@ -129,7 +129,7 @@ const std::vector<WrapRow>& wrap_rows() {
        {{10, {kPongStart, 3, 3}}, {100, {kPingStart, 4, 4}}},
        100,
        {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 4, 4}}},
-      {TestId::Trnsrecm,
+      {core::ProcedureKind::trnsrecm,
        "Testing Trnsrecm",
        "Quor Bus--Trnsrecm Test",
        FailureLimit::AfterDisplay,
@@ -142,7 +142,7 @@ const std::vector<WrapRow>& wrap_rows() {
        {},
        500,
        {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 3, 3}}},
-      {TestId::Trnorecm,
+      {core::ProcedureKind::trnorecm,
        "Testing Trnorecm",
        "Quor Bus--Trnorecm Test",
        FailureLimit::AfterDisplay,
@@ -155,7 +155,7 @@ const std::vector<WrapRow>& wrap_rows() {
        {},
        50,
        {{at(2), 1, 1}, {{2, 4}, 0, 0}, {{4, 6}, 0, 0}}},
-      {TestId::Trndrecm,
+      {core::ProcedureKind::trndrecm,
        "Testing Trndrecm",
        "Quor Bus--Trndrecm Test",
        FailureLimit::AfterDisplay,
@@ -169,7 +169,7 @@ const std::vector<WrapRow>& wrap_rows() {
        100,
        {{at(2), 1, 1}, {{2, 6}, 3, 3}, {{4, 10}, 4, 3}}},
       // Two chained frames in PING, one in PONG.
-      {TestId::Trncrecm,
+      {core::ProcedureKind::trncrecm,
        "Testing Trncrecm",
        "Quor Bus--Trncrecm Test",
        FailureLimit::BeforeDisplay,
@@ -186,7 +186,7 @@ const std::vector<WrapRow>& wrap_rows() {
   return rows;
 }
 
-const WrapRow& wrap_row(TestId test) {
+const WrapRow& wrap_row(core::ProcedureKind test) {
   for (const WrapRow& row : wrap_rows()) {
     if (row.test == test) return row;
   }
@@ -195,7 +195,7 @@ const WrapRow& wrap_row(TestId test) {
 
 }  // namespace
 
-TestPlan FunctionalTests::wrap_plan(TestId test) {
+TestPlan BusTests::wrap_plan(core::ProcedureKind test) {
   const WrapRow& row = wrap_row(test);
   const Direction& labels = row.qcu_transmits ? kQcuToUut : kUutToQcu;
 
@@ -278,4 +278,4 @@ TestPlan FunctionalTests::wrap_plan(TestId test) {
   return plan;
 }
 
-}  // namespace functional
+}  // namespace procedures

@@ -1,11 +1,11 @@
-// The texts and fixed values of the functional tests.
+// The texts and fixed values of the bus tests.
 #pragma once
 
 #include <cstdint>
 
 #include "driver/buffer_memory.h"
 
-namespace functional {
+namespace procedures {
 
 inline constexpr int kFailureLimit = 5;
 inline constexpr std::uint32_t kPong = driver::kPongOffset;
@@ -22,6 +22,9 @@ inline constexpr const char* kTestCompleted = "Test Completed!";
 inline constexpr const char* kUnitPasses = "Unit Passes";
 inline constexpr const char* kIdentityPrefix = "*idn? results = ";
 inline constexpr const char* kIdentityStep = "Querying the UUT identity";
+// The console line's size while it prompts for the cables, and once the test has begun.
+inline constexpr double kPromptPoints = 10;
+inline constexpr double kCountPoints = 28;
 
 inline constexpr const char* kQcuToUut = "Connect the OCU's Output 1(or 2,3,4) to UUT's Input 1";
 inline constexpr const char* kUutToQcu = "Connect the UUT's Output 1(or 2,3,4) to OCU's Input 1";
@@ -33,9 +36,6 @@ inline constexpr const char* kUutToInput2 =
 inline constexpr const char* kResetUut = "Resetting the UUT";
 inline constexpr const char* kResetQcu = "Resetting the QCU";
 inline constexpr const char* kComparators = "Initialize the Start and Stop comparators";
-
-// How a refusal to start another procedure says a running test ends.
-inline constexpr const char* kEndWithStopTest = "Stop it with STOP TEST on the test console";
 }  // namespace text
 
-}  // namespace functional
+}  // namespace procedures

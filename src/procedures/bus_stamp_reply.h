@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace functional {
+namespace procedures {
 
 inline constexpr int kStampCount = 10;
 
@@ -17,4 +17,4 @@ std::array<std::int32_t, kStampCount> stamps_of(std::string_view reply);
 // The nine intervals between neighbouring stamps; the stamp counter wraps at 16 bits.
 std::array<std::int32_t, kStampCount - 1> stamp_intervals(std::string_view reply);
 
-}  // namespace functional
+}  // namespace procedures

@@ -1,4 +1,4 @@
-#include "functional/frm_results.h"
+#include "app/frm_results.h"
 
 #include <QCloseEvent>
 #include <QMenuBar>
@@ -8,7 +8,7 @@
 #include "app/module_text.h"
 #include "app/twips.h"
 
-namespace functional {
+namespace app {
 namespace {
 
 constexpr int kClientWidthTwips = 15270;
@@ -16,7 +16,7 @@ constexpr int kClientHeightTwips = 4575;
 
 // The text box shows line ends as the platform's; the report keeps CR LF.
 QString shown_text(const std::string& text) {
-  QString shown = app::module_text(text);
+  QString shown = module_text(text);
   shown.replace("\r\n", "\n");
   return shown;
 }
@@ -32,27 +32,27 @@ FrmResults::FrmResults(driver::Operator& person, QWidget* parent)
     : QMainWindow(parent), person_(person) {
   setObjectName("frmResults");
   setWindowTitle("Test Results");
-  move(app::twips_to_pixels(990), app::twips_to_pixels(6810));
+  move(twips_to_pixels(990), twips_to_pixels(6810));
 
   auto* client = new QWidget(this);
-  client->setFixedSize(app::twips_size(kClientWidthTwips, kClientHeightTwips));
+  client->setFixedSize(twips_size(kClientWidthTwips, kClientHeightTwips));
   txtFail = new QPlainTextEdit(client);
   txtFail->setObjectName("txtFail");
   txtFail->setReadOnly(true);
   txtFail->setLineWrapMode(QPlainTextEdit::NoWrap);
   txtFail->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtFail->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  app::place(txtFail, 360, 240, 14775, 3135, 9.75);
+  place(txtFail, 360, 240, 14775, 3135, 9.75);
   Label1 = new QLabel("Test Progress", client);
   Label1->setObjectName("Label1");
   Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  app::place(Label1, 240, 3840, 2175, 495, 14.25);
+  place(Label1, 240, 3840, 2175, 495, 14.25);
   TestProgressBar = new QProgressBar(client);
   TestProgressBar->setObjectName("TestProgressBar");
   TestProgressBar->setRange(0, 100);
   TestProgressBar->setValue(0);
   TestProgressBar->setTextVisible(false);
-  TestProgressBar->setGeometry(app::twips_rect(2640, 3720, 12015, 615));
+  TestProgressBar->setGeometry(twips_rect(2640, 3720, 12015, 615));
   setCentralWidget(client);
 
   mnuPrint = menuBar()->addAction("Print");
@@ -63,7 +63,7 @@ FrmResults::FrmResults(driver::Operator& person, QWidget* parent)
   connect(mnuExit, &QAction::triggered, this, [this] {
     if (!test_running_) emit unload_requested();
   });
-  app::make_accessible(*this);
+  make_accessible(*this);
 }
 
 void FrmResults::set_report(const std::string& text) {
@@ -105,4 +105,4 @@ void FrmResults::closeEvent(QCloseEvent* event) {
   emit unload_requested();
 }
 
-}  // namespace functional
+}  // namespace app

@@ -1,12 +1,12 @@
-// The test console and the results window, and the skeleton every functional test runs in.
+// The test console and the results window, and the skeleton every bus test runs in.
 #include <gtest/gtest.h>
 
 #include <QPointer>
 
 #include "app/twips.h"
-#include "functional_fixture.h"
+#include "test_console_fixture.h"
 
-namespace functional_suite {
+namespace console_suite {
 namespace {
 
 using sim::VisaFunction;
@@ -20,7 +20,7 @@ void make_memory_unreadable(sim::SimModule& module) {
 class ConsoleWindowTest : public ConsoleTest {};
 
 TEST_F(ConsoleWindowTest, LayoutAndIdleState) {
-  functional::FrmTests& c = console();
+  app::FrmTests& c = console();
   EXPECT_EQ(c.windowTitle(), "Main Testing of Quor-Bus");
   EXPECT_EQ(c.objectName(), "frmTests");
   EXPECT_EQ(c.size(), app::twips_size(6705, 5145));
@@ -37,8 +37,32 @@ TEST_F(ConsoleWindowTest, LayoutAndIdleState) {
   for (QPushButton* button : c.test_buttons()) EXPECT_TRUE(button->isEnabled());
 }
 
+// The refusals and the records name a test by its caption in the table of procedures; its
+// button reads the same, and clicking it runs that test.
+TEST_F(ConsoleWindowTest, EachButtonReadsAndRunsItsProcedure) {
+  std::vector<core::ProcedureKind> started;
+  struct Started final : core::ProcedureObserver {
+    explicit Started(std::vector<core::ProcedureKind>& kinds) : kinds_(kinds) {}
+    void started(const core::Procedure& procedure) override { kinds_.push_back(procedure.kind); }
+    void ended(const core::Procedure&) override {}
+    void refused(const core::Procedure&, const core::Procedure&) override {}
+    std::vector<core::ProcedureKind>& kinds_;
+  } observer(started);
+  station.procedure.observers.push_back(&observer);
+  // Every test is stopped at its first yield.
+  for (const core::ProcedureKind test : app::kConsoleTests) {
+    EXPECT_EQ(console().button(test)->text().toStdString(), core::procedure_row(test).caption);
+    pump.then([this] { console().cmdStop->click(); });
+    console().button(test)->click();
+  }
+  std::erase(station.procedure.observers, &observer);
+  EXPECT_EQ(started,
+            std::vector<core::ProcedureKind>(app::kConsoleTests.begin(), app::kConsoleTests.end()));
+  EXPECT_EQ(console().button(core::ProcedureKind::self_test), nullptr);
+}
+
 TEST_F(ConsoleWindowTest, MainTestingTwiceShowsTheSameConsoleAndExitUnloadsIt) {
-  functional::FrmTests* first = &console();
+  app::FrmTests* first = &console();
   windows->form().mnuTest->trigger();
   EXPECT_EQ(&console(), first);
   first->cmdExit->click();
@@ -49,7 +73,7 @@ TEST_F(ConsoleWindowTest, MainTestingTwiceShowsTheSameConsoleAndExitUnloadsIt) {
 }
 
 TEST_F(ConsoleWindowTest, ResultsWindowLayoutPrintAndProgressClamp) {
-  functional::FrmResults& r = results();
+  app::FrmResults& r = results();
   EXPECT_EQ(r.windowTitle(), "Test Results");
   EXPECT_EQ(r.Label1->text(), "Test Progress");
   EXPECT_EQ(r.TestProgressBar->maximum(), 100);
@@ -160,13 +184,13 @@ TEST_F(SkeletonTest, ResultsWindowCannotBeUnloadedWhileATestWritesToIt) {
 TEST_F(SkeletonTest, ClosingTheMainWindowEndsARunningTestAtOnce) {
   make_memory_unreadable(uut());
   // The console is unloaded once the test has returned; Qt deletes it later.
-  const QPointer<functional::FrmTests> running_console = &console();
-  const QPointer<functional::FrmResults> results_window = &results();
+  const QPointer<app::FrmTests> running_console = &console();
+  const QPointer<app::FrmResults> results_window = &results();
   pump.at_yield(2, [this] { windows->form().close(); });
   console().cmdRec->click();
   ASSERT_NE(running_console, nullptr);
   // The pass the close cut short neither ran on nor counted.
-  EXPECT_EQ(running_console->lblText->text().toStdString(), functional::text::kQcuToUut);
+  EXPECT_EQ(running_console->lblText->text().toStdString(), procedures::text::kQcuToUut);
   EXPECT_EQ(uut().command_count("mode idle"), 0U);
   EXPECT_EQ(person.texts(), Texts{"Hit OK to Start Test!"});
   EXPECT_EQ(chassis.open_session_count(), 0);
@@ -202,4 +226,4 @@ TEST_F(SkeletonTest, ClosingTheWindowsFromTheirTitleBarsUnloadsThem) {
 }
 
 }  // namespace
-}  // namespace functional_suite
+}  // namespace console_suite

@@ -2,10 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
-#include "functional_fixture.h"
+#include "bus_test_fixture.h"
 
-namespace functional_suite {
+namespace procedures_suite {
 namespace {
 
 using sim::VisaFunction;
@@ -29,19 +30,19 @@ std::size_t lines_starting(const std::string& report, const std::string& start) 
   return count;
 }
 
-class MiscompareReportTest : public ConsoleTest {};
+class MiscompareReportTest : public BusTest {};
 
 TEST_F(MiscompareReportTest, RecReportsElevenMiscomparesForEachEmptyBuffer) {
   make_memory_unreadable(uut());
-  pump.at_yield(4, [this] { console().cmdStop->click(); });  // one pass is enough
-  console().cmdRec->click();
+  pump.at_yield(4, [this] { stop(); });  // one pass is enough
+  run(core::ProcedureKind::rec);
   EXPECT_NE(report().find("Miscompare at 2 Expected 4 Got FFFF\r\n"), std::string::npos);
   EXPECT_NE(report().find("Miscompare at 100002 Expected 3 Got FFFF\r\n"), std::string::npos);
   EXPECT_EQ(lines_starting(report(), "Miscompare at "), 22U);
   EXPECT_NE(report().find("Got FFFF\r\n\r\nMiscompare at 100002"), std::string::npos);
 }
 
-class StampCheckTest : public ConsoleTest {
+class StampCheckTest : public BusTest {
  protected:
   void stamps(const std::string& reply) { uut().set_query_reply("trac:data? stamp", reply); }
 };
@@ -60,9 +61,8 @@ TEST_F(StampCheckTest, IntervalsOf10000To10002Pass) {
   std::vector<unsigned> values{0x1000};
   for (int i = 0; i < 9; ++i) values.push_back(values.back() + (i % 2 == 0 ? 10000 : 10001));
   stamps(stamp_reply(values));
-  results().set_report("");
-  functional().check_time_stamps();
-  EXPECT_EQ(functional().state().stamp_failure, 0);
+  tests.check_time_stamps();
+  EXPECT_EQ(tests.state().stamp_failure, 0);
   EXPECT_EQ(report(), "");
   EXPECT_EQ(stamp_reply({0x1000, 0x3710, 0x5E21}).substr(0, 20), "#H1000,#H3710,#H5E21");
 }
@@ -73,9 +73,8 @@ TEST_F(StampCheckTest, AnIntervalOutsideTheWindowIsReportedWithItsValue) {
   std::vector<unsigned> values{0x1000};
   for (unsigned interval : intervals) values.push_back(values.back() + interval);
   stamps(stamp_reply(values));
-  results().set_report("");
-  functional().check_time_stamps();
-  EXPECT_EQ(functional().state().stamp_failure, 1);
+  tests.check_time_stamps();
+  EXPECT_EQ(tests.state().stamp_failure, 1);
   const std::string line =
       "Failure at Stamp's Time\r\n Here is the failed calculated Time Delta Value that should be "
       "between 10000 and 10002 from Stamp's Return value: ";
@@ -86,17 +85,15 @@ TEST_F(StampCheckTest, TheCounterWrapsAt16Bits) {
   std::vector<unsigned> values{0xF000, 0x1710};
   for (int i = 0; i < 8; ++i) values.push_back(values.back() + 10000);
   stamps(stamp_reply(values));
-  results().set_report("");
-  functional().check_time_stamps();
-  EXPECT_EQ(functional().state().stamp_failure, 0);
+  tests.check_time_stamps();
+  EXPECT_EQ(tests.state().stamp_failure, 0);
 }
 
 TEST_F(StampCheckTest, ShortRepliesAndForeignCharactersAreJudgedLikeAnyOther) {
   // Past the end digits read 0; a lower-case letter reads -1.
   stamps("#H1000,#H3710,#h5e21");
-  results().set_report("");
-  functional().check_time_stamps();
-  EXPECT_EQ(functional().state().stamp_failure, 1);
+  tests.check_time_stamps();
+  EXPECT_EQ(tests.state().stamp_failure, 1);
   // The third stamp reads ((5 * 16 - 1) * 16 + 2) * 16 + 1 = 0x4F21.
   EXPECT_NE(report().find("Return value: " + std::to_string(0x4F21 - 0x3710) + "\r\n"),
             std::string::npos);
@@ -105,7 +102,7 @@ TEST_F(StampCheckTest, ShortRepliesAndForeignCharactersAreJudgedLikeAnyOther) {
 TEST_F(StampCheckTest, ThePassComparesItsThreeFramesInOrderBeforeItsStamps) {
   make_memory_unreadable(uut());
   stamps(stamp_reply({0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  console().cmdStamp->click();
+  run(core::ProcedureKind::stamp);
   const std::string& all = report();
   // The first pass's report: the first, second and third frame's miscompares, then the stamps.
   const std::size_t first = all.find("Miscompare at 2 ");
@@ -124,7 +121,7 @@ TEST_F(StampCheckTest, ThePassComparesItsThreeFramesInOrderBeforeItsStamps) {
 TEST_F(StampCheckTest, StampHeaderHoldsTheIdentityAloneAndAPassCanAddTwoFailures) {
   make_memory_unreadable(uut());
   stamps(stamp_reply({0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  console().cmdStamp->click();
+  run(core::ProcedureKind::stamp);
   const std::string identity = uut().config().identity + "\n";
   const std::string header = "Quor Bus--Stamp Test\r\nDate 12/7/2026\r\n\r\n" + identity;
   EXPECT_EQ(report().substr(0, header.size()), header);
@@ -139,4 +136,4 @@ TEST_F(StampCheckTest, StampHeaderHoldsTheIdentityAloneAndAPassCanAddTwoFailures
 }
 
 }  // namespace
-}  // namespace functional_suite
+}  // namespace procedures_suite

@@ -10,7 +10,7 @@
 #include "driver/operator.h"
 #include "driver/report_sink.h"
 
-namespace functional {
+namespace app {
 
 class FrmResults final : public QMainWindow, public driver::ReportSink {
   Q_OBJECT
@@ -51,4 +51,4 @@ class FrmResults final : public QMainWindow, public driver::ReportSink {
   bool test_running_ = false;
 };
 
-}  // namespace functional
+}  // namespace app

@@ -5,14 +5,14 @@
 #include <memory>
 
 #include "driver/number_text.h"
-#include "functional/functional_tests.h"
-#include "functional/test_texts.h"
+#include "procedures/bus_test_texts.h"
+#include "procedures/bus_tests.h"
 
-namespace functional {
+namespace procedures {
 namespace {
 
 struct SelfLoopRow {
-  TestId test;
+  core::ProcedureKind test;
   const char* run_caption;
   const char* connection_prompt;
   const char* title_line;
@@ -25,15 +25,15 @@ struct SelfLoopRow {
 };
 
 constexpr std::array<SelfLoopRow, 3> kSelfLoopRows = {{
-    {TestId::SelfLoop, "Testing SelfLoop", text::kUutToInput1, "Quor Bus--SelfLoop Test",
-     "rout:clos unpr", "Enable Quor Bus Input 2", 1024, 250, false, 0},
-    {TestId::SelfLoop2, "Testing SelfLoop2", text::kUutToInput2, "Quor Bus--SelfLoop2 Test",
-     "rout:clos PROT", "Enable Quor Bus Input 1", 1024, 250, false, 0},
-    {TestId::SelfLong, "Testing SelfLong", text::kUutToInput1, "Quor Bus--SelfLong Test",
-     "rout:clos unpr", "Enable Quor Bus Input 2", 524280, 5, true, 8},
+    {core::ProcedureKind::self_loop, "Testing SelfLoop", text::kUutToInput1,
+     "Quor Bus--SelfLoop Test", "rout:clos unpr", "Enable Quor Bus Input 2", 1024, 250, false, 0},
+    {core::ProcedureKind::self_loop2, "Testing SelfLoop2", text::kUutToInput2,
+     "Quor Bus--SelfLoop2 Test", "rout:clos PROT", "Enable Quor Bus Input 1", 1024, 250, false, 0},
+    {core::ProcedureKind::self_long, "Testing SelfLong", text::kUutToInput1,
+     "Quor Bus--SelfLong Test", "rout:clos unpr", "Enable Quor Bus Input 2", 524280, 5, true, 8},
 }};
 
-const SelfLoopRow& self_loop_row(TestId test) {
+const SelfLoopRow& self_loop_row(core::ProcedureKind test) {
   for (const SelfLoopRow& row : kSelfLoopRows) {
     if (row.test == test) return row;
   }
@@ -47,7 +47,7 @@ constexpr std::array<const char*, 5> kOutputLabels = {
 
 }  // namespace
 
-TestPlan FunctionalTests::self_loop_plan(TestId test) {
+TestPlan BusTests::self_loop_plan(core::ProcedureKind test) {
   const SelfLoopRow& row = self_loop_row(test);
   auto space = std::make_shared<std::uint16_t>(0);
 
@@ -99,4 +99,4 @@ TestPlan FunctionalTests::self_loop_plan(TestId test) {
   return plan;
 }
 
-}  // namespace functional
+}  // namespace procedures

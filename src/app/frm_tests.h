@@ -1,4 +1,4 @@
-// The test console: one button per functional test, STOP TEST and EXIT, and the prompt label.
+// The test console: one button per bus test, STOP TEST and EXIT, and the prompt label.
 #pragma once
 
 #include <QLabel>
@@ -6,21 +6,19 @@
 #include <QWidget>
 #include <array>
 
-namespace functional {
+#include "core/procedure_table.h"
 
-enum class TestId {
-  SelfLoop,
-  Rec,
-  RecM,
-  SelfLoop2,
-  Stamp,
-  Trncrecm,
-  Trndrecm,
-  Trnorecm,
-  SelfLong,
-  Trnsrecm,
-};
-inline constexpr std::size_t kTestCount = 10;
+namespace app {
+
+using core::ProcedureKind;
+
+// The bus tests in the order of the console's buttons (and of its tab order).
+inline constexpr std::array<ProcedureKind, 10> kConsoleTests = {
+    ProcedureKind::self_loop,  ProcedureKind::rec,      ProcedureKind::recm,
+    ProcedureKind::self_loop2, ProcedureKind::stamp,    ProcedureKind::trncrecm,
+    ProcedureKind::trndrecm,   ProcedureKind::trnorecm, ProcedureKind::self_long,
+    ProcedureKind::trnsrecm};
+inline constexpr std::size_t kTestCount = kConsoleTests.size();
 
 class FrmTests final : public QWidget {
   Q_OBJECT
@@ -28,8 +26,9 @@ class FrmTests final : public QWidget {
  public:
   explicit FrmTests(QWidget* parent = nullptr);
 
-  // The button that runs a test.
-  QPushButton* button(TestId test) const { return test_buttons_[static_cast<std::size_t>(test)]; }
+  // The button that runs a bus test; null for a procedure that is not one.
+  QPushButton* button(ProcedureKind test) const;
+  // In the order of kConsoleTests.
   const std::array<QPushButton*, kTestCount>& test_buttons() const { return test_buttons_; }
 
   // Idle: test buttons enabled, EXIT shown, STOP TEST hidden; running: the opposite.
@@ -51,7 +50,7 @@ class FrmTests final : public QWidget {
   QLabel* lblText = nullptr;
 
  signals:
-  void test_clicked(functional::TestId test);
+  void test_clicked(core::ProcedureKind test);
   void stop_clicked();
   void exit_clicked();
 
@@ -64,4 +63,4 @@ class FrmTests final : public QWidget {
   bool running_ = false;
 };
 
-}  // namespace functional
+}  // namespace app

@@ -5,11 +5,11 @@
 #include <string_view>
 
 #include "driver/number_text.h"
-#include "functional/functional_tests.h"
-#include "functional/stamp_reply.h"
-#include "functional/test_texts.h"
+#include "procedures/bus_stamp_reply.h"
+#include "procedures/bus_test_texts.h"
+#include "procedures/bus_tests.h"
 
-namespace functional {
+namespace procedures {
 namespace {
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
@@ -50,7 +50,7 @@ std::array<std::int32_t, kStampCount - 1> stamp_intervals(std::string_view reply
   return delta;
 }
 
-TestPlan FunctionalTests::stamp_plan() {
+TestPlan BusTests::stamp_plan() {
   constexpr std::uint32_t L = 1024;
   auto spaces = std::make_shared<UnitSpaces>();
 
@@ -111,7 +111,7 @@ TestPlan FunctionalTests::stamp_plan() {
   return plan;
 }
 
-void FunctionalTests::check_time_stamps() {
+void BusTests::check_time_stamps() {
   // A close during the step display before it ends the pass without touching the units.
   if (station_.shutting_down) return;
   std::string reply;
@@ -121,7 +121,7 @@ void FunctionalTests::check_time_stamps() {
   std::int16_t failed = 0;
   for (const std::int32_t delta : stamp_intervals(reply)) {
     if (delta < kIntervalLow || delta > kIntervalHigh) {
-      results().append_report(
+      report_.append_report(
           "Failure at Stamp's Time\r\n Here is the failed calculated Time Delta Value that "
           "should be between 10000 and 10002 from Stamp's Return value: " +
           std::to_string(delta) + "\r\n");
@@ -131,4 +131,4 @@ void FunctionalTests::check_time_stamps() {
   state_.stamp_failure = failed;
 }
 
-}  // namespace functional
+}  // namespace procedures

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "app/unit_initialization.h"
-#include "functional_fixture.h"
+#include "test_console_fixture.h"
 
-namespace functional_suite {
+namespace console_suite {
 namespace {
 
 using Texts = std::vector<std::string>;
@@ -169,4 +169,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<StartedDuringRec>& row) { return row.param.name; });
 
 }  // namespace
-}  // namespace functional_suite
+}  // namespace console_suite

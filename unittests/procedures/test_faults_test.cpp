@@ -2,24 +2,23 @@
 // starts failing in the middle of a run.
 #include <gtest/gtest.h>
 
-#include "functional_fixture.h"
+#include "bus_test_fixture.h"
 
-namespace functional_suite {
+namespace procedures_suite {
 namespace {
 
-using functional::TestId;
 using sim::VisaFunction;
 using Texts = std::vector<std::string>;
 
 // Every command is rejected and every report opens a box, so the boxes list the step labels.
-class StepLabelTest : public ConsoleTest {
+class StepLabelTest : public BusTest {
  protected:
-  Texts labels_of_one_pass(TestId test, std::uint64_t yields_per_pass) {
+  Texts labels_of_one_pass(core::ProcedureKind test, std::uint64_t yields_per_pass) {
     station.driver.set_error_options(2);
     uut().set_query_reply("*STB?", "4");
     qcu().set_query_reply("*STB?", "4");
-    pump.at_yield(yields_per_pass, [this] { console().cmdStop->click(); });
-    console().button(test)->click();
+    pump.at_yield(yields_per_pass, [this] { stop(); });
+    run(test);
     Texts labels;
     for (const auto& box : person.shown) {
       if (box.title == "Error") labels.push_back(box.text.substr(0, box.text.find('\n')));
@@ -29,7 +28,7 @@ class StepLabelTest : public ConsoleTest {
 };
 
 TEST_F(StepLabelTest, StampEndsEachPassWithTheStampQuery) {
-  const Texts labels = labels_of_one_pass(TestId::Stamp, 20);
+  const Texts labels = labels_of_one_pass(core::ProcedureKind::stamp, 20);
   ASSERT_EQ(labels.size(), 21U);
   EXPECT_EQ(labels[7], "time 1000 of QCU");
   EXPECT_EQ(labels[8], "Enable Quor Bus Input 1");
@@ -38,12 +37,12 @@ TEST_F(StepLabelTest, StampEndsEachPassWithTheStampQuery) {
   EXPECT_EQ(labels[20], "trac:data? stamp of UUT");
 }
 
-class ReceiverFaultTest : public ConsoleTest {};
+class ReceiverFaultTest : public BusTest {};
 
 TEST_F(ReceiverFaultTest, RecWithNothingReceivedReportsBothBuffers) {
   uut().set_route_dead(sim::Route::Unpr);
-  pump.at_yield(4, [this] { console().cmdStop->click(); });
-  console().cmdRec->click();
+  pump.at_yield(4, [this] { stop(); });
+  run(core::ProcedureKind::rec);
   const std::string r = report();
   EXPECT_NE(r.find("\r\n\r\n\r\nMiscompare at 2 Expected 4 Got 0\r\n"), std::string::npos);
   EXPECT_NE(r.find("Got 0\r\n\r\nMiscompare at 100002 Expected 3 Got 0\r\n"), std::string::npos);
@@ -53,15 +52,15 @@ TEST_F(ReceiverFaultTest, RecWithNothingReceivedReportsBothBuffers) {
 
 TEST_F(ReceiverFaultTest, RecmWithNothingReceivedRunsAllFiftyPasses) {
   uut().set_route_dead(sim::Route::Unpr);
-  console().cmdRecM->click();
+  run(core::ProcedureKind::recm);
   EXPECT_EQ(label(), "Count: 50    Failures: 50");
   EXPECT_EQ(person.texts(), (Texts{"Hit OK to Start Test!", "Test Completed!"}));
 }
 
 TEST_F(ReceiverFaultTest, TrnorecmWithNothingReceivedFailsOnlyItsFirstCompare) {
   qcu().set_route_dead(sim::Route::Unpr);
-  pump.at_yield(2, [this] { console().cmdStop->click(); });
-  console().cmdTrnorecm->click();
+  pump.at_yield(2, [this] { stop(); });
+  run(core::ProcedureKind::trnorecm);
   const std::string r = report();
   std::size_t lines = 0;
   for (std::size_t at = 0; (at = r.find("Miscompare at ", at)) != std::string::npos; ++at) ++lines;
@@ -70,7 +69,7 @@ TEST_F(ReceiverFaultTest, TrnorecmWithNothingReceivedFailsOnlyItsFirstCompare) {
 }
 
 // Reads succeed for the first four passes' compares, then fail: the fifth failure is pass 9.
-class LateFailureTest : public ConsoleTest {
+class LateFailureTest : public BusTest {
  protected:
   void fail_from_pass_five(sim::SimModule& module) {
     module.fail_after(VisaFunction::In16, 4 * 3 * 1024, visa::VI_ERROR_BERR, 100'000'000);
@@ -79,17 +78,17 @@ class LateFailureTest : public ConsoleTest {
 
 TEST_F(LateFailureTest, TrnsrecmShowsTheFifthFailureBeforeEnding) {
   fail_from_pass_five(qcu());
-  console().cmdTrnsrecm->click();
+  run(core::ProcedureKind::trnsrecm);
   EXPECT_EQ(label(), "Count: 9    Failures: 5");
-  EXPECT_EQ(results().TestProgressBar->value(), 8);
+  EXPECT_EQ(view.progress_value, 8);
 }
 
 TEST_F(LateFailureTest, TrncrecmEndsBeforeShowingTheFifthFailure) {
   fail_from_pass_five(qcu());
-  console().cmdTrncrecm->click();
+  run(core::ProcedureKind::trncrecm);
   EXPECT_EQ(label(), "Count: 8    Failures: 4");
-  EXPECT_EQ(results().TestProgressBar->value(), 8);
+  EXPECT_EQ(view.progress_value, 8);
 }
 
 }  // namespace
-}  // namespace functional_suite
+}  // namespace procedures_suite

@@ -1,20 +1,19 @@
-// The functional bus tests that run from the test console: the common skeleton (prompt, report
-// header, passes with their count display, stop request, failure limit, closing lines) and the
-// ten test bodies.
+// The ten bus tests that run from the test console: the common skeleton (prompt, report header,
+// passes with their count display, stop request, failure limit, closing lines) and the ten test
+// bodies. They show themselves through a BusTestView and leave their results in the station's
+// run facts (outcome, passes, failures, report text).
 #pragma once
 
-#include <QPointer>
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "app/display_form.h"
 #include "core/station.h"
 #include "driver/buffer_memory.h"
-#include "functional/frm_results.h"
-#include "functional/frm_tests.h"
+#include "driver/report_sink.h"
+#include "procedures/console_view.h"
 
-namespace functional {
+namespace procedures {
 
 // The values the tests share with the console's buttons.
 struct TestState {
@@ -44,17 +43,20 @@ struct TestPlan {
   std::function<int(int pass)> pass_body;
 };
 
-class FunctionalTests {
+class BusTests {
  public:
-  FunctionalTests(core::Station& station, app::DisplayForm& form, FrmTests& console,
-                  std::function<FrmResults&()> results);
+  BusTests(core::Station& station, BusTestView& view);
 
-  // The console's click procedure for every test button.
-  void run_from_console(TestId test);
+  // The console's click procedure for every test button; does nothing while a test runs. The
+  // tests are the table's bus tests (core::procedure_table()).
+  void run_from_console(core::ProcedureKind test);
+  bool running() const { return running_; }
+  // STOP TEST: the running test ends after its current pass.
+  void request_stop() { state_.stop = true; }
   // The common skeleton around one test.
   void run(const TestPlan& plan);
 
-  TestPlan plan_for(TestId test);
+  TestPlan plan_for(core::ProcedureKind test);
   TestState& state() { return state_; }
 
   // --- Steps the test bodies share ---
@@ -88,21 +90,32 @@ class FunctionalTests {
 
   driver::UnitRecord& uut() { return station_.units.uut; }
   driver::UnitRecord& qcu() { return station_.units.qcu; }
-  FrmResults& results() { return results_(); }
 
  private:
-  TestPlan wrap_plan(TestId test);
-  TestPlan self_loop_plan(TestId test);
+  // The report goes to the run facts and to the view alike.
+  class Report final : public driver::ReportSink {
+   public:
+    Report(core::Station& station, BusTestView& view) : station_(station), view_(view) {}
+    void set(const std::string& text);
+    void append_report(const std::string& text) override;
+
+   private:
+    core::Station& station_;
+    BusTestView& view_;
+  };
+
+  TestPlan wrap_plan(core::ProcedureKind test);
+  TestPlan self_loop_plan(core::ProcedureKind test);
   TestPlan stamp_plan();
   void write_header(const TestPlan& plan);
   bool stop_requested() const { return state_.stop || station_.shutting_down; }
 
   core::Station& station_;
-  app::DisplayForm& form_;
-  FrmTests& console_;
-  std::function<FrmResults&()> results_;
+  BusTestView& view_;
+  Report report_;
   driver::BufferMemory memory_;
   TestState state_;
+  bool running_ = false;
 };
 
-}  // namespace functional
+}  // namespace procedures

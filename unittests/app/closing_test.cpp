@@ -5,9 +5,9 @@
 
 #include <QPointer>
 
-#include "functional_fixture.h"
+#include "test_console_fixture.h"
 
-namespace functional_suite {
+namespace console_suite {
 namespace {
 
 using sim::VisaFunction;
@@ -15,7 +15,7 @@ using Texts = std::vector<std::string>;
 
 struct ClosedDuringWait {
   const char* name;
-  functional::TestId test;
+  core::ProcedureKind test;
   std::uint64_t close_at_yield;
 };
 
@@ -28,7 +28,7 @@ TEST_P(ClosingTest, EndsTheTestAtOnceWithoutTouchingTheUnitsOrTheReport) {
   std::uint64_t writes_at_close = 0;
   std::uint64_t time_at_close = 0;
   std::string report_at_close;
-  const QPointer<functional::FrmResults> results_window = &results();
+  const QPointer<app::FrmResults> results_window = &results();
   pump.at_yield(GetParam().close_at_yield, [&] {
     report_at_close = report();
     windows->form().close();
@@ -50,10 +50,10 @@ TEST_P(ClosingTest, EndsTheTestAtOnceWithoutTouchingTheUnitsOrTheReport) {
 // Stamp: one each half second, 19 of them, then one between passes).
 INSTANTIATE_TEST_SUITE_P(
     Waits, ClosingTest,
-    ::testing::Values(ClosedDuringWait{"TwoSecondsIntoSelfLongsDwell", functional::TestId::SelfLong,
-                                       2},
-                      ClosedDuringWait{"DuringStampsSecondPass", functional::TestId::Stamp, 25}),
+    ::testing::Values(ClosedDuringWait{"TwoSecondsIntoSelfLongsDwell",
+                                       core::ProcedureKind::self_long, 2},
+                      ClosedDuringWait{"DuringStampsSecondPass", core::ProcedureKind::stamp, 25}),
     [](const ::testing::TestParamInfo<ClosedDuringWait>& row) { return row.param.name; });
 
 }  // namespace
-}  // namespace functional_suite
+}  // namespace console_suite

@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "functional/frm_tests.h"
-#include "functional/functional_tests.h"
+#include "procedures/bus_tests.h"
 #include "sim/bench_config.h"
 
-namespace functional_suite {
+namespace procedures_suite {
 
 inline constexpr std::uint32_t kPongAt = 0x100000;
 inline constexpr std::uint16_t kStartMark = 0x0100;
@@ -62,10 +61,10 @@ struct Compare {
 
 struct PassRow {
   const char* name;
-  functional::TestId test;
+  core::ProcedureKind test;
   const char* title;
   int passes;
-  functional::FailureLimit limit;
+  procedures::FailureLimit limit;
   Unit transmitter;
   Unit receiver;
   sim::Route input;  // the receiver's input
@@ -163,8 +162,8 @@ inline std::vector<Step> self_pass(bool clear_by_command) {
 }  // namespace rows
 
 inline const std::vector<PassRow>& pass_rows() {
-  using functional::FailureLimit;
-  using functional::TestId;
+  using core::ProcedureKind;
+  using procedures::FailureLimit;
   using sim::Mode;
   using sim::Route;
   using namespace rows;
@@ -172,7 +171,7 @@ inline const std::vector<PassRow>& pass_rows() {
   constexpr std::uint32_t kLong = 524280;
   // clang-format off
   static const std::vector<PassRow> all = {
-      {"Rec", TestId::Rec, "Quor Bus--Rec Test", 50, FailureLimit::None,
+      {"Rec", core::ProcedureKind::rec, "Quor Bus--Rec Test", 50, FailureLimit::None,
        Unit::Qcu, Unit::Uut, Route::Unpr, Mode::Trnd, Mode::Rec, false,
        two_unit_prepare(Unit::Qcu), two_unit_pass(Unit::Qcu, "mode trnd", "mode rec"),
        {{0, 1, 1, L, kStop14}},
@@ -180,7 +179,7 @@ inline const std::vector<PassRow>& pass_rows() {
        {{100, 1, Image{kPongAt, 3, 3, L, kStop14}}, {100, 1, Image{0, 4, 3, L, kStop14}},
         {100, 1, std::nullopt}},
        {{2, 4, 3, L, false}, {kPongAt + 2, 3, 3, L, false}}},
-      {"RecM", TestId::RecM, "Quor Bus--Recm", 50, FailureLimit::None,
+      {"RecM", core::ProcedureKind::recm, "Quor Bus--Recm", 50, FailureLimit::None,
        Unit::Qcu, Unit::Uut, Route::Unpr, Mode::Trnd, Mode::Recm, false,
        two_unit_prepare(Unit::Qcu), two_unit_pass(Unit::Qcu, "mode trnd", "mode recm"),
        {{0, 1, 1, L, kStop14}},
@@ -188,21 +187,21 @@ inline const std::vector<PassRow>& pass_rows() {
        {{10, 1, Image{kPongAt, 3, 3, L, kStop14}}, {100, 1, Image{0, 4, 4, L, kStop14}},
         {100, 1, std::nullopt}},
        {{2, 1, 1, L, false}, {0x806, 3, 3, L, false}, {0x100A, 4, 4, L, false}}},
-      {"Trnsrecm", TestId::Trnsrecm, "Quor Bus--Trnsrecm Test", 50, FailureLimit::AfterDisplay,
+      {"Trnsrecm", core::ProcedureKind::trnsrecm, "Quor Bus--Trnsrecm Test", 50, FailureLimit::AfterDisplay,
        Unit::Uut, Unit::Qcu, Route::Unpr, Mode::Trns, Mode::Recm, false,
        two_unit_prepare(Unit::Uut), two_unit_pass(Unit::Uut, "mode trns", "mode recm"),
        {{0, 1, 1, L, kStop14}, {kPongAt, 3, 3, L, kStop14}},
        {{0, 3 * (L + 2)}},
        {{500, 1, std::nullopt}},
        {{2, 1, 1, L, false}, {0x806, 3, 3, L, false}, {0x100A, 3, 3, L, false}}},
-      {"Trnorecm", TestId::Trnorecm, "Quor Bus--Trnorecm Test", 50, FailureLimit::AfterDisplay,
+      {"Trnorecm", core::ProcedureKind::trnorecm, "Quor Bus--Trnorecm Test", 50, FailureLimit::AfterDisplay,
        Unit::Uut, Unit::Qcu, Route::Unpr, Mode::Trno, Mode::Recm, false,
        two_unit_prepare(Unit::Uut), two_unit_pass(Unit::Uut, "mode trno", "mode recm"),
        {{0, 1, 1, L, kStop14}, {kPongAt, 3, 3, L, kStop14}},
        {{0, 3 * (L + 2)}},
        {{50, 1, std::nullopt}},
        {{2, 1, 1, L, false}, {0x804, 0, 0, L, false}, {0x1006, 0, 0, L, false}}},
-      {"Trndrecm", TestId::Trndrecm, "Quor Bus--Trndrecm Test", 50, FailureLimit::AfterDisplay,
+      {"Trndrecm", core::ProcedureKind::trndrecm, "Quor Bus--Trndrecm Test", 50, FailureLimit::AfterDisplay,
        Unit::Uut, Unit::Qcu, Route::Unpr, Mode::Trnd, Mode::Recm, false,
        two_unit_prepare(Unit::Uut), two_unit_pass(Unit::Uut, "mode trnd", "mode recm"),
        {{0, 1, 1, 16, kStop14}},
@@ -211,7 +210,7 @@ inline const std::vector<PassRow>& pass_rows() {
         {100, 1, std::nullopt}},
        {{2, 1, 1, 16, false}, {0x26, 3, 3, 16, false}, {0x4A, 4, 3, 16, false}}},
       // Two chained frames in PING, one in PONG.
-      {"Trncrecm", TestId::Trncrecm, "Quor Bus--Trncrecm Test", 50, FailureLimit::BeforeDisplay,
+      {"Trncrecm", core::ProcedureKind::trncrecm, "Quor Bus--Trncrecm Test", 50, FailureLimit::BeforeDisplay,
        Unit::Uut, Unit::Qcu, Route::Unpr, Mode::Trnc, Mode::Recm, false,
        two_unit_prepare(Unit::Uut), two_unit_pass(Unit::Uut, "mode trnc", "mode recm"),
        {{0, 1, 1, L, kStop14}, {0x804, 2, 2, L, kStop14}, {kPongAt, 3, 3, L, kStop14}},
@@ -219,14 +218,14 @@ inline const std::vector<PassRow>& pass_rows() {
        {{500, 1, std::nullopt}},
        {{2, 1, 1, L, false}, {0x806, 2, 2, L, false}, {0x100A, 3, 3, L, false}}},
       // The self loops: PING is the host's own frame (whole words), PONG the received copy.
-      {"SelfLoop", TestId::SelfLoop, "Quor Bus--SelfLoop Test", 250, FailureLimit::AfterDisplay,
+      {"SelfLoop", core::ProcedureKind::self_loop, "Quor Bus--SelfLoop Test", 250, FailureLimit::AfterDisplay,
        Unit::Uut, Unit::Uut, Route::Unpr, Mode::Self, Mode::Self, true,
        self_prepare("rout:clos unpr", "Enable Quor Bus Input 2"), self_pass(false),
        {{0, 0, 1, L, kStop15}},
        {{kPongAt, L + 2}},
        {},
        {{2, 0, 1, L, true}, {kPongAt + 2, 0, 1, L, false}}},
-      {"SelfLoop2", TestId::SelfLoop2, "Quor Bus--SelfLoop2 Test", 250, FailureLimit::AfterDisplay,
+      {"SelfLoop2", core::ProcedureKind::self_loop2, "Quor Bus--SelfLoop2 Test", 250, FailureLimit::AfterDisplay,
        Unit::Uut, Unit::Uut, Route::Prot, Mode::Self, Mode::Self, true,
        self_prepare("rout:clos PROT", "Enable Quor Bus Input 1"), self_pass(false),
        {{0, 0, 1, L, kStop15}},
@@ -234,7 +233,7 @@ inline const std::vector<PassRow>& pass_rows() {
        {},
        {{2, 0, 1, L, true}, {kPongAt + 2, 0, 1, L, false}}},
       // PONG cleared by command; the unit dwells eight seconds in self mode.
-      {"SelfLong", TestId::SelfLong, "Quor Bus--SelfLong Test", 5, FailureLimit::AfterDisplay,
+      {"SelfLong", core::ProcedureKind::self_long, "Quor Bus--SelfLong Test", 5, FailureLimit::AfterDisplay,
        Unit::Uut, Unit::Uut, Route::Unpr, Mode::Self, Mode::Self, true,
        self_prepare("rout:clos unpr", "Enable Quor Bus Input 2"), self_pass(true),
        {{0, 0, 1, kLong, kStop15}},
@@ -246,4 +245,4 @@ inline const std::vector<PassRow>& pass_rows() {
   return all;
 }
 
-}  // namespace functional_suite
+}  // namespace procedures_suite
