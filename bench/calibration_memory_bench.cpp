@@ -20,7 +20,7 @@
 #include "app/display_form.h"
 #include "core/station.h"
 #include "driver/quor_codes.h"
-#include "production/production_tests.h"
+#include "procedures/production_tests.h"
 #include "sim/sim_chassis.h"
 #include "testing/scripted_operator.h"
 #include "testing/virtual_pump.h"
@@ -81,8 +81,8 @@ int main(int argc, char* argv[]) {
   pump.count_ticks_in(station.driver_state);
   pump.yield_limit = UINT64_MAX;
   app::DisplayForm form(station);
-  production::ProductionTests production(station, form);
-  form.set_handlers(production.handlers());
+  procedures::ProductionTests production(station, form);
+  form.set_handlers(app::production_handlers(production));
 
   driver::UnitRecord& uut = station.units.uut;
   if (station.driver.quor_init("VXI0::8::INSTR", 1, 1, uut.session) != visa::VI_SUCCESS) {

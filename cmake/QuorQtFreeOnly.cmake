@@ -1,7 +1,7 @@
 # The Qt-free part of the station: the VISA types, loader and call trace, the simulated chassis,
-# the driver and the station core, with their suites. Included from the top-level CMakeLists.txt
+# the driver, the station core and the procedures, with their suites. Included from the top-level CMakeLists.txt
 # when QUOR_QT_FREE_ONLY is ON (the Windows cross build); the Qt folders are left out.
-set(QUOR_QT_FREE_FOLDERS visa sim driver core)
+set(QUOR_QT_FREE_FOLDERS visa sim driver core procedures)
 
 foreach(folder ${QUOR_QT_FREE_FOLDERS})
   if(EXISTS ${PROJECT_SOURCE_DIR}/src/${folder}/CMakeLists.txt)

@@ -6,9 +6,9 @@
 #   visa                      standard library only
 #   sim, driver               visa
 #   core                      visa, driver
-#   app                       visa, driver, core                     (Qt)
-#   functional, production,   visa, driver, core, app                (Qt)
-#   setup
+#   procedures                visa, driver, core
+#   app                       visa, driver, core, procedures         (Qt)
+#   functional                visa, driver, core, app                (Qt)
 #   records                   visa, driver, core, app                (Qt)
 #   station                   everything
 set -euo pipefail
@@ -19,15 +19,14 @@ declare -A allowed=(
   [sim]="sim visa"
   [driver]="driver visa"
   [core]="core driver visa"
-  [app]="app core driver visa"
-  [functional]="functional app core driver visa"
-  [production]="production app core driver visa"
-  [setup]="setup app core driver visa"
+  [procedures]="procedures core driver visa"
+  [app]="app procedures core driver visa"
+  [functional]="functional app procedures core driver visa"
   [records]="records app core driver visa"
-  [testing]="testing app core driver sim visa"
+  [testing]="testing app procedures core driver sim visa"
   [station]="*"
 )
-declare -A qt_free=([visa]=1 [sim]=1 [driver]=1 [core]=1)
+declare -A qt_free=([visa]=1 [sim]=1 [driver]=1 [core]=1 [procedures]=1)
 
 failures=0
 for folder in */; do

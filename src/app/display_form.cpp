@@ -350,6 +350,29 @@ void DisplayForm::show_step_text(const std::string& text) {
   ErrorReportLabel->setText(module_text(text));
 }
 
+void DisplayForm::show_instruction(const std::string& text) {
+  InstructionLabel->setText(module_text(text));
+}
+
+void DisplayForm::show_status_byte(const std::string& text) {
+  StatusByte->setText(module_text(text));
+}
+
+void DisplayForm::show_cal_constant(const std::string& text) {
+  CalConstant->setText(module_text(text));
+}
+
+DisplayForm::Handlers production_handlers(procedures::ProductionTests& tests) {
+  DisplayForm::Handlers h;
+  procedures::OutputCalibration& calibration = tests.output_calibration();
+  h.test_button = [&tests](int index) { tests.on_test_button(index); };
+  h.start_calibration = [&calibration] { calibration.on_start_calibration(); };
+  h.cal_up = [&calibration] { calibration.on_cal_up(); };
+  h.cal_down = [&calibration] { calibration.on_cal_down(); };
+  h.cal_good = [&calibration] { calibration.on_cal_good(); };
+  return h;
+}
+
 void DisplayForm::closeEvent(QCloseEvent* event) {
   shutdown();
   event->accept();

@@ -20,10 +20,9 @@ records::RecorderSources sources_of(StationWindows& windows) {
       const functional::FrmResults* results = windows.test_console().results_window();
       return results != nullptr ? results->report_text() : std::string();
     }
-    // The production tests leave their verdict on the instruction line, in the module's bytes
-    // as the window shows them (Latin-1), which is what the recorder takes.
+    // The production tests' verdict, in the module's bytes, as the run's facts keep it.
     if (kind == core::ProcedureKind::self_test || kind == core::ProcedureKind::memory_test) {
-      return windows.form().InstructionLabel->text().toLatin1().toStdString();
+      return windows.form().station().run.verdict;
     }
     return {};
   };

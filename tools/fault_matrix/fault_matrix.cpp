@@ -6,7 +6,7 @@
 
 #include "core/station.h"
 #include "functional/frm_tests.h"
-#include "production/production_tests.h"
+#include "procedures/production_tests.h"
 #include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
@@ -121,9 +121,9 @@ Cell run_functional(const sim::FaultRequest* fault, TestId test) {
 Cell run_production(const sim::FaultRequest* fault, int button, const char* passed_text) {
   Bench bench(fault);
   bench.windows->production_tests().on_test_button(button);
-  const std::string result = bench.windows->form().InstructionLabel->text().toStdString();
+  const std::string result = bench.station.run.verdict;
   if (result != passed_text) return {false, "failed: " + result};
-  const std::string box = bench.first_unexpected_box({production::production_text::kPressOk});
+  const std::string box = bench.first_unexpected_box({procedures::production_text::kPressOk});
   if (!box.empty()) return {false, "failed: " + box};
   return bench.passed();
 }
@@ -159,9 +159,9 @@ Row run_row(const sim::FaultRequest* fault) {
     row.cells.push_back(run_functional(fault, column.test));
   }
   row.cells.push_back(
-      run_production(fault, kSelfTestButton, production::production_text::kSelfTestPassed));
+      run_production(fault, kSelfTestButton, procedures::production_text::kSelfTestPassed));
   row.cells.push_back(
-      run_production(fault, kMemoryTestButton, production::production_text::kMemoryTestPassed));
+      run_production(fault, kMemoryTestButton, procedures::production_text::kMemoryTestPassed));
   return row;
 }
 

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string_view>
 
-#include "app/display_form.h"
 #include "core/station.h"
-#include "production/uut_steps.h"
+#include "procedures/main_view.h"
+#include "procedures/uut_steps.h"
 
-namespace production {
+namespace procedures {
 
 namespace production_text {
 inline constexpr const char* kCalibrationInstruction =
@@ -40,7 +40,7 @@ struct CalibrationState {
 
 class OutputCalibration {
  public:
-  OutputCalibration(core::Station& station, app::DisplayForm& form, UutSteps& steps);
+  OutputCalibration(core::Station& station, MainWindowView& view, UutSteps& steps);
 
   void on_start_calibration();
   void on_cal_up();
@@ -55,9 +55,9 @@ class OutputCalibration {
   void finish_calibration();
 
   core::Station& station_;
-  app::DisplayForm& form_;
+  MainWindowView& view_;
   UutSteps& steps_;
   CalibrationState calibration_;
 };
 
-}  // namespace production
+}  // namespace procedures

@@ -8,7 +8,7 @@
 
 #include "core/station.h"
 
-namespace setup {
+namespace procedures {
 
 namespace non_vol_text {
 inline constexpr const char* kPrompt = "What is the address of UUT";
@@ -60,4 +60,4 @@ class NonVolLoad {
   NonVolState state_;
 };
 
-}  // namespace setup
+}  // namespace procedures
