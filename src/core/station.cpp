@@ -21,10 +21,6 @@ std::string refusal_text(const Procedure& running, const Procedure& refused) {
   return subject + " is running. " + running.how_to_end + " before starting " + refused.name + ".";
 }
 
-bool is_functional_test(ProcedureKind kind) {
-  return kind >= ProcedureKind::rec && kind <= ProcedureKind::stamp;
-}
-
 void tell_refused(Station& station, const Procedure& refused) {
   const ProcedureState& state = station.procedure;
   if (!state.running) return;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/procedure_table.h"
 #include "driver/driver_state.h"
 #include "driver/event_pump.h"
 #include "driver/operator.h"
@@ -52,50 +53,8 @@ struct VisaInUse {
   bool simulated = true;
 };
 
-// Which procedure a run is, whatever its caption reads.
-enum class ProcedureKind {
-  other,
-  // The functional tests of the test console.
-  rec,
-  recm,
-  trnsrecm,
-  trnorecm,
-  trndrecm,
-  trncrecm,
-  self_loop,
-  self_loop2,
-  self_long,
-  stamp,
-  // The production work on the main window.
-  self_test,
-  memory_test,
-  output_calibration,
-  load_non_vol,
-  initialize_uut,
-  initialize_qcu,
-  initialize_all,
-};
-
-// True for the ten tests of the test console, whose report the results window holds.
-bool is_functional_test(ProcedureKind kind);
-
-// A procedure that talks to the units, as a refusal names it.
-struct Procedure {
-  std::string name;        // as it reads after "before starting": "the REC test", "Self Test"
-  std::string how_to_end;  // what ends it: "Stop it with STOP TEST on the test console"
-  ProcedureKind kind = ProcedureKind::other;
-};
-
-// How a run ended.
-enum class RunOutcome {
-  passed,
-  failed,
-  stopped,        // STOP TEST
-  failure_limit,  // the test ended at its failure limit
-  aborted,        // Abort, or a selection closed without a choice
-  refused,        // another procedure had the units
-  interrupted,    // the station shut down while it ran
-};
+// How a run ended, as the procedure decides it.
+using RunOutcome = Outcome;
 
 // What one run of a procedure yields beyond its windows and texts; the procedure fills it as it
 // runs. Cleared when a procedure claims the units, read by the observers when it ends.

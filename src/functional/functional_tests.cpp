@@ -33,7 +33,7 @@ core::ProcedureKind kind_of(TestId test) {
     case TestId::Trnsrecm:
       return core::ProcedureKind::trnsrecm;
   }
-  return core::ProcedureKind::other;
+  return core::ProcedureKind::rec;
 }
 
 }  // namespace
@@ -48,9 +48,7 @@ FunctionalTests::FunctionalTests(core::Station& station, app::DisplayForm& form,
 
 void FunctionalTests::run_from_console(TestId test) {
   if (console_.running()) return;
-  const core::ProcedureScope units(station_,
-                                   {"the " + console_.button(test)->text().toStdString() + " test",
-                                    text::kEndWithStopTest, kind_of(test)});
+  const core::ProcedureScope units(station_, core::procedure(kind_of(test)));
   if (!units.claimed()) return;
   console_.set_running(true);
   run(plan_for(test));

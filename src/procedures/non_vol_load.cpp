@@ -90,8 +90,7 @@ void NonVolLoad::load_non_vol() {
 }
 
 bool NonVolLoad::load_on_units() {
-  const core::ProcedureScope units(
-      station_, {"Load Non-Vol", non_vol_text::kLetItFinish, core::ProcedureKind::load_non_vol});
+  const core::ProcedureScope units(station_, core::procedure(core::ProcedureKind::load_non_vol));
   if (!units.claimed()) return true;
   const AddressConversion address =
       convert_address(station_.person.input(non_vol_text::kPrompt, non_vol_text::kDefaultAnswer));

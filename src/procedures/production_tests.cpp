@@ -52,27 +52,23 @@ void ProductionTests::show_verdict(const std::string& verdict) {
 
 void ProductionTests::on_test_button(int index) {
   // The amplitude instruction only shows a text; the others talk to the UUT, one at a time.
-  const auto on_units = [this](const char* name, const char* how_to_end, core::ProcedureKind kind,
-                               auto procedure) {
-    const core::ProcedureScope units(station_, {name, how_to_end, kind});
+  const auto on_units = [this](core::ProcedureKind kind, auto procedure) {
+    const core::ProcedureScope units(station_, core::procedure(kind));
     if (units.claimed()) procedure();
   };
   switch (index) {
     case 0:
-      on_units("Calibrate Outputs", production_text::kEndCalibration,
-               core::ProcedureKind::output_calibration,
+      on_units(core::ProcedureKind::output_calibration,
                [this] { calibration_.calibrate_outputs(); });
       break;
     case 1:
       output_amplitude_test();
       break;
     case 2:
-      on_units("Memory Test", production_text::kLetItFinish, core::ProcedureKind::memory_test,
-               [this] { memory_test(); });
+      on_units(core::ProcedureKind::memory_test, [this] { memory_test(); });
       break;
     case 3:
-      on_units("Self Test", production_text::kLetItFinish, core::ProcedureKind::self_test,
-               [this] { self_test(); });
+      on_units(core::ProcedureKind::self_test, [this] { self_test(); });
       break;
     default:
       break;

@@ -28,24 +28,21 @@ bool UnitInitialization::refuse_if_busy(const core::Procedure& procedure) {
 }
 
 void UnitInitialization::initialize_uut() {
-  const core::Procedure procedure{"Initialize UUT", init_text::kEndSelection,
-                                  core::ProcedureKind::initialize_uut};
+  const core::Procedure procedure = core::procedure(core::ProcedureKind::initialize_uut);
   if (refuse_if_busy(procedure)) return;
   const core::ProcedureScope units(station_, procedure);
   if (units.claimed()) station_.run.outcome = run_uut_initialization();
 }
 
 void UnitInitialization::initialize_qcu() {
-  const core::Procedure procedure{"Initialize QA", init_text::kEndSelection,
-                                  core::ProcedureKind::initialize_qcu};
+  const core::Procedure procedure = core::procedure(core::ProcedureKind::initialize_qcu);
   if (refuse_if_busy(procedure)) return;
   const core::ProcedureScope units(station_, procedure);
   if (units.claimed()) station_.run.outcome = run_qcu_initialization();
 }
 
 void UnitInitialization::initialize_all() {
-  const core::Procedure procedure{"Initialize All", init_text::kEndSelection,
-                                  core::ProcedureKind::initialize_all};
+  const core::Procedure procedure = core::procedure(core::ProcedureKind::initialize_all);
   if (refuse_if_busy(procedure)) return;
   const core::ProcedureScope units(station_, procedure);
   if (!units.claimed()) return;

@@ -11,68 +11,6 @@ namespace records {
 
 namespace {
 
-struct ProcedureName {
-  Procedure procedure;
-  std::string_view text_id;
-  std::string_view display;
-};
-
-constexpr std::array<ProcedureName, 17> kProcedures{{
-    {Procedure::rec, "rec", "REC"},
-    {Procedure::recm, "recm", "RECM"},
-    {Procedure::trnsrecm, "trnsrecm", "TRNSRECM"},
-    {Procedure::trnorecm, "trnorecm", "TRNORECM"},
-    {Procedure::trndrecm, "trndrecm", "TRNDRECM"},
-    {Procedure::trncrecm, "trncrecm", "TRNCRECM"},
-    {Procedure::self_loop, "selfloop", "SELFLOOP"},
-    {Procedure::self_loop2, "selfloop2", "SELFLOOP2"},
-    {Procedure::self_long, "selflong", "SELFLONG"},
-    {Procedure::stamp, "stamp", "STAMP"},
-    {Procedure::self_test, "self_test", "Self Test"},
-    {Procedure::memory_test, "memory_test", "Memory Test"},
-    {Procedure::output_calibration, "output_calibration", "Calibrate Outputs"},
-    {Procedure::load_non_vol, "load_non_vol", "Load Non-Vol"},
-    {Procedure::initialize_uut, "initialize_uut", "Initialize UUT"},
-    {Procedure::initialize_qcu, "initialize_qcu", "Initialize QA"},
-    {Procedure::initialize_all, "initialize_all", "Initialize All"},
-}};
-
-struct OutcomeName {
-  Outcome outcome;
-  std::string_view text_id;
-};
-
-constexpr std::array<OutcomeName, 8> kOutcomes{{
-    {Outcome::running, "running"},
-    {Outcome::passed, "passed"},
-    {Outcome::failed, "failed"},
-    {Outcome::stopped, "stopped"},
-    {Outcome::failure_limit, "failure_limit"},
-    {Outcome::aborted, "aborted"},
-    {Outcome::refused, "refused"},
-    {Outcome::interrupted, "interrupted"},
-}};
-
-constexpr std::array<Procedure, kProcedures.size()> procedure_list() {
-  std::array<Procedure, kProcedures.size()> list{};
-  for (std::size_t i = 0; i < kProcedures.size(); ++i) list[i] = kProcedures[i].procedure;
-  return list;
-}
-constexpr std::array<Outcome, kOutcomes.size()> outcome_list() {
-  std::array<Outcome, kOutcomes.size()> list{};
-  for (std::size_t i = 0; i < kOutcomes.size(); ++i) list[i] = kOutcomes[i].outcome;
-  return list;
-}
-constexpr auto kProcedureList = procedure_list();
-constexpr auto kOutcomeList = outcome_list();
-
-const ProcedureName& entry(Procedure procedure) {
-  for (const auto& name : kProcedures) {
-    if (name.procedure == procedure) return name;
-  }
-  return kProcedures[0];
-}
-
 bool is_padding(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
 
 // A control character's picture, U+2400 + its value, in UTF-8: E2 90 80 to E2 90 9F.
@@ -135,33 +73,6 @@ bool read_number(std::string_view text, int& value) {
 }
 
 }  // namespace
-
-std::span<const Procedure> all_procedures() { return kProcedureList; }
-std::span<const Outcome> all_outcomes() { return kOutcomeList; }
-
-std::string_view text_id(Procedure procedure) { return entry(procedure).text_id; }
-std::string_view display_name(Procedure procedure) { return entry(procedure).display; }
-
-std::string_view text_id(Outcome outcome) {
-  for (const auto& name : kOutcomes) {
-    if (name.outcome == outcome) return name.text_id;
-  }
-  return kOutcomes[0].text_id;
-}
-
-std::optional<Procedure> procedure_from_text_id(std::string_view text) {
-  for (const auto& name : kProcedures) {
-    if (name.text_id == text) return name.procedure;
-  }
-  return std::nullopt;
-}
-
-std::optional<Outcome> outcome_from_text_id(std::string_view text) {
-  for (const auto& name : kOutcomes) {
-    if (name.text_id == text) return name.outcome;
-  }
-  return std::nullopt;
-}
 
 UnitIdentity identify(std::string reply) {
   UnitIdentity identity;

@@ -12,53 +12,34 @@
 #include <string_view>
 #include <vector>
 
+#include "core/procedure_table.h"
+
 namespace records {
 
 using Clock = std::chrono::system_clock;
 using TimePoint = std::chrono::time_point<Clock, std::chrono::milliseconds>;
 
-// The procedures that leave a record. The text ids are stored and exported; they never change,
-// and a new procedure gets a new one.
-enum class Procedure {
-  rec,
-  recm,
-  trnsrecm,
-  trnorecm,
-  trndrecm,
-  trncrecm,
-  self_loop,
-  self_loop2,
-  self_long,
-  stamp,
-  self_test,
-  memory_test,
-  output_calibration,
-  load_non_vol,
-  initialize_uut,
-  initialize_qcu,
-  initialize_all,
-};
+// The procedures and outcomes are the station's own (core's table); their stored ids never
+// change, and a new procedure gets a new one.
+using Procedure = core::ProcedureKind;
+using Outcome = core::Outcome;
+using core::all_outcomes;
+using core::all_procedures;
 
-enum class Outcome {
-  running,  // written when the run starts
-  passed,
-  failed,
-  stopped,        // STOP TEST
-  failure_limit,  // ended at the failure limit
-  aborted,        // Abort
-  refused,        // the procedure did not start (no unit, a selection in progress, ...)
-  interrupted,    // still running when the store was next opened: the program ended midway
-};
-
-std::span<const Procedure> all_procedures();
-std::span<const Outcome> all_outcomes();
-
-std::string_view text_id(Procedure procedure);
-std::string_view text_id(Outcome outcome);
+inline std::string_view text_id(Procedure procedure) {
+  return core::procedure_row(procedure).stored_id;
+}
+inline std::string_view text_id(Outcome outcome) { return core::stored_id(outcome); }
 // The caption the technician knows the procedure by ("REC", "Self Test", "Initialize UUT").
-std::string_view display_name(Procedure procedure);
-std::optional<Procedure> procedure_from_text_id(std::string_view text);
-std::optional<Outcome> outcome_from_text_id(std::string_view text);
+inline std::string_view display_name(Procedure procedure) {
+  return core::procedure_row(procedure).caption;
+}
+inline std::optional<Procedure> procedure_from_text_id(std::string_view text) {
+  return core::procedure_from_stored_id(text);
+}
+inline std::optional<Outcome> outcome_from_text_id(std::string_view text) {
+  return core::outcome_from_stored_id(text);
+}
 
 // An identity reply ("maker,model,serial,firmware") as received and its fields.
 struct UnitIdentity {

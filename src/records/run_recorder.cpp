@@ -18,89 +18,7 @@ OperatorFields record_text(OperatorFields fields) {
           station_text(fields.sub_serial)};
 }
 
-// The tests that work on the QCU as well as the UUT.
-bool uses_qcu(core::ProcedureKind kind) {
-  switch (kind) {
-    case core::ProcedureKind::rec:
-    case core::ProcedureKind::recm:
-    case core::ProcedureKind::trnsrecm:
-    case core::ProcedureKind::trnorecm:
-    case core::ProcedureKind::trndrecm:
-    case core::ProcedureKind::trncrecm:
-    case core::ProcedureKind::initialize_qcu:
-    case core::ProcedureKind::initialize_all:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool uses_uut(core::ProcedureKind kind) { return kind != core::ProcedureKind::initialize_qcu; }
-
 }  // namespace
-
-std::optional<Procedure> procedure_of(core::ProcedureKind kind) {
-  using K = core::ProcedureKind;
-  switch (kind) {
-    case K::other:
-      return std::nullopt;
-    case K::rec:
-      return Procedure::rec;
-    case K::recm:
-      return Procedure::recm;
-    case K::trnsrecm:
-      return Procedure::trnsrecm;
-    case K::trnorecm:
-      return Procedure::trnorecm;
-    case K::trndrecm:
-      return Procedure::trndrecm;
-    case K::trncrecm:
-      return Procedure::trncrecm;
-    case K::self_loop:
-      return Procedure::self_loop;
-    case K::self_loop2:
-      return Procedure::self_loop2;
-    case K::self_long:
-      return Procedure::self_long;
-    case K::stamp:
-      return Procedure::stamp;
-    case K::self_test:
-      return Procedure::self_test;
-    case K::memory_test:
-      return Procedure::memory_test;
-    case K::output_calibration:
-      return Procedure::output_calibration;
-    case K::load_non_vol:
-      return Procedure::load_non_vol;
-    case K::initialize_uut:
-      return Procedure::initialize_uut;
-    case K::initialize_qcu:
-      return Procedure::initialize_qcu;
-    case K::initialize_all:
-      return Procedure::initialize_all;
-  }
-  return std::nullopt;
-}
-
-Outcome outcome_of(core::RunOutcome outcome) {
-  switch (outcome) {
-    case core::RunOutcome::passed:
-      return Outcome::passed;
-    case core::RunOutcome::failed:
-      return Outcome::failed;
-    case core::RunOutcome::stopped:
-      return Outcome::stopped;
-    case core::RunOutcome::failure_limit:
-      return Outcome::failure_limit;
-    case core::RunOutcome::aborted:
-      return Outcome::aborted;
-    case core::RunOutcome::refused:
-      return Outcome::refused;
-    case core::RunOutcome::interrupted:
-      return Outcome::interrupted;
-  }
-  return Outcome::failed;
-}
 
 RunRecorder::RunRecorder(core::Station& station, RunWrites& writes, RecorderIdentity identity,
                          RecorderSources sources)
@@ -111,7 +29,7 @@ RunRecorder::RunRecorder(core::Station& station, RunWrites& writes, RecorderIden
   if (identity_.station_id.empty()) identity_.station_id = default_station_id();
 }
 
-RunRecord RunRecorder::begun_record(core::ProcedureKind procedure, Procedure kind) const {
+RunRecord RunRecorder::begun_record(core::ProcedureKind kind) const {
   RunRecord record;
   record.id = new_run_id();
   record.station_id = identity_.station_id;
@@ -125,18 +43,19 @@ RunRecord RunRecorder::begun_record(core::ProcedureKind procedure, Procedure kin
     record.top_serial = std::move(fields.top_serial);
     record.sub_serial = std::move(fields.sub_serial);
   }
-  fill_units(record, procedure, station_.units.uut.resource);
+  fill_units(record, kind, station_.units.uut.resource);
   return record;
 }
 
 void RunRecorder::fill_units(RunRecord& record, core::ProcedureKind kind,
                              const std::string& uut_resource) const {
   const core::UnitState& units = station_.units;
-  if (uses_uut(kind)) {
+  const core::ProcedureRow& row = core::procedure_row(kind);
+  if (row.uses_uut) {
     record.uut = identify(module_text(units.uut_identity));
     record.uut_resource = station_text(uut_resource);
   }
-  if (uses_qcu(kind)) {
+  if (row.uses_qcu) {
     record.qcu = identify(module_text(units.qcu_identity));
     record.qcu_resource = station_text(units.qcu.resource);
   }
@@ -158,7 +77,7 @@ void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind)
   }
   // A functional test's report is its own only once it has written its header; before that the
   // results window still holds the previous test's.
-  const bool report_is_this_runs = !core::is_functional_test(kind) || facts.report_begun;
+  const bool report_is_this_runs = !core::procedure_row(kind).bus_test || facts.report_begun;
   record.report =
       report_is_this_runs && sources_.report ? module_text(sources_.report(kind)) : std::string();
 }
@@ -167,10 +86,8 @@ void RunRecorder::started(const core::Procedure& procedure) {
   running_.reset();
   saved_report_.clear();
   saved_source_.reset();
-  const std::optional<Procedure> kind = procedure_of(procedure.kind);
-  if (!kind) return;
   start_ = run_clock().start();
-  running_ = begun_record(procedure.kind, *kind);
+  running_ = begun_record(procedure.kind);
   running_->started = start_.started;
   running_->made = start_.made;
   fill_from_station(*running_, procedure.kind);
@@ -181,7 +98,7 @@ void RunRecorder::started(const core::Procedure& procedure) {
 void RunRecorder::save_progress() {
   if (!running_ || !station_.procedure.running) return;
   const core::ProcedureKind kind = station_.procedure.running->kind;
-  const bool report_is_this_runs = !core::is_functional_test(kind) || station_.run.report_begun;
+  const bool report_is_this_runs = !core::procedure_row(kind).bus_test || station_.run.report_begun;
   if (!report_is_this_runs || !sources_.report) return;
   std::string source = sources_.report(kind);
   if (source == saved_source_) return;
@@ -209,8 +126,8 @@ void RunRecorder::ended(const core::Procedure& procedure) {
     if (!fields.top_serial.empty()) record.top_serial = std::move(fields.top_serial);
     if (!fields.sub_serial.empty()) record.sub_serial = std::move(fields.sub_serial);
   }
-  const std::optional<core::RunOutcome> outcome = station_.run.outcome;
-  record.outcome = outcome                  ? outcome_of(*outcome)
+  const std::optional<Outcome> outcome = station_.run.outcome;
+  record.outcome = outcome                  ? *outcome
                    : station_.shutting_down ? Outcome::interrupted
                                             : Outcome::failed;
   record.ended = run_clock().end(start_);
@@ -218,10 +135,8 @@ void RunRecorder::ended(const core::Procedure& procedure) {
 }
 
 void RunRecorder::refused(const core::Procedure& /*running*/, const core::Procedure& refused) {
-  const std::optional<Procedure> kind = procedure_of(refused.kind);
-  if (!kind) return;
   const RunClock::Start start = run_clock().start();
-  RunRecord record = begun_record(refused.kind, *kind);
+  RunRecord record = begun_record(refused.kind);
   record.started = start.started;
   record.made = start.made;
   record.ended = record.started;

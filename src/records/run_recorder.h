@@ -13,10 +13,6 @@
 
 namespace records {
 
-// None for a procedure that leaves no record.
-std::optional<Procedure> procedure_of(core::ProcedureKind kind);
-Outcome outcome_of(core::RunOutcome outcome);
-
 // What the windows hold, read when a run starts and when it ends.
 struct OperatorFields {
   std::string technician;
@@ -58,8 +54,8 @@ class RunRecorder final : public core::ProcedureObserver {
 
  private:
   // What a record holds from the moment its procedure is asked for: who, where, with which
-  // library, and the units the procedure works on (`procedure` says which).
-  RunRecord begun_record(core::ProcedureKind procedure, Procedure kind) const;
+  // library, and the units the procedure works on (`kind` says which).
+  RunRecord begun_record(core::ProcedureKind kind) const;
   void fill_units(RunRecord& record, core::ProcedureKind kind,
                   const std::string& uut_resource) const;
   // The facts known at this moment: units, fields, report, errors, the procedure's values.

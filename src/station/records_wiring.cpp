@@ -16,7 +16,7 @@ namespace {
 records::RecorderSources sources_of(StationWindows& windows) {
   records::RecorderSources sources;
   sources.report = [&windows](core::ProcedureKind kind) -> std::string {
-    if (core::is_functional_test(kind)) {
+    if (core::procedure_row(kind).bus_test) {
       const functional::FrmResults* results = windows.test_console().results_window();
       return results != nullptr ? results->report_text() : std::string();
     }

@@ -76,8 +76,8 @@ TEST_F(VisaLogTest, ProceduresAreLoggedAsTheyStartEndAndAreRefused) {
   LoggingProcedureObserver observer;
   station.procedure.observers.push_back(&observer);
   {
-    const core::ProcedureScope rec(station, {"the REC test", "Stop it with STOP TEST"});
-    const core::ProcedureScope self_test(station, {"Self Test", "Wait for it to finish"});
+    const core::ProcedureScope rec(station, core::procedure(core::ProcedureKind::rec));
+    const core::ProcedureScope self_test(station, core::procedure(core::ProcedureKind::self_test));
   }
   g_category = "quor.visa";
   EXPECT_EQ(lines,

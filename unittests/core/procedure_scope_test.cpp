@@ -37,8 +37,9 @@ class ProcedureScopeTest : public ::testing::Test {
   Log log;
 };
 
-const Procedure kRec{"the REC test", "Stop it with STOP TEST on the test console"};
-const Procedure kSelfTest{"Self Test", "Wait for it to finish"};
+// As the table of procedures names them.
+const Procedure kRec = procedure(ProcedureKind::rec);
+const Procedure kSelfTest = procedure(ProcedureKind::self_test);
 
 TEST_F(ProcedureScopeTest, ASecondProcedureIsRefusedWhileTheFirstHoldsTheUnits) {
   {
@@ -89,11 +90,15 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalRow{kRec, kSelfTest,
                    "The REC test is running. Stop it with STOP TEST on the test console before "
                    "starting Self Test."},
-        RefusalRow{{"Calibrate Outputs", "End it with Cal Complete or Abort"},
-                   kRec,
+        RefusalRow{procedure(ProcedureKind::output_calibration), kRec,
                    "Calibrate Outputs is running. End it with Cal Complete or Abort before "
                    "starting the REC test."},
-        RefusalRow{{"", "Wait"}, kRec, " is running. Wait before starting the REC test."}));
+        RefusalRow{procedure(ProcedureKind::initialize_qcu), kSelfTest,
+                   "Initialize QA is running. Choose a module in the Quor Bus Initialization "
+                   "window (or close that window) before starting Self Test."},
+        RefusalRow{{"", "Wait", ProcedureKind::rec},
+                   kRec,
+                   " is running. Wait before starting the REC test."}));
 
 }  // namespace
 }  // namespace core
