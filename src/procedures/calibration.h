@@ -20,7 +20,6 @@ inline constexpr const char* kCalibrationInstruction =
     "Termination.  Using the Up and Down buttons, adjust the Calibration "
     "Constant until the Output reads 1.2vpp on the O'Scope display.  Press "
     "Cal Complete when done.";
-inline constexpr const char* kEndCalibration = "End it with Cal Complete or Abort";
 }  // namespace production_text
 
 // Operator reply values of the calibration.

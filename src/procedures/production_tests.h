@@ -38,8 +38,6 @@ inline constexpr const char* kMemoryTestPassed = "Memory Test Passed";
 inline constexpr const char* kMemoryTestFailed = "Memory Test Failed";
 inline constexpr const char* kWriteRamStep = "Writing data to Quor Bus RAM";
 inline constexpr const char* kReadRamStep = "Reading data from Quor Bus RAM";
-// How a refusal to start another procedure says these end.
-inline constexpr const char* kLetItFinish = "Wait for it to finish";
 }  // namespace production_text
 
 // Self-test result recorded when "*TST?" brought no reply at all.

@@ -18,9 +18,6 @@ inline constexpr const char* kModelCodeLine = "            Model Code ";
 inline constexpr const char* kSelectionBusy =
     "An instrument selection is already waiting in the Quor Bus Initialization window.\n"
     "Choose a module there (or close that window) before starting another initialization.";
-// How a refusal to start another procedure says an initialization ends.
-inline constexpr const char* kEndSelection =
-    "Choose a module in the Quor Bus Initialization window (or close that window)";
 inline constexpr const char* kUutTimeoutStep = "Setting Time Out on Quor Bus";
 inline constexpr const char* kUutSpaceStep = "Querying the UUT Address Space";
 inline constexpr const char* kUutIdStep = "Querying the Module ID";
