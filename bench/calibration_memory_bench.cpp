@@ -20,7 +20,7 @@
 #include "app/display_form.h"
 #include "core/station.h"
 #include "driver/quor_codes.h"
-#include "production/production_tests.h"
+#include "procedures/production_tests.h"
 #include "testing/sim_station.h"
 
 namespace {
@@ -71,8 +71,8 @@ int main(int argc, char* argv[]) {
       paced_window_events(simulated.clock, static_cast<std::uint64_t>(yield_ms * 1000.0)));
   pump.yield_limit = UINT64_MAX;
   app::DisplayForm form(station);
-  production::ProductionTests production(station, form);
-  form.set_handlers(production.handlers());
+  procedures::ProductionTests production(station, form);
+  form.set_handlers(app::production_handlers(production));
 
   driver::UnitRecord& uut = station.units.uut;
   if (station.driver.quor_init("VXI0::8::INSTR", 1, 1, uut.session) != visa::VI_SUCCESS) {

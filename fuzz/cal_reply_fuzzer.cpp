@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "production/output_calibration.h"
+#include "procedures/calibration.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view reply(reinterpret_cast<const char*>(data), size);
-  if (const auto constant = production::cal_constant_of(reply)) {
+  if (const auto constant = procedures::cal_constant_of(reply)) {
     if (!std::isfinite(*constant)) std::abort();
   }
   return 0;

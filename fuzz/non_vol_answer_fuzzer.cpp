@@ -4,15 +4,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "setup/non_vol_load.h"
+#include "procedures/non_vol_load.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string answer(reinterpret_cast<const char*>(data), size);
-  const setup::AddressConversion result = setup::convert_address(answer);
+  const procedures::AddressConversion result = procedures::convert_address(answer);
   // Either a value or the run-time error's name, never both, never neither.
   if (result.value.has_value() == !result.error.empty()) std::abort();
-  if (!result.value && result.error != setup::non_vol_text::kTypeMismatch &&
-      result.error != setup::non_vol_text::kOverflow) {
+  if (!result.value && result.error != procedures::non_vol_text::kTypeMismatch &&
+      result.error != procedures::non_vol_text::kOverflow) {
     std::abort();
   }
   return 0;

@@ -10,7 +10,6 @@
 #   procedures                visa, driver, core
 #   records                   visa, driver, core                     (Qt Core and Qt SQL only)
 #   app                       visa, driver, core, procedures, records (Qt)
-#   production, setup         visa, driver, core, app                (Qt)
 #   station                   everything
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../src"
@@ -23,8 +22,6 @@ declare -A allowed=(
   [core]="core driver visa"
   [procedures]="procedures core driver visa"
   [app]="app procedures records core driver visa"
-  [production]="production app core driver visa"
-  [setup]="setup app core driver visa"
   [records]="records core driver visa"
   [testing]="testing app procedures core driver simtime sim visa"
   [station]="*"

@@ -106,13 +106,16 @@ void DisplayForm::build_menu() {
   QMenuBar* bar = menuBar();
   Instrument = bar->addMenu("Instrument");
   Instrument->setObjectName("Instrument");
-  Init_ALL = Instrument->addAction("Initialize All");
+  const auto caption = [](core::ProcedureKind kind) {
+    return QString::fromUtf8(core::procedure_row(kind).caption);
+  };
+  Init_ALL = Instrument->addAction(caption(core::ProcedureKind::initialize_all));
   Init_ALL->setObjectName("Init_ALL");
-  Init_UUT = Instrument->addAction("Initialize UUT");
+  Init_UUT = Instrument->addAction(caption(core::ProcedureKind::initialize_uut));
   Init_UUT->setObjectName("Init_UUT");
-  Init_QA = Instrument->addAction("Initialize QA");
+  Init_QA = Instrument->addAction(caption(core::ProcedureKind::initialize_qcu));
   Init_QA->setObjectName("Init_QA");
-  mnuNonVol = bar->addAction("Load Non-Vol");
+  mnuNonVol = bar->addAction(caption(core::ProcedureKind::load_non_vol));
   mnuNonVol->setObjectName("mnuNonVol");
   mnuTest = bar->addAction("Main Testing");
   mnuTest->setObjectName("mnuTest");
@@ -179,8 +182,12 @@ void DisplayForm::build_controls() {
   cmdStartCal = make_button(client, "cmdStartCal", "Start Calibration");
   place(cmdStartCal, 6600, 2160, 1935, 495, 8.25);
 
-  const char* test_captions[] = {"Calibrate Outputs", "Output Amplitude Test", "Memory Test",
-                                 "Self Test"};
+  // The amplitude note is no procedure of the table: it talks to no unit.
+  const QString test_captions[] = {
+      QString::fromUtf8(core::procedure_row(core::ProcedureKind::output_calibration).caption),
+      QStringLiteral("Output Amplitude Test"),
+      QString::fromUtf8(core::procedure_row(core::ProcedureKind::memory_test).caption),
+      QString::fromUtf8(core::procedure_row(core::ProcedureKind::self_test).caption)};
   for (int i = 0; i < 4; ++i) {
     QPushButton* button = make_button(client, "TestButton", test_captions[i]);
     button->setProperty("index", i);
@@ -348,6 +355,29 @@ void DisplayForm::show_controls_for(Step step) {
 
 void DisplayForm::show_step_text(const std::string& text) {
   ErrorReportLabel->setText(module_text(text));
+}
+
+void DisplayForm::show_instruction(const std::string& text) {
+  InstructionLabel->setText(module_text(text));
+}
+
+void DisplayForm::show_status_byte(const std::string& text) {
+  StatusByte->setText(module_text(text));
+}
+
+void DisplayForm::show_cal_constant(const std::string& text) {
+  CalConstant->setText(module_text(text));
+}
+
+DisplayForm::Handlers production_handlers(procedures::ProductionTests& tests) {
+  DisplayForm::Handlers h;
+  procedures::OutputCalibration& calibration = tests.output_calibration();
+  h.test_button = [&tests](int index) { tests.on_test_button(index); };
+  h.start_calibration = [&calibration] { calibration.on_start_calibration(); };
+  h.cal_up = [&calibration] { calibration.on_cal_up(); };
+  h.cal_down = [&calibration] { calibration.on_cal_down(); };
+  h.cal_good = [&calibration] { calibration.on_cal_good(); };
+  return h;
 }
 
 void DisplayForm::closeEvent(QCloseEvent* event) {

@@ -15,7 +15,8 @@
 #include <QTimer>
 
 #include "core/station.h"
-#include "driver/step_display.h"
+#include "procedures/main_view.h"
+#include "procedures/production_tests.h"
 
 namespace app {
 
@@ -31,7 +32,7 @@ inline constexpr int kOperatorFieldLength = 64;
 // "Technician Name takes at most 64 characters and no control characters."
 QString operator_field_limit_text(const QString& field_caption);
 
-class DisplayForm final : public QMainWindow, public driver::StepDisplay {
+class DisplayForm final : public QMainWindow, public procedures::MainWindowView {
   Q_OBJECT
 
  public:
@@ -61,17 +62,13 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   // Shows the text in ErrorReportLabel.
   void show_step_text(const std::string& text) override;
 
-  // The steps of the production work, each with the controls it shows and hides. A step changes
-  // only the controls it names; the others keep what they have.
-  enum class Step {
-    StartUp,          // only the error report area
-    UnitInitialized,  // Initialize UUT: the production buttons, Abort and the instruction line
-    ProductionTest,   // Self Test, Memory Test: the instruction line
-    SettingUp,        // Start Calibration: the technician and serial fields, Calibrate Outputs
-    Adjusting,        // the calibration loop: the constant and its Up, Down, Cal Complete
-    CalibrationFinished,
-  };
-  void show_controls_for(Step step);
+  // The steps of the production work, each with the controls it shows and hides.
+  using Step = procedures::MainStep;
+  void show_controls_for(Step step) override;
+  // InstructionLabel, StatusByte and CalConstant, in the module's bytes (Latin-1).
+  void show_instruction(const std::string& text) override;
+  void show_status_byte(const std::string& text) override;
+  void show_cal_constant(const std::string& text) override;
 
   // Menu bar, in order.
   QMenu* Instrument = nullptr;
@@ -129,5 +126,9 @@ class DisplayForm final : public QMainWindow, public driver::StepDisplay {
   Handlers handlers_;
   std::unique_ptr<UnitInitialization> initialization_;
 };
+
+// The main window's handlers of the production buttons and the calibration controls (the other
+// members stay empty): each click is passed on to the procedure as it is.
+DisplayForm::Handlers production_handlers(procedures::ProductionTests& tests);
 
 }  // namespace app

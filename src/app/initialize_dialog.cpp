@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 
 #include "app/accessibility.h"
-#include "app/instrument_catalogue.h"
 #include "app/twips.h"
 
 namespace app {
@@ -37,8 +36,7 @@ QGroupBox* make_option_frame(QWidget* parent, const char* frame_name, const char
 
 }  // namespace
 
-InitializeDialog::InitializeDialog(core::Station& station, QWidget* parent)
-    : QWidget(parent, Qt::Window), station_(station) {
+InitializeDialog::InitializeDialog(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("Initialize");
   setWindowTitle(initialize_text::kDesignCaption);
   setFixedSize(twips_size(kClientWidthTwips, kClientHeightTwips));
@@ -74,51 +72,18 @@ bool InitializeDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void InitializeDialog::on_selection() {
-  if (answered_) return;
-  if (List_Of_Resources->currentText().isEmpty()) {
-    station_.person.message(initialize_text::kSelectPrompt);
-    return;
-  }
-  initialize_selected();
-}
-
-void InitializeDialog::initialize_selected() {
-  answered_ = true;
-  if (const CatalogueRow* row = find_catalogue_row(station_.units.current.model_code)) {
-    row->initializer(*this);
-  }
-  station_.units.selection_done = true;
-}
-
-void InitializeDialog::open_selected_unit() {
-  const std::int16_t id_query = IdQuery[1]->isChecked() ? 1 : 0;
-  const std::int16_t reset = ResetOption[1]->isChecked() ? 1 : 0;
-  driver::UnitRecord& current = station_.units.current;
-  const std::string resource = List_Of_Resources->currentText().toStdString();
-  const visa::ViStatus status =
-      station_.driver.quor_init(resource, id_query, reset, current.session);
-  current.resource = current.session != 0 ? resource : std::string();
-  if (status != visa::VI_SUCCESS) {
-    const std::string step =
-        std::string(initialize_text::kFailedStep) + initialize_text::kModuleName;
-    const std::string report = station_.driver.format_error_report(current, status, step);
-    std::vector<std::string>& reported = station_.driver_state.reported_errors;
-    if (reported.size() < driver::kReportedErrorLimit) reported.push_back(report);
-    station_.person.message(report);
-  }
+  if (unloaded_ || !handlers_.chosen) return;
+  handlers_.chosen({List_Of_Resources->currentText().toStdString(), IdQuery[1]->isChecked(),
+                    ResetOption[1]->isChecked()});
 }
 
 void InitializeDialog::unload() {
-  answered_ = true;
+  unloaded_ = true;
   hide();
 }
 
 void InitializeDialog::closeEvent(QCloseEvent* event) {
-  if (!answered_) {
-    answered_ = true;
-    station_.units.selection_cancelled = true;
-    station_.units.selection_done = true;
-  }
+  if (!unloaded_ && handlers_.closed) handlers_.closed();
   event->accept();
 }
 

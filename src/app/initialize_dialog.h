@@ -11,7 +11,7 @@
 #include <QRadioButton>
 #include <QWidget>
 
-#include "core/station.h"
+#include "procedures/selection_view.h"
 
 namespace app {
 
@@ -19,25 +19,25 @@ namespace initialize_text {
 inline constexpr const char* kDesignCaption = "Instrument Initialization";
 inline constexpr const char* kInstruction =
     "Select the requried Instrument from the following Drop Down list";
-inline constexpr const char* kSelectPrompt = "Please select an instrument from the Drop Down List";
-inline constexpr const char* kFailedStep = "Failed Initializing ";
-inline constexpr const char* kModuleName = "Quor Bus";
 }  // namespace initialize_text
 
 class InitializeDialog final : public QWidget {
   Q_OBJECT
 
  public:
-  explicit InitializeDialog(core::Station& station, QWidget* parent = nullptr);
+  explicit InitializeDialog(QWidget* parent = nullptr);
 
-  // Selection of an entry of List_Of_Resources.
+  // What the technician's choice and the window's close run; the dialog only passes them on.
+  struct Handlers {
+    std::function<void(const procedures::ModuleChoice&)> chosen;  // an entry of the list picked
+    std::function<void()> closed;                                 // the window closed
+  };
+  void set_handlers(Handlers handlers) { handlers_ = std::move(handlers); }
+
+  // Selection of an entry of List_Of_Resources: the entry and the two options as they stand.
   void on_selection();
-  // Runs the catalogue row's initializer for the current unit record, then ends the wait.
-  void initialize_selected();
-  // The Quor Bus row's initializer: opens the chosen resource into the current unit record.
-  void open_selected_unit();
 
-  // Closes the window without ending any wait (the selection is over).
+  // Hides the window without passing on a close (the selection is over).
   void unload();
 
   QLabel* InstructionLabel = nullptr;
@@ -48,13 +48,12 @@ class InitializeDialog final : public QWidget {
   std::array<QRadioButton*, 2> ResetOption{};  // element 1: "Reset"
 
  protected:
-  // Closing the window without a choice ends the wait as a cancelled selection.
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  core::Station& station_;
-  bool answered_ = false;
+  Handlers handlers_;
+  bool unloaded_ = false;
 };
 
 }  // namespace app

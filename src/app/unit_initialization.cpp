@@ -1,213 +1,46 @@
 #include "app/unit_initialization.h"
 
-#include <string>
-
-#include "app/display_form.h"
-#include "app/instrument_catalogue.h"
-#include "driver/number_text.h"
-#include "driver/quor_codes.h"
-
 namespace app {
-namespace {
 
-// Interface kind names, indexed by the GPIB-VXI flag of the found-module table.
-constexpr const char* kInterfaceKinds[] = {"VXI", "GPIB-VXI"};
-
-}  // namespace
-
-UnitInitialization::UnitInitialization(core::Station& station, DisplayForm& form)
-    : station_(station), form_(form) {}
+UnitInitialization::UnitInitialization(core::Station& station,
+                                       procedures::MainWindowView& main_view)
+    : procedure_(station, main_view, *this) {}
 
 UnitInitialization::~UnitInitialization() { delete dialog_.data(); }
 
-bool UnitInitialization::refuse_if_busy(const core::Procedure& procedure) {
-  if (!station_.units.selection_in_progress) return false;
-  core::tell_refused(station_, procedure);
-  station_.person.message(init_text::kSelectionBusy);
-  return true;
-}
-
-void UnitInitialization::initialize_uut() {
-  const core::Procedure procedure = core::procedure(core::ProcedureKind::initialize_uut);
-  if (refuse_if_busy(procedure)) return;
-  const core::ProcedureScope units(station_, procedure);
-  if (units.claimed()) station_.run.outcome = run_uut_initialization();
-}
-
-void UnitInitialization::initialize_qcu() {
-  const core::Procedure procedure = core::procedure(core::ProcedureKind::initialize_qcu);
-  if (refuse_if_busy(procedure)) return;
-  const core::ProcedureScope units(station_, procedure);
-  if (units.claimed()) station_.run.outcome = run_qcu_initialization();
-}
-
-void UnitInitialization::initialize_all() {
-  const core::Procedure procedure = core::procedure(core::ProcedureKind::initialize_all);
-  if (refuse_if_busy(procedure)) return;
-  const core::ProcedureScope units(station_, procedure);
-  if (!units.claimed()) return;
-  station_.run.outcome = run_uut_initialization();
-  if (station_.shutting_down) return;
-  const core::RunOutcome qcu = run_qcu_initialization();
-  if (station_.run.outcome == core::RunOutcome::passed) station_.run.outcome = qcu;
-}
-
-core::RunOutcome UnitInitialization::outcome_of(Selection selection,
-                                                const driver::UnitRecord& unit) const {
-  if (station_.shutting_down) return core::RunOutcome::interrupted;
-  if (selection == Selection::Cancelled) return core::RunOutcome::aborted;
-  if (selection == Selection::NoneFound || unit.session == 0) return core::RunOutcome::failed;
-  return station_.driver_state.reported_errors.empty() ? core::RunOutcome::passed
-                                                       : core::RunOutcome::failed;
-}
-
-core::RunOutcome UnitInitialization::run_uut_initialization() {
-  station_.driver_state.abort_flag = false;
-
-  form_.show_controls_for(DisplayForm::Step::UnitInitialized);
-
-  driver::UnitRecord& uut = station_.units.uut;
-  const visa::ViSession previous = uut.session;
-  uut.model_code = driver::kQuorModelCode;
-  const Selection selection = select_unit(uut);
-  if (selection == Selection::Cancelled) return outcome_of(selection, uut);
-  if (selection == Selection::NoneFound) {
-    station_.person.message(init_text::kNoneInstalled, init_text::kNoneInstalledTitle);
-    return outcome_of(selection, uut);
+void UnitInitialization::open_selection(const std::string& caption) {
+  if (dialog_ == nullptr) {
+    dialog_ = new InitializeDialog();
+    InitializeDialog::Handlers handlers;
+    handlers.chosen = [this](const procedures::ModuleChoice& choice) {
+      procedure_.module_chosen(choice);
+    };
+    handlers.closed = [this] { procedure_.selection_closed(); };
+    dialog_->set_handlers(std::move(handlers));
   }
-  release_replaced_session(previous, uut, station_.units.qcu);
-
-  configure_session(uut, init_text::kUutTimeoutStep, init_text::kUutSpaceStep);
-
-  driver::QuorDriver& driver = station_.driver;
-  std::string reply;
-  const visa::ViStatus status = driver.quor_cmd(uut.session, "*IDN?", reply);
-  uut.reply = driver::fixed_text(reply);
-  station_.units.uut_identity = reply;
-  driver.report_status(uut, status, init_text::kUutIdStep);
-
-  // A failed open has already been reported by the dialog; claim no success for it.
-  if (uut.session != 0) station_.person.message(init_text::kUutComplete);
-  return outcome_of(selection, uut);
+  dialog_->setWindowTitle(QString::fromStdString(caption));
 }
 
-core::RunOutcome UnitInitialization::run_qcu_initialization() {
-  station_.driver_state.abort_flag = false;
-
-  driver::UnitRecord& qcu = station_.units.qcu;
-  const visa::ViSession previous = qcu.session;
-  qcu.model_code = driver::kQuorModelCode;
-  const Selection selection = select_unit(qcu);
-  if (selection == Selection::Cancelled) return outcome_of(selection, qcu);
-  if (selection == Selection::NoneFound) {
-    station_.person.message(init_text::kNoneInstalled, init_text::kNoneInstalledTitle);
-    return outcome_of(selection, qcu);
+void UnitInitialization::show_modules(const std::vector<std::string>& resources) {
+  if (dialog_ == nullptr) return;
+  for (const std::string& resource : resources) {
+    dialog_->List_Of_Resources->addItem(QString::fromStdString(resource));
   }
-  release_replaced_session(previous, qcu, station_.units.uut);
-
-  configure_session(qcu, init_text::kQcuTimeoutStep, init_text::kQcuSpaceStep);
-  if (qcu.session != 0) station_.person.message(init_text::kQcuComplete);
-  return outcome_of(selection, qcu);
+  dialog_->List_Of_Resources->setCurrentIndex(-1);
+  dialog_->show();
+  dialog_->raise();
 }
 
-void UnitInitialization::configure_session(driver::UnitRecord& unit, const char* timeout_step,
-                                           const char* space_step) {
-  driver::QuorDriver& driver = station_.driver;
-  unit.timeout_ms = kUnitTimeoutMs;
-  visa::ViStatus status =
-      station_.visa.viSetAttribute(unit.session, visa::VI_ATTR_TMO_VALUE, kUnitTimeoutMs);
-  driver.report_status(unit, status, timeout_step);
-
-  visa::ViAttrState space = 0;
-  status = station_.visa.viGetAttribute(unit.session, visa::VI_ATTR_MEM_SPACE, &space);
-  unit.address_space = static_cast<std::uint16_t>(space);
-  driver.report_status(unit, status, space_step);
-}
-
-Selection UnitInitialization::select_unit(driver::UnitRecord& record) {
-  core::UnitState& units = station_.units;
-  const visa::ViSession original = record.session;
-  units.current = record;
-  units.selection_done = false;
-  units.selection_cancelled = false;
-  units.selection_in_progress = true;
-
-  Selection result = Selection::Selected;
-  if (!find_units()) {
-    units.selection_done = true;
-    result = Selection::NoneFound;
-  }
-  // The windows stay usable while the technician chooses.
-  while (!units.selection_done && !station_.shutting_down) station_.pump.wait_for_events();
-
-  if (result == Selection::Selected && (units.selection_cancelled || station_.shutting_down)) {
-    result = Selection::Cancelled;
-    // A module opened just as the station began to shut down is closed again; the record's
-    // own session is left to the shut-down, which may already have closed it.
-    if (units.current.session != original) station_.driver.quor_close(units.current.session);
-    units.current.session = record.session;
-  }
-  record = units.current;
-  unload_dialog();
-  units.selection_in_progress = false;
-  return result;
-}
-
-bool UnitInitialization::find_units() {
-  const driver::UnitRecord& current = station_.units.current;
-  const CatalogueRow* row = find_catalogue_row(current.model_code);
-  if (row == nullptr) {
-    station_.person.message(
-        std::string(init_text::kDriverNotFound) + "\n" + init_text::kModelCodeLine +
-        driver::basic_number_text(static_cast<std::int16_t>(current.model_code)));
-    return false;
-  }
-  InitializeDialog& dialog = ensure_dialog();
-  dialog.setWindowTitle(row->dialog_caption);
-  if (!row->finder(station_)) {
-    station_.person.message(row->none_found_text);
-    return false;
-  }
-  const core::FoundModules& found = station_.units.found;
-  const int count = std::min<int>(found.count, static_cast<int>(core::kFoundModuleCapacity));
-  for (int i = 0; i < count; ++i) {
-    const auto index = static_cast<std::size_t>(i);
-    const std::string name = std::string(kInterfaceKinds[found.gpib_vxi != 0 ? 1 : 0]) +
-                             std::to_string(found.interface_number[index]) +
-                             "::" + std::to_string(found.logical_address[index]) + "::INSTR";
-    dialog.List_Of_Resources->addItem(QString::fromStdString(name));
-  }
-  // Nothing is chosen until the technician picks an entry.
-  dialog.List_Of_Resources->setCurrentIndex(-1);
-  dialog.show();
-  dialog.raise();
-  return true;
-}
-
-void UnitInitialization::cancel_pending_selection() {
+void UnitInitialization::close_selection() {
   if (dialog_ != nullptr) dialog_->close();
-  station_.units.selection_done = true;
 }
 
-InitializeDialog& UnitInitialization::ensure_dialog() {
-  if (dialog_ == nullptr) dialog_ = new InitializeDialog(station_);
-  return *dialog_;
-}
-
-void UnitInitialization::unload_dialog() {
+void UnitInitialization::unload_selection() {
   if (dialog_ == nullptr) return;
   InitializeDialog* dialog = dialog_.data();
   dialog_ = nullptr;
   dialog->unload();
-  // The wait has ended, so no handler of the dialog is running any more.
   delete dialog;
-}
-
-void UnitInitialization::release_replaced_session(visa::ViSession previous,
-                                                  const driver::UnitRecord& record,
-                                                  const driver::UnitRecord& other) {
-  if (previous == 0 || previous == record.session || previous == other.session) return;
-  station_.driver.quor_close(previous);
 }
 
 }  // namespace app

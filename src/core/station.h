@@ -76,6 +76,11 @@ struct RunFacts {
   std::optional<int> non_vol_address;
   // A resource the procedure opened itself (Load Non-Vol), else empty.
   std::string resource;
+  // The verdict a main-window procedure leaves on the instruction line ("Self Test Passed",
+  // "Memory Test Failed"), in the module's bytes; empty when it leaves none.
+  std::string verdict;
+  // The step errors the run listed in the error report area, as listed.
+  std::string errors;
 };
 
 // Told of every procedure that claims the units, ends, or is refused (the station's log, and

@@ -13,13 +13,12 @@ namespace {
 
 RecorderSources sources_of(const core::Station& station, StationWindows& windows) {
   RecorderSources sources;
-  sources.report = [&station, &windows](core::ProcedureKind kind) -> std::string {
-    // A bus test's report is in its run's facts.
+  sources.report = [&station](core::ProcedureKind kind) -> std::string {
+    // A bus test's report and the production tests' verdict, in the module's bytes, as the run's
+    // facts keep them.
     if (core::procedure_row(kind).bus_test) return station.run.report;
-    // The production tests leave their verdict on the instruction line, in the module's bytes
-    // as the window shows them (Latin-1), which is what the recorder takes.
     if (kind == core::ProcedureKind::self_test || kind == core::ProcedureKind::memory_test) {
-      return windows.form().InstructionLabel->text().toLatin1().toStdString();
+      return station.run.verdict;
     }
     return {};
   };

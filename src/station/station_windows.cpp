@@ -8,7 +8,7 @@ StationWindows::StationWindows(core::Station& station, std::function<void()> end
       non_vol_(station, std::move(end_program)),
       production_(station, form_) {
   // The production buttons and the calibration controls, then the menu items.
-  app::DisplayForm::Handlers handlers = production_.handlers();
+  app::DisplayForm::Handlers handlers = app::production_handlers(production_);
   handlers.main_testing = [this] { console_.show_console(); };
   handlers.load_non_vol = [this] { non_vol_.load_non_vol(); };
   handlers.shut_down = [this] {

@@ -9,8 +9,9 @@
 #include "app/test_console.h"
 #include "app/trace_window.h"
 #include "core/station.h"
-#include "production/production_tests.h"
-#include "setup/non_vol_load.h"
+#include "app/test_console.h"
+#include "procedures/non_vol_load.h"
+#include "procedures/production_tests.h"
 
 namespace station {
 
@@ -24,8 +25,8 @@ class StationWindows {
 
   app::DisplayForm& form() { return form_; }
   app::TestConsole& test_console() { return console_; }
-  setup::NonVolLoad& non_vol_load() { return non_vol_; }
-  production::ProductionTests& production_tests() { return production_; }
+  procedures::NonVolLoad& non_vol_load() { return non_vol_; }
+  procedures::ProductionTests& production_tests() { return production_; }
 
   // Puts the trace window behind the "Trace" menu item: made on first use, shown modeless.
   void attach_trace(visa::TraceSinks& sinks, visa::StatusDescriber describe);
@@ -35,8 +36,8 @@ class StationWindows {
  private:
   app::DisplayForm form_;
   app::TestConsole console_;
-  setup::NonVolLoad non_vol_;
-  production::ProductionTests production_;
+  procedures::NonVolLoad non_vol_;
+  procedures::ProductionTests production_;
   app::DisplayForm::Handlers handlers_;
   std::unique_ptr<app::TraceWindow> trace_;
 };

@@ -5,7 +5,7 @@
 
 #include "app/frm_tests.h"
 #include "core/station.h"
-#include "production/production_tests.h"
+#include "procedures/production_tests.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
 #include "testing/sim_station.h"
@@ -106,9 +106,9 @@ Cell run_functional(const sim::FaultRequest* fault, core::ProcedureKind test) {
 Cell run_production(const sim::FaultRequest* fault, int button, const char* passed_text) {
   Bench bench(fault);
   bench.windows->production_tests().on_test_button(button);
-  const std::string result = bench.windows->form().InstructionLabel->text().toStdString();
+  const std::string result = bench.station.run.verdict;
   if (result != passed_text) return {false, "failed: " + result};
-  const std::string box = bench.first_unexpected_box({production::production_text::kPressOk});
+  const std::string box = bench.first_unexpected_box({procedures::production_text::kPressOk});
   if (!box.empty()) return {false, "failed: " + box};
   return bench.passed();
 }
@@ -144,9 +144,9 @@ Row run_row(const sim::FaultRequest* fault) {
   for (const core::ProcedureKind test : kFunctional)
     row.cells.push_back(run_functional(fault, test));
   row.cells.push_back(
-      run_production(fault, kSelfTestButton, production::production_text::kSelfTestPassed));
+      run_production(fault, kSelfTestButton, procedures::production_text::kSelfTestPassed));
   row.cells.push_back(
-      run_production(fault, kMemoryTestButton, production::production_text::kMemoryTestPassed));
+      run_production(fault, kMemoryTestButton, procedures::production_text::kMemoryTestPassed));
   return row;
 }
 

@@ -8,7 +8,7 @@
 #include "app/display_form.h"
 #include "app/unit_initialization.h"
 #include "offscreen_render.h"
-#include "production/production_tests.h"
+#include "procedures/production_tests.h"
 
 int main(int argc, char* argv[]) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -18,8 +18,8 @@ int main(int argc, char* argv[]) {
   testing_support::VirtualPump& pump = rendered.pump;
   core::Station& station = rendered.station;
   app::DisplayForm form(station);
-  production::ProductionTests production(station, form);
-  form.set_handlers(production.handlers());
+  procedures::ProductionTests production(station, form);
+  form.set_handlers(app::production_handlers(production));
   form.show();
 
   // Initialize UUT, picking the first module the search lists.

@@ -76,6 +76,8 @@ TEST_F(DisplayFormTest, ControlsSitAtTheirTwipsPositionsWithTheirFonts) {
   EXPECT_EQ(form->TestButton[3]->geometry(), app::twips_rect(6600, 4560, 1935, 495));
   EXPECT_EQ(form->TestButton[3]->text(), "Self Test");
   EXPECT_EQ(form->TestButton[0]->text(), "Calibrate Outputs");
+  EXPECT_EQ(form->TestButton[1]->text(), "Output Amplitude Test");
+  EXPECT_EQ(form->TestButton[2]->text(), "Memory Test");
   EXPECT_EQ(form->TestButton[2]->property("index").toInt(), 2);
   EXPECT_EQ(form->ErrorReportLabel->geometry(), app::twips_rect(240, 4920, 6015, 1335));
   EXPECT_EQ(form->TestTechnicianName->geometry(), app::twips_rect(2520, 120, 2295, 480));

@@ -13,8 +13,8 @@
 
 #include "app/initialize_dialog.h"
 #include "app/unit_initialization.h"
+#include "procedures/non_vol_load.h"
 #include "reliability_bench.h"
-#include "setup/non_vol_load.h"
 
 namespace reliability {
 namespace {
@@ -56,9 +56,8 @@ Procedure functional_row(const char* name, core::ProcedureKind test) {
   return {name, [test](Bench& b) { run_functional(b, test); }, functional_passed, true};
 }
 
-std::string instruction(Bench& b) {
-  return b.windows->form().InstructionLabel->text().toStdString();
-}
+// The verdict the run left, as its facts keep it.
+std::string instruction(Bench& b) { return b.station.run.verdict; }
 
 // Picks the module at `la` in the Initialize dialog at the first yield at which it is open.
 void choose_module(Bench& b, int la) {
@@ -96,7 +95,8 @@ std::vector<Procedure> procedures() {
          b.windows->form().Init_UUT->trigger();
        },
        [](Bench& b) {
-         return box_shown(b, app::init_text::kUutComplete) && b.station.units.uut.session != 0 &&
+         return box_shown(b, procedures::init_text::kUutComplete) &&
+                b.station.units.uut.session != 0 &&
                 b.station.driver_state.last_error_text == driver::kNoError;
        },
        false, true},
@@ -106,7 +106,8 @@ std::vector<Procedure> procedures() {
          b.windows->form().Init_QA->trigger();
        },
        [](Bench& b) {
-         return box_shown(b, app::init_text::kQcuComplete) && b.station.units.qcu.session != 0 &&
+         return box_shown(b, procedures::init_text::kQcuComplete) &&
+                b.station.units.qcu.session != 0 &&
                 b.station.driver_state.last_error_text == driver::kNoError;
        },
        false, true},
@@ -133,9 +134,9 @@ std::vector<Procedure> procedures() {
        }},
       {"LoadNonVol", [](Bench& b) { b.windows->form().mnuNonVol->trigger(); },
        [](Bench& b) {
-         const std::vector<std::string> lines(std::begin(setup::kNonVolLines),
-                                              std::end(setup::kNonVolLines));
-         return box_shown(b, setup::non_vol_text::kLoaded) && b.program_ends == 0 &&
+         const std::vector<std::string> lines(std::begin(procedures::kNonVolLines),
+                                              std::end(procedures::kNonVolLines));
+         return box_shown(b, procedures::non_vol_text::kLoaded) && b.program_ends == 0 &&
                 b.library.written == lines;
        },
        false, true, true},

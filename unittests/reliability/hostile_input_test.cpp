@@ -14,8 +14,8 @@
 
 #include "app/module_text.h"
 #include "app/qt_operator.h"
+#include "procedures/non_vol_load.h"
 #include "reliability_bench.h"
-#include "setup/non_vol_load.h"
 
 namespace reliability {
 namespace {
@@ -43,9 +43,8 @@ struct HostileCase {
   std::function<void(Bench&)> check;
 };
 
-std::string instruction(Bench& b) {
-  return b.windows->form().InstructionLabel->text().toStdString();
-}
+// The verdict the run left, as its facts keep it.
+std::string instruction(Bench& b) { return b.station.run.verdict; }
 QString constant(Bench& b) { return b.windows->form().CalConstant->text(); }
 
 void self_test_shows(Bench& b, const char* text) { EXPECT_EQ(instruction(b), text); }
@@ -61,7 +60,7 @@ void non_vol_ends_with(Bench& b, const char* error) {
   const auto texts = b.person.texts();
   ASSERT_EQ(texts.size(), 3U);
   EXPECT_EQ(texts[1], error);
-  EXPECT_EQ(texts[2], setup::non_vol_text::kShutDown);
+  EXPECT_EQ(texts[2], procedures::non_vol_text::kShutDown);
   EXPECT_EQ(b.program_ends, 1);
   EXPECT_EQ(b.chassis.total_calls(), 0U);
 }
@@ -148,22 +147,22 @@ std::vector<HostileCase> cases() {
        }},
       // The technician's answer to Load Non-Vol.
       {"NonVolEmptyAnswer", Run::NonVol, nullptr, "",
-       [](Bench& b) { non_vol_ends_with(b, setup::non_vol_text::kTypeMismatch); }},
+       [](Bench& b) { non_vol_ends_with(b, procedures::non_vol_text::kTypeMismatch); }},
       {"NonVolHugeNumber", Run::NonVol, nullptr, std::string(100000, '9'),
-       [](Bench& b) { non_vol_ends_with(b, setup::non_vol_text::kOverflow); }},
+       [](Bench& b) { non_vol_ends_with(b, procedures::non_vol_text::kOverflow); }},
       {"NonVolHugeText", Run::NonVol, nullptr, std::string(100000, 'x'),
-       [](Bench& b) { non_vol_ends_with(b, setup::non_vol_text::kTypeMismatch); }},
+       [](Bench& b) { non_vol_ends_with(b, procedures::non_vol_text::kTypeMismatch); }},
       {"NonVolNotANumber", Run::NonVol, nullptr, "eight",
-       [](Bench& b) { non_vol_ends_with(b, setup::non_vol_text::kTypeMismatch); }},
+       [](Bench& b) { non_vol_ends_with(b, procedures::non_vol_text::kTypeMismatch); }},
       {"NonVolHighBytes", Run::NonVol, nullptr, kHigh,
-       [](Bench& b) { non_vol_ends_with(b, setup::non_vol_text::kTypeMismatch); }},
+       [](Bench& b) { non_vol_ends_with(b, procedures::non_vol_text::kTypeMismatch); }},
       {"NonVolNulBytes", Run::NonVol, nullptr, kNuls,
-       [](Bench& b) { non_vol_ends_with(b, setup::non_vol_text::kTypeMismatch); }},
+       [](Bench& b) { non_vol_ends_with(b, procedures::non_vol_text::kTypeMismatch); }},
       {"NonVolBeyond32Bits", Run::NonVol, nullptr, "4294967297",
-       [](Bench& b) { non_vol_ends_with(b, setup::non_vol_text::kOverflow); }},
+       [](Bench& b) { non_vol_ends_with(b, procedures::non_vol_text::kOverflow); }},
       {"NonVolBlanksAroundANumber", Run::NonVol, nullptr, "  24  ",
        [](Bench& b) {
-         EXPECT_EQ(b.person.texts().back(), setup::non_vol_text::kLoaded);
+         EXPECT_EQ(b.person.texts().back(), procedures::non_vol_text::kLoaded);
          EXPECT_EQ(b.chassis.module_at(24)->command_log().size(), 4U);
        }},
   };

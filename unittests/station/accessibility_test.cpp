@@ -71,7 +71,7 @@ class AccessibilityTest : public ::testing::TestWithParam<Window>,
       case Window::DisplayForm:
         return windows.form();
       case Window::Initialize:
-        if (!initialize) initialize = std::make_unique<app::InitializeDialog>(station);
+        if (!initialize) initialize = std::make_unique<app::InitializeDialog>();
         return *initialize;
       case Window::FrmTests:
         windows.form().mnuTest->trigger();

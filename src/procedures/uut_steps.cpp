@@ -1,6 +1,6 @@
-#include "production/uut_steps.h"
+#include "procedures/uut_steps.h"
 
-namespace production {
+namespace procedures {
 
 void UutSteps::report(visa::ViStatus status, std::string_view description, std::string& errors) {
   driver::QuorDriver& driver = station_.driver;
@@ -8,6 +8,7 @@ void UutSteps::report(visa::ViStatus status, std::string_view description, std::
   const std::string& last_error = station_.driver_state.last_error_text;
   if (last_error != driver::kNoError) {
     errors += last_error;
+    station_.run.errors = errors;
     driver.show_step(errors);
   }
 }
@@ -21,4 +22,4 @@ void UutSteps::command(std::string_view command, std::string_view description,
   report(status, description, errors);
 }
 
-}  // namespace production
+}  // namespace procedures

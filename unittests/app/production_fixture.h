@@ -12,7 +12,7 @@
 
 #include "app/display_form.h"
 #include "core/station.h"
-#include "production/production_tests.h"
+#include "procedures/production_tests.h"
 #include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
 #include "testing/qt_virtual_pump.h"
@@ -61,8 +61,8 @@ class ProductionTest : public ::testing::Test {
     // A calibration loop that is never ended fails the test instead of hanging the suite.
     pump.yield_limit = 2'000;
     form = std::make_unique<app::DisplayForm>(station);
-    production = std::make_unique<production::ProductionTests>(station, *form);
-    form->set_handlers(production->handlers());
+    production = std::make_unique<procedures::ProductionTests>(station, *form);
+    form->set_handlers(app::production_handlers(*production));
   }
 
   void SetUp() override {
@@ -100,7 +100,7 @@ class ProductionTest : public ::testing::Test {
   testing_support::QtVirtualPump pump;
   core::Station station;
   std::unique_ptr<app::DisplayForm> form;
-  std::unique_ptr<production::ProductionTests> production;
+  std::unique_ptr<procedures::ProductionTests> production;
 };
 
 }  // namespace production_tests

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string_view>
 
-#include "app/display_form.h"
 #include "core/station.h"
-#include "production/uut_steps.h"
+#include "procedures/main_view.h"
+#include "procedures/uut_steps.h"
 
-namespace production {
+namespace procedures {
 
 namespace production_text {
 inline constexpr const char* kCalibrationInstruction =
@@ -20,7 +20,6 @@ inline constexpr const char* kCalibrationInstruction =
     "Termination.  Using the Up and Down buttons, adjust the Calibration "
     "Constant until the Output reads 1.2vpp on the O'Scope display.  Press "
     "Cal Complete when done.";
-inline constexpr const char* kEndCalibration = "End it with Cal Complete or Abort";
 }  // namespace production_text
 
 // Operator reply values of the calibration.
@@ -40,7 +39,7 @@ struct CalibrationState {
 
 class OutputCalibration {
  public:
-  OutputCalibration(core::Station& station, app::DisplayForm& form, UutSteps& steps);
+  OutputCalibration(core::Station& station, MainWindowView& view, UutSteps& steps);
 
   void on_start_calibration();
   void on_cal_up();
@@ -55,9 +54,9 @@ class OutputCalibration {
   void finish_calibration();
 
   core::Station& station_;
-  app::DisplayForm& form_;
+  MainWindowView& view_;
   UutSteps& steps_;
   CalibrationState calibration_;
 };
 
-}  // namespace production
+}  // namespace procedures

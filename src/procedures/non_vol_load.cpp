@@ -1,4 +1,4 @@
-#include "setup/non_vol_load.h"
+#include "procedures/non_vol_load.h"
 
 #include <cctype>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace setup {
+namespace procedures {
 namespace {
 
 std::string trimmed(const std::string& text) {
@@ -125,4 +125,4 @@ bool NonVolLoad::load_on_units() {
   return true;
 }
 
-}  // namespace setup
+}  // namespace procedures

@@ -7,13 +7,13 @@
 #include <string_view>
 #include <vector>
 
-#include "app/display_form.h"
 #include "core/station.h"
 #include "driver/buffer_memory.h"
-#include "production/output_calibration.h"
-#include "production/uut_steps.h"
+#include "procedures/calibration.h"
+#include "procedures/main_view.h"
+#include "procedures/uut_steps.h"
 
-namespace production {
+namespace procedures {
 
 namespace production_text {
 inline constexpr const char* kAmplitudeInstruction =
@@ -38,8 +38,6 @@ inline constexpr const char* kMemoryTestPassed = "Memory Test Passed";
 inline constexpr const char* kMemoryTestFailed = "Memory Test Failed";
 inline constexpr const char* kWriteRamStep = "Writing data to Quor Bus RAM";
 inline constexpr const char* kReadRamStep = "Reading data from Quor Bus RAM";
-// How a refusal to start another procedure says these end.
-inline constexpr const char* kLetItFinish = "Wait for it to finish";
 }  // namespace production_text
 
 // Self-test result recorded when "*TST?" brought no reply at all.
@@ -50,7 +48,7 @@ inline constexpr std::uint32_t kMemoryTestWords = driver::kBufferWords;
 
 class ProductionTests {
  public:
-  ProductionTests(core::Station& station, app::DisplayForm& form);
+  ProductionTests(core::Station& station, MainWindowView& view);
   ProductionTests(const ProductionTests&) = delete;
   ProductionTests& operator=(const ProductionTests&) = delete;
 
@@ -58,24 +56,25 @@ class ProductionTests {
   // 2 memory test, 3 self test. Pending window events run once afterwards.
   void on_test_button(int index);
 
-  // The handlers to attach to the main window (the other members stay empty).
-  app::DisplayForm::Handlers handlers();
-
+  // Start Calibration, Up, Down and Cal Complete.
+  OutputCalibration& output_calibration() { return calibration_; }
   CalibrationState& calibration() { return calibration_.state(); }
 
  private:
   void output_amplitude_test();
   void memory_test();
   void self_test();
+  // The verdict on the instruction line, kept in the run's facts as well.
+  void show_verdict(const std::string& verdict);
   // Memory test: one buffer written with `pattern`, read back and compared.
   std::uint32_t memory_half(std::uint32_t byte_offset, const std::vector<std::uint16_t>& pattern,
                             std::vector<std::uint16_t>& read_back, std::string& errors);
 
   core::Station& station_;
-  app::DisplayForm& form_;
+  MainWindowView& view_;
   UutSteps steps_;
   driver::BufferMemory memory_;
   OutputCalibration calibration_;
 };
 
-}  // namespace production
+}  // namespace procedures

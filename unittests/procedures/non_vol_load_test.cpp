@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/station.h"
-#include "setup/non_vol_load.h"
+#include "procedures/non_vol_load.h"
 #include "sim/sim_chassis.h"
 #include "testing/comma_locale.h"
 #include "testing/scripted_operator.h"
@@ -26,7 +26,7 @@ class NonVolLoadTest : public ::testing::Test {
   testing_support::ScriptedOperator person;
   testing_support::VirtualPump pump;
   core::Station station;
-  setup::NonVolLoad load;
+  procedures::NonVolLoad load;
   int program_ends = 0;
 };
 
@@ -102,7 +102,8 @@ class AddressInCommaLocaleTest : public ::testing::TestWithParam<AddressRow> {};
 
 TEST_P(AddressInCommaLocaleTest, ConvertsWithThePointAsDecimalPoint) {
   QUOR_IN_COMMA_LOCALE(locale);
-  const setup::AddressConversion converted = setup::convert_address(std::string(GetParam().answer));
+  const procedures::AddressConversion converted =
+      procedures::convert_address(std::string(GetParam().answer));
   EXPECT_EQ(converted.error, GetParam().error);
   if (std::string(GetParam().error).empty()) {
     EXPECT_EQ(converted.value, GetParam().value);
@@ -118,27 +119,27 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressRow{"1.", 1, ""}, AddressRow{".", 0, "Type mismatch"}));
 
 TEST(AddressConversionTest, ConvertsTheWayTheLanguageConvertsText) {
-  EXPECT_EQ(setup::convert_address(std::string("8")).value, 8);
-  EXPECT_EQ(setup::convert_address(std::string(" 24 ")).value, 24);
-  EXPECT_EQ(setup::convert_address(std::string("-1")).value, -1);
-  EXPECT_EQ(setup::convert_address(std::string("2.5")).value, 2);
-  EXPECT_EQ(setup::convert_address(std::string("3.5")).value, 4);
-  EXPECT_EQ(setup::convert_address(std::string("&H18")).value, 24);
-  EXPECT_EQ(setup::convert_address(std::string("&H0018")).value, 24);
-  EXPECT_EQ(setup::convert_address(std::string("&O30")).value, 24);
-  EXPECT_EQ(setup::convert_address(std::string("&HFFFF")).value, -1);
-  EXPECT_EQ(setup::convert_address(std::string("&H10000")).error, "Overflow");
-  EXPECT_EQ(setup::convert_address(std::string("&H")).error, "Type mismatch");
-  EXPECT_EQ(setup::convert_address(std::string("&O9")).error, "Type mismatch");
-  EXPECT_EQ(setup::convert_address(std::string("32767")).value, 32767);
-  EXPECT_EQ(setup::convert_address(std::string("-32768")).value, -32768);
-  EXPECT_EQ(setup::convert_address(std::string("32768")).error, "Overflow");
-  EXPECT_EQ(setup::convert_address(std::string("1e9")).error, "Overflow");
-  EXPECT_EQ(setup::convert_address(std::string("")).error, "Type mismatch");
-  EXPECT_EQ(setup::convert_address(std::string("abc")).error, "Type mismatch");
-  EXPECT_EQ(setup::convert_address(std::string("12abc")).error, "Type mismatch");
-  EXPECT_EQ(setup::convert_address(std::string("inf")).error, "Type mismatch");
-  EXPECT_EQ(setup::convert_address(std::nullopt).error, "Type mismatch");
+  EXPECT_EQ(procedures::convert_address(std::string("8")).value, 8);
+  EXPECT_EQ(procedures::convert_address(std::string(" 24 ")).value, 24);
+  EXPECT_EQ(procedures::convert_address(std::string("-1")).value, -1);
+  EXPECT_EQ(procedures::convert_address(std::string("2.5")).value, 2);
+  EXPECT_EQ(procedures::convert_address(std::string("3.5")).value, 4);
+  EXPECT_EQ(procedures::convert_address(std::string("&H18")).value, 24);
+  EXPECT_EQ(procedures::convert_address(std::string("&H0018")).value, 24);
+  EXPECT_EQ(procedures::convert_address(std::string("&O30")).value, 24);
+  EXPECT_EQ(procedures::convert_address(std::string("&HFFFF")).value, -1);
+  EXPECT_EQ(procedures::convert_address(std::string("&H10000")).error, "Overflow");
+  EXPECT_EQ(procedures::convert_address(std::string("&H")).error, "Type mismatch");
+  EXPECT_EQ(procedures::convert_address(std::string("&O9")).error, "Type mismatch");
+  EXPECT_EQ(procedures::convert_address(std::string("32767")).value, 32767);
+  EXPECT_EQ(procedures::convert_address(std::string("-32768")).value, -32768);
+  EXPECT_EQ(procedures::convert_address(std::string("32768")).error, "Overflow");
+  EXPECT_EQ(procedures::convert_address(std::string("1e9")).error, "Overflow");
+  EXPECT_EQ(procedures::convert_address(std::string("")).error, "Type mismatch");
+  EXPECT_EQ(procedures::convert_address(std::string("abc")).error, "Type mismatch");
+  EXPECT_EQ(procedures::convert_address(std::string("12abc")).error, "Type mismatch");
+  EXPECT_EQ(procedures::convert_address(std::string("inf")).error, "Type mismatch");
+  EXPECT_EQ(procedures::convert_address(std::nullopt).error, "Type mismatch");
 }
 
 }  // namespace

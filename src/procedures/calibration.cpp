@@ -1,19 +1,16 @@
-#include "production/output_calibration.h"
+#include "procedures/calibration.h"
 
 #include <cmath>
 
-#include "app/module_text.h"
 #include "driver/number_text.h"
 
-namespace production {
+namespace procedures {
 namespace {
 
 constexpr std::int16_t kIdleMode = 0;
 constexpr std::int16_t kTransmitStaticMode = 5;
 // The CAL? reply's leading characters that hold the constant.
 constexpr std::size_t kCalReplyDigits = 8;
-
-QString text_of(const std::string& text) { return app::module_text(text); }
 
 std::string without_blanks_around(const std::string& text) {
   const std::size_t first = text.find_first_not_of(' ');
@@ -29,13 +26,10 @@ std::optional<float> cal_constant_of(std::string_view reply) {
   return static_cast<float>(*value);
 }
 
-OutputCalibration::OutputCalibration(core::Station& station, app::DisplayForm& form,
-                                     UutSteps& steps)
-    : station_(station), form_(form), steps_(steps) {}
+OutputCalibration::OutputCalibration(core::Station& station, MainWindowView& view, UutSteps& steps)
+    : station_(station), view_(view), steps_(steps) {}
 
-void OutputCalibration::on_start_calibration() {
-  form_.show_controls_for(app::DisplayForm::Step::SettingUp);
-}
+void OutputCalibration::on_start_calibration() { view_.show_controls_for(MainStep::SettingUp); }
 
 void OutputCalibration::on_cal_up() {
   calibration_.constant = static_cast<float>(static_cast<double>(calibration_.constant) + 0.1);
@@ -50,19 +44,19 @@ void OutputCalibration::on_cal_good() { calibration_.operator_reply = kReplyCalC
 void OutputCalibration::calibrate_outputs() {
   driver::QuorDriver& driver = station_.driver;
   driver::UnitRecord& uut = station_.units.uut;
-  const auto status_byte_caption = [&] { form_.StatusByte->setText(text_of(uut.reply)); };
+  const auto status_byte_caption = [&] { view_.show_status_byte(uut.reply); };
   const auto configure_mode = [&](std::int16_t mode, std::string_view description,
                                   std::string& list) {
     steps_.report(driver.quor_configure_mode(uut.session, mode), description, list);
   };
 
-  form_.show_controls_for(app::DisplayForm::Step::Adjusting);
+  view_.show_controls_for(MainStep::Adjusting);
   std::string errors;
 
-  form_.InstructionLabel->setText(production_text::kCalibrationInstruction);
+  view_.show_instruction(production_text::kCalibrationInstruction);
 
   steps_.command("*STB?", "Querying the Status Byte on the Quor Bus", errors);
-  form_.StatusByte->setText(text_of(without_blanks_around(uut.reply)));
+  view_.show_status_byte(without_blanks_around(uut.reply));
   steps_.command("ROUT:OPEN AMPL", "Disabling the Amplified Output", errors);
   steps_.command("ROUT:OPEN PROT", "Disabling the Protected input", errors);
   steps_.report(driver.quor_reset(uut.session), production_text::kResetStep, errors);
@@ -94,7 +88,7 @@ void OutputCalibration::calibrate_outputs() {
       return;
     }
     const std::string constant_text = driver::basic_number_text(calibration_.constant);
-    form_.CalConstant->setText(text_of(constant_text));
+    view_.show_cal_constant(constant_text);
     steps_.command("CAL 0" + constant_text, "Setting the Cal Constants", errors);
     // As the command wrote it, not the float's binary expansion.
     station_.run.cal_constant_sent = driver::leading_number(constant_text);
@@ -123,8 +117,8 @@ void OutputCalibration::calibrate_outputs() {
 }
 
 void OutputCalibration::finish_calibration() {
-  form_.show_controls_for(app::DisplayForm::Step::CalibrationFinished);
-  form_.InstructionLabel->setText("");
+  view_.show_controls_for(MainStep::CalibrationFinished);
+  view_.show_instruction("");
 }
 
-}  // namespace production
+}  // namespace procedures

@@ -1,4 +1,4 @@
-#include "production/production_tests.h"
+#include "procedures/production_tests.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,7 +8,7 @@
 
 #include "driver/number_text.h"
 
-namespace production {
+namespace procedures {
 
 using visa::ViStatus;
 
@@ -38,21 +38,16 @@ std::mt19937 seeded_generator() {
 
 }  // namespace
 
-ProductionTests::ProductionTests(core::Station& station, app::DisplayForm& form)
+ProductionTests::ProductionTests(core::Station& station, MainWindowView& view)
     : station_(station),
-      form_(form),
+      view_(view),
       steps_(station),
       memory_(station.visa, station.driver_state),
-      calibration_(station, form, steps_) {}
+      calibration_(station, view, steps_) {}
 
-app::DisplayForm::Handlers ProductionTests::handlers() {
-  app::DisplayForm::Handlers h;
-  h.test_button = [this](int index) { on_test_button(index); };
-  h.start_calibration = [this] { calibration_.on_start_calibration(); };
-  h.cal_up = [this] { calibration_.on_cal_up(); };
-  h.cal_down = [this] { calibration_.on_cal_down(); };
-  h.cal_good = [this] { calibration_.on_cal_good(); };
-  return h;
+void ProductionTests::show_verdict(const std::string& verdict) {
+  station_.run.verdict = verdict;
+  view_.show_instruction(verdict);
 }
 
 void ProductionTests::on_test_button(int index) {
@@ -93,10 +88,10 @@ void ProductionTests::self_test() {
   driver::UnitRecord& uut = station_.units.uut;
   std::string errors;
 
-  form_.show_controls_for(app::DisplayForm::Step::ProductionTest);
-  form_.InstructionLabel->setText(production_text::kSelfTestInstruction);
+  view_.show_controls_for(MainStep::ProductionTest);
+  view_.show_instruction(production_text::kSelfTestInstruction);
   station_.person.message(production_text::kPressOk);
-  form_.InstructionLabel->setText(production_text::kSelfTestStart);
+  view_.show_instruction(production_text::kSelfTestStart);
 
   steps_.report(driver.quor_reset(uut.session), production_text::kResetStep, errors);
 
@@ -109,12 +104,9 @@ void ProductionTests::self_test() {
   station_.run.self_test_result = uut.self_test_result;
   station_.run.outcome =
       uut.self_test_result == 0 ? core::RunOutcome::passed : core::RunOutcome::failed;
-  if (uut.self_test_result != 0) {
-    form_.InstructionLabel->setText(QString::fromStdString(production_text::kSelfTestFailure +
-                                                           std::to_string(uut.self_test_result)));
-  } else {
-    form_.InstructionLabel->setText(production_text::kSelfTestPassed);
-  }
+  show_verdict(uut.self_test_result != 0
+                   ? production_text::kSelfTestFailure + std::to_string(uut.self_test_result)
+                   : std::string(production_text::kSelfTestPassed));
 }
 
 std::uint32_t ProductionTests::memory_half(std::uint32_t byte_offset,
@@ -138,8 +130,8 @@ std::uint32_t ProductionTests::memory_half(std::uint32_t byte_offset,
 
 void ProductionTests::memory_test() {
   std::string errors;
-  form_.show_controls_for(app::DisplayForm::Step::ProductionTest);
-  form_.InstructionLabel->setText("");
+  view_.show_controls_for(MainStep::ProductionTest);
+  view_.show_instruction("");
 
   steps_.report(station_.driver.quor_reset(station_.units.uut.session), production_text::kResetStep,
                 errors);
@@ -163,8 +155,8 @@ void ProductionTests::memory_test() {
 
   station_.run.memory_miscompares = miscompares;
   station_.run.outcome = miscompares == 0 ? core::RunOutcome::passed : core::RunOutcome::failed;
-  form_.InstructionLabel->setText(miscompares == 0 ? production_text::kMemoryTestPassed
-                                                   : production_text::kMemoryTestFailed);
+  show_verdict(miscompares == 0 ? production_text::kMemoryTestPassed
+                                : production_text::kMemoryTestFailed);
 }
 
-}  // namespace production
+}  // namespace procedures

@@ -1,6 +1,6 @@
 // The steps the production tests and the calibration share: a command to the UUT through its
 // record's reply field, and the report of a step's status, whose failures are listed in the main
-// window's error report area.
+// window's error report area and kept in the run's facts.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@
 
 #include "core/station.h"
 
-namespace production {
+namespace procedures {
 
 namespace production_text {
 inline constexpr const char* kResetStep = "Resetting the UUT";
@@ -27,4 +27,4 @@ class UutSteps {
   core::Station& station_;
 };
 
-}  // namespace production
+}  // namespace procedures

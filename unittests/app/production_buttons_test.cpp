@@ -8,9 +8,9 @@
 namespace production_tests {
 namespace {
 
-using production::kMemoryTestWords;
+using procedures::kMemoryTestWords;
 using sim::VisaFunction;
-namespace text = production::production_text;
+namespace text = procedures::production_text;
 
 class ProductionButtonsTest : public ProductionTest {};
 
@@ -76,7 +76,7 @@ TEST_F(ProductionButtonsTest, FailedSelfTestQueryIsAnnouncedAndItsStatusKept) {
             (std::vector<std::string>{"Press OK when ready", "Visa error on *tst?"}));
   EXPECT_EQ(station.driver_state.last_visa_status, visa::VI_ERROR_TMO);
   // No reply was read: there is no result, and no result is no pass.
-  EXPECT_EQ(station.units.uut.self_test_result, production::kNoSelfTestResult);
+  EXPECT_EQ(station.units.uut.self_test_result, procedures::kNoSelfTestResult);
   EXPECT_EQ(form->InstructionLabel->text(), "Self Test Failure:-1");
 }
 

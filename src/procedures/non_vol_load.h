@@ -8,7 +8,7 @@
 
 #include "core/station.h"
 
-namespace setup {
+namespace procedures {
 
 namespace non_vol_text {
 inline constexpr const char* kPrompt = "What is the address of UUT";
@@ -17,8 +17,6 @@ inline constexpr const char* kLoaded = "Non-Vol memory has been load, Restart th
 inline constexpr const char* kShutDown = "Program will shut down";
 inline constexpr const char* kTypeMismatch = "Type mismatch";
 inline constexpr const char* kOverflow = "Overflow";
-// How a refusal to start another procedure says this one ends.
-inline constexpr const char* kLetItFinish = "Wait for it to finish";
 }  // namespace non_vol_text
 
 // The configuration lines, in the order they are written.
@@ -60,4 +58,4 @@ class NonVolLoad {
   NonVolState state_;
 };
 
-}  // namespace setup
+}  // namespace procedures
