@@ -53,15 +53,12 @@ struct VisaInUse {
   bool simulated = true;
 };
 
-// How a run ended, as the procedure decides it.
-using RunOutcome = Outcome;
-
 // What one run of a procedure yields beyond its windows and texts; the procedure fills it as it
 // runs. Cleared when a procedure claims the units, read by the observers when it ends.
 struct RunFacts {
   // Unset until the procedure decides; a procedure that returns without deciding is reported
   // as interrupted when the station is shutting down, else as failed.
-  std::optional<RunOutcome> outcome;
+  std::optional<Outcome> outcome;
   int passes_run = 0;
   int failures = 0;
   // Set once the results window holds this run's report (a functional test's header written).

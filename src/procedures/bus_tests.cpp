@@ -54,7 +54,7 @@ void BusTests::run(const TestPlan& plan) {
   station_.person.message(text::kHitOkToStart);
   core::RunFacts& facts = station_.run;
   if (station_.shutting_down) {
-    facts.outcome = core::RunOutcome::interrupted;
+    facts.outcome = core::Outcome::interrupted;
     return;
   }
   view_.show_console_line({plan.connection_prompt, text::kCountPoints});
@@ -73,7 +73,7 @@ void BusTests::run(const TestPlan& plan) {
   plan.prepare();
   view_.set_progress_maximum(static_cast<float>(plan.passes));
 
-  const auto finish = [this, &facts](core::RunOutcome outcome) {
+  const auto finish = [this, &facts](core::Outcome outcome) {
     facts.outcome = outcome;
     view_.report_done();
   };
@@ -83,25 +83,24 @@ void BusTests::run(const TestPlan& plan) {
     facts.passes_run = pass;
     facts.failures = failures;
     // A pass cut short by the shut-down has no result to show.
-    if (station_.shutting_down) return finish(core::RunOutcome::interrupted);
+    if (station_.shutting_down) return finish(core::Outcome::interrupted);
     if (plan.limit == FailureLimit::BeforeDisplay && failures == kFailureLimit) {
-      return finish(core::RunOutcome::failure_limit);
+      return finish(core::Outcome::failure_limit);
     }
     view_.show_console_line(
         {"Count: " + std::to_string(pass) + "    Failures: " + std::to_string(failures),
          text::kCountPoints});
     station_.pump.process_events();
     if (plan.limit == FailureLimit::AfterDisplay && failures == kFailureLimit) {
-      return finish(core::RunOutcome::failure_limit);
+      return finish(core::Outcome::failure_limit);
     }
     if (stop_requested()) {
-      return finish(station_.shutting_down ? core::RunOutcome::interrupted
-                                           : core::RunOutcome::stopped);
+      return finish(station_.shutting_down ? core::Outcome::interrupted : core::Outcome::stopped);
     }
     view_.set_progress_value(static_cast<float>(pass));
   }
   if (failures == 0) report_.append_report(text::kUnitPasses);
-  finish(failures == 0 ? core::RunOutcome::passed : core::RunOutcome::failed);
+  finish(failures == 0 ? core::Outcome::passed : core::Outcome::failed);
   station_.person.message(text::kTestCompleted);
 }
 

@@ -83,7 +83,7 @@ void OutputCalibration::calibrate_outputs() {
 
   for (;;) {
     if (calibration_.operator_reply != kReplyWaiting) {
-      station_.run.outcome = core::RunOutcome::passed;
+      station_.run.outcome = core::Outcome::passed;
       finish_calibration();
       return;
     }
@@ -110,7 +110,7 @@ void OutputCalibration::calibrate_outputs() {
     station_.pump.process_events();
     if (driver.abort_requested()) {
       station_.run.outcome =
-          station_.shutting_down ? core::RunOutcome::interrupted : core::RunOutcome::aborted;
+          station_.shutting_down ? core::Outcome::interrupted : core::Outcome::aborted;
       return;
     }
   }

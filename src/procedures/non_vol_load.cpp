@@ -97,7 +97,7 @@ bool NonVolLoad::load_on_units() {
   if (!address.value) {
     station_.person.message(address.error);
     station_.person.message(non_vol_text::kShutDown);
-    station_.run.outcome = core::RunOutcome::failed;
+    station_.run.outcome = core::Outcome::failed;
     return false;
   }
   state_.address = *address.value;
@@ -121,7 +121,7 @@ bool NonVolLoad::load_on_units() {
   }
   station_.person.message(non_vol_text::kLoaded);
   note(station_.visa.viClose(state_.session));
-  station_.run.outcome = all_succeeded ? core::RunOutcome::passed : core::RunOutcome::failed;
+  station_.run.outcome = all_succeeded ? core::Outcome::passed : core::Outcome::failed;
   return true;
 }
 

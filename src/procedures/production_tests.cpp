@@ -102,8 +102,7 @@ void ProductionTests::self_test() {
   if (status != visa::VI_SUCCESS) station_.person.message(production_text::kSelfTestVisaError);
 
   station_.run.self_test_result = uut.self_test_result;
-  station_.run.outcome =
-      uut.self_test_result == 0 ? core::RunOutcome::passed : core::RunOutcome::failed;
+  station_.run.outcome = uut.self_test_result == 0 ? core::Outcome::passed : core::Outcome::failed;
   show_verdict(uut.self_test_result != 0
                    ? production_text::kSelfTestFailure + std::to_string(uut.self_test_result)
                    : std::string(production_text::kSelfTestPassed));
@@ -154,7 +153,7 @@ void ProductionTests::memory_test() {
   }
 
   station_.run.memory_miscompares = miscompares;
-  station_.run.outcome = miscompares == 0 ? core::RunOutcome::passed : core::RunOutcome::failed;
+  station_.run.outcome = miscompares == 0 ? core::Outcome::passed : core::Outcome::failed;
   show_verdict(miscompares == 0 ? production_text::kMemoryTestPassed
                                 : production_text::kMemoryTestFailed);
 }

@@ -48,20 +48,20 @@ void UnitInitialization::initialize_all() {
   if (!units.claimed()) return;
   station_.run.outcome = run_uut_initialization();
   if (station_.shutting_down) return;
-  const core::RunOutcome qcu = run_qcu_initialization();
-  if (station_.run.outcome == core::RunOutcome::passed) station_.run.outcome = qcu;
+  const core::Outcome qcu = run_qcu_initialization();
+  if (station_.run.outcome == core::Outcome::passed) station_.run.outcome = qcu;
 }
 
-core::RunOutcome UnitInitialization::outcome_of(Selection selection,
-                                                const driver::UnitRecord& unit) const {
-  if (station_.shutting_down) return core::RunOutcome::interrupted;
-  if (selection == Selection::Cancelled) return core::RunOutcome::aborted;
-  if (selection == Selection::NoneFound || unit.session == 0) return core::RunOutcome::failed;
-  return station_.driver_state.reported_errors.empty() ? core::RunOutcome::passed
-                                                       : core::RunOutcome::failed;
+core::Outcome UnitInitialization::outcome_of(Selection selection,
+                                             const driver::UnitRecord& unit) const {
+  if (station_.shutting_down) return core::Outcome::interrupted;
+  if (selection == Selection::Cancelled) return core::Outcome::aborted;
+  if (selection == Selection::NoneFound || unit.session == 0) return core::Outcome::failed;
+  return station_.driver_state.reported_errors.empty() ? core::Outcome::passed
+                                                       : core::Outcome::failed;
 }
 
-core::RunOutcome UnitInitialization::run_uut_initialization() {
+core::Outcome UnitInitialization::run_uut_initialization() {
   station_.driver_state.abort_flag = false;
 
   main_view_.show_controls_for(MainStep::UnitInitialized);
@@ -91,7 +91,7 @@ core::RunOutcome UnitInitialization::run_uut_initialization() {
   return outcome_of(selection, uut);
 }
 
-core::RunOutcome UnitInitialization::run_qcu_initialization() {
+core::Outcome UnitInitialization::run_qcu_initialization() {
   station_.driver_state.abort_flag = false;
 
   driver::UnitRecord& qcu = station_.units.qcu;

@@ -62,9 +62,9 @@ class UnitInitialization {
  private:
   bool refuse_if_busy(const core::Procedure& procedure);
   // Each returns how its part of the run ended.
-  core::RunOutcome run_uut_initialization();
-  core::RunOutcome run_qcu_initialization();
-  core::RunOutcome outcome_of(Selection selection, const driver::UnitRecord& unit) const;
+  core::Outcome run_uut_initialization();
+  core::Outcome run_qcu_initialization();
+  core::Outcome outcome_of(Selection selection, const driver::UnitRecord& unit) const;
   // Puts the unit time-out in force and reads the memory space, reporting each step.
   void configure_session(driver::UnitRecord& unit, const char* timeout_step,
                          const char* space_step);

@@ -9,7 +9,6 @@
 #include "app/test_console.h"
 #include "app/trace_window.h"
 #include "core/station.h"
-#include "app/test_console.h"
 #include "procedures/non_vol_load.h"
 #include "procedures/production_tests.h"
 

@@ -38,7 +38,7 @@ TEST_F(BusViewTest, ARunShowsThePromptThenTheCountAndLeavesItsReportInTheFacts) 
   EXPECT_EQ(view.progress_value, 50);
 
   const core::RunFacts& facts = station.run;
-  EXPECT_EQ(facts.outcome, core::RunOutcome::passed);
+  EXPECT_EQ(facts.outcome, core::Outcome::passed);
   EXPECT_EQ(facts.passes_run, 50);
   EXPECT_EQ(facts.failures, 0);
   EXPECT_TRUE(facts.report_begun);
@@ -54,7 +54,7 @@ struct Ending {
   core::ProcedureKind test;
   bool receiver_unreadable;
   std::uint64_t stop_at_yield;  // 0: never
-  core::RunOutcome outcome;
+  core::Outcome outcome;
   int passes_run;
   int failures;
   const char* line;
@@ -83,23 +83,23 @@ TEST_P(EndingTest, LeavesItsOutcomeAndCountsInTheFacts) {
   EXPECT_FALSE(view.tests_running);
   // The closing box only after a run that went through all its passes.
   const bool completed =
-      row.outcome == core::RunOutcome::passed || row.outcome == core::RunOutcome::failed;
+      row.outcome == core::Outcome::passed || row.outcome == core::Outcome::failed;
   EXPECT_EQ(person.texts().back(), completed ? "Test Completed!" : "Hit OK to Start Test!");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, EndingTest,
     ::testing::Values(Ending{"RecFailsEveryPass", core::ProcedureKind::rec, true, 0,
-                             core::RunOutcome::failed, 50, 50, "Count: 50    Failures: 50"},
+                             core::Outcome::failed, 50, 50, "Count: 50    Failures: 50"},
                       Ending{"TrncrecmEndsBeforeShowingItsLimit", core::ProcedureKind::trncrecm,
-                             true, 0, core::RunOutcome::failure_limit, 5, 5,
+                             true, 0, core::Outcome::failure_limit, 5, 5,
                              "Count: 4    Failures: 4"},
                       Ending{"TrnsrecmEndsAfterShowingItsLimit", core::ProcedureKind::trnsrecm,
-                             true, 0, core::RunOutcome::failure_limit, 5, 5,
+                             true, 0, core::Outcome::failure_limit, 5, 5,
                              "Count: 5    Failures: 5"},
                       // A Rec pass yields four times: three waits and the pass's own event run.
                       Ending{"RecStoppedInItsThirdPass", core::ProcedureKind::rec, false, 9,
-                             core::RunOutcome::stopped, 3, 0, "Count: 3    Failures: 0"}),
+                             core::Outcome::stopped, 3, 0, "Count: 3    Failures: 0"}),
     [](const ::testing::TestParamInfo<Ending>& row) { return std::string(row.param.name); });
 
 TEST_F(BusViewTest, ARefusedTestShowsNothingAndNamesItselfByItsCaption) {

@@ -34,7 +34,7 @@ struct SelfTestRow {
   const char* reply;
   bool failed_reset;
   const char* verdict;
-  core::RunOutcome outcome;
+  core::Outcome outcome;
 };
 
 void PrintTo(const SelfTestRow& row, std::ostream* out) {
@@ -62,9 +62,9 @@ TEST_P(SelfTestViewTest, ShowsItsLinesInTurnAndLeavesTheVerdictInTheFacts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, SelfTestViewTest,
-    ::testing::Values(SelfTestRow{"0", false, "Self Test Passed", core::RunOutcome::passed},
-                      SelfTestRow{"3", false, "Self Test Failure:3", core::RunOutcome::failed},
-                      SelfTestRow{"0", true, "Self Test Passed", core::RunOutcome::passed}));
+    ::testing::Values(SelfTestRow{"0", false, "Self Test Passed", core::Outcome::passed},
+                      SelfTestRow{"3", false, "Self Test Failure:3", core::Outcome::failed},
+                      SelfTestRow{"0", true, "Self Test Passed", core::Outcome::passed}));
 
 TEST_F(ProductionViewsTest, MemoryTestClearsTheLineThenLeavesItsVerdict) {
   production.on_test_button(2);
@@ -106,7 +106,7 @@ TEST_F(ProductionViewsTest, CalibrationSendsItsSequenceAndShowsEachStepsControls
   EXPECT_EQ(view.status_byte.size(), station.units.uut.reply.size());
   EXPECT_EQ(station.run.cal_constant_read, 1.0);
   EXPECT_EQ(station.run.cal_constant_sent, 1.0);
-  EXPECT_EQ(station.run.outcome, core::RunOutcome::passed);
+  EXPECT_EQ(station.run.outcome, core::Outcome::passed);
   EXPECT_TRUE(station.run.verdict.empty());
 
   // The same commands as from the main window, each followed by the status-byte query.

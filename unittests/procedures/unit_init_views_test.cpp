@@ -45,7 +45,7 @@ TEST_F(UnitInitViewsTest, InitializeUutListsTheModulesAndOpensTheChoice) {
   EXPECT_EQ(chassis.module_of(station.units.uut.session), &module(24));
   EXPECT_EQ(module(24).reset_count(), 1U);
   EXPECT_EQ(person.texts(), Texts{"UUT Initialization Complete"});
-  EXPECT_EQ(station.run.outcome, core::RunOutcome::passed);
+  EXPECT_EQ(station.run.outcome, core::Outcome::passed);
   // One window per selection, taken away once it is over.
   EXPECT_EQ(selection.opens, 1);
   EXPECT_EQ(selection.unloads, 1);
@@ -71,7 +71,7 @@ TEST_F(UnitInitViewsTest, NoEntryAsksForOneAndOnlyTheFirstChoiceCounts) {
 TEST_F(UnitInitViewsTest, ClosingTheWindowOrShuttingDownEndsTheWaitWithTheirOutcomes) {
   pump.then([this] { init.selection_closed(); });
   init.initialize_uut();
-  EXPECT_EQ(station.run.outcome, core::RunOutcome::aborted);
+  EXPECT_EQ(station.run.outcome, core::Outcome::aborted);
   EXPECT_EQ(station.units.uut.session, 0U);
   EXPECT_TRUE(person.shown.empty());
   EXPECT_EQ(selection.closes, 0);
@@ -81,7 +81,7 @@ TEST_F(UnitInitViewsTest, ClosingTheWindowOrShuttingDownEndsTheWaitWithTheirOutc
     init.cancel_pending_selection();
   });
   init.initialize_all();
-  EXPECT_EQ(station.run.outcome, core::RunOutcome::interrupted);
+  EXPECT_EQ(station.run.outcome, core::Outcome::interrupted);
   EXPECT_EQ(selection.closes, 1);
   EXPECT_EQ(selection.unloads, 2);
   // The QCU's part does not start once the station is shutting down.

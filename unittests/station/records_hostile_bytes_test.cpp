@@ -110,7 +110,7 @@ class HostileBytesTest : public ::testing::TestWithParam<HostileBytes>,
     report = bytes;
     recorder.save_progress();
     station.driver_state.reported_errors = {error_text(bytes)};
-    station.run.outcome = core::RunOutcome::failed;
+    station.run.outcome = core::Outcome::failed;
     recorder.ended(procedure);
     station.procedure.running.reset();
     EXPECT_EQ(writes.begun.size(), 1U);
