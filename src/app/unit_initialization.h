@@ -14,9 +14,6 @@
 
 namespace app {
 
-namespace init_text = procedures::init_text;
-using procedures::Selection;
-
 class UnitInitialization final : public procedures::SelectionView {
  public:
   UnitInitialization(core::Station& station, procedures::MainWindowView& main_view);

@@ -9,7 +9,7 @@ namespace simtime {
 void VirtualTimePump::yield(bool wait) {
   ++yields_;
   if (yields_ > yield_limit) {
-    std::fprintf(stderr, "VirtualPump: a wait did not end after %llu yields\n",
+    std::fprintf(stderr, "VirtualTimePump: a wait did not end after %llu yields\n",
                  static_cast<unsigned long long>(yield_limit));
     std::abort();
   }

@@ -35,7 +35,7 @@ enum class Option {
   station_role,
 };
 
-// What an option is about, for the manual page and the README as well as --help.
+// What an option is about: the group it belongs to in the option table.
 enum class OptionGroup {
   program,
   visa_library,

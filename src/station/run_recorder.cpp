@@ -77,8 +77,7 @@ void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind)
   for (const std::string& error : station_.driver_state.reported_errors) {
     record.last_errors.push_back(module_text(without_trailing_blanks(error)));
   }
-  // A functional test's report is its own only once it has written its header; before that the
-  // results window still holds the previous test's.
+  // A bus test's report is its own once it has written its header; before that there is none.
   const bool report_is_this_runs = !core::procedure_row(kind).bus_test || facts.report_begun;
   record.report =
       report_is_this_runs && sources_.report ? module_text(sources_.report(kind)) : std::string();

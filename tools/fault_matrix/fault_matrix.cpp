@@ -23,8 +23,8 @@ constexpr core::ProcedureKind kFunctional[] = {
     core::ProcedureKind::self_loop, core::ProcedureKind::self_loop2, core::ProcedureKind::self_long,
     core::ProcedureKind::stamp,
 };
-constexpr const char* kSelfTest = "Self Test";
-constexpr const char* kMemoryTest = "Memory Test";
+const std::string kSelfTest(core::procedure_row(core::ProcedureKind::self_test).caption);
+const std::string kMemoryTest(core::procedure_row(core::ProcedureKind::memory_test).caption);
 // The main window's TestButton elements of the production tests.
 constexpr int kMemoryTestButton = 2;
 constexpr int kSelfTestButton = 3;

@@ -66,9 +66,13 @@ struct Soak : testing_support::SimStation {
     }
     app::DisplayForm& form = windows->form();
     form.TestButton[3]->click();
-    if (station.run.verdict != "Self Test Passed") failed.push_back("Self Test");
+    if (station.run.verdict != procedures::production_text::kSelfTestPassed) {
+      failed.push_back("Self Test");
+    }
     form.TestButton[2]->click();
-    if (station.run.verdict != "Memory Test Passed") failed.push_back("Memory Test");
+    if (station.run.verdict != procedures::production_text::kMemoryTestPassed) {
+      failed.push_back("Memory Test");
+    }
     form.cmdStartCal->click();
     pump.then([] {});
     pump.then([&form] { form.CalGood->click(); });

@@ -138,7 +138,7 @@ TEST_F(InitializeUutTest, ASecondInitializationWhileASelectionWaitsIsRefused) {
   choose_at_next_yield(1);
   form->Init_UUT->trigger();
   ASSERT_EQ(person.shown.size(), 2U);
-  EXPECT_EQ(person.shown[0].text, app::init_text::kSelectionBusy);
+  EXPECT_EQ(person.shown[0].text, procedures::init_text::kSelectionBusy);
   EXPECT_EQ(person.shown[1].text, "UUT Initialization Complete");
   EXPECT_EQ(chassis.module_of(station.units.uut.session), &module(24));
   EXPECT_EQ(station.units.qcu.session, 0U);
