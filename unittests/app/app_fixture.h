@@ -8,21 +8,18 @@
 
 #include "app/display_form.h"
 #include "app/unit_initialization.h"
-#include "core/station.h"
-#include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 
 namespace app_tests {
 
-class StationTest : public ::testing::Test {
+class StationTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
   explicit StationTest(sim::BenchConfig bench = sim::benches::standard())
-      : chassis(std::move(bench), clock),
-        pump(clock),
-        station(chassis, person, pump, core::VisaInUse{"simulated chassis for the suite", true}) {
-    pump.count_ticks_in(station.driver_state);
+      : SimStation({.bench = std::move(bench),
+                    .window_events = testing_support::run_qt_events,
+                    .in_use = {"simulated chassis for the suite", true}}) {
     form = std::make_unique<app::DisplayForm>(station);
   }
 
@@ -43,11 +40,6 @@ class StationTest : public ::testing::Test {
     });
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
   std::unique_ptr<app::DisplayForm> form;
 };
 

@@ -10,6 +10,7 @@
 #include "app/qt_event_pump.h"
 #include "app/twips.h"
 #include "app_fixture.h"
+#include "testing/sim_bench.h"
 
 namespace app_tests {
 namespace {
@@ -152,15 +153,13 @@ namespace app_tests {
 namespace {
 
 // The tick wait on the real event loop and the main window's DelayTimer.
-class RealPumpTest : public ::testing::Test {
+class RealPumpTest : public ::testing::Test, protected testing_support::SimBench {
  protected:
-  RealPumpTest() : chassis(sim::benches::standard(), clock), station(chassis, person, pump) {
+  RealPumpTest() : station(chassis, person, pump) {
     form = std::make_unique<app::DisplayForm>(station);
     pump.set_delay_timer(form->DelayTimer);
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
   testing_support::ScriptedOperator person;
   app::QtEventPump pump;
   core::Station station;

@@ -11,12 +11,10 @@
 #include <vector>
 
 #include "app/display_form.h"
-#include "core/station.h"
 #include "procedures/production_tests.h"
-#include "sim/sim_chassis.h"
 #include "sim/sim_module.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 #include "visa/forwarding_visa.h"
 
 namespace production_tests {
@@ -25,7 +23,7 @@ namespace production_tests {
 // block read brings back, as a module with faulty memory would.
 class TamperingLibrary final : public visa::ForwardingVisa {
  public:
-  explicit TamperingLibrary(sim::SimChassis& chassis) : visa::ForwardingVisa(chassis) {}
+  explicit TamperingLibrary(visa::VisaLibrary& inner) : visa::ForwardingVisa(inner) {}
 
   struct BlockWrite {
     visa::ViUInt16 space;
@@ -50,19 +48,22 @@ class TamperingLibrary final : public visa::ForwardingVisa {
   }
 };
 
-class ProductionTest : public ::testing::Test {
+class ProductionTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
-  ProductionTest()
-      : chassis(sim::benches::standard(), clock),
-        library(chassis),
-        pump(clock),
-        station(library, person, pump, core::VisaInUse{"simulated chassis for the suite", true}) {
-    pump.count_ticks_in(station.driver_state);
+  ProductionTest() : SimStation(options()), library(layer_at<TamperingLibrary>(0)) {
     // A calibration loop that is never ended fails the test instead of hanging the suite.
     pump.yield_limit = 2'000;
     form = std::make_unique<app::DisplayForm>(station);
     production = std::make_unique<procedures::ProductionTests>(station, *form);
     form->set_handlers(app::production_handlers(*production));
+  }
+
+  // Made here, not in the constructor's initializer: GCC 12 then takes the options' temporary
+  // for uninitialized on the path where the reference after it throws (-Wmaybe-uninitialized).
+  static testing_support::SimStationOptions options() {
+    return {.window_events = testing_support::run_qt_events,
+            .in_use = {"simulated chassis for the suite", true},
+            .layers = {testing_support::layer<TamperingLibrary>()}};
   }
 
   void SetUp() override {
@@ -93,12 +94,7 @@ class ProductionTest : public ::testing::Test {
     });
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  TamperingLibrary library;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
+  TamperingLibrary& library;
   std::unique_ptr<app::DisplayForm> form;
   std::unique_ptr<procedures::ProductionTests> production;
 };

@@ -7,9 +7,7 @@
 #include <QStringList>
 
 #include "app/station_log.h"
-#include "sim/sim_chassis.h"
-#include "testing/scripted_operator.h"
-#include "testing/virtual_pump.h"
+#include "testing/sim_station.h"
 
 namespace app {
 namespace {
@@ -23,13 +21,15 @@ void capture(QtMsgType, const QMessageLogContext& context, const QString& messag
   }
 }
 
-class VisaLogTest : public ::testing::Test {
+class VisaLogTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
-  VisaLogTest() {
+  VisaLogTest() : SimStation({.traced = true}) {
+    traced->set_sink(&sink);
     g_lines = &lines;
     previous_ = qInstallMessageHandler(capture);
   }
   ~VisaLogTest() override {
+    traced->set_sink(nullptr);
     qInstallMessageHandler(previous_);
     QLoggingCategory::setFilterRules(QString());
     g_lines = nullptr;
@@ -37,15 +37,12 @@ class VisaLogTest : public ::testing::Test {
 
   void open_manager() {
     visa::ViSession manager = 0;
-    ASSERT_EQ(traced.viOpenDefaultRM(&manager), visa::VI_SUCCESS);
-    ASSERT_EQ(traced.viClose(manager), visa::VI_SUCCESS);
+    ASSERT_EQ(traced->viOpenDefaultRM(&manager), visa::VI_SUCCESS);
+    ASSERT_EQ(traced->viClose(manager), visa::VI_SUCCESS);
   }
 
   QStringList lines;
-  sim::VirtualClock clock;
-  sim::SimChassis chassis{sim::benches::standard(), clock};
   LoggingVisaSink sink;
-  visa::TracingVisa traced{chassis, &sink};
 
  private:
   QtMessageHandler previous_ = nullptr;
@@ -70,9 +67,6 @@ TEST_F(VisaLogTest, WritesOneLinePerCallWithItsDurationWhenEnabled) {
 
 TEST_F(VisaLogTest, ProceduresAreLoggedAsTheyStartEndAndAreRefused) {
   g_category = "quor.procedure";
-  testing_support::ScriptedOperator person;
-  testing_support::VirtualPump pump(clock);
-  core::Station station(chassis, person, pump);
   LoggingProcedureObserver observer;
   station.procedure.observers.push_back(&observer);
   {

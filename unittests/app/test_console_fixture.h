@@ -9,20 +9,18 @@
 #include <vector>
 
 #include "procedures/bus_test_texts.h"
-#include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 
 namespace console_suite {
 
-class ConsoleTest : public ::testing::Test {
+class ConsoleTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
   explicit ConsoleTest(sim::BenchConfig bench = sim::benches::standard())
-      : chassis(std::move(bench), clock),
-        pump(clock),
-        station(chassis, person, pump, core::VisaInUse{"simulated chassis for the suite", true}) {
-    pump.count_ticks_in(station.driver_state);
+      : SimStation({.bench = std::move(bench),
+                    .window_events = testing_support::run_qt_events,
+                    .in_use = {"simulated chassis for the suite", true}}) {
     windows = std::make_unique<station::StationWindows>(station, [this] { ++program_ends; });
     open_unit(station.units.uut, "VXI0::8::INSTR");
     open_unit(station.units.qcu, "VXI0::24::INSTR");
@@ -52,11 +50,6 @@ class ConsoleTest : public ::testing::Test {
     return result;
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
   std::unique_ptr<station::StationWindows> windows;
   int program_ends = 0;
 };

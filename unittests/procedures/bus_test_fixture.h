@@ -10,23 +10,19 @@
 
 #include "procedures/bus_test_texts.h"
 #include "procedures/bus_tests.h"
-#include "sim/sim_chassis.h"
 #include "testing/recording_bus_view.h"
-#include "testing/scripted_operator.h"
-#include "testing/virtual_pump.h"
+#include "testing/sim_station.h"
 
 namespace procedures_suite {
 
 using core::ProcedureKind;
 
-class BusTest : public ::testing::Test {
+class BusTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
   explicit BusTest(sim::BenchConfig bench = sim::benches::standard())
-      : chassis(std::move(bench), clock),
-        pump(clock),
-        station(chassis, person, pump, core::VisaInUse{"simulated chassis for the suite", true}),
+      : SimStation(
+            {.bench = std::move(bench), .in_use = {"simulated chassis for the suite", true}}),
         tests(station, view) {
-    pump.count_ticks_in(station.driver_state);
     open_unit(station.units.uut, "VXI0::8::INSTR");
     open_unit(station.units.qcu, "VXI0::24::INSTR");
   }
@@ -57,11 +53,6 @@ class BusTest : public ::testing::Test {
     return result;
   }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::VirtualPump pump;
-  core::Station station;
   testing_support::RecordingBusView view;
   procedures::BusTests tests;
 };

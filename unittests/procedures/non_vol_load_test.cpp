@@ -1,31 +1,20 @@
 // "Load Non-Vol": the address asked for, the lines written, and the failure path.
 #include <gtest/gtest.h>
 
-#include "core/station.h"
 #include "procedures/non_vol_load.h"
 #include "sim/sim_chassis.h"
 #include "testing/comma_locale.h"
-#include "testing/scripted_operator.h"
-#include "testing/virtual_pump.h"
+#include "testing/sim_station.h"
 
 namespace {
 
 using sim::VisaFunction;
 using Texts = std::vector<std::string>;
 
-class NonVolLoadTest : public ::testing::Test {
+class NonVolLoadTest : public ::testing::Test, protected testing_support::SimStation {
  protected:
-  NonVolLoadTest()
-      : chassis(sim::benches::standard(), clock),
-        pump(clock),
-        station(chassis, person, pump),
-        load(station, [this] { ++program_ends; }) {}
+  NonVolLoadTest() : load(station, [this] { ++program_ends; }) {}
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  testing_support::ScriptedOperator person;
-  testing_support::VirtualPump pump;
-  core::Station station;
   procedures::NonVolLoad load;
   int program_ends = 0;
 };

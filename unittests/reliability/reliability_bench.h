@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/sim_chassis.h"
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
-#include "testing/scripted_operator.h"
+#include "testing/sim_station.h"
 #include "visa/forwarding_visa.h"
 
 namespace reliability {
@@ -150,7 +149,7 @@ class HostileReplies final : public visa::ForwardingVisa {
 };
 
 // A station with its windows over a fresh chassis.
-struct Bench {
+struct Bench : testing_support::SimStation {
   Bench();
   ~Bench();
 
@@ -164,13 +163,9 @@ struct Bench {
 
   sim::SimModule& uut() { return *chassis.module_at(8); }
 
-  sim::VirtualClock clock;
-  sim::SimChassis chassis;
-  HostileReplies replies;
-  FailAtCall library;
-  testing_support::ScriptedOperator person;
-  testing_support::QtVirtualPump pump;
-  core::Station station;
+  // The hostile replies over the chassis, the call counter over those: the station calls it.
+  HostileReplies& replies;
+  FailAtCall& library;
   std::unique_ptr<station::StationWindows> windows;
   int program_ends = 0;
 };
