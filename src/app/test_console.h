@@ -28,7 +28,7 @@ class TestConsole final : public procedures::BusTestView {
 
   // The console, or null before the first "Main Testing" and after EXIT.
   FrmTests* console() const { return console_; }
-  procedures::BusTests* functional_tests() const { return tests_.get(); }
+  procedures::BusTests* bus_tests() const { return tests_.get(); }
   // The results window, created hidden when it does not exist.
   FrmResults& results();
   // The results window if it exists, else null.

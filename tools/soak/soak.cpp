@@ -56,7 +56,7 @@ struct Soak : testing_support::SimStation {
   // Every procedure of a round, with what it shows when it passed; the failures' names.
   std::vector<std::string> round() {
     std::vector<std::string> failed;
-    procedures::BusTests& tests = *windows->test_console().functional_tests();
+    procedures::BusTests& tests = *windows->test_console().bus_tests();
     for (std::size_t i = 0; i < app::kConsoleTests.size(); ++i) {
       tests.run(tests.plan_for(app::kConsoleTests[i]));
       const std::string& report = station.run.report;

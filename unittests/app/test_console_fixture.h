@@ -35,7 +35,7 @@ class ConsoleTest : public ::testing::Test, protected testing_support::SimStatio
 
   app::FrmTests& console() { return *windows->test_console().console(); }
   app::FrmResults& results() { return windows->test_console().results(); }
-  procedures::BusTests& functional() { return *windows->test_console().functional_tests(); }
+  procedures::BusTests& functional() { return *windows->test_console().bus_tests(); }
   sim::SimModule& uut() { return *chassis.module_at(8); }
   sim::SimModule& qcu() { return *chassis.module_at(24); }
   std::string report() { return results().report_text(); }

@@ -37,7 +37,7 @@ struct Procedure {
 };
 
 void run_functional(Bench& b, core::ProcedureKind test) {
-  procedures::BusTests& tests = *b.windows->test_console().functional_tests();
+  procedures::BusTests& tests = *b.windows->test_console().bus_tests();
   procedures::TestPlan plan = tests.plan_for(test);
   // Two passes show every step and the step between passes; the run's length adds nothing
   // here. SELFLONG's single pass already moves three million words.

@@ -187,7 +187,7 @@ TEST_P(HostileInputTest, GetsTheStationsHandlingAndNothingBreaks) {
       break;
     case Run::FunctionalRec: {
       b.open_units();
-      procedures::BusTests& tests = *b.windows->test_console().functional_tests();
+      procedures::BusTests& tests = *b.windows->test_console().bus_tests();
       procedures::TestPlan plan = tests.plan_for(core::ProcedureKind::rec);
       plan.passes = 1;
       tests.run(plan);
