@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds the Qt-free libraries (VISA types, loader and call trace, simulated chassis,
-# driver) and their suites for 64-bit Windows with mingw-w64, and runs the suites under Wine,
+# Cross-builds the Qt-free libraries (VISA types, loader and call trace, simulated chassis and
+# time, driver, station core, procedures) and their suites for 64-bit Windows with mingw-w64, and runs the suites under Wine,
 # the visa suite loading the simulated chassis as quor_sim_visa.dll.
 #   scripts/windows-check.sh SOURCE_DIR BUILD_DIR
 # Called by `scripts/station.sh test-windows`, which installs the compiler and Wine first.
