@@ -53,6 +53,24 @@ else()
   install(FILES ${QUOR_PACKAGING_BINARY_DIR}/quor_station.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
+# The package's copyright file and its changelog, compressed as Debian keeps a native package's.
+set(QUOR_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quor-station)
+install(FILES ${QUOR_PACKAGING_DIR}/copyright DESTINATION ${QUOR_DOC_DIR})
+configure_file(${QUOR_PACKAGING_DIR}/changelog.in ${QUOR_PACKAGING_BINARY_DIR}/changelog @ONLY)
+if(QUOR_GZIP)
+  add_custom_command(
+    OUTPUT ${QUOR_PACKAGING_BINARY_DIR}/changelog.gz
+    COMMAND ${QUOR_GZIP} -9 -n -c ${QUOR_PACKAGING_BINARY_DIR}/changelog
+            > ${QUOR_PACKAGING_BINARY_DIR}/changelog.gz
+    DEPENDS ${QUOR_PACKAGING_BINARY_DIR}/changelog
+    COMMENT "Compressing the changelog"
+    VERBATIM)
+  add_custom_target(quor_changelog ALL DEPENDS ${QUOR_PACKAGING_BINARY_DIR}/changelog.gz)
+  install(FILES ${QUOR_PACKAGING_BINARY_DIR}/changelog.gz DESTINATION ${QUOR_DOC_DIR})
+else()
+  install(FILES ${QUOR_PACKAGING_BINARY_DIR}/changelog DESTINATION ${QUOR_DOC_DIR})
+endif()
+
 # The Debian package: quor-station_VERSION_amd64.deb.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quor-station)
@@ -61,10 +79,11 @@ set(CPACK_PACKAGE_VENDOR "Quor Bus")
 set(CPACK_PACKAGE_CONTACT "Quor Bus station team <station@quorbus.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Final test and calibration station for Quor Bus VXI modules")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "The production final-test and calibration station for the Quor Bus VXI module: the
-operator console, the Quor Bus driver over VISA, the functional bus tests, the production
-tests and the output calibration. It loads an installed vendor VISA library at run time and
-otherwise runs on a built-in simulated chassis.")
+    "The production final-test and calibration station for the Quor Bus VXI
+module: the operator console, the Quor Bus driver over VISA, the functional
+bus tests, the production tests and the output calibration. It loads an
+installed vendor VISA library at run time and otherwise runs on a built-in
+simulated chassis.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

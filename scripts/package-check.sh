@@ -26,6 +26,8 @@ expected_files() {
   echo "./usr/share/applications/$APP_ID.desktop"
   echo "./usr/share/metainfo/$APP_ID.metainfo.xml"
   echo "./usr/share/man/man1/quor_station.1.gz"
+  echo "./usr/share/doc/quor-station/copyright"
+  echo "./usr/share/doc/quor-station/changelog.gz"
   echo "./usr/share/icons/hicolor/scalable/apps/$APP_ID.svg"
   for size in 16 22 24 32 48 64 128 256; do
     echo "./usr/share/icons/hicolor/${size}x${size}/apps/$APP_ID.png"
@@ -168,8 +170,14 @@ check_version_option() {
     || fail "quor_station --version printed \"$printed\", not $version"
 }
 
+# Built with the distribution's hardening flags, as a Debian package is.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+HARDENED_CXXFLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+HARDENED_LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF -DQUOR_BUILD_TOOLS=OFF -DQUOR_SANITIZE=OFF
+  -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF -DQUOR_BUILD_TOOLS=OFF -DQUOR_SANITIZE=OFF \
+  -DCMAKE_CXX_FLAGS="$HARDENED_CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$HARDENED_LDFLAGS" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$HARDENED_LDFLAGS"
 cmake --build "$BUILD" -j"$JOBS"
 rm -rf "$BUILD/package"
 (cd "$BUILD" && cpack)
@@ -185,7 +193,25 @@ VERSION="$(dpkg-deb -f "$DEB" Version)"
 [[ "$(basename "$DEB")" == "quor-station_${VERSION}_amd64.deb" ]] \
   && pass "package $(basename "$DEB")" || fail "package file name $(basename "$DEB")"
 
+check_lintian() {
+  local deb="$1"
+  local report
+  # Every tag, the informational ones too: the hardening tags are informational.
+  report="$(lintian --display-info --tag-display-limit 0 "$deb" 2>&1)" || true
+  if grep -qE '^[EW]: ' <<<"$report"; then
+    fail "lintian reports errors or warnings:"$'\n'"$(grep -E '^[EW]: ' <<<"$report")"
+  else
+    pass "lintian: no error or warning"
+  fi
+  if grep -q 'hardening-' <<<"$report"; then
+    fail "lintian says the programs are not hardened:"$'\n'"$(grep 'hardening-' <<<"$report")"
+  else
+    pass "lintian: hardened"
+  fi
+}
+
 check_contents "$DEB"
+check_lintian "$DEB"
 check_depends "$DEB"
 
 UNPACKED="$(mktemp -d)"

@@ -28,7 +28,7 @@ PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev li
 
 # Building and checking the Debian package: dpkg-shlibdeps, the desktop entry and AppStream
 # validators, the manual page reader.
-PACKAGE_TOOLS=(dpkg-dev desktop-file-utils appstream file binutils man-db)
+PACKAGE_TOOLS=(dpkg-dev desktop-file-utils appstream file binutils man-db lintian)
 
 # The Windows cross build: the mingw-w64 compiler (posix threads), GoogleTest's source, and Wine
 # to run the suites.
