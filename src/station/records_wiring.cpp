@@ -11,17 +11,8 @@ namespace station {
 
 namespace {
 
-RecorderSources sources_of(const core::Station& station, StationWindows& windows) {
+RecorderSources sources_of(StationWindows& windows) {
   RecorderSources sources;
-  sources.report = [&station](core::ProcedureKind kind) -> std::string {
-    // A bus test's report and the production tests' verdict, in the module's bytes, as the run's
-    // facts keep them.
-    if (core::procedure_row(kind).bus_test) return station.run.report;
-    if (kind == core::ProcedureKind::self_test || kind == core::ProcedureKind::memory_test) {
-      return station.run.verdict;
-    }
-    return {};
-  };
   sources.operator_fields = [&windows] {
     const app::DisplayForm& form = windows.form();
     return OperatorFields{form.TestTechnicianName->text().trimmed().toStdString(),
@@ -68,7 +59,7 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
                                    Qt::QueuedConnection);
                              })),
       recorder_(station, writer_, {options_.station_id, QUOR_PROGRAM_VERSION},
-                sources_of(station, windows)) {
+                sources_of(windows)) {
   // The record file is open (or known not to be) before the first run and before forwarding
   // reads it.
   writer_.open();

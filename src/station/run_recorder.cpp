@@ -20,6 +20,12 @@ OperatorFields record_text(OperatorFields fields) {
           station_text(fields.sub_serial)};
 }
 
+// A run's report as its facts keep it, in the module's bytes (CR LF line ends kept): a bus
+// test's results, else the verdict a production test leaves (none for the others).
+const std::string& report_of(const core::RunFacts& facts, core::ProcedureKind kind) {
+  return core::procedure_row(kind).bus_test ? facts.report : facts.verdict;
+}
+
 }  // namespace
 
 RunRecorder::RunRecorder(core::Station& station, RunWrites& writes, RecorderIdentity identity,
@@ -79,8 +85,7 @@ void RunRecorder::fill_from_station(RunRecord& record, core::ProcedureKind kind)
   }
   // A bus test's report is its own once it has written its header; before that there is none.
   const bool report_is_this_runs = !core::procedure_row(kind).bus_test || facts.report_begun;
-  record.report =
-      report_is_this_runs && sources_.report ? module_text(sources_.report(kind)) : std::string();
+  record.report = report_is_this_runs ? module_text(report_of(facts, kind)) : std::string();
 }
 
 void RunRecorder::started(const core::Procedure& procedure) {
@@ -100,15 +105,15 @@ void RunRecorder::save_progress() {
   if (!running_ || !station_.procedure.running) return;
   const core::ProcedureKind kind = station_.procedure.running->kind;
   const bool report_is_this_runs = !core::procedure_row(kind).bus_test || station_.run.report_begun;
-  if (!report_is_this_runs || !sources_.report) return;
-  std::string source = sources_.report(kind);
+  if (!report_is_this_runs) return;
+  const std::string& source = report_of(station_.run, kind);
   if (source == saved_source_) return;
   // A report grows at its end: only what was added is converted.
   const bool grew = saved_source_ && source.starts_with(*saved_source_);
   std::string report =
       grew ? saved_report_ + module_text(std::string_view(source).substr(saved_source_->size()))
            : module_text(source);
-  saved_source_ = std::move(source);
+  saved_source_ = source;
   if (report == saved_report_) return;
   running_->report = report;
   saved_report_ = std::move(report);

@@ -20,14 +20,10 @@ struct OperatorFields {
   std::string sub_serial;
 };
 
-// What the recorder reads from the windows. It stores what modules sent (identity replies, error
-// texts, reports) as module_text() and what was typed as station_text(), so that no byte is
-// lost or refused by a store.
+// What the recorder reads from the windows: the technician's fields, UTF-8 as typed. It stores
+// them as station_text(), and what modules sent (identity replies, error texts, the run facts'
+// report) as module_text(), so that no byte is lost or refused by a store.
 struct RecorderSources {
-  // The report text of a run of `kind` as the windows hold it now (CR LF line ends kept): 8-bit
-  // text, each byte the Latin-1 character the windows show for it.
-  std::function<std::string(core::ProcedureKind kind)> report;
-  // UTF-8, as typed.
   std::function<OperatorFields()> operator_fields;
 };
 
@@ -68,7 +64,7 @@ class RunRecorder final : public core::ProcedureObserver {
   std::optional<records::RunRecord> running_;
   records::RunClock::Start start_;  // the running run's
   std::string saved_report_;
-  // The windows' text saved_report_ was made from, once a save has read it.
+  // The facts' report saved_report_ was made from, once a save has read it.
   std::optional<std::string> saved_source_;
 };
 

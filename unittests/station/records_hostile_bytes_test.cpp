@@ -86,9 +86,7 @@ class HostileBytesTest : public ::testing::TestWithParam<HostileBytes>,
   // The run of a REC test whose module replies, report and error text are `bytes`, and whose
   // technician typed them as far as text goes.
   RunRecord recorded(const std::string& bytes) {
-    std::string report = "REC Test\r\n";
     station::RecorderSources sources;
-    sources.report = [&report](core::ProcedureKind) { return report; };
     sources.operator_fields = [&bytes] {
       const std::string typed =
           QString::fromLatin1(bytes.data(), qsizetype(bytes.size())).toStdString();
@@ -103,11 +101,12 @@ class HostileBytesTest : public ::testing::TestWithParam<HostileBytes>,
     station.procedure.running = procedure;
     station.run = {};
     station.run.report_begun = true;
+    station.run.report = "REC Test\r\n";
     recorder.started(procedure);
     // Saved while the run goes on: half of it, then all (only the new half converted).
-    report = bytes.substr(0, bytes.size() / 2);
+    station.run.report = bytes.substr(0, bytes.size() / 2);
     recorder.save_progress();
-    report = bytes;
+    station.run.report = bytes;
     recorder.save_progress();
     station.driver_state.reported_errors = {error_text(bytes)};
     station.run.outcome = core::Outcome::failed;
