@@ -73,10 +73,9 @@ int run_export(const StationOptions& options, std::ostream& out, std::ostream& e
   }
   const records::ExportRequest request = export_request(options, where);
   if (!records::export_format_for(request.file)) {
-    err << complaint("cannot export to " + request.file +
-                         ": the file name must end in .csv, "
-                         ".json or .xml",
-                     "name the export file so");
+    err << complaint(
+        "cannot export to " + request.file + ": the file name must end in .csv, .json or .xml",
+        "name the export file so");
     return records::kExportUsage;
   }
   std::error_code ignored;
@@ -110,9 +109,9 @@ int run_export(const StationOptions& options, std::ostream& out, std::ostream& e
       err << complaint("the simulated runs left out could not be counted: " + left_out.error,
                        "add --include-simulated to export them as well");
     } else if (left_out.value > 0) {
-      out << report_line(runs_text(left_out.value) +
-                         " on the simulated chassis were left out: add --include-simulated to "
-                         "export them as well");
+      out << report_line(runs_text(left_out.value) + " on the simulated chassis " +
+                         (left_out.value == 1 ? "was" : "were") +
+                         " left out: add --include-simulated to export them as well");
     }
   }
   return records::kExportDone;

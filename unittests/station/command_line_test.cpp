@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -341,7 +342,8 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
 }
 
 // Every row of the options table is an option of the parser, by its name with two dashes or one,
-// taking a value when the row names one, and in --help with its value and text.
+// taking a value when the row names one, and in --help with its value and text, under its
+// group's heading, marked when it needs --simulate.
 TEST(CommandLineTableTest, EveryOptionOfTheTableReachesTheParser) {
   const std::string help = station::parse_command_line({"quor_station", "--help"}).text;
   for (const station::OptionDescription& row : station::kOptions) {
@@ -357,7 +359,16 @@ TEST(CommandLineTableTest, EveryOptionOfTheTableReachesTheParser) {
     const std::size_t at = help.find(shown);
     ASSERT_NE(at, std::string::npos) << shown << " in:\n" << help;
     EXPECT_NE(help.find(row.help, at), std::string::npos) << row.help;
-    EXPECT_FALSE(station::group_name(row.group).empty());
+    // On its line, the mark of an option that needs --simulate, and under its group's heading.
+    const std::string line = help.substr(at, help.find('\n', at) - at);
+    EXPECT_EQ(line.find(station::kNeedsSimulate) != std::string::npos, row.needs_simulate) << line;
+    std::string heading(station::group_name(row.group));
+    ASSERT_FALSE(heading.empty());
+    heading[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(heading[0])));
+    const std::size_t heading_at = help.rfind("\n\n", at);
+    ASSERT_NE(heading_at, std::string::npos);
+    EXPECT_EQ(help.compare(heading_at + 2, heading.size() + 2, heading + ":\n"), 0)
+        << shown << " under " << help.substr(heading_at + 2, 40);
     EXPECT_EQ(std::count_if(std::begin(station::kOptions), std::end(station::kOptions),
                             [&](const auto& other) {
                               return other.option == row.option || other.name == row.name;
