@@ -439,11 +439,6 @@ TEST_P(StationSaysTest, InOneVoice) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, StationSaysTest,
     ::testing::Values(
-        SaysCase{"UnknownOption", {"--bogus"}, 2, {"unknown option 'bogus': check its spelling"}},
-        SaysCase{"UnknownFault",
-                 {"--simulate", "--fault", "warp-drive"},
-                 2,
-                 {"unknown fault \"warp-drive\"", ": correct the --fault value."}},
         SaysCase{"ExportToAFileOfNoFormat",
                  {"--records", "{dir}/runs.sqlite", "--export-records", "{dir}/runs.txt"},
                  2,

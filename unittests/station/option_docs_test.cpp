@@ -1,11 +1,8 @@
 // The documents of the options, as the build makes them from the parser's table: every option
-// has its line in the manual page the package installs and in README's option table, README's
-// table is the one the build makes, and a manual page template that describes an option the
-// station does not take is refused.
+// has its line in the manual page the package installs and in README's option table, and
+// README's table is the one the build makes.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -73,31 +70,6 @@ TEST(OptionDocsTest, EveryOptionHasItsLineInTheManualPageAndInReadme) {
   for (const std::string& line : manual) {
     EXPECT_EQ(line.rfind(".\\\" option ", 0), std::string::npos) << "a detail left: " << line;
     EXPECT_NE(line, ".\\\" @options");
-  }
-}
-
-// A template that would leave the manual page stale or without its options makes no page.
-TEST(OptionDocsTest, ATemplateTheOptionsDoNotFitIsRefused) {
-  struct Template {
-    std::string text;
-    std::string said;
-  };
-  const Template templates[] = {
-      {".TH X 1\n.\\\" @options\n.\\\" option warp-drive\nGoes fast.\n",
-       "describes --warp-drive, which the station does not take"},
-      {".TH X 1\n.SH OPTIONS\n", "has no line"},
-  };
-  QTemporaryDir folder;
-  ASSERT_TRUE(folder.isValid());
-  for (const Template& made : templates) {
-    const QString path = folder.filePath("page.1.in");
-    std::ofstream(path.toStdString()) << made.text;
-    QProcess docs;
-    docs.start(QStringLiteral(QUOR_OPTION_DOCS_PATH), {"manual", path, folder.filePath("page.1")});
-    ASSERT_TRUE(docs.waitForFinished(10'000));
-    EXPECT_EQ(docs.exitCode(), 1);
-    EXPECT_NE(docs.readAllStandardError().toStdString().find(made.said), std::string::npos)
-        << made.said;
   }
 }
 
