@@ -137,6 +137,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   chosen.include_simulated = is_set(Option::include_simulated);
   chosen.setup_records_server = is_set(Option::setup_records_server);
   chosen.station_role = value_of(Option::station_role);
+  chosen.reports_dir = value_of(Option::reports);
 
   if (chosen.visa_path && chosen.simulate) {
     return refuse("--visa and --simulate exclude each other: choose one");

@@ -33,6 +33,7 @@ enum class Option {
   include_simulated,
   setup_records_server,
   station_role,
+  reports,
 };
 
 // What an option is about: the group it belongs to in the option table.
@@ -109,6 +110,8 @@ inline constexpr OptionDescription kOptions[] = {
      "Set up the line's records server; exit.", OptionGroup::records_and_the_line, false},
     {Option::station_role, "station-role", "", "NAME", "The role the stations log in with.",
      OptionGroup::records_and_the_line, false},
+    {Option::reports, "reports", "", "DIR", "Write the unit reports (PDF) into DIR.",
+     OptionGroup::records_and_the_line, false},
 };
 
 struct StationOptions {
@@ -129,6 +132,8 @@ struct StationOptions {
   // --setup-records-server with --station-role NAME: the line's server set up by its owner.
   bool setup_records_server = false;
   std::optional<std::string> station_role;
+  // --reports DIR: the folder of the unit reports; unset: the application data folder's.
+  std::optional<std::string> reports_dir;
 };
 enum class CommandAction {
   RunStation,          // the windows

@@ -276,6 +276,12 @@ const Case kCases[] = {
      {"--station-role", "quor_station"},
      CommandAction::Refuse,
      {"--station-role works with --setup-records-server only"}},
+    {"ReportsFolder",
+     {"--reports", "/srv/line1/reports"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) { EXPECT_EQ(o.reports_dir, "/srv/line1/reports"); }},
+    {"ReportsEmpty", {"--reports="}, CommandAction::Refuse, {"--reports needs a value"}},
     {"SetupAndExport",
      {"--setup-records-server", "--station-role", "s", "--export-records", "o.csv"},
      CommandAction::Refuse,
@@ -303,7 +309,8 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
                                             "--station",
                                             "--include-simulated",
                                             "--setup-records-server",
-                                            "--station-role"};
+                                            "--station-role",
+                                            "--reports"};
   std::istringstream lines(help);
   std::string line;
   std::vector<std::string> option_lines;
