@@ -152,16 +152,63 @@ bool RecordForwarder::send(RecordStore& station, RecordStore& shared,
          send(station, shared, {middle, runs.end()}, state);
 }
 
+bool RecordForwarder::send_unit_results(RecordStore& station, RecordStore& shared,
+                                        const std::vector<UnitResult>& results,
+                                        ForwardState& state) {
+  if (stopping()) return false;
+  if (exchange([&] { return shared.import_unit_results(results); })) {
+    std::vector<std::string> ids;
+    for (const UnitResult& result : results) ids.push_back(result.id);
+    if (std::string error = station.unit_results_forwarded(ids); !error.empty()) {
+      state.reason = "the record file cannot be written: " + error;
+      return false;
+    }
+    state.forwarded += ids.size();
+    return true;
+  }
+  const std::string refusal = shared.refusal();
+  if (refusal.empty()) {
+    state.reaching_server = false;
+    state.reason = server_reason(shared);
+    return false;
+  }
+  if (results.size() == 1) {
+    if (std::string error = station.set_aside_unit_result(results.front().id, refusal);
+        !error.empty()) {
+      state.reason = "the record file cannot be written: " + error;
+      return false;
+    }
+    return true;
+  }
+  const auto middle = results.begin() + std::ptrdiff_t(results.size() / 2);
+  return send_unit_results(station, shared, {results.begin(), middle}, state) &&
+         send_unit_results(station, shared, {middle, results.end()}, state);
+}
+
 void RecordForwarder::forward_waiting(RecordStore& station, RecordStore& shared) {
   ForwardState state;
   state.reaching_server = true;
+  bool runs_sent = false;
   while (!stopping()) {
     ReadResult<std::vector<RunRecord>> batch = station.forward_batch(options_.batch);
     if (!batch.error.empty()) {
       state.reason = "the record file cannot be read: " + batch.error;
       break;
     }
-    if (batch.value.empty() || !send(station, shared, batch.value, state)) break;
+    if (batch.value.empty()) {
+      runs_sent = true;
+      break;
+    }
+    if (!send(station, shared, batch.value, state)) break;
+  }
+  // The unit results after the runs of their steps.
+  while (runs_sent && !stopping()) {
+    ReadResult<std::vector<UnitResult>> batch = station.forward_unit_result_batch(options_.batch);
+    if (!batch.error.empty()) {
+      state.reason = "the record file cannot be read: " + batch.error;
+      break;
+    }
+    if (batch.value.empty() || !send_unit_results(station, shared, batch.value, state)) break;
   }
   const ReadResult<ForwardBacklog> backlog = station.forward_backlog();
   state.waiting = backlog.value.count;

@@ -7,6 +7,8 @@
 // station's store with the store's reason, and the runs behind it go on in order, in the same
 // attempt. A server that stops answering is cut by the station's own watch (server_watch.h).
 // Runs that wait when the program ends stay queued in the station's store for the next start.
+// Finished unit results (a unit's final test) follow the runs the same way, from a queue of their
+// own; they count among the runs waiting, forwarded and set aside.
 #pragma once
 
 #include <chrono>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "records/run_record.h"
+#include "records/unit_result.h"
 
 class QThread;
 
@@ -99,6 +102,9 @@ class RecordForwarder {
   // why).
   bool send(RecordStore& station, RecordStore& shared, const std::vector<RunRecord>& runs,
             ForwardState& state);
+  // The same for unit results.
+  bool send_unit_results(RecordStore& station, RecordStore& shared,
+                         const std::vector<UnitResult>& results, ForwardState& state);
   // Takes runs the shared store committed off the station's queue.
   bool taken(RecordStore& station, std::vector<std::string> ids, ForwardState& state);
   // An exchange with the server under the watch; `state` learns when the watch cut it.

@@ -12,6 +12,7 @@
 #include <array>
 #include <span>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -19,6 +20,7 @@
 #include "records/schema.h"
 #include "records/server_location.h"
 #include "records/sql_dialect.h"
+#include "records/unit_result_rows.h"
 
 namespace records {
 
@@ -64,6 +66,7 @@ enum Column : int {
   kProgramVersion,
   kProgress,
   kMade,
+  kUnitResultId,
   kColumnCount,
 };
 
@@ -100,7 +103,8 @@ constexpr std::array<std::string_view, kColumnCount> kColumnNames{"id",
                                                                   "non_vol_address",
                                                                   "program_version",
                                                                   "progress_ms",
-                                                                  "made_ms"};
+                                                                  "made_ms",
+                                                                  "unit_result_id"};
 
 QString name_of(int column) { return QString::fromLatin1(kColumnNames[column]); }
 
@@ -231,6 +235,7 @@ void bind_record(QSqlQuery& query, const RunRecord& record, TimePoint written) {
   values[kProgramVersion] = text(record.program_version);
   values[kProgress] = millis(written);
   values[kMade] = record.made ? millis(*record.made) : QVariant();
+  values[kUnitResultId] = record.unit_result_id.empty() ? QVariant() : text(record.unit_result_id);
   int position = 0;
   for (int column = 0; column < kColumnCount; ++column) {
     if (column != kReport) query.bindValue(position++, values[column]);
@@ -294,6 +299,7 @@ bool read_record(const QSqlQuery& query, RunRecord& record) {
   record.non_vol_address = optional_at<int>(query, kNonVolAddress);
   record.program_version = string_at(query, kProgramVersion);
   record.made = query.isNull(kMade) ? std::nullopt : std::optional(time_at(query, kMade));
+  record.unit_result_id = string_at(query, kUnitResultId);
   return true;
 }
 
@@ -337,6 +343,10 @@ Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
   if (!filter.station.empty()) {
     conditions << QStringLiteral("station_id = ?");
     where.values << text(filter.station);
+  }
+  if (!filter.unit_result.empty()) {
+    conditions << QStringLiteral("unit_result_id = ?");
+    where.values << text(filter.unit_result);
   }
   if (filter.started_from) {
     conditions << QStringLiteral("started_ms >= ?");
@@ -430,6 +440,10 @@ struct RecordStore::Impl {
   std::optional<QSqlQuery> insert_run;
   std::optional<QSqlQuery> insert_report;
   std::optional<QSqlQuery> insert_new_error;
+  // Unit results: written over (a station's file), or unless there (a shared store), and queued.
+  std::optional<QSqlQuery> upsert_unit_result;
+  std::optional<QSqlQuery> insert_unit_result;
+  std::optional<QSqlQuery> queue_unit_result;
   // Finished runs are queued for forwarding as they are written.
   bool forwarding = false;
   // The station whose runs left running are marked interrupted; empty: every station's.
@@ -459,6 +473,9 @@ struct RecordStore::Impl {
     insert_run.reset();
     insert_report.reset();
     insert_new_error.reset();
+    upsert_unit_result.reset();
+    insert_unit_result.reset();
+    queue_unit_result.reset();
     if (QSqlDatabase::contains(connection)) {
       {
         QSqlDatabase db = database();
@@ -502,6 +519,27 @@ struct RecordStore::Impl {
       query.prepare(QStringLiteral("UPDATE runs SET outcome = ? WHERE outcome = ?") + of_station);
       query.addBindValue(text(text_id(Outcome::interrupted)));
       query.addBindValue(text(text_id(Outcome::running)));
+      if (!station.empty()) query.addBindValue(text(station));
+      if (!query.exec()) error = dialect.error_of(query.lastError());
+    }
+    // The unit results cut off with them: their steps done stay as they were written.
+    if (!error && forwarding) {
+      query.prepare(
+          QStringLiteral("INSERT INTO unit_result_queue (unit_result_id, sequence, queued_ms)"
+                         " SELECT id, (SELECT COALESCE(MAX(sequence), 0) FROM unit_result_queue)"
+                         " + ROW_NUMBER() OVER (ORDER BY started_ms, id), ? FROM unit_results"
+                         " WHERE verdict = ?") +
+          of_station + QStringLiteral(" ON CONFLICT (unit_result_id) DO NOTHING"));
+      query.addBindValue(millis(now()));
+      query.addBindValue(text(text_id(UnitVerdict::running)));
+      if (!station.empty()) query.addBindValue(text(station));
+      if (!query.exec()) error = dialect.error_of(query.lastError());
+    }
+    if (!error) {
+      query.prepare(QStringLiteral("UPDATE unit_results SET verdict = ? WHERE verdict = ?") +
+                    of_station);
+      query.addBindValue(text(text_id(UnitVerdict::interrupted)));
+      query.addBindValue(text(text_id(UnitVerdict::running)));
       if (!station.empty()) query.addBindValue(text(station));
       if (!query.exec()) error = dialect.error_of(query.lastError());
     }
@@ -562,7 +600,21 @@ struct RecordStore::Impl {
                              " WHERE 1 = 1 ON CONFLICT (run_id) DO NOTHING"))) {
         return error;
       }
+      if (StoreError error = prepare(upsert_unit_result, db, sql::upsert_unit_result_statement())) {
+        return error;
+      }
+      if (StoreError error = prepare(
+              queue_unit_result, db,
+              QStringLiteral("INSERT INTO unit_result_queue (unit_result_id, sequence, queued_ms)"
+                             " SELECT ?, COALESCE(MAX(sequence), 0) + 1, ? FROM unit_result_queue"
+                             " WHERE 1 = 1 ON CONFLICT (unit_result_id) DO NOTHING"))) {
+        return error;
+      }
       if (keeps_first()) {
+        if (StoreError error =
+                prepare(insert_unit_result, db, sql::insert_new_unit_result_statement())) {
+          return error;
+        }
         if (StoreError error = prepare(insert_run, db, insert_new_statement())) return error;
         if (StoreError error = prepare(insert_report, db,
                                        QStringLiteral("INSERT INTO run_reports (run_id, report) "
@@ -764,16 +816,22 @@ struct RecordStore::Impl {
     written = 0;
     for (std::size_t batch = 0; batch < batches; ++batch) {
       std::vector<RunRecord> runs = waiting.oldest(kRetryBatch, from_before);
-      if (runs.empty()) break;
+      std::vector<UnitResult> unit_results = waiting.oldest_unit_results(kRetryBatch, from_before);
+      if (runs.empty() && unit_results.empty()) break;
       std::vector<std::string> ids;
       for (const RunRecord& run : runs) ids.push_back(run.id);
       // An earlier program's running state of a run the file holds as ended is an older state
       // whose "stored" entry its journal could not take (a full disk): it never comes back over
-      // the end.
+      // the end. (A unit result's upsert never lets a running state over an end.)
       if (from_before) std::erase_if(runs, [this](const RunRecord& run) { return ended(run); });
       if (StoreError error = write(runs)) return error;
       waiting.stored(ids);
       written += runs.size();
+      ids.clear();
+      for (const UnitResult& result : unit_results) ids.push_back(result.id);
+      if (StoreError error = write_unit_results(unit_results)) return error;
+      waiting.stored(ids);
+      written += unit_results.size();
     }
     return {};
   }
@@ -792,6 +850,51 @@ struct RecordStore::Impl {
   StoreError replay() {
     std::size_t written = 0;
     return write_waiting(true, SIZE_MAX, written);
+  }
+
+  // One unit result's row, inside the caller's transaction.
+  StoreError write_unit_result_rows(const UnitResult& result, TimePoint written) {
+    sql::bind_unit_result(*upsert_unit_result, result);
+    if (!upsert_unit_result->exec()) return dialect.error_of(upsert_unit_result->lastError());
+    if (forwarding && result.verdict != UnitVerdict::running) {
+      queue_unit_result->bindValue(0, text(result.id));
+      queue_unit_result->bindValue(1, millis(written));
+      if (!queue_unit_result->exec()) return dialect.error_of(queue_unit_result->lastError());
+    }
+    return {};
+  }
+
+  // All of them or none, in one transaction.
+  StoreError write_unit_results(std::span<const UnitResult> results) {
+    if (results.empty()) return {};
+    QSqlDatabase db = database();
+    if (!db.transaction()) return dialect.error_of(db.lastError());
+    const TimePoint written = now();
+    StoreError error;
+    for (const UnitResult& result : results) {
+      error = write_unit_result_rows(result, written);
+      if (error) break;
+    }
+    if (!error && !db.commit()) error = dialect.error_of(db.lastError());
+    if (error) db.rollback();
+    return error;
+  }
+
+  bool store(const UnitResult& result) {
+    if (deferred || !can_write()) {
+      waiting.keep(result);
+      return false;
+    }
+    const bool waits = waiting.find_unit_result(result.id) != nullptr;
+    if (waits) waiting.keep(result);
+    if (StoreError error = write_unit_results(std::span(&result, 1))) {
+      failure = error;
+      if (!waits) waiting.keep(result);
+      return false;
+    }
+    failure = {};
+    if (waits) waiting.stored({result.id});
+    return true;
   }
 
   // Writes go through the open connection of a station-mode store while it is not damaged.
@@ -919,6 +1022,15 @@ bool RecordStore::save_progress(const std::string& id, const std::string& report
 
 bool RecordStore::complete_run(const RunRecord& record) { return impl_->store(record); }
 
+bool RecordStore::begin_unit_result(const UnitResult& result) {
+  UnitResult running = result;
+  running.verdict = UnitVerdict::running;
+  running.ended.reset();
+  return impl_->store(running);
+}
+
+bool RecordStore::complete_unit_result(const UnitResult& result) { return impl_->store(result); }
+
 std::size_t RecordStore::retry() {
   // A server's connection that failed may be lost or stuck: a new one is cheap.
   const bool reconnect = impl_->dialect.is_server() && impl_->failure;
@@ -1026,6 +1138,21 @@ ReadResult<ForwardBacklog> RecordStore::forward_backlog() {
   }
   result.value.set_aside = query.value(0).toULongLong();
   result.value.latest_refusal = string_at(query, 1);
+  // The unit results wait and are set aside beside the runs.
+  if (!query.exec(QStringLiteral("SELECT SUM(CASE WHEN refused_ms IS NULL THEN 1 ELSE 0 END),"
+                                 " MIN(CASE WHEN refused_ms IS NULL THEN queued_ms END),"
+                                 " SUM(CASE WHEN refused_ms IS NULL THEN 0 ELSE 1 END),"
+                                 " MAX(refused_ms) FROM unit_result_queue")) ||
+      !query.next()) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  result.value.count += query.value(0).toULongLong();
+  if (!query.isNull(1)) {
+    const TimePoint oldest = time_at(query, 1);
+    if (!result.value.oldest || oldest < *result.value.oldest) result.value.oldest = oldest;
+  }
+  result.value.set_aside += query.value(2).toULongLong();
   return result;
 }
 
@@ -1337,6 +1464,168 @@ ReadResult<std::optional<RunRecord>> RecordStore::find(const std::string& id) {
   }
   while (errors.next()) record.last_errors.push_back(errors.value(0).toString().toStdString());
   result.value = std::move(record);
+  return result;
+}
+
+bool RecordStore::import_unit_results(const std::vector<UnitResult>& results) {
+  impl_->refusal.clear();
+  if (!impl_->can_write()) return false;
+  StoreError error;
+  if (!impl_->keeps_first()) {
+    error = impl_->write_unit_results(results);
+  } else {
+    QSqlDatabase db = impl_->database();
+    if (!db.transaction()) {
+      error = impl_->dialect.error_of(db.lastError());
+    } else {
+      for (const UnitResult& result : results) {
+        sql::bind_unit_result(*impl_->insert_unit_result, result);
+        if (!impl_->insert_unit_result->exec()) {
+          error = impl_->dialect.error_of(impl_->insert_unit_result->lastError());
+          break;
+        }
+        if (impl_->insert_unit_result->numRowsAffected() != 0) continue;
+        // Delivered twice: the same content is left as it is, other content refused.
+        const ReadResult<std::optional<UnitResult>> there = find_unit_result(result.id);
+        if (!there.error.empty()) {
+          error = {Failure::other, there.error};
+        } else if (there.value != result) {
+          error = {Failure::conflict, {}};
+        }
+        if (error) break;
+      }
+      if (!error && !db.commit()) error = impl_->dialect.error_of(db.lastError());
+      if (error) db.rollback();
+    }
+  }
+  if (error && sql::is_content_refusal(error.failure)) {
+    impl_->refusal = impl_->refusal_text(error);
+    impl_->failure = {};
+    return false;
+  }
+  impl_->failure = error;
+  return !error;
+}
+
+ReadResult<std::vector<UnitResult>> RecordStore::forward_unit_result_batch(std::size_t limit) {
+  ReadResult<std::vector<UnitResult>> result;
+  if (impl_->not_open(result)) return result;
+  QSqlQuery query(impl_->database());
+  query.setForwardOnly(true);
+  if (!query.exec(sql::select_unit_results() +
+                  QStringLiteral(" JOIN (SELECT unit_result_id, sequence FROM unit_result_queue"
+                                 " WHERE refused_ms IS NULL ORDER BY sequence LIMIT %1) batch"
+                                 " ON batch.unit_result_id = unit_results.id"
+                                 " ORDER BY batch.sequence")
+                      .arg(qulonglong(limit)))) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  while (query.next()) {
+    UnitResult unit_result;
+    if (sql::read_unit_result(query, unit_result)) result.value.push_back(std::move(unit_result));
+  }
+  return result;
+}
+
+std::string RecordStore::unit_results_forwarded(const std::vector<std::string>& ids) {
+  if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
+  QSqlDatabase db = impl_->database();
+  if (!db.transaction()) return db.lastError().text().toStdString();
+  QSqlQuery query(db);
+  std::string error;
+  if (!query.prepare(QStringLiteral("DELETE FROM unit_result_queue WHERE unit_result_id = ?"))) {
+    error = query.lastError().text().toStdString();
+  }
+  for (const std::string& id : ids) {
+    if (!error.empty()) break;
+    query.bindValue(0, text(id));
+    if (!query.exec()) error = query.lastError().text().toStdString();
+  }
+  if (error.empty() && !db.commit()) error = db.lastError().text().toStdString();
+  if (!error.empty()) db.rollback();
+  return error;
+}
+
+std::string RecordStore::set_aside_unit_result(const std::string& id, const std::string& reason) {
+  if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
+  QSqlQuery query(impl_->database());
+  query.prepare(QStringLiteral(
+      "UPDATE unit_result_queue SET refused_ms = ?, reason = ? WHERE unit_result_id = ?"));
+  query.addBindValue(millis(now()));
+  query.addBindValue(text(reason));
+  query.addBindValue(text(id));
+  if (!query.exec()) return query.lastError().text().toStdString();
+  return {};
+}
+
+ReadResult<std::optional<UnitResult>> RecordStore::find_unit_result(const std::string& id) {
+  ReadResult<std::optional<UnitResult>> result;
+  ReadResult<std::vector<UnitResult>> found = unit_results({id});
+  result.error = std::move(found.error);
+  if (!found.value.empty()) result.value = std::move(found.value.front());
+  return result;
+}
+
+ReadResult<std::vector<UnitResult>> RecordStore::unit_results(const std::vector<std::string>& ids) {
+  ReadResult<std::vector<UnitResult>> result;
+  if (impl_->not_open(result)) return result;
+  QSqlQuery query(impl_->database());
+  query.setForwardOnly(true);
+  if (!query.prepare(sql::select_unit_results() + QStringLiteral(" WHERE id = ?"))) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  for (const std::string& id : ids) {
+    query.bindValue(0, text(id));
+    if (!query.exec()) {
+      result.error = query.lastError().text().toStdString();
+      result.value.clear();
+      return result;
+    }
+    UnitResult unit_result;
+    if (query.next() && sql::read_unit_result(query, unit_result)) {
+      result.value.push_back(std::move(unit_result));
+    }
+    query.finish();
+  }
+  std::sort(result.value.begin(), result.value.end(), [](const UnitResult& a, const UnitResult& b) {
+    return std::tie(a.started, a.id) < std::tie(b.started, b.id);
+  });
+  result.value.erase(
+      std::unique(result.value.begin(), result.value.end(),
+                  [](const UnitResult& a, const UnitResult& b) { return a.id == b.id; }),
+      result.value.end());
+  return result;
+}
+
+ReadResult<std::vector<std::pair<Procedure, std::chrono::milliseconds>>>
+RecordStore::typical_durations(const std::string& station_id, bool simulated, std::size_t latest) {
+  ReadResult<std::vector<std::pair<Procedure, std::chrono::milliseconds>>> result;
+  if (impl_->not_open(result)) return result;
+  QSqlQuery query(impl_->database());
+  query.setForwardOnly(true);
+  query.prepare(QStringLiteral(
+      "SELECT procedure_id, AVG(ended_ms - started_ms) FROM (SELECT procedure_id, started_ms,"
+      " ended_ms, ROW_NUMBER() OVER (PARTITION BY procedure_id ORDER BY"
+      " COALESCE(made_ms, started_ms) DESC, id DESC) AS run_number FROM runs"
+      " WHERE station_id = ? AND simulated = ? AND outcome = ? AND ended_ms >= started_ms)"
+      " latest_runs WHERE run_number <= ? GROUP BY procedure_id"));
+  query.addBindValue(text(station_id));
+  query.addBindValue(simulated ? 1 : 0);
+  query.addBindValue(text(text_id(Outcome::passed)));
+  query.addBindValue(qint64(latest));
+  if (!query.exec()) {
+    result.error = query.lastError().text().toStdString();
+    return result;
+  }
+  while (query.next()) {
+    const auto procedure = procedure_from_text_id(string_at(query, 0));
+    if (!procedure) continue;
+    result.value.emplace_back(*procedure,
+                              std::chrono::milliseconds{qint64(query.value(1).toDouble() + 0.5)});
+  }
+  std::sort(result.value.begin(), result.value.end());
   return result;
 }
 

@@ -16,9 +16,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "records/run_record.h"
+#include "records/unit_result.h"
 
 namespace records {
 
@@ -35,6 +37,8 @@ struct RecordFilter {
   bool include_simulated = false;
   // The station id, exactly; empty for every station.
   std::string station;
+  // The unit result the runs are steps of, exactly; empty for every run.
+  std::string unit_result;
   // A page of the list: the newest `limit` runs after skipping `offset` of them. The summary
   // ignores both.
   std::optional<std::size_t> limit;
@@ -167,6 +171,11 @@ class RecordStore {
   // The report so far of a run begun earlier; call it at least every 5 s while the run goes on.
   bool save_progress(const std::string& id, const std::string& report);
   bool complete_run(const RunRecord& record);
+  // A unit result, written as runs are (waiting in the journal when the store fails):
+  // begin_unit_result() writes it as running, whatever its verdict says. A unit result left
+  // running is found interrupted by the next open, as runs are.
+  bool begin_unit_result(const UnitResult& result);
+  bool complete_unit_result(const UnitResult& result);
   // Opens the store again when it failed and writes the oldest waiting records, at most
   // kRetryBatch of them in one transaction so that a call stays short; the next call writes the
   // next ones. Returns how many were written.
@@ -189,6 +198,8 @@ class RecordStore {
   // why, in a line ("the records server refused the run's content: ..."). The store is still
   // kept then, and takes other runs. Empty otherwise.
   std::string refusal() const;
+  // The same for finished unit results; refusal() tells a refusal of what was sent.
+  bool import_unit_results(const std::vector<UnitResult>& results);
   // Called with the socket of each connection a server's store opens, and with -1 before it
   // closes one, on the store's thread. Another thread may shut that socket down (shutdown(2))
   // while it is open, so that a statement the server never answers fails at once.
@@ -214,6 +225,11 @@ class RecordStore {
   std::string set_aside(const std::string& id, const std::string& reason);
   // The runs set aside, the latest first.
   ReadResult<std::vector<SetAsideRun>> set_aside_runs();
+  // The same for unit results: finished ones join a queue of their own (counted in the backlog
+  // with the runs), a batch is read, taken off once forwarded, or set aside with the reason.
+  ReadResult<std::vector<UnitResult>> forward_unit_result_batch(std::size_t limit);
+  std::string unit_results_forwarded(const std::vector<std::string>& ids);
+  std::string set_aside_unit_result(const std::string& id, const std::string& reason);
 
   // Newest first.
   ReadResult<std::vector<RunRecord>> query(const RecordFilter& filter,
@@ -238,6 +254,14 @@ class RecordStore {
   // not be taken.
   std::string read_together(const std::function<std::string()>& reads);
   ReadResult<std::optional<RunRecord>> find(const std::string& id);
+  ReadResult<std::optional<UnitResult>> find_unit_result(const std::string& id);
+  // The unit results of those ids that the store holds, in the order of their start (ties: id).
+  ReadResult<std::vector<UnitResult>> unit_results(const std::vector<std::string>& ids);
+  // How long each procedure's passed runs on the station `station_id` took, on the average of
+  // its latest `latest` passed runs, simulated or not as `simulated` says; a procedure without
+  // one is left out.
+  ReadResult<std::vector<std::pair<Procedure, std::chrono::milliseconds>>> typical_durations(
+      const std::string& station_id, bool simulated, std::size_t latest = 20);
 
  private:
   struct Impl;

@@ -57,6 +57,7 @@ bool RecordWriter::open() {
   post([this, &opened](RecordStore& store) {
     const bool open = store.open();
     follow_store(store);
+    read_durations(store);
     opened.set_value(open);
   });
   return result.get();
@@ -76,7 +77,24 @@ void RecordWriter::complete_run(const RunRecord& record) {
     ++handed_over_;
   }
   post([this, record](RecordStore& store) {
-    store.complete_run(record);
+    const bool written = store.complete_run(record);
+    if (written && record.outcome == Outcome::passed) read_durations(store);
+    std::lock_guard lock(mutex_);
+    --handed_over_;
+  });
+}
+
+void RecordWriter::begin_unit_result(const UnitResult& result) {
+  post([result](RecordStore& store) { store.begin_unit_result(result); });
+}
+
+void RecordWriter::complete_unit_result(const UnitResult& result) {
+  {
+    std::lock_guard lock(mutex_);
+    ++handed_over_;
+  }
+  post([this, result](RecordStore& store) {
+    store.complete_unit_result(result);
     std::lock_guard lock(mutex_);
     --handed_over_;
   });
@@ -149,6 +167,27 @@ void RecordWriter::follow_store(RecordStore& store) {
   if (!keeping_records_) return;
   const ReadResult<std::optional<TimePoint>> latest = store.latest_made();
   if (latest.error.empty() && latest.value) run_clock().follow(*latest.value);
+}
+
+void RecordWriter::read_durations(RecordStore& store) {
+  if (!store.keeping_records()) return;
+  const std::string station =
+      options_.station_id.empty() ? default_station_id() : options_.station_id;
+  for (const bool simulated : {false, true}) {
+    auto read = store.typical_durations(station, simulated);
+    if (!read.error.empty()) continue;
+    std::lock_guard lock(mutex_);
+    durations_[simulated ? 1 : 0] = std::move(read.value);
+  }
+}
+
+std::optional<std::chrono::milliseconds> RecordWriter::typical_duration(Procedure procedure,
+                                                                        bool simulated) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& [kind, duration] : durations_[simulated ? 1 : 0]) {
+    if (kind == procedure) return duration;
+  }
+  return std::nullopt;
 }
 
 void RecordWriter::publish(RecordStore& store) {

@@ -72,6 +72,8 @@ class RecordWriter final : public RunWrites {
   void begin_run(const RunRecord& record) override;
   void save_progress(const std::string& id, const std::string& report) override;
   void complete_run(const RunRecord& record) override;
+  void begin_unit_result(const UnitResult& result) override;
+  void complete_unit_result(const UnitResult& result) override;
   // Writes waiting records now instead of at the next retry.
   void retry();
   // Waits until every write handed over so far is done.
@@ -84,6 +86,11 @@ class RecordWriter final : public RunWrites {
   bool write_out(std::chrono::milliseconds time, const std::function<void()>& meanwhile = {});
 
   StoreState state() const;
+  // How long the procedure's passed runs on this station usually take (RecordStore::
+  // typical_durations(), for simulated runs or real ones), as read when the store was opened and
+  // after each passed run; none when none passed. Waits for nothing: any thread may ask.
+  std::optional<std::chrono::milliseconds> typical_duration(Procedure procedure,
+                                                            bool simulated) const;
   // Messages for the technician since the last call (a damaged file moved aside).
   std::vector<std::string> take_notices();
 
@@ -100,6 +107,8 @@ class RecordWriter final : public RunWrites {
   // The station's runs are placed after those the store holds, whatever the wall clock says:
   // after every open, and whenever the store takes writes again.
   void follow_store(RecordStore& store);
+  // Reads the typical durations again (on the writer thread).
+  void read_durations(RecordStore& store);
 
   const Options options_;
   mutable std::mutex mutex_;
@@ -112,6 +121,8 @@ class RecordWriter final : public RunWrites {
   std::size_t handed_over_ = 0;
   StoreState state_;
   std::vector<std::string> notices_;
+  // Real runs' durations, then simulated ones'.
+  std::vector<std::pair<Procedure, std::chrono::milliseconds>> durations_[2];
   // The writer thread's: whether the store took writes when last seen.
   bool keeping_records_ = false;
   // A Qt thread, so that Qt's per-thread data of the SQL connection it owns ends with it. Last:

@@ -24,6 +24,7 @@ constexpr std::size_t kFrameHeader = 12;
 // A payload: its kind, then a run's record or the ids of runs stored.
 constexpr char kKept = 'K';
 constexpr char kStored = 'S';
+constexpr char kUnitKept = 'U';
 constexpr std::uint8_t kRecordFormat = 1;
 // A journal is written afresh, without the states superseded, once it is this long and mostly
 // superseded.
@@ -178,6 +179,7 @@ std::string kept_payload(const RunRecord& r) {
   out.optional(r.non_vol_address);
   out.text(r.program_version);
   out.optional(r.made);
+  out.text(r.unit_result_id);
   return std::move(out.out());
 }
 
@@ -208,10 +210,66 @@ bool read_kept(Decoder& in, RunRecord& r) {
   r.non_vol_address = in.optional<int>();
   r.program_version = in.text();
   r.made = in.optional<TimePoint>();
+  // A journal of an earlier program ends its runs here.
+  if (in.ok() && !in.at_end()) r.unit_result_id = in.text();
   if (!procedure || !outcome || !in.ok() || !in.at_end()) return false;
   r.procedure = *procedure;
   r.outcome = *outcome;
   return true;
+}
+
+std::string unit_payload(const UnitResult& r) {
+  Encoder out;
+  out.u8(std::uint8_t(kUnitKept));
+  out.u8(kRecordFormat);
+  out.text(r.id);
+  out.text(r.station_id);
+  out.time(r.started);
+  out.optional(r.ended);
+  out.optional(r.made);
+  encode_unit(out, r.uut);
+  encode_unit(out, r.qcu);
+  for (const std::string* field :
+       {&r.technician, &r.top_serial, &r.sub_serial, &r.uut_resource, &r.qcu_resource,
+        &r.visa_library, &r.program_version, &r.sequence, &r.finding}) {
+    out.text(*field);
+  }
+  out.u8(r.simulated ? 1 : 0);
+  out.text(text_id(r.verdict));
+  out.optional(r.deciding_step);
+  out.text(r.deciding_procedure ? text_id(*r.deciding_procedure) : std::string_view());
+  return std::move(out.out());
+}
+
+bool read_unit(Decoder& in, UnitResult& r) {
+  if (in.u8() != kRecordFormat) return false;
+  r.id = in.text();
+  r.station_id = in.text();
+  r.started = in.time();
+  r.ended = in.optional<TimePoint>();
+  r.made = in.optional<TimePoint>();
+  decode_unit(in, r.uut);
+  decode_unit(in, r.qcu);
+  for (std::string* field :
+       {&r.technician, &r.top_serial, &r.sub_serial, &r.uut_resource, &r.qcu_resource,
+        &r.visa_library, &r.program_version, &r.sequence, &r.finding}) {
+    *field = in.text();
+  }
+  r.simulated = in.u8() != 0;
+  const auto verdict = unit_verdict_from_text_id(in.text());
+  r.deciding_step = in.optional<int>();
+  const std::string deciding = in.text();
+  if (!deciding.empty()) {
+    r.deciding_procedure = procedure_from_text_id(deciding);
+    if (!r.deciding_procedure) return false;
+  }
+  if (!verdict || !in.ok() || !in.at_end()) return false;
+  r.verdict = *verdict;
+  return true;
+}
+
+std::string payload_of(const RunRecord& record, const std::optional<UnitResult>& unit_result) {
+  return unit_result ? unit_payload(*unit_result) : kept_payload(record);
 }
 
 std::string stored_payload(const std::vector<std::string>& ids) {
@@ -378,16 +436,23 @@ void RunJournal::load(int fd, bool from_before) {
 void RunJournal::apply(const std::string& payload, bool from_before) {
   Decoder in(payload);
   const char kind = char(in.u8());
-  if (kind == kKept) {
+  if (kind == kKept || kind == kUnitKept) {
     RunRecord record;
-    if (!read_kept(in, record)) return;
+    std::optional<UnitResult> unit_result;
+    if (kind == kKept && !read_kept(in, record)) return;
+    if (kind == kUnitKept) {
+      unit_result.emplace();
+      if (!read_unit(in, *unit_result)) return;
+      record.id = unit_result->id;
+    }
     Kept* kept = entry(record.id);
     // This program's own later state stands.
     if (kept != nullptr && !kept->from_before) return;
     if (kept == nullptr) {
-      runs_.push_back({std::move(record), from_before, true, true});
+      runs_.push_back({std::move(record), std::move(unit_result), from_before, true, true});
     } else {
       kept->record = std::move(record);
+      kept->unit_result = std::move(unit_result);
     }
   } else if (kind == kStored) {
     const std::uint32_t count = in.u32();
@@ -448,7 +513,7 @@ bool RunJournal::rewrite() {
     return false;
   }
   std::string bytes;
-  for (const Kept& kept : runs_) bytes += framed(kept_payload(kept.record));
+  for (const Kept& kept : runs_) bytes += framed(payload_of(kept.record, kept.unit_result));
   // Locked before it takes the journal's name, so that no other program takes it over.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !write_at(fd, bytes, 0) || ::fdatasync(fd) != 0 ||
       ::rename(fresh.c_str(), file_.c_str()) != 0) {
@@ -495,23 +560,39 @@ RunJournal::Kept* RunJournal::entry(const std::string& id) {
 
 const RunRecord* RunJournal::find(const std::string& id) const {
   const Kept* kept = entry(id);
-  return kept == nullptr ? nullptr : &kept->record;
+  return kept == nullptr || kept->unit_result ? nullptr : &kept->record;
+}
+
+const UnitResult* RunJournal::find_unit_result(const std::string& id) const {
+  const Kept* kept = entry(id);
+  return kept == nullptr || !kept->unit_result ? nullptr : &*kept->unit_result;
 }
 
 bool RunJournal::keep(const RunRecord& record) {
+  return keep(Kept{record, std::nullopt, false, false, false}, kept_payload(record));
+}
+
+bool RunJournal::keep(const UnitResult& result) {
+  RunRecord key;
+  key.id = result.id;
+  return keep(Kept{std::move(key), result, false, false, false}, unit_payload(result));
+}
+
+bool RunJournal::keep(Kept latest, const std::string& payload) {
   // Before any pointer into the list is taken: opening loads runs into it.
   open();
-  Kept* kept = entry(record.id);
+  Kept* kept = entry(latest.record.id);
   if (kept == nullptr) {
-    runs_.push_back({record, false, false, false});
+    runs_.push_back(std::move(latest));
     kept = &runs_.back();
   } else {
-    kept->record = record;
+    kept->record = std::move(latest.record);
+    kept->unit_result = std::move(latest.unit_result);
   }
   if (store_path_.empty()) return false;
   // A run stored earlier must not come back from the journal behind this one's entry.
   append_stored();
-  kept->on_disk = append(kept_payload(record));
+  kept->on_disk = append(payload);
   kept->ever_on_disk = kept->ever_on_disk || kept->on_disk;
   if (kept->on_disk && in_memory() == 0 && stored_pending_.empty()) error_.clear();
   const bool on_disk = kept->on_disk;
@@ -560,7 +641,7 @@ bool RunJournal::sync() {
   open();
   append_stored();
   for (Kept& kept : runs_) {
-    if (!kept.on_disk) kept.on_disk = append(kept_payload(kept.record));
+    if (!kept.on_disk) kept.on_disk = append(payload_of(kept.record, kept.unit_result));
     kept.ever_on_disk = kept.ever_on_disk || kept.on_disk;
   }
   if (in_memory() == 0 && stored_pending_.empty()) error_.clear();
@@ -576,9 +657,20 @@ std::vector<RunRecord> RunJournal::oldest(std::size_t limit, bool from_before) c
   std::vector<RunRecord> runs;
   for (const Kept& kept : runs_) {
     if (runs.size() >= limit) break;
-    if (!from_before || kept.from_before) runs.push_back(kept.record);
+    if (!kept.unit_result && (!from_before || kept.from_before)) runs.push_back(kept.record);
   }
   return runs;
+}
+
+std::vector<UnitResult> RunJournal::oldest_unit_results(std::size_t limit, bool from_before) const {
+  std::vector<UnitResult> results;
+  for (const Kept& kept : runs_) {
+    if (results.size() >= limit) break;
+    if (kept.unit_result && (!from_before || kept.from_before)) {
+      results.push_back(*kept.unit_result);
+    }
+  }
+  return results;
 }
 
 std::size_t RunJournal::from_before() const {

@@ -9,14 +9,17 @@
 //
 // The file is a sequence of entries, each framed by a mark, its length and a checksum, so that an
 // entry torn by a crash or a power cut is recognised and skipped. An entry holds a run's whole
-// record, or the ids of runs that reached the record file.
+// record, a unit result's whole record, or the ids of runs and unit results that reached the
+// record file (a unit result is kept as a run is, under its own id).
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "records/run_record.h"
+#include "records/unit_result.h"
 
 namespace records {
 
@@ -41,6 +44,8 @@ class RunJournal {
   // place). True when it is in the journal file on the disk; false when it is in memory only
   // (error() says why).
   bool keep(const RunRecord& record);
+  // The same for a unit result.
+  bool keep(const UnitResult& result);
   // The runs reached the record file: they are taken off (a run any state of which reached the
   // journal file is said to be stored there, now or, when that cannot be written, before its
   // next entry).
@@ -51,12 +56,15 @@ class RunJournal {
 
   // The run kept under that id, or none.
   const RunRecord* find(const std::string& id) const;
+  const UnitResult* find_unit_result(const std::string& id) const;
   std::size_t size() const { return runs_.size(); }
   // Of them, those in memory only.
   std::size_t in_memory() const;
   // The first `limit` runs in the order they were first kept; only those left by an earlier
   // program when `from_before`.
   std::vector<RunRecord> oldest(std::size_t limit, bool from_before = false) const;
+  // The same for the unit results kept.
+  std::vector<UnitResult> oldest_unit_results(std::size_t limit, bool from_before = false) const;
   std::size_t from_before() const;
 
   // The journal file in use (empty while none is).
@@ -69,11 +77,14 @@ class RunJournal {
 
  private:
   struct Kept {
-    RunRecord record;
+    RunRecord record;  // a unit result's holds its id only
+    std::optional<UnitResult> unit_result;
     bool from_before = false;
     bool on_disk = false;       // its latest state is in the journal file
     bool ever_on_disk = false;  // some state of it is: stored() must say it was stored
   };
+  // Keeps `kept` as the latest state of its id; see keep().
+  bool keep(Kept kept, const std::string& payload);
   bool append(const std::string& payload);
   // Appends the ids of runs stored whose entry could not be appended; true when none is left.
   bool append_stored();

@@ -106,6 +106,8 @@ struct RunRecord {
   // Where the run falls among this station's runs: its start, held back from ever going back
   // (see RunClock). None for a run of an earlier program, which its start places.
   std::optional<TimePoint> made;
+  // The unit result (records/unit_result.h) this run is a step of; empty for a run on its own.
+  std::string unit_result_id;
 
   bool operator==(const RunRecord&) const = default;
 };

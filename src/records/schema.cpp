@@ -91,6 +91,54 @@ const Migration kMigrations[] = {
       " refused_ms BIGINT NOT NULL,"
       " reason TEXT NOT NULL)",
       "CREATE INDEX forward_refused_order ON forward_refused (refused_ms)"}},
+    {5,
+     // A unit's final test: one unit result for the sequence of procedures run on one unit, and
+     // the link from each step's run to it. No foreign key: a shared store may take a unit's
+     // runs before the unit result, which is forwarded once it ends.
+     {"CREATE TABLE unit_results ("
+      " id VARCHAR(64) NOT NULL PRIMARY KEY,"
+      " station_id TEXT NOT NULL,"
+      " started_ms BIGINT NOT NULL,"
+      " ended_ms BIGINT,"
+      " made_ms BIGINT,"
+      " technician TEXT NOT NULL,"
+      " top_serial TEXT NOT NULL,"
+      " sub_serial TEXT NOT NULL,"
+      " uut_reply TEXT NOT NULL,"
+      " uut_maker TEXT NOT NULL,"
+      " uut_model TEXT NOT NULL,"
+      " uut_serial TEXT NOT NULL,"
+      " uut_firmware TEXT NOT NULL,"
+      " qcu_reply TEXT NOT NULL,"
+      " qcu_maker TEXT NOT NULL,"
+      " qcu_model TEXT NOT NULL,"
+      " qcu_serial TEXT NOT NULL,"
+      " qcu_firmware TEXT NOT NULL,"
+      " uut_resource TEXT NOT NULL,"
+      " qcu_resource TEXT NOT NULL,"
+      " visa_library TEXT NOT NULL,"
+      " simulated INTEGER NOT NULL,"
+      " program_version TEXT NOT NULL,"
+      " sequence_name TEXT NOT NULL,"
+      " verdict VARCHAR(32) NOT NULL,"
+      " deciding_step INTEGER,"
+      " deciding_procedure VARCHAR(32),"
+      " finding TEXT NOT NULL)",
+      "CREATE INDEX unit_results_started ON unit_results (started_ms)",
+      "CREATE INDEX unit_results_station ON unit_results (station_id, started_ms)",
+      "CREATE INDEX unit_results_serial ON unit_results (top_serial, started_ms)",
+      "ALTER TABLE runs ADD COLUMN unit_result_id VARCHAR(64)",
+      "CREATE INDEX runs_unit_result ON runs (unit_result_id)",
+      // The finished unit results a station has still to forward, in the order they finished;
+      // one the shared store refused for its content is kept with the store's reason and skipped.
+      "CREATE TABLE unit_result_queue ("
+      " unit_result_id VARCHAR(64) NOT NULL PRIMARY KEY"
+      " REFERENCES unit_results (id) ON DELETE CASCADE,"
+      " sequence BIGINT NOT NULL,"
+      " queued_ms BIGINT NOT NULL,"
+      " refused_ms BIGINT,"
+      " reason TEXT)",
+      "CREATE INDEX unit_result_queue_order ON unit_result_queue (sequence)"}},
 };
 
 StoreError exec(QSqlQuery& query, const QString& statement, const Dialect& dialect) {

@@ -14,8 +14,9 @@ namespace records {
 namespace {
 
 // The tables a station adds runs to and reads; every other table of the schema it may not touch.
-constexpr const char* kStationTables[] = {"runs", "run_reports", "run_errors"};
-constexpr const char* kOtherTables[] = {"schema_version", "forward_queue", "forward_refused"};
+constexpr const char* kStationTables[] = {"runs", "run_reports", "run_errors", "unit_results"};
+constexpr const char* kOtherTables[] = {"schema_version", "forward_queue", "forward_refused",
+                                        "unit_result_queue"};
 
 // What makes a role unfit for the stations: each could change every record however granted.
 struct Unfit {

@@ -58,8 +58,8 @@ RecordsWiring::RecordsWiring(core::Station& station, StationWindows& windows,
                                    &window_thread_, [this] { state_changed(); },
                                    Qt::QueuedConnection);
                              })),
-      recorder_(station, writer_, {options_.station_id, QUOR_PROGRAM_VERSION},
-                sources_of(windows)) {
+      recorder_(station, writer_, {options_.station_id, QUOR_PROGRAM_VERSION}, sources_of(windows)),
+      unit_results_(station, writer_, recorder_, {options_.station_id, QUOR_PROGRAM_VERSION}) {
   // The record file is open (or known not to be) before the first run and before forwarding
   // reads it.
   writer_.open();
@@ -188,6 +188,12 @@ void RecordsWiring::update_status() {
 }
 
 void RecordsWiring::save_progress() { recorder_.save_progress(); }
+
+procedures::ExpectedDuration RecordsWiring::expected_duration() {
+  return [this](core::ProcedureKind kind) {
+    return writer_.typical_duration(kind, station_.visa_in_use.simulated);
+  };
+}
 
 void RecordsWiring::retry() { writer_.retry(); }
 

@@ -2,7 +2,9 @@
 // file on a thread of its own, the forwarder that copies finished runs to the line's shared store
 // when there is one, the recorder that turns every procedure into a run record, the timer that
 // saves a running run's report, the records line of the main window's status bar, and the
-// records window behind the "Records" menu item.
+// records window behind the "Records" menu item. A final test adds unit_results() to its runner
+// as an observer, so that the unit is kept as one unit result linking its steps' runs, and takes
+// expected_duration() for its time left.
 #pragma once
 
 #include <QObject>
@@ -15,11 +17,13 @@
 
 #include "app/records_window.h"
 #include "core/station.h"
+#include "procedures/final_test.h"
 #include "records/record_forwarder.h"
 #include "records/record_store.h"
 #include "records/record_writer.h"
 #include "station/run_recorder.h"
 #include "station/station_windows.h"
+#include "station/unit_result_recorder.h"
 
 namespace station {
 
@@ -52,6 +56,12 @@ class RecordsWiring {
   records::RecordWriter& writer() { return writer_; }
   records::RecordForwarder* forwarder() { return forwarder_.get(); }
   RunRecorder& recorder() { return recorder_; }
+  // The observer a final test's runner is given (FinalTestRunner::add_observer).
+  UnitResultRecorder& unit_results() { return unit_results_; }
+  // How long a procedure's passed runs usually take on this station, for the runner's time left
+  // (FinalTestRunner::set_expected_duration): read off the writer's last figures, waiting for no
+  // disk.
+  procedures::ExpectedDuration expected_duration();
   // The store the records window reads (the shared store when there is one, else the record
   // file), opened on first use on the calling thread; the window itself reads the same location
   // on connections of its own.
@@ -85,6 +95,7 @@ class RecordsWiring {
   records::RecordWriter writer_;
   std::unique_ptr<records::RecordForwarder> forwarder_;
   RunRecorder recorder_;
+  UnitResultRecorder unit_results_;
   std::unique_ptr<records::RecordStore> reader_;
   QTimer progress_timer_;
   std::function<void()> window_shut_down_;  // the main window's own, before write_out()

@@ -45,14 +45,20 @@ RunRecord RunRecorder::begun_record(core::ProcedureKind kind) const {
   record.visa_library = station_text(station_.visa_in_use.description);
   record.simulated = station_.visa_in_use.simulated;
   record.program_version = identity_.program_version;
-  if (sources_.operator_fields) {
-    OperatorFields fields = record_text(sources_.operator_fields());
-    record.technician = std::move(fields.technician);
-    record.top_serial = std::move(fields.top_serial);
-    record.sub_serial = std::move(fields.sub_serial);
+  if (link_) record.unit_result_id = link_->id;
+  if (std::optional<OperatorFields> fields = operator_fields()) {
+    record.technician = std::move(fields->technician);
+    record.top_serial = std::move(fields->top_serial);
+    record.sub_serial = std::move(fields->sub_serial);
   }
   fill_units(record, kind, station_.units.uut.resource);
   return record;
+}
+
+std::optional<OperatorFields> RunRecorder::operator_fields() const {
+  if (link_) return link_->fields;
+  if (sources_.operator_fields) return record_text(sources_.operator_fields());
+  return std::nullopt;
 }
 
 void RunRecorder::fill_units(RunRecord& record, core::ProcedureKind kind,
@@ -126,11 +132,10 @@ void RunRecorder::ended(const core::Procedure& procedure) {
   running_.reset();
   fill_from_station(record, procedure.kind);
   // The fields may have been filled in while the run went on.
-  if (sources_.operator_fields) {
-    OperatorFields fields = record_text(sources_.operator_fields());
-    if (!fields.technician.empty()) record.technician = std::move(fields.technician);
-    if (!fields.top_serial.empty()) record.top_serial = std::move(fields.top_serial);
-    if (!fields.sub_serial.empty()) record.sub_serial = std::move(fields.sub_serial);
+  if (std::optional<OperatorFields> fields = operator_fields()) {
+    if (!fields->technician.empty()) record.technician = std::move(fields->technician);
+    if (!fields->top_serial.empty()) record.top_serial = std::move(fields->top_serial);
+    if (!fields->sub_serial.empty()) record.sub_serial = std::move(fields->sub_serial);
   }
   const std::optional<Outcome> outcome = station_.run.outcome;
   record.outcome = outcome                  ? *outcome

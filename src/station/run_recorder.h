@@ -27,6 +27,13 @@ struct RecorderSources {
   std::function<OperatorFields()> operator_fields;
 };
 
+// The unit result the runs recorded now are steps of, and the fields entered for its unit, which
+// stand for the windows' while it is open.
+struct UnitResultLink {
+  std::string id;
+  OperatorFields fields;  // record text already
+};
+
 struct RecorderIdentity {
   std::string station_id;  // empty: the host name
   std::string program_version;
@@ -46,6 +53,9 @@ class RunRecorder final : public core::ProcedureObserver {
   // a timer while a run goes on.
   void save_progress();
 
+  // Each run recorded from now on is a step of the unit result `link` names; none: of none.
+  void link_unit_result(std::optional<UnitResultLink> link) { link_ = std::move(link); }
+
   // The record of the run in progress, as last written.
   const std::optional<records::RunRecord>& running() const { return running_; }
 
@@ -59,12 +69,15 @@ class RunRecorder final : public core::ProcedureObserver {
   void fill_from_station(records::RunRecord& record, core::ProcedureKind kind) const;
   // A refused run's record, with why it was refused as its report.
   void complete_refused(const core::Procedure& refused, const std::string& why);
+  // The technician's fields now: the open unit result's, else the windows'.
+  std::optional<OperatorFields> operator_fields() const;
 
   core::Station& station_;
   records::RunWrites& writes_;
   RecorderIdentity identity_;
   RecorderSources sources_;
   std::optional<records::RunRecord> running_;
+  std::optional<UnitResultLink> link_;
   records::RunClock::Start start_;  // the running run's
   std::string saved_report_;
   // The facts' report saved_report_ was made from, once a save has read it.

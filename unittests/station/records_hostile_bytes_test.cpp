@@ -30,10 +30,16 @@ class Captured final : public RunWrites {
     saved.push_back(report);
   }
   void complete_run(const RunRecord& record) override { completed.push_back(record); }
+  void begin_unit_result(const UnitResult& result) override { units_begun.push_back(result); }
+  void complete_unit_result(const UnitResult& result) override {
+    units_completed.push_back(result);
+  }
 
   std::vector<RunRecord> begun;
   std::vector<std::string> saved;
   std::vector<RunRecord> completed;
+  std::vector<UnitResult> units_begun;
+  std::vector<UnitResult> units_completed;
 };
 
 std::string byte_range(int from, int to) {
