@@ -25,7 +25,6 @@ constexpr const char* kTitle = "Final Test";
 constexpr const char* kTechnicianKey = "finalTest/technician";
 constexpr const char* kUutKey = "finalTest/uut";
 constexpr const char* kQcuKey = "finalTest/qcu";
-constexpr const char* kDurationKey = "finalTest/duration/";
 constexpr int kProgressUnits = 1000;
 
 template <class Control>
@@ -82,14 +81,6 @@ FinalTestWindow::FinalTestWindow(core::Station& station, procedures::ProductionT
   txtTechnician->setText(settings_->value(kTechnicianKey).toString());
   show_steps(options_.sequence);
   set_running(false);
-  // The time left is estimated from the steps' durations on this station.
-  runner_.set_expected_duration(
-      [this](core::ProcedureKind kind) -> std::optional<std::chrono::milliseconds> {
-        const QVariant kept =
-            settings_->value(kDurationKey + QString::fromUtf8(core::procedure_row(kind).stored_id));
-        if (!kept.isValid()) return std::nullopt;
-        return std::chrono::milliseconds{kept.toLongLong()};
-      });
   make_accessible(*this);
 }
 
@@ -299,14 +290,6 @@ void FinalTestWindow::start() {
   // The steps pump the window's events while they run, as from the console: STOP is heard.
   procedures::FinalTestResult result = runner_.run(unit, options_.sequence);
   set_running(false);
-  for (const procedures::StepResult& step : result.steps) {
-    if (step.state == procedures::StepState::passed ||
-        step.state == procedures::StepState::failed) {
-      settings_->setValue(
-          kDurationKey + QString::fromUtf8(core::procedure_row(step.kind).stored_id),
-          static_cast<qlonglong>(step.duration.count()));
-    }
-  }
   show_verdict(result);
   last_ = std::move(result);
   file_report(*last_);

@@ -1,6 +1,7 @@
 // The Quor Bus final-test and calibration station.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QSysInfo>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -11,6 +12,7 @@
 #include "app/qt_event_pump.h"
 #include "app/qt_operator.h"
 #include "app/station_log.h"
+#include "app/unit_report.h"
 #include "core/station.h"
 #include "station/command_line.h"
 #include "station/records_commands.h"
@@ -136,8 +138,20 @@ int main(int argc, char* argv[]) {
   windows.form().show();
   station::announce_visa_choice(visa_choice, person);
   // Production records: --records PATH, else QUOR_RECORDS, else the application data folder.
-  station::RecordsWiring records(
-      station, windows, station::records_options(options, station::records_location(options)));
+  station::RecordsOptions records_options =
+      station::records_options(options, station::records_location(options));
+  // The Final Test window files each unit's report under --reports DIR, else the data folder's.
+  app::FinalTestWindow::Options final_test;
+  final_test.reports_folder = options.reports_dir.value_or(app::default_reports_folder());
+  final_test.station = {
+      records_options.station_id.empty() ? QSysInfo::machineHostName().toStdString()
+                                         : records_options.station_id,
+      QUOR_PROGRAM_VERSION, visa_choice.in_use.description, visa_choice.in_use.simulated};
+  app::FinalTestWindow& final_test_window = windows.attach_final_test(std::move(final_test));
+  station::RecordsWiring records(station, windows, std::move(records_options));
+  // Each unit is kept as one unit result, and its time left estimated from this station's runs.
+  final_test_window.runner().add_observer(records.unit_results());
+  final_test_window.runner().set_expected_duration(records.expected_duration());
   const int status = QApplication::exec();
   qCInfo(lcStation) << "closed";
   return status;
