@@ -124,6 +124,7 @@ void FinalTestWindow::build() {
   tblSteps->setSelectionMode(QAbstractItemView::NoSelection);
   tblSteps->setFocusPolicy(Qt::NoFocus);
   tblSteps->verticalHeader()->setVisible(false);
+  tblSteps->verticalHeader()->setDefaultSectionSize(tblSteps->fontMetrics().height() + 8);
   tblSteps->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   tblSteps->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
   tblSteps->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
@@ -192,7 +193,7 @@ void FinalTestWindow::build() {
   layout->addWidget(lblReport);
   setTabOrder(txtTopSerial, txtSubSerial);
   setTabOrder(txtSubSerial, txtTechnician);
-  resize(720, 640);
+  resize(760, sizeHint().height());
 
   connect(txtTopSerial, &QLineEdit::returnPressed, this, [this] { txtSubSerial->setFocus(); });
   connect(txtSubSerial, &QLineEdit::returnPressed, this, [this] { txtTechnician->setFocus(); });
@@ -205,6 +206,11 @@ void FinalTestWindow::build() {
 
 void FinalTestWindow::show_steps(const procedures::Sequence& sequence) {
   tblSteps->setRowCount(static_cast<int>(sequence.steps.size()));
+  // Every step in view at once (the default sequence's twelve, say), a long sequence scrolled.
+  const int rows = std::min(tblSteps->rowCount(), 16);
+  tblSteps->setMinimumHeight(tblSteps->horizontalHeader()->sizeHint().height() +
+                             rows * tblSteps->verticalHeader()->defaultSectionSize() +
+                             2 * tblSteps->frameWidth());
   for (std::size_t i = 0; i < sequence.steps.size(); ++i) {
     procedures::StepResult waiting;
     waiting.kind = sequence.steps[i];
@@ -292,6 +298,7 @@ void FinalTestWindow::start() {
   set_running(false);
   show_verdict(result);
   last_ = std::move(result);
+  cmdPrint->setEnabled(true);
   file_report(*last_);
   // The next unit.
   txtTopSerial->clear();
@@ -306,6 +313,7 @@ void FinalTestWindow::set_running(bool running) {
   }
   cmdStop->setEnabled(running);
   cmdPrint->setEnabled(!running && last_.has_value());
+  prgStep->setVisible(running);
   if (!running) {
     show_text(lblRunning, "Running step", {});
     prgStep->setValue(0);

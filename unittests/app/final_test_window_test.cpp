@@ -129,6 +129,7 @@ TEST_P(FinalTestRunTest, ScannedInRunsToTheVerdictFilesTheReportAndWaitsForTheNe
   EXPECT_EQ(window->txtTechnician->text(), "A. Marsh");
   EXPECT_TRUE(window->cmdStart->isEnabled());
   EXPECT_FALSE(window->cmdStop->isEnabled());
+  EXPECT_TRUE(window->cmdPrint->isEnabled());
 
   // The report, filed off the window thread under the unit's serial number.
   const QDeadlineTimer deadline(20000);
