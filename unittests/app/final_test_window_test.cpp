@@ -9,7 +9,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <string>
 
 #include "app/final_test_window.h"
@@ -168,12 +170,41 @@ TEST_F(FinalTestWindowTest, ASerialMismatchDeclinedTestsNothingAndSaysWhy) {
   script.click("Do Not Test");
   window->cmdStart->click();
   EXPECT_TRUE(script.done());
+  EXPECT_TRUE(script.surprises.empty()) << script.surprises.front();
   EXPECT_EQ(window->lblVerdict->text(), "ERROR");
   EXPECT_TRUE(window->lblFinding->text().contains("SIM-LA008"))
       << window->lblFinding->text().toStdString();
   for (int i = 0; i < window->tblSteps->rowCount(); ++i) {
     EXPECT_EQ(window->tblSteps->item(i, 1)->text(), "Waiting") << i;
   }
+}
+
+// STOP while the first bus test runs: that step ends, no later one starts, and the unit is not
+// passed.
+TEST_F(FinalTestWindowTest, StopEndsTheSequenceWithAnErrorNotAPass) {
+  auto window = make_window();
+  window->txtTechnician->setText("A. Marsh");
+  window->txtTopSerial->setText("SIM-LA008");
+  app_tests::ModalScript script;
+  script.then([&window](QWidget* modal) {
+    static_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click();
+    // Heard at the running test's next yield, as a click on STOP is.
+    QTimer::singleShot(0, window.get(), [&window] { window->cmdStop->click(); });
+  });
+  window->cmdStart->click();
+  EXPECT_TRUE(script.done());
+  EXPECT_TRUE(script.surprises.empty()) << script.surprises.front();
+  EXPECT_EQ(window->lblVerdict->text(), "ERROR");
+  EXPECT_NE(window->lblVerdict->styleSheet().indexOf("#e06c00"), -1);
+  ASSERT_TRUE(window->last_result().has_value());
+  const auto& steps = window->last_result()->steps;
+  ASSERT_GE(steps.size(), 4U);
+  EXPECT_EQ(steps[2].kind, core::ProcedureKind::rec);
+  EXPECT_EQ(window->tblSteps->item(2, 1)->text(), "Stopped");
+  for (std::size_t i = 3; i < steps.size(); ++i) {
+    EXPECT_EQ(window->tblSteps->item(static_cast<int>(i), 1)->text(), "Waiting") << i;
+  }
+  EXPECT_EQ(window->focusWidget(), window->txtTopSerial);
 }
 
 TEST_F(FinalTestWindowTest, StartWithoutASerialNumberAsksForItAndStartsNothing) {

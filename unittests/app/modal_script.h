@@ -1,5 +1,6 @@
 // Answers the modal boxes and dialogs a window opens, one after another, as the technician
-// would: each step is handed the next modal widget that opens and answers it.
+// would: each step is handed the next modal widget that opens and answers it. A box the script
+// did not expect is closed and noted in `surprises`.
 #pragma once
 
 #include <QApplication>
@@ -67,8 +68,12 @@ class ModalScript {
  private:
   void poll() {
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || modal == answered_ || steps_.empty()) return;
+    if (modal == nullptr || modal == answered_) return;
     answered_ = modal;
+    if (steps_.empty()) {
+      // One more than the script expects: noted and closed (as Escape would), never left open.
+      return failed("no more boxes", modal);
+    }
     Step step = std::move(steps_.front());
     steps_.pop_front();
     step(modal);
