@@ -303,7 +303,17 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
                                             "--station",
                                             "--include-simulated",
                                             "--setup-records-server",
-                                            "--station-role"};
+                                            "--station-role",
+                                            "--final-test",
+                                            "--top-serial",
+                                            "--sub-serial",
+                                            "--technician",
+                                            "--uut",
+                                            "--qcu",
+                                            "--sequence",
+                                            "--yes",
+                                            "--report",
+                                            "--junit"};
   std::istringstream lines(help);
   std::string line;
   std::vector<std::string> option_lines;

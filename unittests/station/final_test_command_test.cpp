@@ -14,13 +14,13 @@
 
 namespace {
 
-struct Run {
+struct StationRun {
   int status = -1;
   std::string out;
   std::string err;
 };
 
-Run run_station(const QStringList& arguments, const QByteArray& input = {}) {
+StationRun run_station(const QStringList& arguments, const QByteArray& input = {}) {
   QProcess station;
   station.start(QStringLiteral(QUOR_STATION_PATH), arguments);
   EXPECT_TRUE(station.waitForStarted());
@@ -64,7 +64,9 @@ class FinalTestCommandTest : public FinalTestStation,
 
 TEST_P(FinalTestCommandTest, ExitsWithTheVerdictsStatusAndPrintsEachStep) {
   const VerdictRow& row = GetParam();
-  const Run run = run_station(arguments(QStringList{"--yes"} + row.extra));
+  QStringList extra{"--yes"};
+  extra += row.extra;
+  const StationRun run = run_station(arguments(extra));
   EXPECT_EQ(run.status, row.status) << run.out << run.err;
   const std::size_t verdict = run.out.find(std::string("\n") + row.verdict_line);
   ASSERT_NE(verdict, std::string::npos) << run.out;
@@ -96,7 +98,7 @@ TEST_F(FinalTestStation, ACablingDeclinedOnTheTerminalEndsTheTestAsAnError) {
   ASSERT_TRUE(sequence.open(QIODevice::WriteOnly));
   sequence.write("Self Test\nSELFLOOP  # UUT output to input 1\n");
   sequence.close();
-  const Run run = run_station(arguments({"--sequence", sequence.fileName()}), "n\n");
+  const StationRun run = run_station(arguments({"--sequence", sequence.fileName()}), "n\n");
   EXPECT_EQ(run.status, station::kFinalTestError) << run.out << run.err;
   EXPECT_NE(run.out.find("Connect the UUT's Output 1(or 2,3,4,5) to UUT's Input 1\n"),
             std::string::npos)
@@ -129,7 +131,7 @@ TEST_P(FinalTestRefusalTest, RefusesBeforeTouchingAUnit) {
     const qsizetype at = all.indexOf(option);
     all.remove(at, 2);
   }
-  const Run run = run_station(all);
+  const StationRun run = run_station(all);
   EXPECT_EQ(run.status, station::kUsageStatus) << run.out << run.err;
   EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
   EXPECT_EQ(run.out.find("VISA:"), std::string::npos) << "no library chosen: " << run.out;
