@@ -240,6 +240,8 @@ struct FinalTestRunner::Impl final : core::ProcedureObserver {
       if (!cabling.empty() && cabling != cabling_confirmed) {
         if (!view.confirm_cabling(std::string(cabling))) return;
         cabling_confirmed = cabling;
+        // STOP while the cabling was asked for.
+        if (stop || station.shutting_down) return;
       }
       view.time_left(time_left(result, i));
       result.steps[i].state = StepState::running;

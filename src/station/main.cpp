@@ -15,6 +15,7 @@
 #include "app/unit_report.h"
 #include "core/station.h"
 #include "station/command_line.h"
+#include "station/final_test_command.h"
 #include "station/records_commands.h"
 #include "station/records_wiring.h"
 #include "station/resource_listing.h"
@@ -54,6 +55,16 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
   return station::list_resources(*chosen.choice.library, std::cout, std::cerr);
 }
 
+// --final-test, without a display. The unit report (--report) and the unit result's JUnit
+// (--junit) are offered once their writers are part of the program: they go in `outputs`, as
+// does the records' unit-result recorder (a procedures::FinalTestObserver).
+int final_test(int argc, char* argv[], const station::StationOptions& options) {
+  QCoreApplication application(argc, argv);
+  QCoreApplication::setApplicationName(kApplicationName);
+  const station::FinalTestOutputs outputs;
+  return station::run_final_test(options, outputs, std::cin, std::cout, std::cerr);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -79,6 +90,7 @@ int main(int argc, char* argv[]) {
       break;
   }
   const station::StationOptions& options = command.options;
+  if (options.final_test) return final_test(argc, argv, options);
 
   // --visa never falls back: a library that cannot be used ends the program, before any window
   // (and with or without a display).

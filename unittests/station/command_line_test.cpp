@@ -310,6 +310,16 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
                                             "--include-simulated",
                                             "--setup-records-server",
                                             "--station-role",
+                                            "--final-test",
+                                            "--top-serial",
+                                            "--sub-serial",
+                                            "--technician",
+                                            "--uut",
+                                            "--qcu",
+                                            "--sequence",
+                                            "--yes",
+                                            "--report",
+                                            "--junit",
                                             "--reports"};
   std::istringstream lines(help);
   std::string line;
