@@ -1,5 +1,6 @@
 #include "records/record_export.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QSaveFile>
 #include <QString>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <tuple>
 
 #include "records/record_store.h"
 #include "records/server_location.h"
@@ -37,7 +39,7 @@ struct Field {
   Kind kind;
 };
 
-constexpr std::size_t kFieldCount = 32;
+constexpr std::size_t kFieldCount = 33;
 
 template <typename T>
 Field optional_number(std::string_view name, const std::optional<T>& value) {
@@ -84,8 +86,57 @@ std::array<Field, kFieldCount> fields_of(const RunRecord& r) {
       optional_number("cal_constant_sent", r.cal_constant_sent),
       optional_number("non_vol_address", r.non_vol_address),
       {"program_version", r.program_version, Kind::text},
+      r.unit_result_id.empty() ? Field{"unit_result_id", std::string(), Kind::absent}
+                               : Field{"unit_result_id", r.unit_result_id, Kind::text},
       {"report", r.report, Kind::text},
   }};
+}
+
+constexpr std::size_t kUnitFieldCount = 27;
+
+// Every field of a unit result, in the exports' order.
+std::array<Field, kUnitFieldCount> fields_of(const UnitResult& u) {
+  return {{
+      {"id", u.id, Kind::text},
+      {"station_id", u.station_id, Kind::text},
+      {"started_utc", utc_text(u.started), Kind::text},
+      u.ended ? Field{"ended_utc", utc_text(*u.ended), Kind::text}
+              : Field{"ended_utc", std::string(), Kind::absent},
+      {"verdict", std::string(text_id(u.verdict)), Kind::text},
+      {"sequence", u.sequence, Kind::text},
+      optional_number("deciding_step", u.deciding_step),
+      u.deciding_procedure
+          ? Field{"deciding_procedure", std::string(text_id(*u.deciding_procedure)), Kind::text}
+          : Field{"deciding_procedure", std::string(), Kind::absent},
+      {"finding", u.finding, Kind::text},
+      {"technician", u.technician, Kind::text},
+      {"top_serial", u.top_serial, Kind::text},
+      {"sub_serial", u.sub_serial, Kind::text},
+      {"uut_identity", u.uut.reply, Kind::text},
+      {"uut_maker", u.uut.maker, Kind::text},
+      {"uut_model", u.uut.model, Kind::text},
+      {"uut_serial", u.uut.serial, Kind::text},
+      {"uut_firmware", u.uut.firmware, Kind::text},
+      {"qcu_identity", u.qcu.reply, Kind::text},
+      {"qcu_maker", u.qcu.maker, Kind::text},
+      {"qcu_model", u.qcu.model, Kind::text},
+      {"qcu_serial", u.qcu.serial, Kind::text},
+      {"qcu_firmware", u.qcu.firmware, Kind::text},
+      {"uut_resource", u.uut_resource, Kind::text},
+      {"qcu_resource", u.qcu_resource, Kind::text},
+      {"visa_library", u.visa_library, Kind::text},
+      {"simulated", u.simulated ? "true" : "false", Kind::boolean},
+      {"program_version", u.program_version, Kind::text},
+  }};
+}
+
+// The unit results an export knows, by id.
+using UnitResults = std::map<std::string, UnitResult, std::less<>>;
+
+// A text of one line without the line end a module's reply (or a pasted text) ended with.
+std::string_view without_line_end(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
 }
 
 constexpr std::string_view kLastErrors = "last_errors";
@@ -173,34 +224,59 @@ void append_csv_field(std::string& out, std::string_view text) {
 
 void append_csv_record(std::string& out, const RunRecord& record) {
   for (const Field& field : fields_of(record)) {
-    append_csv_field(out, field.value());
+    // The report is the one text of many lines; the others end where their line does.
+    append_csv_field(out, field.name == "report" ? field.value() : without_line_end(field.value()));
     out += ',';
   }
   append_csv_field(out, json_array(record.last_errors));
   out += "\r\n";
 }
 
-void append_json_record(std::string& out, const RunRecord& record) {
+void append_json_value(std::string& out, const Field& field) {
+  switch (field.kind) {
+    case Kind::text:
+      append_json_string(out, field.value());
+      break;
+    case Kind::number:
+    case Kind::boolean:
+      out += field.value();
+      break;
+    case Kind::absent:
+      out += "null";
+      break;
+  }
+}
+
+constexpr std::string_view kUnitResult = "unit_result";
+
+// A run and, when it is a step of a unit result the export knows, that unit result.
+void append_json_record(std::string& out, const RunRecord& record, const UnitResults& units) {
   out += "  {";
   for (const Field& field : fields_of(record)) {
     append_json_string(out, field.name);
     out += ": ";
-    switch (field.kind) {
-      case Kind::text:
-        append_json_string(out, field.value());
-        break;
-      case Kind::number:
-      case Kind::boolean:
-        out += field.value();
-        break;
-      case Kind::absent:
-        out += "null";
-        break;
-    }
+    append_json_value(out, field);
     out += ", ";
   }
   append_json_string(out, kLastErrors);
-  out += ": " + json_array(record.last_errors) + "}";
+  out += ": " + json_array(record.last_errors) + ", ";
+  append_json_string(out, kUnitResult);
+  out += ": ";
+  const auto unit = units.find(record.unit_result_id);
+  if (record.unit_result_id.empty() || unit == units.end()) {
+    out += "null}";
+    return;
+  }
+  out += '{';
+  bool first = true;
+  for (const Field& field : fields_of(unit->second)) {
+    if (!first) out += ", ";
+    first = false;
+    append_json_string(out, field.name);
+    out += ": ";
+    append_json_value(out, field);
+  }
+  out += "}}";
 }
 
 // XML 1.0 allows no control characters but tab, line feed and carriage return; others become
@@ -361,7 +437,7 @@ constexpr std::size_t kFlushBytes = 1 << 20;
 
 class Output {
  public:
-  explicit Output(QSaveFile& file) : file_(file) { buffer_.reserve(2 * kFlushBytes); }
+  explicit Output(QIODevice& file) : file_(file) { buffer_.reserve(2 * kFlushBytes); }
   std::string& text() { return buffer_; }
   bool flush_if_full() { return buffer_.size() < kFlushBytes || flush(); }
   bool flush() {
@@ -372,7 +448,7 @@ class Output {
   }
 
  private:
-  QSaveFile& file_;
+  QIODevice& file_;
   std::string buffer_;
 };
 
@@ -394,10 +470,10 @@ bool write_csv(Output& out, const std::vector<RunRecord>& records) {
   return out.flush();
 }
 
-bool write_json(Output& out, const std::vector<RunRecord>& records) {
+bool write_json(Output& out, const std::vector<RunRecord>& records, const UnitResults& units) {
   out.text() += "[\n";
   for (std::size_t i = 0; i < records.size(); ++i) {
-    append_json_record(out.text(), records[i]);
+    append_json_record(out.text(), records[i], units);
     out.text() += i + 1 < records.size() ? ",\n" : "\n";
     if (!out.flush_if_full()) return false;
   }
@@ -412,9 +488,9 @@ void append_junit_head(std::string& out, const Tally& all) {
   out += ">\n";
 }
 
-void append_suite_head(std::string& out, Procedure procedure, const Tally& tally) {
+void append_suite_head(std::string& out, std::string_view name, const Tally& tally) {
   out += "  <testsuite";
-  append_attribute(out, "name", display_name(procedure));
+  append_attribute(out, "name", name);
   tally.append(out);
   append_attribute(
       out, "time",
@@ -425,27 +501,97 @@ void append_suite_head(std::string& out, Procedure procedure, const Tally& tally
 constexpr std::string_view kSuiteEnd = "  </testsuite>\n";
 constexpr std::string_view kJunitEnd = "</testsuites>\n";
 
-bool write_junit(Output& out, const std::vector<RunRecord>& records) {
-  // Suites in the procedures' order, runs in the order given.
+// A unit result's suite: "Final test SERIAL START", with the unit result's fields as its
+// properties when the export knows it, and a test case per step in the order they ran.
+bool append_unit_suite(Output& out, const std::string& id, std::vector<const RunRecord*> steps,
+                       const UnitResults& units) {
+  std::stable_sort(steps.begin(), steps.end(), [](const RunRecord* a, const RunRecord* b) {
+    return std::tie(a->started, a->id) < std::tie(b->started, b->id);
+  });
+  const auto found = units.find(id);
+  const UnitResult* unit = found == units.end() ? nullptr : &found->second;
+  std::string serial = unit ? unit->top_serial : std::string();
+  if (serial.empty() && unit) serial = unit->uut.serial;
+  if (serial.empty() && !steps.empty()) serial = steps.front()->uut.serial;
+  if (serial.empty()) serial = "no serial";
+  const TimePoint started = unit            ? unit->started
+                            : steps.empty() ? TimePoint{}
+                                            : steps.front()->started;
+  Tally tally;
+  for (const RunRecord* step : steps) tally.add(*step);
+  append_suite_head(out.text(), "Final test " + serial + " " + utc_text(started), tally);
+  out.text() += "    <properties>\n";
+  const auto property = [&](std::string_view name, std::string_view value) {
+    out.text() += "      <property";
+    append_attribute(out.text(), "name", name);
+    append_attribute(out.text(), "value", value);
+    out.text() += "/>\n";
+  };
+  if (unit) {
+    for (const Field& field : fields_of(*unit)) {
+      property(field.name == "id" ? std::string_view("unit_result_id") : field.name, field.value());
+    }
+  } else {
+    property("unit_result_id", id);
+  }
+  out.text() += "    </properties>\n";
+  for (const RunRecord* step : steps) {
+    append_testcase(out.text(), *step);
+    if (!out.flush_if_full()) return false;
+  }
+  out.text() += kSuiteEnd;
+  return true;
+}
+
+// Runs on their own: a suite per procedure, in the procedures' order, runs in the order given;
+// then a suite per unit result, in the order its first run comes.
+bool write_junit(Output& out, const std::vector<RunRecord>& records, const UnitResults& units) {
   std::map<Procedure, std::vector<const RunRecord*>> suites;
+  std::vector<std::string> unit_order;
+  std::map<std::string, std::vector<const RunRecord*>> unit_steps;
   Tally all;
   for (const RunRecord& record : records) {
-    suites[record.procedure].push_back(&record);
     all.add(record);
+    if (record.unit_result_id.empty()) {
+      suites[record.procedure].push_back(&record);
+      continue;
+    }
+    std::vector<const RunRecord*>& steps = unit_steps[record.unit_result_id];
+    if (steps.empty()) unit_order.push_back(record.unit_result_id);
+    steps.push_back(&record);
   }
   append_junit_head(out.text(), all);
   for (const auto& [procedure, runs] : suites) {
     Tally tally;
     for (const RunRecord* run : runs) tally.add(*run);
-    append_suite_head(out.text(), procedure, tally);
+    append_suite_head(out.text(), display_name(procedure), tally);
     for (const RunRecord* run : runs) {
       append_testcase(out.text(), *run);
       if (!out.flush_if_full()) return false;
     }
     out.text() += kSuiteEnd;
   }
+  for (const std::string& id : unit_order) {
+    if (!append_unit_suite(out, id, unit_steps[id], units)) return false;
+  }
   out.text() += kJunitEnd;
   return out.flush();
+}
+
+// The unit results the runs are steps of, as the store holds them; the map keeps those known.
+std::string read_unit_results(RecordStore& store, const std::vector<RunRecord>& runs,
+                              UnitResults& units) {
+  std::vector<std::string> missing;
+  for (const RunRecord& run : runs) {
+    if (run.unit_result_id.empty() || units.contains(run.unit_result_id)) continue;
+    if (std::find(missing.begin(), missing.end(), run.unit_result_id) == missing.end()) {
+      missing.push_back(run.unit_result_id);
+    }
+  }
+  if (missing.empty()) return {};
+  ReadResult<std::vector<UnitResult>> read = store.unit_results(missing);
+  for (UnitResult& unit : read.value) units.emplace(unit.id, std::move(unit));
+  return read.error;
 }
 
 // The same file as write_junit() over the runs `filter` selects, newest first, without holding
@@ -453,9 +599,20 @@ bool write_junit(Output& out, const std::vector<RunRecord>& records) {
 // Call it inside RecordStore::read_together(), so that the counts and the runs agree.
 bool stream_junit(Output& out, RecordStore& store, const RecordFilter& filter,
                   std::string& read_error, std::size_t& written) {
-  const ReadResult<std::vector<RunGroup>> groups = store.group(filter);
+  RecordFilter on_their_own = filter;
+  on_their_own.in_unit_result = false;
+  const ReadResult<std::vector<RunGroup>> groups = store.group(on_their_own);
   if (!groups.error.empty()) {
     read_error = groups.error;
+    return false;
+  }
+  // The steps of unit results, without their reports: their ids in the order their first run
+  // comes, and the counts.
+  RecordFilter steps_filter = filter;
+  steps_filter.in_unit_result = true;
+  const ReadResult<std::vector<RunRecord>> steps = store.query(steps_filter, Detail::list);
+  if (!steps.error.empty()) {
+    read_error = steps.error;
     return false;
   }
   std::map<Procedure, Tally> suites;
@@ -464,10 +621,27 @@ bool stream_junit(Output& out, RecordStore& store, const RecordFilter& filter,
     suites[group.procedure].add(group.outcome, group.count, group.duration_ms);
     all.add(group.outcome, group.count, group.duration_ms);
   }
+  std::vector<std::string> unit_order;
+  for (const RunRecord& step : steps.value) {
+    all.add(step);
+    if (std::find(unit_order.begin(), unit_order.end(), step.unit_result_id) == unit_order.end()) {
+      unit_order.push_back(step.unit_result_id);
+    }
+  }
+  UnitResults units;
+  if (!unit_order.empty()) {
+    ReadResult<std::vector<UnitResult>> read = store.unit_results(unit_order);
+    if (!read.error.empty()) {
+      read_error = read.error;
+      return false;
+    }
+    for (UnitResult& unit : read.value) units.emplace(unit.id, std::move(unit));
+  }
   append_junit_head(out.text(), all);
   for (const auto& [procedure, tally] : suites) {
-    append_suite_head(out.text(), procedure, tally);
+    append_suite_head(out.text(), display_name(procedure), tally);
     RecordFilter suite = filter;
+    suite.in_unit_result = false;
     suite.procedure = procedure;
     std::size_t cases = 0;
     bool file_ok = true;
@@ -489,6 +663,21 @@ bool stream_junit(Output& out, RecordStore& store, const RecordFilter& filter,
     }
     written += cases;
     out.text() += kSuiteEnd;
+  }
+  // A unit result's steps are few: read whole, then written in the order they ran.
+  for (const std::string& id : unit_order) {
+    RecordFilter unit = filter;
+    unit.unit_result = id;
+    unit.in_unit_result = true;
+    const ReadResult<std::vector<RunRecord>> runs = store.query(unit);
+    if (!runs.error.empty()) {
+      read_error = runs.error;
+      return false;
+    }
+    std::vector<const RunRecord*> pointers;
+    for (const RunRecord& run : runs.value) pointers.push_back(&run);
+    if (!append_unit_suite(out, id, std::move(pointers), units)) return false;
+    written += runs.value.size();
   }
   out.text() += kJunitEnd;
   return out.flush();
@@ -547,20 +736,72 @@ std::string write_file(const std::string& file,
 
 }  // namespace
 
-std::string export_records(const std::vector<RunRecord>& records, const std::string& file) {
+std::string export_records(const std::vector<RunRecord>& records, const std::string& file,
+                           const std::vector<UnitResult>& unit_results) {
   const auto format = export_format_for(file);
   if (!format) return "the file name " + file + " must end in .csv, .json or .xml";
+  UnitResults units;
+  for (const UnitResult& unit : unit_results) units.emplace(unit.id, unit);
   return write_file(file, [&](Output& out, std::string&) {
     switch (*format) {
       case ExportFormat::csv:
         return write_csv(out, records);
       case ExportFormat::json:
-        return write_json(out, records);
+        return write_json(out, records, units);
       case ExportFormat::junit_xml:
-        return write_junit(out, records);
+        return write_junit(out, records, units);
     }
     return false;
   });
+}
+
+std::string unit_result_junit(const UnitResult& unit, const std::vector<RunRecord>& steps) {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  Output out(buffer);
+  Tally all;
+  std::vector<const RunRecord*> pointers;
+  for (const RunRecord& step : steps) {
+    all.add(step);
+    pointers.push_back(&step);
+  }
+  append_junit_head(out.text(), all);
+  append_unit_suite(out, unit.id, std::move(pointers), UnitResults{{unit.id, unit}});
+  out.text() += kJunitEnd;
+  out.flush();
+  return buffer.data().toStdString();
+}
+
+std::string export_unit_result_junit(RecordStore& store, const std::string& unit_result_id,
+                                     const std::string& file) {
+  std::string error;
+  const std::string view_error = store.read_together([&] {
+    const ReadResult<std::optional<UnitResult>> unit = store.find_unit_result(unit_result_id);
+    if (!unit.error.empty()) {
+      error = "cannot read the records: " + unit.error;
+      return std::string();
+    }
+    if (!unit.value) {
+      error = "the records hold no unit result " + unit_result_id;
+      return std::string();
+    }
+    RecordFilter steps;
+    steps.unit_result = unit_result_id;
+    steps.include_simulated = true;
+    const ReadResult<std::vector<RunRecord>> runs = store.query(steps);
+    if (!runs.error.empty()) {
+      error = "cannot read the records: " + runs.error;
+      return std::string();
+    }
+    const std::string text = unit_result_junit(*unit.value, runs.value);
+    error = write_file(file, [&](Output& out, std::string&) {
+      out.text() += text;
+      return out.flush();
+    });
+    return std::string();
+  });
+  if (!view_error.empty()) error = "cannot read the records: " + view_error;
+  return error;
 }
 
 std::string export_records(RecordStore& store, const RecordFilter& filter, const std::string& file,
@@ -581,7 +822,9 @@ std::string export_records(RecordStore& store, const RecordFilter& filter, const
         return true;
       });
       written = all.size();
-      return read_error.empty() && write_junit(out, all);
+      UnitResults units;
+      if (read_error.empty()) read_error = read_unit_results(store, all, units);
+      return read_error.empty() && write_junit(out, all, units);
     }
     const bool csv = *format == ExportFormat::csv;
     if (csv) {
@@ -590,13 +833,19 @@ std::string export_records(RecordStore& store, const RecordFilter& filter, const
       out.text() += "[\n";
     }
     bool file_ok = true;
+    UnitResults units;
+    std::string units_error;
     read_error = store.scan(filter, kExportChunk, [&](std::vector<RunRecord>& runs) {
+      if (!csv) {
+        units_error = read_unit_results(store, runs, units);
+        if (!units_error.empty()) return false;
+      }
       for (const RunRecord& record : runs) {
         if (csv) {
           append_csv_record(out.text(), record);
         } else {
           if (written > 0) out.text() += ",\n";
-          append_json_record(out.text(), record);
+          append_json_record(out.text(), record, units);
         }
         ++written;
         if (!out.flush_if_full()) {
@@ -606,6 +855,7 @@ std::string export_records(RecordStore& store, const RecordFilter& filter, const
       }
       return true;
     });
+    if (read_error.empty()) read_error = units_error;
     if (!csv) out.text() += written > 0 ? "\n]\n" : "]\n";
     return read_error.empty() && file_ok && out.flush();
   };

@@ -344,6 +344,10 @@ Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
     conditions << QStringLiteral("station_id = ?");
     where.values << text(filter.station);
   }
+  if (filter.in_unit_result) {
+    conditions << (*filter.in_unit_result ? QStringLiteral("unit_result_id IS NOT NULL")
+                                          : QStringLiteral("unit_result_id IS NULL"));
+  }
   if (!filter.unit_result.empty()) {
     conditions << QStringLiteral("unit_result_id = ?");
     where.values << text(filter.unit_result);

@@ -39,6 +39,8 @@ struct RecordFilter {
   std::string station;
   // The unit result the runs are steps of, exactly; empty for every run.
   std::string unit_result;
+  // Only the runs that are steps of a unit result (true), or those that are not (false).
+  std::optional<bool> in_unit_result;
   // A page of the list: the newest `limit` runs after skipping `offset` of them. The summary
   // ignores both.
   std::optional<std::size_t> limit;

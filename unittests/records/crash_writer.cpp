@@ -2,7 +2,9 @@
 // random moment: it writes runs through a RecordWriter without end, another connection of its
 // own holding the record file's write lock now and then so that runs go to the journal, and
 // prints "done ID" for every run acknowledged (its completion written to the file or the journal
-// before flush() returned), after a line "ready" once it has opened the file.
+// before flush() returned), after a line "ready" once it has opened the file. Every three runs
+// are the steps of a unit result, begun before the first and completed after the third; "unit ID"
+// acknowledges a unit result completed.
 //
 //   records_crash_writer RECORD-FILE SEED
 #include <QSqlDatabase>
@@ -40,7 +42,14 @@ int main(int argc, char* argv[]) {
   std::fflush(stdout);
   bool locked = false;
   std::vector<std::string> finished;
+  std::vector<std::string> units_finished;
+  records::UnitResult unit;
   for (int n = 0;; ++n) {
+    if (n % 3 == 0) {
+      unit = records::samples::full_unit_result(records::new_run_id());
+      unit.verdict = records::UnitVerdict::pass;
+      writer.begin_unit_result(unit);
+    }
     if (random() % 8 == 0) {
       locked = !locked ? lock.exec(QStringLiteral("BEGIN EXCLUSIVE"))
                        : !lock.exec(QStringLiteral("ROLLBACK"));
@@ -48,16 +57,23 @@ int main(int argc, char* argv[]) {
     records::RunRecord run = records::samples::full_record(records::new_run_id());
     run.outcome = records::Outcome::passed;
     run.started = records::samples::at(records::samples::kMorning + n * 1000LL);
+    run.unit_result_id = unit.id;
     writer.begin_run(run);
     writer.save_progress(run.id, "Pass 1\r\n");
     std::this_thread::sleep_for(std::chrono::microseconds{random() % 2000});
     writer.complete_run(run);
     finished.push_back(run.id);
+    if (n % 3 == 2) {
+      writer.complete_unit_result(unit);
+      units_finished.push_back(unit.id);
+    }
     if (random() % 3 == 0) {
       writer.flush();
       for (const std::string& id : finished) std::printf("done %s\n", id.c_str());
+      for (const std::string& id : units_finished) std::printf("unit %s\n", id.c_str());
       std::fflush(stdout);
       finished.clear();
+      units_finished.clear();
     }
   }
 }

@@ -68,6 +68,7 @@ inline RunRecord record_from(const Lookup& value, std::vector<std::string> last_
   r.cal_constant_sent = number("cal_constant_sent");
   if (const auto v = whole("non_vol_address")) r.non_vol_address = int(*v);
   r.program_version = text("program_version");
+  r.unit_result_id = value("unit_result_id").value_or("");
   return r;
 }
 
@@ -168,7 +169,9 @@ inline std::vector<RunRecord> parse_json(const std::string& path) {
   std::vector<RunRecord> records;
   for (const QJsonValue& entry : document.array()) {
     const QJsonObject object = entry.toObject();
-    EXPECT_EQ(std::size_t(object.size()), csv_columns().size()) << "every field";
+    // Every field, and the unit result the run is a step of.
+    EXPECT_EQ(std::size_t(object.size()), csv_columns().size() + 1) << "every field";
+    EXPECT_TRUE(object.value("unit_result").isObject() || object.value("unit_result").isNull());
     records.push_back(record_from(
         [&](const std::string& name) -> std::optional<std::string> {
           const QJsonValue v = object.value(QString::fromStdString(name));

@@ -262,7 +262,8 @@ INSTANTIATE_TEST_SUITE_P(Lock, WriterClose,
 #ifdef QUOR_CRASH_WRITER
 // Writers (records_crash_writer) killed at random moments, each time on the file the last ones
 // left: the file is whole, every run a writer acknowledged is in it once and finished, and a
-// run cut off is interrupted. Two writers at once on one file lose nothing either.
+// run cut off is interrupted; the same for the unit results the runs are steps of, and every
+// step's run finds its unit result. Two writers at once on one file lose nothing either.
 struct CrashCase {
   const char* label;
   int writers;
@@ -330,8 +331,10 @@ void read_printed(std::vector<Child>& children, std::chrono::steady_clock::time_
 TEST_P(WriterCrash, KeepsEveryAcknowledgedRunOnceAndMarksTheRunsCutOffInterrupted) {
   std::mt19937 random(unsigned(GetParam().writers) * 7919U);
   std::set<std::string> acknowledged;
+  std::set<std::string> units_acknowledged;
   int with_journal = 0;  // journals left holding runs
   int interrupted = 0;
+  int units_interrupted = 0;
   for (int round = 0; round < GetParam().rounds; ++round) {
     std::vector<Child> children;
     for (int w = 0; w < GetParam().writers; ++w) {
@@ -353,6 +356,7 @@ TEST_P(WriterCrash, KeepsEveryAcknowledgedRunOnceAndMarksTheRunsCutOffInterrupte
            at = end + 1) {
         const std::string line = child.printed.substr(at, end - at);
         if (line.rfind("done ", 0) == 0) acknowledged.insert(line.substr(5));
+        if (line.rfind("unit ", 0) == 0) units_acknowledged.insert(line.substr(5));
       }
     }
     for (const QFileInfo& journal : QDir(folder_.dir.path()).entryInfoList({"*.journal*"})) {
@@ -366,6 +370,26 @@ TEST_P(WriterCrash, KeepsEveryAcknowledgedRunOnceAndMarksTheRunsCutOffInterrupte
       OtherConnection check(path());
       EXPECT_EQ(check.value("PRAGMA integrity_check").toString(), "ok");
       EXPECT_EQ(check.value("SELECT COUNT(*) - COUNT(DISTINCT id) FROM runs").toInt(), 0);
+      EXPECT_EQ(check
+                    .value("SELECT COUNT(*) FROM runs WHERE unit_result_id NOT IN"
+                           " (SELECT id FROM unit_results)")
+                    .toInt(),
+                0)
+          << "a step's run without its unit result";
+      EXPECT_EQ(check
+                    .value("SELECT COUNT(*) FROM unit_results WHERE verdict NOT IN"
+                           " ('pass', 'interrupted')")
+                    .toInt(),
+                0);
+      if (round + 1 == GetParam().rounds) {
+        units_interrupted =
+            check.value("SELECT COUNT(*) FROM unit_results WHERE verdict = 'interrupted'").toInt();
+      }
+    }
+    for (const std::string& id : units_acknowledged) {
+      const auto unit = station.find_unit_result(id).value;
+      ASSERT_TRUE(unit) << "round " << round << ": acknowledged unit result " << id << " lost";
+      EXPECT_EQ(unit->verdict, UnitVerdict::pass) << "round " << round << ": " << id;
     }
     std::map<std::string, Outcome> kept;
     for (const RunRecord& run : station.query({}).value) kept[run.id] = run.outcome;
@@ -379,8 +403,12 @@ TEST_P(WriterCrash, KeepsEveryAcknowledgedRunOnceAndMarksTheRunsCutOffInterrupte
       if (outcome == Outcome::interrupted && round + 1 == GetParam().rounds) ++interrupted;
     }
   }
-  std::printf("%zu runs acknowledged, %d journals left holding runs, %d runs interrupted\n",
-              acknowledged.size(), with_journal, interrupted);
+  std::printf(
+      "%zu runs and %zu unit results acknowledged, %d journals left holding runs, %d runs and %d "
+      "unit results interrupted\n",
+      acknowledged.size(), units_acknowledged.size(), with_journal, interrupted, units_interrupted);
+  EXPECT_GT(units_acknowledged.size(), 0U) << "no unit result was acknowledged";
+  EXPECT_GT(units_interrupted, 0) << "no unit result was cut off";
   EXPECT_GT(acknowledged.size(), 0U) << "no run was acknowledged: the test proved nothing";
   EXPECT_GT(with_journal, 0) << "no writer left runs waiting in its journal";
   EXPECT_GT(interrupted, 0) << "no run was cut off: the interrupted half proved nothing";
@@ -435,7 +463,14 @@ class Forwarding : public ::testing::Test {
   }
   std::size_t queued() {
     OtherConnection look(station());
-    return look.value("SELECT COUNT(*) FROM forward_queue").toULongLong();
+    return look.value("SELECT COUNT(*) FROM forward_queue").toULongLong() +
+           look.value("SELECT COUNT(*) FROM unit_result_queue WHERE refused_ms IS NULL")
+               .toULongLong();
+  }
+  std::optional<UnitResult> unit_there(const std::string& store, const std::string& id) {
+    RecordStore line(store, OpenMode::reader);
+    EXPECT_TRUE(line.open()) << line.status_text();
+    return line.find_unit_result(id).value;
   }
 
   samples::Folder folder_;
@@ -463,6 +498,42 @@ TEST_F(Forwarding, FinishedRunsReachTheSharedStoreInOrderOnceEachAndRunningOnesW
   std::sort(there.begin(), there.end(),
             [](const RunRecord& a, const RunRecord& b) { return a.started < b.started; });
   EXPECT_EQ(there, runs) << "every field, the report and the last errors arrive as written";
+}
+
+// A unit result follows its steps' runs once it has ended; delivered twice it changes nothing, and
+// one the shared store holds with other content is set aside.
+TEST_F(Forwarding, AUnitResultReachesTheSharedStoreOnceEndedAndAClashIsSetAside) {
+  start_station();
+  const UnitResult unit = samples::full_unit_result("unit-1");
+  RunRecord step = finished(1);
+  step.unit_result_id = unit.id;
+  writer_->begin_unit_result(unit);
+  writer_->begin_run(step);
+  writer_->complete_run(step);
+  writer_->flush();
+  start_forwarding(shared());
+  ASSERT_TRUE(forwarder_->wait_until_forwarded(kPatience)) << forwarder_->state().reason;
+  EXPECT_EQ(all_runs(shared()), std::vector<RunRecord>{step});
+  EXPECT_EQ(unit_there(shared(), unit.id), std::nullopt) << "forwarded while it runs";
+
+  UnitResult clash = samples::full_unit_result("unit-2");
+  clash.technician = "another station's";
+  {
+    RecordStore line(shared(), OpenMode::shared);
+    ASSERT_TRUE(line.open());
+    ASSERT_TRUE(line.import_unit_results({clash}));
+    ASSERT_TRUE(line.import_unit_results({clash})) << "a second delivery is harmless";
+  }
+  writer_->complete_unit_result(unit);
+  writer_->complete_unit_result(samples::full_unit_result("unit-2"));
+  writer_->flush();
+  forwarder_->nudge();
+  ASSERT_TRUE(forwarder_->wait_until_forwarded(kPatience)) << forwarder_->state().reason;
+  EXPECT_EQ(unit_there(shared(), unit.id), unit);
+  EXPECT_EQ(unit_there(shared(), "unit-2"), clash) << "never overwritten";
+  EXPECT_EQ(forwarder_->state().set_aside, 1U);
+  EXPECT_EQ(queued(), 0U);
+  EXPECT_EQ(unit_there(station(), "unit-2"), samples::full_unit_result("unit-2"));
 }
 
 TEST_F(Forwarding, RunsWaitWhileTheSharedStoreFailsAndArriveInOrderWhenItWorksAgain) {
@@ -560,7 +631,10 @@ TEST_F(Forwarding, RunsWaitingAtCloseAndRunsCutOffAreForwardedAfterTheNextStart)
   start_station();
   start_forwarding(blocked + "/line.sqlite");
   finish_runs(1, 3);
+  const UnitResult unit = samples::full_unit_result();
   RunRecord cut_off = finished(4);
+  cut_off.unit_result_id = unit.id;
+  writer_->begin_unit_result(unit);
   writer_->begin_run(cut_off);
   writer_->save_progress(cut_off.id, "the report up to the power cut");
   writer_->flush();
@@ -579,6 +653,9 @@ TEST_F(Forwarding, RunsWaitingAtCloseAndRunsCutOffAreForwardedAfterTheNextStart)
   ASSERT_NE(found, there.end());
   EXPECT_EQ(found->outcome, Outcome::interrupted);
   EXPECT_EQ(found->report, "the report up to the power cut");
+  const auto unit_found = unit_there(blocked + "/line.sqlite", unit.id);
+  ASSERT_TRUE(unit_found) << "a unit result cut off is forwarded as interrupted";
+  EXPECT_EQ(unit_found->verdict, UnitVerdict::interrupted);
 }
 
 TEST_F(Forwarding, AStationThatDoesNotForwardQueuesNothing) {

@@ -145,6 +145,120 @@ TEST_F(Export, AFailureLeavesNothingUnderTheFileAndKeepsWhatWasThere) {
                 QDir(folder_.dir.path()).entryList({"records.sqlite-*"}, QDir::Files));
 }
 
+// A unit's final test: the JUnit file has a suite for it with its steps in the order they ran and
+// its fields as properties; CSV and JSON carry the link, JSON the unit result too. The export
+// read from the store in chunks is the export of the runs and unit results read first.
+TEST_F(Export, AUnitResultIsASuiteOfItsStepsAndEveryFormatCarriesTheLink) {
+  const UnitResult unit = samples::full_unit_result();
+  const RunRecord first = samples::step_of(unit, 0, Procedure::self_test, Outcome::passed);
+  const RunRecord second = samples::step_of(unit, 1, Procedure::rec, Outcome::failed);
+  RecordFilter everything;
+  everything.include_simulated = true;
+  std::vector<RunRecord> stored;
+  {
+    RecordStore store(records_path());
+    ASSERT_TRUE(store.open());
+    ASSERT_TRUE(store.complete_run(second));
+    ASSERT_TRUE(store.complete_run(first));
+    ASSERT_TRUE(store.complete_unit_result(unit));
+    stored = store.query(everything).value;
+  }
+  RecordStore store(records_path(), OpenMode::reader);
+  ASSERT_TRUE(store.open());
+  for (const char* extension : {"csv", "json", "xml"}) {
+    const std::string read_first = out(std::string("read-first.") + extension);
+    const std::string streamed = out(std::string("streamed.") + extension);
+    ASSERT_EQ(export_records(stored, read_first, {unit}), "");
+    std::size_t count = 0;
+    ASSERT_EQ(export_records(store, everything, streamed, &count), "");
+    EXPECT_EQ(count, stored.size());
+    EXPECT_EQ(read_file(streamed), read_file(read_first)) << extension;
+  }
+  EXPECT_EQ(parse_csv(out("read-first.csv")), stored);
+  EXPECT_EQ(parse_json(out("read-first.json")), stored);
+  const QJsonArray json =
+      QJsonDocument::fromJson(QByteArray::fromStdString(read_file(out("read-first.json")))).array();
+  int linked = 0;
+  for (const QJsonValue& run : json) {
+    const QJsonValue unit_result = run.toObject().value("unit_result");
+    if (run.toObject().value("unit_result_id").isNull()) {
+      EXPECT_TRUE(unit_result.isNull());
+      continue;
+    }
+    ++linked;
+    EXPECT_EQ(unit_result.toObject().value("id").toString().toStdString(), unit.id);
+    EXPECT_EQ(unit_result.toObject().value("verdict").toString(), "fail");
+    EXPECT_EQ(unit_result.toObject().value("deciding_procedure").toString(), "rec");
+    EXPECT_EQ(unit_result.toObject().value("finding").toString().toStdString(), unit.finding);
+  }
+  EXPECT_EQ(linked, 2);
+
+  std::vector<JunitSuite> suites;
+  std::vector<RunRecord> cases = parse_junit(out("read-first.xml"), suites);
+  ASSERT_EQ(suites.size(), 5u) << "the four procedures' suites of the runs on their own, and one";
+  EXPECT_EQ(suites[4].name, "Final test TOP-0091 2024-05-01T08:00:00.000Z");
+  EXPECT_EQ(suites[4].cases, 2);
+  EXPECT_EQ(suites[4].failures, 1);
+  ASSERT_EQ(cases.size(), stored.size());
+  EXPECT_EQ(std::vector<RunRecord>(cases.end() - 2, cases.end()),
+            (std::vector<RunRecord>{first, second}))
+      << "the steps in the order they ran";
+  const std::string xml = read_file(out("read-first.xml"));
+  EXPECT_NE(xml.find("<property name=\"verdict\" value=\"fail\"/>"), std::string::npos);
+  EXPECT_NE(xml.find("<property name=\"unit_result_id\" value=\"" + unit.id + "\"/>"),
+            std::string::npos);
+
+  // One unit result's file, as the headless final test writes it.
+  ASSERT_EQ(export_unit_result_junit(store, unit.id, out("unit.xml")), "");
+  EXPECT_EQ(read_file(out("unit.xml")), unit_result_junit(unit, {first, second}));
+  suites.clear();
+  EXPECT_EQ(parse_junit(out("unit.xml"), suites), (std::vector<RunRecord>{first, second}));
+  ASSERT_EQ(suites.size(), 1u);
+  EXPECT_EQ(suites[0].tests, 2);
+  EXPECT_NE(export_unit_result_junit(store, "none", out("none.xml")), "");
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(out("none.xml"))));
+}
+
+// A CSV text of one line ends where its line does: an identity reply keeps no line end of the
+// module's; the report keeps its line ends.
+struct LineEndCase {
+  const char* column;
+  void (*set)(RunRecord& run, const std::string& text);
+  const char* text;
+  const char* expected;
+};
+
+class CsvLineEnd : public Export, public ::testing::WithParamInterface<LineEndCase> {};
+
+TEST_P(CsvLineEnd, IsLeftOutOfATextOfOneLine) {
+  RunRecord run = full_record();
+  GetParam().set(run, GetParam().text);
+  ASSERT_EQ(export_records({run}, out("one.csv")), "");
+  std::string problem;
+  const auto rows = read_csv(read_file(out("one.csv")), problem);
+  ASSERT_EQ(problem, "");
+  ASSERT_EQ(rows.size(), 2u);
+  const auto column = std::find(rows[0].begin(), rows[0].end(), GetParam().column);
+  ASSERT_NE(column, rows[0].end());
+  EXPECT_EQ(rows[1][std::size_t(column - rows[0].begin())], GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, CsvLineEnd,
+    ::testing::Values(
+        LineEndCase{
+            "uut_identity", [](RunRecord& r, const std::string& text) { r.uut = identify(text); },
+            "QUOR INSTRUMENTS,QB-1972,QB10442,2.07\n", "QUOR INSTRUMENTS,QB-1972,QB10442,2.07"},
+        LineEndCase{
+            "qcu_identity", [](RunRecord& r, const std::string& text) { r.qcu = identify(text); },
+            "QUOR INSTRUMENTS,QB-1972,QB00017,2.05\r\n", "QUOR INSTRUMENTS,QB-1972,QB00017,2.05"},
+        LineEndCase{"technician",
+                    [](RunRecord& r, const std::string& text) { r.technician = text; },
+                    "A. Marsh\r\n", "A. Marsh"},
+        LineEndCase{"report", [](RunRecord& r, const std::string& text) { r.report = text; },
+                    "REC\r\nUnit Passes\r\n", "REC\r\nUnit Passes\r\n"}),
+    [](const auto& row) { return std::string(row.param.column); });
+
 struct FormatCase {
   const char* file;
   std::optional<ExportFormat> format;

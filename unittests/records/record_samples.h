@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "records/run_record.h"
+#include "records/unit_result.h"
 
 namespace records::samples {
 
@@ -62,6 +63,42 @@ inline RunRecord bare_record(std::string id, Procedure procedure, Outcome outcom
   r.uut = identify(serial.empty() ? std::string() : "QUOR,QB-1972," + serial + ",2.07");
   r.technician = std::move(technician);
   r.simulated = simulated;
+  return r;
+}
+
+// A finished unit result with every field set: failed at its second step.
+inline UnitResult full_unit_result(std::string id = "7a1d2c3e-0b4f-4e5a-8c6d-9e0f1a2b3c4d") {
+  UnitResult u;
+  u.id = std::move(id);
+  u.station_id = "bench-3";
+  u.started = at(kMorning);
+  u.ended = at(kMorning + 300'000);
+  u.made = at(kMorning + 7);
+  u.technician = "A. Marsh";
+  u.top_serial = "TOP-0091";
+  u.sub_serial = "SUB-7,rev \"B\"";
+  u.uut = identify("QUOR INSTRUMENTS,QB-1972,QB10442,2.07");
+  u.qcu = identify("QUOR INSTRUMENTS,QB-1972,QB00017,2.05");
+  u.uut_resource = "VXI0::8::INSTR";
+  u.qcu_resource = "VXI0::24::INSTR";
+  u.visa_library = "/usr/lib/libvisa.so";
+  u.program_version = "1.0.0";
+  u.sequence = "default";
+  u.verdict = UnitVerdict::fail;
+  u.deciding_step = 1;
+  u.deciding_procedure = Procedure::rec;
+  u.finding = "Pass 7 PING word 12: read 0x00A5, expected 0x00A4";
+  return u;
+}
+
+// A step of the unit result `unit`, the `step`th (from 0), begun a minute after the one before.
+inline RunRecord step_of(const UnitResult& unit, int step, Procedure procedure, Outcome outcome) {
+  RunRecord r = full_record(unit.id + "-step-" + std::to_string(step));
+  r.started = unit.started + std::chrono::minutes{step};
+  r.ended = r.started + std::chrono::seconds{30};
+  r.procedure = procedure;
+  r.outcome = outcome;
+  r.unit_result_id = unit.id;
   return r;
 }
 

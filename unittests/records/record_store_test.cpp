@@ -17,7 +17,9 @@ namespace {
 using samples::at;
 using samples::bare_record;
 using samples::full_record;
+using samples::full_unit_result;
 using samples::kMorning;
+using samples::step_of;
 
 // The suite runs on a record file, and built with QUOR_TEST_ON_SERVER on a fresh database of the
 // test server (records_postgres_tests).
@@ -122,6 +124,13 @@ TEST_P(HostileText, IsStoredAsTheTextItIsAndFound) {
   ASSERT_TRUE(store.begin_run(record));
   ASSERT_TRUE(store.save_progress(record.id, hostile));
   ASSERT_TRUE(store.complete_run(record));
+  UnitResult unit = full_unit_result("unit " + hostile);
+  unit.technician = hostile;
+  unit.top_serial = hostile;
+  unit.sequence = hostile;
+  unit.finding = hostile + "\r\n" + hostile;
+  ASSERT_TRUE(store.complete_unit_result(unit));
+  EXPECT_EQ(store.find_unit_result(unit.id).value, unit);
 
   const auto all = store.query({});
   ASSERT_EQ(all.value.size(), 2u) << all.error;
@@ -143,10 +152,16 @@ INSTANTIATE_TEST_SUITE_P(Texts, HostileText,
 #ifndef QUOR_TEST_ON_SERVER
 // A server's runs left running may be other stations': see the server suite.
 TEST_F(Store, MarksRunsLeftRunningAsInterruptedWithTheirReportSoFar) {
+  // A unit's final test cut off at its second step: its first step's run done.
+  const UnitResult unit = full_unit_result();
+  RunRecord done = step_of(unit, 0, Procedure::self_test, Outcome::passed);
   RunRecord record = full_record();
+  record.unit_result_id = unit.id;
   {
     RecordStore station(path());
     ASSERT_TRUE(station.open());
+    ASSERT_TRUE(station.begin_unit_result(unit));
+    ASSERT_TRUE(station.complete_run(done));
     ASSERT_TRUE(station.begin_run(record));
     ASSERT_TRUE(station.save_progress(record.id, "REC Test\r\nPass 1\r\n"));
     EXPECT_EQ(station.find(record.id).value->outcome, Outcome::running);
@@ -165,6 +180,13 @@ TEST_F(Store, MarksRunsLeftRunningAsInterruptedWithTheirReportSoFar) {
   EXPECT_EQ(found->report, "REC Test\r\nPass 1\r\n");
   EXPECT_EQ(found->ended, std::nullopt);
   EXPECT_EQ(found->uut, record.uut);
+  EXPECT_EQ(found->unit_result_id, unit.id);
+  EXPECT_EQ(next_start.find(done.id).value, done) << "the step done is kept as it ended";
+  const auto unit_found = next_start.find_unit_result(unit.id).value;
+  ASSERT_TRUE(unit_found);
+  EXPECT_EQ(unit_found->verdict, UnitVerdict::interrupted);
+  EXPECT_EQ(unit_found->ended, std::nullopt);
+  EXPECT_EQ(unit_found->top_serial, unit.top_serial);
 }
 #endif
 
@@ -175,6 +197,98 @@ TEST_F(Store, BeginWritesTheRunAsRunningWhateverItsOutcome) {
   const auto found = store.find(full_record().id).value;
   EXPECT_EQ(found->outcome, Outcome::running);
   EXPECT_EQ(found->ended, std::nullopt);
+}
+
+// A unit's final test: written running when it starts, its steps' runs linked to it, completed
+// when it ends; an older running state handed over late never comes back over the end.
+TEST_F(Store, KeepsAUnitResultBegunAndCompletedWithItsStepsLinked) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open()) << store.status_text();
+  const UnitResult unit = full_unit_result();
+  ASSERT_TRUE(store.begin_unit_result(unit));  // its verdict says fail, its end is set
+  const auto begun = store.find_unit_result(unit.id).value;
+  ASSERT_TRUE(begun);
+  EXPECT_EQ(begun->verdict, UnitVerdict::running);
+  EXPECT_EQ(begun->ended, std::nullopt);
+  const RunRecord first = step_of(unit, 0, Procedure::self_test, Outcome::passed);
+  const RunRecord second = step_of(unit, 1, Procedure::rec, Outcome::failed);
+  for (const RunRecord& step : {first, second}) {
+    ASSERT_TRUE(store.begin_run(step));
+    ASSERT_TRUE(store.complete_run(step));
+  }
+  ASSERT_TRUE(store.complete_run(bare_record("alone", Procedure::rec, Outcome::passed, kMorning)));
+  ASSERT_TRUE(store.complete_unit_result(unit));
+  EXPECT_EQ(store.find_unit_result(unit.id).value, unit);
+  ASSERT_TRUE(store.begin_unit_result(unit));
+  EXPECT_EQ(store.find_unit_result(unit.id).value, unit) << "a running state came back";
+
+  RecordFilter steps;
+  steps.unit_result = unit.id;
+  EXPECT_EQ(store.query(steps).value, (std::vector<RunRecord>{second, first}));
+  RecordFilter on_their_own;
+  on_their_own.in_unit_result = false;
+  EXPECT_EQ(ids_of(store.query(on_their_own).value), std::vector<std::string>{"alone"});
+  EXPECT_EQ(store.unit_results({"none", unit.id, unit.id}).value, std::vector<UnitResult>{unit});
+  EXPECT_EQ(store.find_unit_result("none").value, std::nullopt);
+}
+
+// A store of the version before unit results is brought forward on opening, its runs kept.
+TEST_F(Store, BringsAStoreWithoutUnitResultsForwardKeepingItsRuns) {
+  const RunRecord before = full_record();
+  {
+    RecordStore store(path());
+    ASSERT_TRUE(store.open());
+    ASSERT_TRUE(store.complete_run(before));
+  }
+  // The previous version's schema, exactly.
+  for (const char* statement :
+       {"DROP TABLE unit_result_queue", "DROP TABLE unit_results", "DROP INDEX runs_unit_result",
+        "ALTER TABLE runs DROP COLUMN unit_result_id",
+        "DELETE FROM schema_version WHERE version = 5"}) {
+    exec_beside(path(), statement);
+  }
+  RecordStore store(path());
+  ASSERT_TRUE(store.open()) << store.status_text();
+  EXPECT_EQ(store.find(before.id).value, before);
+  const UnitResult unit = full_unit_result();
+  const RunRecord step = step_of(unit, 0, Procedure::memory_test, Outcome::passed);
+  ASSERT_TRUE(store.complete_unit_result(unit));
+  ASSERT_TRUE(store.complete_run(step));
+  EXPECT_EQ(store.find_unit_result(unit.id).value, unit);
+  EXPECT_EQ(store.find(step.id).value, step);
+}
+
+// The time left of a final test: each procedure's passed runs on this station, real or simulated
+// as the station is, the latest of them averaged.
+TEST_F(Store, TypicalDurationsAverageTheStationsLatestPassedRuns) {
+  RecordStore store(path());
+  ASSERT_TRUE(store.open());
+  const auto run = [](std::string id, Procedure procedure, Outcome outcome, long long start,
+                      long long ms, std::string station = "bench-1", bool simulated = false) {
+    RunRecord r =
+        bare_record(std::move(id), procedure, outcome, kMorning + start, "QB1", "", simulated);
+    r.station_id = std::move(station);
+    if (r.ended) r.ended = r.started + std::chrono::milliseconds{ms};
+    return r;
+  };
+  ASSERT_TRUE(store.import_runs({
+      run("self-1", Procedure::self_test, Outcome::passed, 0, 1000),
+      run("self-2", Procedure::self_test, Outcome::passed, 10'000, 3000),
+      run("self-failed", Procedure::self_test, Outcome::failed, 20'000, 90'000),
+      run("self-other-station", Procedure::self_test, Outcome::passed, 30'000, 90'000, "bench-2"),
+      run("rec-simulated", Procedure::rec, Outcome::passed, 40'000, 5000, "bench-1", true),
+      run("rec-running", Procedure::rec, Outcome::running, 50'000, 0),
+  }));
+  using Durations = std::vector<std::pair<Procedure, std::chrono::milliseconds>>;
+  const auto real = store.typical_durations("bench-1", false);
+  ASSERT_EQ(real.error, "");
+  EXPECT_EQ(real.value, (Durations{{Procedure::self_test, std::chrono::milliseconds{2000}}}));
+  EXPECT_EQ(store.typical_durations("bench-1", true).value,
+            (Durations{{Procedure::rec, std::chrono::milliseconds{5000}}}));
+  EXPECT_EQ(store.typical_durations("bench-1", false, 1).value,
+            (Durations{{Procedure::self_test, std::chrono::milliseconds{3000}}}))
+      << "the latest only";
+  EXPECT_TRUE(store.typical_durations("bench-9", false).value.empty());
 }
 
 TEST_F(Store, RefusesAFileOfANewerSchemaAndLeavesItAlone) {

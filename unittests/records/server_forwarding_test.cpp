@@ -66,6 +66,12 @@ class Station {
     ASSERT_TRUE(store.open()) << store.status_text();
     for (const RunRecord& run : runs) ASSERT_TRUE(store.complete_run(run)) << store.status_text();
   }
+  void finish(const UnitResult& unit) {
+    RecordStore store(file_, OpenMode::station);
+    store.set_forwarding(true);
+    ASSERT_TRUE(store.open()) << store.status_text();
+    ASSERT_TRUE(store.complete_unit_result(unit)) << store.status_text();
+  }
   void start_forwarding() {
     RecordForwarder::Options options;
     options.station_store = file_;
@@ -395,19 +401,30 @@ TEST_F(LeastPrivilege, AStationAddsAndReadsRunsAndCanChangeNothing) {
   // A run another station delivered under an id this station's run has, with other content.
   RunRecord clash = finished(2);
   clash.technician = "someone else";
+  // The same for unit results; run-103 is a step of the first.
+  const UnitResult unit = samples::full_unit_result("unit-1");
+  UnitResult unit_clash = samples::full_unit_result("unit-2");
+  unit_clash.verdict = UnitVerdict::pass;
+  RunRecord step = finished(3);
+  step.unit_result_id = unit.id;
   {
     RecordStore elsewhere(station_line(), OpenMode::shared);
     ASSERT_TRUE(elsewhere.open()) << elsewhere.status_text();
     ASSERT_TRUE(elsewhere.import_runs({finished(1)}));
     ASSERT_TRUE(elsewhere.import_runs({clash}));
     EXPECT_TRUE(elsewhere.import_runs({finished(1)})) << "a second delivery is harmless";
+    ASSERT_TRUE(elsewhere.import_unit_results({unit_clash}));
   }
   Station station(folder_.file("station.sqlite"), station_line());
-  station.finish({finished(1), finished(2), finished(3)});
+  station.finish({finished(1), finished(2), step});
+  station.finish(unit);
+  station.finish(samples::full_unit_result("unit-2"));
   station.start_forwarding();
   ASSERT_TRUE(station.forwarder().wait_until_forwarded(kPatience))
       << station.forwarder().state().reason;
   EXPECT_EQ(station.sent(), (std::vector<std::string>{"run-101", "run-103"}));
+  EXPECT_EQ(station.forwarder().state().forwarded, 3u) << "two runs and a unit result";
+  EXPECT_EQ(station.forwarder().state().set_aside, 2u) << "a run and a unit result";
   const std::vector<SetAsideRun> aside = station.set_aside();
   ASSERT_EQ(aside.size(), 1u);
   EXPECT_EQ(aside[0].run_id, "run-102");
@@ -416,6 +433,9 @@ TEST_F(LeastPrivilege, AStationAddsAndReadsRunsAndCanChangeNothing) {
   ASSERT_TRUE(reader.open()) << reader.status_text();
   EXPECT_EQ(reader.find("run-102").value, clash) << "never overwritten";
   EXPECT_EQ(reader.find("run-101").value, finished(1));
+  EXPECT_EQ(reader.find("run-103").value, step);
+  EXPECT_EQ(reader.find_unit_result("unit-1").value, unit);
+  EXPECT_EQ(reader.find_unit_result("unit-2").value, unit_clash) << "never overwritten";
 
   test_server::Connection as_station(station_line());
   ASSERT_TRUE(as_station.is_open()) << as_station.error();
@@ -425,7 +445,9 @@ TEST_F(LeastPrivilege, AStationAddsAndReadsRunsAndCanChangeNothing) {
         std::string("TRUNCATE runs CASCADE"), std::string("DROP TABLE run_errors"),
         std::string("ALTER TABLE runs ADD COLUMN x INTEGER"),
         std::string("CREATE TABLE runs_copy (id TEXT)"),
-        std::string("INSERT INTO schema_version (version) VALUES (99)")}) {
+        std::string("INSERT INTO schema_version (version) VALUES (99)"),
+        std::string("UPDATE unit_results SET verdict = 'pass'"),
+        std::string("DELETE FROM unit_results"), std::string("SELECT * FROM unit_result_queue")}) {
     const std::string refused = as_station.exec(statement);
     EXPECT_TRUE(contains(refused, "permission denied") || contains(refused, "must be owner"))
         << statement << ": " << refused;

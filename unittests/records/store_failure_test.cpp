@@ -151,8 +151,9 @@ TEST_F(FailingStore, RetryWritesManyWaitingRunsInShortBatchesOldestFirst) {
   EXPECT_EQ(store.status_text(), "");
 }
 
-// A journal left by a program that ended midway: a run begun in the file and finished in the
-// journal, and one only begun in the journal. Whatever a crash did to the journal's last entry or
+// A journal left by a program that ended midway: a unit's final test begun in the journal, its
+// first step's run begun in the file and finished in the journal, and its second only begun in
+// the journal. Whatever a crash did to the journal's last entry or
 // the middle of it, the whole entries are written at the next start before runs left running are
 // marked interrupted: the finished run is never taken for one cut off.
 struct JournalDamage {
@@ -166,9 +167,12 @@ struct JournalDamage {
 class LeftJournal : public FailingStore, public ::testing::WithParamInterface<JournalDamage> {};
 
 TEST_P(LeftJournal, IsWrittenBeforeRunsLeftRunningAreMarked) {
+  const UnitResult unit = samples::full_unit_result();
   RunRecord finished = full_record("finished");
   finished.outcome = Outcome::passed;
+  finished.unit_result_id = unit.id;
   RunRecord begun = full_record("begun");
+  begun.unit_result_id = unit.id;
   qsizetype last_entry = 0;
   {
     RecordStore store(path());
@@ -177,10 +181,11 @@ TEST_P(LeftJournal, IsWrittenBeforeRunsLeftRunningAreMarked) {
     OtherConnection other(path());
     ASSERT_TRUE(other.exec("BEGIN IMMEDIATE"));
     ASSERT_TRUE(other.exec("DELETE FROM runs WHERE id = 'none'"));
+    EXPECT_FALSE(store.begin_unit_result(unit));
     EXPECT_FALSE(store.complete_run(finished));
     last_entry = read_all(path() + ".journal").size();
     EXPECT_FALSE(store.begin_run(begun));
-    EXPECT_EQ(store.waiting(), 2u);
+    EXPECT_EQ(store.waiting(), 3u);
     EXPECT_TRUE(contains(store.status_text(), "in the journal")) << store.status_text();
     // The program ends here as a crash would end it: the journal is copied as it is.
     QFile::copy(QString::fromStdString(path() + ".journal"),
@@ -209,6 +214,10 @@ TEST_P(LeftJournal, IsWrittenBeforeRunsLeftRunningAreMarked) {
   if (begun_kept) {
     EXPECT_EQ(begun_kept->outcome, Outcome::interrupted);
   }
+  const auto unit_kept = next_start.find_unit_result(unit.id).value;
+  ASSERT_TRUE(unit_kept) << "the unit result in the journal was lost";
+  EXPECT_EQ(unit_kept->verdict, UnitVerdict::interrupted);
+  EXPECT_EQ(unit_kept->finding, unit.finding);
   EXPECT_FALSE(QFile::exists(QString::fromStdString(path() + ".journal-7"))) << "taken over";
 }
 

@@ -314,6 +314,71 @@ TEST_F(RecordsWiringTest, ARunCutOffMidwayIsInterruptedAtTheNextStartWithItsRepo
   EXPECT_FALSE(kept[0].ended.has_value());
 }
 
+// A unit's final test, as its runner tells the wiring's observer: one unit result, running from
+// its start, completed with the verdict; each step's run linked to it and carrying the serials
+// and technician entered for the unit; a run after it on its own again. The time left reads the
+// station's passed runs.
+TEST_F(RecordsWiringTest, AFinalTestIsOneUnitResultLinkingTheRunsOfItsSteps) {
+  EXPECT_EQ(wiring->expected_duration()(Procedure::self_test), std::nullopt) << "no run yet";
+  procedures::FinalTestResult test;
+  test.unit = {"TOP-1", "SUB-1", "A. Marsh", "VXI0::8::INSTR", "VXI0::24::INSTR"};
+  test.uut_identity = "ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00\n";
+  test.sequence = {"default", {Procedure::self_test, Procedure::memory_test}};
+  wiring->unit_results().unit_started(test);
+  ASSERT_TRUE(wiring->unit_results().open());
+  const std::string id = wiring->unit_results().open()->id;
+  wiring->flush();
+  const auto begun = wiring->reader().find_unit_result(id).value;
+  ASSERT_TRUE(begun);
+  EXPECT_EQ(begun->verdict, records::UnitVerdict::running);
+
+  chassis.module_at(8)->fail_next(sim::VisaFunction::MoveIn16, visa::VI_ERROR_BERR, 1);
+  windows.form().TestButton[3]->click();
+  windows.form().TestButton[2]->click();
+  test.steps.resize(2);
+  test.steps[0].kind = Procedure::self_test;
+  test.steps[0].state = procedures::StepState::passed;
+  test.steps[1].kind = Procedure::memory_test;
+  test.steps[1].state = procedures::StepState::failed;
+  test.steps[1].finding = std::string("Miscompare at 0x0000\0", 22);
+  test.verdict = {procedures::Verdict::fail, 1, test.steps[1].finding};
+  test.finished = true;
+  wiring->unit_results().unit_ended(test);
+  EXPECT_FALSE(wiring->unit_results().open());
+  windows.form().TestButton[3]->click();
+
+  const std::vector<RunRecord> kept = runs();
+  ASSERT_EQ(kept.size(), 3U);
+  EXPECT_EQ(kept[0].unit_result_id, "") << "after the unit, a run on its own";
+  EXPECT_EQ(kept[0].top_serial, "TOP-77") << "the window's fields again";
+  for (const RunRecord& step : {kept[1], kept[2]}) {
+    EXPECT_EQ(step.unit_result_id, id) << text_id(step.procedure);
+    EXPECT_EQ(step.top_serial, "TOP-1");
+    EXPECT_EQ(step.sub_serial, "SUB-1");
+    EXPECT_EQ(step.technician, "A. Marsh");
+  }
+  EXPECT_EQ(kept[1].outcome, Outcome::failed);
+  const auto unit = wiring->reader().find_unit_result(id).value;
+  ASSERT_TRUE(unit);
+  EXPECT_EQ(unit->verdict, records::UnitVerdict::fail);
+  EXPECT_EQ(unit->deciding_step, 1);
+  EXPECT_EQ(unit->deciding_procedure, Procedure::memory_test);
+  EXPECT_EQ(unit->finding, "Miscompare at 0x0000\u2400") << "a module's bytes as record text";
+  EXPECT_EQ(unit->uut.serial, "SIM-LA008");
+  EXPECT_EQ(unit->station_id, "bench-1");
+  EXPECT_EQ(unit->sequence, "default");
+  EXPECT_TRUE(unit->simulated);
+  ASSERT_TRUE(unit->ended.has_value());
+  EXPECT_GE(*unit->ended, kept[1].started);
+
+  const auto typical = wiring->expected_duration()(Procedure::self_test);
+  ASSERT_TRUE(typical.has_value()) << "two self tests passed";
+  const long long first = (*kept[2].ended - kept[2].started).count();
+  const long long last = (*kept[0].ended - kept[0].started).count();
+  EXPECT_EQ(typical->count(), (first + last + 1) / 2) << "their average, rounded";
+  EXPECT_EQ(wiring->expected_duration()(Procedure::memory_test), std::nullopt) << "none passed";
+}
+
 TEST_F(RecordsWiringTest, AStoreThatCannotBeWrittenIsNamedOnTheStatusLineAndCatchesUpLater) {
   wiring.reset();
   const std::string blocked = folder.path().toStdString() + "/not-a-folder";
