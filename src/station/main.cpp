@@ -1,6 +1,7 @@
 // The Quor Bus final-test and calibration station.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSysInfo>
 #include <cstdio>
 #include <cstdlib>
@@ -55,13 +56,26 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
   return station::list_resources(*chosen.choice.library, std::cout, std::cerr);
 }
 
-// --final-test, without a display. The unit report (--report) and the unit result's JUnit
-// (--junit) are offered once their writers are part of the program: they go in `outputs`, as
-// does the records' unit-result recorder (a procedures::FinalTestObserver).
+// --final-test, without a display. The unit report (--report) is laid out with the fonts of a
+// GUI application, on the offscreen platform: no display is needed. The unit result's JUnit
+// (--junit) is offered once its writer is part of the program: it goes in `outputs`, as does the
+// records' unit-result recorder (a procedures::FinalTestObserver).
 int final_test(int argc, char* argv[], const station::StationOptions& options) {
-  QCoreApplication application(argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication application(argc, argv);
   QCoreApplication::setApplicationName(kApplicationName);
-  const station::FinalTestOutputs outputs;
+  const station::RecordsOptions records =
+      station::records_options(options, station::records_location(options));
+  app::StationIdentity identity{
+      records.station_id.empty() ? QSysInfo::machineHostName().toStdString() : records.station_id,
+      QUOR_PROGRAM_VERSION,
+      options.visa_path ? *options.visa_path
+                        : (options.simulate ? "built-in simulated chassis" : "start-up choice"),
+      options.simulate};
+  station::FinalTestOutputs outputs;
+  outputs.report = [identity](const procedures::FinalTestResult& result, const std::string& path) {
+    return app::write_unit_report_pdf({result, identity}, path);
+  };
   return station::run_final_test(options, outputs, std::cin, std::cout, std::cerr);
 }
 
