@@ -340,7 +340,7 @@ TEST_F(RecordsWiringTest, AFinalTestIsOneUnitResultLinkingTheRunsOfItsSteps) {
   test.steps[0].state = procedures::StepState::passed;
   test.steps[1].kind = Procedure::memory_test;
   test.steps[1].state = procedures::StepState::failed;
-  test.steps[1].finding = std::string("Miscompare at 0x0000\0", 22);
+  test.steps[1].finding = std::string("Miscompare at 0x0000\0", 21);
   test.verdict = {procedures::Verdict::fail, 1, test.steps[1].finding};
   test.finished = true;
   wiring->unit_results().unit_ended(test);
@@ -352,7 +352,7 @@ TEST_F(RecordsWiringTest, AFinalTestIsOneUnitResultLinkingTheRunsOfItsSteps) {
   EXPECT_EQ(kept[0].unit_result_id, "") << "after the unit, a run on its own";
   EXPECT_EQ(kept[0].top_serial, "TOP-77") << "the window's fields again";
   for (const RunRecord& step : {kept[1], kept[2]}) {
-    EXPECT_EQ(step.unit_result_id, id) << text_id(step.procedure);
+    EXPECT_EQ(step.unit_result_id, id) << records::text_id(step.procedure);
     EXPECT_EQ(step.top_serial, "TOP-1");
     EXPECT_EQ(step.sub_serial, "SUB-1");
     EXPECT_EQ(step.technician, "A. Marsh");
