@@ -53,9 +53,10 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
   return station::list_resources(*chosen.choice.library, std::cout, std::cerr);
 }
 
-// --final-test, without a display. The unit report (--report) and the unit result's JUnit
-// (--junit) are offered once their writers are part of the program: they go in `outputs`, as
-// does the records' unit-result recorder (a procedures::FinalTestObserver).
+// --final-test, without a display. Still to join `outputs` as they become part of the program:
+// the unit report's PDF writer (--report; it needs a QGuiApplication, on the offscreen platform
+// here), the unit result's JUnit writer (--junit) and the records' unit-result recorder
+// (unit_observers). Until then the command says which of the two files it cannot write.
 int final_test(int argc, char* argv[], const station::StationOptions& options) {
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(kApplicationName);
