@@ -171,29 +171,6 @@ TEST(VerdictTest, OverEveryPairOfEndsPassNeedsBothPassedAndAFailureOutranksAnErr
   EXPECT_EQ(procedures::verdict_of({}).verdict, Verdict::error) << "no step tested the unit";
 }
 
-struct StateRow {
-  std::optional<Outcome> outcome;
-  StepState state;
-};
-
-class StepStateTest : public ::testing::TestWithParam<StateRow> {};
-
-TEST_P(StepStateTest, EachOutcomeEndsTheStepAsItsRowSays) {
-  EXPECT_EQ(procedures::step_state_of(GetParam().outcome), GetParam().state);
-}
-
-INSTANTIATE_TEST_SUITE_P(Outcomes, StepStateTest,
-                         ::testing::Values(StateRow{Outcome::passed, StepState::passed},
-                                           StateRow{Outcome::failed, StepState::failed},
-                                           StateRow{Outcome::failure_limit, StepState::failed},
-                                           StateRow{Outcome::stopped, StepState::stopped},
-                                           StateRow{Outcome::error, StepState::error},
-                                           StateRow{Outcome::refused, StepState::error},
-                                           StateRow{Outcome::interrupted, StepState::error},
-                                           StateRow{Outcome::aborted, StepState::error},
-                                           StateRow{Outcome::running, StepState::error},
-                                           StateRow{std::nullopt, StepState::error}));
-
 // --- The runner on the bench ---
 
 // Keeps every call as the trace describes it, without its time.
