@@ -237,7 +237,11 @@ struct TracedStation : testing_support::SimStation {
     station.driver.set_step_display(&main_view);
     station.driver.set_error_options(4);
   }
-  ~TracedStation() { station.driver.set_step_display(nullptr); }
+  ~TracedStation() {
+    station.driver.set_step_display(nullptr);
+    // The trace hands its open run to the sink while the sink still stands.
+    traced->set_sink(nullptr);
+  }
   sim::SimModule& module(int la) { return *chassis.module_at(static_cast<std::int16_t>(la)); }
 
   CallLines calls;
