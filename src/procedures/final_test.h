@@ -159,7 +159,9 @@ class FinalTestRunner {
   void add_observer(FinalTestObserver& observer);
   void set_expected_duration(ExpectedDuration expected);
 
-  // Initializes the UUT and QCU chosen, checks the serial, runs the steps; returns at the end.
+  // Initializes the UUT chosen (with Initialize All, the QCU too when a step uses it), checks
+  // the serial, runs the steps; returns at the end. Units that do not open, or a serial
+  // mismatch the view declines, end it as ERROR before any step.
   FinalTestResult run(const UnitUnderTest& unit, const Sequence& sequence);
   // STOP: the running step ends as STOP TEST ends it, and the sequence ends after it.
   void request_stop();

@@ -286,7 +286,9 @@ int run_final_test(const StationOptions& options, const FinalTestOutputs& output
   procedures::ProductionTests production(station, main_window);
   TerminalView view(in, out, options.yes, sequence.steps.size());
   procedures::FinalTestRunner runner(station, production, view);
-  for (procedures::FinalTestObserver* observer : outputs.observers) runner.add_observer(*observer);
+  std::vector<std::unique_ptr<procedures::FinalTestObserver>> unit_observers;
+  if (outputs.unit_observers) unit_observers = outputs.unit_observers(station, writer, recorder);
+  for (const auto& observer : unit_observers) runner.add_observer(*observer);
 
   out << "Final test of " << *options.top_serial << " (" << sequence.name << ", "
       << sequence.steps.size() << " steps) on UUT " << *options.uut_resource << ", QCU "

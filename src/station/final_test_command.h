@@ -6,13 +6,17 @@
 
 #include <functional>
 #include <istream>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "core/station.h"
 #include "procedures/final_test.h"
+#include "records/run_writes.h"
 #include "station/command_line.h"
+#include "station/run_recorder.h"
 
 namespace station {
 
@@ -30,8 +34,12 @@ int final_test_status(procedures::Verdict verdict);
 struct FinalTestOutputs {
   std::function<std::string(const procedures::FinalTestResult&, const std::string& path)> report;
   std::function<std::string(const procedures::FinalTestResult&, const std::string& path)> junit;
-  // Told when the unit's test starts and ends (the unit result in the records).
-  std::vector<procedures::FinalTestObserver*> observers;
+  // What the records add to a unit's test (the unit result its steps' runs link to), made over
+  // the station, the writes and the run recorder the command records the steps with, and told
+  // when the test starts and ends. None: the steps' runs are recorded, without a unit result.
+  std::function<std::vector<std::unique_ptr<procedures::FinalTestObserver>>(
+      core::Station&, records::RunWrites&, RunRecorder&)>
+      unit_observers;
 };
 
 // The sequence --sequence FILE names (else the default one), checked for the command: a file

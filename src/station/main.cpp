@@ -57,9 +57,9 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
 }
 
 // --final-test, without a display. The unit report (--report) is laid out with the fonts of a
-// GUI application, on the offscreen platform: no display is needed. The unit result's JUnit
-// (--junit) is offered once its writer is part of the program: it goes in `outputs`, as does the
-// records' unit-result recorder (a procedures::FinalTestObserver).
+// GUI application, on the offscreen platform: no display is needed. Still to join `outputs`
+// as they become part of the program: the unit result's JUnit writer (--junit) and the records'
+// unit-result recorder (unit_observers).
 int final_test(int argc, char* argv[], const station::StationOptions& options) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication application(argc, argv);

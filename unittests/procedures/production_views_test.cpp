@@ -39,7 +39,15 @@ struct SelfTestRow {
 };
 
 void PrintTo(const SelfTestRow& row, std::ostream* out) {
-  *out << '"' << row.reply << '"' << (row.failed_reset ? " after a failed reset" : "");
+  *out << '"';
+  for (char c : row.reply) {
+    if (c == '\0') {
+      *out << "\\0";
+    } else {
+      *out << c;
+    }
+  }
+  *out << '"' << (row.failed_reset ? " after a failed reset" : "");
 }
 
 class SelfTestViewTest : public ProductionViewsTest,
