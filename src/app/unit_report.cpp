@@ -165,7 +165,8 @@ std::unique_ptr<QTextDocument> unit_report_document(const UnitReportFacts& facts
 
   html += QStringLiteral(
       "<h3>Steps</h3><table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\">"
-      "<tr><th>#</th><th>Step</th><th>State</th><th>Duration</th><th>Finding</th></tr>");
+      "<tr><th width=\"5%\">#</th><th width=\"18%\">Step</th><th width=\"11%\">State</th>"
+      "<th width=\"11%\">Duration</th><th width=\"55%\">Finding</th></tr>");
   for (std::size_t i = 0; i < result.steps.size(); ++i) {
     const procedures::StepResult& step = result.steps[i];
     const QColor colour = state_colour(step.state);
