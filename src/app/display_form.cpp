@@ -124,6 +124,8 @@ void DisplayForm::build_menu() {
   mnuRecords->setObjectName("mnuRecords");
   mnuTrace = bar->addAction("Trace");
   mnuTrace->setObjectName("mnuTrace");
+  mnuFinalTest = bar->addAction("Final Test");
+  mnuFinalTest->setObjectName("mnuFinalTest");
 
   connect(Init_ALL, &QAction::triggered, this, [this] { initialization_->initialize_all(); });
   connect(Init_UUT, &QAction::triggered, this, [this] { initialization_->initialize_uut(); });
@@ -140,7 +142,12 @@ void DisplayForm::build_menu() {
   connect(mnuTrace, &QAction::triggered, this, [this] {
     if (handlers_.trace) handlers_.trace();
   });
-  for (QAction* item : {mnuNonVol, mnuTest, mnuRecords, mnuTrace}) item->setEnabled(false);
+  connect(mnuFinalTest, &QAction::triggered, this, [this] {
+    if (handlers_.final_test) handlers_.final_test();
+  });
+  for (QAction* item : {mnuNonVol, mnuTest, mnuRecords, mnuTrace, mnuFinalTest}) {
+    item->setEnabled(false);
+  }
 }
 
 void DisplayForm::set_handlers(Handlers handlers) {
@@ -149,6 +156,7 @@ void DisplayForm::set_handlers(Handlers handlers) {
   mnuTest->setEnabled(static_cast<bool>(handlers_.main_testing));
   mnuRecords->setEnabled(static_cast<bool>(handlers_.records));
   mnuTrace->setEnabled(static_cast<bool>(handlers_.trace));
+  mnuFinalTest->setEnabled(static_cast<bool>(handlers_.final_test));
 }
 
 void DisplayForm::build_controls() {

@@ -52,6 +52,7 @@ class DisplayForm final : public QMainWindow, public procedures::MainWindowView 
     std::function<void()> shut_down;          // after the window's own shut-down sequence
     std::function<void()> records;            // mnuRecords
     std::function<void()> trace;              // mnuTrace
+    std::function<void()> final_test;         // mnuFinalTest
   };
   void set_handlers(Handlers handlers);
   const Handlers& handlers() const { return handlers_; }
@@ -79,6 +80,7 @@ class DisplayForm final : public QMainWindow, public procedures::MainWindowView 
   QAction* mnuTest = nullptr;
   QAction* mnuRecords = nullptr;  // the engineer's items, after the technician's
   QAction* mnuTrace = nullptr;
+  QAction* mnuFinalTest = nullptr;  // a unit's whole final test, after the menu items above
 
   // Controls.
   QLabel* TechNameLabel = nullptr;

@@ -5,11 +5,9 @@
 #include <QInputDialog>
 #include <QLocale>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPrinter>
-#include <QTextDocument>
 
 #include "app/module_text.h"
+#include "app/report_printing.h"
 
 namespace app {
 namespace {
@@ -41,15 +39,10 @@ std::optional<std::string> QtOperator::input(const std::string& prompt,
 }
 
 void QtOperator::print(const std::string& text) {
-  QPrinter printer;
-  if (!printer.isValid()) {
-    // Nothing would come out, and nothing would say so.
-    message("No printer is set up on this station: the report was not printed.", {});
-    return;
-  }
-  QTextDocument document;
-  document.setPlainText(module_text(text));
-  document.print(&printer);
+  // With no printer set up it says so and offers the PDF file instead.
+  print_report(
+      QApplication::activeWindow(), [text] { return plain_report_document(text); },
+      QStringLiteral("report.pdf"));
 }
 
 std::string QtOperator::short_date() {

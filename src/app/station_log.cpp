@@ -27,4 +27,10 @@ void LoggingProcedureObserver::refused(const core::Procedure& running,
                                 << QString::fromStdString(running.name) << "runs";
 }
 
+void LoggingProcedureObserver::refused_without_units(const core::Procedure& refused,
+                                                     const std::string& why) {
+  qCInfo(lcProcedure).noquote() << "refused:" << QString::fromStdString(refused.name) << "--"
+                                << QString::fromStdString(why);
+}
+
 }  // namespace app

@@ -29,6 +29,7 @@ class LoggingProcedureObserver final : public core::ProcedureObserver {
   void started(const core::Procedure& procedure) override;
   void ended(const core::Procedure& procedure) override;
   void refused(const core::Procedure& running, const core::Procedure& refused) override;
+  void refused_without_units(const core::Procedure& refused, const std::string& why) override;
 };
 
 }  // namespace app

@@ -89,6 +89,12 @@ class ProcedureObserver {
   virtual void started(const Procedure& procedure) = 0;
   virtual void ended(const Procedure& procedure) = 0;
   virtual void refused(const Procedure& running, const Procedure& refused) = 0;
+  // `refused` did not start because a unit it works on has not been initialized; `why` is the
+  // message the technician was shown.
+  virtual void refused_without_units(const Procedure& refused, const std::string& why) {
+    static_cast<void>(refused);
+    static_cast<void>(why);
+  }
 };
 
 // Which procedure talks to the units now. Only one at a time: each would otherwise reset,
@@ -101,6 +107,15 @@ struct ProcedureState {
 // The message that refuses `refused` while `running` has the units.
 std::string refusal_text(const Procedure& running, const Procedure& refused);
 
+// The initialization the technician must run before `kind` can start: Initialize UUT,
+// Initialize QA or Initialize All, for a procedure that works on a unit no initialization has
+// opened. None when its units are open, or when it needs none opened (the initializations
+// themselves, and Load Non-Vol, which opens the module it loads).
+std::optional<ProcedureKind> initialization_needed(const UnitState& units, ProcedureKind kind);
+
+// The message that refuses `refused` until `initialization` has run.
+std::string uninitialized_text(ProcedureKind initialization, const Procedure& refused);
+
 struct Station;
 
 // Tells the observers that `refused` does not start because the running procedure has the units.
@@ -109,7 +124,10 @@ void tell_refused(Station& station, const Procedure& refused);
 
 // Holds the units for one procedure from its start to its return, whichever way it returns.
 // When another procedure has them, the technician is told which one and how to end it, and
-// the scope holds nothing: the caller returns without touching the units.
+// the scope holds nothing: the caller returns without touching the units. So too when a unit
+// the procedure works on has not been initialized: the technician is told which initialization
+// to run. A run that ends as passed although it reported a VISA or command error on the way
+// ends as an error: it did not run as specified.
 class ProcedureScope {
  public:
   ProcedureScope(Station& station, Procedure procedure);

@@ -71,7 +71,22 @@ struct UnitVerdict {
   std::string finding;
 };
 
-// PASS only when every step ran and passed; see the definition for the rest.
+// How a step ends for the run's outcome: passed; failed (failed, or ended at its failure limit);
+// stopped (STOP TEST); error for every other end (an error on the way, refused, interrupted,
+// aborted, or none decided).
+StepState step_state_of(std::optional<core::Outcome> outcome);
+
+// What a step that did not pass found first: for a failed bus test the first line its report
+// holds after the header (the first miscompare), for a failed production test its verdict; for
+// a step that could not run as specified the first error it reported (`reported_errors`, the
+// driver's list as the run ended), else how it ended. Empty for a step that passed.
+std::string finding_of(core::ProcedureKind kind, StepState state, const core::RunFacts& facts,
+                       std::span<const std::string> reported_errors);
+
+// PASS only when there are steps and every one ran and passed. FAIL when a step failed: it ran
+// as specified and found a fault, which decides even where another step could not run. ERROR
+// otherwise: a step could not run as specified (error, stopped, never run). The first deciding
+// step in order is named, with its finding.
 UnitVerdict verdict_of(std::span<const StepResult> steps);
 // "PASS", "FAIL", "ERROR".
 std::string_view verdict_text(Verdict verdict);
@@ -86,6 +101,10 @@ struct UnitUnderTest {
   std::string uut_resource;  // the VISA resource names chosen
   std::string qcu_resource;
 };
+
+// The serial number field of an identity reply ("maker,model,serial,firmware"); none when the
+// reply has no such field or gives "0" there.
+std::optional<std::string> identity_serial(std::string_view identity);
 
 struct FinalTestResult {
   UnitUnderTest unit;
@@ -140,7 +159,9 @@ class FinalTestRunner {
   void add_observer(FinalTestObserver& observer);
   void set_expected_duration(ExpectedDuration expected);
 
-  // Initializes the UUT and QCU chosen, checks the serial, runs the steps; returns at the end.
+  // Initializes the UUT chosen (with Initialize All, the QCU too when a step uses it), checks
+  // the serial, runs the steps; returns at the end. Units that do not open, or a serial
+  // mismatch the view declines, end it as ERROR before any step.
   FinalTestResult run(const UnitUnderTest& unit, const Sequence& sequence);
   // STOP: the running step ends as STOP TEST ends it, and the sequence ends after it.
   void request_stop();

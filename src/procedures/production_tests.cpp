@@ -14,11 +14,13 @@ using visa::ViStatus;
 
 namespace {
 
-// The module's self-test result. A query that brought no reply has no result to pass on, and a
-// result too large for the record still is not 0: neither may read as a pass. A reply that was
-// read is the result even when a later step of the query (the status byte) reports an error.
+// The module's self-test result. A query that brought no reply, or a reply that holds no number
+// (empty, NUL bytes, no digits), has no result to pass on, and a result too large for the record
+// still is not 0: none of them may read as a pass. A reply that was read is the result even when
+// a later step of the query (the status byte) reports an error.
 std::int16_t self_test_result_of(const std::string& reply, visa::ViStatus status) {
   if (status < visa::VI_SUCCESS && reply.empty()) return kNoSelfTestResult;
+  if (!driver::leading_number_if_any(reply)) return kNoSelfTestResult;
   const double value = driver::leading_number(reply);
   if (value > 32767.0) return 32767;
   if (value < -32768.0) return -32768;

@@ -59,6 +59,8 @@ class ProductionTests {
   // Start Calibration, Up, Down and Cal Complete.
   OutputCalibration& output_calibration() { return calibration_; }
   CalibrationState& calibration() { return calibration_.state(); }
+  // The main window the production work shows on (the unit initialization shows there too).
+  MainWindowView& view() { return view_; }
 
  private:
   void output_amplitude_test();

@@ -176,6 +176,17 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   chosen.include_simulated = is_set(Option::include_simulated);
   chosen.setup_records_server = is_set(Option::setup_records_server);
   chosen.station_role = value_of(Option::station_role);
+  chosen.final_test = is_set(Option::final_test);
+  chosen.top_serial = value_of(Option::top_serial);
+  chosen.sub_serial = value_of(Option::sub_serial);
+  chosen.technician = value_of(Option::technician);
+  chosen.uut_resource = value_of(Option::uut);
+  chosen.qcu_resource = value_of(Option::qcu);
+  chosen.sequence_file = value_of(Option::sequence);
+  chosen.yes = is_set(Option::yes);
+  chosen.report_file = value_of(Option::report);
+  chosen.junit_file = value_of(Option::junit);
+  chosen.reports_dir = value_of(Option::reports);
 
   if (chosen.visa_path && chosen.simulate) {
     return refuse("--visa and --simulate exclude each other", "choose one");

@@ -33,6 +33,17 @@ enum class Option {
   include_simulated,
   setup_records_server,
   station_role,
+  final_test,
+  top_serial,
+  sub_serial,
+  technician,
+  uut,
+  qcu,
+  sequence,
+  yes,
+  report,
+  junit,
+  reports,
 };
 
 // What an option is about: the group it belongs to in the option table.
@@ -113,6 +124,28 @@ inline constexpr OptionDescription kOptions[] = {
      "Set up the line's records server; exit.", OptionGroup::records_and_the_line, false},
     {Option::station_role, "station-role", "", "NAME", "The role the stations log in with.",
      OptionGroup::records_and_the_line, false},
+    {Option::final_test, "final-test", "", "", "Run a unit's final test without windows; exit.",
+     OptionGroup::program, false},
+    {Option::top_serial, "top-serial", "", "S", "The unit's top assembly serial (--final-test).",
+     OptionGroup::program, false},
+    {Option::sub_serial, "sub-serial", "", "S", "The unit's sub assembly serial (--final-test).",
+     OptionGroup::program, false},
+    {Option::technician, "technician", "", "T", "Who tests the unit (--final-test).",
+     OptionGroup::program, false},
+    {Option::uut, "uut", "", "RESOURCE", "The UUT's VISA resource (--final-test).",
+     OptionGroup::program, false},
+    {Option::qcu, "qcu", "", "RESOURCE", "The QCU's VISA resource (--final-test).",
+     OptionGroup::program, false},
+    {Option::sequence, "sequence", "", "FILE", "Run the steps this file lists (--final-test).",
+     OptionGroup::program, false},
+    {Option::yes, "yes", "", "", "Take every cabling as connected (--final-test).",
+     OptionGroup::program, false},
+    {Option::report, "report", "", "FILE.pdf", "Write the unit report there (--final-test).",
+     OptionGroup::program, false},
+    {Option::junit, "junit", "", "FILE.xml", "Write the unit result as JUnit (--final-test).",
+     OptionGroup::program, false},
+    {Option::reports, "reports", "", "DIR", "Write the unit reports (PDF) into DIR.",
+     OptionGroup::records_and_the_line, false},
 };
 
 struct StationOptions {
@@ -133,6 +166,20 @@ struct StationOptions {
   // --setup-records-server with --station-role NAME: the line's server set up by its owner.
   bool setup_records_server = false;
   std::optional<std::string> station_role;
+  // --final-test with the unit (--top-serial, --sub-serial, --technician, --uut, --qcu), its
+  // sequence (--sequence FILE), --yes, and the files it writes (--report, --junit).
+  bool final_test = false;
+  std::optional<std::string> top_serial;
+  std::optional<std::string> sub_serial;
+  std::optional<std::string> technician;
+  std::optional<std::string> uut_resource;
+  std::optional<std::string> qcu_resource;
+  std::optional<std::string> sequence_file;
+  bool yes = false;
+  std::optional<std::string> report_file;
+  std::optional<std::string> junit_file;
+  // --reports DIR: the folder of the unit reports; unset: the application data folder's.
+  std::optional<std::string> reports_dir;
 };
 enum class CommandAction {
   RunStation,          // the windows

@@ -1,6 +1,8 @@
 // The Quor Bus final-test and calibration station.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QSysInfo>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -11,9 +13,11 @@
 #include "app/qt_event_pump.h"
 #include "app/qt_operator.h"
 #include "app/station_log.h"
+#include "app/unit_report.h"
 #include "core/station.h"
 #include "station/command_line.h"
 #include "station/messages.h"
+#include "station/final_test_command.h"
 #include "station/records_commands.h"
 #include "station/records_wiring.h"
 #include "station/resource_listing.h"
@@ -63,6 +67,29 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
                                  std::cerr);
 }
 
+// --final-test, without a display. The unit report (--report) is laid out with the fonts of a
+// GUI application, on the offscreen platform: no display is needed. Still to join `outputs`
+// as they become part of the program: the unit result's JUnit writer (--junit) and the records'
+// unit-result recorder (unit_observers).
+int final_test(int argc, char* argv[], const station::StationOptions& options) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication application(argc, argv);
+  QCoreApplication::setApplicationName(kApplicationName);
+  const station::RecordsOptions records =
+      station::records_options(options, station::records_location(options));
+  app::StationIdentity identity{
+      records.station_id.empty() ? QSysInfo::machineHostName().toStdString() : records.station_id,
+      QUOR_PROGRAM_VERSION,
+      options.visa_path ? *options.visa_path
+                        : (options.simulate ? "built-in simulated chassis" : "start-up choice"),
+      options.simulate};
+  station::FinalTestOutputs outputs;
+  outputs.report = [identity](const procedures::FinalTestResult& result, const std::string& path) {
+    return app::write_unit_report_pdf({result, identity}, path);
+  };
+  return station::run_final_test(options, outputs, std::cin, std::cout, std::cerr);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -90,6 +117,7 @@ int main(int argc, char* argv[]) {
       break;
   }
   const station::StationOptions& options = command.options;
+  if (options.final_test) return final_test(argc, argv, options);
 
   // --visa never falls back: a library that cannot be used ends the program, before any window
   // (and with or without a display).
@@ -152,8 +180,20 @@ int main(int argc, char* argv[]) {
   windows.form().show();
   station::announce_visa_choice(visa_choice, person);
   // Production records: --records PATH, else QUOR_RECORDS, else the application data folder.
-  station::RecordsWiring records(
-      station, windows, station::records_options(options, station::records_location(options)));
+  station::RecordsOptions records_options =
+      station::records_options(options, station::records_location(options));
+  // The Final Test window files each unit's report under --reports DIR, else the data folder's.
+  app::FinalTestWindow::Options final_test;
+  final_test.reports_folder = options.reports_dir.value_or(app::default_reports_folder());
+  final_test.station = {
+      records_options.station_id.empty() ? QSysInfo::machineHostName().toStdString()
+                                         : records_options.station_id,
+      QUOR_PROGRAM_VERSION, visa_choice.in_use.description, visa_choice.in_use.simulated};
+  app::FinalTestWindow& final_test_window = windows.attach_final_test(std::move(final_test));
+  station::RecordsWiring records(station, windows, std::move(records_options));
+  // Each unit is kept as one unit result, and its time left estimated from this station's runs.
+  final_test_window.runner().add_observer(records.unit_results());
+  final_test_window.runner().set_expected_duration(records.expected_duration());
   const int status = QApplication::exec();
   qCInfo(lcStation) << "closed";
   return status;

@@ -146,16 +146,24 @@ void RunRecorder::ended(const core::Procedure& procedure) {
 }
 
 void RunRecorder::refused(const core::Procedure& /*running*/, const core::Procedure& refused) {
+  // Why it did not start, as the technician was told.
+  complete_refused(refused, station_.procedure.running
+                                ? core::refusal_text(*station_.procedure.running, refused)
+                                : std::string());
+}
+
+void RunRecorder::refused_without_units(const core::Procedure& refused, const std::string& why) {
+  complete_refused(refused, why);
+}
+
+void RunRecorder::complete_refused(const core::Procedure& refused, const std::string& why) {
   const RunClock::Start start = run_clock().start();
   RunRecord record = begun_record(refused.kind);
   record.started = start.started;
   record.made = start.made;
   record.ended = record.started;
   record.outcome = Outcome::refused;
-  // Why it did not start, as the technician was told.
-  if (station_.procedure.running) {
-    record.report = module_text(core::refusal_text(*station_.procedure.running, refused));
-  }
+  if (!why.empty()) record.report = module_text(why);
   writes_.complete_run(record);
 }
 

@@ -47,6 +47,7 @@ class RunRecorder final : public core::ProcedureObserver {
   void started(const core::Procedure& procedure) override;
   void ended(const core::Procedure& procedure) override;
   void refused(const core::Procedure& running, const core::Procedure& refused) override;
+  void refused_without_units(const core::Procedure& refused, const std::string& why) override;
 
   // Saves the running run's report when it changed since the last save. The wiring calls it on
   // a timer while a run goes on.
@@ -66,6 +67,8 @@ class RunRecorder final : public core::ProcedureObserver {
                   const std::string& uut_resource) const;
   // The facts known at this moment: units, fields, report, errors, the procedure's values.
   void fill_from_station(records::RunRecord& record, core::ProcedureKind kind) const;
+  // A refused run's record, with why it was refused as its report.
+  void complete_refused(const core::Procedure& refused, const std::string& why);
   // The technician's fields now: the open unit result's, else the windows'.
   std::optional<OperatorFields> operator_fields() const;
 

@@ -14,6 +14,7 @@ StationWindows::StationWindows(core::Station& station, std::function<void()> end
   handlers.shut_down = [this] {
     console_.close_windows();
     if (trace_) trace_->close();
+    if (final_test_) final_test_->close();
   };
   handlers_ = handlers;
   form_.set_handlers(std::move(handlers));
@@ -29,6 +30,21 @@ void StationWindows::attach_trace(visa::TraceSinks& sinks, visa::StatusDescriber
     trace_->activateWindow();
   };
   form_.set_handlers(handlers_);
+}
+
+app::FinalTestWindow& StationWindows::attach_final_test(app::FinalTestWindow::Options options) {
+  final_test_ =
+      std::make_unique<app::FinalTestWindow>(form_.station(), production_, std::move(options));
+  handlers_.final_test = [this] {
+    final_test_->show();
+    final_test_->raise();
+    final_test_->activateWindow();
+  };
+  // The handlers others attached since (the records') stay.
+  app::DisplayForm::Handlers handlers = form_.handlers();
+  handlers.final_test = handlers_.final_test;
+  form_.set_handlers(std::move(handlers));
+  return *final_test_;
 }
 
 StationWindows::~StationWindows() {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/display_form.h"
+#include "app/final_test_window.h"
 #include "app/test_console.h"
 #include "app/trace_window.h"
 #include "core/station.h"
@@ -32,6 +33,12 @@ class StationWindows {
   // The trace window, or null before the first "Trace".
   app::TraceWindow* trace_window() const { return trace_.get(); }
 
+  // Puts the Final Test window behind the "Final Test" menu item: made now (so that its runner
+  // can be given observers), shown modeless on each "Final Test".
+  app::FinalTestWindow& attach_final_test(app::FinalTestWindow::Options options);
+  // The Final Test window, or null before attach_final_test().
+  app::FinalTestWindow* final_test_window() const { return final_test_.get(); }
+
  private:
   app::DisplayForm form_;
   app::TestConsole console_;
@@ -39,6 +46,7 @@ class StationWindows {
   procedures::ProductionTests production_;
   app::DisplayForm::Handlers handlers_;
   std::unique_ptr<app::TraceWindow> trace_;
+  std::unique_ptr<app::FinalTestWindow> final_test_;
 };
 
 }  // namespace station

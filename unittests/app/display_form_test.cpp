@@ -24,15 +24,17 @@ TEST_F(DisplayFormTest, CaptionMenuAndStartUpVisibility) {
   EXPECT_EQ(form->objectName(), "DisplayForm");
 
   const QList<QAction*> top = form->menuBar()->actions();
-  ASSERT_EQ(top.size(), 5);
+  ASSERT_EQ(top.size(), 6);
   EXPECT_EQ(top[0]->text(), "Instrument");
   EXPECT_EQ(top[1]->text(), "Load Non-Vol");
   EXPECT_EQ(top[2]->text(), "Main Testing");
   // The engineer's items come after the technician's and stay disabled until attached.
   EXPECT_EQ(top[3]->text(), "Records");
   EXPECT_EQ(top[4]->text(), "Trace");
+  EXPECT_EQ(top[5]->text(), "Final Test");
   EXPECT_FALSE(top[3]->isEnabled());
   EXPECT_FALSE(top[4]->isEnabled());
+  EXPECT_FALSE(top[5]->isEnabled());
   const QList<QAction*> items = form->Instrument->actions();
   ASSERT_EQ(items.size(), 3);
   EXPECT_EQ(items[0]->text(), "Initialize All");

@@ -69,6 +69,9 @@ TEST_F(VisaLogTest, ProceduresAreLoggedAsTheyStartEndAndAreRefused) {
   g_category = "quor.procedure";
   LoggingProcedureObserver observer;
   station.procedure.observers.push_back(&observer);
+  // Both units stand initialized: the refusal logged is the one for the units being busy.
+  station.units.uut.session = 1;
+  station.units.qcu.session = 2;
   {
     const core::ProcedureScope rec(station, core::procedure(core::ProcedureKind::rec));
     const core::ProcedureScope self_test(station, core::procedure(core::ProcedureKind::self_test));

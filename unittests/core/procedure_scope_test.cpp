@@ -2,6 +2,7 @@
 // what the observers are told.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct Log final : ProcedureObserver {
   void refused(const Procedure& running, const Procedure& refused) override {
     lines.push_back("refused " + refused.name + " during " + running.name);
   }
+  void refused_without_units(const Procedure& refused, const std::string& why) override {
+    lines.push_back("refused " + refused.name + ": " + why);
+  }
 };
 
 class ProcedureScopeTest : public ::testing::Test, protected testing_support::SimStation {
@@ -32,6 +36,8 @@ const Procedure kRec = procedure(ProcedureKind::rec);
 const Procedure kSelfTest = procedure(ProcedureKind::self_test);
 
 TEST_F(ProcedureScopeTest, ASecondProcedureIsRefusedWhileTheFirstHoldsTheUnits) {
+  station.units.uut.session = 1;
+  station.units.qcu.session = 2;
   {
     const ProcedureScope rec(station, kRec);
     ASSERT_TRUE(rec.claimed());
@@ -52,6 +58,7 @@ TEST_F(ProcedureScopeTest, ASecondProcedureIsRefusedWhileTheFirstHoldsTheUnits) 
 }
 
 TEST_F(ProcedureScopeTest, AProcedureLeftByAnEarlyReturnReleasesTheUnits) {
+  station.units.uut.session = 1;
   const auto procedure = [&](bool leave_early) {
     const ProcedureScope units(station, kSelfTest);
     if (!units.claimed() || leave_early) return;
@@ -61,6 +68,116 @@ TEST_F(ProcedureScopeTest, AProcedureLeftByAnEarlyReturnReleasesTheUnits) {
   EXPECT_FALSE(station.procedure.running.has_value());
   EXPECT_TRUE(person.texts().empty());
 }
+
+// A procedure that works on a unit no initialization opened is refused with the initialization
+// to run; the initializations, and Load Non-Vol (it opens the module it loads), never are.
+struct UnitsRow {
+  ProcedureKind kind;
+  bool uut_open;
+  bool qcu_open;
+  const char* refusal;  // null: claimed
+};
+
+void PrintTo(const UnitsRow& row, std::ostream* out) {
+  *out << procedure_row(row.kind).caption << (row.uut_open ? " UUT" : "")
+       << (row.qcu_open ? " QCU" : "");
+}
+
+class UninitializedUnitsTest : public ProcedureScopeTest,
+                               public ::testing::WithParamInterface<UnitsRow> {};
+
+TEST_P(UninitializedUnitsTest, RefusesWithTheInitializationToRunAndTellsTheObservers) {
+  const UnitsRow& row = GetParam();
+  // A session number stands for an opened unit; the scope opens nothing itself.
+  if (row.uut_open) station.units.uut.session = 1;
+  if (row.qcu_open) station.units.qcu.session = 2;
+  const Procedure asked = procedure(row.kind);
+  {
+    const ProcedureScope units(station, asked);
+    EXPECT_EQ(units.claimed(), row.refusal == nullptr);
+  }
+  EXPECT_FALSE(station.procedure.running.has_value());
+  if (row.refusal == nullptr) {
+    EXPECT_TRUE(person.texts().empty());
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"started " + asked.name, "ended " + asked.name}));
+    return;
+  }
+  EXPECT_EQ(person.texts(), std::vector<std::string>{row.refusal});
+  EXPECT_EQ(log.lines, std::vector<std::string>{"refused " + asked.name + ": " + row.refusal});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, UninitializedUnitsTest,
+    ::testing::Values(
+        UnitsRow{ProcedureKind::rec, false, false,
+                 "No UUT and no QCU have been initialized. Run Initialize All before starting "
+                 "the REC test."},
+        UnitsRow{ProcedureKind::trncrecm, true, false,
+                 "No QCU has been initialized. Run Initialize QA before starting the TRNCRECM "
+                 "test."},
+        UnitsRow{ProcedureKind::recm, false, true,
+                 "No UUT has been initialized. Run Initialize UUT before starting the RECM test."},
+        UnitsRow{ProcedureKind::self_loop2, false, true,
+                 "No UUT has been initialized. Run Initialize UUT before starting the SELFLOOP2 "
+                 "test."},
+        UnitsRow{ProcedureKind::self_test, false, false,
+                 "No UUT has been initialized. Run Initialize UUT before starting Self Test."},
+        UnitsRow{ProcedureKind::output_calibration, false, true,
+                 "No UUT has been initialized. Run Initialize UUT before starting Calibrate "
+                 "Outputs."},
+        UnitsRow{ProcedureKind::self_loop, true, false, nullptr},
+        UnitsRow{ProcedureKind::rec, true, true, nullptr},
+        UnitsRow{ProcedureKind::memory_test, true, false, nullptr},
+        UnitsRow{ProcedureKind::initialize_uut, false, false, nullptr},
+        UnitsRow{ProcedureKind::initialize_qcu, false, false, nullptr},
+        UnitsRow{ProcedureKind::initialize_all, false, false, nullptr},
+        UnitsRow{ProcedureKind::load_non_vol, false, false, nullptr}));
+
+// A run that ends as passed after a VISA or command error was reported on the way did not run
+// as specified: it ends as an error. Any other end stays as it was.
+struct ErrorOutcomeRow {
+  std::optional<Outcome> decided;
+  bool error_reported;
+  std::optional<Outcome> ended;
+};
+
+class ErrorOutcomeTest : public ProcedureScopeTest,
+                         public ::testing::WithParamInterface<ErrorOutcomeRow> {};
+
+TEST_P(ErrorOutcomeTest, APassWithAReportedErrorEndsAsAnError) {
+  const ErrorOutcomeRow& row = GetParam();
+  station.units.uut.session = 1;
+  std::optional<Outcome> seen_by_observer;
+  struct Ended final : ProcedureObserver {
+    Station* station = nullptr;
+    std::optional<Outcome>* seen = nullptr;
+    void started(const Procedure&) override {}
+    void ended(const Procedure&) override { *seen = station->run.outcome; }
+    void refused(const Procedure&, const Procedure&) override {}
+  } ended;
+  ended.station = &station;
+  ended.seen = &seen_by_observer;
+  station.procedure.observers.push_back(&ended);
+  {
+    const ProcedureScope units(station, kSelfTest);
+    ASSERT_TRUE(units.claimed());
+    if (row.error_reported) station.driver_state.reported_errors.push_back("Resetting the UUT\n");
+    station.run.outcome = row.decided;
+    station.run.verdict = "Self Test Passed";
+  }
+  EXPECT_EQ(station.run.outcome, row.ended);
+  EXPECT_EQ(seen_by_observer, row.ended) << "the observers read the outcome it ends with";
+  EXPECT_EQ(station.run.verdict, "Self Test Passed") << "the report text stays";
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, ErrorOutcomeTest,
+                         ::testing::Values(ErrorOutcomeRow{Outcome::passed, true, Outcome::error},
+                                           ErrorOutcomeRow{Outcome::passed, false, Outcome::passed},
+                                           ErrorOutcomeRow{Outcome::failed, true, Outcome::failed},
+                                           ErrorOutcomeRow{Outcome::stopped, true,
+                                                           Outcome::stopped},
+                                           ErrorOutcomeRow{std::nullopt, true, std::nullopt}));
 
 struct RefusalRow {
   Procedure running;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "procedures/production_tests.h"
@@ -31,14 +32,22 @@ class ProductionViewsTest : public ViewsTest {
 };
 
 struct SelfTestRow {
-  const char* reply;
+  std::string_view reply;
   bool failed_reset;
   const char* verdict;
   core::Outcome outcome;
 };
 
 void PrintTo(const SelfTestRow& row, std::ostream* out) {
-  *out << '"' << row.reply << '"' << (row.failed_reset ? " after a failed reset" : "");
+  *out << '"';
+  for (char c : row.reply) {
+    if (c == '\0') {
+      *out << "\\0";
+    } else {
+      *out << c;
+    }
+  }
+  *out << '"' << (row.failed_reset ? " after a failed reset" : "");
 }
 
 class SelfTestViewTest : public ProductionViewsTest,
@@ -46,7 +55,7 @@ class SelfTestViewTest : public ProductionViewsTest,
 
 TEST_P(SelfTestViewTest, ShowsItsLinesInTurnAndLeavesTheVerdictInTheFacts) {
   const SelfTestRow& row = GetParam();
-  module(8).set_query_reply("*TST?", row.reply);
+  module(8).set_query_reply("*TST?", std::string(row.reply));
   if (row.failed_reset) module(8).fail_next(VisaFunction::Write, visa::VI_ERROR_BERR);
   production.on_test_button(3);
 
@@ -64,7 +73,14 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, SelfTestViewTest,
     ::testing::Values(SelfTestRow{"0", false, "Self Test Passed", core::Outcome::passed},
                       SelfTestRow{"3", false, "Self Test Failure:3", core::Outcome::failed},
-                      SelfTestRow{"0", true, "Self Test Passed", core::Outcome::passed}));
+                      // The reset's error leaves the pass text but the run did not run as
+                      // specified.
+                      SelfTestRow{"0", true, "Self Test Passed", core::Outcome::error},
+                      // A reply that holds no number is no result, as no reply is none.
+                      SelfTestRow{"", false, "Self Test Failure:-1", core::Outcome::failed},
+                      SelfTestRow{std::string_view("\0\0\0", 3), false, "Self Test Failure:-1",
+                                  core::Outcome::failed},
+                      SelfTestRow{"PASS", false, "Self Test Failure:-1", core::Outcome::failed}));
 
 TEST_F(ProductionViewsTest, MemoryTestClearsTheLineThenLeavesItsVerdict) {
   production.on_test_button(2);

@@ -295,6 +295,12 @@ const Case kCases[] = {
      {"--station-role", "quor_station"},
      CommandAction::Refuse,
      {"--station-role works with --setup-records-server only"}},
+    {"ReportsFolder",
+     {"--reports", "/srv/line1/reports"},
+     CommandAction::RunStation,
+     {},
+     [](const StationOptions& o) { EXPECT_EQ(o.reports_dir, "/srv/line1/reports"); }},
+    {"ReportsEmpty", {"--reports="}, CommandAction::Refuse, {"--reports needs a value"}},
     {"SetupAndExport",
      {"--setup-records-server", "--station-role", "s", "--export-records", "o.csv"},
      CommandAction::Refuse,
@@ -322,7 +328,18 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
                                             "--station",
                                             "--include-simulated",
                                             "--setup-records-server",
-                                            "--station-role"};
+                                            "--station-role",
+                                            "--final-test",
+                                            "--top-serial",
+                                            "--sub-serial",
+                                            "--technician",
+                                            "--uut",
+                                            "--qcu",
+                                            "--sequence",
+                                            "--yes",
+                                            "--report",
+                                            "--junit",
+                                            "--reports"};
   std::istringstream lines(help);
   std::string line;
   std::vector<std::string> option_lines;

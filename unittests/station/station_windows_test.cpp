@@ -1,6 +1,8 @@
 // The station put together: every control of the main window reaches its part.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
 #include "testing/sim_station.h"
@@ -41,6 +43,27 @@ TEST_F(StationWindowsTest, TestButtonsAndLoadNonVolReachTheirParts) {
   form.cmdStartCal->click();
   EXPECT_FALSE(form.cmdStartCal->isVisibleTo(&form));
   EXPECT_TRUE(form.TestButton[0]->isVisibleTo(&form));
+}
+
+// The Final Test item after the others: disabled until its window is attached, then it shows it;
+// the records' handlers attached before stay.
+TEST_F(StationWindowsTest, FinalTestOpensItsWindowAndKeepsTheOtherHandlers) {
+  app::DisplayForm& form = windows.form();
+  EXPECT_FALSE(form.mnuFinalTest->isEnabled());
+  int records_shown = 0;
+  app::DisplayForm::Handlers handlers = form.handlers();
+  handlers.records = [&records_shown] { ++records_shown; };
+  form.set_handlers(handlers);
+  const QTemporaryDir folder;
+  app::FinalTestWindow::Options options;
+  options.settings_file = folder.filePath("station.ini");
+  app::FinalTestWindow& window = windows.attach_final_test(options);
+  ASSERT_TRUE(form.mnuFinalTest->isEnabled());
+  form.mnuFinalTest->trigger();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(windows.final_test_window(), &window);
+  form.mnuRecords->trigger();
+  EXPECT_EQ(records_shown, 1);
 }
 
 sim::BenchConfig unprogrammed_uut() {

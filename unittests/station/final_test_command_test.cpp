@@ -1,0 +1,154 @@
+// --final-test run as the program, on the simulated chassis with virtual time: the exit status
+// says the verdict, the lines say the steps, and a sequence the command cannot run is refused
+// before any unit is touched.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <string>
+#include <vector>
+
+#include "station/command_line.h"
+#include "station/final_test_command.h"
+
+namespace {
+
+struct StationRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+StationRun run_station(const QStringList& arguments, const QByteArray& input = {}) {
+  QProcess station;
+  station.start(QStringLiteral(QUOR_STATION_PATH), arguments);
+  EXPECT_TRUE(station.waitForStarted());
+  if (!input.isEmpty()) station.write(input);
+  station.closeWriteChannel();
+  EXPECT_TRUE(station.waitForFinished(120'000));
+  return {station.exitCode(), station.readAllStandardOutput().toStdString(),
+          station.readAllStandardError().toStdString()};
+}
+
+struct VerdictRow {
+  const char* name;
+  QStringList extra;  // faults, a sequence, another resource
+  int status;
+  const char* verdict_line;  // the start of the verdict's line
+};
+
+class FinalTestStation : public ::testing::Test {
+ protected:
+  QStringList arguments(const QStringList& extra) const {
+    return QStringList{"--simulate",
+                       "--virtual-time",
+                       "--final-test",
+                       "--top-serial",
+                       "SIM-LA008",
+                       "--technician",
+                       "Ada",
+                       "--uut",
+                       "VXI0::8::INSTR",
+                       "--qcu",
+                       "VXI0::24::INSTR",
+                       "--records",
+                       dir.filePath("records.sqlite")} +
+           extra;
+  }
+  QTemporaryDir dir;
+};
+
+class FinalTestCommandTest : public FinalTestStation,
+                             public ::testing::WithParamInterface<VerdictRow> {};
+
+TEST_P(FinalTestCommandTest, ExitsWithTheVerdictsStatusAndPrintsEachStep) {
+  const VerdictRow& row = GetParam();
+  QStringList extra{"--yes"};
+  extra += row.extra;
+  const StationRun run = run_station(arguments(extra));
+  EXPECT_EQ(run.status, row.status) << run.out << run.err;
+  const std::size_t verdict = run.out.find(std::string("\n") + row.verdict_line);
+  ASSERT_NE(verdict, std::string::npos) << run.out;
+  // Each step has its line before the verdict.
+  const std::size_t first_step = run.out.find(" 1/");
+  ASSERT_NE(first_step, std::string::npos) << run.out;
+  EXPECT_LT(first_step, verdict);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Verdicts, FinalTestCommandTest,
+    ::testing::Values(VerdictRow{"Pass", {}, station::kFinalTestPass, "PASS\n"},
+                      VerdictRow{"SelfTestFails",
+                                 {"--fault", "self-test-fail"},
+                                 station::kFinalTestFail,
+                                 "FAIL: Self Test: Self Test Failure:1"},
+                      VerdictRow{"ReceiveBitFailsRec",
+                                 {"--fault", "stuck-receive-bit"},
+                                 station::kFinalTestFail,
+                                 "FAIL: REC: Miscompare at"},
+                      VerdictRow{"VisaTimeOut",
+                                 {"--fault", "visa-read-timeout"},
+                                 station::kFinalTestError,
+                                 "ERROR: "}),
+    [](const ::testing::TestParamInfo<VerdictRow>& row) { return std::string(row.param.name); });
+
+TEST_F(FinalTestStation, ACablingDeclinedOnTheTerminalEndsTheTestAsAnError) {
+  QFile sequence(dir.filePath("short.seq"));
+  ASSERT_TRUE(sequence.open(QIODevice::WriteOnly));
+  sequence.write("Self Test\nSELFLOOP  # UUT output to input 1\n");
+  sequence.close();
+  const StationRun run = run_station(arguments({"--sequence", sequence.fileName()}), "n\n");
+  EXPECT_EQ(run.status, station::kFinalTestError) << run.out << run.err;
+  EXPECT_NE(run.out.find("Connect the UUT's Output 1(or 2,3,4,5) to UUT's Input 1\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("ERROR: SELFLOOP: not run"), std::string::npos) << run.out;
+}
+
+struct RefusalRow {
+  const char* name;
+  const char* sequence;  // the file's text; null: no --sequence
+  QStringList drop;      // options left out
+  const char* message;
+};
+
+class FinalTestRefusalTest : public FinalTestStation,
+                             public ::testing::WithParamInterface<RefusalRow> {};
+
+TEST_P(FinalTestRefusalTest, RefusesBeforeTouchingAUnit) {
+  const RefusalRow& row = GetParam();
+  QStringList extra{"--yes"};
+  if (row.sequence != nullptr) {
+    QFile sequence(dir.filePath("wrong.seq"));
+    ASSERT_TRUE(sequence.open(QIODevice::WriteOnly));
+    sequence.write(row.sequence);
+    sequence.close();
+    extra << "--sequence" << sequence.fileName();
+  }
+  QStringList all = arguments(extra);
+  for (const QString& option : row.drop) {
+    const qsizetype at = all.indexOf(option);
+    all.remove(at, 2);
+  }
+  const StationRun run = run_station(all);
+  EXPECT_EQ(run.status, station::kUsageStatus) << run.out << run.err;
+  EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("VISA:"), std::string::npos) << "no library chosen: " << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, FinalTestRefusalTest,
+    ::testing::Values(
+        RefusalRow{"Calibration",
+                   "Self Test\n# then the scope\nCalibrate Outputs\n",
+                   {},
+                   "wrong.seq: step 2 is Calibrate Outputs"},
+        RefusalRow{"WrongLine", "REC\nRECX\n", {}, "wrong.seq: line 2: \"RECX\" is no procedure"},
+        RefusalRow{"NoSerialNorQcu",
+                   nullptr,
+                   {"--top-serial", "--qcu"},
+                   "--final-test needs --top-serial S --qcu RESOURCE"}),
+    [](const ::testing::TestParamInfo<RefusalRow>& row) { return std::string(row.param.name); });
+
+}  // namespace
