@@ -81,7 +81,8 @@ std::string_view outcome_colour(Outcome outcome) {
   if (outcome == Outcome::aborted) return "#718096";
   if (outcome == Outcome::refused) return "#a0aec0";
   if (outcome == Outcome::interrupted) return "#2d3748";
-  return "#dd6b20";
+  if (outcome == Outcome::error) return "#dd6b20";
+  return "#cbd5e0";
 }
 
 std::string_view outcome_words(Outcome outcome) {
@@ -91,6 +92,7 @@ std::string_view outcome_words(Outcome outcome) {
   if (outcome == Outcome::aborted) return "aborted";
   if (outcome == Outcome::refused) return "refused";
   if (outcome == Outcome::interrupted) return "interrupted";
+  if (outcome == Outcome::error) return "error";
   return text_id(outcome);
 }
 

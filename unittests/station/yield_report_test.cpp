@@ -51,6 +51,7 @@ std::vector<records::RunRecord> line_runs() {
       {"B-bench", kMorning + kDay + 2 * kHour, Procedure::memory_test, Outcome::passed, "QB2",
        false},
       {"B-bench", kMorning + 2 * kDay, Procedure::rec, Outcome::refused, "", false},
+      {"B-bench", kMorning + 2 * kDay + kHour, Procedure::self_test, Outcome::error, "QB6", false},
       {kMarkupStation, kMorning + 2 * kDay, Procedure::rec, Outcome::failure_limit, "QB3", false},
       {kMarkupStation, kMorning + 3 * kDay, Procedure::rec, Outcome::passed, "QB3", false},
       {kMarkupStation, kMorning + 3 * kDay + kHour, Procedure::rec, Outcome::failed, "QB4", true},
