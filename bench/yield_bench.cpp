@@ -8,7 +8,7 @@
 // The server: QUOR_BENCH_POSTGRES, a postgresql:// line whose role may create databases (the
 // superuser line of scripts/test-postgres.sh's server, in its folder's "connection" file). The
 // bench creates a database of its own there, fills it and drops it. Without it the server's
-// figures are skipped.
+// figures are skipped. QUOR_BENCH_KEEP_DATABASE keeps the database (for a look at the plans).
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -214,7 +214,7 @@ bool fill_server(const std::string& line, int runs) {
               " < 98 THEN 'refused' ELSE 'aborted' END, 50, 0, '', 'QUOR INSTRUMENTS',"
               " 'QB-1972', 'QB' || (10000 + n %% %7), '2.07', '', '', '', '', '',"
               " 'VXI0::8::INSTR', '', 'A. Marsh', '', '', '', CASE WHEN n %% 50 = 0 THEN 1"
-              " ELSE 0 END, '1.0.0' FROM generate_series(0, %1 - 1) n")
+              " ELSE 0 END, '1.0.0' FROM generate_series(0::BIGINT, %1 - 1) n")
               .arg(runs)
               .arg(kStations)
               .arg(kStart)
@@ -287,8 +287,13 @@ bool bench_server(const std::string& admin_line) {
       std::printf("    %zu runs, %zu periods\n", figures.total.count, figures.trend.size());
     }
   }
-  admin(admin_line,
-        QStringLiteral("DROP DATABASE IF EXISTS %1").arg(QString::fromStdString(database)));
+  // Kept for a look at the server's plans when asked.
+  if (std::getenv("QUOR_BENCH_KEEP_DATABASE") != nullptr) {
+    std::printf("  (database %s kept)\n", database.c_str());
+  } else {
+    admin(admin_line,
+          QStringLiteral("DROP DATABASE IF EXISTS %1").arg(QString::fromStdString(database)));
+  }
   return ok;
 }
 

@@ -111,6 +111,7 @@ dl.heading { display: grid; grid-template-columns: max-content auto; gap: 0.2em 
 dl.heading dt { font-weight: bold; }
 dl.heading dd { margin: 0; overflow-wrap: anywhere; }
 p.summary { font-size: 1.15em; }
+section dl dt { font-weight: bold; margin-top: 0.5em; }
 p.note { background: #fefcbf; padding: 0.4em 0.8em; border-left: 4px solid #d69e2e; }
 svg { max-width: 100%; height: auto; display: block; }
 svg text { font-family: sans-serif; font-size: 12px; fill: #1a202c; }
@@ -146,7 +147,7 @@ void heading_section(std::string& html, const YieldFigures& figures,
           percent_text(total.passed, total.finished) + "); first-pass yield " +
           percent_text(total.first_runs_passed, total.first_runs) + " (" +
           count_text(total.first_runs_passed) + " of " + count_text(total.first_runs) +
-          " units passed a procedure at their first run).";
+          " first runs of a unit and a procedure passed).";
   if (total.count > total.finished) {
     html += " " + count_text(total.count - total.finished) + " more " +
             (total.count - total.finished == 1 ? "run is" : "runs are") + " still running.";
