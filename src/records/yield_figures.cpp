@@ -4,6 +4,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "records/store_sql.h"
@@ -68,20 +69,36 @@ std::string read_figures(RecordStore& store, const RecordFilter& filter, YieldFi
                        where.clause + QStringLiteral(" GROUP BY 1, 2"),
                    where.values, false, grouped);
   if (!error.empty()) return error;
-  // Summary's first runs, each kept with its day and station.
+  // Summary's first runs, each kept with its day and station. Runs of one station (a station's
+  // own file, a filter naming one) need not read the station of each run: the first-pass index
+  // alone then holds what the query reads.
+  std::optional<std::string> one_station;
+  for (const auto& [key, counts] : grouped) {
+    if (!one_station) {
+      one_station = key.second;
+    } else if (*one_station != key.second) {
+      one_station.reset();
+      break;
+    }
+  }
+  const QString station_column = one_station ? QStringLiteral("''") : QStringLiteral("station_id");
+  Grouped firsts;
   error = read_grouped(
       db,
       QStringLiteral("SELECT %1, station_id, COUNT(*),"
                      " SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END) FROM"
-                     " (SELECT station_id, started_ms, outcome, ROW_NUMBER() OVER (PARTITION BY"
-                     " uut_serial, procedure_id ORDER BY COALESCE(made_ms, started_ms), id)"
-                     " AS run_number FROM runs")
-              .arg(kDayColumn) +
+                     " (SELECT %2 AS station_id, started_ms, outcome, ROW_NUMBER() OVER"
+                     " (PARTITION BY uut_serial, procedure_id ORDER BY COALESCE(made_ms,"
+                     " started_ms), id) AS run_number FROM runs")
+              .arg(kDayColumn, station_column) +
           and_also +
           QStringLiteral("outcome <> 'running' AND uut_serial <> '') first_runs"
                          " WHERE run_number = 1 GROUP BY 1, 2"),
-      where.values, true, grouped);
+      where.values, true, firsts);
   if (!error.empty()) return error;
+  for (const auto& [key, counts] : firsts) {
+    grouped[{key.first, one_station.value_or(key.second)}] += counts;
+  }
 
   // The runs that did not pass are few: counted apart, they cost a fraction of a count of all.
   QSqlQuery failures(db);
