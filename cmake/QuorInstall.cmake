@@ -34,9 +34,18 @@ configure_file(${QUOR_PACKAGING_DIR}/${QUOR_APP_ID}.metainfo.xml.in
 install(FILES ${QUOR_PACKAGING_BINARY_DIR}/${QUOR_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
-# The manual page, compressed as Debian keeps them where gzip is at hand.
-configure_file(${QUOR_PACKAGING_DIR}/quor_station.1.in ${QUOR_PACKAGING_BINARY_DIR}/quor_station.1
-               @ONLY)
+# The manual page: its template with the options made from the station's table of options
+# (tools/option_docs), compressed as Debian keeps them where gzip is at hand.
+configure_file(${QUOR_PACKAGING_DIR}/quor_station.1.in
+               ${QUOR_PACKAGING_BINARY_DIR}/quor_station.1.template @ONLY)
+add_custom_command(
+  OUTPUT ${QUOR_PACKAGING_BINARY_DIR}/quor_station.1
+  COMMAND option_docs manual ${QUOR_PACKAGING_BINARY_DIR}/quor_station.1.template
+          ${QUOR_PACKAGING_BINARY_DIR}/quor_station.1
+  DEPENDS option_docs ${QUOR_PACKAGING_BINARY_DIR}/quor_station.1.template
+  COMMENT "Making the manual page"
+  VERBATIM)
+add_custom_target(quor_manual_page_text ALL DEPENDS ${QUOR_PACKAGING_BINARY_DIR}/quor_station.1)
 find_program(QUOR_GZIP gzip)
 if(QUOR_GZIP)
   add_custom_command(

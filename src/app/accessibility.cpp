@@ -1,5 +1,6 @@
 #include "app/accessibility.h"
 
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -88,6 +89,7 @@ void make_accessible(QWidget& window) {
                                  qobject_cast<QTextEdit*>(control) != nullptr ||
                                  qobject_cast<QProgressBar*>(control) != nullptr ||
                                  qobject_cast<QComboBox*>(control) != nullptr ||
+                                 qobject_cast<QAbstractItemView*>(control) != nullptr ||
                                  qobject_cast<QAbstractSpinBox*>(control) != nullptr;
     if (without_caption && is_station_control(*control) && control->accessibleName().isEmpty()) {
       control->setAccessibleName(control->objectName());

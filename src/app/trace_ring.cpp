@@ -39,6 +39,10 @@ void TraceRing::clear() {
   total_ = 0;
 }
 
+void TraceRing::name_object(visa::ViObject object, std::string name) {
+  if (object != 0 && !name.empty()) names_.try_emplace(object, std::move(name));
+}
+
 std::string TraceRing::object_name(visa::ViObject object) const {
   const auto found = names_.find(object);
   return found == names_.end() ? std::string("-") : found->second;

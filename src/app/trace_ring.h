@@ -33,6 +33,9 @@ class TraceRing final : public visa::VisaCallSink {
   // The resource name a session was opened with ("VXI0::8::INSTR"), what kind of object a
   // handle is ("resource-manager", "find-list"), or "-".
   std::string object_name(visa::ViObject object) const;
+  // Names a session opened before the ring recorded its open (a unit initialized before the
+  // trace window was opened); a name the ring has already is kept.
+  void name_object(visa::ViObject object, std::string name);
   const std::unordered_map<visa::ViObject, std::string>& object_names() const { return names_; }
 
  private:

@@ -9,6 +9,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include "app/accessibility.h"
+
 namespace app {
 namespace {
 
@@ -78,6 +80,8 @@ QVariant TraceTableModel::data(const QModelIndex& index, int role) const {
     }
     case Session:
       return hex_handle(call.object);
+    case Unit:
+      return unit_of(call.object);
     case Resource:
       return QString::fromStdString(ring_.object_name(call.object));
     case Arguments:
@@ -92,15 +96,24 @@ QVariant TraceTableModel::data(const QModelIndex& index, int role) const {
   }
 }
 
+QString TraceTableModel::unit_of(visa::ViObject object) const {
+  const auto found = units_.find(object);
+  return found == units_.end() ? QString() : found->second;
+}
+
 QVariant TraceTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const kHeaders[] = {"Time",      "Function", "Session", "Resource",
-                                         "Arguments", "Status",   "Duration"};
+  static const char* const kHeaders[] = {"Time",     "Function",  "Session", "Unit",
+                                         "Resource", "Arguments", "Status",  "Duration"};
   return section >= 0 && section < ColumnCount ? QString(kHeaders[section]) : QVariant();
 }
 
-TraceWindow::TraceWindow(visa::TraceSinks& sinks, visa::StatusDescriber describe, QWidget* parent)
-    : QWidget(parent, Qt::Window), sinks_(sinks), describe_(std::move(describe)) {
+TraceWindow::TraceWindow(visa::TraceSinks& sinks, visa::StatusDescriber describe,
+                         const core::Station* station, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      sinks_(sinks),
+      describe_(std::move(describe)),
+      station_(station) {
   setObjectName("frmTrace");
   setWindowTitle("VISA Trace");
   resize(1120, 600);
@@ -136,15 +149,21 @@ TraceWindow::TraceWindow(visa::TraceSinks& sinks, visa::StatusDescriber describe
   tblCalls->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   tblCalls->horizontalHeader()->setStretchLastSection(false);
   tblCalls->setWordWrap(false);
-  const int widths[] = {120, 110, 90, 120, 400, 140, 80};
+  const int widths[] = {120, 110, 90, 50, 120, 400, 140, 80};
   for (int column = 0; column < TraceTableModel::ColumnCount; ++column) {
     tblCalls->setColumnWidth(column, widths[column]);
   }
 
   auto* filters = new QHBoxLayout;
-  filters->addWidget(new QLabel("Session:", this));
+  auto* lblSession = new QLabel("Session:", this);
+  lblSession->setObjectName("lblSession");
+  lblSession->setBuddy(cboSession);
+  auto* lblFunction = new QLabel("Function:", this);
+  lblFunction->setObjectName("lblFunction");
+  lblFunction->setBuddy(cboFunction);
+  filters->addWidget(lblSession);
   filters->addWidget(cboSession);
-  filters->addWidget(new QLabel("Function:", this));
+  filters->addWidget(lblFunction);
   filters->addWidget(cboFunction);
   filters->addWidget(chkErrorsOnly);
   filters->addStretch(1);
@@ -180,6 +199,7 @@ TraceWindow::TraceWindow(visa::TraceSinks& sinks, visa::StatusDescriber describe
   refresh_timer_.setInterval(kRefreshMs);
   connect(&refresh_timer_, &QTimer::timeout, this, [this] { refresh(); });
   refresh();
+  make_accessible(*this);
 }
 
 TraceWindow::~TraceWindow() { sinks_.remove(&ring_); }
@@ -192,15 +212,41 @@ TraceTableModel::Filter TraceWindow::filter() const {
   return chosen;
 }
 
+// What the station holds open, which the ring may not have seen opened (a unit initialized
+// before the window was opened).
+void TraceWindow::learn_units() {
+  if (station_ == nullptr) return;
+  const driver::DriverState& driver = station_->driver_state;
+  ring_.name_object(driver.default_rm, "resource-manager");
+  for (const auto& [session, manager] : driver.init_managers) {
+    ring_.name_object(manager, "resource-manager");
+  }
+  std::unordered_map<visa::ViObject, QString> marks;
+  const core::UnitState& units = station_->units;
+  for (const auto& [unit, mark] : {std::pair{&units.uut, "UUT"}, std::pair{&units.qcu, "QCU"}}) {
+    if (unit->session == 0) continue;
+    ring_.name_object(unit->session, unit->resource);
+    marks[unit->session] = QString::fromLatin1(mark);
+  }
+  model_->set_units(std::move(marks));
+}
+
 void TraceWindow::update_sessions() {
   for (const auto& [object, name] : ring_.object_names()) {
     const QVariant key = QVariant::fromValue<qulonglong>(object);
-    if (cboSession->findData(key) >= 0) continue;
-    cboSession->addItem(hex_handle(object) + " " + QString::fromStdString(name), key);
+    QString text = hex_handle(object) + " " + QString::fromStdString(name);
+    if (const QString unit = model_->unit_of(object); !unit.isEmpty()) text += " (" + unit + ")";
+    const int entry = cboSession->findData(key);
+    if (entry < 0) {
+      cboSession->addItem(text, key);
+    } else if (cboSession->itemText(entry) != text) {
+      cboSession->setItemText(entry, text);
+    }
   }
 }
 
 void TraceWindow::refresh() {
+  learn_units();
   if (ring_.total() == shown_total_) return;
   shown_total_ = ring_.total();
   QScrollBar* bar = tblCalls->verticalScrollBar();

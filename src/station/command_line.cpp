@@ -2,11 +2,14 @@
 
 #include <QCommandLineParser>
 #include <QStringList>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <string_view>
 
 #include "records/server_location.h"
+#include "station/messages.h"
 
 #ifndef QUOR_STATION_VERSION
 #error "QUOR_STATION_VERSION must come from the project's version"
@@ -15,7 +18,9 @@
 namespace station {
 namespace {
 
-constexpr const char* kProgram = "quor_station";
+constexpr const char* kDescription =
+    "The Quor Bus final-test and calibration station. Without options it uses an installed VISA "
+    "library, else the built-in simulated chassis.";
 
 QString text_of(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -50,13 +55,16 @@ class Options {
   std::map<Option, QCommandLineOption> by_option_;
 };
 
-CommandLine refuse(std::string message) {
+CommandLine refuse_with(std::string text) {
   CommandLine command;
   command.action = CommandAction::Refuse;
-  command.text =
-      kProgram + std::string(": ") + message + "\n" + kProgram + ": --help lists the options.\n";
+  command.text = std::move(text);
   command.exit_status = kUsageStatus;
   return command;
+}
+
+CommandLine refuse(std::string_view what_was_wrong, std::string_view what_to_do) {
+  return refuse_with(complaint(what_was_wrong, what_to_do));
 }
 
 CommandLine print(std::string text) {
@@ -66,32 +74,59 @@ CommandLine print(std::string text) {
   return command;
 }
 
-std::string help_text(const QCommandLineParser& parser) {
-  QString text = parser.helpText();
-  // The first line names the program as it was started (or not at all without an application).
-  text = text.mid(text.indexOf('\n') + 1);
-  return "Usage: " + std::string(kProgram) + " [options]\n" + text_of(text) +
-         "\nFaults for --fault (LA: a logical address, 8 when left out):\n" +
+// "  -h, --help" or "  --visa <PATH>": an option as --help shows it.
+std::string spelled(const OptionDescription& row) {
+  std::string text = "  ";
+  if (!row.short_name.empty()) text.append("-").append(row.short_name).append(", ");
+  text.append("--").append(row.name);
+  if (!row.value_name.empty()) text.append(" <").append(row.value_name).append(">");
+  return text;
+}
+
+// The options by group, in the order of OptionGroup, each option on one line, those that need
+// --simulate saying so.
+std::string help_text() {
+  std::size_t width = 0;
+  for (const OptionDescription& row : kOptions) width = std::max(width, spelled(row).size());
+  std::string text = "Usage: " + std::string(kProgramName) + " [options]\n" + kDescription + "\n";
+  std::vector<OptionGroup> groups;
+  for (const OptionDescription& row : kOptions) {
+    if (std::find(groups.begin(), groups.end(), row.group) == groups.end()) {
+      groups.push_back(row.group);
+    }
+  }
+  std::sort(groups.begin(), groups.end());
+  for (const OptionGroup group : groups) {
+    std::string name(group_name(group));
+    name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    text += "\n" + name + ":\n";
+    for (const OptionDescription& row : kOptions) {
+      if (row.group != group) continue;
+      std::string line = spelled(row);
+      line.resize(width + 2, ' ');
+      text += line + std::string(row.help);
+      if (row.needs_simulate) text += " " + std::string(kNeedsSimulate);
+      text += "\n";
+    }
+  }
+  return text + "\nFaults for --fault (LA: a logical address, 8 when left out):\n" +
          sim::fault_list_text();
 }
 
 }  // namespace
 
-std::string version_text() { return std::string(kProgram) + " " + QUOR_STATION_VERSION + "\n"; }
+std::string version_text() { return std::string(kProgramName) + " " + QUOR_STATION_VERSION + "\n"; }
 
 CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   const Options options;
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "The Quor Bus final-test and calibration station. Without options it uses an installed "
-      "VISA library, else the built-in simulated chassis.");
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.addOptions(options.all());
 
   QStringList list;
   for (const std::string& argument : arguments) list << QString::fromLocal8Bit(argument.c_str());
-  if (list.isEmpty()) list << kProgram;
-  if (!parser.parse(list)) return refuse(text_of(parser.errorText()));
+  if (list.isEmpty()) list << text_of(kProgramName);
+  if (!parser.parse(list)) return refuse_with(parser_complaint(text_of(parser.errorText())));
 
   const auto is_set = [&](Option option) { return parser.isSet(options[option]); };
   const auto value_of = [&](Option option) -> std::optional<std::string> {
@@ -99,10 +134,11 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
     return text_of(parser.value(options[option]));
   };
 
-  if (is_set(Option::help)) return print(help_text(parser));
+  if (is_set(Option::help)) return print(help_text());
   if (is_set(Option::version)) return print(version_text());
   if (!parser.positionalArguments().isEmpty()) {
-    return refuse("unexpected argument \"" + text_of(parser.positionalArguments().first()) + "\"");
+    return refuse("unexpected argument \"" + text_of(parser.positionalArguments().first()) + "\"",
+                  "every option starts with a dash; a value follows its option");
   }
 
   CommandLine command;
@@ -114,7 +150,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   }
   for (const QString& fault : faults) {
     const sim::ParsedFault parsed = sim::parse_fault(fault.toStdString());
-    if (!parsed.request) return refuse(parsed.error);
+    if (!parsed.request) return refuse(parsed.error, "correct the --fault value");
     chosen.faults.push_back(*parsed.request);
   }
   // Every option that takes a value needs one; --since's is a day.
@@ -124,7 +160,10 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
       continue;
     }
     const std::optional<std::string> value = value_of(row.option);
-    if (value && value->empty()) return refuse(dashed(row) + " needs a value");
+    if (value && value->empty()) {
+      return refuse(dashed(row) + " needs a value",
+                    "give it one, --" + std::string(row.name) + " " + std::string(row.value_name));
+    }
   }
   chosen.visa_path = value_of(Option::visa);
   chosen.simulate = is_set(Option::simulate);
@@ -141,48 +180,54 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   chosen.yield_report_file = value_of(Option::yield_report);
 
   if (chosen.visa_path && chosen.simulate) {
-    return refuse("--visa and --simulate exclude each other: choose one");
+    return refuse("--visa and --simulate exclude each other", "choose one");
   }
   for (const OptionDescription& row : kOptions) {
     if (row.needs_simulate && is_set(row.option) && !chosen.simulate) {
-      return refuse(dashed(row) + " works on the simulated chassis only: add --simulate");
+      return refuse(dashed(row) + " works on the simulated chassis only", "add --simulate");
     }
   }
   if (const std::optional<std::string> since = value_of(Option::since)) {
     chosen.since = records::parse_utc_date(*since);
-    if (!chosen.since) return refuse("--since needs a day as YYYY-MM-DD, not \"" + *since + "\"");
+    if (!chosen.since) {
+      return refuse("--since needs a day as YYYY-MM-DD, not \"" + *since + "\"",
+                    "write the day as 2026-11-30");
+    }
   }
   if (const std::optional<std::string> until = value_of(Option::until)) {
     const std::optional<records::TimePoint> day = records::parse_utc_date(*until);
-    if (!day) return refuse("--until needs a day as YYYY-MM-DD, not \"" + *until + "\"");
+    if (!day) {
+      return refuse("--until needs a day as YYYY-MM-DD, not \"" + *until + "\"",
+                    "write the day as 2026-11-30");
+    }
     chosen.until = *day + std::chrono::hours(24);
-    if (!chosen.yield_report_file) return refuse("--until works with --yield-report only");
+    if (!chosen.yield_report_file) {
+      return refuse("--until works with --yield-report only", "add --yield-report FILE");
+    }
     if (chosen.since && *chosen.since >= *chosen.until) {
-      return refuse("--until names a day before --since's");
+      return refuse("--until names a day before --since's", "give --until the later day");
     }
   }
   const bool list_resources = is_set(Option::list_resources);
   if (chosen.yield_report_file &&
       (list_resources || chosen.export_file || chosen.setup_records_server)) {
-    return refuse(
-        "--yield-report works alone: leave --list-resources, --export-records and "
-        "--setup-records-server out");
+    return refuse("--yield-report works alone",
+                  "leave --list-resources, --export-records and --setup-records-server out");
   }
   if (list_resources && chosen.export_file) {
-    return refuse("--list-resources and --export-records exclude each other: choose one");
+    return refuse("--list-resources and --export-records exclude each other", "choose one");
   }
   if (chosen.setup_records_server && (list_resources || chosen.export_file)) {
-    return refuse(
-        "--setup-records-server works alone: leave --list-resources and "
-        "--export-records out");
+    return refuse("--setup-records-server works alone",
+                  "leave --list-resources and --export-records out");
   }
   if (chosen.setup_records_server && !chosen.station_role) {
-    return refuse(
-        "--setup-records-server needs --station-role NAME, the role the stations log "
-        "in with");
+    return refuse("--setup-records-server needs --station-role NAME",
+                  "name the role the stations log in with");
   }
   if (chosen.station_role && !chosen.setup_records_server) {
-    return refuse("--station-role works with --setup-records-server only");
+    return refuse("--station-role works with --setup-records-server only",
+                  "add --setup-records-server, or leave --station-role out");
   }
   if (list_resources) command.action = CommandAction::ListResources;
   if (chosen.export_file) command.action = CommandAction::ExportRecords;
@@ -194,6 +239,13 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
 }  // namespace station
 
 namespace station {
+
+std::string password_file_advice() {
+  return complaint(
+      "a password on the command line can be read by other users of this computer until the "
+      "station has hidden it",
+      "a password file (~/.pgpass, or the file PGPASSFILE names) is the safer way");
+}
 
 int hide_passwords(int argc, char* argv[]) {
   int hidden = 0;

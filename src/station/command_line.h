@@ -52,7 +52,7 @@ constexpr std::string_view group_name(OptionGroup group) {
     case OptionGroup::program:
       return "the program";
     case OptionGroup::visa_library:
-      return "VISA library";
+      return "choosing the VISA library";
     case OptionGroup::training_and_simulation:
       return "training and simulation";
     case OptionGroup::records_and_the_line:
@@ -64,6 +64,9 @@ constexpr std::string_view group_name(OptionGroup group) {
   }
   return {};
 }
+
+// What --help, the manual page and README add to an option that needs --simulate.
+inline constexpr std::string_view kNeedsSimulate = "(needs --simulate)";
 
 struct OptionDescription {
   Option option;
@@ -93,7 +96,8 @@ inline constexpr OptionDescription kOptions[] = {
      OptionGroup::training_and_simulation, true},
     {Option::virtual_time, "virtual-time", "", "", "Simulated waits cost no real time.",
      OptionGroup::training_and_simulation, true},
-    {Option::records, "records", "", "PATH", "Keep the run records in this file or on this server.",
+    {Option::records, "records", "", "PATH",
+     "Keep the run records in this file, or on a server: postgresql://USER@HOST/DATABASE.",
      OptionGroup::records_and_the_line, false},
     {Option::station_id, "station-id", "", "NAME", "Name this station in its run records.",
      OptionGroup::records_and_the_line, false},
@@ -171,9 +175,6 @@ std::string version_text();
 int hide_passwords(int argc, char* argv[]);
 
 // What the station says on standard error when it hid a password.
-inline constexpr const char* kPasswordFileAdvice =
-    "quor_station: a password on the command line can be read by other users of this computer "
-    "until the station has hidden it; a password file (~/.pgpass, or the file PGPASSFILE names) "
-    "is the safer way.\n";
+std::string password_file_advice();
 
 }  // namespace station

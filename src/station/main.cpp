@@ -13,6 +13,7 @@
 #include "app/station_log.h"
 #include "core/station.h"
 #include "station/command_line.h"
+#include "station/messages.h"
 #include "station/records_commands.h"
 #include "station/records_wiring.h"
 #include "station/resource_listing.h"
@@ -26,6 +27,15 @@
 namespace {
 
 constexpr const char* kApplicationName = "QuorBusTest";
+
+// What to do when the options' VISA cannot be used: another library, or (the simulated chassis
+// refusing a fault) a module it has.
+const char* visa_advice(const station::StationOptions& options) {
+  return options.visa_path
+             ? "name a VISA library that can be used with --visa PATH, or train on --simulate"
+             : "put the fault on a module of the simulated chassis (--simulate --list-resources "
+               "lists them)";
+}
 
 // --export-records, without a display.
 int export_records(int argc, char* argv[], const station::StationOptions& options) {
@@ -53,11 +63,12 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
   QCoreApplication application(argc, argv);
   station::OptionVisa chosen = station::choose_visa_for(options);
   if (!chosen.error.empty()) {
-    std::cerr << "quor_station: " << chosen.error << "\n";
+    std::cerr << station::complaint(chosen.error, visa_advice(options));
     return EXIT_FAILURE;
   }
-  std::cout << "VISA: " << chosen.choice.in_use.description << "\n";
-  return station::list_resources(*chosen.choice.library, std::cout, std::cerr);
+  std::cout << station::report_line("VISA: " + chosen.choice.in_use.description);
+  return station::list_resources(*chosen.choice.library, chosen.choice.in_use.simulated, std::cout,
+                                 std::cerr);
 }
 
 }  // namespace
@@ -66,7 +77,9 @@ int main(int argc, char* argv[]) {
   const std::vector<std::string> arguments(argv, argv + argc);
   // Read: from here on only `arguments` (and what the command line took from them) holds a
   // server line's password.
-  if (station::hide_passwords(argc, argv) > 0) std::fputs(station::kPasswordFileAdvice, stderr);
+  if (station::hide_passwords(argc, argv) > 0) {
+    std::fputs(station::password_file_advice().c_str(), stderr);
+  }
   const station::CommandLine command = station::parse_command_line(arguments);
   switch (command.action) {
     case station::CommandAction::PrintText:
@@ -92,21 +105,13 @@ int main(int argc, char* argv[]) {
   // (and with or without a display).
   station::OptionVisa chosen = station::choose_visa_for(options);
   if (!chosen.error.empty()) {
-    std::fprintf(stderr, "quor_station: %s\n", chosen.error.c_str());
+    std::fputs(station::complaint(chosen.error, visa_advice(options)).c_str(), stderr);
     return EXIT_FAILURE;
   }
 
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(kApplicationName);
-  // The installed desktop entry (packaging/), so that a desktop shows the station's icon and name.
-  QApplication::setDesktopFileName("org.quorbus.Station");
   station::VisaChoice& visa_choice = chosen.choice;
-  qCInfo(lcStation).noquote() << "VISA:" << QString::fromStdString(visa_choice.in_use.description);
-  for (const std::string& refused : visa_choice.refused) {
-    qCInfo(lcStation).noquote() << "not used:" << QString::fromStdString(refused);
-  }
-
-  // Every VISA call passes the trace; it describes them only to the sinks that are on: the log
+  // Every VISA call passes the trace (a trace file that cannot be written ends the program before
+  // any window); it describes them only to the sinks that are on: the log
   // when quor.visa is enabled, the --trace file, the trace window while it is shown.
   visa::TracingVisa traced(*visa_choice.library);
   visa::TraceSinks trace_sinks(traced);
@@ -119,10 +124,21 @@ int main(int argc, char* argv[]) {
     std::string error;
     trace_file = visa::TraceFileSink::open(*options.trace_file, describe_status, error);
     if (!trace_file) {
-      std::fprintf(stderr, "quor_station: %s\n", error.c_str());
+      std::fputs(
+          station::complaint(error, "name a file that can be written with --trace FILE").c_str(),
+          stderr);
       return station::kUsageStatus;
     }
     trace_sinks.add(trace_file.get());
+  }
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(kApplicationName);
+  // The installed desktop entry (packaging/), so that a desktop shows the station's icon and name.
+  QApplication::setDesktopFileName("org.quorbus.Station");
+  qCInfo(lcStation).noquote() << "VISA:" << QString::fromStdString(visa_choice.in_use.description);
+  for (const std::string& refused : visa_choice.refused) {
+    qCInfo(lcStation).noquote() << "not used:" << QString::fromStdString(refused);
   }
 
   app::QtOperator person;

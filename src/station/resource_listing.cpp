@@ -5,10 +5,16 @@
 #include <string>
 
 #include "driver/quor_codes.h"
+#include "station/messages.h"
 #include "visa/visa_loader.h"
 
 namespace station {
 namespace {
+
+constexpr const char* kCheckTheModule =
+    "check that the module is seated and that the VISA library's own tool reaches it";
+constexpr const char* kCheckTheLibrary =
+    "check the VISA library's configuration (its own tool lists the interfaces it sees)";
 
 std::string hex(visa::ViAttrState value) {
   char text[24];
@@ -18,11 +24,12 @@ std::string hex(visa::ViAttrState value) {
 
 // One resource's line, or the failure that kept it from being read.
 bool describe_resource(visa::VisaLibrary& library, visa::ViSession manager, const std::string& name,
-                       std::ostream& out, std::ostream& err) {
+                       bool simulated, std::ostream& out, std::ostream& err) {
   visa::ViSession session = 0;
   visa::ViStatus status = library.viOpen(manager, name.c_str(), 0, 0, &session);
   if (status < visa::VI_SUCCESS) {
-    err << name << ": viOpen failed with " << visa::status_text(library, status) << "\n";
+    err << complaint(name + ": viOpen failed with " + visa::status_text(library, status),
+                     kCheckTheModule);
     return false;
   }
   struct Attribute {
@@ -38,8 +45,9 @@ bool describe_resource(visa::VisaLibrary& library, visa::ViSession manager, cons
   for (Attribute& attribute : attributes) {
     status = library.viGetAttribute(session, attribute.attribute, &attribute.value);
     if (status < visa::VI_SUCCESS) {
-      err << name << ": reading " << attribute.name << " failed with "
-          << visa::status_text(library, status) << "\n";
+      err << complaint(name + ": reading " + attribute.name + " failed with " +
+                           visa::status_text(library, status),
+                       kCheckTheModule);
       read = false;
       break;
     }
@@ -51,17 +59,20 @@ bool describe_resource(visa::VisaLibrary& library, visa::ViSession manager, cons
   out << name << "  manufacturer " << hex(attributes[0].value) << "  model "
       << hex(attributes[1].value) << "  LA " << attributes[2].value << "  slot "
       << static_cast<std::int16_t>(attributes[3].value) << "  "
-      << (quor ? "Quor Bus module" : "not a Quor Bus module") << "\n";
+      << (quor ? "Quor Bus module" : "not a Quor Bus module") << (simulated ? "  (simulated)" : "")
+      << "\n";
   return true;
 }
 
 }  // namespace
 
-int list_resources(visa::VisaLibrary& library, std::ostream& out, std::ostream& err) {
+int list_resources(visa::VisaLibrary& library, bool simulated, std::ostream& out,
+                   std::ostream& err) {
   visa::ViSession manager = 0;
   visa::ViStatus status = library.viOpenDefaultRM(&manager);
   if (status < visa::VI_SUCCESS) {
-    err << "viOpenDefaultRM failed with " << visa::status_text(library, status) << "\n";
+    err << complaint("viOpenDefaultRM failed with " + visa::status_text(library, status),
+                     kCheckTheLibrary);
     return 1;
   }
   std::array<visa::ViChar, visa::VI_FIND_BUFLEN + 1> name{};
@@ -69,19 +80,26 @@ int list_resources(visa::VisaLibrary& library, std::ostream& out, std::ostream& 
   visa::ViUInt32 count = 0;
   status = library.viFindRsrc(manager, driver::kQuorSearchExpression, &list, &count, name.data());
   if (status < visa::VI_SUCCESS) {
-    err << "The search for " << driver::kQuorSearchExpression << " failed with "
-        << visa::status_text(library, status) << "\n";
+    err << complaint(std::string("the search for ") + driver::kQuorSearchExpression +
+                         " failed with " + visa::status_text(library, status),
+                     kCheckTheLibrary);
     library.viClose(manager);
     return 1;
+  }
+  if (simulated && count > 0) {
+    out << report_line(
+        "the modules below are on the simulated chassis, no real module: name a vendor VISA "
+        "library with --visa to list the real ones");
   }
   bool all_read = true;
   for (visa::ViUInt32 i = 0; i < count; ++i) {
     name.back() = '\0';
-    all_read = describe_resource(library, manager, name.data(), out, err) && all_read;
+    all_read = describe_resource(library, manager, name.data(), simulated, out, err) && all_read;
     if (i + 1 < count) {
       status = library.viFindNext(list, name.data());
       if (status < visa::VI_SUCCESS) {
-        err << "viFindNext failed with " << visa::status_text(library, status) << "\n";
+        err << complaint("viFindNext failed with " + visa::status_text(library, status),
+                         kCheckTheLibrary);
         all_read = false;
         break;
       }

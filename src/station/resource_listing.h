@@ -9,8 +9,10 @@
 
 namespace station {
 
-// Prints one line per resource on `out`; a failure's status and its text go to `err`. Returns
-// 0 when the search worked and every resource could be read, else 1.
-int list_resources(visa::VisaLibrary& library, std::ostream& out, std::ostream& err);
+// Prints one line per resource on `out`, each marked and the list introduced as simulated when
+// `library` is a simulated chassis; a failure's status and its text go to `err`. Returns 0 when
+// the search worked and every resource could be read, else 1.
+int list_resources(visa::VisaLibrary& library, bool simulated, std::ostream& out,
+                   std::ostream& err);
 
 }  // namespace station

@@ -21,7 +21,9 @@ StationWindows::StationWindows(core::Station& station, std::function<void()> end
 
 void StationWindows::attach_trace(visa::TraceSinks& sinks, visa::StatusDescriber describe) {
   handlers_.trace = [this, &sinks, describe = std::move(describe)] {
-    if (!trace_) trace_ = std::make_unique<app::TraceWindow>(sinks, describe);
+    if (!trace_) {
+      trace_ = std::make_unique<app::TraceWindow>(sinks, describe, &form_.station());
+    }
     trace_->show();
     trace_->raise();
     trace_->activateWindow();

@@ -5,6 +5,7 @@
 #include "records/server_location.h"
 #include "records/yield_figures.h"
 #include "records/yield_report.h"
+#include "station/messages.h"
 #include "station/records_commands.h"
 
 namespace station {
@@ -22,25 +23,27 @@ int run_yield_report(const StationOptions& options, std::ostream& out, std::ostr
   const std::string file = options.yield_report_file.value_or(std::string());
   const records::RecordsLocation where = records_location(options);
   if (!where.error.empty()) {
-    err << "quor_station: " << where.error << "\n";
+    err << complaint(where.error, "correct the records named by --records or QUOR_RECORDS");
     return kUsageStatus;
   }
   std::error_code ignored;
   if (!records::is_server_location(where.path) &&
       !std::filesystem::is_regular_file(where.path, ignored)) {
-    out << "There is no record file at " << where.path << ".\n";
+    err << complaint("there is no record file at " + where.path,
+                     "name the station's record file with --records PATH");
     return 1;
   }
   records::RecordStore store(where.path, records::OpenMode::reader);
   if (!store.open()) {
-    out << store.status_text() << '\n';
+    err << complaint(store.status_text(), "check the record file or the server line");
     return 1;
   }
   const records::RecordFilter filter = yield_report_filter(options);
   const records::ReadResult<records::YieldFigures> figures =
       records::read_yield_figures(store, filter);
   if (!figures.error.empty()) {
-    out << "No yield report was written: " << figures.error << ".\n";
+    err << complaint("no yield report was written: " + figures.error,
+                     "check the record file or the server line");
     return 1;
   }
   const records::YieldReportHeading heading{store.location_text(), records::selection_text(filter),
@@ -48,12 +51,13 @@ int run_yield_report(const StationOptions& options, std::ostream& out, std::ostr
                                             version_text().substr(0, version_text().size() - 1)};
   if (const std::string error = records::write_yield_report(figures.value, heading, file);
       !error.empty()) {
-    out << "No yield report was written to " << file << ": " << error << ".\n";
+    err << complaint("no yield report was written to " + file + ": " + error,
+                     "check that the report's folder exists and can be written");
     return 1;
   }
   const std::size_t runs = figures.value.total.count;
-  out << "Wrote the yield report of " << runs << (runs == 1 ? " run" : " runs") << " to " << file
-      << ".\n";
+  out << report_line("wrote the yield report of " + std::to_string(runs) +
+                     (runs == 1 ? " run" : " runs") + " to " + file);
   return 0;
 }
 

@@ -1,10 +1,12 @@
-// What a screen reader finds on the accessibility bus: each of the four windows announced as a
-// window, and every button, label, text box, menu item and progress bar named by its caption
-// (or by its control name where it has no caption).
+// What a screen reader finds on the accessibility bus: each of the windows announced as a
+// window, and every button, label, text box, choice box, table, menu item and progress bar named
+// by its caption (or by its control name where it has no caption).
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessible>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,10 +26,11 @@
 
 namespace {
 
-enum class Window { DisplayForm, Initialize, FrmTests, FrmResults };
+enum class Window { DisplayForm, Initialize, FrmTests, FrmResults, FrmTrace };
 
 void PrintTo(Window window, std::ostream* out) {
-  constexpr const char* kNames[] = {"DisplayForm", "Initialize", "frmTests", "frmResults"};
+  constexpr const char* kNames[] = {"DisplayForm", "Initialize", "frmTests", "frmResults",
+                                    "frmTrace"};
   *out << kNames[static_cast<int>(window)];
 }
 
@@ -44,6 +47,8 @@ QString caption_of(QWidget* control) {
     return without_mnemonic(button->text());
   if (auto* label = qobject_cast<QLabel*>(control)) return label->text();
   if (auto* frame = qobject_cast<QGroupBox*>(control)) return without_mnemonic(frame->title());
+  // On Linux a choice box reads its current choice; its label names it by a relation.
+  if (auto* choices = qobject_cast<QComboBox*>(control)) return choices->currentText();
   return {};
 }
 
@@ -52,6 +57,8 @@ bool is_named_control(QWidget* control) {
          qobject_cast<QLabel*>(control) != nullptr ||
          qobject_cast<QLineEdit*>(control) != nullptr ||
          qobject_cast<QPlainTextEdit*>(control) != nullptr ||
+         qobject_cast<QComboBox*>(control) != nullptr ||
+         qobject_cast<QAbstractItemView*>(control) != nullptr ||
          qobject_cast<QProgressBar*>(control) != nullptr;
 }
 
@@ -64,7 +71,11 @@ class AccessibilityTest : public ::testing::TestWithParam<Window>,
                           protected testing_support::SimStation {
  protected:
   AccessibilityTest()
-      : SimStation({.window_events = testing_support::run_qt_events}), windows(station, [] {}) {}
+      : SimStation({.window_events = testing_support::run_qt_events, .traced = true}),
+        sinks(*traced),
+        windows(station, [] {}) {
+    windows.attach_trace(sinks, {});
+  }
 
   QWidget& window() {
     switch (GetParam()) {
@@ -78,10 +89,14 @@ class AccessibilityTest : public ::testing::TestWithParam<Window>,
         return *windows.test_console().console();
       case Window::FrmResults:
         return windows.test_console().results();
+      case Window::FrmTrace:
+        windows.form().mnuTrace->trigger();
+        return *windows.trace_window();
     }
     return windows.form();
   }
 
+  visa::TraceSinks sinks;
   station::StationWindows windows;
   std::unique_ptr<app::InitializeDialog> initialize;
 };
@@ -152,7 +167,7 @@ TEST_P(MenuAccessibilityTest, EveryMenuItemIsNamedByItsCaption) {
 
 INSTANTIATE_TEST_SUITE_P(Windows, AccessibilityTest,
                          ::testing::Values(Window::DisplayForm, Window::Initialize,
-                                           Window::FrmTests, Window::FrmResults));
+                                           Window::FrmTests, Window::FrmResults, Window::FrmTrace));
 INSTANTIATE_TEST_SUITE_P(Windows, MenuAccessibilityTest,
                          ::testing::Values(Window::DisplayForm, Window::FrmResults));
 

@@ -1,6 +1,7 @@
 // The command line: argument lists and what they ask for (the action, the options, the record
 // file, the message and exit status of a wrong one), the options table the parser is built from,
-// the help text's one line per option, and the station and its export started with a record file.
+// the help text's one line per option, what the station program says in its one voice, and the
+// station and its export started with a record file.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,10 +13,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "record_samples.h"
+#include "records/record_store.h"
 #include "station/command_line.h"
 #include "station/records_commands.h"
 
@@ -35,6 +39,17 @@ struct Case {
   std::optional<std::string> record_file = std::nullopt;
 };
 
+// The station's voice: its name first, what was wrong and what to do on one line, the hint last.
+void expect_one_voice(const std::string& said) {
+  EXPECT_EQ(said.rfind("quor_station: ", 0), 0U) << said;
+  const std::string hint = "\nTry 'quor_station --help'.\n";
+  ASSERT_GT(said.size(), hint.size()) << said;
+  EXPECT_EQ(said.substr(said.size() - hint.size()), hint) << said;
+  const std::string message = said.substr(0, said.size() - hint.size());
+  EXPECT_EQ(message.find('\n'), std::string::npos) << "one line before the hint: " << said;
+  EXPECT_NE(message.find(": ", 14), std::string::npos) << "what to do follows: " << said;
+}
+
 class CommandLineTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CommandLineTest, AsksForWhatTheArgumentsSay) {
@@ -47,6 +62,7 @@ TEST_P(CommandLineTest, AsksForWhatTheArgumentsSay) {
   for (const std::string& word : row.text_holds) {
     EXPECT_NE(command.text.find(word), std::string::npos) << word << " in:\n" << command.text;
   }
+  if (row.action == CommandAction::Refuse) expect_one_voice(command.text);
   if (row.action != CommandAction::Refuse && row.action != CommandAction::PrintText) {
     row.check(command.options);
   }
@@ -191,7 +207,10 @@ const Case kCases[] = {
      {"--fault", "help"},
      CommandAction::PrintText,
      {"stuck-receive-bit", "visa-bus-error", "memory-bit-error"}},
-    {"UnknownOption", {"--bogus"}, CommandAction::Refuse, {"'bogus'", "--help lists the options"}},
+    {"UnknownOption",
+     {"--bogus"},
+     CommandAction::Refuse,
+     {"unknown option 'bogus': check its spelling"}},
     {"MissingValue", {"--visa"}, CommandAction::Refuse, {"visa"}},
     {"EmptyValue", {"--trace="}, CommandAction::Refuse, {"--trace needs a value"}},
     {"StrayArgument", {"simulate"}, CommandAction::Refuse, {"unexpected argument \"simulate\""}},
@@ -234,14 +253,14 @@ const Case kCases[] = {
     {"SinceMissing",
      {"--export-records", "o.csv", "--since"},
      CommandAction::Refuse,
-     {"Missing value", "since"}},
+     {"missing value after '--since': give the option its value"}},
     {"ExportFileMissing", {"--export-records"}, CommandAction::Refuse, {"export-records"}},
-    {"RecordsMissing", {"--simulate", "--records"}, CommandAction::Refuse, {"Missing value"}},
+    {"RecordsMissing", {"--simulate", "--records"}, CommandAction::Refuse, {"missing value"}},
     {"RecordsEmpty", {"--records="}, CommandAction::Refuse, {"--records needs a value"}},
     {"ASimilarOptionIsNotRecords",
      {"--records-dir", "/y"},
      CommandAction::Refuse,
-     {"Unknown option 'records-dir'"}},
+     {"unknown option 'records-dir'"}},
     {"SerialEmpty",
      {"--export-records", "o.csv", "--serial="},
      CommandAction::Refuse,
@@ -355,15 +374,16 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
 }
 
 // Every row of the options table is an option of the parser, by its name with two dashes or one,
-// taking a value when the row names one, and in --help with its value and text.
+// taking a value when the row names one, and in --help with its value and text, under its
+// group's heading, marked when it needs --simulate.
 TEST(CommandLineTableTest, EveryOptionOfTheTableReachesTheParser) {
   const std::string help = station::parse_command_line({"quor_station", "--help"}).text;
   for (const station::OptionDescription& row : station::kOptions) {
     const std::string name(row.name);
     for (const std::string& spelled : {"--" + name, "-" + name}) {
       const station::CommandLine command = station::parse_command_line({"quor_station", spelled});
-      EXPECT_EQ(command.text.find("Unknown option"), std::string::npos) << command.text;
-      EXPECT_EQ(command.text.find("Missing value") != std::string::npos, !row.value_name.empty())
+      EXPECT_EQ(command.text.find("unknown option"), std::string::npos) << command.text;
+      EXPECT_EQ(command.text.find("missing value") != std::string::npos, !row.value_name.empty())
           << spelled << ": " << command.text;
     }
     std::string shown = "--" + name;
@@ -371,7 +391,16 @@ TEST(CommandLineTableTest, EveryOptionOfTheTableReachesTheParser) {
     const std::size_t at = help.find(shown);
     ASSERT_NE(at, std::string::npos) << shown << " in:\n" << help;
     EXPECT_NE(help.find(row.help, at), std::string::npos) << row.help;
-    EXPECT_FALSE(station::group_name(row.group).empty());
+    // On its line, the mark of an option that needs --simulate, and under its group's heading.
+    const std::string line = help.substr(at, help.find('\n', at) - at);
+    EXPECT_EQ(line.find(station::kNeedsSimulate) != std::string::npos, row.needs_simulate) << line;
+    std::string heading(station::group_name(row.group));
+    ASSERT_FALSE(heading.empty());
+    heading[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(heading[0])));
+    const std::size_t heading_at = help.rfind("\n\n", at);
+    ASSERT_NE(heading_at, std::string::npos);
+    EXPECT_EQ(help.compare(heading_at + 2, heading.size() + 2, heading + ":\n"), 0)
+        << shown << " under " << help.substr(heading_at + 2, 40);
     EXPECT_EQ(std::count_if(std::begin(station::kOptions), std::end(station::kOptions),
                             [&](const auto& other) {
                               return other.option == row.option || other.name == row.name;
@@ -380,6 +409,123 @@ TEST(CommandLineTableTest, EveryOptionOfTheTableReachesTheParser) {
         << name << ": one row each";
   }
 }
+
+// What the station program says, as run: each complaint in the one voice on standard error,
+// each report on standard output. "{dir}" in an argument is the test's folder, which holds
+// runs.sqlite: two runs on real modules and three on the simulated chassis.
+struct SaysCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  int status;
+  std::vector<std::string> says;  // on standard error when the status is not 0, else on output
+  std::vector<std::string> never_says = {};
+};
+
+class StationSaysTest : public ::testing::TestWithParam<SaysCase> {};
+
+TEST_P(StationSaysTest, InOneVoice) {
+  const SaysCase& row = GetParam();
+  records::samples::Folder folder;
+  const std::string store_path = folder.file("runs.sqlite");
+  {
+    using records::Outcome;
+    using records::Procedure;
+    records::RecordStore store(store_path);
+    ASSERT_TRUE(store.open());
+    std::vector<records::RunRecord> runs;
+    for (int i = 0; i < 5; ++i) {
+      runs.push_back(records::samples::bare_record("run-" + std::to_string(i), Procedure::rec,
+                                                   Outcome::passed, records::samples::kMorning + i,
+                                                   "QB1", "A. Marsh", i >= 2));
+    }
+    ASSERT_TRUE(store.import_runs(runs));
+  }
+  QStringList arguments;
+  for (std::string argument : row.arguments) {
+    if (const std::size_t at = argument.find("{dir}"); at != std::string::npos) {
+      argument.replace(at, 5, folder.dir.path().toStdString());
+    }
+    arguments << QString::fromStdString(argument);
+  }
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.remove("QUOR_RECORDS");
+  QProcess station;
+  station.setProcessEnvironment(environment);
+  station.start(QStringLiteral(QUOR_STATION_PATH), arguments);
+  ASSERT_TRUE(station.waitForFinished(30'000));
+  const std::string out = station.readAllStandardOutput().toStdString();
+  const std::string err = station.readAllStandardError().toStdString();
+  EXPECT_EQ(station.exitCode(), row.status) << out << err;
+  const std::string& said = row.status == 0 ? out : err;
+  if (row.status != 0) expect_one_voice(err);
+  EXPECT_EQ(said.rfind("quor_station: ", 0), 0U) << said;
+  for (const std::string& words : row.says) {
+    EXPECT_NE(said.find(words), std::string::npos) << words << " in:\n" << said;
+  }
+  for (const std::string& words : row.never_says) {
+    EXPECT_EQ(said.find(words), std::string::npos) << words << " in:\n" << said;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, StationSaysTest,
+    ::testing::Values(
+        SaysCase{"ExportToAFileOfNoFormat",
+                 {"--records", "{dir}/runs.sqlite", "--export-records", "{dir}/runs.txt"},
+                 2,
+                 {"cannot export to", "must end in .csv, .json or .xml: name the export file"}},
+        SaysCase{"ExportWithoutARecordFile",
+                 {"--records", "{dir}/none.sqlite", "--export-records", "{dir}/runs.csv"},
+                 1,
+                 {"there is no record file at", "none.sqlite: name the station's record file"}},
+        SaysCase{"ExportIntoAFolderThatIsNot",
+                 {"--records", "{dir}/runs.sqlite", "--export-records", "{dir}/no/runs.csv"},
+                 1,
+                 {"nothing was exported", "check that the export file's folder exists"}},
+        SaysCase{"ABadServerLine",
+                 {"--records", "postgresql://quor@db.line:port/records", "--export-records",
+                  "{dir}/runs.csv"},
+                 2,
+                 {"is not valid", "correct the records named by --records or QUOR_RECORDS"}},
+        SaysCase{
+            "SetUpOnAFile",
+            {"--setup-records-server", "--station-role", "quor", "--records", "{dir}/runs.sqlite"},
+            2,
+            {"needs --records with a server line"}},
+        SaysCase{
+            "AVisaLibraryThatCannotBeUsed",
+            {"--visa", "/nonexistent/libvisa.so", "--list-resources"},
+            1,
+            {"/nonexistent/libvisa.so cannot be used", "name a VISA library that can be used"}},
+        SaysCase{"AFaultOnAModuleTheChassisLacks",
+                 {"--simulate", "--fault", "repeated-frame@3", "--list-resources"},
+                 1,
+                 {"no module at logical address 3", "put the fault on a module"}},
+        SaysCase{"ATraceFileThatCannotBeWritten",
+                 {"--simulate", "--trace", "{dir}/no/calls.txt"},
+                 2,
+                 {"calls.txt", "name a file that can be written with --trace FILE"}},
+        SaysCase{"AnExportSaysWhatItLeftOut",
+                 {"--records", "{dir}/runs.sqlite", "--export-records", "{dir}/runs.csv"},
+                 0,
+                 {"quor_station: exported 2 runs to",
+                  "quor_station: 3 runs on the simulated chassis were left out: add "
+                  "--include-simulated to export them as well.\n"}},
+        SaysCase{"AnExportWithTheSimulatedRuns",
+                 {"--records", "{dir}/runs.sqlite", "--export-records", "{dir}/runs.json",
+                  "--include-simulated"},
+                 0,
+                 {"quor_station: exported 5 runs to"},
+                 {"left out"}},
+        SaysCase{"TheSimulatedModulesListedAreSaidToBe",
+                 {"--simulate", "--list-resources"},
+                 0,
+                 {"quor_station: VISA: built-in chassis",
+                  "the modules below are on the simulated chassis",
+                  "VXI0::8::INSTR  manufacturer 0x6C5  model 0x7B4  LA 8  slot 2  Quor Bus module"
+                  "  (simulated)"}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct HiddenCase {
   const char* name;
@@ -510,7 +656,7 @@ TEST_P(RecordFileTest, TheStationAndItsExportUseTheFileNamed) {
   station.waitForFinished();
   EXPECT_TRUE(QFile::exists(file)) << station.readAllStandardError().toStdString();
   EXPECT_EQ(exit_code, 0) << said.toStdString();
-  EXPECT_TRUE(said.contains("Exported 0 runs to " + runs)) << said.toStdString();
+  EXPECT_TRUE(said.contains("quor_station: exported 0 runs to " + runs)) << said.toStdString();
 
   QDirIterator defaults(data, {"records.sqlite*"}, QDir::Files, QDirIterator::Subdirectories);
   EXPECT_FALSE(defaults.hasNext()) << defaults.next().toStdString();

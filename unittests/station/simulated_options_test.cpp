@@ -209,6 +209,7 @@ struct Listing {
   int status;
   std::vector<std::string> out_holds;
   std::string err_holds;
+  bool simulated = false;  // listed as the simulated chassis
 };
 
 class ResourceListingTest : public ::testing::TestWithParam<Listing> {};
@@ -219,7 +220,7 @@ TEST_P(ResourceListingTest, PrintsEachResourceOrTheFailingStatus) {
   sim::SimChassis chassis(row.bench(), clock);
   std::ostringstream out;
   std::ostringstream err;
-  EXPECT_EQ(station::list_resources(chassis, out, err), row.status) << err.str();
+  EXPECT_EQ(station::list_resources(chassis, row.simulated, out, err), row.status) << err.str();
   for (const std::string& line : row.out_holds) {
     EXPECT_NE(out.str().find(line), std::string::npos) << line << " in:\n" << out.str();
   }
@@ -238,12 +239,21 @@ INSTANTIATE_TEST_SUITE_P(
                  "module\n",
                  "LA 40  slot 4  not a Quor Bus module\n"},
                 ""},
+        Listing{"StandardOnTheSimulatedChassis",
+                sim::benches::standard,
+                0,
+                {"quor_station: the modules below are on the simulated chassis, no real module",
+                 "LA 8  slot 2  Quor Bus module  (simulated)\n",
+                 "LA 40  slot 4  not a Quor Bus module  (simulated)\n"},
+                "",
+                true},
         Listing{"GpibVxi", sim::benches::gpib_vxi, 0, {"GPIB-VXI0::8::INSTR  manufacturer"}, ""},
-        Listing{"Empty",
-                sim::benches::empty,
-                1,
-                {},
-                "The search for ?*VXI[0-9]*::?*INSTR failed with status -1073807343"}),
+        Listing{
+            "Empty",
+            sim::benches::empty,
+            1,
+            {},
+            "quor_station: the search for ?*VXI[0-9]*::?*INSTR failed with status -1073807343"}),
     [](const auto& row_info) { return std::string(row_info.param.name); });
 
 TEST(ResourceListingFailureTest, AResourceThatDoesNotOpenIsNamedWithItsStatus) {
@@ -252,7 +262,7 @@ TEST(ResourceListingFailureTest, AResourceThatDoesNotOpenIsNamedWithItsStatus) {
   chassis.module_at(24)->fail_after(sim::VisaFunction::Open, 0, visa::VI_ERROR_TMO);
   std::ostringstream out;
   std::ostringstream err;
-  EXPECT_EQ(station::list_resources(chassis, out, err), 1);
+  EXPECT_EQ(station::list_resources(chassis, false, out, err), 1);
   EXPECT_NE(out.str().find("VXI0::8::INSTR"), std::string::npos);
   EXPECT_NE(out.str().find("VXI0::40::INSTR"), std::string::npos) << "the listing goes on";
   EXPECT_NE(err.str().find("VXI0::24::INSTR: viOpen failed with status"), std::string::npos)

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <filesystem>
+#include <map>
 
 #include "station/station_windows.h"
 #include "testing/qt_virtual_pump.h"
@@ -103,6 +104,38 @@ TEST_F(TraceWindowTest, ErrorsAreHighlightedAndTheFiltersChooseTheRows) {
     EXPECT_EQ(window.model().call_at(row).object, station.units.uut.session);
   }
   EXPECT_LT(window.model().rowCount(), all);
+}
+
+// After Initialize All the units' sessions are open before the window is: their rows still
+// name the resource and say which unit it is, as the rows of sessions opened later do.
+TEST_F(TraceWindowTest, EachSessionNamesItsResourceAndTheUnitsAreMarked) {
+  station.driver.quor_init("VXI0::24::INSTR", 1, 0, station.units.qcu.session);
+  station.units.qcu.resource = "VXI0::24::INSTR";
+  station.units.uut.resource = "VXI0::8::INSTR";
+  open_uut();
+  app::TraceWindow& window = open_trace();
+  visa::ViUInt16 value = 0;
+  traced->viIn16(station.units.uut.session, visa::VI_A24_SPACE, 0, &value);
+  traced->viIn16(station.units.qcu.session, visa::VI_A24_SPACE, 0, &value);
+  visa::ViSession other = 0;
+  station.driver.quor_init("VXI0::40::INSTR", 1, 0, other);
+  traced->flush();
+  window.refresh();
+  std::map<std::string, std::string> seen;  // resource: unit
+  for (int row = 0; row < window.model().rowCount(); ++row) {
+    if (window.model().call_at(row).object == 0) continue;
+    seen[cell(window, row, app::TraceTableModel::Resource)] =
+        cell(window, row, app::TraceTableModel::Unit);
+  }
+  EXPECT_EQ(seen["VXI0::8::INSTR"], "UUT");
+  EXPECT_EQ(seen["VXI0::24::INSTR"], "QCU");
+  EXPECT_EQ(seen["VXI0::40::INSTR"], "") << "neither unit";
+  EXPECT_EQ(seen.count("-"), 0U) << "every session named";
+  const int uut_entry =
+      window.cboSession->findData(QVariant::fromValue<qulonglong>(station.units.uut.session));
+  ASSERT_GE(uut_entry, 0);
+  EXPECT_TRUE(window.cboSession->itemText(uut_entry).endsWith(" VXI0::8::INSTR (UUT)"))
+      << window.cboSession->itemText(uut_entry).toStdString();
 }
 
 TEST_F(TraceWindowTest, SaveWritesTheShownRowsInTheTraceFileFormat) {

@@ -169,8 +169,9 @@ TEST_P(YieldReportTest, TheBrowserShowsTheStoresFigures) {
       records::read_yield_figures(store, station::yield_report_filter(command.options));
   ASSERT_EQ(read.error, "");
   const records::YieldFigures& expected = read.value;
-  EXPECT_NE(said.find("Wrote the yield report of " + std::to_string(expected.total.count)),
-            std::string::npos)
+  EXPECT_NE(
+      said.find("quor_station: wrote the yield report of " + std::to_string(expected.total.count)),
+      std::string::npos)
       << said;
 
   const QString url = "file://" + report;
