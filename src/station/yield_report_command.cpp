@@ -55,9 +55,16 @@ int run_yield_report(const StationOptions& options, std::ostream& out, std::ostr
                      "check that the report's folder exists and can be written");
     return 1;
   }
-  const std::size_t runs = figures.value.total.count;
-  out << report_line("wrote the yield report of " + std::to_string(runs) +
-                     (runs == 1 ? " run" : " runs") + " to " + file);
+  const auto runs_text = [](std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " run" : " runs");
+  };
+  out << report_line("wrote the yield report of " + runs_text(figures.value.total.count) + " to " +
+                     file);
+  if (const std::size_t left_out = figures.value.hidden_simulated; left_out > 0) {
+    out << report_line(runs_text(left_out) + " on the simulated chassis " +
+                       (left_out == 1 ? "was" : "were") +
+                       " left out: add --include-simulated to report them as well");
+  }
   return 0;
 }
 
