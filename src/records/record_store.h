@@ -266,6 +266,7 @@ class RecordStore {
       const std::string& station_id, bool simulated, std::size_t latest = 20);
 
  private:
+  friend struct StoreAccess;  // the records' aggregate reads (records/store_sql.h)
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

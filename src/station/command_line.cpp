@@ -155,7 +155,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   }
   // Every option that takes a value needs one; --since's is a day.
   for (const OptionDescription& row : kOptions) {
-    if (row.value_name.empty() || row.option == Option::fault || row.option == Option::since) {
+    if (row.value_name.empty() || row.option == Option::fault || row.option == Option::since ||
+        row.option == Option::until) {
       continue;
     }
     const std::optional<std::string> value = value_of(row.option);
@@ -187,6 +188,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   chosen.report_file = value_of(Option::report);
   chosen.junit_file = value_of(Option::junit);
   chosen.reports_dir = value_of(Option::reports);
+  chosen.yield_report_file = value_of(Option::yield_report);
 
   if (chosen.visa_path && chosen.simulate) {
     return refuse("--visa and --simulate exclude each other", "choose one");
@@ -203,7 +205,26 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
                     "write the day as 2026-11-30");
     }
   }
+  if (const std::optional<std::string> until = value_of(Option::until)) {
+    const std::optional<records::TimePoint> day = records::parse_utc_date(*until);
+    if (!day) {
+      return refuse("--until needs a day as YYYY-MM-DD, not \"" + *until + "\"",
+                    "write the day as 2026-11-30");
+    }
+    chosen.until = *day + std::chrono::hours(24);
+    if (!chosen.yield_report_file) {
+      return refuse("--until works with --yield-report only", "add --yield-report FILE");
+    }
+    if (chosen.since && *chosen.since >= *chosen.until) {
+      return refuse("--until names a day before --since's", "give --until the later day");
+    }
+  }
   const bool list_resources = is_set(Option::list_resources);
+  if (chosen.yield_report_file &&
+      (list_resources || chosen.export_file || chosen.setup_records_server)) {
+    return refuse("--yield-report works alone",
+                  "leave --list-resources, --export-records and --setup-records-server out");
+  }
   if (list_resources && chosen.export_file) {
     return refuse("--list-resources and --export-records exclude each other", "choose one");
   }
@@ -222,6 +243,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   if (list_resources) command.action = CommandAction::ListResources;
   if (chosen.export_file) command.action = CommandAction::ExportRecords;
   if (chosen.setup_records_server) command.action = CommandAction::SetupRecordsServer;
+  if (chosen.yield_report_file) command.action = CommandAction::YieldReport;
   return command;
 }
 

@@ -44,6 +44,8 @@ enum class Option {
   report,
   junit,
   reports,
+  yield_report,
+  until,
 };
 
 // What an option is about: the group it belongs to in the option table.
@@ -146,6 +148,10 @@ inline constexpr OptionDescription kOptions[] = {
      OptionGroup::program, false},
     {Option::reports, "reports", "", "DIR", "Write the unit reports (PDF) into DIR.",
      OptionGroup::records_and_the_line, false},
+    {Option::yield_report, "yield-report", "", "FILE", "Write the yield report (HTML) and exit.",
+     OptionGroup::exports, false},
+    {Option::until, "until", "", "YYYY-MM-DD", "Report only runs up to this day.",
+     OptionGroup::exports, false},
 };
 
 struct StationOptions {
@@ -180,12 +186,16 @@ struct StationOptions {
   std::optional<std::string> junit_file;
   // --reports DIR: the folder of the unit reports; unset: the application data folder's.
   std::optional<std::string> reports_dir;
+  // --yield-report FILE with --since, --until, --station, --include-simulated.
+  std::optional<std::string> yield_report_file;
+  std::optional<records::TimePoint> until;  // the start of the day after it (UTC)
 };
 enum class CommandAction {
   RunStation,          // the windows
   ListResources,       // --list-resources, without a display
   ExportRecords,       // --export-records, without a display
   SetupRecordsServer,  // --setup-records-server, without a display
+  YieldReport,         // --yield-report, without a display
   PrintText,           // --help, --version, --fault help: print `text` and end with status 0
   Refuse,              // a wrong option or value: `text` says which, status kUsageStatus
 };

@@ -305,6 +305,36 @@ const Case kCases[] = {
      {"--setup-records-server", "--station-role", "s", "--export-records", "o.csv"},
      CommandAction::Refuse,
      {"--setup-records-server works alone"}},
+    {"YieldReportWithItsFilters",
+     {"--yield-report", "y.html", "--records", "/srv/line.sqlite", "--since", "2024-05-01",
+      "--until", "2024-05-31", "--station", "B-bench", "--include-simulated"},
+     CommandAction::YieldReport,
+     {},
+     [](const StationOptions& o) {
+       EXPECT_EQ(o.yield_report_file, "y.html");
+       EXPECT_EQ(o.since, records::parse_utc_date("2024-05-01"));
+       // The whole of the last day.
+       EXPECT_EQ(o.until, records::parse_utc_date("2024-06-01"));
+       EXPECT_EQ(o.station, "B-bench");
+       EXPECT_TRUE(o.include_simulated);
+     },
+     "/srv/line.sqlite"},
+    {"UntilWithoutYieldReport",
+     {"--export-records", "o.csv", "--until", "2024-05-31"},
+     CommandAction::Refuse,
+     {"--until works with --yield-report only"}},
+    {"UntilBeforeSince",
+     {"--yield-report", "y.html", "--since", "2024-05-02", "--until", "2024-05-01"},
+     CommandAction::Refuse,
+     {"--until names a day before --since's"}},
+    {"UntilNotADay",
+     {"--yield-report", "y.html", "--until", "31.5.2024"},
+     CommandAction::Refuse,
+     {"--until needs a day as YYYY-MM-DD"}},
+    {"YieldReportAndExport",
+     {"--yield-report", "y.html", "--export-records", "o.csv"},
+     CommandAction::Refuse,
+     {"--yield-report works alone"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(kCases),
@@ -339,7 +369,9 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
                                             "--yes",
                                             "--report",
                                             "--junit",
-                                            "--reports"};
+                                            "--reports",
+                                            "--yield-report",
+                                            "--until"};
   std::istringstream lines(help);
   std::string line;
   std::vector<std::string> option_lines;
@@ -503,6 +535,20 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  {"quor_station: exported 5 runs to"},
                  {"left out"}},
+        SaysCase{"AYieldReportWithoutARecordFile",
+                 {"--records", "{dir}/none.sqlite", "--yield-report", "{dir}/yield.html"},
+                 1,
+                 {"there is no record file at", "none.sqlite: name the station's record file"}},
+        SaysCase{"AYieldReportIntoAFolderThatIsNot",
+                 {"--records", "{dir}/runs.sqlite", "--yield-report", "{dir}/no/yield.html"},
+                 1,
+                 {"no yield report was written to", "check that the report's folder exists"}},
+        SaysCase{"AYieldReportSaysWhatItLeftOut",
+                 {"--records", "{dir}/runs.sqlite", "--yield-report", "{dir}/yield.html"},
+                 0,
+                 {"quor_station: wrote the yield report of 2 runs to",
+                  "quor_station: 3 runs on the simulated chassis were left out: add "
+                  "--include-simulated to report them as well.\n"}},
         SaysCase{"TheSimulatedModulesListedAreSaidToBe",
                  {"--simulate", "--list-resources"},
                  0,
