@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -19,6 +20,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/accessibility.h"
+#include "app/unit_history.h"
 #include "records/record_export.h"
 #include "records/server_location.h"
 
@@ -29,6 +32,7 @@ using namespace records;
 namespace {
 
 const QColor kSimulatedColour(0xff, 0xd0, 0x00);  // as the main window's simulated status line
+const QColor kLinkColour(0x00, 0x40, 0xb0);
 
 QString text_of(const std::string& text) { return QString::fromStdString(text); }
 
@@ -41,6 +45,14 @@ std::string percent_text(double share) {
   for (char& c : text) {
     if (c == ',') c = '.';
   }
+  return text;
+}
+
+// "60%", "66.7%": one decimal where it says something.
+std::string short_percent_text(double share) {
+  std::string text = percent_text(share);
+  const std::size_t point = text.find(".0%");
+  if (point != std::string::npos) text.erase(point, 2);
   return text;
 }
 
@@ -73,14 +85,40 @@ std::string unit_serial(const RunRecord& run) {
 }
 
 std::string summary_text(const Summary& summary) {
-  std::string text = count_text(summary.count) + (summary.count == 1 ? " run" : " runs");
-  text += " - pass rate " +
-          (summary.finished == 0 ? std::string("-") : percent_text(summary.pass_rate()));
-  text += " of " + count_text(summary.finished) + " finished";
-  text += " - first-pass yield " +
-          (summary.first_runs == 0 ? std::string("-") : percent_text(summary.first_pass_yield()));
-  text += " (" + count_text(summary.first_runs) + " unit serial numbers and procedures)";
+  if (summary.count == 0) return "No runs";
+  std::string text;
+  if (summary.finished == 0) {
+    text = count_text(summary.count) +
+           (summary.count == 1 ? " run, still running" : " runs, all still running");
+  } else {
+    text = count_text(summary.passed) + " of " + count_text(summary.finished) +
+           (summary.finished == summary.count ? " runs passed" : " finished runs passed");
+    if (summary.count > summary.finished) {
+      text += " (" + count_text(summary.count - summary.finished) + " still running)";
+    }
+  }
+  if (summary.first_runs > 0) {
+    text += "; first-pass yield " + short_percent_text(summary.first_pass_yield()) + " over " +
+            count_text(summary.first_runs) + (summary.first_runs == 1 ? " unit" : " units");
+  }
   return text;
+}
+
+std::string summary_definitions() {
+  return "Runs passed: of the runs that ended, those that passed. A failed, stopped, aborted, "
+         "refused or interrupted run, or one that ended in an error, counts as not passed; a run "
+         "still running is not counted.\n"
+         "First-pass yield: of the units the runs name by serial number, the share whose first "
+         "run passed; a unit that failed and passed on a retest counts as not passed. A unit is "
+         "one serial number under one procedure, so a unit run through two procedures counts "
+         "twice. Runs without a serial number, and runs still running, are left out.\n"
+         "Simulated runs count only while \"Include simulated runs\" is ticked.";
+}
+
+std::string hidden_simulated_text(std::size_t hidden) {
+  if (hidden == 0) return {};
+  return count_text(hidden) + (hidden == 1 ? " simulated run is" : " simulated runs are") +
+         " hidden; tick \"Include simulated runs\" to show " + (hidden == 1 ? "it." : "them.");
 }
 
 namespace {
@@ -195,6 +233,24 @@ std::string shown_report(const std::string& report) {
 
 // --- The list ---
 
+OutcomeLook outcome_look(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::failed:
+    case Outcome::failure_limit:
+      return {QColor(0xf6, 0xc4, 0xc0), {}};
+    case Outcome::stopped:
+    case Outcome::aborted:
+    case Outcome::refused:
+    case Outcome::interrupted:
+      // Runs that gave no verdict on the unit.
+      return {{}, QColor(0x80, 0x80, 0x80)};
+    case Outcome::running:
+    case Outcome::passed:
+      return {};
+  }
+  return {};
+}
+
 void RunListModel::set_runs(std::vector<RunRecord> runs) {
   beginResetModel();
   runs_ = std::move(runs);
@@ -212,7 +268,26 @@ int RunListModel::columnCount(const QModelIndex& parent) const {
 QVariant RunListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= int(runs_.size())) return {};
   const RunRecord& run = runs_[std::size_t(index.row())];
-  if (role == Qt::BackgroundRole && run.simulated) return QBrush(kSimulatedColour);
+  const OutcomeLook look = outcome_look(run.outcome);
+  if (role == Qt::BackgroundRole) {
+    // A simulated run keeps its mark in its own column whatever the outcome says.
+    if (run.simulated && (index.column() == Simulated || !look.background.isValid())) {
+      return QBrush(kSimulatedColour);
+    }
+    return look.background.isValid() ? QVariant(QBrush(look.background)) : QVariant();
+  }
+  if (role == Qt::ForegroundRole) {
+    if (index.column() == Serial && !unit_serial(run).empty()) return QBrush(kLinkColour);
+    return look.text.isValid() ? QVariant(QBrush(look.text)) : QVariant();
+  }
+  if (role == Qt::FontRole && index.column() == Serial && !unit_serial(run).empty()) {
+    QFont font;
+    font.setUnderline(true);
+    return font;
+  }
+  if (role == Qt::ToolTipRole && index.column() == Serial && !unit_serial(run).empty()) {
+    return "Click for every run of " + text_of(unit_serial(run)) + ", oldest first";
+  }
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   switch (index.column()) {
     case Time:
@@ -314,7 +389,15 @@ void RecordsWindow::build() {
 
   lblSummary = new QLabel(this);
   lblSummary->setObjectName("lblSummary");
+  lblSummary->setTextFormat(Qt::PlainText);
+  lblSummary->setToolTip(text_of(summary_definitions()));
   layout->addWidget(lblSummary);
+  lblHidden = new QLabel(this);
+  lblHidden->setObjectName("lblHidden");
+  lblHidden->setTextFormat(Qt::PlainText);
+  lblHidden->setStyleSheet(QStringLiteral("color: #805000;"));
+  lblHidden->hide();
+  layout->addWidget(lblHidden);
   lblStations = new QLabel(this);
   lblStations->setObjectName("lblStations");
   lblStations->setTextFormat(Qt::PlainText);
@@ -346,6 +429,7 @@ void RecordsWindow::build() {
   lstRuns->setColumnWidth(RunListModel::Serial, 150);
   lstRuns->setColumnWidth(RunListModel::Technician, 130);
   lstRuns->setColumnWidth(RunListModel::Station, 110);
+  lstRuns->setContextMenuPolicy(Qt::CustomContextMenu);
   auto* details = new QWidget(splitter);
   auto* details_layout = new QVBoxLayout(details);
   details_layout->setContentsMargins(0, 0, 0, 0);
@@ -397,6 +481,7 @@ void RecordsWindow::build() {
   buttons->addWidget(cmdExport);
   layout->addLayout(buttons);
   resize(1100, 700);
+  name_controls();
 
   // Typing waits for a pause before the list is read again.
   typing_ = new QTimer(this);
@@ -426,6 +511,19 @@ void RecordsWindow::build() {
           [this](const QModelIndex& current) {
             if (!selecting_) select_row(current.row());
           });
+  connect(lstRuns, &QTableView::clicked, this, [this](const QModelIndex& index) {
+    if (index.column() == RunListModel::Serial) show_unit_history(index.row());
+  });
+  connect(lstRuns, &QTableView::customContextMenuRequested, this, [this](const QPoint& at) {
+    const QModelIndex index = lstRuns->indexAt(at);
+    if (!index.isValid()) return;
+    const std::string serial = unit_serial(model_.runs()[std::size_t(index.row())]);
+    if (serial.empty()) return;
+    QMenu menu(this);
+    menu.setObjectName("mnuRun");
+    QAction* history = menu.addAction("Unit History of " + text_of(serial));
+    if (menu.exec(lstRuns->viewport()->mapToGlobal(at)) == history) show_unit_history(index.row());
+  });
   connect(cmdNewer, &QPushButton::clicked, this, [this] { previous_page(); });
   connect(cmdOlder, &QPushButton::clicked, this, [this] { next_page(); });
   connect(cmdRefresh, &QPushButton::clicked, this, [this] { refresh(); });
@@ -512,9 +610,12 @@ void RecordsWindow::show_page(PageResult result) {
     summary_line_ = ("The records cannot be read: " + text_of(result.error)).simplified();
     total_ = 0;
     result.runs.clear();
+    lblHidden->hide();
     result.offset = 0;
   } else if (result.summary) {
     show_summary(*result.summary);
+    lblHidden->setText(text_of(hidden_simulated_text(result.simulated_hidden)));
+    lblHidden->setVisible(result.simulated_hidden > 0);
   }
   offset_ = result.offset;
   const std::string chosen = again ? chosen_ : std::string();
@@ -655,6 +756,41 @@ void RecordsWindow::choose_export_file() {
                            "Nothing was exported: " + text_of(result.error));
     }
   });
+}
+
+void RecordsWindow::name_controls() {
+  // What each control is for, where its caption does not say it (a screen reader reads this).
+  txtFilter->setAccessibleName("Serial number or technician");
+  cboProcedure->setAccessibleName("Procedure");
+  cboOutcome->setAccessibleName("Outcome");
+  cboStation->setAccessibleName("Station");
+  dtFrom->setAccessibleName("From date");
+  dtTo->setAccessibleName("To date");
+  lstRuns->setAccessibleName("Runs");
+  cmdNewer->setAccessibleName("Newer runs");
+  cmdOlder->setAccessibleName("Older runs");
+  txtFields->setAccessibleName("Run fields");
+  txtReport->setAccessibleName("Run report");
+  make_accessible(*this);
+}
+
+UnitHistoryWindow* RecordsWindow::show_unit_history(int row) {
+  if (row < 0 || row >= int(model_.runs().size())) return nullptr;
+  const std::string serial = unit_serial(model_.runs()[std::size_t(row)]);
+  if (serial.empty()) return nullptr;
+  for (UnitHistoryWindow* open : findChildren<UnitHistoryWindow*>(Qt::FindDirectChildrenOnly)) {
+    if (open->serial() == serial) {
+      open->refresh();
+      open->show();
+      open->raise();
+      open->activateWindow();
+      return open;
+    }
+  }
+  auto* history = new UnitHistoryWindow(reader_->location(), serial, this);
+  history->setAttribute(Qt::WA_DeleteOnClose);
+  history->show();
+  return history;
 }
 
 void RecordsWindow::show_set_aside(const std::string& text) {

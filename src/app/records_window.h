@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -25,6 +26,8 @@
 
 namespace app {
 
+class UnitHistoryWindow;
+
 namespace window_text {
 inline constexpr const char* kCaption = "Production Records";
 inline constexpr const char* kSimulatedMark = "SIMULATED";
@@ -36,7 +39,15 @@ inline constexpr const char* kServerSilent = "the records server does not answer
 inline constexpr const char* kFileSilent = "the record file does not answer";
 }  // namespace window_text
 
-// The rows of one page of the list.
+// How a row of the list shows its run's outcome at a glance: failed runs on red, errors on
+// orange, runs that gave no verdict in grey; an invalid colour leaves the list's own.
+struct OutcomeLook {
+  QColor background;
+  QColor text;
+};
+OutcomeLook outcome_look(records::Outcome outcome);
+
+// The rows of a list of runs: a page of the records window, a unit's history.
 class RunListModel final : public QAbstractTableModel {
   Q_OBJECT
 
@@ -61,8 +72,12 @@ class RunListModel final : public QAbstractTableModel {
 QString local_time_text(records::TimePoint time);
 // The serial number a run is known by: the UUT's, else the top assembly's, else the sub's.
 std::string unit_serial(const records::RunRecord& run);
-// "1,234 runs - pass rate 91.2% - first-pass yield 88.0% (1,100 units and procedures)".
+// The summary in words: "7 of 10 runs passed; first-pass yield 60% over 5 units".
 std::string summary_text(const records::Summary& summary);
+// What each figure of the summary counts (its tool tip).
+std::string summary_definitions();
+// "12 simulated runs are hidden; tick ..." ; empty when none is.
+std::string hidden_simulated_text(std::size_t hidden);
 // The summary's second line, the runs by station: "By station: LINE-A 120 runs, pass rate
 // 97.5%; LINE-B ...", the first `shown` stations in the stations' order and then how many more
 // there are; empty when the summary holds no station.
@@ -127,6 +142,9 @@ class RecordsWindow final : public QWidget {
   // station's record file ("2 runs set aside, refused by the records server: ..."); hidden when
   // empty.
   void show_set_aside(const std::string& text);
+  // The history of the unit in the list's row `row` (its serial number as the list shows it), in
+  // a window of its own, or the one open for it already; none for a run that names no unit.
+  UnitHistoryWindow* show_unit_history(int row);
 
   QLineEdit* txtFilter = nullptr;
   QComboBox* cboProcedure = nullptr;
@@ -141,7 +159,8 @@ class RecordsWindow final : public QWidget {
   QPushButton* cmdNewer = nullptr;
   QPushButton* cmdOlder = nullptr;
   QLabel* lblPage = nullptr;
-  QLabel* lblSummary = nullptr;
+  QLabel* lblSummary = nullptr;   // its tool tip defines the figures
+  QLabel* lblHidden = nullptr;    // how many simulated runs the filter hides, and how to show them
   QLabel* lblStations = nullptr;  // the summary by station
   QLabel* lblSimulated = nullptr;
   QLabel* lblSetAside = nullptr;
@@ -155,6 +174,7 @@ class RecordsWindow final : public QWidget {
 
  private:
   void build();
+  void name_controls();
   // Asks for the page at offset_ of current_; a new view (another filter or page) drops what
   // older reads bring.
   void read_page(bool new_view, bool summary, bool stations);
