@@ -212,15 +212,6 @@ void RecordsReader::read_page(PageRequest request, std::function<void(PageResult
         const std::size_t page = std::max<std::size_t>(filter.limit.value_or(total), 1);
         filter.offset = total == 0 ? 0 : std::min(filter.offset, (total - 1) / page * page);
         result.summary = std::move(summary.value);
-        if (!filter.include_simulated) {
-          RecordFilter with_simulated = filter;
-          with_simulated.include_simulated = true;
-          ReadResult<std::vector<RunGroup>> groups = store.group(with_simulated);
-          if (!groups.error.empty()) return groups.error;
-          std::size_t all = 0;
-          for (const RunGroup& group : groups.value) all += group.count;
-          result.simulated_hidden = all > total ? all - total : 0;
-        }
       }
       ReadResult<std::vector<RunRecord>> runs = store.query(filter, Detail::list);
       result.runs = std::move(runs.value);

@@ -38,8 +38,6 @@ struct PageResult {
   std::vector<RunRecord> runs;  // the list's columns only (Detail::list)
   std::size_t offset = 0;       // the page's first run, moved back when the runs are fewer now
   std::optional<std::vector<std::string>> stations;
-  // With the summary of a filter that leaves simulated runs out: how many it leaves out.
-  std::size_t simulated_hidden = 0;
   std::string error;  // empty when every read worked
 };
 
