@@ -19,6 +19,7 @@
 #include "records/schema.h"
 #include "records/server_location.h"
 #include "records/sql_dialect.h"
+#include "records/store_sql.h"
 
 namespace records {
 
@@ -309,10 +310,7 @@ QString contains_pattern(const std::string& part) {
   return pattern + QLatin1Char('%');
 }
 
-struct Where {
-  QString clause;  // " WHERE ..." or empty
-  QVariantList values;
-};
+}  // namespace
 
 Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
   QStringList conditions;
@@ -356,6 +354,8 @@ Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
   return where;
 }
 
+namespace {
+
 // The runs `where` selects, newest first; a page of them when the filter asks for one.
 QString newest_first(Detail detail, const Where& where, const RecordFilter& filter) {
   QString statement = select_runs(detail) + where.clause +
@@ -374,10 +374,6 @@ QString errors_of_runs(const Where& where) {
   return QStringLiteral(
              "SELECT run_id, message FROM run_errors WHERE run_id IN (SELECT id FROM runs") +
          where.clause + QStringLiteral(") ORDER BY run_id, position");
-}
-
-void bind_all(QSqlQuery& query, const QVariantList& values) {
-  for (const QVariant& value : values) query.addBindValue(value);
 }
 
 // Moves `path` and its log files to `target` and theirs.
@@ -1339,5 +1335,14 @@ ReadResult<std::optional<RunRecord>> RecordStore::find(const std::string& id) {
   result.value = std::move(record);
   return result;
 }
+
+std::string StoreAccess::not_open(const RecordStore& store) {
+  return store.impl_->is_open ? std::string()
+                              : store.impl_->dialect.reason_text(store.impl_->failure.failure);
+}
+
+QSqlDatabase StoreAccess::database(const RecordStore& store) { return store.impl_->database(); }
+
+const sql::Dialect& StoreAccess::dialect(const RecordStore& store) { return store.impl_->dialect; }
 
 }  // namespace records

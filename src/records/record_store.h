@@ -240,6 +240,7 @@ class RecordStore {
   ReadResult<std::optional<RunRecord>> find(const std::string& id);
 
  private:
+  friend struct StoreAccess;  // the records' aggregate reads (records/store_sql.h)
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -23,7 +23,7 @@ using Job = std::function<std::string(RecordStore& store)>;
 
 // The queue's places: one running read and one waiting read of each kind at most. The page comes
 // first when both wait.
-enum Slot { kPageSlot, kRunSlot, kExportSlot };
+enum Slot { kPageSlot, kRunSlot, kYieldSlot, kExportSlot };
 
 }  // namespace
 
@@ -237,6 +237,19 @@ void RecordsReader::read_run(
                 });
                 return error;
               });
+}
+
+void RecordsReader::read_yield(RecordFilter filter,
+                               std::function<void(ReadResult<YieldFigures>)> done) {
+  view_->post(kYieldSlot, [shared = shared_, filter = std::move(filter),
+                           done = std::move(done)](RecordStore& store) {
+    shared->before(ReadKind::yield);
+    ReadResult<YieldFigures> figures = read_yield_figures(store, filter);
+    std::string error = figures.error;
+    Shared::deliver(shared,
+                    [done, figures = std::move(figures)]() mutable { done(std::move(figures)); });
+    return error;
+  });
 }
 
 void RecordsReader::export_runs(RecordFilter filter, std::string file,

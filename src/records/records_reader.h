@@ -1,10 +1,10 @@
 // The records window's reads, off the window thread. A reader owns threads of its own, each with
 // its own connection to the store, and takes requests from the window thread: a page of the list
-// with its summary and the stations to choose from, one run in full, an export. Requests of one
-// kind coalesce: while one read runs, a newer request replaces the one that waits, so a burst of
-// requests costs at most two reads. Results come back on the thread of `context` (the window's),
-// by a queued call, or without a context on the reader's own thread; none comes once the reader
-// is being destroyed.
+// with its summary and the stations to choose from, one run in full, the yield figures, an export.
+// Requests of one kind coalesce: while one read runs, a newer request replaces the one that waits,
+// so a burst of requests costs at most two reads. Results come back on the thread of `context` (the
+// window's), by a queued call, or without a context on the reader's own thread; none comes once the
+// reader is being destroyed.
 //
 // A read that hangs (a server that does not answer) holds only the reader's thread: busy_for()
 // says how long the read has run. Destroying the reader waits at most kCloseWait for its threads;
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "records/record_store.h"
+#include "records/yield_figures.h"
 
 class QObject;
 
@@ -46,7 +47,7 @@ struct ExportResult {
   std::size_t count = 0;
 };
 
-enum class ReadKind { page, run, exporting };
+enum class ReadKind { page, run, exporting, yield };
 
 class RecordsReader {
  public:
@@ -67,6 +68,9 @@ class RecordsReader {
   // The run with every field and its report; none when the store holds no such run.
   void read_run(std::string id,
                 std::function<void(std::optional<RunRecord> run, std::string error)> done);
+  // The yield figures of the runs `filter` selects (records/yield_figures.h), for the charts.
+  // It runs on the page's thread, after a waiting page, and coalesces with the yield requests.
+  void read_yield(RecordFilter filter, std::function<void(ReadResult<YieldFigures>)> done);
   // Writes the runs `filter` selects to `file` (see export_records), on a thread of its own.
   void export_runs(RecordFilter filter, std::string file, std::function<void(ExportResult)> done);
 
