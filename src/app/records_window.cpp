@@ -22,6 +22,7 @@
 
 #include "app/accessibility.h"
 #include "app/unit_history.h"
+#include "app/yield_charts.h"
 #include "records/record_export.h"
 #include "records/server_location.h"
 
@@ -329,6 +330,7 @@ RecordsWindow::RecordsWindow(std::string location, driver::Operator& person, QWi
   build();
   current_ = filter();
   read_page(true, true, true);
+  read_figures();
 }
 
 RecordsWindow::RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent)
@@ -414,6 +416,7 @@ void RecordsWindow::build() {
   layout->addWidget(lblSetAside);
 
   auto* splitter = new QSplitter(Qt::Vertical, this);
+  charts = new YieldCharts(splitter);
   lstRuns = new QTableView(splitter);
   lstRuns->setObjectName("lstRuns");
   lstRuns->setModel(&model_);
@@ -453,10 +456,12 @@ void RecordsWindow::build() {
   texts->addWidget(txtFields, 2);
   texts->addWidget(txtReport, 3);
   details_layout->addLayout(texts);
+  splitter->addWidget(charts);
   splitter->addWidget(lstRuns);
   splitter->addWidget(details);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 2);
+  splitter->setStretchFactor(0, 2);
+  splitter->setStretchFactor(1, 3);
+  splitter->setStretchFactor(2, 2);
   layout->addWidget(splitter, 1);
 
   auto* buttons = new QHBoxLayout;
@@ -480,7 +485,7 @@ void RecordsWindow::build() {
   buttons->addWidget(cmdPrint);
   buttons->addWidget(cmdExport);
   layout->addLayout(buttons);
-  resize(1100, 700);
+  resize(1200, 900);
   name_controls();
 
   // Typing waits for a pause before the list is read again.
@@ -523,6 +528,27 @@ void RecordsWindow::build() {
     menu.setObjectName("mnuRun");
     QAction* history = menu.addAction("Unit History of " + text_of(serial));
     if (menu.exec(lstRuns->viewport()->mapToGlobal(at)) == history) show_unit_history(index.row());
+  });
+  connect(charts, &YieldCharts::period_clicked, this,
+          [this](TimePoint start, TimePoint end) { show_period(start, end); });
+  connect(charts, &YieldCharts::failures_clicked, this,
+          [this](Procedure procedure, Outcome outcome) {
+            const QSignalBlocker quiet_procedure(cboProcedure);
+            const QSignalBlocker quiet_outcome(cboOutcome);
+            cboProcedure->setCurrentIndex(cboProcedure->findData(int(procedure)));
+            cboOutcome->setCurrentIndex(cboOutcome->findData(int(outcome)));
+            apply_filter();
+          });
+  connect(charts, &YieldCharts::station_clicked, this, [this](const std::string& station) {
+    if (station.empty()) return;  // the box has no choice for runs without a station id
+    const QSignalBlocker quiet(cboStation);
+    int index = cboStation->findData(text_of(station));
+    if (index < 0) {
+      cboStation->addItem(text_of(station), text_of(station));
+      index = cboStation->count() - 1;
+    }
+    cboStation->setCurrentIndex(index);
+    apply_filter();
   });
   connect(cmdNewer, &QPushButton::clicked, this, [this] { previous_page(); });
   connect(cmdOlder, &QPushButton::clicked, this, [this] { next_page(); });
@@ -583,9 +609,46 @@ void RecordsWindow::apply_filter() {
   current_ = filter();
   offset_ = 0;
   read_page(true, true, false);
+  read_figures();
 }
 
-void RecordsWindow::refresh() { read_page(false, true, true); }
+void RecordsWindow::refresh() {
+  read_page(false, true, true);
+  read_figures();
+}
+
+void RecordsWindow::read_figures() {
+  // After the page on the same thread: the list shows first.
+  reader_->read_yield(current_, [this, view = view_](ReadResult<YieldFigures> result) {
+    if (view != view_) return;
+    if (!result.error.empty()) {
+      charts->show_nothing(("The records cannot be read: " + text_of(result.error)).simplified());
+      lblHidden->hide();
+      return;
+    }
+    charts->show_figures(result.value);
+    lblHidden->setText(text_of(hidden_simulated_text(result.value.hidden_simulated)));
+    lblHidden->setVisible(result.value.hidden_simulated > 0);
+  });
+}
+
+void RecordsWindow::show_period(TimePoint start, TimePoint end) {
+  // The chart counts UTC days; the date boxes hold the same dates.
+  const auto date_of = [](TimePoint time) {
+    return QDateTime::fromMSecsSinceEpoch(time.time_since_epoch().count(), Qt::UTC).date();
+  };
+  {
+    const QSignalBlocker quiet_from(chkFrom);
+    const QSignalBlocker quiet_to(chkTo);
+    const QSignalBlocker quiet_from_date(dtFrom);
+    const QSignalBlocker quiet_to_date(dtTo);
+    chkFrom->setChecked(true);
+    dtFrom->setDate(date_of(start));
+    chkTo->setChecked(true);
+    dtTo->setDate(date_of(end - std::chrono::milliseconds{1}));
+  }
+  apply_filter();
+}
 
 void RecordsWindow::next_page() {
   if (offset_ + kPageSize >= total_) return;
@@ -610,12 +673,9 @@ void RecordsWindow::show_page(PageResult result) {
     summary_line_ = ("The records cannot be read: " + text_of(result.error)).simplified();
     total_ = 0;
     result.runs.clear();
-    lblHidden->hide();
     result.offset = 0;
   } else if (result.summary) {
     show_summary(*result.summary);
-    lblHidden->setText(text_of(hidden_simulated_text(result.simulated_hidden)));
-    lblHidden->setVisible(result.simulated_hidden > 0);
   }
   offset_ = result.offset;
   const std::string chosen = again ? chosen_ : std::string();

@@ -1,6 +1,7 @@
-// The records window: the kept runs, newest first, a page at a time, with filters, the selected
-// run's fields and report, printing of that report, an export of the filtered runs and a summary
-// line. Simulated runs are marked wherever they show.
+// The records window: the kept runs, newest first, a page at a time, coloured by outcome, with
+// filters, charts of their yield, the selected run's fields and report, printing of that report,
+// an export of the filtered runs, a summary line in words and a unit's history. Simulated runs
+// are marked wherever they show, and the window says how many its filter hides.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -27,6 +28,7 @@
 namespace app {
 
 class UnitHistoryWindow;
+class YieldCharts;
 
 namespace window_text {
 inline constexpr const char* kCaption = "Production Records";
@@ -155,6 +157,7 @@ class RecordsWindow final : public QWidget {
   QCheckBox* chkTo = nullptr;
   QDateEdit* dtTo = nullptr;
   QCheckBox* chkSimulated = nullptr;
+  YieldCharts* charts = nullptr;  // over the filter; a click on a bar filters the list
   QTableView* lstRuns = nullptr;
   QPushButton* cmdNewer = nullptr;
   QPushButton* cmdOlder = nullptr;
@@ -175,6 +178,10 @@ class RecordsWindow final : public QWidget {
  private:
   void build();
   void name_controls();
+  // Asks for the yield figures of current_, for the charts and the hidden simulated runs.
+  void read_figures();
+  // Filters the list to the runs started in [start, end), a period of the trend chart.
+  void show_period(records::TimePoint start, records::TimePoint end);
   // Asks for the page at offset_ of current_; a new view (another filter or page) drops what
   // older reads bring.
   void read_page(bool new_view, bool summary, bool stations);

@@ -9,12 +9,16 @@
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QtCharts/QAbstractBarSeries>
+#include <QtCharts/QBarSet>
+#include <QtCharts/QLineSeries>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/records_window.h"
 #include "app/unit_history.h"
+#include "app/yield_charts.h"
 #include "records/record_store.h"
 #include "testing/scripted_operator.h"
 
@@ -302,6 +306,80 @@ TEST_F(StationWindowTest, SaysHowManySimulatedRunsAreHiddenAndHowToShowThem) {
   EXPECT_EQ(listed(window).front(), "s2");
 }
 
+// --- The charts ---
+
+QBarSet* bar_set(QChartView* view, const QString& label) {
+  for (QAbstractSeries* series : view->chart()->series()) {
+    if (auto* bars = qobject_cast<QAbstractBarSeries*>(series)) {
+      for (QBarSet* set : bars->barSets()) {
+        if (set->label() == label) return set;
+      }
+    }
+  }
+  return nullptr;
+}
+
+struct ClickRow {
+  const char* name;
+  std::function<void(app::YieldCharts&)> click;
+  std::vector<std::string> ids;
+  std::function<void(const records::RecordFilter&)> check;
+};
+
+class ChartClickTest : public StationWindowTest, public ::testing::WithParamInterface<ClickRow> {};
+
+TEST_P(ChartClickTest, AClickOnABarListsTheRunsItStandsFor) {
+  // A second day, for the trend.
+  RunRecord later = station_run("d1", "LINE-A", Outcome::failed, 60 * 48);
+  ASSERT_TRUE(store.import_runs({later}));
+  app::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
+  ASSERT_EQ(window.charts->figures().total.count, 8U);
+  GetParam().click(*window.charts);
+  ASSERT_TRUE(window.wait_for_reads());
+  EXPECT_EQ(listed(window), GetParam().ids);
+  GetParam().check(window.filter());
+  // The charts follow the list's filter.
+  EXPECT_EQ(window.charts->figures().total.count, GetParam().ids.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Charts, ChartClickTest,
+    ::testing::Values(
+        ClickRow{"StationBar",
+                 [](app::YieldCharts& charts) {
+                   QBarSet* set = bar_set(charts.chtStations, "First-pass yield");
+                   ASSERT_NE(set, nullptr);
+                   // (no station id), LINE-A, LINE-B, LINE-C
+                   emit set->clicked(2);
+                 },
+                 {"b2", "b1"},
+                 [](const records::RecordFilter& filter) { EXPECT_EQ(filter.station, "LINE-B"); }},
+        ClickRow{"FailureShare",
+                 [](app::YieldCharts& charts) {
+                   QBarSet* set = bar_set(charts.chtFailures, "stopped");
+                   ASSERT_NE(set, nullptr);
+                   emit set->clicked(0);
+                 },
+                 {"c1"},
+                 [](const records::RecordFilter& filter) {
+                   EXPECT_EQ(filter.procedure, Procedure::rec);
+                   EXPECT_EQ(filter.outcome, Outcome::stopped);
+                 }},
+        ClickRow{"TrendPoint",
+                 [](app::YieldCharts& charts) {
+                   ASSERT_EQ(charts.figures().trend.size(), 2U);
+                   auto* line = qobject_cast<QLineSeries*>(charts.chtTrend->chart()->series()[0]);
+                   ASSERT_NE(line, nullptr);
+                   emit line->clicked(QPointF(1.1, 0.0));
+                 },
+                 {"d1"},
+                 [](const records::RecordFilter& filter) {
+                   EXPECT_EQ(filter.started_from, records::parse_utc_date("2026-12-03"));
+                   EXPECT_EQ(filter.started_before, records::parse_utc_date("2026-12-04"));
+                 }}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 // --- A unit's history ---
 
 TEST_F(StationWindowTest, AUnitsHistoryHoldsEveryRunOfThatSerialNumberOldestFirst) {
@@ -363,6 +441,10 @@ const NameRow kRecordsWindowNames[] = {
     {"lblHidden", "lblHidden"},  // no simulated run hidden: empty, read by its control name
     {"lblStations", nullptr},
     {"lblSetAside", "lblSetAside"},
+    {"YieldCharts", "Yield charts"},
+    {"chtTrend", "Pass rate and first-pass yield over time"},
+    {"chtFailures", "Runs not passed by procedure"},
+    {"chtStations", "Yield by station"},
     {"lstRuns", "Runs"},
     {"lblSimulated", nullptr},
     {"txtFields", "Run fields"},
