@@ -85,7 +85,7 @@ std::string unit_serial(const RunRecord& run) {
   return run.sub_serial;
 }
 
-std::string summary_text(const Summary& summary) {
+std::string summary_text(const Summary& summary, bool one_procedure) {
   if (summary.count == 0) return "No runs";
   std::string text;
   if (summary.finished == 0) {
@@ -99,8 +99,11 @@ std::string summary_text(const Summary& summary) {
     }
   }
   if (summary.first_runs > 0) {
+    // Under one procedure each first run is a unit's; under several a unit has one for each.
+    const char* what = one_procedure ? (summary.first_runs == 1 ? " unit" : " units")
+                                     : (summary.first_runs == 1 ? " first run" : " first runs");
     text += "; first-pass yield " + short_percent_text(summary.first_pass_yield()) + " over " +
-            count_text(summary.first_runs) + (summary.first_runs == 1 ? " unit" : " units");
+            count_text(summary.first_runs) + what;
   }
   return text;
 }
@@ -109,10 +112,10 @@ std::string summary_definitions() {
   return "Runs passed: of the runs that ended, those that passed. A failed, stopped, aborted, "
          "refused or interrupted run, or one that ended in an error, counts as not passed; a run "
          "still running is not counted.\n"
-         "First-pass yield: of the units the runs name by serial number, the share whose first "
-         "run passed; a unit that failed and passed on a retest counts as not passed. A unit is "
-         "one serial number under one procedure, so a unit run through two procedures counts "
-         "twice. Runs without a serial number, and runs still running, are left out.\n"
+         "First-pass yield: of the first runs, the share that passed; a unit that failed and "
+         "passed on a retest counts as not passed. A first run is the earliest run of a unit "
+         "(its UUT's serial number) under a procedure, so a unit run through two procedures has "
+         "two. Runs without a serial number, and runs still running, are left out.\n"
          "Simulated runs count only while \"Include simulated runs\" is ticked.";
 }
 
@@ -705,7 +708,7 @@ void RecordsWindow::show_page(PageResult result) {
 
 void RecordsWindow::show_summary(const Summary& summary) {
   total_ = summary.count;
-  summary_line_ = text_of(summary_text(summary));
+  summary_line_ = text_of(summary_text(summary, current_.procedure.has_value()));
   // A station id is cut as the list cuts it, whatever its length in the store.
   Summary shown = summary;
   for (StationCounts& station : shown.stations) {

@@ -74,8 +74,9 @@ class RunListModel final : public QAbstractTableModel {
 QString local_time_text(records::TimePoint time);
 // The serial number a run is known by: the UUT's, else the top assembly's, else the sub's.
 std::string unit_serial(const records::RunRecord& run);
-// The summary in words: "7 of 10 runs passed; first-pass yield 60% over 5 units".
-std::string summary_text(const records::Summary& summary);
+// The summary in words: "7 of 10 runs passed; first-pass yield 60% over 5 units" under one
+// procedure, "... over 12 first runs" (a unit's first run under each procedure) under several.
+std::string summary_text(const records::Summary& summary, bool one_procedure = false);
 // What each figure of the summary counts (its tool tip).
 std::string summary_definitions();
 // "12 simulated runs are hidden; tick ..." ; empty when none is.

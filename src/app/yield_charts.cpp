@@ -51,6 +51,9 @@ QChart* new_chart(const QString& title) {
   chart->setMargins(QMargins(2, 2, 2, 2));
   chart->setBackgroundRoundness(0);
   chart->legend()->setAlignment(Qt::AlignBottom);
+  QFont small = chart->legend()->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  chart->legend()->setFont(small);
   return chart;
 }
 
@@ -61,11 +64,19 @@ void install(QChartView* view, QChart* chart) {
   delete old;
 }
 
+// Axis labels a size smaller than the window's text, so that station ids and procedures fit.
+void small_labels(QAbstractAxis* axis) {
+  QFont font = axis->labelsFont();
+  font.setPointSizeF(font.pointSizeF() * 0.85);
+  axis->setLabelsFont(font);
+}
+
 QValueAxis* percent_axis() {
   auto* axis = new QValueAxis;
   axis->setRange(0, 100);
   axis->setTickCount(6);
   axis->setLabelFormat("%.0f%%");
+  small_labels(axis);
   return axis;
 }
 
@@ -90,7 +101,7 @@ YieldCharts::YieldCharts(QWidget* parent) : QWidget(parent) {
     chart->setObjectName(name);
     chart->setAccessibleName(accessible);
     chart->setRenderHint(QPainter::Antialiasing);
-    chart->setMinimumHeight(200);
+    chart->setMinimumHeight(250);
     layout->addWidget(chart, 1);
     return chart;
   };
@@ -139,10 +150,14 @@ void YieldCharts::draw_trend() {
     x->append(period_label(trend[i].start), double(i));
   }
   x->setRange(-0.5, double(trend.size()) - 0.5);
+  small_labels(x);
   QValueAxis* y = percent_axis();
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
   for (QLineSeries* series : {pass, first}) {
+    QPen pen = series->pen();
+    pen.setWidthF(2.0);
+    series->setPen(pen);
     series->setPointsVisible(true);
     chart->addSeries(series);
     series->attachAxis(x);
@@ -154,7 +169,7 @@ void YieldCharts::draw_trend() {
       if (!on || index < 0 || index >= long(figures_.trend.size())) return;
       const YieldBucket& bucket = figures_.trend[std::size_t(index)];
       QToolTip::showText(QCursor::pos(),
-                         QString("%1: %2 of %3 runs passed, first-pass yield %4 over %5 units")
+                         QString("%1: %2 of %3 runs passed, first-pass yield %4 over %5 first runs")
                              .arg(period_label(bucket.start))
                              .arg(bucket.counts.passed)
                              .arg(bucket.counts.finished)
@@ -239,10 +254,17 @@ void YieldCharts::draw_failures() {
   chart->addSeries(share);
   auto* x = new QBarCategoryAxis;
   x->append(names);
+  small_labels(x);
+  // Many procedures: their names stand upright under their bars, whole.
+  if (names.size() > 4) {
+    x->setLabelsAngle(-90);
+    x->setTruncateLabels(false);
+  }
   auto* y = new QValueAxis;
   y->setRange(0, double(failures.front().count));
   y->setLabelFormat("%.0f");
   y->applyNiceNumbers();
+  small_labels(y);
   QValueAxis* right = percent_axis();
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
@@ -278,6 +300,8 @@ void YieldCharts::draw_stations() {
   chart->addSeries(bars);
   auto* x = new QBarCategoryAxis;
   x->append(names);
+  small_labels(x);
+  if (names.size() > 4) x->setLabelsAngle(-90);
   QValueAxis* y = percent_axis();
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
@@ -293,7 +317,7 @@ void YieldCharts::draw_stations() {
       if (!on || index < 0 || index >= int(figures_.stations.size())) return;
       const StationYield& station = figures_.stations[std::size_t(index)];
       QToolTip::showText(QCursor::pos(),
-                         QString("%1: %2 of %3 runs passed, first-pass yield %4 over %5 units")
+                         QString("%1: %2 of %3 runs passed, first-pass yield %4 over %5 first runs")
                              .arg(station_label(station.station_id))
                              .arg(station.counts.passed)
                              .arg(station.counts.finished)

@@ -114,19 +114,19 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr,
                    {"x1", "c1", "b2", "b1", "a3", "a2", "a1"},
                    "4 of 6 finished runs passed (1 still running); first-pass yield 66.7% over "
-                   "6 units",
+                   "6 first runs",
                    "By station: (no station id) 1 run, pass rate 100.0%; LINE-A 3 runs, pass "
                    "rate 66.7%; LINE-B 2 runs, pass rate 100.0%; and 1 more station"},
         StationRow{"LineA",
                    "LINE-A",
                    {"a3", "a2", "a1"},
-                   "2 of 3 runs passed; first-pass yield 66.7% over 3 units",
+                   "2 of 3 runs passed; first-pass yield 66.7% over 3 first runs",
                    "By station: LINE-A 3 runs, pass rate 66.7%"},
         StationRow{"LineBWithARunStillRunning",
                    "LINE-B",
                    {"b2", "b1"},
                    "1 of 1 finished runs passed (1 still running); first-pass yield 100% over 1 "
-                   "unit",
+                   "first run",
                    "By station: LINE-B 2 runs, pass rate 100.0%"}),
     [](const auto& row) { return std::string(row.param.name); });
 
@@ -254,13 +254,14 @@ INSTANTIATE_TEST_SUITE_P(
 struct SummaryRow {
   const char* name;
   records::Summary summary;
+  bool one_procedure;
   std::string text;
 };
 
 class SummaryTextTest : public ::testing::TestWithParam<SummaryRow> {};
 
 TEST_P(SummaryTextTest, SaysTheFiguresInWords) {
-  EXPECT_EQ(app::summary_text(GetParam().summary), GetParam().text);
+  EXPECT_EQ(app::summary_text(GetParam().summary, GetParam().one_procedure), GetParam().text);
 }
 
 records::Summary summary(std::size_t count, std::size_t finished, std::size_t passed,
@@ -276,14 +277,16 @@ records::Summary summary(std::size_t count, std::size_t finished, std::size_t pa
 
 INSTANTIATE_TEST_SUITE_P(
     Summaries, SummaryTextTest,
-    ::testing::Values(SummaryRow{"AsTheTechnicianReadsIt", summary(10, 10, 7, 5, 3),
+    ::testing::Values(SummaryRow{"OneProcedure", summary(10, 10, 7, 5, 3), true,
                                  "7 of 10 runs passed; first-pass yield 60% over 5 units"},
-                      SummaryRow{"Empty", summary(0, 0, 0, 0, 0), "No runs"},
-                      SummaryRow{"OnlyRunning", summary(2, 0, 0, 0, 0),
+                      SummaryRow{"SeveralProcedures", summary(10, 10, 7, 5, 3), false,
+                                 "7 of 10 runs passed; first-pass yield 60% over 5 first runs"},
+                      SummaryRow{"Empty", summary(0, 0, 0, 0, 0), false, "No runs"},
+                      SummaryRow{"OnlyRunning", summary(2, 0, 0, 0, 0), false,
                                  "2 runs, all still running"},
-                      SummaryRow{"NoSerialNumbers", summary(1'234, 1'234, 1'200, 0, 0),
+                      SummaryRow{"NoSerialNumbers", summary(1'234, 1'234, 1'200, 0, 0), false,
                                  "1,200 of 1,234 runs passed"},
-                      SummaryRow{"OneUnit", summary(3, 3, 1, 1, 0),
+                      SummaryRow{"OneUnit", summary(3, 3, 1, 1, 0), true,
                                  "1 of 3 runs passed; first-pass yield 0% over 1 unit"}),
     [](const auto& row) { return std::string(row.param.name); });
 

@@ -461,19 +461,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FilterCase{"Default",
                                  [](app::RecordsWindow&) {},
                                  {"run-7", "run-5", "run-3", "run-2", "run-1"},
-                                 "3 of 5 runs passed; first-pass yield 66.7% over 3 units"},
+                                 "3 of 5 runs passed; first-pass yield 66.7% over 3 first runs"},
                       FilterCase{"IncludeSimulated",
                                  [](app::RecordsWindow& w) { w.chkSimulated->setChecked(true); },
                                  {"run-9", "run-7", "run-5", "run-3", "run-2", "run-1"},
-                                 "4 of 6 runs passed; first-pass yield 75% over 4 units"},
+                                 "4 of 6 runs passed; first-pass yield 75% over 4 first runs"},
                       FilterCase{"TechnicianText",
                                  [](app::RecordsWindow& w) { w.txtFilter->setText("marsh"); },
                                  {"run-3", "run-2", "run-1"},
-                                 "2 of 3 runs passed; first-pass yield 50% over 2 units"},
+                                 "2 of 3 runs passed; first-pass yield 50% over 2 first runs"},
                       FilterCase{"SerialText",
                                  [](app::RecordsWindow& w) { w.txtFilter->setText("qb2"); },
                                  {"run-7", "run-5"},
-                                 "1 of 2 runs passed; first-pass yield 100% over 1 unit"},
+                                 "1 of 2 runs passed; first-pass yield 100% over 1 first run"},
                       FilterCase{"ProcedureAndOutcome",
                                  [](app::RecordsWindow& w) {
                                    w.cboProcedure->setCurrentText("Self Test");
@@ -489,7 +489,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    w.dtTo->setDate(QDate(2026, 12, 3));
                                  },
                                  {"run-5", "run-3", "run-2"},
-                                 "3 of 3 runs passed; first-pass yield 100% over 3 units"},
+                                 "3 of 3 runs passed; first-pass yield 100% over 3 first runs"},
                       FilterCase{"NothingMatches",
                                  [](app::RecordsWindow& w) { w.txtFilter->setText("'; --"); },
                                  {},
@@ -545,7 +545,8 @@ struct ReadGate {
   static std::shared_ptr<ReadGate> hold(app::RecordsWindow& window) {
     auto gate = std::make_shared<ReadGate>();
     window.reader().set_read_hook([gate](records::ReadKind kind) {
-      ++(kind == records::ReadKind::page ? gate->pages : gate->runs);
+      if (kind == records::ReadKind::page) ++gate->pages;
+      if (kind == records::ReadKind::run) ++gate->runs;
       std::unique_lock lock(gate->mutex);
       gate->opened.wait(lock, [&] { return gate->open; });
     });
