@@ -332,7 +332,8 @@ RecordsWindow::RecordsWindow(std::string location, driver::Operator& person, QWi
   reader_ = std::make_unique<RecordsReader>(std::move(location), this);
   build();
   current_ = filter();
-  read_page(true, true, true);
+  ++filter_view_;
+  read_page(true, true);
   read_figures();
 }
 
@@ -586,19 +587,20 @@ void RecordsWindow::show_reading_state() {
                .arg(window_text::kReading)
                .arg(on_server_ ? window_text::kServerSilent : window_text::kFileSilent)
                .arg(running->count() / 1000);
-  } else if (shown_view_ != view_) {
+  } else if (shown_view_ != view_ || shown_figures_ != filter_view_) {
     line = window_text::kReading;
   }
   if (lblSummary->text() != line) lblSummary->setText(line);
 }
 
-void RecordsWindow::read_page(bool new_view, bool summary, bool stations) {
+void RecordsWindow::read_page(bool new_view, bool stations) {
   if (new_view) ++view_;
   PageRequest request;
   request.filter = current_;
   request.filter.limit = kPageSize;
   request.filter.offset = offset_;
-  request.summary = summary;
+  // The counts come with the yield figures.
+  request.summary = false;
   request.stations = stations;
   reader_->read_page(std::move(request), [this, view = view_](PageResult result) {
     if (view == view_) show_page(std::move(result));
@@ -611,28 +613,22 @@ void RecordsWindow::apply_filter() {
   typing_->stop();
   current_ = filter();
   offset_ = 0;
-  read_page(true, true, false);
+  ++filter_view_;
+  read_page(true, false);
   read_figures();
 }
 
 void RecordsWindow::refresh() {
-  read_page(false, true, true);
+  read_page(false, true);
   read_figures();
 }
 
 void RecordsWindow::read_figures() {
   // After the page on the same thread: the list shows first.
-  reader_->read_yield(current_, [this, view = view_](ReadResult<YieldFigures> result) {
-    if (view != view_) return;
-    if (!result.error.empty()) {
-      charts->show_nothing(("The records cannot be read: " + text_of(result.error)).simplified());
-      lblHidden->hide();
-      return;
-    }
-    charts->show_figures(result.value);
-    lblHidden->setText(text_of(hidden_simulated_text(result.value.hidden_simulated)));
-    lblHidden->setVisible(result.value.hidden_simulated > 0);
+  reader_->read_yield(current_, [this, view = filter_view_](ReadResult<YieldFigures> result) {
+    if (view == filter_view_) show_figures(result);
   });
+  if (!watch_->isActive()) watch_->start();
 }
 
 void RecordsWindow::show_period(TimePoint start, TimePoint end) {
@@ -656,13 +652,13 @@ void RecordsWindow::show_period(TimePoint start, TimePoint end) {
 void RecordsWindow::next_page() {
   if (offset_ + kPageSize >= total_) return;
   offset_ += kPageSize;
-  read_page(true, false, false);
+  read_page(true, false);
 }
 
 void RecordsWindow::previous_page() {
   if (offset_ == 0) return;
   offset_ -= std::min(offset_, kPageSize);
-  read_page(true, false, false);
+  read_page(true, false);
 }
 
 void RecordsWindow::show_page(PageResult result) {
@@ -674,24 +670,15 @@ void RecordsWindow::show_page(PageResult result) {
   if (!result.error.empty()) {
     // One line: a driver's text may hold line breaks.
     summary_line_ = ("The records cannot be read: " + text_of(result.error)).simplified();
-    total_ = 0;
     result.runs.clear();
     result.offset = 0;
-  } else if (result.summary) {
-    show_summary(*result.summary);
   }
   offset_ = result.offset;
   const std::string chosen = again ? chosen_ : std::string();
   model_.set_runs(std::move(result.runs));
   const std::vector<RunRecord>& runs = model_.runs();
   const std::size_t shown = runs.size();
-  lblPage->setText(shown == 0 ? QString("No runs")
-                              : QString("Runs %1 - %2 of %3")
-                                    .arg(offset_ + 1)
-                                    .arg(offset_ + shown)
-                                    .arg(text_of(count_text(total_))));
-  cmdNewer->setEnabled(offset_ > 0);
-  cmdOlder->setEnabled(offset_ + kPageSize < total_);
+  show_page_line();
   show_reading_state();
   if (shown == 0) {
     select_row(-1);
@@ -704,6 +691,56 @@ void RecordsWindow::show_page(PageResult result) {
   lstRuns->selectRow(row);
   selecting_ = false;
   select_row(row);
+}
+
+void RecordsWindow::show_page_line() {
+  const std::size_t shown = model_.runs().size();
+  // The count of runs comes with the figures, a moment after the page.
+  const bool counted = shown_figures_ == filter_view_;
+  QString line = shown == 0 ? QString("No runs")
+                            : QString("Runs %1 - %2").arg(offset_ + 1).arg(offset_ + shown);
+  if (shown > 0 && counted) line += " of " + text_of(count_text(total_));
+  lblPage->setText(line);
+  cmdNewer->setEnabled(offset_ > 0);
+  cmdOlder->setEnabled(counted ? offset_ + kPageSize < total_ : shown == kPageSize);
+}
+
+Summary summary_of(const YieldFigures& figures) {
+  Summary summary;
+  summary.count = figures.total.count;
+  summary.finished = figures.total.finished;
+  summary.passed = figures.total.passed;
+  summary.first_runs = figures.total.first_runs;
+  summary.first_runs_passed = figures.total.first_runs_passed;
+  for (const StationYield& station : figures.stations) {
+    summary.stations.push_back(StationCounts{station.station_id, station.counts.count,
+                                             station.counts.finished, station.counts.passed});
+  }
+  return summary;
+}
+
+void RecordsWindow::show_figures(const ReadResult<YieldFigures>& result) {
+  shown_figures_ = filter_view_;
+  if (!result.error.empty()) {
+    // One line: a driver's text may hold line breaks.
+    summary_line_ = ("The records cannot be read: " + text_of(result.error)).simplified();
+    charts->show_nothing(summary_line_);
+    lblHidden->hide();
+    lblStations->hide();
+    total_ = 0;
+  } else {
+    show_summary(summary_of(result.value));
+    charts->show_figures(result.value);
+    lblHidden->setText(text_of(hidden_simulated_text(result.value.hidden_simulated)));
+    lblHidden->setVisible(result.value.hidden_simulated > 0);
+    // Fewer runs than the page shown begins at (runs that left the filter): the last page.
+    if (offset_ > 0 && offset_ >= total_) {
+      offset_ = total_ == 0 ? 0 : (total_ - 1) / kPageSize * kPageSize;
+      read_page(false, false);
+    }
+  }
+  show_page_line();
+  show_reading_state();
 }
 
 void RecordsWindow::show_summary(const Summary& summary) {

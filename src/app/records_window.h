@@ -96,6 +96,9 @@ inline constexpr std::size_t kShownFieldLimit = 1000;
 std::string shown_report(const std::string& report);
 inline constexpr std::size_t kShownReportLimit = 1'000'000;
 
+// The summary a window shows, from the yield figures of its filter.
+records::Summary summary_of(const records::YieldFigures& figures);
+
 // Every read runs on the reader's threads (records/records_reader.h): the window thread never
 // waits on the file or the server. A read shows its result when it comes; meanwhile the summary
 // line says the records are being read, and after kSlowRead that the store does not answer.
@@ -185,8 +188,12 @@ class RecordsWindow final : public QWidget {
   void show_period(records::TimePoint start, records::TimePoint end);
   // Asks for the page at offset_ of current_; a new view (another filter or page) drops what
   // older reads bring.
-  void read_page(bool new_view, bool summary, bool stations);
+  void read_page(bool new_view, bool stations);
   void show_page(records::PageResult result);
+  // "Runs 201 - 400 of 1,234" and the page buttons.
+  void show_page_line();
+  // The counts, the charts and the hidden simulated runs, from the yield figures of current_.
+  void show_figures(const records::ReadResult<records::YieldFigures>& result);
   void show_stations(const std::vector<std::string>& stations);
   void show_summary(const records::Summary& summary);
   void show_run(const std::optional<records::RunRecord>& run);
@@ -205,6 +212,9 @@ class RecordsWindow final : public QWidget {
   // Results of an older view or an older selection are dropped.
   unsigned view_ = 0;
   unsigned shown_view_ = 0;  // the view the list shows
+  // The filter the figures are read for, and the one they show: pages of one filter share them.
+  unsigned filter_view_ = 0;
+  unsigned shown_figures_ = 0;
   unsigned selection_ = 0;
   std::string chosen_;      // the run chosen in the list, shown or being read
   bool selecting_ = false;  // the window itself moves the list's selection
