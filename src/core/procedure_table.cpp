@@ -41,7 +41,7 @@ struct OutcomeRow {
   std::string_view stored_id;
 };
 
-constexpr std::array<OutcomeRow, 8> kOutcomes{{
+constexpr std::array<OutcomeRow, 9> kOutcomes{{
     {Outcome::running, "running"},
     {Outcome::passed, "passed"},
     {Outcome::failed, "failed"},
@@ -50,6 +50,7 @@ constexpr std::array<OutcomeRow, 8> kOutcomes{{
     {Outcome::aborted, "aborted"},
     {Outcome::refused, "refused"},
     {Outcome::interrupted, "interrupted"},
+    {Outcome::error, "error"},
 }};
 
 constexpr auto kProcedureList = [] {

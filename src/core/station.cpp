@@ -10,7 +10,7 @@ Station::Station(visa::VisaLibrary& library, driver::Operator& person_in,
     : visa(library),
       person(person_in),
       pump(pump_in),
-      driver(library, driver_state, person_in, pump_in),
+      driver(library, driver_state, person, pump_in),
       visa_in_use(std::move(in_use)) {}
 
 std::string refusal_text(const Procedure& running, const Procedure& refused) {

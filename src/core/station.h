@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/procedure_table.h"
+#include "core/prompt_relay.h"
 #include "driver/driver_state.h"
 #include "driver/event_pump.h"
 #include "driver/operator.h"
@@ -131,7 +132,8 @@ struct Station {
   Station& operator=(const Station&) = delete;
 
   visa::VisaLibrary& visa;
-  driver::Operator& person;
+  // The technician, through the relay a running sequence answers its settled prompts with.
+  PromptRelay person;
   driver::EventPump& pump;
   driver::DriverState driver_state;
   driver::QuorDriver driver;

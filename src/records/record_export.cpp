@@ -266,6 +266,7 @@ Verdict verdict_of(Outcome outcome) {
     case Outcome::aborted:
     case Outcome::refused:
     case Outcome::interrupted:
+    case Outcome::error:
       return Verdict::error;
     case Outcome::stopped:
     case Outcome::running:

@@ -96,6 +96,7 @@ TEST(TextIds, OutcomesKeepTheirStoredTextsAndReadBack) {
       {Outcome::aborted, "aborted"},
       {Outcome::refused, "refused"},
       {Outcome::interrupted, "interrupted"},
+      {Outcome::error, "error"},
   };
   ASSERT_EQ(all_outcomes().size(), std::size(pinned));
   for (const auto& [outcome, text] : pinned) {
