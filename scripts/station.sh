@@ -22,10 +22,11 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 
 # postgresql: the throw-away server the record store's suites run against
 # (scripts/test-postgres.sh); the test builds below require it, so that a missing server fails
-# them rather than skipping its suites.
+# them rather than skipping its suites. chromium: the browser the yield report's suite opens the
+# report in, headless.
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev
           libgtest-dev libbenchmark-dev fonts-liberation fontconfig locales libqt6sql6-sqlite
-          libqt6sql6-psql postgresql)
+          libqt6sql6-psql postgresql chromium)
 
 # Building and checking the Debian package: dpkg-shlibdeps, the desktop entry and AppStream
 # validators, the manual page reader.

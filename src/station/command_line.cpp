@@ -119,7 +119,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   }
   // Every option that takes a value needs one; --since's is a day.
   for (const OptionDescription& row : kOptions) {
-    if (row.value_name.empty() || row.option == Option::fault || row.option == Option::since) {
+    if (row.value_name.empty() || row.option == Option::fault || row.option == Option::since ||
+        row.option == Option::until) {
       continue;
     }
     const std::optional<std::string> value = value_of(row.option);
@@ -137,6 +138,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   chosen.include_simulated = is_set(Option::include_simulated);
   chosen.setup_records_server = is_set(Option::setup_records_server);
   chosen.station_role = value_of(Option::station_role);
+  chosen.yield_report_file = value_of(Option::yield_report);
 
   if (chosen.visa_path && chosen.simulate) {
     return refuse("--visa and --simulate exclude each other: choose one");
@@ -150,7 +152,22 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
     chosen.since = records::parse_utc_date(*since);
     if (!chosen.since) return refuse("--since needs a day as YYYY-MM-DD, not \"" + *since + "\"");
   }
+  if (const std::optional<std::string> until = value_of(Option::until)) {
+    const std::optional<records::TimePoint> day = records::parse_utc_date(*until);
+    if (!day) return refuse("--until needs a day as YYYY-MM-DD, not \"" + *until + "\"");
+    chosen.until = *day + std::chrono::hours(24);
+    if (!chosen.yield_report_file) return refuse("--until works with --yield-report only");
+    if (chosen.since && *chosen.since >= *chosen.until) {
+      return refuse("--until names a day before --since's");
+    }
+  }
   const bool list_resources = is_set(Option::list_resources);
+  if (chosen.yield_report_file &&
+      (list_resources || chosen.export_file || chosen.setup_records_server)) {
+    return refuse(
+        "--yield-report works alone: leave --list-resources, --export-records and "
+        "--setup-records-server out");
+  }
   if (list_resources && chosen.export_file) {
     return refuse("--list-resources and --export-records exclude each other: choose one");
   }
@@ -170,6 +187,7 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   if (list_resources) command.action = CommandAction::ListResources;
   if (chosen.export_file) command.action = CommandAction::ExportRecords;
   if (chosen.setup_records_server) command.action = CommandAction::SetupRecordsServer;
+  if (chosen.yield_report_file) command.action = CommandAction::YieldReport;
   return command;
 }
 

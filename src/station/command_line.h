@@ -33,6 +33,8 @@ enum class Option {
   include_simulated,
   setup_records_server,
   station_role,
+  yield_report,
+  until,
 };
 
 // What an option is about: the group it belongs to in the option table.
@@ -109,6 +111,10 @@ inline constexpr OptionDescription kOptions[] = {
      "Set up the line's records server; exit.", OptionGroup::records_and_the_line, false},
     {Option::station_role, "station-role", "", "NAME", "The role the stations log in with.",
      OptionGroup::records_and_the_line, false},
+    {Option::yield_report, "yield-report", "", "FILE", "Write the yield report (HTML) and exit.",
+     OptionGroup::exports, false},
+    {Option::until, "until", "", "YYYY-MM-DD", "Report only runs up to this day.",
+     OptionGroup::exports, false},
 };
 
 struct StationOptions {
@@ -129,12 +135,16 @@ struct StationOptions {
   // --setup-records-server with --station-role NAME: the line's server set up by its owner.
   bool setup_records_server = false;
   std::optional<std::string> station_role;
+  // --yield-report FILE with --since, --until, --station, --include-simulated.
+  std::optional<std::string> yield_report_file;
+  std::optional<records::TimePoint> until;  // the start of the day after it (UTC)
 };
 enum class CommandAction {
   RunStation,          // the windows
   ListResources,       // --list-resources, without a display
   ExportRecords,       // --export-records, without a display
   SetupRecordsServer,  // --setup-records-server, without a display
+  YieldReport,         // --yield-report, without a display
   PrintText,           // --help, --version, --fault help: print `text` and end with status 0
   Refuse,              // a wrong option or value: `text` says which, status kUsageStatus
 };

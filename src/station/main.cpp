@@ -19,6 +19,7 @@
 #include "station/station_windows.h"
 #include "station/virtual_time_pump.h"
 #include "station/visa_options.h"
+#include "station/yield_report_command.h"
 #include "visa/visa_call_trace.h"
 #include "visa/visa_trace_file.h"
 
@@ -38,6 +39,13 @@ int setup_records_server(int argc, char* argv[], const station::StationOptions& 
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(kApplicationName);
   return station::run_server_setup(options, std::cout, std::cerr);
+}
+
+// --yield-report, without a display.
+int yield_report(int argc, char* argv[], const station::StationOptions& options) {
+  QCoreApplication application(argc, argv);
+  QCoreApplication::setApplicationName(kApplicationName);
+  return station::run_yield_report(options, std::cout, std::cerr);
 }
 
 // --list-resources, without a display.
@@ -73,6 +81,8 @@ int main(int argc, char* argv[]) {
       return export_records(argc, argv, command.options);
     case station::CommandAction::SetupRecordsServer:
       return setup_records_server(argc, argv, command.options);
+    case station::CommandAction::YieldReport:
+      return yield_report(argc, argv, command.options);
     case station::CommandAction::RunStation:
       break;
   }

@@ -179,6 +179,23 @@ INSTANTIATE_TEST_SUITE_P(
              {{Procedure::rec, {{Outcome::refused, 1}}},
               {Procedure::self_test, {{Outcome::aborted, 1}}}},
              {{"s1", {5, 4, 2, 2, 1}}}}},
+        YieldCase{
+            "an_error_is_not_a_pass_even_first",
+            {
+                {"a", "s1", kMorning, Procedure::self_test, Outcome::error, "QB1"},
+                {"b", "s1", kMorning + kHour, Procedure::self_test, Outcome::passed, "QB1"},
+                {"c", "s1", kMorning + 2 * kHour, Procedure::rec, Outcome::error, "QB2"},
+                {"d", "s1", kMorning + 3 * kHour, Procedure::rec, Outcome::failed, "QB3"},
+                {"e", "s1", kMorning + 4 * kHour, Procedure::self_test, Outcome::passed, "QB2"},
+            },
+            {},
+            {{5, 5, 2, 4, 1},
+             YieldPeriod::day,
+             {{"2024-05-01", {5, 5, 2, 4, 1}}},
+             // Most first; the errors beside the failures.
+             {{Procedure::rec, {{Outcome::failed, 1}, {Outcome::error, 1}}},
+              {Procedure::self_test, {{Outcome::error, 1}}}},
+             {{"s1", {5, 5, 2, 4, 1}}}}},
         YieldCase{"simulated_runs_hidden_are_counted",
                   kSimulated,
                   {},

@@ -280,6 +280,36 @@ const Case kCases[] = {
      {"--setup-records-server", "--station-role", "s", "--export-records", "o.csv"},
      CommandAction::Refuse,
      {"--setup-records-server works alone"}},
+    {"YieldReportWithItsFilters",
+     {"--yield-report", "y.html", "--records", "/srv/line.sqlite", "--since", "2024-05-01",
+      "--until", "2024-05-31", "--station", "B-bench", "--include-simulated"},
+     CommandAction::YieldReport,
+     {},
+     [](const StationOptions& o) {
+       EXPECT_EQ(o.yield_report_file, "y.html");
+       EXPECT_EQ(o.since, records::parse_utc_date("2024-05-01"));
+       // The whole of the last day.
+       EXPECT_EQ(o.until, records::parse_utc_date("2024-06-01"));
+       EXPECT_EQ(o.station, "B-bench");
+       EXPECT_TRUE(o.include_simulated);
+     },
+     "/srv/line.sqlite"},
+    {"UntilWithoutYieldReport",
+     {"--export-records", "o.csv", "--until", "2024-05-31"},
+     CommandAction::Refuse,
+     {"--until works with --yield-report only"}},
+    {"UntilBeforeSince",
+     {"--yield-report", "y.html", "--since", "2024-05-02", "--until", "2024-05-01"},
+     CommandAction::Refuse,
+     {"--until names a day before --since's"}},
+    {"UntilNotADay",
+     {"--yield-report", "y.html", "--until", "31.5.2024"},
+     CommandAction::Refuse,
+     {"--until needs a day as YYYY-MM-DD"}},
+    {"YieldReportAndExport",
+     {"--yield-report", "y.html", "--export-records", "o.csv"},
+     CommandAction::Refuse,
+     {"--yield-report works alone"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(kCases),
@@ -303,7 +333,9 @@ TEST(CommandLineHelpTest, ListsEveryOptionOnOneLineEach) {
                                             "--station",
                                             "--include-simulated",
                                             "--setup-records-server",
-                                            "--station-role"};
+                                            "--station-role",
+                                            "--yield-report",
+                                            "--until"};
   std::istringstream lines(help);
   std::string line;
   std::vector<std::string> option_lines;
