@@ -242,6 +242,8 @@ OutcomeLook outcome_look(Outcome outcome) {
     case Outcome::failed:
     case Outcome::failure_limit:
       return {QColor(0xf6, 0xc4, 0xc0), {}};
+    case Outcome::error:
+      return {QColor(0xfb, 0xd5, 0x9c), {}};
     case Outcome::stopped:
     case Outcome::aborted:
     case Outcome::refused:

@@ -243,6 +243,8 @@ INSTANTIATE_TEST_SUITE_P(
         LookRow{"Running", Outcome::running, false, Shade::none, Shade::none, false},
         LookRow{"Failed", Outcome::failed, false, Shade::red, Shade::red, false},
         LookRow{"FailureLimit", Outcome::failure_limit, false, Shade::red, Shade::red, false},
+        LookRow{"Error", Outcome::error, false, Shade::orange, Shade::orange, false},
+        LookRow{"SimulatedError", Outcome::error, true, Shade::orange, Shade::yellow, false},
         LookRow{"Refused", Outcome::refused, false, Shade::none, Shade::none, true},
         LookRow{"Interrupted", Outcome::interrupted, false, Shade::none, Shade::none, true},
         LookRow{"Stopped", Outcome::stopped, false, Shade::none, Shade::none, true},
