@@ -283,15 +283,18 @@ QVariant RunListModel::data(const QModelIndex& index, int role) const {
     return look.background.isValid() ? QVariant(QBrush(look.background)) : QVariant();
   }
   if (role == Qt::ForegroundRole) {
-    if (index.column() == Serial && !unit_serial(run).empty()) return QBrush(kLinkColour);
+    if (serial_links_ && index.column() == Serial && !unit_serial(run).empty())
+      return QBrush(kLinkColour);
     return look.text.isValid() ? QVariant(QBrush(look.text)) : QVariant();
   }
-  if (role == Qt::FontRole && index.column() == Serial && !unit_serial(run).empty()) {
+  if (role == Qt::FontRole && serial_links_ && index.column() == Serial &&
+      !unit_serial(run).empty()) {
     QFont font;
     font.setUnderline(true);
     return font;
   }
-  if (role == Qt::ToolTipRole && index.column() == Serial && !unit_serial(run).empty()) {
+  if (role == Qt::ToolTipRole && serial_links_ && index.column() == Serial &&
+      !unit_serial(run).empty()) {
     return "Click for every run of " + text_of(unit_serial(run)) + ", oldest first";
   }
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
@@ -425,6 +428,7 @@ void RecordsWindow::build() {
   charts = new YieldCharts(splitter);
   lstRuns = new QTableView(splitter);
   lstRuns->setObjectName("lstRuns");
+  model_.set_serial_links(true);
   lstRuns->setModel(&model_);
   lstRuns->setSelectionBehavior(QAbstractItemView::SelectRows);
   lstRuns->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -60,6 +60,8 @@ class RunListModel final : public QAbstractTableModel {
   using QAbstractTableModel::QAbstractTableModel;
   void set_runs(std::vector<records::RunRecord> runs);
   const std::vector<records::RunRecord>& runs() const { return runs_; }
+  // Serial numbers drawn as links, which a click follows (the records window's list).
+  void set_serial_links(bool on) { serial_links_ = on; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -68,6 +70,7 @@ class RunListModel final : public QAbstractTableModel {
 
  private:
   std::vector<records::RunRecord> runs_;
+  bool serial_links_ = false;
 };
 
 // "2026-12-08 05:03:07" in local time, for the list.

@@ -56,6 +56,7 @@ UnitHistoryWindow::UnitHistoryWindow(std::string location, std::string serial, Q
   lstHistory->setSelectionBehavior(QAbstractItemView::SelectRows);
   lstHistory->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lstHistory->verticalHeader()->hide();
+  lstHistory->verticalHeader()->setDefaultSectionSize(lstHistory->fontMetrics().height() + 6);
   lstHistory->horizontalHeader()->setStretchLastSection(true);
   lstHistory->setColumnWidth(RunListModel::Time, 150);
   lstHistory->setColumnWidth(RunListModel::ProcedureColumn, 120);

@@ -96,18 +96,19 @@ YieldCharts::YieldCharts(QWidget* parent) : QWidget(parent) {
   setAccessibleName("Yield charts");
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  const auto view = [this, layout](const char* name, const char* accessible) {
+  // The failures have a bar for each procedure: they take the room of the two others.
+  const auto view = [this, layout](const char* name, const char* accessible, int stretch) {
     auto* chart = new QChartView(this);
     chart->setObjectName(name);
     chart->setAccessibleName(accessible);
     chart->setRenderHint(QPainter::Antialiasing);
-    chart->setMinimumHeight(250);
-    layout->addWidget(chart, 1);
+    chart->setMinimumHeight(280);
+    layout->addWidget(chart, stretch);
     return chart;
   };
-  chtTrend = view("chtTrend", "Pass rate and first-pass yield over time");
-  chtFailures = view("chtFailures", "Runs not passed by procedure");
-  chtStations = view("chtStations", "Yield by station");
+  chtTrend = view("chtTrend", "Pass rate and first-pass yield over time", 1);
+  chtFailures = view("chtFailures", "Runs not passed by procedure", 2);
+  chtStations = view("chtStations", "Yield by station", 1);
   show_nothing(QString());
 }
 
@@ -155,8 +156,9 @@ void YieldCharts::draw_trend() {
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
   for (QLineSeries* series : {pass, first}) {
+    // The pass rate wider, under the yield: where the two are equal both still show.
     QPen pen = series->pen();
-    pen.setWidthF(2.0);
+    pen.setWidthF(series == pass ? 4.0 : 2.0);
     series->setPen(pen);
     series->setPointsVisible(true);
     chart->addSeries(series);
@@ -301,6 +303,7 @@ void YieldCharts::draw_stations() {
   auto* x = new QBarCategoryAxis;
   x->append(names);
   small_labels(x);
+  x->setTruncateLabels(false);
   if (names.size() > 4) x->setLabelsAngle(-90);
   QValueAxis* y = percent_axis();
   chart->addAxis(x, Qt::AlignBottom);
