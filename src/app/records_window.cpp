@@ -514,11 +514,17 @@ void RecordsWindow::build() {
   for (QComboBox* box : {cboProcedure, cboOutcome, cboStation}) {
     connect(box, &QComboBox::currentIndexChanged, this, [this] { apply_filter(); });
   }
-  for (QCheckBox* box : {chkFrom, chkTo, chkSimulated}) {
-    connect(box, &QCheckBox::toggled, this, [this] { apply_filter(); });
+  connect(chkSimulated, &QCheckBox::toggled, this, [this] { apply_filter(); });
+  // A date chosen by hand ends a period clicked on the trend.
+  for (QCheckBox* box : {chkFrom, chkTo}) {
+    connect(box, &QCheckBox::toggled, this, [this] {
+      period_.reset();
+      apply_filter();
+    });
   }
   for (QDateEdit* date : {dtFrom, dtTo}) {
     connect(date, &QDateEdit::dateChanged, this, [this] {
+      period_.reset();
       if (chkFrom->isChecked() || chkTo->isChecked()) apply_filter();
     });
   }
@@ -574,8 +580,13 @@ RecordFilter RecordsWindow::filter() const {
     filter.procedure = Procedure(cboProcedure->currentData().toInt());
   }
   if (cboOutcome->currentIndex() > 0) filter.outcome = Outcome(cboOutcome->currentData().toInt());
-  if (chkFrom->isChecked()) filter.started_from = start_of_local_day(dtFrom->date());
-  if (chkTo->isChecked()) filter.started_before = start_of_local_day(dtTo->date().addDays(1));
+  if (period_) {
+    filter.started_from = period_->first;
+    filter.started_before = period_->second;
+  } else {
+    if (chkFrom->isChecked()) filter.started_from = start_of_local_day(dtFrom->date());
+    if (chkTo->isChecked()) filter.started_before = start_of_local_day(dtTo->date().addDays(1));
+  }
   if (cboStation->currentIndex() > 0) {
     filter.station = cboStation->currentData().toString().toStdString();
   }
@@ -638,7 +649,8 @@ void RecordsWindow::read_figures() {
 }
 
 void RecordsWindow::show_period(TimePoint start, TimePoint end) {
-  // The chart counts UTC days; the date boxes hold the same dates.
+  // The chart counts UTC days or weeks: the list takes the period as it is, and the date boxes
+  // show its dates.
   const auto date_of = [](TimePoint time) {
     return QDateTime::fromMSecsSinceEpoch(time.time_since_epoch().count(), Qt::UTC).date();
   };
@@ -652,6 +664,7 @@ void RecordsWindow::show_period(TimePoint start, TimePoint end) {
     chkTo->setChecked(true);
     dtTo->setDate(date_of(end - std::chrono::milliseconds{1}));
   }
+  period_ = std::make_pair(start, end);
   apply_filter();
 }
 

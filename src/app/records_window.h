@@ -19,6 +19,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/operator.h"
@@ -222,6 +223,8 @@ class RecordsWindow final : public QWidget {
   std::string chosen_;      // the run chosen in the list, shown or being read
   bool selecting_ = false;  // the window itself moves the list's selection
   QString summary_line_;    // the last summary or error read
+  // The period of the trend clicked last, until a date is chosen by hand: the list's filter.
+  std::optional<std::pair<records::TimePoint, records::TimePoint>> period_;
   bool exporting_ = false;
   QTimer* typing_ = nullptr;
   QTimer* watch_ = nullptr;  // follows a read that is slow to come
