@@ -24,9 +24,9 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 # (scripts/test-postgres.sh); the test builds below require it, so that a missing server fails
 # them rather than skipping its suites. poppler-utils: pdftotext, which the suites read the PDF
 # reports back with. chromium: the browser the yield report's suite opens the report in, headless.
-PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl1-mesa-dev libgtest-dev libbenchmark-dev
-          fonts-liberation fontconfig locales libqt6sql6-sqlite libqt6sql6-psql postgresql
-          poppler-utils chromium)
+PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev
+          libgtest-dev libbenchmark-dev fonts-liberation fontconfig locales libqt6sql6-sqlite
+          libqt6sql6-psql postgresql poppler-utils chromium)
 
 # Building and checking the Debian package: dpkg-shlibdeps, the desktop entry and AppStream
 # validators, the manual page reader.

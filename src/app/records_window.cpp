@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -19,6 +20,9 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/accessibility.h"
+#include "app/unit_history.h"
+#include "app/yield_charts.h"
 #include "records/record_export.h"
 #include "records/server_location.h"
 
@@ -29,6 +33,7 @@ using namespace records;
 namespace {
 
 const QColor kSimulatedColour(0xff, 0xd0, 0x00);  // as the main window's simulated status line
+const QColor kLinkColour(0x00, 0x40, 0xb0);
 
 QString text_of(const std::string& text) { return QString::fromStdString(text); }
 
@@ -41,6 +46,14 @@ std::string percent_text(double share) {
   for (char& c : text) {
     if (c == ',') c = '.';
   }
+  return text;
+}
+
+// "60%", "66.7%": one decimal where it says something.
+std::string short_percent_text(double share) {
+  std::string text = percent_text(share);
+  const std::size_t point = text.find(".0%");
+  if (point != std::string::npos) text.erase(point, 2);
   return text;
 }
 
@@ -72,15 +85,44 @@ std::string unit_serial(const RunRecord& run) {
   return run.sub_serial;
 }
 
-std::string summary_text(const Summary& summary) {
-  std::string text = count_text(summary.count) + (summary.count == 1 ? " run" : " runs");
-  text += " - pass rate " +
-          (summary.finished == 0 ? std::string("-") : percent_text(summary.pass_rate()));
-  text += " of " + count_text(summary.finished) + " finished";
-  text += " - first-pass yield " +
-          (summary.first_runs == 0 ? std::string("-") : percent_text(summary.first_pass_yield()));
-  text += " (" + count_text(summary.first_runs) + " unit serial numbers and procedures)";
+std::string summary_text(const Summary& summary, bool one_procedure) {
+  if (summary.count == 0) return "No runs";
+  std::string text;
+  if (summary.finished == 0) {
+    text = count_text(summary.count) +
+           (summary.count == 1 ? " run, still running" : " runs, all still running");
+  } else {
+    text = count_text(summary.passed) + " of " + count_text(summary.finished) +
+           (summary.finished == summary.count ? " runs passed" : " finished runs passed");
+    if (summary.count > summary.finished) {
+      text += " (" + count_text(summary.count - summary.finished) + " still running)";
+    }
+  }
+  if (summary.first_runs > 0) {
+    // Under one procedure each first run is a unit's; under several a unit has one for each.
+    const char* what = one_procedure ? (summary.first_runs == 1 ? " unit" : " units")
+                                     : (summary.first_runs == 1 ? " first run" : " first runs");
+    text += "; first-pass yield " + short_percent_text(summary.first_pass_yield()) + " over " +
+            count_text(summary.first_runs) + what;
+  }
   return text;
+}
+
+std::string summary_definitions() {
+  return "Runs passed: of the runs that ended, those that passed. A failed, stopped, aborted, "
+         "refused or interrupted run, or one that ended in an error, counts as not passed; a run "
+         "still running is not counted.\n"
+         "First-pass yield: of the first runs, the share that passed; a unit that failed and "
+         "passed on a retest counts as not passed. A first run is the earliest run of a unit "
+         "(its UUT's serial number) under a procedure, so a unit run through two procedures has "
+         "two. Runs without a serial number, and runs still running, are left out.\n"
+         "Simulated runs count only while \"Include simulated runs\" is ticked.";
+}
+
+std::string hidden_simulated_text(std::size_t hidden) {
+  if (hidden == 0) return {};
+  return count_text(hidden) + (hidden == 1 ? " simulated run is" : " simulated runs are") +
+         " hidden; tick \"Include simulated runs\" to show " + (hidden == 1 ? "it." : "them.");
 }
 
 namespace {
@@ -195,6 +237,26 @@ std::string shown_report(const std::string& report) {
 
 // --- The list ---
 
+OutcomeLook outcome_look(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::failed:
+    case Outcome::failure_limit:
+      return {QColor(0xf6, 0xc4, 0xc0), {}};
+    case Outcome::error:
+      return {QColor(0xfb, 0xd5, 0x9c), {}};
+    case Outcome::stopped:
+    case Outcome::aborted:
+    case Outcome::refused:
+    case Outcome::interrupted:
+      // Runs that gave no verdict on the unit.
+      return {{}, QColor(0x80, 0x80, 0x80)};
+    case Outcome::running:
+    case Outcome::passed:
+      return {};
+  }
+  return {};
+}
+
 void RunListModel::set_runs(std::vector<RunRecord> runs) {
   beginResetModel();
   runs_ = std::move(runs);
@@ -212,7 +274,29 @@ int RunListModel::columnCount(const QModelIndex& parent) const {
 QVariant RunListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= int(runs_.size())) return {};
   const RunRecord& run = runs_[std::size_t(index.row())];
-  if (role == Qt::BackgroundRole && run.simulated) return QBrush(kSimulatedColour);
+  const OutcomeLook look = outcome_look(run.outcome);
+  if (role == Qt::BackgroundRole) {
+    // A simulated run keeps its mark in its own column whatever the outcome says.
+    if (run.simulated && (index.column() == Simulated || !look.background.isValid())) {
+      return QBrush(kSimulatedColour);
+    }
+    return look.background.isValid() ? QVariant(QBrush(look.background)) : QVariant();
+  }
+  if (role == Qt::ForegroundRole) {
+    if (serial_links_ && index.column() == Serial && !unit_serial(run).empty())
+      return QBrush(kLinkColour);
+    return look.text.isValid() ? QVariant(QBrush(look.text)) : QVariant();
+  }
+  if (role == Qt::FontRole && serial_links_ && index.column() == Serial &&
+      !unit_serial(run).empty()) {
+    QFont font;
+    font.setUnderline(true);
+    return font;
+  }
+  if (role == Qt::ToolTipRole && serial_links_ && index.column() == Serial &&
+      !unit_serial(run).empty()) {
+    return "Click for every run of " + text_of(unit_serial(run)) + ", oldest first";
+  }
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   switch (index.column()) {
     case Time:
@@ -253,7 +337,9 @@ RecordsWindow::RecordsWindow(std::string location, driver::Operator& person, QWi
   reader_ = std::make_unique<RecordsReader>(std::move(location), this);
   build();
   current_ = filter();
-  read_page(true, true, true);
+  ++filter_view_;
+  read_page(true, true);
+  read_figures();
 }
 
 RecordsWindow::RecordsWindow(RecordStore& store, driver::Operator& person, QWidget* parent)
@@ -314,7 +400,15 @@ void RecordsWindow::build() {
 
   lblSummary = new QLabel(this);
   lblSummary->setObjectName("lblSummary");
+  lblSummary->setTextFormat(Qt::PlainText);
+  lblSummary->setToolTip(text_of(summary_definitions()));
   layout->addWidget(lblSummary);
+  lblHidden = new QLabel(this);
+  lblHidden->setObjectName("lblHidden");
+  lblHidden->setTextFormat(Qt::PlainText);
+  lblHidden->setStyleSheet(QStringLiteral("color: #805000;"));
+  lblHidden->hide();
+  layout->addWidget(lblHidden);
   lblStations = new QLabel(this);
   lblStations->setObjectName("lblStations");
   lblStations->setTextFormat(Qt::PlainText);
@@ -331,8 +425,10 @@ void RecordsWindow::build() {
   layout->addWidget(lblSetAside);
 
   auto* splitter = new QSplitter(Qt::Vertical, this);
+  charts = new YieldCharts(splitter);
   lstRuns = new QTableView(splitter);
   lstRuns->setObjectName("lstRuns");
+  model_.set_serial_links(true);
   lstRuns->setModel(&model_);
   lstRuns->setSelectionBehavior(QAbstractItemView::SelectRows);
   lstRuns->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -346,6 +442,7 @@ void RecordsWindow::build() {
   lstRuns->setColumnWidth(RunListModel::Serial, 150);
   lstRuns->setColumnWidth(RunListModel::Technician, 130);
   lstRuns->setColumnWidth(RunListModel::Station, 110);
+  lstRuns->setContextMenuPolicy(Qt::CustomContextMenu);
   auto* details = new QWidget(splitter);
   auto* details_layout = new QVBoxLayout(details);
   details_layout->setContentsMargins(0, 0, 0, 0);
@@ -369,10 +466,12 @@ void RecordsWindow::build() {
   texts->addWidget(txtFields, 2);
   texts->addWidget(txtReport, 3);
   details_layout->addLayout(texts);
+  splitter->addWidget(charts);
   splitter->addWidget(lstRuns);
   splitter->addWidget(details);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 2);
+  splitter->setStretchFactor(0, 2);
+  splitter->setStretchFactor(1, 3);
+  splitter->setStretchFactor(2, 2);
   layout->addWidget(splitter, 1);
 
   auto* buttons = new QHBoxLayout;
@@ -396,7 +495,8 @@ void RecordsWindow::build() {
   buttons->addWidget(cmdPrint);
   buttons->addWidget(cmdExport);
   layout->addLayout(buttons);
-  resize(1100, 700);
+  resize(1200, 900);
+  name_controls();
 
   // Typing waits for a pause before the list is read again.
   typing_ = new QTimer(this);
@@ -414,11 +514,17 @@ void RecordsWindow::build() {
   for (QComboBox* box : {cboProcedure, cboOutcome, cboStation}) {
     connect(box, &QComboBox::currentIndexChanged, this, [this] { apply_filter(); });
   }
-  for (QCheckBox* box : {chkFrom, chkTo, chkSimulated}) {
-    connect(box, &QCheckBox::toggled, this, [this] { apply_filter(); });
+  connect(chkSimulated, &QCheckBox::toggled, this, [this] { apply_filter(); });
+  // A date chosen by hand ends a period clicked on the trend.
+  for (QCheckBox* box : {chkFrom, chkTo}) {
+    connect(box, &QCheckBox::toggled, this, [this] {
+      period_.reset();
+      apply_filter();
+    });
   }
   for (QDateEdit* date : {dtFrom, dtTo}) {
     connect(date, &QDateEdit::dateChanged, this, [this] {
+      period_.reset();
       if (chkFrom->isChecked() || chkTo->isChecked()) apply_filter();
     });
   }
@@ -426,6 +532,40 @@ void RecordsWindow::build() {
           [this](const QModelIndex& current) {
             if (!selecting_) select_row(current.row());
           });
+  connect(lstRuns, &QTableView::clicked, this, [this](const QModelIndex& index) {
+    if (index.column() == RunListModel::Serial) show_unit_history(index.row());
+  });
+  connect(lstRuns, &QTableView::customContextMenuRequested, this, [this](const QPoint& at) {
+    const QModelIndex index = lstRuns->indexAt(at);
+    if (!index.isValid()) return;
+    const std::string serial = unit_serial(model_.runs()[std::size_t(index.row())]);
+    if (serial.empty()) return;
+    QMenu menu(this);
+    menu.setObjectName("mnuRun");
+    QAction* history = menu.addAction("Unit History of " + text_of(serial));
+    if (menu.exec(lstRuns->viewport()->mapToGlobal(at)) == history) show_unit_history(index.row());
+  });
+  connect(charts, &YieldCharts::period_clicked, this,
+          [this](TimePoint start, TimePoint end) { show_period(start, end); });
+  connect(charts, &YieldCharts::failures_clicked, this,
+          [this](Procedure procedure, Outcome outcome) {
+            const QSignalBlocker quiet_procedure(cboProcedure);
+            const QSignalBlocker quiet_outcome(cboOutcome);
+            cboProcedure->setCurrentIndex(cboProcedure->findData(int(procedure)));
+            cboOutcome->setCurrentIndex(cboOutcome->findData(int(outcome)));
+            apply_filter();
+          });
+  connect(charts, &YieldCharts::station_clicked, this, [this](const std::string& station) {
+    if (station.empty()) return;  // the box has no choice for runs without a station id
+    const QSignalBlocker quiet(cboStation);
+    int index = cboStation->findData(text_of(station));
+    if (index < 0) {
+      cboStation->addItem(text_of(station), text_of(station));
+      index = cboStation->count() - 1;
+    }
+    cboStation->setCurrentIndex(index);
+    apply_filter();
+  });
   connect(cmdNewer, &QPushButton::clicked, this, [this] { previous_page(); });
   connect(cmdOlder, &QPushButton::clicked, this, [this] { next_page(); });
   connect(cmdRefresh, &QPushButton::clicked, this, [this] { refresh(); });
@@ -440,8 +580,13 @@ RecordFilter RecordsWindow::filter() const {
     filter.procedure = Procedure(cboProcedure->currentData().toInt());
   }
   if (cboOutcome->currentIndex() > 0) filter.outcome = Outcome(cboOutcome->currentData().toInt());
-  if (chkFrom->isChecked()) filter.started_from = start_of_local_day(dtFrom->date());
-  if (chkTo->isChecked()) filter.started_before = start_of_local_day(dtTo->date().addDays(1));
+  if (period_) {
+    filter.started_from = period_->first;
+    filter.started_before = period_->second;
+  } else {
+    if (chkFrom->isChecked()) filter.started_from = start_of_local_day(dtFrom->date());
+    if (chkTo->isChecked()) filter.started_before = start_of_local_day(dtTo->date().addDays(1));
+  }
   if (cboStation->currentIndex() > 0) {
     filter.station = cboStation->currentData().toString().toStdString();
   }
@@ -459,19 +604,20 @@ void RecordsWindow::show_reading_state() {
                .arg(window_text::kReading)
                .arg(on_server_ ? window_text::kServerSilent : window_text::kFileSilent)
                .arg(running->count() / 1000);
-  } else if (shown_view_ != view_) {
+  } else if (shown_view_ != view_ || shown_figures_ != filter_view_) {
     line = window_text::kReading;
   }
   if (lblSummary->text() != line) lblSummary->setText(line);
 }
 
-void RecordsWindow::read_page(bool new_view, bool summary, bool stations) {
+void RecordsWindow::read_page(bool new_view, bool stations) {
   if (new_view) ++view_;
   PageRequest request;
   request.filter = current_;
   request.filter.limit = kPageSize;
   request.filter.offset = offset_;
-  request.summary = summary;
+  // The counts come with the yield figures.
+  request.summary = false;
   request.stations = stations;
   reader_->read_page(std::move(request), [this, view = view_](PageResult result) {
     if (view == view_) show_page(std::move(result));
@@ -484,21 +630,54 @@ void RecordsWindow::apply_filter() {
   typing_->stop();
   current_ = filter();
   offset_ = 0;
-  read_page(true, true, false);
+  ++filter_view_;
+  read_page(true, false);
+  read_figures();
 }
 
-void RecordsWindow::refresh() { read_page(false, true, true); }
+void RecordsWindow::refresh() {
+  read_page(false, true);
+  read_figures();
+}
+
+void RecordsWindow::read_figures() {
+  // After the page on the same thread: the list shows first.
+  reader_->read_yield(current_, [this, view = filter_view_](ReadResult<YieldFigures> result) {
+    if (view == filter_view_) show_figures(result);
+  });
+  if (!watch_->isActive()) watch_->start();
+}
+
+void RecordsWindow::show_period(TimePoint start, TimePoint end) {
+  // The chart counts UTC days or weeks: the list takes the period as it is, and the date boxes
+  // show its dates.
+  const auto date_of = [](TimePoint time) {
+    return QDateTime::fromMSecsSinceEpoch(time.time_since_epoch().count(), Qt::UTC).date();
+  };
+  {
+    const QSignalBlocker quiet_from(chkFrom);
+    const QSignalBlocker quiet_to(chkTo);
+    const QSignalBlocker quiet_from_date(dtFrom);
+    const QSignalBlocker quiet_to_date(dtTo);
+    chkFrom->setChecked(true);
+    dtFrom->setDate(date_of(start));
+    chkTo->setChecked(true);
+    dtTo->setDate(date_of(end - std::chrono::milliseconds{1}));
+  }
+  period_ = std::make_pair(start, end);
+  apply_filter();
+}
 
 void RecordsWindow::next_page() {
   if (offset_ + kPageSize >= total_) return;
   offset_ += kPageSize;
-  read_page(true, false, false);
+  read_page(true, false);
 }
 
 void RecordsWindow::previous_page() {
   if (offset_ == 0) return;
   offset_ -= std::min(offset_, kPageSize);
-  read_page(true, false, false);
+  read_page(true, false);
 }
 
 void RecordsWindow::show_page(PageResult result) {
@@ -510,24 +689,15 @@ void RecordsWindow::show_page(PageResult result) {
   if (!result.error.empty()) {
     // One line: a driver's text may hold line breaks.
     summary_line_ = ("The records cannot be read: " + text_of(result.error)).simplified();
-    total_ = 0;
     result.runs.clear();
     result.offset = 0;
-  } else if (result.summary) {
-    show_summary(*result.summary);
   }
   offset_ = result.offset;
   const std::string chosen = again ? chosen_ : std::string();
   model_.set_runs(std::move(result.runs));
   const std::vector<RunRecord>& runs = model_.runs();
   const std::size_t shown = runs.size();
-  lblPage->setText(shown == 0 ? QString("No runs")
-                              : QString("Runs %1 - %2 of %3")
-                                    .arg(offset_ + 1)
-                                    .arg(offset_ + shown)
-                                    .arg(text_of(count_text(total_))));
-  cmdNewer->setEnabled(offset_ > 0);
-  cmdOlder->setEnabled(offset_ + kPageSize < total_);
+  show_page_line();
   show_reading_state();
   if (shown == 0) {
     select_row(-1);
@@ -542,9 +712,59 @@ void RecordsWindow::show_page(PageResult result) {
   select_row(row);
 }
 
+void RecordsWindow::show_page_line() {
+  const std::size_t shown = model_.runs().size();
+  // The count of runs comes with the figures, a moment after the page.
+  const bool counted = shown_figures_ == filter_view_;
+  QString line = shown == 0 ? QString("No runs")
+                            : QString("Runs %1 - %2").arg(offset_ + 1).arg(offset_ + shown);
+  if (shown > 0 && counted) line += " of " + text_of(count_text(total_));
+  lblPage->setText(line);
+  cmdNewer->setEnabled(offset_ > 0);
+  cmdOlder->setEnabled(counted ? offset_ + kPageSize < total_ : shown == kPageSize);
+}
+
+Summary summary_of(const YieldFigures& figures) {
+  Summary summary;
+  summary.count = figures.total.count;
+  summary.finished = figures.total.finished;
+  summary.passed = figures.total.passed;
+  summary.first_runs = figures.total.first_runs;
+  summary.first_runs_passed = figures.total.first_runs_passed;
+  for (const StationYield& station : figures.stations) {
+    summary.stations.push_back(StationCounts{station.station_id, station.counts.count,
+                                             station.counts.finished, station.counts.passed});
+  }
+  return summary;
+}
+
+void RecordsWindow::show_figures(const ReadResult<YieldFigures>& result) {
+  shown_figures_ = filter_view_;
+  if (!result.error.empty()) {
+    // One line: a driver's text may hold line breaks.
+    summary_line_ = ("The records cannot be read: " + text_of(result.error)).simplified();
+    charts->show_nothing(summary_line_);
+    lblHidden->hide();
+    lblStations->hide();
+    total_ = 0;
+  } else {
+    show_summary(summary_of(result.value));
+    charts->show_figures(result.value);
+    lblHidden->setText(text_of(hidden_simulated_text(result.value.hidden_simulated)));
+    lblHidden->setVisible(result.value.hidden_simulated > 0);
+    // Fewer runs than the page shown begins at (runs that left the filter): the last page.
+    if (offset_ > 0 && offset_ >= total_) {
+      offset_ = total_ == 0 ? 0 : (total_ - 1) / kPageSize * kPageSize;
+      read_page(false, false);
+    }
+  }
+  show_page_line();
+  show_reading_state();
+}
+
 void RecordsWindow::show_summary(const Summary& summary) {
   total_ = summary.count;
-  summary_line_ = text_of(summary_text(summary));
+  summary_line_ = text_of(summary_text(summary, current_.procedure.has_value()));
   // A station id is cut as the list cuts it, whatever its length in the store.
   Summary shown = summary;
   for (StationCounts& station : shown.stations) {
@@ -655,6 +875,41 @@ void RecordsWindow::choose_export_file() {
                            "Nothing was exported: " + text_of(result.error));
     }
   });
+}
+
+void RecordsWindow::name_controls() {
+  // What each control is for, where its caption does not say it (a screen reader reads this).
+  txtFilter->setAccessibleName("Serial number or technician");
+  cboProcedure->setAccessibleName("Procedure");
+  cboOutcome->setAccessibleName("Outcome");
+  cboStation->setAccessibleName("Station");
+  dtFrom->setAccessibleName("From date");
+  dtTo->setAccessibleName("To date");
+  lstRuns->setAccessibleName("Runs");
+  cmdNewer->setAccessibleName("Newer runs");
+  cmdOlder->setAccessibleName("Older runs");
+  txtFields->setAccessibleName("Run fields");
+  txtReport->setAccessibleName("Run report");
+  make_accessible(*this);
+}
+
+UnitHistoryWindow* RecordsWindow::show_unit_history(int row) {
+  if (row < 0 || row >= int(model_.runs().size())) return nullptr;
+  const std::string serial = unit_serial(model_.runs()[std::size_t(row)]);
+  if (serial.empty()) return nullptr;
+  for (UnitHistoryWindow* open : findChildren<UnitHistoryWindow*>(Qt::FindDirectChildrenOnly)) {
+    if (open->serial() == serial) {
+      open->refresh();
+      open->show();
+      open->raise();
+      open->activateWindow();
+      return open;
+    }
+  }
+  auto* history = new UnitHistoryWindow(reader_->location(), serial, this);
+  history->setAttribute(Qt::WA_DeleteOnClose);
+  history->show();
+  return history;
 }
 
 void RecordsWindow::show_set_aside(const std::string& text) {

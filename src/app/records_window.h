@@ -1,10 +1,12 @@
-// The records window: the kept runs, newest first, a page at a time, with filters, the selected
-// run's fields and report, printing of that report, an export of the filtered runs and a summary
-// line. Simulated runs are marked wherever they show.
+// The records window: the kept runs, newest first, a page at a time, coloured by outcome, with
+// filters, charts of their yield, the selected run's fields and report, printing of that report,
+// an export of the filtered runs, a summary line in words and a unit's history. Simulated runs
+// are marked wherever they show, and the window says how many its filter hides.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/operator.h"
@@ -24,6 +27,9 @@
 #include "records/records_reader.h"
 
 namespace app {
+
+class UnitHistoryWindow;
+class YieldCharts;
 
 namespace window_text {
 inline constexpr const char* kCaption = "Production Records";
@@ -36,7 +42,15 @@ inline constexpr const char* kServerSilent = "the records server does not answer
 inline constexpr const char* kFileSilent = "the record file does not answer";
 }  // namespace window_text
 
-// The rows of one page of the list.
+// How a row of the list shows its run's outcome at a glance: failed runs on red, errors on
+// orange, runs that gave no verdict in grey; an invalid colour leaves the list's own.
+struct OutcomeLook {
+  QColor background;
+  QColor text;
+};
+OutcomeLook outcome_look(records::Outcome outcome);
+
+// The rows of a list of runs: a page of the records window, a unit's history.
 class RunListModel final : public QAbstractTableModel {
   Q_OBJECT
 
@@ -47,6 +61,8 @@ class RunListModel final : public QAbstractTableModel {
   using QAbstractTableModel::QAbstractTableModel;
   void set_runs(std::vector<records::RunRecord> runs);
   const std::vector<records::RunRecord>& runs() const { return runs_; }
+  // Serial numbers drawn as links, which a click follows (the records window's list).
+  void set_serial_links(bool on) { serial_links_ = on; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -55,14 +71,20 @@ class RunListModel final : public QAbstractTableModel {
 
  private:
   std::vector<records::RunRecord> runs_;
+  bool serial_links_ = false;
 };
 
 // "2026-12-08 05:03:07" in local time, for the list.
 QString local_time_text(records::TimePoint time);
 // The serial number a run is known by: the UUT's, else the top assembly's, else the sub's.
 std::string unit_serial(const records::RunRecord& run);
-// "1,234 runs - pass rate 91.2% - first-pass yield 88.0% (1,100 units and procedures)".
-std::string summary_text(const records::Summary& summary);
+// The summary in words: "7 of 10 runs passed; first-pass yield 60% over 5 units" under one
+// procedure, "... over 12 first runs" (a unit's first run under each procedure) under several.
+std::string summary_text(const records::Summary& summary, bool one_procedure = false);
+// What each figure of the summary counts (its tool tip).
+std::string summary_definitions();
+// "12 simulated runs are hidden; tick ..." ; empty when none is.
+std::string hidden_simulated_text(std::size_t hidden);
 // The summary's second line, the runs by station: "By station: LINE-A 120 runs, pass rate
 // 97.5%; LINE-B ...", the first `shown` stations in the stations' order and then how many more
 // there are; empty when the summary holds no station.
@@ -77,6 +99,9 @@ inline constexpr std::size_t kShownFieldLimit = 1000;
 // with a last line saying so; printing prints it whole.
 std::string shown_report(const std::string& report);
 inline constexpr std::size_t kShownReportLimit = 1'000'000;
+
+// The summary a window shows, from the yield figures of its filter.
+records::Summary summary_of(const records::YieldFigures& figures);
 
 // Every read runs on the reader's threads (records/records_reader.h): the window thread never
 // waits on the file or the server. A read shows its result when it comes; meanwhile the summary
@@ -127,6 +152,9 @@ class RecordsWindow final : public QWidget {
   // station's record file ("2 runs set aside, refused by the records server: ..."); hidden when
   // empty.
   void show_set_aside(const std::string& text);
+  // The history of the unit in the list's row `row` (its serial number as the list shows it), in
+  // a window of its own, or the one open for it already; none for a run that names no unit.
+  UnitHistoryWindow* show_unit_history(int row);
 
   QLineEdit* txtFilter = nullptr;
   QComboBox* cboProcedure = nullptr;
@@ -137,11 +165,13 @@ class RecordsWindow final : public QWidget {
   QCheckBox* chkTo = nullptr;
   QDateEdit* dtTo = nullptr;
   QCheckBox* chkSimulated = nullptr;
+  YieldCharts* charts = nullptr;  // over the filter; a click on a bar filters the list
   QTableView* lstRuns = nullptr;
   QPushButton* cmdNewer = nullptr;
   QPushButton* cmdOlder = nullptr;
   QLabel* lblPage = nullptr;
-  QLabel* lblSummary = nullptr;
+  QLabel* lblSummary = nullptr;   // its tool tip defines the figures
+  QLabel* lblHidden = nullptr;    // how many simulated runs the filter hides, and how to show them
   QLabel* lblStations = nullptr;  // the summary by station
   QLabel* lblSimulated = nullptr;
   QLabel* lblSetAside = nullptr;
@@ -155,10 +185,19 @@ class RecordsWindow final : public QWidget {
 
  private:
   void build();
+  void name_controls();
+  // Asks for the yield figures of current_, for the charts and the hidden simulated runs.
+  void read_figures();
+  // Filters the list to the runs started in [start, end), a period of the trend chart.
+  void show_period(records::TimePoint start, records::TimePoint end);
   // Asks for the page at offset_ of current_; a new view (another filter or page) drops what
   // older reads bring.
-  void read_page(bool new_view, bool summary, bool stations);
+  void read_page(bool new_view, bool stations);
   void show_page(records::PageResult result);
+  // "Runs 201 - 400 of 1,234" and the page buttons.
+  void show_page_line();
+  // The counts, the charts and the hidden simulated runs, from the yield figures of current_.
+  void show_figures(const records::ReadResult<records::YieldFigures>& result);
   void show_stations(const std::vector<std::string>& stations);
   void show_summary(const records::Summary& summary);
   void show_run(const std::optional<records::RunRecord>& run);
@@ -177,10 +216,15 @@ class RecordsWindow final : public QWidget {
   // Results of an older view or an older selection are dropped.
   unsigned view_ = 0;
   unsigned shown_view_ = 0;  // the view the list shows
+  // The filter the figures are read for, and the one they show: pages of one filter share them.
+  unsigned filter_view_ = 0;
+  unsigned shown_figures_ = 0;
   unsigned selection_ = 0;
   std::string chosen_;      // the run chosen in the list, shown or being read
   bool selecting_ = false;  // the window itself moves the list's selection
   QString summary_line_;    // the last summary or error read
+  // The period of the trend clicked last, until a date is chosen by hand: the list's filter.
+  std::optional<std::pair<records::TimePoint, records::TimePoint>> period_;
   bool exporting_ = false;
   QTimer* typing_ = nullptr;
   QTimer* watch_ = nullptr;  // follows a read that is slow to come

@@ -1,7 +1,7 @@
-// Renders the records window over a few hundred runs (all of them, one unit's, one station's),
-// while a read hangs (being read, then not answered) and once it came, and the main window's
-// status line when records cannot be kept, the runs the line's server set aside, to PNG files for a
-// look by eye:
+// Renders the records window with its charts over a few hundred runs (all of them, one unit's, one
+// station's), a unit's history, the window while a read hangs (being read, then not answered) and
+// once it came, and the main window's status line when records cannot be kept, the runs the
+// line's server set aside, to PNG files for a look by eye:
 //   render_records <folder>
 #include <QApplication>
 #include <QDir>
@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/records_window.h"
+#include "app/unit_history.h"
 #include "offscreen_render.h"
 #include "records/record_store.h"
 #include "station/records_wiring.h"
@@ -38,9 +39,11 @@ std::vector<records::RunRecord> made_runs() {
     r.procedure = all_procedures()[std::size_t(n * 7) % all_procedures().size()];
     const int roll = (n * 37) % 100;
     r.outcome = roll < 82   ? Outcome::passed
-                : roll < 92 ? Outcome::failed
+                : roll < 90 ? Outcome::failed
+                : roll < 93 ? Outcome::error
                 : roll < 96 ? Outcome::stopped
-                            : Outcome::failure_limit;
+                : roll < 98 ? Outcome::failure_limit
+                            : Outcome::interrupted;
     r.simulated = n % 10 == 3;
     r.uut =
         identify(r.simulated ? "ARDENVALE,QUOR BUS SIMULATED,SIM-LA008,1.00"
@@ -79,11 +82,21 @@ int main(int argc, char* argv[]) {
   if (!store.open() || !store.import_runs(made_runs())) return EXIT_FAILURE;
   app::RecordsWindow window(store, rendered.person);
   window.wait_for_reads();
+  // As it opens: the simulated runs hidden, and the window says so.
+  bool ok = save_snapshot(&window, folder + "/records_window_charts.png");
   window.chkSimulated->setChecked(true);
   window.wait_for_reads();
   window.lstRuns->selectRow(2);
   window.wait_for_reads();
-  bool ok = save_snapshot(&window, folder + "/records_window.png");
+  ok = save_snapshot(&window, folder + "/records_window.png") && ok;
+  // One unit's runs, oldest first, as a click on its serial number opens them.
+  if (app::UnitHistoryWindow* history = window.show_unit_history(2)) {
+    history->wait_for_reads();
+    ok = save_snapshot(history, folder + "/unit_history.png") && ok;
+    history->close();
+  } else {
+    ok = false;
+  }
 
   // A read that hangs, as on a server that does not answer: the window says it reads, and after a
   // while that the store does not answer; the list shown stays until the read comes.

@@ -4,13 +4,21 @@
 // stations follows the store when the window is refreshed.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
+#include <QtCharts/QAbstractBarSeries>
+#include <QtCharts/QBarSet>
+#include <QtCharts/QLineSeries>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/records_window.h"
+#include "app/unit_history.h"
+#include "app/yield_charts.h"
 #include "records/record_store.h"
 #include "testing/scripted_operator.h"
 
@@ -105,21 +113,20 @@ INSTANTIATE_TEST_SUITE_P(
         StationRow{"AllStations",
                    nullptr,
                    {"x1", "c1", "b2", "b1", "a3", "a2", "a1"},
-                   "7 runs - pass rate 66.7% of 6 finished - first-pass yield 66.7% (6 unit "
-                   "serial numbers and procedures)",
+                   "4 of 6 finished runs passed (1 still running); first-pass yield 66.7% over "
+                   "6 first runs",
                    "By station: (no station id) 1 run, pass rate 100.0%; LINE-A 3 runs, pass "
                    "rate 66.7%; LINE-B 2 runs, pass rate 100.0%; and 1 more station"},
         StationRow{"LineA",
                    "LINE-A",
                    {"a3", "a2", "a1"},
-                   "3 runs - pass rate 66.7% of 3 finished - first-pass yield 66.7% (3 unit "
-                   "serial numbers and procedures)",
+                   "2 of 3 runs passed; first-pass yield 66.7% over 3 first runs",
                    "By station: LINE-A 3 runs, pass rate 66.7%"},
         StationRow{"LineBWithARunStillRunning",
                    "LINE-B",
                    {"b2", "b1"},
-                   "2 runs - pass rate 100.0% of 1 finished - first-pass yield 100.0% (1 unit "
-                   "serial numbers and procedures)",
+                   "1 of 1 finished runs passed (1 still running); first-pass yield 100% over 1 "
+                   "first run",
                    "By station: LINE-B 2 runs, pass rate 100.0%"}),
     [](const auto& row) { return std::string(row.param.name); });
 
@@ -180,6 +187,310 @@ TEST_F(StationWindowTest, ExportsOnlyTheChosenStationsRuns) {
   const QString text = QString::fromUtf8(written.readAll());
   EXPECT_EQ(text.count("\"station_id\": \"LINE-A\""), 3);
   EXPECT_EQ(text.count("\"station_id\": "), 3);
+}
+
+// --- The list at a glance ---
+
+RunRecord unit_run(const std::string& id, const std::string& serial, Outcome outcome, int minute,
+                   bool simulated = false) {
+  RunRecord r = station_run(id, "LINE-A", outcome, minute);
+  r.uut = records::identify("QUOR,QB-1," + serial + ",1.0");
+  r.simulated = simulated;
+  return r;
+}
+
+enum class Shade { none, red, orange, yellow };
+
+Shade shade_of(const QVariant& brush) {
+  if (!brush.isValid()) return Shade::none;
+  const QColor c = brush.value<QBrush>().color();
+  if (c.red() > 200 && c.green() > 190 && c.blue() < 80) return Shade::yellow;
+  if (c.red() > 200 && c.green() < 215 && c.green() > c.blue() + 25) return Shade::orange;
+  if (c.red() > 200 && c.green() < 215 && c.blue() < 215) return Shade::red;
+  return Shade::none;
+}
+
+struct LookRow {
+  const char* name;
+  Outcome outcome;
+  bool simulated;
+  Shade row;  // the background of the outcome's column
+  Shade simulated_column;
+  bool grey_text;
+};
+
+class RowLookTest : public ::testing::TestWithParam<LookRow> {};
+
+TEST_P(RowLookTest, TheRowSaysTheOutcomeAndTheSimulatedColumnStaysMarked) {
+  app::RunListModel model;
+  model.set_runs({unit_run("r1", "QB7", GetParam().outcome, 1, GetParam().simulated)});
+  const QModelIndex outcome = model.index(0, app::RunListModel::OutcomeColumn);
+  const QModelIndex simulated = model.index(0, app::RunListModel::Simulated);
+  EXPECT_EQ(shade_of(model.data(outcome, Qt::BackgroundRole)), GetParam().row);
+  EXPECT_EQ(shade_of(model.data(simulated, Qt::BackgroundRole)), GetParam().simulated_column);
+  const QVariant text = model.data(outcome, Qt::ForegroundRole);
+  const bool grey = text.isValid() && text.value<QBrush>().color().saturation() < 30 &&
+                    text.value<QBrush>().color().value() < 200;
+  EXPECT_EQ(grey, GetParam().grey_text);
+  EXPECT_EQ(model.data(simulated, Qt::DisplayRole).toString().toStdString(),
+            GetParam().simulated ? "SIMULATED" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, RowLookTest,
+    ::testing::Values(
+        LookRow{"Passed", Outcome::passed, false, Shade::none, Shade::none, false},
+        LookRow{"Running", Outcome::running, false, Shade::none, Shade::none, false},
+        LookRow{"Failed", Outcome::failed, false, Shade::red, Shade::red, false},
+        LookRow{"FailureLimit", Outcome::failure_limit, false, Shade::red, Shade::red, false},
+        LookRow{"Error", Outcome::error, false, Shade::orange, Shade::orange, false},
+        LookRow{"SimulatedError", Outcome::error, true, Shade::orange, Shade::yellow, false},
+        LookRow{"Refused", Outcome::refused, false, Shade::none, Shade::none, true},
+        LookRow{"Interrupted", Outcome::interrupted, false, Shade::none, Shade::none, true},
+        LookRow{"Stopped", Outcome::stopped, false, Shade::none, Shade::none, true},
+        LookRow{"SimulatedPassed", Outcome::passed, true, Shade::yellow, Shade::yellow, false},
+        LookRow{"SimulatedFailed", Outcome::failed, true, Shade::red, Shade::yellow, false},
+        LookRow{"SimulatedRefused", Outcome::refused, true, Shade::yellow, Shade::yellow, true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+struct SummaryRow {
+  const char* name;
+  records::Summary summary;
+  bool one_procedure;
+  std::string text;
+};
+
+class SummaryTextTest : public ::testing::TestWithParam<SummaryRow> {};
+
+TEST_P(SummaryTextTest, SaysTheFiguresInWords) {
+  EXPECT_EQ(app::summary_text(GetParam().summary, GetParam().one_procedure), GetParam().text);
+}
+
+records::Summary summary(std::size_t count, std::size_t finished, std::size_t passed,
+                         std::size_t first, std::size_t first_passed) {
+  records::Summary s;
+  s.count = count;
+  s.finished = finished;
+  s.passed = passed;
+  s.first_runs = first;
+  s.first_runs_passed = first_passed;
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Summaries, SummaryTextTest,
+    ::testing::Values(SummaryRow{"OneProcedure", summary(10, 10, 7, 5, 3), true,
+                                 "7 of 10 runs passed; first-pass yield 60% over 5 units"},
+                      SummaryRow{"SeveralProcedures", summary(10, 10, 7, 5, 3), false,
+                                 "7 of 10 runs passed; first-pass yield 60% over 5 first runs"},
+                      SummaryRow{"Empty", summary(0, 0, 0, 0, 0), false, "No runs"},
+                      SummaryRow{"OnlyRunning", summary(2, 0, 0, 0, 0), false,
+                                 "2 runs, all still running"},
+                      SummaryRow{"NoSerialNumbers", summary(1'234, 1'234, 1'200, 0, 0), false,
+                                 "1,200 of 1,234 runs passed"},
+                      SummaryRow{"OneUnit", summary(3, 3, 1, 1, 0), true,
+                                 "1 of 3 runs passed; first-pass yield 0% over 1 unit"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(StationWindowTest, SaysHowManySimulatedRunsAreHiddenAndHowToShowThem) {
+  ASSERT_TRUE(store.import_runs({unit_run("s1", "SIM-1", Outcome::passed, 40, true),
+                                 unit_run("s2", "SIM-1", Outcome::failed, 41, true)}));
+  app::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
+  EXPECT_FALSE(window.lblHidden->isHidden());
+  EXPECT_EQ(window.lblHidden->text().toStdString(),
+            "2 simulated runs are hidden; tick \"Include simulated runs\" to show them.");
+  // The note follows the filter: LINE-B has no simulated run.
+  window.cboStation->setCurrentText("LINE-B");
+  ASSERT_TRUE(window.wait_for_reads());
+  EXPECT_TRUE(window.lblHidden->isHidden());
+  window.cboStation->setCurrentIndex(0);
+  window.chkSimulated->setChecked(true);
+  ASSERT_TRUE(window.wait_for_reads());
+  EXPECT_TRUE(window.lblHidden->isHidden());
+  EXPECT_EQ(listed(window).front(), "s2");
+}
+
+// --- The charts ---
+
+QBarSet* bar_set(QChartView* view, const QString& label) {
+  for (QAbstractSeries* series : view->chart()->series()) {
+    if (auto* bars = qobject_cast<QAbstractBarSeries*>(series)) {
+      for (QBarSet* set : bars->barSets()) {
+        if (set->label() == label) return set;
+      }
+    }
+  }
+  return nullptr;
+}
+
+struct ClickRow {
+  const char* name;
+  std::function<void(app::YieldCharts&)> click;
+  std::vector<std::string> ids;
+  std::function<void(const records::RecordFilter&)> check;
+};
+
+class ChartClickTest : public StationWindowTest, public ::testing::WithParamInterface<ClickRow> {};
+
+TEST_P(ChartClickTest, AClickOnABarListsTheRunsItStandsFor) {
+  // A second day, for the trend.
+  RunRecord later = station_run("d1", "LINE-A", Outcome::failed, 60 * 48);
+  ASSERT_TRUE(store.import_runs({later}));
+  app::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
+  ASSERT_EQ(window.charts->figures().total.count, 8U);
+  GetParam().click(*window.charts);
+  ASSERT_TRUE(window.wait_for_reads());
+  EXPECT_EQ(listed(window), GetParam().ids);
+  GetParam().check(window.filter());
+  // The charts follow the list's filter.
+  EXPECT_EQ(window.charts->figures().total.count, GetParam().ids.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Charts, ChartClickTest,
+    ::testing::Values(
+        ClickRow{"StationBar",
+                 [](app::YieldCharts& charts) {
+                   QBarSet* set = bar_set(charts.chtStations, "First-pass yield");
+                   ASSERT_NE(set, nullptr);
+                   // (no station id), LINE-A, LINE-B, LINE-C
+                   emit set->clicked(2);
+                 },
+                 {"b2", "b1"},
+                 [](const records::RecordFilter& filter) { EXPECT_EQ(filter.station, "LINE-B"); }},
+        ClickRow{"FailureShare",
+                 [](app::YieldCharts& charts) {
+                   QBarSet* set = bar_set(charts.chtFailures, "stopped");
+                   ASSERT_NE(set, nullptr);
+                   emit set->clicked(0);
+                 },
+                 {"c1"},
+                 [](const records::RecordFilter& filter) {
+                   EXPECT_EQ(filter.procedure, Procedure::rec);
+                   EXPECT_EQ(filter.outcome, Outcome::stopped);
+                 }},
+        ClickRow{"TrendPoint",
+                 [](app::YieldCharts& charts) {
+                   ASSERT_EQ(charts.figures().trend.size(), 2U);
+                   auto* line = qobject_cast<QLineSeries*>(charts.chtTrend->chart()->series()[0]);
+                   ASSERT_NE(line, nullptr);
+                   emit line->clicked(QPointF(1.1, 0.0));
+                 },
+                 {"d1"},
+                 [](const records::RecordFilter& filter) {
+                   EXPECT_EQ(filter.started_from, records::parse_utc_date("2026-12-03"));
+                   EXPECT_EQ(filter.started_before, records::parse_utc_date("2026-12-04"));
+                 }}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// --- A unit's history ---
+
+TEST_F(StationWindowTest, AUnitsHistoryHoldsEveryRunOfThatSerialNumberOldestFirst) {
+  ASSERT_TRUE(store.import_runs({
+      unit_run("u3", "QB500", Outcome::passed, 50),
+      unit_run("u1", "QB500", Outcome::failed, 48),
+      unit_run("u2", "QB500", Outcome::refused, 49, true),  // simulated: part of its history
+      unit_run("v1", "QB5001", Outcome::passed, 51),        // another unit holding the serial
+      unit_run("w1", "qb500", Outcome::passed, 52),
+  }));
+  app::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
+  const std::vector<std::string> ids = listed(window);
+  const int row = int(std::find(ids.begin(), ids.end(), "u3") - ids.begin());
+  ASSERT_LT(row, int(ids.size()));
+  // A click on the serial number opens it, as the context menu does.
+  const QModelIndex serial = window.model().index(row, app::RunListModel::Serial);
+  emit window.lstRuns->clicked(serial);
+  auto histories = window.findChildren<app::UnitHistoryWindow*>();
+  ASSERT_EQ(histories.size(), 1);
+  app::UnitHistoryWindow& history = *histories.front();
+  ASSERT_TRUE(history.wait_for_reads());
+  std::vector<std::string> history_ids;
+  for (const RunRecord& run : history.model().runs()) history_ids.push_back(run.id);
+  EXPECT_EQ(history_ids, (std::vector<std::string>{"u1", "u2", "u3"}));
+  EXPECT_EQ(history.windowTitle().toStdString(), "Unit History - QB500");
+  EXPECT_EQ(history.lblUnit->text().toStdString().substr(0, 12), "3 runs from ");
+  EXPECT_NE(history.lblUnit->text().toStdString().find(": 1 passed, 1 failed, 1 refused"),
+            std::string::npos)
+      << history.lblUnit->text().toStdString();
+  // The same unit again: the window open for it, not a second one.
+  EXPECT_EQ(window.show_unit_history(row), &history);
+  EXPECT_EQ(window.findChildren<app::UnitHistoryWindow*>().size(), 1);
+}
+
+// --- On the accessibility bus ---
+
+QString accessible_name(QObject* object) {
+  QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
+  return face == nullptr ? QString("<no interface>") : face->text(QAccessible::Name);
+}
+
+struct NameRow {
+  const char* control;
+  const char* name;  // nullptr: the control's caption
+};
+
+const NameRow kRecordsWindowNames[] = {
+    {"txtFilter", "Serial number or technician"},
+    {"cboProcedure", "Procedure"},
+    {"cboOutcome", "Outcome"},
+    {"cboStation", "Station"},
+    {"chkFrom", nullptr},
+    {"dtFrom", "From date"},
+    {"chkTo", nullptr},
+    {"dtTo", "To date"},
+    {"chkSimulated", nullptr},
+    {"lblSummary", nullptr},
+    {"lblHidden", "lblHidden"},  // no simulated run hidden: empty, read by its control name
+    {"lblStations", nullptr},
+    {"lblSetAside", "lblSetAside"},
+    {"YieldCharts", "Yield charts"},
+    {"chtTrend", "Pass rate and first-pass yield over time"},
+    {"chtFailures", "Runs not passed by procedure"},
+    {"chtStations", "Yield by station"},
+    {"lstRuns", "Runs"},
+    {"lblSimulated", nullptr},
+    {"txtFields", "Run fields"},
+    {"txtReport", "Run report"},
+    {"cmdNewer", "Newer runs"},
+    {"lblPage", nullptr},
+    {"cmdOlder", "Older runs"},
+    {"cmdRefresh", nullptr},
+    {"cmdPrint", nullptr},
+    {"cmdExport", nullptr},
+};
+
+TEST_F(StationWindowTest, EveryControlOfTheRecordsWindowHasItsAccessibleName) {
+  app::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
+  QSet<QString> named;
+  for (QWidget* control : window.findChildren<QWidget*>()) {
+    if (!control->objectName().isEmpty() && !control->objectName().startsWith("qt_")) {
+      named.insert(control->objectName());
+    }
+  }
+  for (const NameRow& row : kRecordsWindowNames) {
+    auto* control = window.findChild<QWidget*>(row.control);
+    ASSERT_NE(control, nullptr) << row.control;
+    named.remove(row.control);
+    QString expected = row.name;
+    if (!row.name) {
+      if (auto* button = qobject_cast<QAbstractButton*>(control)) expected = button->text();
+      if (auto* label = qobject_cast<QLabel*>(control)) expected = label->text();
+      ASSERT_FALSE(expected.isEmpty()) << row.control;
+    }
+    if (qobject_cast<QComboBox*>(control)) {
+      // On X11 and Wayland Qt reads a box's choice as its name and its own name beside it.
+      EXPECT_EQ(control->accessibleName().toStdString(), expected.toStdString()) << row.control;
+      EXPECT_FALSE(accessible_name(control).isEmpty()) << row.control;
+      continue;
+    }
+    EXPECT_EQ(accessible_name(control).toStdString(), expected.toStdString()) << row.control;
+  }
+  // A control added to the window needs its row.
+  EXPECT_TRUE(named.isEmpty()) << QStringList(named.values()).join(", ").toStdString();
 }
 
 }  // namespace

@@ -523,50 +523,42 @@ TEST_P(WindowFilterTest, ListsTheRunsTheControlsSelectNewestFirst) {
 
 INSTANTIATE_TEST_SUITE_P(
     Controls, WindowFilterTest,
-    ::testing::Values(
-        FilterCase{"Default",
-                   [](app::RecordsWindow&) {},
-                   {"run-7", "run-5", "run-3", "run-2", "run-1"},
-                   "5 runs - pass rate 60.0% of 5 finished - first-pass yield 66.7% (3 unit "
-                   "serial numbers and procedures)"},
-        FilterCase{"IncludeSimulated",
-                   [](app::RecordsWindow& w) { w.chkSimulated->setChecked(true); },
-                   {"run-9", "run-7", "run-5", "run-3", "run-2", "run-1"},
-                   "6 runs - pass rate 66.7% of 6 finished - first-pass yield 75.0% (4 unit "
-                   "serial numbers and procedures)"},
-        FilterCase{"TechnicianText",
-                   [](app::RecordsWindow& w) { w.txtFilter->setText("marsh"); },
-                   {"run-3", "run-2", "run-1"},
-                   "3 runs - pass rate 66.7% of 3 finished - first-pass yield 50.0% (2 unit "
-                   "serial numbers and procedures)"},
-        FilterCase{"SerialText",
-                   [](app::RecordsWindow& w) { w.txtFilter->setText("qb2"); },
-                   {"run-7", "run-5"},
-                   "2 runs - pass rate 50.0% of 2 finished - first-pass yield 100.0% (1 unit "
-                   "serial numbers and procedures)"},
-        FilterCase{"ProcedureAndOutcome",
-                   [](app::RecordsWindow& w) {
-                     w.cboProcedure->setCurrentText("Self Test");
-                     w.cboOutcome->setCurrentText("passed");
-                   },
-                   {"run-5", "run-3"},
-                   "2 runs - pass rate 100.0% of 2 finished - first-pass yield 100.0% (2 unit "
-                   "serial numbers and procedures)"},
-        FilterCase{"DateRange",
-                   [](app::RecordsWindow& w) {
-                     w.chkFrom->setChecked(true);
-                     w.dtFrom->setDate(QDate(2026, 12, 2));
-                     w.chkTo->setChecked(true);
-                     w.dtTo->setDate(QDate(2026, 12, 3));
-                   },
-                   {"run-5", "run-3", "run-2"},
-                   "3 runs - pass rate 100.0% of 3 finished - first-pass yield 100.0% (3 unit "
-                   "serial numbers and procedures)"},
-        FilterCase{"NothingMatches",
-                   [](app::RecordsWindow& w) { w.txtFilter->setText("'; --"); },
-                   {},
-                   "0 runs - pass rate - of 0 finished - first-pass yield - (0 unit serial "
-                   "numbers and procedures)"}),
+    ::testing::Values(FilterCase{"Default",
+                                 [](app::RecordsWindow&) {},
+                                 {"run-7", "run-5", "run-3", "run-2", "run-1"},
+                                 "3 of 5 runs passed; first-pass yield 66.7% over 3 first runs"},
+                      FilterCase{"IncludeSimulated",
+                                 [](app::RecordsWindow& w) { w.chkSimulated->setChecked(true); },
+                                 {"run-9", "run-7", "run-5", "run-3", "run-2", "run-1"},
+                                 "4 of 6 runs passed; first-pass yield 75% over 4 first runs"},
+                      FilterCase{"TechnicianText",
+                                 [](app::RecordsWindow& w) { w.txtFilter->setText("marsh"); },
+                                 {"run-3", "run-2", "run-1"},
+                                 "2 of 3 runs passed; first-pass yield 50% over 2 first runs"},
+                      FilterCase{"SerialText",
+                                 [](app::RecordsWindow& w) { w.txtFilter->setText("qb2"); },
+                                 {"run-7", "run-5"},
+                                 "1 of 2 runs passed; first-pass yield 100% over 1 first run"},
+                      FilterCase{"ProcedureAndOutcome",
+                                 [](app::RecordsWindow& w) {
+                                   w.cboProcedure->setCurrentText("Self Test");
+                                   w.cboOutcome->setCurrentText("passed");
+                                 },
+                                 {"run-5", "run-3"},
+                                 "2 of 2 runs passed; first-pass yield 100% over 2 units"},
+                      FilterCase{"DateRange",
+                                 [](app::RecordsWindow& w) {
+                                   w.chkFrom->setChecked(true);
+                                   w.dtFrom->setDate(QDate(2026, 12, 2));
+                                   w.chkTo->setChecked(true);
+                                   w.dtTo->setDate(QDate(2026, 12, 3));
+                                 },
+                                 {"run-5", "run-3", "run-2"},
+                                 "3 of 3 runs passed; first-pass yield 100% over 3 first runs"},
+                      FilterCase{"NothingMatches",
+                                 [](app::RecordsWindow& w) { w.txtFilter->setText("'; --"); },
+                                 {},
+                                 "No runs"}),
     [](const ::testing::TestParamInfo<FilterCase>& row) { return std::string(row.param.name); });
 
 TEST_F(RecordsWindowTest, ExportsTheFilteredRunsOfEveryPage) {
@@ -618,7 +610,8 @@ struct ReadGate {
   static std::shared_ptr<ReadGate> hold(app::RecordsWindow& window) {
     auto gate = std::make_shared<ReadGate>();
     window.reader().set_read_hook([gate](records::ReadKind kind) {
-      ++(kind == records::ReadKind::page ? gate->pages : gate->runs);
+      if (kind == records::ReadKind::page) ++gate->pages;
+      if (kind == records::ReadKind::run) ++gate->runs;
       std::unique_lock lock(gate->mutex);
       gate->opened.wait(lock, [&] { return gate->open; });
     });
@@ -685,7 +678,7 @@ TEST_F(RecordsWindowTest, AHungReadLeavesTheWindowTurningAndABurstOfRefreshesSha
   std::vector<std::string> ids;
   for (const RunRecord& run : window.model().runs()) ids.push_back(run.id);
   EXPECT_EQ(ids, (std::vector<std::string>{"run-later", "run-7", "run-5"}));
-  EXPECT_EQ(window.lblSummary->text().toStdString().rfind("3 runs - ", 0), 0U)
+  EXPECT_EQ(window.lblSummary->text().toStdString().rfind("2 of 3 runs passed", 0), 0U)
       << window.lblSummary->text().toStdString();
   EXPECT_GE(gate->pages.load(), 1);
   EXPECT_LE(gate->pages.load(), 2) << "one read running, one waiting for the 50 refreshes";

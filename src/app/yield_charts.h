@@ -1,0 +1,49 @@
+// The records window's charts over the runs its filters select, drawn from the yield figures the
+// store counts (records/yield_figures.h): pass rate and first-pass yield by day or week, the runs
+// that did not pass by procedure (a Pareto chart: the procedure with the most first, and their
+// running share), and each station's yield side by side. A click on a point or a bar says which
+// runs it stands for; the window filters its list to them.
+#pragma once
+
+#include <QWidget>
+#include <QtCharts/QChartView>
+#include <string>
+
+#include "records/yield_figures.h"
+
+namespace app {
+
+class YieldCharts final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit YieldCharts(QWidget* parent = nullptr);
+
+  // Draws the charts anew.
+  void show_figures(const records::YieldFigures& figures);
+  // Leaves the charts empty with `text` as their title ("The records cannot be read: ...").
+  void show_nothing(const QString& text);
+  const records::YieldFigures& figures() const { return figures_; }
+
+  QChartView* chtTrend = nullptr;
+  QChartView* chtFailures = nullptr;
+  QChartView* chtStations = nullptr;
+
+ signals:
+  // The runs of one day or week (UTC: [start, end)).
+  void period_clicked(records::TimePoint start, records::TimePoint end);
+  // A procedure's runs with one outcome.
+  void failures_clicked(records::Procedure procedure, records::Outcome outcome);
+  void station_clicked(const std::string& station);
+
+ private:
+  void draw_trend();
+  void draw_failures();
+  void draw_stations();
+  // The trend's period nearest to the time `x` (milliseconds since the epoch), clicked.
+  void click_trend(double x);
+
+  records::YieldFigures figures_;
+};
+
+}  // namespace app
