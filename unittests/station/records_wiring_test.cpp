@@ -272,6 +272,20 @@ TEST_F(RecordsWiringTest, AProcedureRefusedWhileAnotherRunsIsRecordedAsRefused) 
   EXPECT_EQ(calibration.outcome, Outcome::passed);
 }
 
+TEST_F(RecordsWiringTest, AProcedureOnAUnitNotInitializedIsRecordedAsRefusedWithWhatToRun) {
+  station.driver.quor_close(station.units.uut.session);
+  station.units.uut.session = 0;
+  windows.form().TestButton[3]->click();
+  const std::vector<RunRecord> kept = runs();
+  ASSERT_EQ(kept.size(), 1U);
+  EXPECT_EQ(kept[0].procedure, Procedure::self_test);
+  EXPECT_EQ(kept[0].outcome, Outcome::refused);
+  EXPECT_EQ(kept[0].report,
+            "No UUT has been initialized. Run Initialize UUT before starting Self Test.");
+  EXPECT_FALSE(kept[0].self_test_result.has_value()) << "it never ran";
+  EXPECT_EQ(person.texts(), std::vector<std::string>{kept[0].report});
+}
+
 TEST_F(RecordsWiringTest, TheRunningRecordIsWrittenAtTheStartAndItsReportWhileItRuns) {
   std::vector<RunRecord> seen_running;
   std::string saved_report;
