@@ -20,8 +20,8 @@
 #include "records/schema.h"
 #include "records/server_location.h"
 #include "records/sql_dialect.h"
-#include "records/unit_result_rows.h"
 #include "records/store_sql.h"
+#include "records/unit_result_rows.h"
 
 namespace records {
 

@@ -54,6 +54,7 @@ enum class OptionGroup {
   visa_library,
   training_and_simulation,
   records_and_the_line,
+  final_test,
   exports,
   diagnostics,
 };
@@ -68,6 +69,8 @@ constexpr std::string_view group_name(OptionGroup group) {
       return "training and simulation";
     case OptionGroup::records_and_the_line:
       return "records and the line";
+    case OptionGroup::final_test:
+      return "a unit's final test";
     case OptionGroup::exports:
       return "exports";
     case OptionGroup::diagnostics:
@@ -127,27 +130,27 @@ inline constexpr OptionDescription kOptions[] = {
     {Option::station_role, "station-role", "", "NAME", "The role the stations log in with.",
      OptionGroup::records_and_the_line, false},
     {Option::final_test, "final-test", "", "", "Run a unit's final test without windows; exit.",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::top_serial, "top-serial", "", "S", "The unit's top assembly serial (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::sub_serial, "sub-serial", "", "S", "The unit's sub assembly serial (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::technician, "technician", "", "T", "Who tests the unit (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::uut, "uut", "", "RESOURCE", "The UUT's VISA resource (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::qcu, "qcu", "", "RESOURCE", "The QCU's VISA resource (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::sequence, "sequence", "", "FILE", "Run the steps this file lists (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::yes, "yes", "", "", "Take every cabling as connected (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::report, "report", "", "FILE.pdf", "Write the unit report there (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::junit, "junit", "", "FILE.xml", "Write the unit result as JUnit (--final-test).",
-     OptionGroup::program, false},
+     OptionGroup::final_test, false},
     {Option::reports, "reports", "", "DIR", "Write the unit reports (PDF) into DIR.",
-     OptionGroup::records_and_the_line, false},
+     OptionGroup::final_test, false},
     {Option::yield_report, "yield-report", "", "FILE", "Write the yield report (HTML) and exit.",
      OptionGroup::exports, false},
     {Option::until, "until", "", "YYYY-MM-DD", "Report only runs up to this day.",

@@ -11,9 +11,13 @@
 #include <thread>
 
 #include "procedures/production_tests.h"
+#include "records/record_export.h"
+#include "records/record_store.h"
 #include "records/record_writer.h"
+#include "station/messages.h"
 #include "station/records_commands.h"
 #include "station/run_recorder.h"
+#include "station/unit_result_recorder.h"
 #include "station/virtual_time_pump.h"
 #include "station/visa_options.h"
 
@@ -227,31 +231,42 @@ CommandSequence command_sequence(const StationOptions& options) {
   return {std::move(sequence), {}};
 }
 
+namespace {
+
+// The unit result's JUnit as the records hold it, once the writer has written it.
+std::string junit_of(const std::string& records_path, const std::string& unit_result_id,
+                     const std::string& file) {
+  if (unit_result_id.empty()) return "no unit result was recorded";
+  records::RecordStore store(records_path, records::OpenMode::reader);
+  if (!store.open()) return store.status_text();
+  return records::export_unit_result_junit(store, unit_result_id, file);
+}
+
+}  // namespace
+
 int run_final_test(const StationOptions& options, const FinalTestOutputs& outputs, std::istream& in,
                    std::ostream& out, std::ostream& err) {
   if (const std::string usage = final_test_usage_error(options); !usage.empty()) {
-    err << "quor_station: " << usage << "\n";
+    err << complaint(usage, "give the unit and the modules to test");
     return kUsageStatus;
   }
   const CommandSequence chosen_sequence = command_sequence(options);
   if (!chosen_sequence.sequence) {
-    err << "quor_station: " << chosen_sequence.error << "\n";
+    err << complaint(chosen_sequence.error, "correct the sequence file named by --sequence");
     return kUsageStatus;
   }
   const procedures::Sequence& sequence = *chosen_sequence.sequence;
   if (options.report_file && !outputs.report) {
-    err << "quor_station: --report is not available in this build yet; no PDF is written\n";
-  }
-  if (options.junit_file && !outputs.junit) {
-    err << "quor_station: --junit is not available in this build yet; no JUnit file is written\n";
+    err << complaint("this program cannot write the unit report", "leave out --report");
+    return kUsageStatus;
   }
 
   OptionVisa chosen = choose_visa_for(options);
   if (!chosen.error.empty()) {
-    err << "quor_station: " << chosen.error << "\n";
+    err << complaint(chosen.error, "choose a VISA library that works, or --simulate");
     return kFinalTestError;
   }
-  out << "VISA: " << chosen.choice.in_use.description << "\n";
+  out << report_line("VISA: " + chosen.choice.in_use.description);
 
   TerminalOperator person(out);
   // On virtual time the waits cost no real time; on real time the ticks come as time passes.
@@ -273,7 +288,7 @@ int run_final_test(const StationOptions& options, const FinalTestOutputs& output
   writer_options.station_id = records.station_id;
   records::RecordWriter writer(writer_options);
   writer.open();
-  for (const std::string& notice : writer.take_notices()) err << "quor_station: " << notice << "\n";
+  for (const std::string& notice : writer.take_notices()) err << report_line(notice);
   RecorderSources sources;
   const OperatorFields fields{*options.technician, *options.top_serial,
                               options.sub_serial.value_or(std::string())};
@@ -286,9 +301,9 @@ int run_final_test(const StationOptions& options, const FinalTestOutputs& output
   procedures::ProductionTests production(station, main_window);
   TerminalView view(in, out, options.yes, sequence.steps.size());
   procedures::FinalTestRunner runner(station, production, view);
-  std::vector<std::unique_ptr<procedures::FinalTestObserver>> unit_observers;
-  if (outputs.unit_observers) unit_observers = outputs.unit_observers(station, writer, recorder);
-  for (const auto& observer : unit_observers) runner.add_observer(*observer);
+  UnitResultRecorder unit_results(station, writer, recorder,
+                                  {records.station_id, QUOR_PROGRAM_VERSION});
+  runner.add_observer(unit_results);
 
   out << "Final test of " << *options.top_serial << " (" << sequence.name << ", "
       << sequence.steps.size() << " steps) on UUT " << *options.uut_resource << ", QCU "
@@ -308,21 +323,25 @@ int run_final_test(const StationOptions& options, const FinalTestOutputs& output
   out << "\n" << std::flush;
 
   int status = final_test_status(result.verdict.verdict);
-  const auto write = [&](const auto& writer_of, const std::optional<std::string>& path,
-                         const char* what) {
-    if (!path || !writer_of) return;
-    const std::string problem = writer_of(result, *path);
+  // The unit's verdict stands; a file asked for and not written is an error of the run.
+  const auto written = [&](const std::string& problem, const std::string& what,
+                           const std::string& path) {
     if (problem.empty()) {
-      out << what << " written to " << *path << "\n";
+      out << report_line(what + " written to " + path);
       return;
     }
-    err << "quor_station: " << what << " not written: " << problem << "\n";
-    // The unit's verdict stands; a file asked for and not written is an error of the run.
+    err << complaint(what + " not written to " + path + ": " + problem,
+                     "choose a file the station may write");
     status = kFinalTestError;
   };
-  write(outputs.report, options.report_file, "unit report");
-  write(outputs.junit, options.junit_file, "JUnit result");
+  if (options.report_file) {
+    written(outputs.report(result, station.visa_in_use, *options.report_file), "unit report",
+            *options.report_file);
+  }
   writer.flush();
+  if (options.junit_file)
+    written(junit_of(records.path, unit_results.last_id(), *options.junit_file), "JUnit result",
+            *options.junit_file);
   return status;
 }
 

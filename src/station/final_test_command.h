@@ -6,11 +6,9 @@
 
 #include <functional>
 #include <istream>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "core/station.h"
 #include "procedures/final_test.h"
@@ -28,18 +26,12 @@ inline constexpr int kFinalTestError = 3;
 
 int final_test_status(procedures::Verdict verdict);
 
-// What the command writes besides its lines, supplied by the program: the unit report as PDF
-// (--report) and the unit result as JUnit (--junit). Each returns an empty text, or what went
-// wrong. One left empty is an option this program does not offer yet.
+// The unit report as PDF (--report), which the program supplies: it is laid out with the GUI's
+// fonts. Returns an empty text, or what went wrong. None: the option is refused.
 struct FinalTestOutputs {
-  std::function<std::string(const procedures::FinalTestResult&, const std::string& path)> report;
-  std::function<std::string(const procedures::FinalTestResult&, const std::string& path)> junit;
-  // What the records add to a unit's test (the unit result its steps' runs link to), made over
-  // the station, the writes and the run recorder the command records the steps with, and told
-  // when the test starts and ends. None: the steps' runs are recorded, without a unit result.
-  std::function<std::vector<std::unique_ptr<procedures::FinalTestObserver>>(
-      core::Station&, records::RunWrites&, RunRecorder&)>
-      unit_observers;
+  std::function<std::string(const procedures::FinalTestResult&, const core::VisaInUse& visa,
+                            const std::string& path)>
+      report;
 };
 
 // The sequence --sequence FILE names (else the default one), checked for the command: a file

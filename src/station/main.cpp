@@ -16,8 +16,8 @@
 #include "app/unit_report.h"
 #include "core/station.h"
 #include "station/command_line.h"
-#include "station/messages.h"
 #include "station/final_test_command.h"
+#include "station/messages.h"
 #include "station/records_commands.h"
 #include "station/records_wiring.h"
 #include "station/resource_listing.h"
@@ -76,24 +76,20 @@ int list_resources(int argc, char* argv[], const station::StationOptions& option
 }
 
 // --final-test, without a display. The unit report (--report) is laid out with the fonts of a
-// GUI application, on the offscreen platform: no display is needed. Still to join `outputs`
-// as they become part of the program: the unit result's JUnit writer (--junit) and the records'
-// unit-result recorder (unit_observers).
+// GUI application, on the offscreen platform: no display is needed.
 int final_test(int argc, char* argv[], const station::StationOptions& options) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication application(argc, argv);
   QCoreApplication::setApplicationName(kApplicationName);
   const station::RecordsOptions records =
       station::records_options(options, station::records_location(options));
-  app::StationIdentity identity{
-      records.station_id.empty() ? QSysInfo::machineHostName().toStdString() : records.station_id,
-      QUOR_PROGRAM_VERSION,
-      options.visa_path ? *options.visa_path
-                        : (options.simulate ? "built-in simulated chassis" : "start-up choice"),
-      options.simulate};
+  const std::string station_id =
+      records.station_id.empty() ? QSysInfo::machineHostName().toStdString() : records.station_id;
   station::FinalTestOutputs outputs;
-  outputs.report = [identity](const procedures::FinalTestResult& result, const std::string& path) {
-    return app::write_unit_report_pdf({result, identity}, path);
+  outputs.report = [station_id](const procedures::FinalTestResult& result,
+                                const core::VisaInUse& visa, const std::string& path) {
+    return app::write_unit_report_pdf(
+        {result, {station_id, QUOR_PROGRAM_VERSION, visa.description, visa.simulated}}, path);
   };
   return station::run_final_test(options, outputs, std::cin, std::cout, std::cerr);
 }

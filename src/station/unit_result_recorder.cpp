@@ -64,6 +64,7 @@ void UnitResultRecorder::unit_started(const procedures::FinalTestResult& result)
   runs_.link_unit_result(UnitResultLink{
       unit_result.id, {unit_result.technician, unit_result.top_serial, unit_result.sub_serial}});
   writes_.begin_unit_result(unit_result);
+  last_id_ = unit_result.id;
   open_ = std::move(unit_result);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "core/station.h"
 #include "procedures/final_test.h"
@@ -23,6 +24,8 @@ class UnitResultRecorder final : public procedures::FinalTestObserver {
 
   // The unit result open now, as last written; none between units.
   const std::optional<records::UnitResult>& open() const { return open_; }
+  // The id of the unit result begun last; empty before the first.
+  const std::string& last_id() const { return last_id_; }
 
  private:
   // The unit, the identities and the sequence as the result gives them now.
@@ -33,6 +36,7 @@ class UnitResultRecorder final : public procedures::FinalTestObserver {
   RunRecorder& runs_;
   RecorderIdentity identity_;
   std::optional<records::UnitResult> open_;
+  std::string last_id_;
   records::RunClock::Start start_;
 };
 

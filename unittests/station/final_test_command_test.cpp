@@ -106,6 +106,30 @@ TEST_F(FinalTestStation, ACablingDeclinedOnTheTerminalEndsTheTestAsAnError) {
   EXPECT_NE(run.out.find("ERROR: SELFLOOP: not run"), std::string::npos) << run.out;
 }
 
+// The files a fixture keeps: the unit report and the unit result as JUnit, read back from the
+// records, with a test case for the initialization and for every step the sequence ran.
+TEST_F(FinalTestStation, WritesTheUnitReportAndTheUnitResultsJunit) {
+  const QString report = dir.filePath("unit.pdf");
+  const QString junit = dir.filePath("unit.xml");
+  const StationRun run = run_station(
+      arguments({"--yes", "--fault", "stuck-receive-bit", "--report", report, "--junit", junit}));
+  EXPECT_EQ(run.status, station::kFinalTestFail) << run.out << run.err;
+  QFile pdf(report);
+  ASSERT_TRUE(pdf.open(QIODevice::ReadOnly)) << run.err;
+  EXPECT_TRUE(pdf.read(5).startsWith("%PDF-"));
+  QFile xml(junit);
+  ASSERT_TRUE(xml.open(QIODevice::ReadOnly)) << run.err;
+  const std::string text = xml.readAll().toStdString();
+  std::size_t cases = 0;
+  for (std::size_t at = text.find("<testcase"); at != std::string::npos;
+       at = text.find("<testcase", at + 1)) {
+    ++cases;
+  }
+  EXPECT_EQ(cases, 1 + procedures::default_sequence().steps.size()) << text;
+  EXPECT_NE(text.find("SIM-LA008"), std::string::npos) << text;
+  EXPECT_NE(text.find("<failure"), std::string::npos) << text;
+}
+
 struct RefusalRow {
   const char* name;
   const char* sequence;  // the file's text; null: no --sequence
