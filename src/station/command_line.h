@@ -141,7 +141,7 @@ inline constexpr OptionDescription kOptions[] = {
      OptionGroup::final_test, false},
     {Option::qcu, "qcu", "", "RESOURCE", "The QCU's VISA resource (--final-test).",
      OptionGroup::final_test, false},
-    {Option::sequence, "sequence", "", "FILE", "Run the steps this file lists (--final-test).",
+    {Option::sequence, "sequence", "", "FILE", "The final test's steps, one a line, from FILE.",
      OptionGroup::final_test, false},
     {Option::yes, "yes", "", "", "Take every cabling as connected (--final-test).",
      OptionGroup::final_test, false},

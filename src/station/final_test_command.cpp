@@ -208,7 +208,7 @@ std::string final_test_usage_error(const StationOptions& options) {
   return "--final-test needs" + missing_options;
 }
 
-CommandSequence command_sequence(const StationOptions& options) {
+CommandSequence chosen_sequence(const StationOptions& options) {
   if (!options.sequence_file) return {procedures::default_sequence(), {}};
   const std::string& path = *options.sequence_file;
   std::ifstream file(path, std::ios::binary);
@@ -219,7 +219,14 @@ CommandSequence command_sequence(const StationOptions& options) {
   if (const auto* error = std::get_if<procedures::SequenceError>(&parsed)) {
     return {std::nullopt, path + ": " + error->message};
   }
-  procedures::Sequence sequence = std::get<procedures::Sequence>(std::move(parsed));
+  return {std::get<procedures::Sequence>(std::move(parsed)), {}};
+}
+
+CommandSequence command_sequence(const StationOptions& options) {
+  CommandSequence chosen = chosen_sequence(options);
+  if (!chosen.sequence) return chosen;
+  const std::string path = options.sequence_file.value_or(std::string());
+  const procedures::Sequence& sequence = *chosen.sequence;
   for (std::size_t i = 0; i < sequence.steps.size(); ++i) {
     if (sequence.steps[i] == core::ProcedureKind::output_calibration) {
       return {std::nullopt,
@@ -228,7 +235,7 @@ CommandSequence command_sequence(const StationOptions& options) {
                   "Down and Cal Complete: run this sequence from the Final Test window"};
     }
   }
-  return {std::move(sequence), {}};
+  return chosen;
 }
 
 namespace {

@@ -34,13 +34,16 @@ struct FinalTestOutputs {
       report;
 };
 
-// The sequence --sequence FILE names (else the default one), checked for the command: a file
-// that cannot be read or parsed, or a sequence with a step that needs the windows (the
-// calibration), gives the message to print instead.
+// The sequence --sequence FILE names (else the default one): a file that cannot be read or
+// parsed gives the message to print instead, naming its line.
 struct CommandSequence {
   std::optional<procedures::Sequence> sequence;
   std::string error;
 };
+CommandSequence chosen_sequence(const StationOptions& options);
+
+// As chosen_sequence(), checked for the command without windows: a sequence with a step that
+// needs the windows (the calibration) is refused too.
 CommandSequence command_sequence(const StationOptions& options);
 
 // What is wrong with the options for --final-test (a value missing); empty when nothing is.

@@ -124,6 +124,14 @@ int main(int argc, char* argv[]) {
   }
   const station::StationOptions& options = command.options;
   if (options.final_test) return final_test(argc, argv, options);
+  // The Final Test window's sequence; a wrong file ends the program before any window.
+  station::CommandSequence sequence = station::chosen_sequence(options);
+  if (!sequence.sequence) {
+    std::fputs(
+        station::complaint(sequence.error, "correct the sequence file named by --sequence").c_str(),
+        stderr);
+    return station::kUsageStatus;
+  }
 
   // --visa never falls back: a library that cannot be used ends the program, before any window
   // (and with or without a display).
@@ -191,6 +199,7 @@ int main(int argc, char* argv[]) {
   // The Final Test window files each unit's report under --reports DIR, else the data folder's.
   app::FinalTestWindow::Options final_test;
   final_test.reports_folder = options.reports_dir.value_or(app::default_reports_folder());
+  final_test.sequence = std::move(*sequence.sequence);
   final_test.station = {
       records_options.station_id.empty() ? QSysInfo::machineHostName().toStdString()
                                          : records_options.station_id,
