@@ -219,7 +219,8 @@ void FinalTestWindow::show_steps(const procedures::Sequence& sequence) {
 }
 
 void FinalTestWindow::search_modules() {
-  if (runner_.running()) return;
+  // A search opens and closes sessions: never in the middle of a procedure's traffic.
+  if (runner_.running() || station_.procedure.running) return;
   searched_ = true;
   const ModuleSearch search = find_quor_modules(station_.visa);
   const QString uut = cboUut->currentIndex() >= 0 ? cboUut->currentData().toString()

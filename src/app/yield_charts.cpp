@@ -171,12 +171,13 @@ void YieldCharts::draw_trend() {
       if (!on || index < 0 || index >= long(figures_.trend.size())) return;
       const YieldBucket& bucket = figures_.trend[std::size_t(index)];
       QToolTip::showText(QCursor::pos(),
+                         // One substitution: a station id may hold "%1" or markup itself.
                          QString("%1: %2 of %3 runs passed, first-pass yield %4 over %5 first runs")
-                             .arg(period_label(bucket.start))
-                             .arg(bucket.counts.passed)
-                             .arg(bucket.counts.finished)
-                             .arg(percent(bucket.counts.first_pass_yield()))
-                             .arg(bucket.counts.first_runs));
+                             .arg(period_label(bucket.start).toHtmlEscaped(),
+                                  QString::number(qulonglong(bucket.counts.passed)),
+                                  QString::number(qulonglong(bucket.counts.finished)),
+                                  percent(bucket.counts.first_pass_yield()),
+                                  QString::number(qulonglong(bucket.counts.first_runs))));
     });
   }
   install(chtTrend, chart);
@@ -320,12 +321,13 @@ void YieldCharts::draw_stations() {
       if (!on || index < 0 || index >= int(figures_.stations.size())) return;
       const StationYield& station = figures_.stations[std::size_t(index)];
       QToolTip::showText(QCursor::pos(),
+                         // One substitution: a station id may hold "%1" or markup itself.
                          QString("%1: %2 of %3 runs passed, first-pass yield %4 over %5 first runs")
-                             .arg(station_label(station.station_id))
-                             .arg(station.counts.passed)
-                             .arg(station.counts.finished)
-                             .arg(percent(station.counts.first_pass_yield()))
-                             .arg(station.counts.first_runs));
+                             .arg(station_label(station.station_id).toHtmlEscaped(),
+                                  QString::number(qulonglong(station.counts.passed)),
+                                  QString::number(qulonglong(station.counts.finished)),
+                                  percent(station.counts.first_pass_yield()),
+                                  QString::number(qulonglong(station.counts.first_runs))));
     });
   }
   install(chtStations, chart);

@@ -62,7 +62,7 @@ enum class Outcome {
   aborted,        // Abort, or a selection closed without a choice
   refused,        // did not start: another procedure had the units, no unit, ...
   interrupted,    // the station shut down (or ended) while it ran
-  // Could not run as specified: a VISA or command error reported on the way, a time-out. Its
+  // Could not run as it should: a VISA or command error reported on the way, a time-out. Its
   // report may still end in the pass text; it never counts as passed.
   error,
 };

@@ -127,7 +127,7 @@ void tell_refused(Station& station, const Procedure& refused);
 // the scope holds nothing: the caller returns without touching the units. So too when a unit
 // the procedure works on has not been initialized: the technician is told which initialization
 // to run. A run that ends as passed although it reported a VISA or command error on the way
-// ends as an error: it did not run as specified.
+// ends as an error: it did not run as it should.
 class ProcedureScope {
  public:
   ProcedureScope(Station& station, Procedure procedure);

@@ -78,14 +78,14 @@ StepState step_state_of(std::optional<core::Outcome> outcome);
 
 // What a step that did not pass found first: for a failed bus test the first line its report
 // holds after the header (the first miscompare), for a failed production test its verdict; for
-// a step that could not run as specified the first error it reported (`reported_errors`, the
+// a step that could not run as it should the first error it reported (`reported_errors`, the
 // driver's list as the run ended), else how it ended. Empty for a step that passed.
 std::string finding_of(core::ProcedureKind kind, StepState state, const core::RunFacts& facts,
                        std::span<const std::string> reported_errors);
 
 // PASS only when there are steps and every one ran and passed. FAIL when a step failed: it ran
-// as specified and found a fault, which decides even where another step could not run. ERROR
-// otherwise: a step could not run as specified (error, stopped, never run). The first deciding
+// as it should and found a fault, which decides even where another step could not run. ERROR
+// otherwise: a step could not run as it should (error, stopped, never run). The first deciding
 // step in order is named, with its finding.
 UnitVerdict verdict_of(std::span<const StepResult> steps);
 // "PASS", "FAIL", "ERROR".

@@ -206,10 +206,14 @@ struct FinalTestRunner::Impl final : core::ProcedureObserver {
     if (needs_qcu) resources.push_back(result.unit.qcu_resource);
     selection.choose(init, std::move(resources));
     const bool ran = run_procedure(kind);
-    result.uut_identity = station.units.uut_identity;
-    result.qcu_identity = station.units.qcu_identity;
     const StepResult done = step_result(kind, ran);
-    if (done.state == StepState::passed) return true;
+    if (done.state == StepState::passed) {
+      // Only an initialization that opened the units read this unit's identity: the station's
+      // may still be the previous unit's.
+      result.uut_identity = station.units.uut_identity;
+      if (needs_qcu) result.qcu_identity = station.units.qcu_identity;
+      return true;
+    }
     std::string finding = std::string(core::procedure_row(kind).caption) + " on " +
                           result.unit.uut_resource +
                           (needs_qcu ? " and " + result.unit.qcu_resource : std::string());
@@ -322,7 +326,8 @@ FinalTestResult FinalTestRunner::run(const UnitUnderTest& unit, const Sequence& 
   impl.view.time_left(std::chrono::milliseconds{0});
   std::erase(procedure_observers, &impl);
   result.ended = std::chrono::system_clock::now();
-  result.finished = true;
+  // A sequence the station's shut-down cut short decided nothing.
+  result.finished = !impl.station.shutting_down;
   impl.running = false;
   for (FinalTestObserver* observer : impl.observers) observer->unit_ended(result);
   return result;

@@ -1,7 +1,7 @@
 // How a step's run ends as a step, what it found, and the unit's verdict.
 //
 // The verdict: PASS only when there are steps and every one of them ran and passed. A step that
-// failed (its procedure ran as specified and found the unit wanting: a failed run, or one ended
+// failed (its procedure ran as it should and found the unit wanting: a failed run, or one ended
 // at its failure limit) makes the unit FAIL, even where another step could not run: a fault
 // found is a fault of the unit whatever else went wrong. Otherwise a step that could not run as
 // specified (an error on the way, refused, interrupted, aborted, stopped, or never run) makes it
@@ -103,7 +103,7 @@ UnitVerdict verdict_of(std::span<const StepResult> steps) {
       finding = step.state == StepState::waiting   ? "not run"
                 : step.state == StepState::running ? "did not end"
                 : step.state == StepState::stopped ? "stopped"
-                                                   : "could not run as specified";
+                                                   : "could not run as it should";
     }
     return {Verdict::error, i, std::move(finding)};
   }

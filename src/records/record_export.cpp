@@ -501,10 +501,39 @@ void append_suite_head(std::string& out, std::string_view name, const Tally& tal
 constexpr std::string_view kSuiteEnd = "  </testsuite>\n";
 constexpr std::string_view kJunitEnd = "</testsuites>\n";
 
+// The unit's own verdict as a test case, so that a unit that did not pass never reads as a suite
+// of passed cases (a sequence declined or stopped before its failing step). Counted in `tally`.
+void append_verdict_case(std::string& out, const UnitResult& unit, Tally& tally) {
+  const std::string verdict(text_id(unit.verdict));
+  const char* element = unit.verdict == UnitVerdict::pass   ? nullptr
+                        : unit.verdict == UnitVerdict::fail ? "failure"
+                                                            : "error";
+  ++tally.tests;
+  if (element != nullptr) ++(unit.verdict == UnitVerdict::fail ? tally.failures : tally.errors);
+  out += "    <testcase";
+  append_attribute(out, "classname", "quor.unit");
+  append_attribute(out, "name", "verdict");
+  append_attribute(out, "time", "0.000");
+  out += ">\n";
+  if (element != nullptr) {
+    out += "      <";
+    out += element;
+    append_attribute(out, "type", verdict);
+    append_attribute(out, "message", verdict);
+    out += ">";
+    append_xml_text(out, unit.finding, false);
+    out += "</";
+    out += element;
+    out += ">\n";
+  }
+  out += "    </testcase>\n";
+}
+
 // A unit result's suite: "Final test SERIAL START", with the unit result's fields as its
-// properties when the export knows it, and a test case per step in the order they ran.
+// properties when the export knows it, and a test case per step in the order they ran; with
+// `verdict_case`, the unit's verdict as a last case.
 bool append_unit_suite(Output& out, const std::string& id, std::vector<const RunRecord*> steps,
-                       const UnitResults& units) {
+                       const UnitResults& units, bool verdict_case = false) {
   std::stable_sort(steps.begin(), steps.end(), [](const RunRecord* a, const RunRecord* b) {
     return std::tie(a->started, a->id) < std::tie(b->started, b->id);
   });
@@ -519,6 +548,8 @@ bool append_unit_suite(Output& out, const std::string& id, std::vector<const Run
                                             : steps.front()->started;
   Tally tally;
   for (const RunRecord* step : steps) tally.add(*step);
+  std::string verdict_text;
+  if (verdict_case && unit) append_verdict_case(verdict_text, *unit, tally);
   append_suite_head(out.text(), "Final test " + serial + " " + utc_text(started), tally);
   out.text() += "    <properties>\n";
   const auto property = [&](std::string_view name, std::string_view value) {
@@ -539,6 +570,7 @@ bool append_unit_suite(Output& out, const std::string& id, std::vector<const Run
     append_testcase(out.text(), *step);
     if (!out.flush_if_full()) return false;
   }
+  out.text() += verdict_text;
   out.text() += kSuiteEnd;
   return true;
 }
@@ -765,8 +797,10 @@ std::string unit_result_junit(const UnitResult& unit, const std::vector<RunRecor
     all.add(step);
     pointers.push_back(&step);
   }
+  std::string verdict_case;
+  append_verdict_case(verdict_case, unit, all);
   append_junit_head(out.text(), all);
-  append_unit_suite(out, unit.id, std::move(pointers), UnitResults{{unit.id, unit}});
+  append_unit_suite(out, unit.id, std::move(pointers), UnitResults{{unit.id, unit}}, true);
   out.text() += kJunitEnd;
   out.flush();
   return buffer.data().toStdString();

@@ -73,7 +73,7 @@ std::string counts_attributes(const YieldCounts& counts) {
 }
 
 // The colour of the runs that ended so, in the failures chart; failures in red, a run that could
-// not run as specified in orange, the runs that did not test the unit in greys.
+// not run as it should in orange, the runs that did not test the unit in greys.
 std::string_view outcome_colour(Outcome outcome) {
   if (outcome == Outcome::failed) return "#c53030";
   if (outcome == Outcome::failure_limit) return "#822727";

@@ -22,10 +22,10 @@ UnitVerdict verdict_of(procedures::Verdict verdict) {
   return UnitVerdict::error;
 }
 
-// An identity reply as the records keep it: the reply the result holds, else the one the station
-// read when it initialized the unit.
-records::UnitIdentity identity_of(const std::string& reply, const std::string& station_reply) {
-  return records::identify(module_text(reply.empty() ? station_reply : reply));
+// An identity reply as the records keep it. Only the result's own: until the unit's
+// initialization has read it, the station's may still be the previous unit's.
+records::UnitIdentity identity_of(const std::string& reply) {
+  return records::identify(module_text(reply));
 }
 
 }  // namespace
@@ -44,8 +44,8 @@ void UnitResultRecorder::fill(records::UnitResult& unit_result,
   unit_result.sub_serial = station_text(unit.sub_serial);
   unit_result.uut_resource = station_text(unit.uut_resource);
   unit_result.qcu_resource = station_text(unit.qcu_resource);
-  unit_result.uut = identity_of(result.uut_identity, station_.units.uut_identity);
-  unit_result.qcu = identity_of(result.qcu_identity, station_.units.qcu_identity);
+  unit_result.uut = identity_of(result.uut_identity);
+  unit_result.qcu = identity_of(result.qcu_identity);
   unit_result.sequence = station_text(result.sequence.name);
 }
 

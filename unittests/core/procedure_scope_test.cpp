@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnitsRow{ProcedureKind::load_non_vol, false, false, nullptr}));
 
 // A run that ends as passed after a VISA or command error was reported on the way did not run
-// as specified: it ends as an error. Any other end stays as it was.
+// as it should: it ends as an error. Any other end stays as it was.
 struct ErrorOutcomeRow {
   std::optional<Outcome> decided;
   bool error_reported;

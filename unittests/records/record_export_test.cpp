@@ -214,7 +214,8 @@ TEST_F(Export, AUnitResultIsASuiteOfItsStepsAndEveryFormatCarriesTheLink) {
   suites.clear();
   EXPECT_EQ(parse_junit(out("unit.xml"), suites), (std::vector<RunRecord>{first, second}));
   ASSERT_EQ(suites.size(), 1u);
-  EXPECT_EQ(suites[0].tests, 2);
+  EXPECT_EQ(suites[0].tests, 3) << "the two steps and the unit's verdict";
+  EXPECT_EQ(suites[0].unit_verdict, "failure");
   EXPECT_NE(export_unit_result_junit(store, "none", out("none.xml")), "");
   EXPECT_FALSE(QFile::exists(QString::fromStdString(out("none.xml"))));
 }

@@ -98,8 +98,15 @@ TEST_F(FinalTestStation, ACablingDeclinedOnTheTerminalEndsTheTestAsAnError) {
   ASSERT_TRUE(sequence.open(QIODevice::WriteOnly));
   sequence.write("Self Test\nSELFLOOP  # UUT output to input 1\n");
   sequence.close();
-  const StationRun run = run_station(arguments({"--sequence", sequence.fileName()}), "n\n");
+  const QString junit = dir.filePath("unit.xml");
+  const StationRun run =
+      run_station(arguments({"--sequence", sequence.fileName(), "--junit", junit}), "n\n");
   EXPECT_EQ(run.status, station::kFinalTestError) << run.out << run.err;
+  // The steps that ran passed; the unit's own case says it was not tested through.
+  QFile xml(junit);
+  ASSERT_TRUE(xml.open(QIODevice::ReadOnly)) << run.err;
+  const std::string text = xml.readAll().toStdString();
+  EXPECT_NE(text.find("<error type=\"error\""), std::string::npos) << text;
   EXPECT_NE(run.out.find("Connect the UUT's Output 1(or 2,3,4,5) to UUT's Input 1\n"),
             std::string::npos)
       << run.out;
@@ -107,7 +114,8 @@ TEST_F(FinalTestStation, ACablingDeclinedOnTheTerminalEndsTheTestAsAnError) {
 }
 
 // The files a fixture keeps: the unit report and the unit result as JUnit, read back from the
-// records, with a test case for the initialization and for every step the sequence ran.
+// records, with a test case for the initialization, for every step the sequence ran and for the
+// unit's verdict.
 TEST_F(FinalTestStation, WritesTheUnitReportAndTheUnitResultsJunit) {
   const QString report = dir.filePath("unit.pdf");
   const QString junit = dir.filePath("unit.xml");
@@ -125,7 +133,8 @@ TEST_F(FinalTestStation, WritesTheUnitReportAndTheUnitResultsJunit) {
        at = text.find("<testcase", at + 1)) {
     ++cases;
   }
-  EXPECT_EQ(cases, 1 + procedures::default_sequence().steps.size()) << text;
+  EXPECT_EQ(cases, 1 + procedures::default_sequence().steps.size() + 1) << text;
+  EXPECT_NE(text.find("<failure type=\"fail\""), std::string::npos) << "the verdict's case";
   EXPECT_NE(text.find("SIM-LA008"), std::string::npos) << text;
   EXPECT_NE(text.find("<failure"), std::string::npos) << text;
 }
