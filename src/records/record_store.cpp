@@ -1099,15 +1099,16 @@ ReadResult<std::vector<RunRecord>> RecordStore::forward_batch(std::size_t limit)
   return result;
 }
 
-std::string RecordStore::forwarded(const std::vector<std::string>& ids) {
-  if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
-  QSqlDatabase db = impl_->database();
+namespace {
+
+// Runs `statement` (one bound id) for each of `ids` in one transaction: the forwarding queues'
+// deliveries taken off. The error, or empty.
+std::string for_each_id(QSqlDatabase db, const QString& statement,
+                        const std::vector<std::string>& ids) {
   if (!db.transaction()) return db.lastError().text().toStdString();
   QSqlQuery query(db);
   std::string error;
-  if (!query.prepare(QStringLiteral("DELETE FROM forward_queue WHERE run_id = ?"))) {
-    error = query.lastError().text().toStdString();
-  }
+  if (!query.prepare(statement)) error = query.lastError().text().toStdString();
   for (const std::string& id : ids) {
     if (!error.empty()) break;
     query.bindValue(0, text(id));
@@ -1116,6 +1117,14 @@ std::string RecordStore::forwarded(const std::vector<std::string>& ids) {
   if (error.empty() && !db.commit()) error = db.lastError().text().toStdString();
   if (!error.empty()) db.rollback();
   return error;
+}
+
+}  // namespace
+
+std::string RecordStore::forwarded(const std::vector<std::string>& ids) {
+  if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
+  return for_each_id(impl_->database(),
+                     QStringLiteral("DELETE FROM forward_queue WHERE run_id = ?"), ids);
 }
 
 ReadResult<ForwardBacklog> RecordStore::forward_backlog() {
@@ -1530,21 +1539,8 @@ ReadResult<std::vector<UnitResult>> RecordStore::forward_unit_result_batch(std::
 
 std::string RecordStore::unit_results_forwarded(const std::vector<std::string>& ids) {
   if (!impl_->is_open) return impl_->dialect.reason_text(impl_->failure.failure);
-  QSqlDatabase db = impl_->database();
-  if (!db.transaction()) return db.lastError().text().toStdString();
-  QSqlQuery query(db);
-  std::string error;
-  if (!query.prepare(QStringLiteral("DELETE FROM unit_result_queue WHERE unit_result_id = ?"))) {
-    error = query.lastError().text().toStdString();
-  }
-  for (const std::string& id : ids) {
-    if (!error.empty()) break;
-    query.bindValue(0, text(id));
-    if (!query.exec()) error = query.lastError().text().toStdString();
-  }
-  if (error.empty() && !db.commit()) error = db.lastError().text().toStdString();
-  if (!error.empty()) db.rollback();
-  return error;
+  return for_each_id(impl_->database(),
+                     QStringLiteral("DELETE FROM unit_result_queue WHERE unit_result_id = ?"), ids);
 }
 
 std::string RecordStore::set_aside_unit_result(const std::string& id, const std::string& reason) {
