@@ -83,12 +83,28 @@ struct StationYield {
   bool operator==(const StationYield&) const = default;
 };
 
+// The unit results that did not pass because of one step: the step's procedure and how many
+// unit results it failed or ended in error (records/unit_result.h).
+struct StepFailureCount {
+  Procedure procedure{};
+  std::size_t failed = 0;
+  std::size_t errors = 0;
+
+  std::size_t count() const { return failed + errors; }
+  bool operator==(const StepFailureCount&) const = default;
+};
+
 struct YieldFigures {
   YieldCounts total;
   YieldPeriod period = YieldPeriod::day;
   std::vector<YieldBucket> trend;      // oldest first
   std::vector<FailureCount> failures;  // the most first
   std::vector<StationYield> stations;
+  // The unit results in the filter's span, stations and simulated choice, and among them those
+  // that passed; the steps that decided the others, the most first.
+  std::size_t unit_results = 0;
+  std::size_t unit_results_passed = 0;
+  std::vector<StepFailureCount> step_failures;
   // Runs left out because they are simulated; 0 when the filter includes them.
   std::size_t hidden_simulated = 0;
   bool operator==(const YieldFigures&) const = default;
