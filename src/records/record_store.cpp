@@ -318,7 +318,7 @@ QString contains_pattern(const std::string& part) {
 
 }  // namespace
 
-Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
+Where where_of(const RecordFilter& filter, const sql::Dialect& dialect, FilterTable table) {
   QStringList conditions;
   Where where;
   auto any_of = [&](std::initializer_list<const char*> columns, const std::string& part) {
@@ -329,34 +329,35 @@ Where where_of(const RecordFilter& filter, const sql::Dialect& dialect) {
     }
     conditions << QLatin1Char('(') + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')');
   };
+  auto equal = [&](const char* column, QVariant value) {
+    conditions << QLatin1String(column) + QStringLiteral(" = ?");
+    where.values << std::move(value);
+  };
+  const bool of_runs = table != FilterTable::unit_results;
   if (!filter.include_simulated) conditions << QStringLiteral("simulated = 0");
-  if (filter.procedure) {
-    conditions << QStringLiteral("procedure_id = ?");
-    where.values << text(text_id(*filter.procedure));
-  }
-  if (filter.outcome) {
-    conditions << QStringLiteral("outcome = ?");
-    where.values << text(text_id(*filter.outcome));
-  }
-  if (!filter.station.empty()) {
-    conditions << QStringLiteral("station_id = ?");
-    where.values << text(filter.station);
-  }
-  if (filter.in_unit_result) {
+  if (filter.procedure && of_runs) equal("procedure_id", text(text_id(*filter.procedure)));
+  if (filter.outcome && of_runs) equal("outcome", text(text_id(*filter.outcome)));
+  if (!filter.station.empty()) equal("station_id", text(filter.station));
+  if (filter.in_unit_result && table == FilterTable::runs) {
     conditions << (*filter.in_unit_result ? QStringLiteral("unit_result_id IS NOT NULL")
                                           : QStringLiteral("unit_result_id IS NULL"));
+  } else if (filter.in_unit_result && table == FilterTable::run_days) {
+    equal("in_unit_result", *filter.in_unit_result ? 1 : 0);
   }
   if (!filter.unit_result.empty()) {
-    conditions << QStringLiteral("unit_result_id = ?");
-    where.values << text(filter.unit_result);
+    equal(table == FilterTable::unit_results ? "id" : "unit_result_id", text(filter.unit_result));
   }
+  // run_days counts whole UTC days: its reader passes only times at a day's start.
+  const qint64 unit = table == FilterTable::run_days ? kDayMs : 1;
   if (filter.started_from) {
-    conditions << QStringLiteral("started_ms >= ?");
-    where.values << millis(*filter.started_from);
+    conditions << (table == FilterTable::run_days ? QStringLiteral("day >= ?")
+                                                  : QStringLiteral("started_ms >= ?"));
+    where.values << qint64(filter.started_from->time_since_epoch().count() / unit);
   }
   if (filter.started_before) {
-    conditions << QStringLiteral("started_ms < ?");
-    where.values << millis(*filter.started_before);
+    conditions << (table == FilterTable::run_days ? QStringLiteral("day < ?")
+                                                  : QStringLiteral("started_ms < ?"));
+    where.values << qint64(filter.started_before->time_since_epoch().count() / unit);
   }
   if (!filter.text.empty()) {
     any_of({"uut_serial", "top_serial", "sub_serial", "technician"}, filter.text);
@@ -1318,59 +1319,8 @@ std::string RecordStore::scan(const RecordFilter& filter, std::size_t chunk,
 ReadResult<Summary> RecordStore::summarize(const RecordFilter& filter) {
   ReadResult<Summary> result;
   if (impl_->not_open(result)) return result;
-  QSqlDatabase db = impl_->database();
-  const Where where = where_of(filter, impl_->dialect);
-  const QString finished_runs =
-      where.clause.isEmpty() ? QStringLiteral(" WHERE ") : where.clause + QStringLiteral(" AND ");
-  QSqlQuery counts(db);
-  counts.prepare(QStringLiteral("SELECT COUNT(*),"
-                                " SUM(CASE WHEN outcome <> 'running' THEN 1 ELSE 0 END),"
-                                " SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END)"
-                                " FROM runs") +
-                 where.clause);
-  bind_all(counts, where.values);
-  QSqlQuery firsts(db);
-  firsts.prepare(
-      QStringLiteral("SELECT COUNT(*), SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END) FROM"
-                     " (SELECT outcome, ROW_NUMBER() OVER (PARTITION BY uut_serial, procedure_id"
-                     " ORDER BY COALESCE(made_ms, started_ms), id) AS run_number FROM runs") +
-      finished_runs +
-      QStringLiteral("outcome <> 'running' AND uut_serial <> '') first_runs"
-                     " WHERE run_number = 1"));
-  bind_all(firsts, where.values);
-  for (QSqlQuery* query : {&counts, &firsts}) {
-    if (!query->exec() || !query->next()) {
-      result.error = query->lastError().text().toStdString();
-      return result;
-    }
-  }
-  result.value.count = counts.value(0).toULongLong();
-  result.value.finished = counts.value(1).toULongLong();
-  result.value.passed = counts.value(2).toULongLong();
-  result.value.first_runs = firsts.value(0).toULongLong();
-  result.value.first_runs_passed = firsts.value(1).toULongLong();
-
-  QSqlQuery by_station(db);
-  by_station.setForwardOnly(true);
-  by_station.prepare(QStringLiteral("SELECT station_id, COUNT(*),"
-                                    " SUM(CASE WHEN outcome <> 'running' THEN 1 ELSE 0 END),"
-                                    " SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END)"
-                                    " FROM runs") +
-                     where.clause + QStringLiteral(" GROUP BY station_id"));
-  bind_all(by_station, where.values);
-  if (!by_station.exec()) {
-    result.error = by_station.lastError().text().toStdString();
-    return result;
-  }
-  while (by_station.next()) {
-    result.value.stations.push_back({string_at(by_station, 0), by_station.value(1).toULongLong(),
-                                     by_station.value(2).toULongLong(),
-                                     by_station.value(3).toULongLong()});
-  }
-  // Ordered here: the servers' collations would order texts each their own way.
-  std::sort(
-      result.value.stations.begin(), result.value.stations.end(),
-      [](const StationCounts& a, const StationCounts& b) { return a.station_id < b.station_id; });
+  result.error = summarize_runs(*this, filter, result.value);
+  if (!result.error.empty()) result.value = {};
   return result;
 }
 
@@ -1406,7 +1356,7 @@ ReadResult<std::vector<std::string>> RecordStore::stations() {
   if (impl_->not_open(result)) return result;
   QSqlQuery query(impl_->database());
   query.setForwardOnly(true);
-  if (!query.exec(QStringLiteral("SELECT DISTINCT station_id FROM runs"))) {
+  if (!query.exec(QStringLiteral("SELECT DISTINCT station_id FROM run_days WHERE runs > 0"))) {
     result.error = query.lastError().text().toStdString();
     return result;
   }

@@ -62,11 +62,12 @@ struct Summary {
   std::size_t count = 0;     // runs the filter selects
   std::size_t finished = 0;  // of them, those not running
   std::size_t passed = 0;
-  // First-pass yield. A unit is known by its serial number in the UUT's identity reply; runs
-  // without one, and runs still running, are left out. For each pair of a unit serial number
-  // and a procedure, the pair's first run is its earliest start among the runs the filter
-  // selects (ties: the smaller id). The yield is the share of those pairs whose first run
-  // passed; a unit that failed and passed later counts as not passing first time.
+  // First-pass yield. A unit is known by its serial number in the UUT's identity reply (a
+  // simulated unit apart from a real one); runs without one, and runs still running, are left
+  // out. For each pair of a unit and a procedure, the pair's first run is its earliest finished
+  // run in the store (by RunRecord::made, else its start; ties: the smaller id), whatever the
+  // filter. The yield is the share of the first runs the filter selects that passed; a unit that
+  // failed and passed later counts as not passing first time.
   std::size_t first_runs = 0;
   std::size_t first_runs_passed = 0;
   // The same counts for each station among the runs, ordered by station id (byte by byte).

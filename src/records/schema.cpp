@@ -12,7 +12,141 @@ namespace {
 struct Migration {
   int to_version;
   std::initializer_list<const char*> statements;
+  // Statements after those that differ between a station's file and a server, if any.
+  QStringList (*dialect_statements)(const Dialect& dialect) = nullptr;
 };
+
+// The runs' UTC day, rounded down also before 1970, of the row `row` ("NEW", "OLD").
+QString day_of(const QString& row) {
+  return QStringLiteral("((%1.started_ms - CASE WHEN %1.started_ms < 0 THEN 86399999 ELSE 0 END)"
+                        " / 86400000)")
+      .arg(row);
+}
+
+// Adds `sign` times the run `row` to its group in run_days.
+QString count_in_days(const QString& row, const char* sign) {
+  return QStringLiteral(
+             "INSERT INTO run_days (day, station_id, procedure_id, outcome, simulated,"
+             " in_unit_result, runs, first_runs) VALUES (%1, %2.station_id, %2.procedure_id,"
+             " %2.outcome, CASE WHEN %2.simulated <> 0 THEN 1 ELSE 0 END,"
+             " CASE WHEN %2.unit_result_id IS NULL THEN 0 ELSE 1 END, %3 1, %3 %2.first_run)"
+             " ON CONFLICT (day, station_id, procedure_id, outcome, simulated, in_unit_result)"
+             " DO UPDATE SET runs = run_days.runs + excluded.runs,"
+             " first_runs = run_days.first_runs + excluded.first_runs")
+      .arg(day_of(row), row, QLatin1String(sign));
+}
+
+// A unit's runs of a procedure: those of the unit `serial` and the procedure `procedure`, real or
+// simulated as `simulated` (0 or 1) says (SQL expressions). A simulated unit is another unit.
+QString runs_of(const QString& serial, const QString& procedure, const QString& simulated) {
+  return QStringLiteral("uut_serial = %1 AND procedure_id = %2 AND"
+                        " CASE WHEN simulated <> 0 THEN 1 ELSE 0 END = %3")
+      .arg(serial, procedure, simulated);
+}
+
+// Their first run: the earliest finished one, on the clock of its station's records (made_ms),
+// ties by id; none without a serial number.
+QString first_of(const QString& runs) {
+  return QStringLiteral("(SELECT id FROM runs WHERE %1 AND uut_serial <> '' AND outcome <> 'running'"
+                        " ORDER BY COALESCE(made_ms, started_ms), id LIMIT 1)")
+      .arg(runs);
+}
+
+// Marks their first run `first`, and no other run of theirs.
+QStringList number_first(const QString& runs, const QString& first) {
+  return {QStringLiteral("UPDATE runs SET first_run = 0 WHERE %1 AND first_run <> 0"
+                         " AND (%2 IS NULL OR id <> %2)")
+              .arg(runs, first),
+          QStringLiteral("UPDATE runs SET first_run = 1 WHERE id = %1 AND first_run = 0").arg(first)};
+}
+
+// The runs of the unit and procedure of the row `row` ("NEW", "OLD").
+QString runs_of_row(const QString& row) {
+  return runs_of(row + QStringLiteral(".uut_serial"), row + QStringLiteral(".procedure_id"),
+                 QStringLiteral("CASE WHEN %1.simulated <> 0 THEN 1 ELSE 0 END").arg(row));
+}
+
+// The columns a run's group in run_days, or its place among its unit's runs, is made of.
+constexpr const char* kGroupColumns =
+    "started_ms, station_id, procedure_id, outcome, simulated, unit_result_id, first_run";
+constexpr const char* kOrderColumns =
+    "outcome, uut_serial, procedure_id, simulated, made_ms, started_ms";
+
+// A station's file: triggers in SQL alone.
+QStringList file_counting() {
+  const QString runs_of_new = runs_of_row(QStringLiteral("NEW"));
+  const QString runs_of_old = runs_of_row(QStringLiteral("OLD"));
+  const QStringList number_new = number_first(runs_of_new, first_of(runs_of_new));
+  const QStringList number_old = number_first(runs_of_old, first_of(runs_of_old));
+  const QString statement_end = QStringLiteral("; ");
+  return {
+      QStringLiteral("CREATE TRIGGER runs_first_run_inserted AFTER INSERT ON runs"
+                     " WHEN NEW.outcome <> 'running' AND NEW.uut_serial <> '' BEGIN ") +
+          number_new.join(statement_end) + QStringLiteral("; END"),
+      QStringLiteral("CREATE TRIGGER runs_first_run_changed AFTER UPDATE OF %1 ON runs BEGIN ")
+              .arg(QLatin1String(kOrderColumns)) +
+          number_new.join(statement_end) + QStringLiteral("; END"),
+      // A run that became another unit's or procedure's leaves its first ones.
+      QStringLiteral("CREATE TRIGGER runs_first_run_left AFTER UPDATE OF %1 ON runs"
+                     " WHEN OLD.uut_serial <> NEW.uut_serial OR OLD.procedure_id <>"
+                     " NEW.procedure_id OR (OLD.simulated <> 0) <> (NEW.simulated <> 0) BEGIN ")
+              .arg(QLatin1String(kOrderColumns)) +
+          number_old.join(statement_end) + QStringLiteral("; END"),
+      QStringLiteral("CREATE TRIGGER run_days_inserted AFTER INSERT ON runs BEGIN ") +
+          count_in_days(QStringLiteral("NEW"), "") + QStringLiteral("; END"),
+      QStringLiteral("CREATE TRIGGER run_days_changed AFTER UPDATE OF %1 ON runs BEGIN ")
+              .arg(QLatin1String(kGroupColumns)) +
+          count_in_days(QStringLiteral("OLD"), "-") + statement_end +
+          count_in_days(QStringLiteral("NEW"), "") + QStringLiteral("; END"),
+      QStringLiteral("CREATE TRIGGER run_days_deleted AFTER DELETE ON runs BEGIN ") +
+          count_in_days(QStringLiteral("OLD"), "-") + QStringLiteral("; END"),
+  };
+}
+
+// A server: the same in functions that run with their owner's rights, since a station's role may
+// only add runs. A lock on the unit and procedure keeps two stations' runs of one unit, added at
+// once, from each becoming its first.
+QStringList server_counting() {
+  const QString runs = runs_of(QStringLiteral("a_serial"), QStringLiteral("a_procedure"),
+                               QStringLiteral("a_simulated"));
+  return {
+      QStringLiteral("CREATE FUNCTION runs_number_first(a_serial TEXT, a_procedure TEXT,"
+                     " a_simulated INTEGER) RETURNS void LANGUAGE plpgsql SECURITY DEFINER"
+                     " SET search_path FROM CURRENT AS $$ DECLARE first_id VARCHAR(64); BEGIN"
+                     " PERFORM pg_advisory_xact_lock(hashtext(a_serial), hashtext(a_procedure));"
+                     " first_id := %1; ")
+              .arg(first_of(runs)) +
+          number_first(runs, QStringLiteral("first_id")).join(QStringLiteral("; ")) +
+          QStringLiteral("; END $$"),
+      QStringLiteral(
+          "CREATE FUNCTION runs_first_run() RETURNS trigger LANGUAGE plpgsql"
+          " SET search_path FROM CURRENT AS $$ BEGIN"
+          " IF TG_OP = 'UPDATE' AND (OLD.uut_serial <> NEW.uut_serial"
+          " OR OLD.procedure_id <> NEW.procedure_id OR (OLD.simulated <> 0) <> (NEW.simulated <> 0))"
+          " THEN PERFORM runs_number_first(OLD.uut_serial, OLD.procedure_id,"
+          " CASE WHEN OLD.simulated <> 0 THEN 1 ELSE 0 END); END IF;"
+          " PERFORM runs_number_first(NEW.uut_serial, NEW.procedure_id,"
+          " CASE WHEN NEW.simulated <> 0 THEN 1 ELSE 0 END); RETURN NULL; END $$"),
+      QStringLiteral("CREATE TRIGGER runs_first_run_inserted AFTER INSERT ON runs FOR EACH ROW"
+                     " WHEN (NEW.outcome <> 'running' AND NEW.uut_serial <> '')"
+                     " EXECUTE FUNCTION runs_first_run()"),
+      QStringLiteral("CREATE TRIGGER runs_first_run_changed AFTER UPDATE OF %1 ON runs"
+                     " FOR EACH ROW EXECUTE FUNCTION runs_first_run()")
+          .arg(QLatin1String(kOrderColumns)),
+      QStringLiteral("CREATE FUNCTION run_days_count() RETURNS trigger LANGUAGE plpgsql"
+                     " SECURITY DEFINER SET search_path FROM CURRENT AS $$ BEGIN"
+                     " IF TG_OP <> 'INSERT' THEN %1; END IF;"
+                     " IF TG_OP <> 'DELETE' THEN %2; END IF; RETURN NULL; END $$")
+          .arg(count_in_days(QStringLiteral("OLD"), "-"), count_in_days(QStringLiteral("NEW"), "")),
+      QStringLiteral("CREATE TRIGGER run_days_counted AFTER INSERT OR DELETE OR UPDATE OF %1"
+                     " ON runs FOR EACH ROW EXECUTE FUNCTION run_days_count()")
+          .arg(QLatin1String(kGroupColumns)),
+  };
+}
+
+QStringList counting(const Dialect& dialect) {
+  return dialect.is_server() ? server_counting() : file_counting();
+}
 
 // Portable SQL: plain types, no autoincrement, times as milliseconds since 1970 UTC.
 const Migration kMigrations[] = {
@@ -139,6 +273,33 @@ const Migration kMigrations[] = {
       " refused_ms BIGINT,"
       " reason TEXT)",
       "CREATE INDEX unit_result_queue_order ON unit_result_queue (sequence)"}},
+    {6,
+     // What the yield is read from without reading every run: each run's mark as the first run
+     // of its unit and procedure (its earliest finished run in this store; a simulated unit is
+     // another unit than a real one of the same serial number), and the runs counted
+     // per UTC day, station, procedure, outcome, simulated or not and step of a unit result or
+     // not. Triggers keep both as runs are added and changed; the numbers for the runs already
+     // kept are made here.
+     {"ALTER TABLE runs ADD COLUMN first_run INTEGER NOT NULL DEFAULT 0",
+      "UPDATE runs SET first_run = 1 WHERE id IN (SELECT id FROM (SELECT id, ROW_NUMBER() OVER"
+      " (PARTITION BY uut_serial, procedure_id, CASE WHEN simulated <> 0 THEN 1 ELSE 0 END"
+      " ORDER BY COALESCE(made_ms, started_ms), id) AS n"
+      " FROM runs WHERE outcome <> 'running' AND uut_serial <> '') numbered WHERE n = 1)",
+      "CREATE TABLE run_days ("
+      " day BIGINT NOT NULL,"
+      " station_id TEXT NOT NULL,"
+      " procedure_id VARCHAR(32) NOT NULL,"
+      " outcome VARCHAR(32) NOT NULL,"
+      " simulated INTEGER NOT NULL,"
+      " in_unit_result INTEGER NOT NULL,"
+      " runs BIGINT NOT NULL,"
+      " first_runs BIGINT NOT NULL,"
+      " PRIMARY KEY (day, station_id, procedure_id, outcome, simulated, in_unit_result))",
+      "INSERT INTO run_days SELECT ((started_ms - CASE WHEN started_ms < 0 THEN 86399999 ELSE 0"
+      " END) / 86400000), station_id, procedure_id, outcome, CASE WHEN simulated <> 0 THEN 1 ELSE"
+      " 0 END, CASE WHEN unit_result_id IS NULL THEN 0 ELSE 1 END, COUNT(*), SUM(first_run)"
+      " FROM runs GROUP BY 1, 2, 3, 4, 5, 6"},
+     counting},
 };
 
 StoreError exec(QSqlQuery& query, const QString& statement, const Dialect& dialect) {
@@ -191,6 +352,12 @@ StoreError migrate(QSqlDatabase& database, const Dialect& dialect) {
     for (const char* statement : migration.statements) {
       if (error) break;
       error = exec(query, QString::fromLatin1(statement), dialect);
+    }
+    if (migration.dialect_statements != nullptr) {
+      for (const QString& statement : migration.dialect_statements(dialect)) {
+        if (error) break;
+        error = exec(query, statement, dialect);
+      }
     }
     if (!error) {
       query.prepare(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"));

@@ -9,7 +9,7 @@ namespace records::sql {
 
 // The version this program writes. A store at a lower version is migrated forward on opening, one
 // step per transaction; a store at a higher one is left alone.
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 6;
 
 // The version a store holds; 0 for a fresh one.
 struct SchemaVersion {

@@ -20,11 +20,24 @@ struct Where {
   QVariantList values;
 };
 
-Where where_of(const RecordFilter& filter, const sql::Dialect& dialect);
+// The tables a filter may select from: the runs, the runs counted by day (run_days, whose reader
+// gives only filters it can hold: no text, serial or unit result, and times at a UTC day's
+// start), or the unit results (the filter's procedure and outcome apply to runs only).
+enum class FilterTable { runs, run_days, unit_results };
+
+// Milliseconds in a day.
+inline constexpr long long kDayMs = 86'400'000;
+
+Where where_of(const RecordFilter& filter, const sql::Dialect& dialect,
+               FilterTable table = FilterTable::runs);
 
 inline void bind_all(QSqlQuery& query, const QVariantList& values) {
   for (const QVariant& value : values) query.addBindValue(value);
 }
+
+// The summary of the runs `filter` selects (RecordStore::summarize), counted as the yield figures
+// count them; the error's text, or empty.
+std::string summarize_runs(RecordStore& store, const RecordFilter& filter, Summary& summary);
 
 // A store's connection, on the store's thread.
 struct StoreAccess {

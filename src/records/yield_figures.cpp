@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "records/store_sql.h"
@@ -12,8 +13,6 @@
 namespace records {
 
 namespace {
-
-constexpr long long kDayMs = 86'400'000;
 
 // Days since 1970-01-01 (UTC), rounded down also before it.
 long long day_of(long long ms) { return ms >= 0 ? ms / kDayMs : -((-ms + kDayMs - 1) / kDayMs); }
@@ -26,119 +25,167 @@ const QString kDayColumn =
         .arg(kDayMs - 1)
         .arg(kDayMs);
 
-// Counts grouped by day and station, read into `into` (the first runs' columns or the others').
-using Grouped = std::map<std::pair<long long, std::string>, YieldCounts>;
+bool at_day_start(const std::optional<TimePoint>& time) {
+  return !time || time->time_since_epoch().count() % kDayMs == 0;
+}
 
-std::string read_grouped(QSqlDatabase& db, const QString& statement, const QVariantList& values,
-                         bool first_runs, Grouped& into) {
+// Whether run_days, the runs counted by day, holds what `filter` selects.
+bool counted_by_day(const RecordFilter& filter) {
+  return filter.text.empty() && filter.serial.empty() && filter.unit_result.empty() &&
+         at_day_start(filter.started_from) && at_day_start(filter.started_before);
+}
+
+// The SQL of the figures' reads, over the runs or over run_days: each read sums one column per
+// run, or the counts of a group of runs.
+struct Source {
+  FilterTable table;
+  QString from;       // " FROM ..."
+  QString day;        // the day's column
+  QString simulated;  // 1 for a simulated run, else 0
+  QString runs;       // how many runs a row is
+  QString first_runs;
+
+  static Source of(FilterTable table) {
+    if (table == FilterTable::run_days) {
+      return {table, QStringLiteral(" FROM run_days"), QStringLiteral("day"),
+              QStringLiteral("simulated"), QStringLiteral("runs"), QStringLiteral("first_runs")};
+    }
+    return {table, QStringLiteral(" FROM runs"), kDayColumn,
+            QStringLiteral("CASE WHEN simulated <> 0 THEN 1 ELSE 0 END"), QStringLiteral("1"),
+            QStringLiteral("first_run")};
+  }
+  QString sum_where(const QString& condition, const QString& column) const {
+    return QStringLiteral("SUM(CASE WHEN %1 THEN %2 ELSE 0 END)").arg(condition, column);
+  }
+};
+
+QString and_also(const Where& where) {
+  return where.clause.isEmpty() ? QStringLiteral(" WHERE ") : where.clause + QStringLiteral(" AND ");
+}
+
+// Runs `statement` and hands each row to `row`; the error's text, or empty.
+template <typename Row>
+std::string read_rows(QSqlDatabase& db, const QString& statement, const QVariantList& values,
+                      Row&& row) {
   QSqlQuery query(db);
   query.setForwardOnly(true);
   if (!query.prepare(statement)) return query.lastError().text().toStdString();
   bind_all(query, values);
   if (!query.exec()) return query.lastError().text().toStdString();
-  while (query.next()) {
-    YieldCounts& counts =
-        into[{query.value(0).toLongLong(), query.value(1).toString().toStdString()}];
-    if (first_runs) {
-      counts.first_runs += query.value(2).toULongLong();
-      counts.first_runs_passed += query.value(3).toULongLong();
-    } else {
-      counts.count += query.value(2).toULongLong();
-      counts.finished += query.value(3).toULongLong();
-      counts.passed += query.value(4).toULongLong();
-    }
-  }
+  while (query.next()) row(query);
   if (query.lastError().isValid()) return query.lastError().text().toStdString();
   return {};
 }
 
-std::string read_figures(RecordStore& store, const RecordFilter& filter, YieldFigures& figures) {
-  QSqlDatabase db = StoreAccess::database(store);
-  const sql::Dialect& dialect = StoreAccess::dialect(store);
-  const Where where = where_of(filter, dialect);
-  const QString and_also =
-      where.clause.isEmpty() ? QStringLiteral(" WHERE ") : where.clause + QStringLiteral(" AND ");
+std::size_t count_at(const QSqlQuery& query, int column) {
+  return query.value(column).toULongLong();
+}
 
-  Grouped grouped;
-  std::string error =
-      read_grouped(db,
-                   QStringLiteral("SELECT %1, station_id, COUNT(*),"
-                                  " SUM(CASE WHEN outcome <> 'running' THEN 1 ELSE 0 END),"
-                                  " SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END) FROM runs")
-                           .arg(kDayColumn) +
-                       where.clause + QStringLiteral(" GROUP BY 1, 2"),
-                   where.values, false, grouped);
-  if (!error.empty()) return error;
-  // Summary's first runs, each kept with its day and station. Runs of one station (a station's
-  // own file, a filter naming one) need not read the station of each run: the first-pass index
-  // alone then holds what the query reads.
-  std::optional<std::string> one_station;
-  for (const auto& [key, counts] : grouped) {
-    if (!one_station) {
-      one_station = key.second;
-    } else if (*one_station != key.second) {
-      one_station.reset();
-      break;
+// The counts by day and station, simulated runs apart.
+using Grouped = std::map<std::pair<long long, std::string>, YieldCounts>;
+
+std::string read_counts(QSqlDatabase& db, const sql::Dialect& dialect, const Source& source,
+                        const RecordFilter& filter, Grouped& grouped, std::size_t& hidden) {
+  // Simulated runs are counted in the same read, so that the ones the filter hides are told.
+  RecordFilter with_simulated = filter;
+  with_simulated.include_simulated = true;
+  const Where where = where_of(with_simulated, dialect, source.table);
+  const QString passed = QStringLiteral("outcome = 'passed'");
+  const QString statement =
+      QStringLiteral("SELECT %1, station_id, %2, SUM(%3), %4, %5, SUM(%6), %7")
+          .arg(source.day, source.simulated, source.runs,
+               source.sum_where(QStringLiteral("outcome <> 'running'"), source.runs),
+               source.sum_where(passed, source.runs), source.first_runs,
+               source.sum_where(passed, source.first_runs)) +
+      source.from + where.clause + QStringLiteral(" GROUP BY 1, 2, 3");
+  return read_rows(db, statement, where.values, [&](const QSqlQuery& query) {
+    const YieldCounts counts{count_at(query, 3), count_at(query, 4), count_at(query, 5),
+                             count_at(query, 6), count_at(query, 7)};
+    if (query.value(2).toInt() != 0 && !filter.include_simulated) {
+      hidden += counts.count;
+      return;
     }
-  }
-  const QString station_column = one_station ? QStringLiteral("''") : QStringLiteral("station_id");
-  Grouped firsts;
-  error = read_grouped(
-      db,
-      QStringLiteral("SELECT %1, station_id, COUNT(*),"
-                     " SUM(CASE WHEN outcome = 'passed' THEN 1 ELSE 0 END) FROM"
-                     " (SELECT %2 AS station_id, started_ms, outcome, ROW_NUMBER() OVER"
-                     " (PARTITION BY uut_serial, procedure_id ORDER BY COALESCE(made_ms,"
-                     " started_ms), id) AS run_number FROM runs")
-              .arg(kDayColumn, station_column) +
-          and_also +
-          QStringLiteral("outcome <> 'running' AND uut_serial <> '') first_runs"
-                         " WHERE run_number = 1 GROUP BY 1, 2"),
-      where.values, true, firsts);
-  if (!error.empty()) return error;
-  for (const auto& [key, counts] : firsts) {
-    grouped[{key.first, one_station.value_or(key.second)}] += counts;
-  }
+    // run_days keeps groups whose runs have all changed into others: they count nothing.
+    if (counts.count == 0) return;
+    grouped[{query.value(0).toLongLong(), query.value(1).toString().toStdString()}] += counts;
+  });
+}
 
-  // The runs that did not pass are few: counted apart, they cost a fraction of a count of all.
-  QSqlQuery failures(db);
-  failures.setForwardOnly(true);
-  failures.prepare(QStringLiteral("SELECT procedure_id, outcome, COUNT(*) FROM runs") + and_also +
-                   QStringLiteral("outcome NOT IN ('passed', 'running') GROUP BY 1, 2"));
-  bind_all(failures, where.values);
-  if (!failures.exec()) return failures.lastError().text().toStdString();
+// The runs that did not pass, per procedure and outcome, the most first.
+std::string read_failures(QSqlDatabase& db, const sql::Dialect& dialect, const Source& source,
+                          const RecordFilter& filter, std::vector<FailureCount>& failures) {
+  const Where where = where_of(filter, dialect, source.table);
   std::map<Procedure, std::map<Outcome, std::size_t>> by_procedure;
-  while (failures.next()) {
-    // Runs of a procedure or outcome this program does not know are left out, as every read
-    // leaves them out.
-    const auto procedure = procedure_from_text_id(failures.value(0).toString().toStdString());
-    const auto outcome = outcome_from_text_id(failures.value(1).toString().toStdString());
-    if (procedure && outcome) by_procedure[*procedure][*outcome] += failures.value(2).toULongLong();
-  }
+  std::string error = read_rows(
+      db,
+      QStringLiteral("SELECT procedure_id, outcome, SUM(%1)").arg(source.runs) + source.from +
+          and_also(where) + QStringLiteral("outcome NOT IN ('passed', 'running') GROUP BY 1, 2"),
+      where.values, [&](const QSqlQuery& query) {
+        // Runs of a procedure or outcome this program does not know are left out, as every read
+        // leaves them out.
+        const auto procedure = procedure_from_text_id(query.value(0).toString().toStdString());
+        const auto outcome = outcome_from_text_id(query.value(1).toString().toStdString());
+        if (procedure && outcome) by_procedure[*procedure][*outcome] += count_at(query, 2);
+      });
+  if (!error.empty()) return error;
   for (const auto& [procedure, outcomes] : by_procedure) {
     FailureCount failure{procedure, 0, {}};
     for (const auto& [outcome, count] : outcomes) {
+      if (count == 0) continue;
       failure.count += count;
       failure.outcomes.push_back({outcome, count});
     }
-    figures.failures.push_back(std::move(failure));
+    if (failure.count != 0) failures.push_back(std::move(failure));
   }
-  std::stable_sort(figures.failures.begin(), figures.failures.end(),
+  std::stable_sort(failures.begin(), failures.end(),
                    [](const FailureCount& a, const FailureCount& b) { return a.count > b.count; });
+  return {};
+}
 
-  if (!filter.include_simulated) {
-    RecordFilter with_simulated = filter;
-    with_simulated.include_simulated = true;
-    const Where all = where_of(with_simulated, dialect);
-    QSqlQuery hidden(db);
-    hidden.prepare(
-        QStringLiteral("SELECT COUNT(*) FROM runs") +
-        (all.clause.isEmpty() ? QStringLiteral(" WHERE ") : all.clause + QStringLiteral(" AND ")) +
-        QStringLiteral("simulated <> 0"));
-    bind_all(hidden, all.values);
-    if (!hidden.exec() || !hidden.next()) return hidden.lastError().text().toStdString();
-    figures.hidden_simulated = hidden.value(0).toULongLong();
-  }
+// The unit results, and the steps that decided those that failed or ended in error.
+std::string read_unit_results(QSqlDatabase& db, const sql::Dialect& dialect,
+                              const RecordFilter& filter, YieldFigures& figures) {
+  const Where where = where_of(filter, dialect, FilterTable::unit_results);
+  std::map<Procedure, StepFailureCount> steps;
+  std::string error = read_rows(
+      db,
+      QStringLiteral("SELECT verdict, deciding_procedure, COUNT(*) FROM unit_results") +
+          and_also(where) + QStringLiteral("verdict <> 'running' GROUP BY 1, 2"),
+      where.values, [&](const QSqlQuery& query) {
+        const auto verdict = unit_verdict_from_text_id(query.value(0).toString().toStdString());
+        if (!verdict) return;
+        const std::size_t count = count_at(query, 2);
+        figures.unit_results += count;
+        if (*verdict == UnitVerdict::pass) figures.unit_results_passed += count;
+        const auto procedure = procedure_from_text_id(query.value(1).toString().toStdString());
+        if (!procedure || (*verdict != UnitVerdict::fail && *verdict != UnitVerdict::error)) return;
+        StepFailureCount& step = steps.try_emplace(*procedure, StepFailureCount{*procedure}).first->second;
+        (*verdict == UnitVerdict::fail ? step.failed : step.errors) += count;
+      });
+  if (!error.empty()) return error;
+  for (const auto& [procedure, step] : steps) figures.step_failures.push_back(step);
+  std::stable_sort(figures.step_failures.begin(), figures.step_failures.end(),
+                   [](const StepFailureCount& a, const StepFailureCount& b) {
+                     return a.count() > b.count();
+                   });
+  return {};
+}
+
+Source source_for(const RecordFilter& filter, YieldSource from) {
+  return Source::of(from == YieldSource::fastest && counted_by_day(filter) ? FilterTable::run_days
+                                                                           : FilterTable::runs);
+}
+
+std::string read_figures(RecordStore& store, const RecordFilter& filter, YieldSource from,
+                         YieldFigures& figures) {
+  QSqlDatabase db = StoreAccess::database(store);
+  const sql::Dialect& dialect = StoreAccess::dialect(store);
+  const Source source = source_for(filter, from);
+  Grouped grouped;
+  std::string error = read_counts(db, dialect, source, filter, grouped, figures.hidden_simulated);
+  if (error.empty()) error = read_failures(db, dialect, source, filter, figures.failures);
+  if (error.empty()) error = read_unit_results(db, dialect, filter, figures);
+  if (!error.empty()) return error;
 
   // The span the trend covers: the filter's, or the runs' where it is open.
   std::optional<long long> first_day;
@@ -172,6 +219,32 @@ std::string read_figures(RecordStore& store, const RecordFilter& filter, YieldFi
 
 }  // namespace
 
+std::string summarize_runs(RecordStore& store, const RecordFilter& filter, Summary& summary) {
+  QSqlDatabase db = StoreAccess::database(store);
+  Grouped grouped;
+  std::size_t hidden = 0;
+  const std::string error = read_counts(db, StoreAccess::dialect(store),
+                                        source_for(filter, YieldSource::fastest), filter, grouped,
+                                        hidden);
+  if (!error.empty()) return error;
+  std::map<std::string, StationCounts> stations;
+  for (const auto& [key, counts] : grouped) {
+    summary.count += counts.count;
+    summary.finished += counts.finished;
+    summary.passed += counts.passed;
+    summary.first_runs += counts.first_runs;
+    summary.first_runs_passed += counts.first_runs_passed;
+    StationCounts& station = stations[key.second];
+    station.station_id = key.second;
+    station.count += counts.count;
+    station.finished += counts.finished;
+    station.passed += counts.passed;
+  }
+  // Ordered here, byte by byte: the servers' collations would order texts each their own way.
+  for (auto& [id, counts] : stations) summary.stations.push_back(std::move(counts));
+  return {};
+}
+
 YieldCounts& YieldCounts::operator+=(const YieldCounts& other) {
   count += other.count;
   finished += other.finished;
@@ -198,11 +271,13 @@ TimePoint period_end(YieldPeriod period, TimePoint start) {
   return start + std::chrono::milliseconds{(period == YieldPeriod::week ? 7 : 1) * kDayMs};
 }
 
-ReadResult<YieldFigures> read_yield_figures(RecordStore& store, const RecordFilter& filter) {
+ReadResult<YieldFigures> read_yield_figures(RecordStore& store, const RecordFilter& filter,
+                                            YieldSource from) {
   ReadResult<YieldFigures> result;
   result.error = StoreAccess::not_open(store);
   if (!result.error.empty()) return result;
-  result.error = store.read_together([&] { return read_figures(store, filter, result.value); });
+  result.error =
+      store.read_together([&] { return read_figures(store, filter, from, result.value); });
   if (!result.error.empty()) result.value = {};
   return result;
 }

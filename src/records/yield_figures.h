@@ -7,11 +7,12 @@
 //   other finished outcome (failed, error, stopped, failure limit, aborted, refused, interrupted)
 //   counts as not passed.
 // - Pass rate: passed runs of the finished runs.
-// - First-pass yield: a unit is known by the serial number of its UUT's identity reply. For each
-//   pair of a unit and a procedure, the pair's first run is its earliest finished run among the
-//   runs selected; the yield is the share of those first runs that passed (Summary's rule: a unit
-//   that failed and passed later counts as not passing first time). Runs without a serial number
-//   are left out of it.
+// - First-pass yield: a unit is known by the serial number of its UUT's identity reply (a
+//   simulated unit apart from a real one). For each pair of a unit and a procedure, the pair's
+//   first run is its earliest finished run in the store, whatever the filter; the yield is the
+//   share of the first runs the filter selects that passed (Summary's rule: a unit that failed and
+//   passed later counts as not passing first time, also where the filter shows the later run
+//   alone). Runs without a serial number are left out of it.
 // - The trend: the runs grouped by the UTC day they started in, or by the UTC week (Monday to
 //   Sunday) when the span is longer than kMostDays days. The span runs from the filter's start
 //   (or, without one, the first selected run's day) to its end (or the last selected run's day).
@@ -20,6 +21,9 @@
 // - The failures: the finished runs that did not pass, per procedure and outcome, the procedure
 //   with the most first (ties in the procedures' table order).
 // - Per station: the same counts for each station's runs, ordered by station id byte by byte.
+// - Unit results: those the filter's span, stations, simulated choice, text, serial and unit
+//   result select (its procedure and outcome are the runs'), finished; the passed ones; and per
+//   step procedure, the failed and error ones it decided, the most first.
 // - Hidden simulated runs: when the filter leaves simulated runs out, how many it would select
 //   with them in.
 #pragma once
@@ -116,8 +120,14 @@ YieldPeriod period_for(TimePoint first, TimePoint last);
 TimePoint period_start(YieldPeriod period, TimePoint time);
 TimePoint period_end(YieldPeriod period, TimePoint start);
 
+// Where the figures are counted from: the runs counted by day where those hold what the filter
+// selects (no text, serial or unit result, and its times at a UTC day's start), else the runs; or
+// always the runs (the suites compare the two).
+enum class YieldSource { fastest, runs };
+
 // Reads the figures of the runs `filter` selects, in one view of the store (read_together()).
 // Call it on the store's thread: the records window's reader does (RecordsReader::read_yield).
-ReadResult<YieldFigures> read_yield_figures(RecordStore& store, const RecordFilter& filter);
+ReadResult<YieldFigures> read_yield_figures(RecordStore& store, const RecordFilter& filter,
+                                            YieldSource from = YieldSource::fastest);
 
 }  // namespace records

@@ -1,4 +1,5 @@
 #include "records/record_store.h"
+#include "records/yield_figures.h"
 
 #include <gtest/gtest.h>
 
@@ -232,24 +233,42 @@ TEST_F(Store, KeepsAUnitResultBegunAndCompletedWithItsStepsLinked) {
   EXPECT_EQ(store.find_unit_result("none").value, std::nullopt);
 }
 
-// A store of the version before unit results is brought forward on opening, its runs kept.
+// A store of the version before unit results and the counts by day is brought forward on
+// opening, its runs kept and counted.
 TEST_F(Store, BringsAStoreWithoutUnitResultsForwardKeepingItsRuns) {
   const RunRecord before = full_record();
+  RunRecord retest = before;
+  retest.id = "retest";
+  retest.started += std::chrono::hours{1};
+  retest.made.reset();
   {
     RecordStore store(path());
     ASSERT_TRUE(store.open());
+    ASSERT_TRUE(store.complete_run(retest));
     ASSERT_TRUE(store.complete_run(before));
   }
-  // The previous version's schema, exactly.
+  // The schema of two versions back, exactly.
   for (const char* statement :
-       {"DROP TABLE unit_result_queue", "DROP TABLE unit_results", "DROP INDEX runs_unit_result",
+       {"DROP TRIGGER runs_first_run_inserted", "DROP TRIGGER runs_first_run_changed",
+        "DROP TRIGGER runs_first_run_left", "DROP TRIGGER run_days_inserted",
+        "DROP TRIGGER run_days_changed", "DROP TRIGGER run_days_deleted", "DROP TABLE run_days",
+        "ALTER TABLE runs DROP COLUMN first_run", "DROP TABLE unit_result_queue",
+        "DROP TABLE unit_results", "DROP INDEX runs_unit_result",
         "ALTER TABLE runs DROP COLUMN unit_result_id",
-        "DELETE FROM schema_version WHERE version = 5"}) {
+        "DELETE FROM schema_version WHERE version >= 5"}) {
     exec_beside(path(), statement);
   }
   RecordStore store(path());
   ASSERT_TRUE(store.open()) << store.status_text();
   EXPECT_EQ(store.find(before.id).value, before);
+  RecordFilter every_run;
+  every_run.include_simulated = true;
+  for (const YieldSource from : {YieldSource::fastest, YieldSource::runs}) {
+    const YieldCounts counts = read_yield_figures(store, every_run, from).value.total;
+    EXPECT_EQ(counts.count, 2u);
+    EXPECT_EQ(counts.first_runs, 1u) << "the earlier run, written second, is the unit's first";
+    EXPECT_EQ(counts.first_runs_passed, before.outcome == Outcome::passed ? 1u : 0u);
+  }
   const UnitResult unit = full_unit_result();
   const RunRecord step = step_of(unit, 0, Procedure::memory_test, Outcome::passed);
   ASSERT_TRUE(store.complete_unit_result(unit));
@@ -441,21 +460,22 @@ TEST_F(Store, SummaryCountsPassRateAndFirstPassYieldPerUnit) {
   EXPECT_DOUBLE_EQ(summary.value.first_pass_yield(), 0.5);
   EXPECT_DOUBLE_EQ(summary.value.pass_rate(), 4.0 / 7.0);
 
-  // With the simulated run, QB2's first REC run is that failure.
+  // With the simulated run: a simulated QB2 is a unit of its own, its failure a first run beside
+  // the real QB2's pass.
   RecordFilter with_simulated;
   with_simulated.include_simulated = true;
   with_simulated.procedure = Procedure::rec;
   const auto rec = store.summarize(with_simulated);
   EXPECT_EQ(rec.value.count, 8u);
-  EXPECT_EQ(rec.value.first_runs, 3u);
-  EXPECT_EQ(rec.value.first_runs_passed, 0u);
+  EXPECT_EQ(rec.value.first_runs, 4u);  // QB1 (a), QB2 (d), QB3 (f), simulated QB2 (i)
+  EXPECT_EQ(rec.value.first_runs_passed, 1u);
 
-  // The first run counts within the filter: from t + 100 on, QB1's first REC run passed.
+  // A filter selects first runs, it does not make them: from t + 100 on, both runs are retests.
   RecordFilter later;
   later.started_from = at(t + 100);
   const auto from_later = store.summarize(later);
-  EXPECT_EQ(from_later.value.first_runs, 2u);  // QB1/rec (b), QB2/rec (e)
-  EXPECT_EQ(from_later.value.first_runs_passed, 1u);
+  EXPECT_EQ(from_later.value.count, 2u);  // b, e
+  EXPECT_EQ(from_later.value.first_runs, 0u);
 }
 
 // The wall clock set back an hour between two runs of a unit (and once more between a restart

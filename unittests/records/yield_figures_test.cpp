@@ -39,6 +39,18 @@ struct Expected {
   std::vector<std::pair<Procedure, std::vector<OutcomeCount>>> failures;
   std::vector<std::pair<std::string, Counts>> stations;
   std::size_t hidden_simulated = 0;
+  std::size_t unit_results = 0;
+  std::size_t unit_results_passed = 0;
+  std::vector<StepFailureCount> step_failures = {};
+};
+
+struct YieldUnit {
+  const char* id;
+  long long ms;
+  UnitVerdict verdict;
+  std::optional<Procedure> deciding;
+  const char* serial = "QB1";
+  bool simulated = false;
 };
 
 struct YieldCase {
@@ -46,6 +58,9 @@ struct YieldCase {
   std::vector<YieldRun> runs;
   RecordFilter filter;
   Expected expected;
+  // Written after `runs`: a run of the same id completes or changes it, another arrives late.
+  std::vector<YieldRun> later = {};
+  std::vector<YieldUnit> units = {};
 };
 void PrintTo(const YieldCase& row, std::ostream* out) { *out << row.label; }
 
@@ -100,12 +115,25 @@ TEST_P(Yield, FiguresCountedByTheStore) {
   const YieldCase& row = GetParam();
   RecordStore store(path());
   ASSERT_TRUE(store.open());
-  for (const YieldRun& run : row.runs) {
-    RunRecord record = samples::bare_record(run.id, run.procedure, run.outcome, run.ms, run.serial,
-                                            {}, run.simulated);
-    record.station_id = run.station;
-    ASSERT_TRUE(run.outcome == Outcome::running ? store.begin_run(record)
-                                                : store.complete_run(record));
+  for (const auto* runs : {&row.runs, &row.later}) {
+    for (const YieldRun& run : *runs) {
+      RunRecord record = samples::bare_record(run.id, run.procedure, run.outcome, run.ms,
+                                              run.serial, {}, run.simulated);
+      record.station_id = run.station;
+      ASSERT_TRUE(run.outcome == Outcome::running ? store.begin_run(record)
+                                                  : store.complete_run(record));
+    }
+  }
+  for (const YieldUnit& unit : row.units) {
+    UnitResult result = samples::full_unit_result(unit.id);
+    result.started = at(unit.ms);
+    result.station_id = "s1";
+    result.top_serial = unit.serial;
+    result.simulated = unit.simulated;
+    result.verdict = unit.verdict;
+    result.deciding_procedure = unit.deciding;
+    ASSERT_TRUE(unit.verdict == UnitVerdict::running ? store.begin_unit_result(result)
+                                                     : store.complete_unit_result(result));
   }
   const ReadResult<YieldFigures> figures_read = read_yield_figures(store, row.filter);
   ASSERT_EQ(figures_read.error, "");
@@ -134,12 +162,25 @@ TEST_P(Yield, FiguresCountedByTheStore) {
   }
   EXPECT_EQ(stations, expected.stations);
   EXPECT_EQ(figures.hidden_simulated, expected.hidden_simulated);
+  EXPECT_EQ(figures.unit_results, expected.unit_results);
+  EXPECT_EQ(figures.unit_results_passed, expected.unit_results_passed);
+  EXPECT_EQ(figures.step_failures, expected.step_failures);
+
+  // The counts kept by day as the runs are written agree with the runs counted one by one.
+  const ReadResult<YieldFigures> from_runs = read_yield_figures(store, row.filter, YieldSource::runs);
+  EXPECT_EQ(from_runs.error, "");
+  EXPECT_EQ(from_runs.value, figures) << "counted from the runs themselves";
 
   // The records window's summary line counts the same runs.
   const ReadResult<Summary> summary = store.summarize(row.filter);
   EXPECT_EQ(summary.value.first_runs, figures.total.first_runs);
   EXPECT_EQ(summary.value.first_runs_passed, figures.total.first_runs_passed);
   EXPECT_EQ(summary.value.passed, figures.total.passed);
+  ASSERT_EQ(summary.value.stations.size(), figures.stations.size());
+  for (std::size_t i = 0; i < figures.stations.size(); ++i) {
+    EXPECT_EQ(summary.value.stations[i].station_id, figures.stations[i].station_id);
+    EXPECT_EQ(summary.value.stations[i].passed, figures.stations[i].counts.passed);
+  }
 
   // And the window's reader hands over the same figures from its own thread.
   RecordsReader reader(path(), nullptr);
@@ -205,14 +246,15 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    {{"s1", {1, 1, 1, 1, 1}}},
                    2}},
+        // A simulated unit is another unit than the real one of its serial number.
         YieldCase{"simulated_runs_included",
                   kSimulated,
                   make_filter([](RecordFilter& f) { f.include_simulated = true; }),
-                  {{3, 3, 2, 2, 1},
+                  {{3, 3, 2, 3, 2},
                    YieldPeriod::day,
-                   {{"2024-05-01", {3, 3, 2, 2, 1}}},
+                   {{"2024-05-01", {3, 3, 2, 3, 2}}},
                    {{Procedure::rec, {{Outcome::failed, 1}}}},
-                   {{"s1", {3, 3, 2, 2, 1}}}}},
+                   {{"s1", {3, 3, 2, 3, 2}}}}},
         YieldCase{"hidden_simulated_runs_within_the_other_conditions",
                   kSimulated,
                   make_filter([](RecordFilter& f) { f.serial = "qb2"; }),
@@ -225,14 +267,82 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"2024-05-01", {5, 5, 3, 4, 2}}},
                    {{Procedure::rec, {{Outcome::failed, 1}, {Outcome::failure_limit, 1}}}},
                    {{"B-bench", {3, 3, 2, 2, 1}}, {"a-line", {2, 2, 1, 2, 1}}}}},
-        YieldCase{"one_station_its_own_first_runs",
+        // QB1's pass on B-bench is a retest: its first REC run failed on a-line.
+        YieldCase{"one_station_the_units_first_runs_anywhere",
                   kStations,
                   make_filter([](RecordFilter& f) { f.station = "B-bench"; }),
-                  {{3, 3, 2, 3, 2},
+                  {{3, 3, 2, 2, 1},
                    YieldPeriod::day,
-                   {{"2024-05-01", {3, 3, 2, 3, 2}}},
+                   {{"2024-05-01", {3, 3, 2, 2, 1}}},
                    {{Procedure::rec, {{Outcome::failure_limit, 1}}}},
-                   {{"B-bench", {3, 3, 2, 3, 2}}}}},
+                   {{"B-bench", {3, 3, 2, 2, 1}}}}},
+        YieldCase{"a_later_day_alone_shows_a_retest_as_no_first_run",
+                  {
+                      {"a", "s1", kMorning, Procedure::rec, Outcome::failed, "QB1"},
+                      {"b", "s1", kMorning + kDay, Procedure::rec, Outcome::passed, "QB1"},
+                      {"c", "s1", kMorning + kDay + kHour, Procedure::rec, Outcome::passed, "QB2"},
+                  },
+                  make_filter([](RecordFilter& f) {
+                    f.started_from = at(kMorning + kDay - 8 * kHour);
+                    f.started_before = at(kMorning + 2 * kDay - 8 * kHour);
+                  }),
+                  {{2, 2, 2, 1, 1},
+                   YieldPeriod::day,
+                   {{"2024-05-02", {2, 2, 2, 1, 1}}},
+                   {},
+                   {{"s1", {2, 2, 2, 1, 1}}}}},
+        YieldCase{"the_same_read_from_the_runs_where_a_day_is_cut",
+                  {
+                      {"a", "s1", kMorning, Procedure::rec, Outcome::failed, "QB1"},
+                      {"b", "s1", kMorning + kDay, Procedure::rec, Outcome::passed, "QB1"},
+                      {"c", "s1", kMorning + kDay + kHour, Procedure::rec, Outcome::passed, "QB2"},
+                  },
+                  make_filter([](RecordFilter& f) { f.started_from = at(kMorning + kHour); }),
+                  {{2, 2, 2, 1, 1},
+                   YieldPeriod::day,
+                   {{"2024-05-02", {2, 2, 2, 1, 1}}},
+                   {},
+                   {{"s1", {2, 2, 2, 1, 1}}}}},
+        // A run that ends, and a run that arrives after a later one of its unit (another
+        // station's, forwarded late), move the first run.
+        YieldCase{"runs_completed_and_arriving_late_renumber",
+                  {
+                      {"a", "s1", kMorning, Procedure::rec, Outcome::running, "QB1"},
+                      {"b", "s1", kMorning + kHour, Procedure::rec, Outcome::passed, "QB1"},
+                      {"c", "s2", kMorning + 3 * kHour, Procedure::rec, Outcome::failed, "QB2"},
+                  },
+                  {},
+                  {{4, 4, 2, 2, 1},
+                   YieldPeriod::day,
+                   {{"2024-05-01", {4, 4, 2, 2, 1}}},
+                   {{Procedure::rec, {{Outcome::failed, 2}}}},
+                   {{"s1", {3, 3, 2, 2, 1}}, {"s2", {1, 1, 0, 0, 0}}}},
+                  {
+                      {"a", "s1", kMorning, Procedure::rec, Outcome::failed, "QB1"},
+                      {"d", "s1", kMorning + 2 * kHour, Procedure::rec, Outcome::passed, "QB2"},
+                  }},
+        YieldCase{"unit_results_and_the_steps_that_failed_them",
+                  {},
+                  {},
+                  {{},
+                   YieldPeriod::day,
+                   {},
+                   {},
+                   {},
+                   0,
+                   4,
+                   1,
+                   {{Procedure::memory_test, 1, 1}, {Procedure::rec, 1, 0}}},
+                  {},
+                  {
+                      {"u1", kMorning, UnitVerdict::pass, std::nullopt},
+                      {"u2", kMorning + kHour, UnitVerdict::fail, Procedure::rec},
+                      {"u3", kMorning + 2 * kHour, UnitVerdict::fail, Procedure::memory_test},
+                      {"u4", kMorning + 3 * kHour, UnitVerdict::error, Procedure::memory_test},
+                      {"u5", kMorning + 4 * kHour, UnitVerdict::running, std::nullopt},
+                      {"u6", kMorning + 5 * kHour, UnitVerdict::fail, Procedure::rec, "QB9",
+                       true},
+                  }},
         YieldCase{"days_by_utc_date_without_empty_ones",
                   {
                       {"a", "s1", kMorning + 15 * kHour, Procedure::rec, Outcome::passed, "QB1"},
