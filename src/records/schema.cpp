@@ -18,8 +18,9 @@ struct Migration {
 
 // The runs' UTC day, rounded down also before 1970, of the row `row` ("NEW", "OLD").
 QString day_of(const QString& row) {
-  return QStringLiteral("((%1.started_ms - CASE WHEN %1.started_ms < 0 THEN 86399999 ELSE 0 END)"
-                        " / 86400000)")
+  return QStringLiteral(
+             "((%1.started_ms - CASE WHEN %1.started_ms < 0 THEN 86399999 ELSE 0 END)"
+             " / 86400000)")
       .arg(row);
 }
 
@@ -39,25 +40,28 @@ QString count_in_days(const QString& row, const char* sign) {
 // A unit's runs of a procedure: those of the unit `serial` and the procedure `procedure`, real or
 // simulated as `simulated` (0 or 1) says (SQL expressions). A simulated unit is another unit.
 QString runs_of(const QString& serial, const QString& procedure, const QString& simulated) {
-  return QStringLiteral("uut_serial = %1 AND procedure_id = %2 AND"
-                        " CASE WHEN simulated <> 0 THEN 1 ELSE 0 END = %3")
+  return QStringLiteral(
+             "uut_serial = %1 AND procedure_id = %2 AND"
+             " CASE WHEN simulated <> 0 THEN 1 ELSE 0 END = %3")
       .arg(serial, procedure, simulated);
 }
 
 // Their first run: the earliest finished one, on the clock of its station's records (made_ms),
 // ties by id; none without a serial number.
 QString first_of(const QString& runs) {
-  return QStringLiteral("(SELECT id FROM runs WHERE %1 AND uut_serial <> '' AND outcome <> 'running'"
-                        " ORDER BY COALESCE(made_ms, started_ms), id LIMIT 1)")
+  return QStringLiteral(
+             "(SELECT id FROM runs WHERE %1 AND uut_serial <> '' AND outcome <> 'running'"
+             " ORDER BY COALESCE(made_ms, started_ms), id LIMIT 1)")
       .arg(runs);
 }
 
 // Marks their first run `first`, and no other run of theirs.
 QStringList number_first(const QString& runs, const QString& first) {
-  return {QStringLiteral("UPDATE runs SET first_run = 0 WHERE %1 AND first_run <> 0"
-                         " AND (%2 IS NULL OR id <> %2)")
-              .arg(runs, first),
-          QStringLiteral("UPDATE runs SET first_run = 1 WHERE id = %1 AND first_run = 0").arg(first)};
+  return {
+      QStringLiteral("UPDATE runs SET first_run = 0 WHERE %1 AND first_run <> 0"
+                     " AND (%2 IS NULL OR id <> %2)")
+          .arg(runs, first),
+      QStringLiteral("UPDATE runs SET first_run = 1 WHERE id = %1 AND first_run = 0").arg(first)};
 }
 
 // The runs of the unit and procedure of the row `row` ("NEW", "OLD").
@@ -104,29 +108,38 @@ QStringList file_counting() {
 }
 
 // A server: the same in functions that run with their owner's rights, since a station's role may
-// only add runs. A lock on the unit and procedure keeps two stations' runs of one unit, added at
-// once, from each becoming its first.
+// only add runs. Each unit and procedure has a row in first_run_locks that its numbering locks
+// first, so that two stations' runs of one unit, added at once, do not each become its first (a
+// row's lock, unlike an advisory lock, costs no shared memory however many runs a transaction
+// adds).
 QStringList server_counting() {
   const QString runs = runs_of(QStringLiteral("a_serial"), QStringLiteral("a_procedure"),
                                QStringLiteral("a_simulated"));
   return {
+      QStringLiteral("CREATE TABLE first_run_locks ("
+                     " uut_serial TEXT NOT NULL,"
+                     " procedure_id VARCHAR(32) NOT NULL,"
+                     " simulated INTEGER NOT NULL,"
+                     " PRIMARY KEY (uut_serial, procedure_id, simulated))"),
       QStringLiteral("CREATE FUNCTION runs_number_first(a_serial TEXT, a_procedure TEXT,"
                      " a_simulated INTEGER) RETURNS void LANGUAGE plpgsql SECURITY DEFINER"
                      " SET search_path FROM CURRENT AS $$ DECLARE first_id VARCHAR(64); BEGIN"
-                     " PERFORM pg_advisory_xact_lock(hashtext(a_serial), hashtext(a_procedure));"
+                     " INSERT INTO first_run_locks VALUES (a_serial, a_procedure, a_simulated)"
+                     " ON CONFLICT (uut_serial, procedure_id, simulated)"
+                     " DO UPDATE SET simulated = EXCLUDED.simulated;"
                      " first_id := %1; ")
               .arg(first_of(runs)) +
           number_first(runs, QStringLiteral("first_id")).join(QStringLiteral("; ")) +
           QStringLiteral("; END $$"),
-      QStringLiteral(
-          "CREATE FUNCTION runs_first_run() RETURNS trigger LANGUAGE plpgsql"
-          " SET search_path FROM CURRENT AS $$ BEGIN"
-          " IF TG_OP = 'UPDATE' AND (OLD.uut_serial <> NEW.uut_serial"
-          " OR OLD.procedure_id <> NEW.procedure_id OR (OLD.simulated <> 0) <> (NEW.simulated <> 0))"
-          " THEN PERFORM runs_number_first(OLD.uut_serial, OLD.procedure_id,"
-          " CASE WHEN OLD.simulated <> 0 THEN 1 ELSE 0 END); END IF;"
-          " PERFORM runs_number_first(NEW.uut_serial, NEW.procedure_id,"
-          " CASE WHEN NEW.simulated <> 0 THEN 1 ELSE 0 END); RETURN NULL; END $$"),
+      QStringLiteral("CREATE FUNCTION runs_first_run() RETURNS trigger LANGUAGE plpgsql"
+                     " SET search_path FROM CURRENT AS $$ BEGIN"
+                     " IF TG_OP = 'UPDATE' AND (OLD.uut_serial <> NEW.uut_serial"
+                     " OR OLD.procedure_id <> NEW.procedure_id OR (OLD.simulated <> 0) <> "
+                     "(NEW.simulated <> 0))"
+                     " THEN PERFORM runs_number_first(OLD.uut_serial, OLD.procedure_id,"
+                     " CASE WHEN OLD.simulated <> 0 THEN 1 ELSE 0 END); END IF;"
+                     " PERFORM runs_number_first(NEW.uut_serial, NEW.procedure_id,"
+                     " CASE WHEN NEW.simulated <> 0 THEN 1 ELSE 0 END); RETURN NULL; END $$"),
       QStringLiteral("CREATE TRIGGER runs_first_run_inserted AFTER INSERT ON runs FOR EACH ROW"
                      " WHEN (NEW.outcome <> 'running' AND NEW.uut_serial <> '')"
                      " EXECUTE FUNCTION runs_first_run()"),

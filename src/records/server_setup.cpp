@@ -15,8 +15,8 @@ namespace {
 
 // The tables a station adds runs to and reads; every other table of the schema it may not touch.
 constexpr const char* kStationTables[] = {"runs", "run_reports", "run_errors", "unit_results"};
-constexpr const char* kOtherTables[] = {"schema_version", "run_days", "forward_queue",
-                                        "forward_refused", "unit_result_queue"};
+constexpr const char* kOtherTables[] = {"schema_version", "run_days",        "first_run_locks",
+                                        "forward_queue",  "forward_refused", "unit_result_queue"};
 
 // What makes a role unfit for the stations: each could change every record however granted.
 struct Unfit {
@@ -160,7 +160,8 @@ int setup_records_server(const std::string& line, const std::string& station_rol
                   grantee) ||
       !setup.exec(QStringLiteral("GRANT SELECT, INSERT ON ") +
                   station_tables.join(QStringLiteral(", ")) + QStringLiteral(" TO ") + grantee) ||
-      !setup.exec(QStringLiteral("GRANT SELECT ON schema_version, run_days TO ") + grantee) || !db.commit()) {
+      !setup.exec(QStringLiteral("GRANT SELECT ON schema_version, run_days TO ") + grantee) ||
+      !db.commit()) {
     db.rollback();
     return kSetupFailed;
   }

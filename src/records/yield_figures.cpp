@@ -47,11 +47,18 @@ struct Source {
 
   static Source of(FilterTable table) {
     if (table == FilterTable::run_days) {
-      return {table, QStringLiteral(" FROM run_days"), QStringLiteral("day"),
-              QStringLiteral("simulated"), QStringLiteral("runs"), QStringLiteral("first_runs")};
+      return {table,
+              QStringLiteral(" FROM run_days"),
+              QStringLiteral("day"),
+              QStringLiteral("simulated"),
+              QStringLiteral("runs"),
+              QStringLiteral("first_runs")};
     }
-    return {table, QStringLiteral(" FROM runs"), kDayColumn,
-            QStringLiteral("CASE WHEN simulated <> 0 THEN 1 ELSE 0 END"), QStringLiteral("1"),
+    return {table,
+            QStringLiteral(" FROM runs"),
+            kDayColumn,
+            QStringLiteral("CASE WHEN simulated <> 0 THEN 1 ELSE 0 END"),
+            QStringLiteral("1"),
             QStringLiteral("first_run")};
   }
   QString sum_where(const QString& condition, const QString& column) const {
@@ -60,7 +67,8 @@ struct Source {
 };
 
 QString and_also(const Where& where) {
-  return where.clause.isEmpty() ? QStringLiteral(" WHERE ") : where.clause + QStringLiteral(" AND ");
+  return where.clause.isEmpty() ? QStringLiteral(" WHERE ")
+                                : where.clause + QStringLiteral(" AND ");
 }
 
 // Runs `statement` and hands each row to `row`; the error's text, or empty.
@@ -159,15 +167,15 @@ std::string read_unit_results(QSqlDatabase& db, const sql::Dialect& dialect,
         if (*verdict == UnitVerdict::pass) figures.unit_results_passed += count;
         const auto procedure = procedure_from_text_id(query.value(1).toString().toStdString());
         if (!procedure || (*verdict != UnitVerdict::fail && *verdict != UnitVerdict::error)) return;
-        StepFailureCount& step = steps.try_emplace(*procedure, StepFailureCount{*procedure}).first->second;
+        StepFailureCount& step =
+            steps.try_emplace(*procedure, StepFailureCount{*procedure}).first->second;
         (*verdict == UnitVerdict::fail ? step.failed : step.errors) += count;
       });
   if (!error.empty()) return error;
   for (const auto& [procedure, step] : steps) figures.step_failures.push_back(step);
-  std::stable_sort(figures.step_failures.begin(), figures.step_failures.end(),
-                   [](const StepFailureCount& a, const StepFailureCount& b) {
-                     return a.count() > b.count();
-                   });
+  std::stable_sort(
+      figures.step_failures.begin(), figures.step_failures.end(),
+      [](const StepFailureCount& a, const StepFailureCount& b) { return a.count() > b.count(); });
   return {};
 }
 
@@ -223,9 +231,9 @@ std::string summarize_runs(RecordStore& store, const RecordFilter& filter, Summa
   QSqlDatabase db = StoreAccess::database(store);
   Grouped grouped;
   std::size_t hidden = 0;
-  const std::string error = read_counts(db, StoreAccess::dialect(store),
-                                        source_for(filter, YieldSource::fastest), filter, grouped,
-                                        hidden);
+  const std::string error =
+      read_counts(db, StoreAccess::dialect(store), source_for(filter, YieldSource::fastest), filter,
+                  grouped, hidden);
   if (!error.empty()) return error;
   std::map<std::string, StationCounts> stations;
   for (const auto& [key, counts] : grouped) {

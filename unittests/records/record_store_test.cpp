@@ -250,19 +250,22 @@ TEST_F(Store, BringsAStoreWithoutUnitResultsForwardKeepingItsRuns) {
   // The schema of two versions back, exactly.
   for (const char* statement :
 #ifdef QUOR_TEST_ON_SERVER
-       {"DROP TRIGGER runs_first_run_inserted ON runs", "DROP TRIGGER runs_first_run_changed ON runs",
-        "DROP TRIGGER run_days_counted ON runs", "DROP FUNCTION runs_first_run()",
-        "DROP FUNCTION runs_number_first(TEXT, TEXT, INTEGER)", "DROP FUNCTION run_days_count()",
+       {
+         "DROP TRIGGER runs_first_run_inserted ON runs",
+             "DROP TRIGGER runs_first_run_changed ON runs", "DROP TRIGGER run_days_counted ON runs",
+             "DROP FUNCTION runs_first_run()",
+             "DROP FUNCTION runs_number_first(TEXT, TEXT, INTEGER)",
+             "DROP FUNCTION run_days_count()", "DROP TABLE first_run_locks",
 #else
        {"DROP TRIGGER runs_first_run_inserted", "DROP TRIGGER runs_first_run_changed",
         "DROP TRIGGER runs_first_run_left", "DROP TRIGGER run_days_inserted",
         "DROP TRIGGER run_days_changed", "DROP TRIGGER run_days_deleted",
 #endif
-        "DROP TABLE run_days", "ALTER TABLE runs DROP COLUMN first_run",
-        "DROP TABLE unit_result_queue",
-        "DROP TABLE unit_results", "DROP INDEX runs_unit_result",
-        "ALTER TABLE runs DROP COLUMN unit_result_id",
-        "DELETE FROM schema_version WHERE version >= 5"}) {
+             "DROP TABLE run_days", "ALTER TABLE runs DROP COLUMN first_run",
+             "DROP TABLE unit_result_queue", "DROP TABLE unit_results",
+             "DROP INDEX runs_unit_result", "ALTER TABLE runs DROP COLUMN unit_result_id",
+             "DELETE FROM schema_version WHERE version >= 5"
+       }) {
     exec_beside(path(), statement);
   }
   RecordStore store(path());

@@ -167,7 +167,8 @@ TEST_P(Yield, FiguresCountedByTheStore) {
   EXPECT_EQ(figures.step_failures, expected.step_failures);
 
   // The counts kept by day as the runs are written agree with the runs counted one by one.
-  const ReadResult<YieldFigures> from_runs = read_yield_figures(store, row.filter, YieldSource::runs);
+  const ReadResult<YieldFigures> from_runs =
+      read_yield_figures(store, row.filter, YieldSource::runs);
   EXPECT_EQ(from_runs.error, "");
   EXPECT_EQ(from_runs.value, figures) << "counted from the runs themselves";
 
@@ -340,8 +341,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {"u3", kMorning + 2 * kHour, UnitVerdict::fail, Procedure::memory_test},
                       {"u4", kMorning + 3 * kHour, UnitVerdict::error, Procedure::memory_test},
                       {"u5", kMorning + 4 * kHour, UnitVerdict::running, std::nullopt},
-                      {"u6", kMorning + 5 * kHour, UnitVerdict::fail, Procedure::rec, "QB9",
-                       true},
+                      {"u6", kMorning + 5 * kHour, UnitVerdict::fail, Procedure::rec, "QB9", true},
                   }},
         YieldCase{"days_by_utc_date_without_empty_ones",
                   {
