@@ -315,6 +315,59 @@ void failures_section(std::string& html, const YieldFigures& figures) {
   html += "</tbody></table></section>\n";
 }
 
+// The unit results that passed, and the steps that decided the others, the most first; nothing
+// when the records hold no unit result.
+void unit_results_section(std::string& html, const YieldFigures& figures) {
+  if (figures.unit_results == 0) return;
+  html += "<section><h2>Unit results</h2>\n<p class=\"summary\" data-figure=\"unit-results\"" +
+          std::string(" data-unit-results=\"") + count_text(figures.unit_results) +
+          "\" data-passed=\"" + count_text(figures.unit_results_passed) + "\">" +
+          count_text(figures.unit_results_passed) + " of " + count_text(figures.unit_results) +
+          " unit results passed (" +
+          fixed(percent(figures.unit_results_passed, figures.unit_results)) + "%).</p>\n";
+  if (figures.step_failures.empty()) {
+    html += "</section>\n";
+    return;
+  }
+  std::size_t most = 0;
+  for (const StepFailureCount& step : figures.step_failures) most = std::max(most, step.count());
+  const int label = 170, row = 28, top = 8, right = 200;
+  const double length = kWidth - label - right;
+  const int height = top * 2 + row * int(figures.step_failures.size());
+  html +=
+      "<svg viewBox=\"0 0 " + std::to_string(kWidth) + " " + std::to_string(height) +
+      "\" width=\"" + std::to_string(kWidth) + "\" height=\"" + std::to_string(height) +
+      "\" role=\"img\" aria-label=\"Unit results not passed, by the step that decided them\">\n";
+  for (std::size_t i = 0; i < figures.step_failures.size(); ++i) {
+    const StepFailureCount& step = figures.step_failures[i];
+    const double y = top + row * double(i);
+    const std::string caption = escaped(display_name(step.procedure));
+    html += "<g data-figure=\"step-failures\" data-procedure=\"" +
+            escaped(text_id(step.procedure)) + "\" data-failed=\"" + count_text(step.failed) +
+            "\" data-errors=\"" + count_text(step.errors) + "\"><text x=\"" +
+            std::to_string(label - 8) + "\" y=\"" + fixed(y + row / 2.0 + 4) +
+            "\" text-anchor=\"end\">" + caption + "</text>";
+    double x = label;
+    for (const auto& [count, outcome] :
+         {std::pair{step.failed, Outcome::failed}, std::pair{step.errors, Outcome::error}}) {
+      if (count == 0) continue;
+      const double w = length * double(count) / double(most);
+      html += "<rect x=\"" + fixed(x) + "\" y=\"" + fixed(y + 4) + "\" width=\"" + fixed(w) +
+              "\" height=\"" + std::to_string(row - 8) + "\" fill=\"" +
+              std::string(outcome_colour(outcome)) + "\"><title>" + caption + ": " +
+              count_text(count) + " " + std::string(outcome_words(outcome)) + "</title></rect>";
+      x += w;
+    }
+    html += "<text x=\"" + fixed(x + 6) + "\" y=\"" + fixed(y + row / 2.0 + 4) + "\">" +
+            count_text(step.failed) + " failed, " + count_text(step.errors) + " error</text></g>\n";
+  }
+  html +=
+      "</svg>\n<p class=\"key\"><span style=\"background:" +
+      std::string(outcome_colour(Outcome::failed)) +
+      "\"></span>failed<span style=\"background:" + std::string(outcome_colour(Outcome::error)) +
+      "\"></span>error</p>\n</section>\n";
+}
+
 // Each station's pass rate and first-pass yield side by side.
 void stations_section(std::string& html, const YieldFigures& figures) {
   html += "<section><h2>Stations</h2>\n";
@@ -382,15 +435,20 @@ constexpr std::string_view kDefinitions = R"(<section><h2>What the figures mean<
 outcome is pass; every other finished outcome (fail, error, stopped, failure limit, aborted,
 refused, interrupted) counts as not passed.</dd>
 <dt>Pass rate</dt><dd>The passed runs among the finished runs.</dd>
-<dt>First-pass yield</dt><dd>A unit is known by the serial number in its identity reply. For each
-unit and procedure, its first run is its earliest finished run among the runs reported; the
-first-pass yield is the share of those first runs that passed. A unit that failed and passed on a
-retest counts as not passing first time. Runs without a serial number are left out of it. A first
-run counts in the day or week, and at the station, where it ran.</dd>
+<dt>First-pass yield</dt><dd>A unit is known by the serial number in its identity reply (a
+simulated unit apart from a real one). For each unit and procedure, its first run is its earliest
+finished run in the records, whether or not the report covers it; the first-pass yield is the share
+of the first runs reported that passed. A unit that failed and passed on a retest counts as not
+passing first time, also when the report covers the retest alone. Runs without a serial number are
+left out of it. A first run counts in the day or week, and at the station, where it ran.</dd>
 <dt>Trend</dt><dd>Runs by the UTC day they started, or by week (Monday to Sunday, UTC) when the
 runs reported span more than 62 days. Days or weeks without runs are left out.</dd>
 <dt>Failures by procedure</dt><dd>The finished runs that did not pass, per procedure and outcome,
 the procedure with the most first, and the share of all such runs up to each procedure.</dd>
+<dt>Unit results</dt><dd>A unit's final test: the procedures of a sequence run on one unit, with
+one verdict. The steps that decided the units that failed or ended in error are counted per step,
+the step with the most first. The report's dates, station, serial and simulated choice select the
+unit results; its procedure and outcome select runs only.</dd>
 <dt>Simulated runs</dt><dd>Runs on the built-in simulated chassis are left out unless the report
 was asked to include them; the note above says how many were left out.</dd>
 </dl></section>
@@ -434,6 +492,7 @@ std::string yield_report_html(const YieldFigures& figures, const YieldReportHead
   heading_section(html, figures, heading);
   trend_section(html, figures);
   failures_section(html, figures);
+  unit_results_section(html, figures);
   stations_section(html, figures);
   html += kDefinitions;
   html += "</body>\n</html>\n";

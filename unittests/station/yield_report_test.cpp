@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,21 @@ TEST_P(YieldReportTest, TheBrowserShowsTheStoresFigures) {
     records::RecordStore store(store_file);
     ASSERT_TRUE(store.open());
     ASSERT_TRUE(store.import_runs(line_runs()));
+    // Final tests: one passed, two failed at the memory test, one ended in error at REC.
+    const std::pair<records::UnitVerdict, std::optional<Procedure>> units[] = {
+        {records::UnitVerdict::pass, std::nullopt},
+        {records::UnitVerdict::fail, Procedure::memory_test},
+        {records::UnitVerdict::fail, Procedure::memory_test},
+        {records::UnitVerdict::error, Procedure::rec}};
+    int n = 0;
+    for (const auto& [verdict, step] : units) {
+      records::UnitResult unit = records::samples::full_unit_result("unit-" + std::to_string(n));
+      unit.station_id = "a-line";
+      unit.started = records::samples::at(kMorning + 2 * kDay + kHour * n++);
+      unit.verdict = verdict;
+      unit.deciding_procedure = step;
+      ASSERT_TRUE(store.complete_unit_result(unit));
+    }
   }
   const QString report = folder.filePath("yield report.html");
   std::vector<std::string> arguments{"quor_station", "--yield-report", report.toStdString(),
@@ -227,6 +243,25 @@ TEST_P(YieldReportTest, TheBrowserShowsTheStoresFigures) {
     }
   }
   EXPECT_EQ(outcome_at, outcomes.size());
+
+  const auto unit_results = figures_in(dom, "unit-results");
+  ASSERT_EQ(unit_results.size(), expected.unit_results == 0 ? 0u : 1u);
+  if (expected.unit_results != 0) {
+    expect_holds(unit_results[0],
+                 {{"data-unit-results", std::to_string(expected.unit_results)},
+                  {"data-passed", std::to_string(expected.unit_results_passed)}},
+                 "unit results");
+  }
+  const auto steps = figures_in(dom, "step-failures");
+  ASSERT_EQ(steps.size(), expected.step_failures.size());
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const records::StepFailureCount& step = expected.step_failures[i];
+    expect_holds(steps[i],
+                 {{"data-procedure", std::string(records::text_id(step.procedure))},
+                  {"data-failed", std::to_string(step.failed)},
+                  {"data-errors", std::to_string(step.errors)}},
+                 "step failures");
+  }
 
   const auto stations = figures_in(dom, "station");
   ASSERT_EQ(stations.size(), expected.stations.size());
