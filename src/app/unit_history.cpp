@@ -170,11 +170,12 @@ UnitHistoryWindow::UnitHistoryWindow(std::string location, std::string serial, Q
   lstUnitResults->setAccessibleName("Unit results of the unit, oldest first");
   lstUnitResults->setModel(&unit_results_);
   lstUnitResults->setColumnWidth(UnitResultListModel::Time, 150);
-  lstUnitResults->setColumnWidth(UnitResultListModel::Sequence, 120);
-  lstUnitResults->setColumnWidth(UnitResultListModel::Verdict, 70);
+  lstUnitResults->setColumnWidth(UnitResultListModel::Sequence, 90);
+  lstUnitResults->setColumnWidth(UnitResultListModel::Verdict, 60);
   lstUnitResults->setColumnWidth(UnitResultListModel::DecidingStep, 110);
-  lstUnitResults->setColumnWidth(UnitResultListModel::Finding, 200);
-  lstUnitResults->setColumnWidth(UnitResultListModel::Technician, 110);
+  lstUnitResults->setColumnWidth(UnitResultListModel::Finding, 220);
+  lstUnitResults->setColumnWidth(UnitResultListModel::Technician, 100);
+  lstUnitResults->setColumnWidth(UnitResultListModel::Station, 100);
   lstUnitResults->hide();
   lstHistory = new QTableView(splitter);
   lstHistory->setObjectName("lstHistory");
@@ -194,7 +195,7 @@ UnitHistoryWindow::UnitHistoryWindow(std::string location, std::string serial, Q
   splitter->setStretchFactor(0, 1);
   splitter->setStretchFactor(1, 2);
   layout->addWidget(splitter, 1);
-  resize(900, 400);
+  resize(1000, 420);
   make_accessible(*this);
   refresh();
 }

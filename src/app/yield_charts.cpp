@@ -158,6 +158,8 @@ void YieldCharts::draw_trend() {
   }
   x->setRange(-0.5, double(trend.size()) - 0.5);
   small_labels(x);
+  // A date is read whole or not at all: beside the chart of deciding steps the chart is narrow.
+  x->setTruncateLabels(false);
   QValueAxis* y = percent_axis();
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
@@ -287,7 +289,7 @@ void YieldCharts::draw_failures() {
 
 void YieldCharts::draw_steps() {
   chtSteps->setVisible(figures_.unit_results > 0);
-  QChart* chart = new_chart("Unit results not passed, by deciding step");
+  QChart* chart = new_chart("Steps failing unit results");
   const std::vector<StepFailureCount>& steps = figures_.step_failures;
   if (steps.empty()) {
     chart->setTitle(chart->title() + ": none");
@@ -325,10 +327,9 @@ void YieldCharts::draw_steps() {
   auto* x = new QBarCategoryAxis;
   x->append(names);
   small_labels(x);
-  if (names.size() > 3) {
-    x->setLabelsAngle(-90);
-    x->setTruncateLabels(false);
-  }
+  // The chart is narrow: names stand upright under their bars, whole, from the third on.
+  x->setTruncateLabels(false);
+  if (names.size() > 2) x->setLabelsAngle(-90);
   auto* y = new QValueAxis;
   y->setRange(0, double(std::max<std::size_t>(most, 1)));
   y->setLabelFormat("%.0f");
@@ -388,7 +389,8 @@ void YieldCharts::draw_stations() {
   x->append(names);
   small_labels(x);
   x->setTruncateLabels(false);
-  if (names.size() > 4) x->setLabelsAngle(-90);
+  // Beside the chart of deciding steps there is room for two names side by side.
+  if (names.size() > (chtSteps->isHidden() ? 4U : 2U)) x->setLabelsAngle(-90);
   QValueAxis* y = percent_axis();
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
