@@ -25,6 +25,7 @@
 #include "app/yield_charts.h"
 #include "records/record_export.h"
 #include "records/server_location.h"
+#include "records/yield_report.h"
 
 namespace app {
 
@@ -237,6 +238,8 @@ std::string shown_report(const std::string& report) {
 
 // --- The list ---
 
+QColor simulated_colour() { return kSimulatedColour; }
+
 OutcomeLook outcome_look(Outcome outcome) {
   switch (outcome) {
     case Outcome::failed:
@@ -396,6 +399,10 @@ void RecordsWindow::build() {
   chkSimulated = new QCheckBox("Include simulated runs", this);
   chkSimulated->setObjectName("chkSimulated");
   filters->addWidget(chkSimulated);
+  chkUnitSteps = new QCheckBox("Only steps of unit results", this);
+  chkUnitSteps->setObjectName("chkUnitSteps");
+  chkUnitSteps->hide();
+  filters->addWidget(chkUnitSteps);
   layout->addLayout(filters);
 
   lblSummary = new QLabel(this);
@@ -487,6 +494,8 @@ void RecordsWindow::build() {
   cmdPrint->setObjectName("cmdPrint");
   cmdExport = new QPushButton("Export...", this);
   cmdExport->setObjectName("cmdExport");
+  cmdYieldReport = new QPushButton("Yield Report...", this);
+  cmdYieldReport->setObjectName("cmdYieldReport");
   buttons->addWidget(cmdNewer);
   buttons->addWidget(lblPage);
   buttons->addWidget(cmdOlder);
@@ -494,6 +503,7 @@ void RecordsWindow::build() {
   buttons->addWidget(cmdRefresh);
   buttons->addWidget(cmdPrint);
   buttons->addWidget(cmdExport);
+  buttons->addWidget(cmdYieldReport);
   layout->addLayout(buttons);
   resize(1200, 900);
   name_controls();
@@ -515,6 +525,10 @@ void RecordsWindow::build() {
     connect(box, &QComboBox::currentIndexChanged, this, [this] { apply_filter(); });
   }
   connect(chkSimulated, &QCheckBox::toggled, this, [this] { apply_filter(); });
+  connect(chkUnitSteps, &QCheckBox::toggled, this, [this](bool on) {
+    if (!on && charts->figures().unit_results == 0) chkUnitSteps->hide();
+    apply_filter();
+  });
   // A date chosen by hand ends a period clicked on the trend.
   for (QCheckBox* box : {chkFrom, chkTo}) {
     connect(box, &QCheckBox::toggled, this, [this] {
@@ -555,6 +569,14 @@ void RecordsWindow::build() {
             cboOutcome->setCurrentIndex(cboOutcome->findData(int(outcome)));
             apply_filter();
           });
+  connect(charts, &YieldCharts::step_failures_clicked, this, [this](Procedure procedure) {
+    const QSignalBlocker quiet_procedure(cboProcedure);
+    const QSignalBlocker quiet_steps(chkUnitSteps);
+    cboProcedure->setCurrentIndex(cboProcedure->findData(int(procedure)));
+    chkUnitSteps->setChecked(true);
+    chkUnitSteps->show();
+    apply_filter();
+  });
   connect(charts, &YieldCharts::station_clicked, this, [this](const std::string& station) {
     if (station.empty()) return;  // the box has no choice for runs without a station id
     const QSignalBlocker quiet(cboStation);
@@ -571,6 +593,10 @@ void RecordsWindow::build() {
   connect(cmdRefresh, &QPushButton::clicked, this, [this] { refresh(); });
   connect(cmdPrint, &QPushButton::clicked, this, [this] { print_selected(); });
   connect(cmdExport, &QPushButton::clicked, this, [this] { choose_export_file(); });
+  connect(cmdYieldReport, &QPushButton::clicked, this, [this] { choose_yield_report_file(); });
+  choose_file = [this](const QString& caption, const QString& name, const QString& types) {
+    return QFileDialog::getSaveFileName(this, caption, name, types);
+  };
 }
 
 RecordFilter RecordsWindow::filter() const {
@@ -591,6 +617,7 @@ RecordFilter RecordsWindow::filter() const {
     filter.station = cboStation->currentData().toString().toStdString();
   }
   filter.include_simulated = chkSimulated->isChecked();
+  if (chkUnitSteps->isChecked()) filter.in_unit_result = true;
   return filter;
 }
 
@@ -750,6 +777,7 @@ void RecordsWindow::show_figures(const ReadResult<YieldFigures>& result) {
   } else {
     show_summary(summary_of(result.value));
     charts->show_figures(result.value);
+    chkUnitSteps->setVisible(chkUnitSteps->isChecked() || result.value.unit_results > 0);
     lblHidden->setText(text_of(hidden_simulated_text(result.value.hidden_simulated)));
     lblHidden->setVisible(result.value.hidden_simulated > 0);
     // Fewer runs than the page shown begins at (runs that left the filter): the last page.
@@ -855,8 +883,8 @@ bool RecordsWindow::wait_for_reads(std::chrono::milliseconds most) {
 
 void RecordsWindow::choose_export_file() {
   if (exporting_) return;
-  const QString file = QFileDialog::getSaveFileName(
-      this, "Export Records", QString(), "CSV (*.csv);;JSON (*.json);;JUnit XML (*.xml)");
+  const QString file =
+      choose_file("Export Records", QString(), "CSV (*.csv);;JSON (*.json);;JUnit XML (*.xml)");
   if (file.isEmpty()) return;
   // The export runs on a thread of its own; the window goes on meanwhile.
   exporting_ = true;
@@ -875,6 +903,46 @@ void RecordsWindow::choose_export_file() {
                            "Nothing was exported: " + text_of(result.error));
     }
   });
+}
+
+void RecordsWindow::choose_yield_report_file() {
+  if (reporting_) return;
+  const QString file = choose_file("Yield Report", "yield-report.html", "HTML (*.html *.htm)");
+  if (!file.isEmpty()) write_yield_report(file);
+}
+
+void RecordsWindow::write_yield_report(const QString& file) {
+  if (reporting_) return;
+  YieldReportHeading heading;
+  heading.selection = selection_text(current_);
+  heading.program = program_;
+  if (heading.program.empty()) {
+    heading.program =
+        (QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion())
+            .trimmed()
+            .toStdString();
+  }
+  // The figures are read and the file written on the exports' thread; the window goes on.
+  reporting_ = true;
+  cmdYieldReport->setEnabled(false);
+  cmdYieldReport->setText("Writing...");
+  reader_->write_yield_report(
+      current_, std::move(heading), file.toStdString(),
+      [this, file](const YieldReportResult& result) {
+        reporting_ = false;
+        cmdYieldReport->setEnabled(true);
+        cmdYieldReport->setText("Yield Report...");
+        if (result.error.empty()) {
+          QMessageBox::information(this, window_text::kCaption,
+                                   "Wrote the yield report of " +
+                                       text_of(count_text(result.count)) +
+                                       (result.count == 1 ? " run to " : " runs to ") + file + ".");
+        } else {
+          QMessageBox::warning(
+              this, window_text::kCaption,
+              "No yield report was written to " + file + ": " + text_of(result.error));
+        }
+      });
 }
 
 void RecordsWindow::name_controls() {

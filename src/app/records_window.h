@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -49,6 +50,8 @@ struct OutcomeLook {
   QColor text;
 };
 OutcomeLook outcome_look(records::Outcome outcome);
+// The mark of a simulated run, as the main window's simulated status line.
+QColor simulated_colour();
 
 // The rows of a list of runs: a page of the records window, a unit's history.
 class RunListModel final : public QAbstractTableModel {
@@ -155,6 +158,17 @@ class RecordsWindow final : public QWidget {
   // The history of the unit in the list's row `row` (its serial number as the list shows it), in
   // a window of its own, or the one open for it already; none for a run that names no unit.
   UnitHistoryWindow* show_unit_history(int row);
+  // Writes the yield report of the filtered runs to `file` on the reader's exports thread, and
+  // says where it went or why it did not in a message box when it is done (the Yield Report
+  // button, once its file is chosen).
+  void write_yield_report(const QString& file);
+  // The program and its version, as the yield report's heading names them.
+  void set_program_text(std::string text) { program_ = std::move(text); }
+
+  // Asks for the file to write: (caption, suggested name, file types) -> the file, empty when none
+  // is chosen. A save dialog unless replaced (the suites choose without one).
+  std::function<QString(const QString& caption, const QString& name, const QString& types)>
+      choose_file;
 
   QLineEdit* txtFilter = nullptr;
   QComboBox* cboProcedure = nullptr;
@@ -165,6 +179,9 @@ class RecordsWindow final : public QWidget {
   QCheckBox* chkTo = nullptr;
   QDateEdit* dtTo = nullptr;
   QCheckBox* chkSimulated = nullptr;
+  // Only the runs that are steps of unit results: ticked by a click on a deciding step's bar,
+  // shown while ticked or while the figures hold unit results.
+  QCheckBox* chkUnitSteps = nullptr;
   YieldCharts* charts = nullptr;  // over the filter; a click on a bar filters the list
   QTableView* lstRuns = nullptr;
   QPushButton* cmdNewer = nullptr;
@@ -180,6 +197,7 @@ class RecordsWindow final : public QWidget {
   QPushButton* cmdPrint = nullptr;
   QPushButton* cmdExport = nullptr;
   QPushButton* cmdRefresh = nullptr;
+  QPushButton* cmdYieldReport = nullptr;
 
   RunListModel& model() { return model_; }
 
@@ -204,6 +222,7 @@ class RecordsWindow final : public QWidget {
   // The summary line: the last summary or error, or that the records are being read.
   void show_reading_state();
   void choose_export_file();
+  void choose_yield_report_file();
 
   std::unique_ptr<records::RecordsReader> reader_;
   bool on_server_ = false;
@@ -226,6 +245,8 @@ class RecordsWindow final : public QWidget {
   // The period of the trend clicked last, until a date is chosen by hand: the list's filter.
   std::optional<std::pair<records::TimePoint, records::TimePoint>> period_;
   bool exporting_ = false;
+  bool reporting_ = false;
+  std::string program_;
   QTimer* typing_ = nullptr;
   QTimer* watch_ = nullptr;  // follows a read that is slow to come
 };

@@ -108,6 +108,8 @@ YieldCharts::YieldCharts(QWidget* parent) : QWidget(parent) {
   };
   chtTrend = view("chtTrend", "Pass rate and first-pass yield over time", 1);
   chtFailures = view("chtFailures", "Runs not passed by procedure", 2);
+  chtSteps = view("chtSteps", "Unit results not passed by deciding step", 1);
+  chtSteps->hide();
   chtStations = view("chtStations", "Yield by station", 1);
   show_nothing(QString());
 }
@@ -116,12 +118,16 @@ void YieldCharts::show_figures(const YieldFigures& figures) {
   figures_ = figures;
   draw_trend();
   draw_failures();
+  draw_steps();
   draw_stations();
 }
 
 void YieldCharts::show_nothing(const QString& text) {
   figures_ = {};
-  for (QChartView* view : {chtTrend, chtFailures, chtStations}) install(view, new_chart(text));
+  for (QChartView* view : {chtTrend, chtFailures, chtSteps, chtStations}) {
+    install(view, new_chart(text));
+  }
+  chtSteps->hide();
 }
 
 void YieldCharts::draw_trend() {
@@ -152,6 +158,8 @@ void YieldCharts::draw_trend() {
   }
   x->setRange(-0.5, double(trend.size()) - 0.5);
   small_labels(x);
+  // A date is read whole or not at all: beside the chart of deciding steps the chart is narrow.
+  x->setTruncateLabels(false);
   QValueAxis* y = percent_axis();
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
@@ -279,6 +287,82 @@ void YieldCharts::draw_failures() {
   install(chtFailures, chart);
 }
 
+void YieldCharts::draw_steps() {
+  chtSteps->setVisible(figures_.unit_results > 0);
+  QChart* chart = new_chart("Steps failing unit results");
+  const std::vector<StepFailureCount>& steps = figures_.step_failures;
+  if (steps.empty()) {
+    chart->setTitle(chart->title() + ": none");
+    install(chtSteps, chart);
+    return;
+  }
+  auto* failed = new QBarSet("fail");
+  failed->setColor(failure_colour(Outcome::failed));
+  failed->setBorderColor(failure_colour(Outcome::failed));
+  auto* errors = new QBarSet("error");
+  errors->setColor(failure_colour(Outcome::error));
+  errors->setBorderColor(failure_colour(Outcome::error));
+  auto* share = new QLineSeries;
+  share->setName("Running share");
+  share->setColor(kParetoColour);
+  share->setPointsVisible(true);
+  std::size_t total = 0;
+  for (const StepFailureCount& step : steps) total += step.count();
+  std::size_t so_far = 0;
+  std::size_t most = 0;
+  QStringList names;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    failed->append(double(steps[i].failed));
+    errors->append(double(steps[i].errors));
+    so_far += steps[i].count();
+    most = std::max(most, steps[i].count());
+    share->append(double(i), total == 0 ? 0.0 : 100.0 * double(so_far) / double(total));
+    names << QString::fromUtf8(display_name(steps[i].procedure));
+  }
+  auto* bars = new QStackedBarSeries;
+  bars->append(failed);
+  bars->append(errors);
+  chart->addSeries(bars);
+  chart->addSeries(share);
+  auto* x = new QBarCategoryAxis;
+  x->append(names);
+  small_labels(x);
+  // The chart is narrow: names stand upright under their bars, whole, from the third on.
+  x->setTruncateLabels(false);
+  if (names.size() > 2) x->setLabelsAngle(-90);
+  auto* y = new QValueAxis;
+  y->setRange(0, double(std::max<std::size_t>(most, 1)));
+  y->setLabelFormat("%.0f");
+  y->applyNiceNumbers();
+  small_labels(y);
+  QValueAxis* right = percent_axis();
+  chart->addAxis(x, Qt::AlignBottom);
+  chart->addAxis(y, Qt::AlignLeft);
+  chart->addAxis(right, Qt::AlignRight);
+  bars->attachAxis(x);
+  bars->attachAxis(y);
+  share->attachAxis(x);
+  share->attachAxis(right);
+  for (QBarSet* set : {failed, errors}) {
+    connect(set, &QBarSet::clicked, this, [this](int index) {
+      if (index >= 0 && index < int(figures_.step_failures.size())) {
+        emit step_failures_clicked(figures_.step_failures[std::size_t(index)].procedure);
+      }
+    });
+    connect(set, &QBarSet::hovered, this, [this, set](bool on, int index) {
+      if (!on || index < 0 || index >= int(figures_.step_failures.size())) return;
+      QToolTip::showText(
+          QCursor::pos(),
+          QString("%1 decided %2 unit results with %3; click to list its runs in unit results")
+              .arg(QString::fromUtf8(
+                  display_name(figures_.step_failures[std::size_t(index)].procedure)))
+              .arg(set->at(index))
+              .arg(set->label()));
+    });
+  }
+  install(chtSteps, chart);
+}
+
 void YieldCharts::draw_stations() {
   QChart* chart = new_chart("Yield by station");
   const std::vector<StationYield>& stations = figures_.stations;
@@ -305,7 +389,8 @@ void YieldCharts::draw_stations() {
   x->append(names);
   small_labels(x);
   x->setTruncateLabels(false);
-  if (names.size() > 4) x->setLabelsAngle(-90);
+  // Beside the chart of deciding steps there is room for two names side by side.
+  if (names.size() > (chtSteps->isHidden() ? 4U : 2U)) x->setLabelsAngle(-90);
   QValueAxis* y = percent_axis();
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);

@@ -1,8 +1,10 @@
 // The records window's charts over the runs its filters select, drawn from the yield figures the
 // store counts (records/yield_figures.h): pass rate and first-pass yield by day or week, the runs
 // that did not pass by procedure (a Pareto chart: the procedure with the most first, and their
-// running share), and each station's yield side by side. A click on a point or a bar says which
-// runs it stands for; the window filters its list to them.
+// running share), the unit results that did not pass by the step that decided them (a Pareto
+// chart of their steps' procedures, shown while the figures hold unit results), and each
+// station's yield side by side. A click on a point or a bar says which runs it stands for; the
+// window filters its list to them.
 #pragma once
 
 #include <QWidget>
@@ -27,6 +29,7 @@ class YieldCharts final : public QWidget {
 
   QChartView* chtTrend = nullptr;
   QChartView* chtFailures = nullptr;
+  QChartView* chtSteps = nullptr;  // hidden without unit results
   QChartView* chtStations = nullptr;
 
  signals:
@@ -34,11 +37,14 @@ class YieldCharts final : public QWidget {
   void period_clicked(records::TimePoint start, records::TimePoint end);
   // A procedure's runs with one outcome.
   void failures_clicked(records::Procedure procedure, records::Outcome outcome);
+  // The runs of a procedure that are steps of unit results.
+  void step_failures_clicked(records::Procedure procedure);
   void station_clicked(const std::string& station);
 
  private:
   void draw_trend();
   void draw_failures();
+  void draw_steps();
   void draw_stations();
   // The trend's period nearest to the time `x` (milliseconds since the epoch), clicked.
   void click_trend(double x);

@@ -23,7 +23,7 @@ using Job = std::function<std::string(RecordStore& store)>;
 
 // The queue's places: one running read and one waiting read of each kind at most. The page comes
 // first when both wait.
-enum Slot { kPageSlot, kRunSlot, kYieldSlot, kExportSlot };
+enum Slot { kPageSlot, kRunSlot, kYieldSlot, kExportSlot, kReportSlot };
 
 }  // namespace
 
@@ -215,7 +215,17 @@ void RecordsReader::read_page(PageRequest request, std::function<void(PageResult
       }
       ReadResult<std::vector<RunRecord>> runs = store.query(filter, Detail::list);
       result.runs = std::move(runs.value);
-      return runs.error;
+      if (!runs.error.empty() || !request.unit_results) return runs.error;
+      std::vector<std::string> ids;
+      for (const RunRecord& run : result.runs) {
+        if (!run.unit_result_id.empty()) ids.push_back(run.unit_result_id);
+      }
+      std::sort(ids.begin(), ids.end());
+      ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+      if (ids.empty()) return std::string();
+      ReadResult<std::vector<UnitResult>> unit_results = store.unit_results(ids);
+      result.unit_results = std::move(unit_results.value);
+      return unit_results.error;
     });
     result.offset = filter.offset;
     std::string error = result.error;
@@ -263,6 +273,29 @@ void RecordsReader::export_runs(RecordFilter filter, std::string file,
     Shared::deliver(shared, [done, result = std::move(result)] { done(result); });
     return error;
   });
+}
+
+void RecordsReader::write_yield_report(RecordFilter filter, YieldReportHeading heading,
+                                       std::string file,
+                                       std::function<void(YieldReportResult)> done) {
+  exports_->post(kReportSlot,
+                 [shared = shared_, filter = std::move(filter), heading = std::move(heading),
+                  file = std::move(file), done = std::move(done)](RecordStore& store) mutable {
+                   shared->before(ReadKind::report);
+                   YieldReportResult result;
+                   const ReadResult<YieldFigures> figures = read_yield_figures(store, filter);
+                   std::string read_error = figures.error;
+                   if (!read_error.empty()) {
+                     result.error = "the records cannot be read: " + read_error;
+                   } else {
+                     heading.records = store.location_text();
+                     heading.made = now();
+                     result.count = figures.value.total.count;
+                     result.error = records::write_yield_report(figures.value, heading, file);
+                   }
+                   Shared::deliver(shared, [done, result = std::move(result)] { done(result); });
+                   return read_error;
+                 });
 }
 
 bool RecordsReader::idle() const {

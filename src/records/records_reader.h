@@ -22,16 +22,19 @@
 
 #include "records/record_store.h"
 #include "records/yield_figures.h"
+#include "records/yield_report.h"
 
 class QObject;
 
 namespace records {
 
-// What the list shows: one page and, when asked for, the summary and the stations.
+// What the list shows: one page and, when asked for, the summary, the stations and the unit
+// results the page's runs are steps of.
 struct PageRequest {
   RecordFilter filter;  // its limit and offset name the page
   bool summary = true;  // the summary, and the page moved back inside the runs counted
   bool stations = true;
+  bool unit_results = false;
 };
 
 struct PageResult {
@@ -39,7 +42,14 @@ struct PageResult {
   std::vector<RunRecord> runs;  // the list's columns only (Detail::list)
   std::size_t offset = 0;       // the page's first run, moved back when the runs are fewer now
   std::optional<std::vector<std::string>> stations;
+  // The unit results the runs name, in the order of their start, read in the runs' view.
+  std::vector<UnitResult> unit_results;
   std::string error;  // empty when every read worked
+};
+
+struct YieldReportResult {
+  std::string error;      // empty when the report was written
+  std::size_t count = 0;  // the runs it counts
 };
 
 struct ExportResult {
@@ -47,7 +57,7 @@ struct ExportResult {
   std::size_t count = 0;
 };
 
-enum class ReadKind { page, run, exporting, yield };
+enum class ReadKind { page, run, exporting, yield, report };
 
 class RecordsReader {
  public:
@@ -73,6 +83,11 @@ class RecordsReader {
   void read_yield(RecordFilter filter, std::function<void(ReadResult<YieldFigures>)> done);
   // Writes the runs `filter` selects to `file` (see export_records), on a thread of its own.
   void export_runs(RecordFilter filter, std::string file, std::function<void(ExportResult)> done);
+  // Reads the yield figures of the runs `filter` selects and writes them to `file` as the yield
+  // report (records/yield_report.h), on the exports' thread. The heading's records are the
+  // store's location as a person reads it, and its time that of the read.
+  void write_yield_report(RecordFilter filter, YieldReportHeading heading, std::string file,
+                          std::function<void(YieldReportResult)> done);
 
   // No read runs or waits and every result has been delivered.
   bool idle() const;

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <utility>
 
+#include "station/messages.h"
+
 #ifndef QUOR_PROGRAM_VERSION
 #define QUOR_PROGRAM_VERSION "unknown"
 #endif
@@ -123,11 +125,14 @@ records::RecordStore& RecordsWiring::reader() {
 
 app::RecordsWindow& RecordsWiring::show_window() {
   // The window reads on connections of its own, off this thread: opening it waits for nothing.
-  if (window_ == nullptr)
+  if (window_ == nullptr) {
     window_ = new app::RecordsWindow(
         options_.shared_store.empty() ? options_.path : options_.shared_store, station_.person);
-  else
+    // The yield report names the program as the command line's report does.
+    window_->set_program_text(std::string(kProgramName) + " " + QUOR_PROGRAM_VERSION);
+  } else {
     window_->refresh();
+  }
   update_status();
   window_->show();
   window_->raise();

@@ -1,5 +1,6 @@
 // Renders the records window with its charts over a few hundred runs (all of them, one unit's, one
-// station's), a unit's history, the window while a read hangs (being read, then not answered) and
+// station's), the chart of the steps that decided unit results, a unit's history with its unit
+// results, the window while a read hangs (being read, then not answered) and
 // once it came, and the main window's status line when records cannot be kept, the runs the
 // line's server set aside, to PNG files for a look by eye:
 //   render_records <folder>
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <memory>
@@ -15,6 +17,7 @@
 
 #include "app/records_window.h"
 #include "app/unit_history.h"
+#include "app/yield_charts.h"
 #include "offscreen_render.h"
 #include "records/record_store.h"
 #include "station/records_wiring.h"
@@ -69,6 +72,61 @@ std::vector<records::RunRecord> made_runs() {
   return runs;
 }
 
+// Final tests of twelve units after the day's runs: three steps each, some failed or ended in an
+// error at a step; the runs of the steps they reached name them.
+struct MadeUnitResults {
+  std::vector<records::UnitResult> results;
+  std::vector<records::RunRecord> steps;
+};
+
+MadeUnitResults made_unit_results() {
+  using namespace records;
+  MadeUnitResults made;
+  const TimePoint start = *parse_utc_date("2026-12-05") + std::chrono::hours{8};
+  const Procedure sequence[] = {all_procedures()[0], all_procedures()[1], all_procedures()[2]};
+  for (int n = 0; n < 12; ++n) {
+    UnitResult u;
+    u.id = new_run_id();
+    u.station_id = "line1-station";
+    u.started = start + std::chrono::minutes{n * 20};
+    u.ended = u.started + std::chrono::minutes{6};
+    u.technician = n % 2 == 0 ? "A. Marsh" : "D. Okafor";
+    u.uut = identify("ARDENVALE,QUOR BUS,QB" + std::to_string(10400 + n % 8) + ",2.07");
+    u.sequence = "default";
+    // A step decides the unit's failure or error: the first, the second or the third.
+    const int last = n % 3 == 0 ? 2 : n % 4 == 1 ? 1 : n % 5 == 2 ? 0 : 2;
+    u.verdict = n % 3 == 0 || n == 5 ? UnitVerdict::pass
+                : n % 4 == 1         ? UnitVerdict::fail
+                : n % 5 == 2         ? UnitVerdict::error
+                                     : UnitVerdict::fail;
+    if (u.verdict != UnitVerdict::pass) {
+      u.deciding_step = last;
+      u.deciding_procedure = sequence[last];
+      u.finding = u.verdict == UnitVerdict::error
+                      ? "VI_ERROR_TMO: Timeout expired before operation completed."
+                      : "Pass 7 word 12: read 0x00A5, expected 0x00A4";
+    }
+    for (int step = 0; step <= last; ++step) {
+      RunRecord r;
+      r.id = new_run_id();
+      r.station_id = u.station_id;
+      r.started = u.started + std::chrono::minutes{step * 2};
+      r.ended = r.started + std::chrono::seconds{90};
+      r.procedure = sequence[step];
+      r.outcome = step < last || u.verdict == UnitVerdict::pass ? Outcome::passed
+                  : u.verdict == UnitVerdict::error             ? Outcome::error
+                                                                : Outcome::failed;
+      r.uut = u.uut;
+      r.technician = u.technician;
+      r.unit_result_id = u.id;
+      r.program_version = "1.0";
+      made.steps.push_back(std::move(r));
+    }
+    made.results.push_back(std::move(u));
+  }
+  return made;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -79,7 +137,11 @@ int main(int argc, char* argv[]) {
   testing_support::RenderedStation rendered;
 
   records::RecordStore store(temporary.path().toStdString() + "/records.sqlite");
-  if (!store.open() || !store.import_runs(made_runs())) return EXIT_FAILURE;
+  const MadeUnitResults unit_results = made_unit_results();
+  if (!store.open() || !store.import_runs(made_runs()) ||
+      !store.import_unit_results(unit_results.results) || !store.import_runs(unit_results.steps)) {
+    return EXIT_FAILURE;
+  }
   app::RecordsWindow window(store, rendered.person);
   window.wait_for_reads();
   // As it opens: the simulated runs hidden, and the window says so.
@@ -89,13 +151,42 @@ int main(int argc, char* argv[]) {
   window.lstRuns->selectRow(2);
   window.wait_for_reads();
   ok = save_snapshot(&window, folder + "/records_window.png") && ok;
-  // One unit's runs, oldest first, as a click on its serial number opens them.
-  if (app::UnitHistoryWindow* history = window.show_unit_history(2)) {
+  // One unit's runs and unit results, oldest first, as a click on its serial number opens them
+  // (the newest run is a step of the last unit result).
+  if (app::UnitHistoryWindow* history = window.show_unit_history(0)) {
     history->wait_for_reads();
     ok = save_snapshot(history, folder + "/unit_history.png") && ok;
     history->close();
   } else {
     ok = false;
+  }
+  // The steps that decided the unit results not passed, as the figures count them.
+  {
+    records::YieldFigures figures = window.charts->figures();
+    figures.unit_results = unit_results.results.size();
+    figures.unit_results_passed = 0;
+    figures.step_failures.clear();
+    for (const records::UnitResult& u : unit_results.results) {
+      if (u.verdict == records::UnitVerdict::pass) {
+        ++figures.unit_results_passed;
+        continue;
+      }
+      auto step = std::find_if(figures.step_failures.begin(), figures.step_failures.end(),
+                               [&u](const records::StepFailureCount& c) {
+                                 return c.procedure == *u.deciding_procedure;
+                               });
+      if (step == figures.step_failures.end()) {
+        figures.step_failures.push_back({*u.deciding_procedure, 0, 0});
+        step = figures.step_failures.end() - 1;
+      }
+      ++(u.verdict == records::UnitVerdict::error ? step->errors : step->failed);
+    }
+    std::stable_sort(figures.step_failures.begin(), figures.step_failures.end(),
+                     [](const auto& a, const auto& b) { return a.count() > b.count(); });
+    window.charts->show_figures(figures);
+    ok = save_snapshot(&window, folder + "/records_window_unit_steps.png") && ok;
+    window.refresh();
+    window.wait_for_reads();
   }
 
   // A read that hangs, as on a server that does not answer: the window says it reads, and after a

@@ -12,13 +12,18 @@
 #include <QtCharts/QAbstractBarSeries>
 #include <QtCharts/QBarSet>
 #include <QtCharts/QLineSeries>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/records_window.h"
 #include "app/unit_history.h"
 #include "app/yield_charts.h"
+#include "modal_script.h"
 #include "records/record_store.h"
 #include "testing/scripted_operator.h"
 
@@ -189,6 +194,66 @@ TEST_F(StationWindowTest, ExportsOnlyTheChosenStationsRuns) {
   EXPECT_EQ(text.count("\"station_id\": "), 3);
 }
 
+TEST_F(StationWindowTest, WritesTheYieldReportOfTheFilteredRunsOffTheWindowThread) {
+  app::RecordsWindow window(store, person);
+  ASSERT_TRUE(window.wait_for_reads());
+  window.cboStation->setCurrentText("LINE-A");
+  ASSERT_TRUE(window.wait_for_reads());
+  // The thread that read the figures and wrote the file.
+  struct Writer {
+    std::mutex mutex;
+    std::vector<std::thread::id> threads;
+  };
+  auto writer = std::make_shared<Writer>();
+  window.reader().set_read_hook([writer](records::ReadKind kind) {
+    if (kind != records::ReadKind::report) return;
+    std::lock_guard lock(writer->mutex);
+    writer->threads.push_back(std::this_thread::get_id());
+  });
+  const QString file = folder.path() + "/line-a.html";
+  const QString unwritable = folder.path() + "/no such folder/report.html";
+  std::vector<QString> offered;
+  std::deque<QString> chosen{file, unwritable};
+  window.choose_file = [&](const QString&, const QString& name, const QString&) {
+    offered.push_back(name);
+    const QString next = chosen.front();
+    chosen.pop_front();
+    return next;
+  };
+  app_tests::ModalScript script;
+  script.click("OK");
+  script.click("OK");
+  window.cmdYieldReport->click();
+  ASSERT_TRUE(window.wait_for_reads());
+  window.cmdYieldReport->click();
+  ASSERT_TRUE(window.wait_for_reads());
+  ASSERT_TRUE(script.finish());
+  EXPECT_TRUE(script.surprises.empty());
+  EXPECT_EQ(offered, (std::vector<QString>{"yield-report.html", "yield-report.html"}));
+  ASSERT_EQ(script.shown.size(), 2U);
+  EXPECT_EQ(script.shown[0], "Wrote the yield report of 3 runs to " + file.toStdString() + ".");
+  EXPECT_EQ(
+      script.shown[1].rfind("No yield report was written to " + unwritable.toStdString() + ": ", 0),
+      0U)
+      << script.shown[1];
+  {
+    std::lock_guard lock(writer->mutex);
+    ASSERT_EQ(writer->threads.size(), 2U);
+    for (std::thread::id thread : writer->threads) EXPECT_NE(thread, std::this_thread::get_id());
+  }
+  // The figures of LINE-A's runs as the store counts them, under the window's filter.
+  QFile written(file);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  const std::string html = written.readAll().toStdString();
+  EXPECT_NE(html.find("data-figure=\"summary\" data-runs=\"3\" data-finished=\"3\" "
+                      "data-passed=\"2\" data-first-runs=\"3\" data-first-passed=\"2\""),
+            std::string::npos);
+  EXPECT_NE(html.find("at station LINE-A"), std::string::npos);
+  EXPECT_EQ(html.find("LINE-B"), std::string::npos);
+  EXPECT_NE(html.find(store.location_text()), std::string::npos);
+  EXPECT_TRUE(window.cmdYieldReport->isEnabled());
+}
+
 // --- The list at a glance ---
 
 RunRecord unit_run(const std::string& id, const std::string& serial, Outcome outcome, int minute,
@@ -196,6 +261,34 @@ RunRecord unit_run(const std::string& id, const std::string& serial, Outcome out
   RunRecord r = station_run(id, "LINE-A", outcome, minute);
   r.uut = records::identify("QUOR,QB-1," + serial + ",1.0");
   r.simulated = simulated;
+  return r;
+}
+
+// A unit's final test on LINE-A, begun at `minute`; its steps are runs naming its id.
+records::UnitResult unit_result(const std::string& id, const std::string& serial,
+                                records::UnitVerdict verdict, int minute) {
+  records::UnitResult u;
+  u.id = id;
+  u.station_id = "LINE-A";
+  u.started = *records::parse_utc_date("2026-12-01") + std::chrono::minutes{minute};
+  u.ended = u.started + std::chrono::minutes{5};
+  u.technician = "R. Lindqvist";
+  u.uut = records::identify("QUOR,QB-1," + serial + ",1.0");
+  u.sequence = "default";
+  u.verdict = verdict;
+  if (verdict == records::UnitVerdict::fail) {
+    u.deciding_step = 2;
+    u.deciding_procedure = Procedure::recm;
+    u.finding = "Pass 7 word 12: read 0x00A5, expected 0x00A4";
+  }
+  return u;
+}
+
+RunRecord step_run(const std::string& id, const std::string& serial, Outcome outcome, int minute,
+                   const std::string& unit_result_id, Procedure procedure = Procedure::rec) {
+  RunRecord r = unit_run(id, serial, outcome, minute);
+  r.unit_result_id = unit_result_id;
+  r.procedure = procedure;
   return r;
 }
 
@@ -329,6 +422,8 @@ struct ClickRow {
   std::function<void(app::YieldCharts&)> click;
   std::vector<std::string> ids;
   std::function<void(const records::RecordFilter&)> check;
+  // Runs that are steps of unit results, kept before the window opens.
+  std::vector<RunRecord> steps = {};
 };
 
 class ChartClickTest : public StationWindowTest, public ::testing::WithParamInterface<ClickRow> {};
@@ -337,9 +432,19 @@ TEST_P(ChartClickTest, AClickOnABarListsTheRunsItStandsFor) {
   // A second day, for the trend.
   RunRecord later = station_run("d1", "LINE-A", Outcome::failed, 60 * 48);
   ASSERT_TRUE(store.import_runs({later}));
+  const std::vector<RunRecord>& steps = GetParam().steps;
+  for (const RunRecord& step : steps) {
+    ASSERT_TRUE(store.import_unit_results(
+        {unit_result(step.unit_result_id, "QB900", records::UnitVerdict::fail, 200)}));
+  }
+  ASSERT_TRUE(store.import_runs(steps));
   app::RecordsWindow window(store, person);
   ASSERT_TRUE(window.wait_for_reads());
-  ASSERT_EQ(window.charts->figures().total.count, 8U);
+  ASSERT_EQ(window.charts->figures().total.count, 8U + steps.size());
+  // Without unit results the chart of their deciding steps stays out of the way.
+  if (steps.empty()) {
+    EXPECT_TRUE(window.charts->chtSteps->isHidden());
+  }
   GetParam().click(*window.charts);
   ASSERT_TRUE(window.wait_for_reads());
   EXPECT_EQ(listed(window), GetParam().ids);
@@ -382,17 +487,45 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const records::RecordFilter& filter) {
                    EXPECT_EQ(filter.started_from, records::parse_utc_date("2026-12-03"));
                    EXPECT_EQ(filter.started_before, records::parse_utc_date("2026-12-04"));
-                 }}),
+                 }},
+        // The runs of the step's procedure inside unit results: not the same procedure's runs
+        // on their own, nor another step's.
+        ClickRow{"DecidingStep",
+                 [](app::YieldCharts& charts) {
+                   records::YieldFigures figures = charts.figures();
+                   figures.unit_results = 3;
+                   figures.step_failures = {{Procedure::recm, 0, 1}, {Procedure::rec, 1, 0}};
+                   charts.show_figures(figures);
+                   EXPECT_FALSE(charts.chtSteps->isHidden());
+                   QBarSet* set = bar_set(charts.chtSteps, "fail");
+                   ASSERT_NE(set, nullptr);
+                   emit set->clicked(1);
+                 },
+                 {"e2", "e1"},
+                 [](const records::RecordFilter& filter) {
+                   EXPECT_EQ(filter.procedure, Procedure::rec);
+                   EXPECT_EQ(filter.in_unit_result, true);
+                   EXPECT_FALSE(filter.outcome);
+                 },
+                 {step_run("e1", "QB900", Outcome::passed, 200, "ur-1"),
+                  step_run("e2", "QB901", Outcome::failed, 201, "ur-2"),
+                  step_run("e3", "QB902", Outcome::failed, 202, "ur-3", Procedure::recm)}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // --- A unit's history ---
 
 TEST_F(StationWindowTest, AUnitsHistoryHoldsEveryRunOfThatSerialNumberOldestFirst) {
+  // Two final tests of the unit, the later one passed; another unit's is not its history.
+  ASSERT_TRUE(store.import_unit_results({
+      unit_result("ur-pass", "QB500", records::UnitVerdict::pass, 50),
+      unit_result("ur-fail", "QB500", records::UnitVerdict::fail, 48),
+      unit_result("ur-other", "QB5001", records::UnitVerdict::pass, 51),
+  }));
   ASSERT_TRUE(store.import_runs({
-      unit_run("u3", "QB500", Outcome::passed, 50),
-      unit_run("u1", "QB500", Outcome::failed, 48),
-      unit_run("u2", "QB500", Outcome::refused, 49, true),  // simulated: part of its history
-      unit_run("v1", "QB5001", Outcome::passed, 51),        // another unit holding the serial
+      step_run("u3", "QB500", Outcome::passed, 50, "ur-pass"),
+      step_run("u1", "QB500", Outcome::failed, 48, "ur-fail"),
+      unit_run("u2", "QB500", Outcome::refused, 49, true),        // simulated: part of its history
+      step_run("v1", "QB5001", Outcome::passed, 51, "ur-other"),  // another unit holding the serial
       unit_run("w1", "qb500", Outcome::passed, 52),
   }));
   app::RecordsWindow window(store, person);
@@ -412,9 +545,25 @@ TEST_F(StationWindowTest, AUnitsHistoryHoldsEveryRunOfThatSerialNumberOldestFirs
   EXPECT_EQ(history_ids, (std::vector<std::string>{"u1", "u2", "u3"}));
   EXPECT_EQ(history.windowTitle().toStdString(), "Unit History - QB500");
   EXPECT_EQ(history.lblUnit->text().toStdString().substr(0, 12), "3 runs from ");
-  EXPECT_NE(history.lblUnit->text().toStdString().find(": 1 passed, 1 failed, 1 refused"),
+  EXPECT_NE(history.lblUnit->text().toStdString().find(
+                ": 1 passed, 1 failed, 1 refused; 2 unit results: 1 pass, 1 fail"),
             std::string::npos)
       << history.lblUnit->text().toStdString();
+  // Its unit results above the runs, oldest first, with the step that decided the failed one.
+  const app::UnitResultListModel& results = history.unit_result_model();
+  ASSERT_EQ(results.rowCount(), 2);
+  EXPECT_FALSE(history.lstUnitResults->isHidden());
+  const auto cell = [&results](int result, int column) {
+    return results.data(results.index(result, column), Qt::DisplayRole).toString().toStdString();
+  };
+  EXPECT_EQ(cell(0, app::UnitResultListModel::Verdict), "fail");
+  EXPECT_EQ(cell(0, app::UnitResultListModel::DecidingStep), "3: RECM");
+  EXPECT_EQ(cell(0, app::UnitResultListModel::Finding),
+            "Pass 7 word 12: read 0x00A5, expected 0x00A4");
+  EXPECT_EQ(cell(0, app::UnitResultListModel::Technician), "R. Lindqvist");
+  EXPECT_EQ(cell(1, app::UnitResultListModel::Verdict), "pass");
+  EXPECT_EQ(cell(1, app::UnitResultListModel::Sequence), "default");
+  EXPECT_EQ(cell(1, app::UnitResultListModel::DecidingStep), "");
   // The same unit again: the window open for it, not a second one.
   EXPECT_EQ(window.show_unit_history(row), &history);
   EXPECT_EQ(window.findChildren<app::UnitHistoryWindow*>().size(), 1);
@@ -442,6 +591,7 @@ const NameRow kRecordsWindowNames[] = {
     {"chkTo", nullptr},
     {"dtTo", "To date"},
     {"chkSimulated", nullptr},
+    {"chkUnitSteps", nullptr},
     {"lblSummary", nullptr},
     {"lblHidden", "lblHidden"},  // no simulated run hidden: empty, read by its control name
     {"lblStations", nullptr},
@@ -449,6 +599,7 @@ const NameRow kRecordsWindowNames[] = {
     {"YieldCharts", "Yield charts"},
     {"chtTrend", "Pass rate and first-pass yield over time"},
     {"chtFailures", "Runs not passed by procedure"},
+    {"chtSteps", "Unit results not passed by deciding step"},
     {"chtStations", "Yield by station"},
     {"lstRuns", "Runs"},
     {"lblSimulated", nullptr},
@@ -460,6 +611,7 @@ const NameRow kRecordsWindowNames[] = {
     {"cmdRefresh", nullptr},
     {"cmdPrint", nullptr},
     {"cmdExport", nullptr},
+    {"cmdYieldReport", nullptr},
 };
 
 TEST_F(StationWindowTest, EveryControlOfTheRecordsWindowHasItsAccessibleName) {
