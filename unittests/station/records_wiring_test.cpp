@@ -565,13 +565,14 @@ INSTANTIATE_TEST_SUITE_P(
                                  [](app::RecordsWindow& w) { w.txtFilter->setText("qb2"); },
                                  {"run-7", "run-5"},
                                  "1 of 2 runs passed; first-pass yield 100% over 1 first run"},
+                      // QB100's pass (run-3) is a retest: its first Self Test failed.
                       FilterCase{"ProcedureAndOutcome",
                                  [](app::RecordsWindow& w) {
                                    w.cboProcedure->setCurrentText("Self Test");
                                    w.cboOutcome->setCurrentText("passed");
                                  },
                                  {"run-5", "run-3"},
-                                 "2 of 2 runs passed; first-pass yield 100% over 2 units"},
+                                 "2 of 2 runs passed; first-pass yield 100% over 1 unit"},
                       FilterCase{"DateRange",
                                  [](app::RecordsWindow& w) {
                                    w.chkFrom->setChecked(true);
@@ -580,7 +581,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    w.dtTo->setDate(QDate(2026, 12, 3));
                                  },
                                  {"run-5", "run-3", "run-2"},
-                                 "3 of 3 runs passed; first-pass yield 100% over 3 first runs"},
+                                 "3 of 3 runs passed; first-pass yield 100% over 2 first runs"},
                       FilterCase{"NothingMatches",
                                  [](app::RecordsWindow& w) { w.txtFilter->setText("'; --"); },
                                  {},
