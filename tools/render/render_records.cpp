@@ -1,6 +1,6 @@
 // Renders the records window with its charts over a few hundred runs (all of them, one unit's, one
-// station's), the chart of the steps that decided unit results, a unit's history with its unit
-// results, the window while a read hangs (being read, then not answered) and
+// station's) with the chart of the steps that decided unit results, a unit's history with its
+// unit results, the window while a read hangs (being read, then not answered) and
 // once it came, and the main window's status line when records cannot be kept, the runs the
 // line's server set aside, to PNG files for a look by eye:
 //   render_records <folder>
@@ -159,34 +159,6 @@ int main(int argc, char* argv[]) {
     history->close();
   } else {
     ok = false;
-  }
-  // The steps that decided the unit results not passed, as the figures count them.
-  {
-    records::YieldFigures figures = window.charts->figures();
-    figures.unit_results = unit_results.results.size();
-    figures.unit_results_passed = 0;
-    figures.step_failures.clear();
-    for (const records::UnitResult& u : unit_results.results) {
-      if (u.verdict == records::UnitVerdict::pass) {
-        ++figures.unit_results_passed;
-        continue;
-      }
-      auto step = std::find_if(figures.step_failures.begin(), figures.step_failures.end(),
-                               [&u](const records::StepFailureCount& c) {
-                                 return c.procedure == *u.deciding_procedure;
-                               });
-      if (step == figures.step_failures.end()) {
-        figures.step_failures.push_back({*u.deciding_procedure, 0, 0});
-        step = figures.step_failures.end() - 1;
-      }
-      ++(u.verdict == records::UnitVerdict::error ? step->errors : step->failed);
-    }
-    std::stable_sort(figures.step_failures.begin(), figures.step_failures.end(),
-                     [](const auto& a, const auto& b) { return a.count() > b.count(); });
-    window.charts->show_figures(figures);
-    ok = save_snapshot(&window, folder + "/records_window_unit_steps.png") && ok;
-    window.refresh();
-    window.wait_for_reads();
   }
 
   // A read that hangs, as on a server that does not answer: the window says it reads, and after a
