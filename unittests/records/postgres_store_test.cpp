@@ -112,6 +112,45 @@ TEST_F(ServerStore, ASharedStoreMarksNoRunInterruptedAndAReaderReadsEverything) 
   EXPECT_FALSE(reader.complete_run(full_record("from a reader")));
 }
 
+// Two stations forward runs of one unit at once, the later run's transaction still open when the
+// earlier run arrives: the earlier one waits for it and becomes the unit's only first run.
+TEST_F(ServerStore, RunsOfOneUnitAddedAtOnceMakeOneFirstRun) {
+  {
+    RecordStore setting_up(line(), OpenMode::shared);
+    ASSERT_TRUE(setting_up.open()) << setting_up.status_text();
+  }
+  test_server::Connection other(line());
+  ASSERT_EQ(other.exec("BEGIN"), "");
+  ASSERT_EQ(other.exec("INSERT INTO runs (id, station_id, started_ms, procedure_id, outcome,"
+                       " passes_run, failures, uut_reply, uut_maker, uut_model, uut_serial,"
+                       " uut_firmware, qcu_reply, qcu_maker, qcu_model, qcu_serial, qcu_firmware,"
+                       " uut_resource, qcu_resource, technician, top_serial, sub_serial,"
+                       " visa_library, simulated, program_version) VALUES ('later', 'other', " +
+                       std::to_string(kMorning + 3'600'000) +
+                       ", 'rec', 'passed', 1, 0, '', '', '', 'QB1', '', '', '', '', '', '', '',"
+                       " '', '', '', '', '', 0, '1')"),
+            "");
+  bool written = false;
+  std::string status;
+  std::thread earlier([&] {
+    RecordStore store(line(), OpenMode::shared);
+    written = store.open() && store.complete_run(bare_record("earlier", Procedure::rec,
+                                                             Outcome::failed, kMorning, "QB1"));
+    status = store.status_text();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds{300});
+  EXPECT_EQ(other.exec("COMMIT"), "");
+  earlier.join();
+  ASSERT_TRUE(written) << status;
+  EXPECT_EQ(other.texts("SELECT id FROM runs WHERE first_run <> 0"),
+            std::vector<std::string>{"earlier"});
+  RecordStore store(line(), OpenMode::reader);
+  ASSERT_TRUE(store.open()) << store.status_text();
+  const auto summary = store.summarize({});
+  EXPECT_EQ(summary.value.first_runs, 1u);
+  EXPECT_EQ(summary.value.first_runs_passed, 0u);
+}
+
 TEST_F(ServerStore, TheExportCommandReadsTheServerAndNamesItWithoutThePassword) {
   {
     RecordStore store(line(), OpenMode::shared);
