@@ -12,8 +12,9 @@ namespace {
 struct Migration {
   int to_version;
   std::initializer_list<const char*> statements;
-  // Statements after those that differ between a station's file and a server, if any.
-  QStringList (*dialect_statements)(const Dialect& dialect) = nullptr;
+  // Statements after those that differ between a station's file and a server, if any; `schema`
+  // is a server's schema, quoted.
+  QStringList (*dialect_statements)(const Dialect& dialect, const QString& schema) = nullptr;
 };
 
 // The runs' UTC day, rounded down also before 1970, of the row `row` ("NEW", "OLD").
@@ -87,7 +88,9 @@ QStringList file_counting() {
       QStringLiteral("CREATE TRIGGER runs_first_run_inserted AFTER INSERT ON runs"
                      " WHEN NEW.outcome <> 'running' AND NEW.uut_serial <> '' BEGIN ") +
           number_new.join(statement_end) + QStringLiteral("; END"),
-      QStringLiteral("CREATE TRIGGER runs_first_run_changed AFTER UPDATE OF %1 ON runs BEGIN ")
+      // A run without a serial number has no first run to move, unless it lost its number.
+      QStringLiteral("CREATE TRIGGER runs_first_run_changed AFTER UPDATE OF %1 ON runs"
+                     " WHEN NEW.uut_serial <> '' OR NEW.first_run <> 0 BEGIN ")
               .arg(QLatin1String(kOrderColumns)) +
           number_new.join(statement_end) + QStringLiteral("; END"),
       // A run that became another unit's or procedure's leaves its first ones.
@@ -95,6 +98,10 @@ QStringList file_counting() {
                      " WHEN OLD.uut_serial <> NEW.uut_serial OR OLD.procedure_id <>"
                      " NEW.procedure_id OR (OLD.simulated <> 0) <> (NEW.simulated <> 0) BEGIN ")
               .arg(QLatin1String(kOrderColumns)) +
+          number_old.join(statement_end) + QStringLiteral("; END"),
+      // A first run deleted (by hand: the program deletes none) hands its place on.
+      QStringLiteral("CREATE TRIGGER runs_first_run_deleted AFTER DELETE ON runs"
+                     " WHEN OLD.first_run <> 0 BEGIN ") +
           number_old.join(statement_end) + QStringLiteral("; END"),
       QStringLiteral("CREATE TRIGGER run_days_inserted AFTER INSERT ON runs BEGIN ") +
           count_in_days(QStringLiteral("NEW"), "") + QStringLiteral("; END"),
@@ -111,10 +118,19 @@ QStringList file_counting() {
 // only add runs. Each unit and procedure has a row in first_run_locks that its numbering locks
 // first, so that two stations' runs of one unit, added at once, do not each become its first (a
 // row's lock, unlike an advisory lock, costs no shared memory however many runs a transaction
-// adds).
-QStringList server_counting() {
+// adds). The functions search their own schema only, then the session's temporary tables last, so
+// that a station's table of the same name cannot take their counts; only the triggers may number.
+QStringList server_counting(const QString& schema) {
   const QString runs = runs_of(QStringLiteral("a_serial"), QStringLiteral("a_procedure"),
                                QStringLiteral("a_simulated"));
+  const QString owner_rights =
+      QStringLiteral(" SECURITY DEFINER SET search_path = %1, pg_temp AS $$").arg(schema);
+  const auto number_of = [](const char* row) {
+    return QStringLiteral(
+               " PERFORM runs_number_first(%1.uut_serial, %1.procedure_id,"
+               " CASE WHEN %1.simulated <> 0 THEN 1 ELSE 0 END);")
+        .arg(QLatin1String(row));
+  };
   return {
       QStringLiteral("CREATE TABLE first_run_locks ("
                      " uut_serial TEXT NOT NULL,"
@@ -122,43 +138,47 @@ QStringList server_counting() {
                      " simulated INTEGER NOT NULL,"
                      " PRIMARY KEY (uut_serial, procedure_id, simulated))"),
       QStringLiteral("CREATE FUNCTION runs_number_first(a_serial TEXT, a_procedure TEXT,"
-                     " a_simulated INTEGER) RETURNS void LANGUAGE plpgsql SECURITY DEFINER"
-                     " SET search_path FROM CURRENT AS $$ DECLARE first_id VARCHAR(64); BEGIN"
-                     " INSERT INTO first_run_locks VALUES (a_serial, a_procedure, a_simulated)"
-                     " ON CONFLICT (uut_serial, procedure_id, simulated)"
-                     " DO UPDATE SET simulated = EXCLUDED.simulated;"
-                     " first_id := %1; ")
+                     " a_simulated INTEGER) RETURNS void LANGUAGE plpgsql") +
+          owner_rights +
+          QStringLiteral(" DECLARE first_id VARCHAR(64); BEGIN"
+                         " INSERT INTO first_run_locks VALUES (a_serial, a_procedure, a_simulated)"
+                         " ON CONFLICT (uut_serial, procedure_id, simulated)"
+                         " DO UPDATE SET simulated = EXCLUDED.simulated;"
+                         " first_id := %1; ")
               .arg(first_of(runs)) +
           number_first(runs, QStringLiteral("first_id")).join(QStringLiteral("; ")) +
           QStringLiteral("; END $$"),
-      QStringLiteral("CREATE FUNCTION runs_first_run() RETURNS trigger LANGUAGE plpgsql"
-                     " SET search_path FROM CURRENT AS $$ BEGIN"
-                     " IF TG_OP = 'UPDATE' AND (OLD.uut_serial <> NEW.uut_serial"
-                     " OR OLD.procedure_id <> NEW.procedure_id OR (OLD.simulated <> 0) <> "
-                     "(NEW.simulated <> 0))"
-                     " THEN PERFORM runs_number_first(OLD.uut_serial, OLD.procedure_id,"
-                     " CASE WHEN OLD.simulated <> 0 THEN 1 ELSE 0 END); END IF;"
-                     " PERFORM runs_number_first(NEW.uut_serial, NEW.procedure_id,"
-                     " CASE WHEN NEW.simulated <> 0 THEN 1 ELSE 0 END); RETURN NULL; END $$"),
+      QStringLiteral("REVOKE EXECUTE ON FUNCTION runs_number_first(TEXT, TEXT, INTEGER)"
+                     " FROM PUBLIC"),
+      QStringLiteral("CREATE FUNCTION runs_first_run() RETURNS trigger LANGUAGE plpgsql") +
+          owner_rights + QStringLiteral(" BEGIN IF TG_OP = 'DELETE' THEN") + number_of("OLD") +
+          QStringLiteral(" RETURN NULL; END IF; IF TG_OP = 'UPDATE' THEN"
+                         " IF OLD.uut_serial <> NEW.uut_serial OR OLD.procedure_id <>"
+                         " NEW.procedure_id OR (OLD.simulated <> 0) <> (NEW.simulated <> 0) THEN") +
+          number_of("OLD") + QStringLiteral(" END IF; END IF;") + number_of("NEW") +
+          QStringLiteral(" RETURN NULL; END $$"),
       QStringLiteral("CREATE TRIGGER runs_first_run_inserted AFTER INSERT ON runs FOR EACH ROW"
                      " WHEN (NEW.outcome <> 'running' AND NEW.uut_serial <> '')"
                      " EXECUTE FUNCTION runs_first_run()"),
       QStringLiteral("CREATE TRIGGER runs_first_run_changed AFTER UPDATE OF %1 ON runs"
                      " FOR EACH ROW EXECUTE FUNCTION runs_first_run()")
           .arg(QLatin1String(kOrderColumns)),
-      QStringLiteral("CREATE FUNCTION run_days_count() RETURNS trigger LANGUAGE plpgsql"
-                     " SECURITY DEFINER SET search_path FROM CURRENT AS $$ BEGIN"
-                     " IF TG_OP <> 'INSERT' THEN %1; END IF;"
-                     " IF TG_OP <> 'DELETE' THEN %2; END IF; RETURN NULL; END $$")
-          .arg(count_in_days(QStringLiteral("OLD"), "-"), count_in_days(QStringLiteral("NEW"), "")),
+      QStringLiteral("CREATE TRIGGER runs_first_run_deleted AFTER DELETE ON runs FOR EACH ROW"
+                     " WHEN (OLD.first_run <> 0) EXECUTE FUNCTION runs_first_run()"),
+      QStringLiteral("CREATE FUNCTION run_days_count() RETURNS trigger LANGUAGE plpgsql") +
+          owner_rights +
+          QStringLiteral(" BEGIN IF TG_OP <> 'INSERT' THEN %1; END IF;"
+                         " IF TG_OP <> 'DELETE' THEN %2; END IF; RETURN NULL; END $$")
+              .arg(count_in_days(QStringLiteral("OLD"), "-"),
+                   count_in_days(QStringLiteral("NEW"), "")),
       QStringLiteral("CREATE TRIGGER run_days_counted AFTER INSERT OR DELETE OR UPDATE OF %1"
                      " ON runs FOR EACH ROW EXECUTE FUNCTION run_days_count()")
           .arg(QLatin1String(kGroupColumns)),
   };
 }
 
-QStringList counting(const Dialect& dialect) {
-  return dialect.is_server() ? server_counting() : file_counting();
+QStringList counting(const Dialect& dialect, const QString& schema) {
+  return dialect.is_server() ? server_counting(schema) : file_counting();
 }
 
 // Portable SQL: plain types, no autoincrement, times as milliseconds since 1970 UTC.
@@ -366,8 +386,16 @@ StoreError migrate(QSqlDatabase& database, const Dialect& dialect) {
       if (error) break;
       error = exec(query, QString::fromLatin1(statement), dialect);
     }
-    if (migration.dialect_statements != nullptr) {
-      for (const QString& statement : migration.dialect_statements(dialect)) {
+    if (!error && migration.dialect_statements != nullptr) {
+      QString schema;
+      if (dialect.is_server()) {
+        if (query.exec(QStringLiteral("SELECT quote_ident(current_schema())")) && query.next()) {
+          schema = query.value(0).toString();
+        } else {
+          error = dialect.error_of(query.lastError());
+        }
+      }
+      for (const QString& statement : migration.dialect_statements(dialect, schema)) {
         if (error) break;
         error = exec(query, statement, dialect);
       }
