@@ -113,10 +113,12 @@ std::string summary_definitions() {
   return "Runs passed: of the runs that ended, those that passed. A failed, stopped, aborted, "
          "refused or interrupted run, or one that ended in an error, counts as not passed; a run "
          "still running is not counted.\n"
-         "First-pass yield: of the first runs, the share that passed; a unit that failed and "
-         "passed on a retest counts as not passed. A first run is the earliest run of a unit "
-         "(its UUT's serial number) under a procedure, so a unit run through two procedures has "
-         "two. Runs without a serial number, and runs still running, are left out.\n"
+         "First-pass yield: of the first runs shown, the share that passed; a unit that failed "
+         "and passed on a retest counts as not passed. A first run is the earliest finished run "
+         "of a unit (its UUT's serial number; a simulated unit apart) under a procedure in all "
+         "the records, whatever the filters, so a unit run through two procedures has two, and "
+         "a day or a station that only retested a unit shows no first run of it. Runs without a "
+         "serial number, and runs still running, are left out.\n"
          "Simulated runs count only while \"Include simulated runs\" is ticked.";
 }
 
@@ -914,7 +916,7 @@ void RecordsWindow::choose_yield_report_file() {
 void RecordsWindow::write_yield_report(const QString& file) {
   if (reporting_) return;
   YieldReportHeading heading;
-  heading.selection = selection_text(current_);
+  heading.selection = selection_text(current_, DayClock::local);
   heading.program = program_;
   if (heading.program.empty()) {
     heading.program =

@@ -1,7 +1,9 @@
 #include "records/yield_report.h"
 
+#include <QDateTime>
 #include <QSaveFile>
 #include <QString>
+#include <QTimeZone>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -456,18 +458,33 @@ was asked to include them; the note above says how many were left out.</dd>
 
 }  // namespace
 
-std::string selection_text(const RecordFilter& filter) {
-  std::string text = "Runs";
-  if (filter.started_from && filter.started_before) {
-    text += " started from " + day_text(*filter.started_from) + " to " +
-            day_text(*filter.started_before - std::chrono::milliseconds(1)) + " (UTC)";
-  } else if (filter.started_from) {
-    text += " started from " + day_text(*filter.started_from) + " on (UTC)";
-  } else if (filter.started_before) {
-    text += " started up to " + day_text(*filter.started_before - std::chrono::milliseconds(1)) +
-            " (UTC)";
-  } else {
-    text = "All runs";
+namespace {
+
+// A time of the selection on `clock`: its date at the clock's midnight, else its date and minute;
+// `end` names the last day before a midnight.
+std::string selection_time(TimePoint time, DayClock clock, bool end) {
+  const QDateTime at = QDateTime::fromMSecsSinceEpoch(
+      time.time_since_epoch().count(),
+      clock == DayClock::utc ? QTimeZone::utc() : QTimeZone::systemTimeZone());
+  if (at.time() != QTime(0, 0)) {
+    return (end ? "before " : "") + at.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
+  }
+  return (end ? "to " : "") +
+         (end ? at.addDays(-1) : at).date().toString(Qt::ISODate).toStdString();
+}
+
+}  // namespace
+
+std::string selection_text(const RecordFilter& filter, DayClock clock) {
+  std::string text = "All runs";
+  if (filter.started_from || filter.started_before) {
+    text = "Runs started";
+    if (filter.started_from) {
+      text += " from " + selection_time(*filter.started_from, clock, false);
+      if (!filter.started_before) text += " on";
+    }
+    if (filter.started_before) text += " " + selection_time(*filter.started_before, clock, true);
+    text += clock == DayClock::utc ? " (UTC)" : " (local time)";
   }
   if (!filter.station.empty()) text += " at station " + filter.station;
   if (filter.procedure) text += " of " + std::string(display_name(*filter.procedure));
@@ -476,6 +493,10 @@ std::string selection_text(const RecordFilter& filter) {
   if (!filter.text.empty()) {
     text += " whose serial or technician holds \"" + filter.text + "\"";
   }
+  if (filter.in_unit_result) {
+    text += *filter.in_unit_result ? " that are steps of unit results" : " outside unit results";
+  }
+  if (!filter.unit_result.empty()) text += " of unit result " + filter.unit_result;
   text += filter.include_simulated ? "; simulated runs included." : "; simulated runs left out.";
   return text;
 }

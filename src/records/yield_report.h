@@ -30,9 +30,14 @@ struct YieldReportHeading {
   std::string program;    // the program and its version
 };
 
+// The clock a selection's days are told on: UTC (the command line's whole days), or the local
+// time the records window's dates are chosen in.
+enum class DayClock { utc, local };
+
 // The runs `filter` selects, in words: "Runs started from 2024-05-01 to 2024-05-31 (UTC) at
-// station B-bench; simulated runs left out."
-std::string selection_text(const RecordFilter& filter);
+// station B-bench; simulated runs left out." A time not at the clock's midnight is told to the
+// minute ("from 2024-05-01 19:00 before 2024-05-02 19:00 (local time)").
+std::string selection_text(const RecordFilter& filter, DayClock clock = DayClock::utc);
 
 std::string yield_report_html(const YieldFigures& figures, const YieldReportHeading& heading);
 

@@ -1,7 +1,11 @@
 #include "records/yield_figures.h"
+#include "records/yield_report.h"
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
+#include <QByteArray>
 #include <future>
 
 #include "record_samples.h"
@@ -386,6 +390,61 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"s1", {2, 2, 2, 2, 2}}}}},
         YieldCase{"nothing_selected", {}, {}, {}}),
     [](const auto& row) { return std::string(row.param.label); });
+
+}  // namespace
+}  // namespace records
+
+namespace records {
+namespace {
+
+// The words a yield report's heading gives its selection, on the command line's UTC days and on
+// the local days the records window's dates are chosen in (here five hours behind UTC).
+TEST(SelectionText, SaysWhichRunsOnWhichClock) {
+  const QByteArray zone = qgetenv("TZ");
+  qputenv("TZ", "EST5");
+  tzset();
+  struct Row {
+    RecordFilter filter;
+    DayClock clock;
+    std::string text;
+  };
+  const Row rows[] = {
+      {{}, DayClock::utc, "All runs; simulated runs left out."},
+      {make_filter([](RecordFilter& f) {
+         f.started_from = at(kMorning - 8 * kHour);
+         f.started_before = at(kMorning + 16 * kHour);
+         f.station = "B-bench";
+         f.include_simulated = true;
+       }),
+       DayClock::utc,
+       "Runs started from 2024-05-01 to 2024-05-01 (UTC) at station B-bench; simulated runs "
+       "included."},
+      // The window's days: local midnights, 05:00 UTC.
+      {make_filter([](RecordFilter& f) {
+         f.started_from = at(kMorning - 3 * kHour);
+         f.started_before = at(kMorning + 45 * kHour);
+       }),
+       DayClock::local,
+       "Runs started from 2024-05-01 to 2024-05-02 (local time); simulated runs "
+       "left out."},
+      // A UTC day (a click on the trend) told on local time, to the minute.
+      {make_filter([](RecordFilter& f) {
+         f.started_from = at(kMorning - 8 * kHour);
+         f.procedure = Procedure::rec;
+         f.in_unit_result = true;
+       }),
+       DayClock::local,
+       "Runs started from 2024-04-30 19:00 on (local time) of REC that are steps of unit "
+       "results; simulated runs left out."},
+  };
+  for (const Row& row : rows) EXPECT_EQ(selection_text(row.filter, row.clock), row.text);
+  if (zone.isNull()) {
+    qunsetenv("TZ");
+  } else {
+    qputenv("TZ", zone);
+  }
+  tzset();
+}
 
 }  // namespace
 }  // namespace records
