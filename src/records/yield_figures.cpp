@@ -25,14 +25,11 @@ const QString kDayColumn =
         .arg(kDayMs - 1)
         .arg(kDayMs);
 
-bool at_day_start(const std::optional<TimePoint>& time) {
-  return !time || time->time_since_epoch().count() % kDayMs == 0;
-}
+TimePoint day_floor(TimePoint time) { return day_start(day_of(time.time_since_epoch().count())); }
 
-// Whether run_days, the runs counted by day, holds what `filter` selects.
-bool counted_by_day(const RecordFilter& filter) {
-  return filter.text.empty() && filter.serial.empty() && filter.unit_result.empty() &&
-         at_day_start(filter.started_from) && at_day_start(filter.started_before);
+TimePoint day_ceiling(TimePoint time) {
+  const TimePoint floor = day_floor(time);
+  return floor == time ? time : floor + std::chrono::milliseconds{kDayMs};
 }
 
 // The SQL of the figures' reads, over the runs or over run_days: each read sums one column per
@@ -119,12 +116,13 @@ std::string read_counts(QSqlDatabase& db, const sql::Dialect& dialect, const Sou
   });
 }
 
-// The runs that did not pass, per procedure and outcome, the most first.
+// The runs that did not pass, per procedure and outcome.
+using FailuresByProcedure = std::map<Procedure, std::map<Outcome, std::size_t>>;
+
 std::string read_failures(QSqlDatabase& db, const sql::Dialect& dialect, const Source& source,
-                          const RecordFilter& filter, std::vector<FailureCount>& failures) {
+                          const RecordFilter& filter, FailuresByProcedure& by_procedure) {
   const Where where = where_of(filter, dialect, source.table);
-  std::map<Procedure, std::map<Outcome, std::size_t>> by_procedure;
-  std::string error = read_rows(
+  return read_rows(
       db,
       QStringLiteral("SELECT procedure_id, outcome, SUM(%1)").arg(source.runs) + source.from +
           and_also(where) + QStringLiteral("outcome NOT IN ('passed', 'running') GROUP BY 1, 2"),
@@ -135,7 +133,11 @@ std::string read_failures(QSqlDatabase& db, const sql::Dialect& dialect, const S
         const auto outcome = outcome_from_text_id(query.value(1).toString().toStdString());
         if (procedure && outcome) by_procedure[*procedure][*outcome] += count_at(query, 2);
       });
-  if (!error.empty()) return error;
+}
+
+// The failures, the procedure with the most first.
+std::vector<FailureCount> failures_of(const FailuresByProcedure& by_procedure) {
+  std::vector<FailureCount> failures;
   for (const auto& [procedure, outcomes] : by_procedure) {
     FailureCount failure{procedure, 0, {}};
     for (const auto& [outcome, count] : outcomes) {
@@ -147,7 +149,7 @@ std::string read_failures(QSqlDatabase& db, const sql::Dialect& dialect, const S
   }
   std::stable_sort(failures.begin(), failures.end(),
                    [](const FailureCount& a, const FailureCount& b) { return a.count > b.count; });
-  return {};
+  return failures;
 }
 
 // The unit results, and the steps that decided those that failed or ended in error.
@@ -179,21 +181,57 @@ std::string read_unit_results(QSqlDatabase& db, const sql::Dialect& dialect,
   return {};
 }
 
-Source source_for(const RecordFilter& filter, YieldSource from) {
-  return Source::of(from == YieldSource::fastest && counted_by_day(filter) ? FilterTable::run_days
-                                                                           : FilterTable::runs);
+// A part of what a filter selects, and where it is counted from.
+struct Part {
+  Source source;
+  RecordFilter filter;
+};
+
+// Where the runs `filter` selects are counted from: the whole UTC days within its span from
+// run_days, and the runs of a day its span cuts (the window's local days, a time to the minute)
+// from the runs; all of them from the runs when the filter asks what run_days does not keep (a
+// text, a serial, a unit result) or its span is within a day.
+std::vector<Part> parts_of(const RecordFilter& filter, YieldSource from) {
+  const Part runs{Source::of(FilterTable::runs), filter};
+  if (from == YieldSource::runs || !filter.text.empty() || !filter.serial.empty() ||
+      !filter.unit_result.empty()) {
+    return {runs};
+  }
+  Part days{Source::of(FilterTable::run_days), filter};
+  if (filter.started_from) days.filter.started_from = day_ceiling(*filter.started_from);
+  if (filter.started_before) days.filter.started_before = day_floor(*filter.started_before);
+  if (days.filter.started_from && days.filter.started_before &&
+      *days.filter.started_from >= *days.filter.started_before) {
+    return {runs};
+  }
+  std::vector<Part> parts{days};
+  if (filter.started_from != days.filter.started_from) {
+    parts.push_back(runs);
+    parts.back().filter.started_before = days.filter.started_from;
+  }
+  if (filter.started_before != days.filter.started_before) {
+    parts.push_back(runs);
+    parts.back().filter.started_from = days.filter.started_before;
+  }
+  return parts;
 }
 
 std::string read_figures(RecordStore& store, const RecordFilter& filter, YieldSource from,
                          YieldFigures& figures) {
   QSqlDatabase db = StoreAccess::database(store);
   const sql::Dialect& dialect = StoreAccess::dialect(store);
-  const Source source = source_for(filter, from);
   Grouped grouped;
-  std::string error = read_counts(db, dialect, source, filter, grouped, figures.hidden_simulated);
-  if (error.empty()) error = read_failures(db, dialect, source, filter, figures.failures);
-  if (error.empty()) error = read_unit_results(db, dialect, filter, figures);
-  if (!error.empty()) return error;
+  FailuresByProcedure failures;
+  for (const Part& part : parts_of(filter, from)) {
+    std::string error =
+        read_counts(db, dialect, part.source, part.filter, grouped, figures.hidden_simulated);
+    if (error.empty()) error = read_failures(db, dialect, part.source, part.filter, failures);
+    if (!error.empty()) return error;
+  }
+  figures.failures = failures_of(failures);
+  if (std::string error = read_unit_results(db, dialect, filter, figures); !error.empty()) {
+    return error;
+  }
 
   // The span the trend covers: the filter's, or the runs' where it is open.
   std::optional<long long> first_day;
@@ -231,10 +269,11 @@ std::string summarize_runs(RecordStore& store, const RecordFilter& filter, Summa
   QSqlDatabase db = StoreAccess::database(store);
   Grouped grouped;
   std::size_t hidden = 0;
-  const std::string error =
-      read_counts(db, StoreAccess::dialect(store), source_for(filter, YieldSource::fastest), filter,
-                  grouped, hidden);
-  if (!error.empty()) return error;
+  for (const Part& part : parts_of(filter, YieldSource::fastest)) {
+    const std::string error =
+        read_counts(db, StoreAccess::dialect(store), part.source, part.filter, grouped, hidden);
+    if (!error.empty()) return error;
+  }
   std::map<std::string, StationCounts> stations;
   for (const auto& [key, counts] : grouped) {
     summary.count += counts.count;

@@ -120,9 +120,9 @@ YieldPeriod period_for(TimePoint first, TimePoint last);
 TimePoint period_start(YieldPeriod period, TimePoint time);
 TimePoint period_end(YieldPeriod period, TimePoint start);
 
-// Where the figures are counted from: the runs counted by day where those hold what the filter
-// selects (no text, serial or unit result, and its times at a UTC day's start), else the runs; or
-// always the runs (the suites compare the two).
+// Where the figures are counted from: the runs counted by day for the whole UTC days the filter
+// selects, when those hold what it asks (no text, serial or unit result), and the runs for the
+// rest; or always the runs (the suites compare the two).
 enum class YieldSource { fastest, runs };
 
 // Reads the figures of the runs `filter` selects, in one view of the store (read_together()).

@@ -308,6 +308,27 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"2024-05-02", {2, 2, 2, 1, 1}}},
                    {},
                    {{"s1", {2, 2, 2, 1, 1}}}}},
+        // Local days: the whole UTC day between counted by day, the cut ends from the runs.
+        YieldCase{"a_span_cutting_its_first_and_last_days",
+                  {
+                      {"a", "s1", kMorning - 3 * kHour, Procedure::rec, Outcome::passed, "QB1"},
+                      {"b", "s1", kMorning, Procedure::rec, Outcome::failed, "QB2"},
+                      {"c", "s2", kMorning + kDay, Procedure::rec, Outcome::passed, "QB3"},
+                      {"d", "s1", kMorning + 2 * kDay, Procedure::rec, Outcome::passed, "QB2"},
+                      {"e", "s1", kMorning + 2 * kDay + 2 * kHour, Procedure::rec, Outcome::failed,
+                       "QB4"},
+                  },
+                  make_filter([](RecordFilter& f) {
+                    f.started_from = at(kMorning - 2 * kHour);
+                    f.started_before = at(kMorning + 2 * kDay + kHour);
+                  }),
+                  {{3, 3, 2, 2, 1},
+                   YieldPeriod::day,
+                   {{"2024-05-01", {1, 1, 0, 1, 0}},
+                    {"2024-05-02", {1, 1, 1, 1, 1}},
+                    {"2024-05-03", {1, 1, 1, 0, 0}}},
+                   {{Procedure::rec, {{Outcome::failed, 1}}}},
+                   {{"s1", {2, 2, 1, 1, 0}}, {"s2", {1, 1, 1, 1, 1}}}}},
         // A run that ends, and a run that arrives after a later one of its unit (another
         // station's, forwarded late), move the first run.
         YieldCase{"runs_completed_and_arriving_late_renumber",
