@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <type_traits>
 
 #include "app/accessibility.h"
 
@@ -35,36 +36,37 @@ std::vector<UnitResult> unit_results_of(std::vector<UnitResult> results,
   return results;
 }
 
+namespace {
+
+// "3 passed, 1 failed": how many of `items` ended each way, in the order `ways` lists them.
+template <typename Items, typename Ways, typename WayOf>
+std::string ways_text(const Items& items, const Ways& ways, WayOf way_of) {
+  std::map<std::decay_t<decltype(*ways.begin())>, std::size_t> counts;
+  for (const auto& item : items) ++counts[way_of(item)];
+  std::string text;
+  for (const auto way : ways) {
+    const auto found = counts.find(way);
+    if (found == counts.end()) continue;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(found->second) + " " + std::string(text_id(way));
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string unit_history_text(const std::vector<RunRecord>& runs,
                               const std::vector<UnitResult>& unit_results) {
   if (runs.empty()) return "No runs of this unit";
   std::string text = std::to_string(runs.size()) + (runs.size() == 1 ? " run on " : " runs from ");
   text += local_time_text(runs.front().started).toStdString();
   if (runs.size() > 1) text += " to " + local_time_text(runs.back().started).toStdString();
-  std::map<Outcome, std::size_t> counts;
-  for (const RunRecord& run : runs) ++counts[run.outcome];
-  std::string outcomes;
-  for (Outcome outcome : all_outcomes()) {
-    const auto found = counts.find(outcome);
-    if (found == counts.end()) continue;
-    if (!outcomes.empty()) outcomes += ", ";
-    outcomes += std::to_string(found->second) + " " + std::string(text_id(outcome));
-  }
-  text += ": " + outcomes;
+  text += ": " + ways_text(runs, all_outcomes(), [](const RunRecord& run) { return run.outcome; });
   if (unit_results.empty()) return text;
-  std::map<UnitVerdict, std::size_t> verdicts;
-  for (const UnitResult& result : unit_results) ++verdicts[result.verdict];
-  text += "; " + std::to_string(unit_results.size()) +
-          (unit_results.size() == 1 ? " unit result: " : " unit results: ");
-  bool first = true;
-  for (UnitVerdict verdict : all_unit_verdicts()) {
-    const auto found = verdicts.find(verdict);
-    if (found == verdicts.end()) continue;
-    if (!first) text += ", ";
-    first = false;
-    text += std::to_string(found->second) + " " + std::string(text_id(verdict));
-  }
-  return text;
+  return text + "; " + std::to_string(unit_results.size()) +
+         (unit_results.size() == 1 ? " unit result: " : " unit results: ") +
+         ways_text(unit_results, all_unit_verdicts(),
+                   [](const UnitResult& result) { return result.verdict; });
 }
 
 std::string deciding_step_text(const UnitResult& result) {
