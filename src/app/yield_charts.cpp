@@ -247,32 +247,44 @@ void YieldCharts::draw_failures() {
               .arg(set->label()));
     });
   }
-  // The running share of the runs not passed, the Pareto line.
+  std::vector<std::pair<Procedure, std::size_t>> totals;
+  for (const FailureCount& failure : failures)
+    totals.emplace_back(failure.procedure, failure.count);
+  // Many procedures: their names stand upright under their bars, whole.
+  add_pareto(chart, bars, totals, 4);
+  install(chtFailures, chart);
+}
+
+void YieldCharts::add_pareto(QChart* chart, QStackedBarSeries* bars,
+                             const std::vector<std::pair<Procedure, std::size_t>>& totals,
+                             int most_across) {
+  // The running share of the whole, the Pareto line.
   auto* share = new QLineSeries;
   share->setName("Running share");
   share->setColor(kParetoColour);
   share->setPointsVisible(true);
   std::size_t total = 0;
-  for (const FailureCount& failure : failures) total += failure.count;
+  std::size_t most = 1;
+  for (const auto& [procedure, count] : totals) {
+    total += count;
+    most = std::max(most, count);
+  }
   std::size_t so_far = 0;
   QStringList names;
-  for (std::size_t i = 0; i < failures.size(); ++i) {
-    so_far += failures[i].count;
-    share->append(double(i), 100.0 * double(so_far) / double(total));
-    names << QString::fromUtf8(display_name(failures[i].procedure));
+  for (std::size_t i = 0; i < totals.size(); ++i) {
+    so_far += totals[i].second;
+    share->append(double(i), total == 0 ? 0.0 : 100.0 * double(so_far) / double(total));
+    names << QString::fromUtf8(display_name(totals[i].first));
   }
   chart->addSeries(bars);
   chart->addSeries(share);
   auto* x = new QBarCategoryAxis;
   x->append(names);
   small_labels(x);
-  // Many procedures: their names stand upright under their bars, whole.
-  if (names.size() > 4) {
-    x->setLabelsAngle(-90);
-    x->setTruncateLabels(false);
-  }
+  x->setTruncateLabels(false);
+  if (names.size() > most_across) x->setLabelsAngle(-90);
   auto* y = new QValueAxis;
-  y->setRange(0, double(failures.front().count));
+  y->setRange(0, double(most));
   y->setLabelFormat("%.0f");
   y->applyNiceNumbers();
   small_labels(y);
@@ -284,7 +296,6 @@ void YieldCharts::draw_failures() {
   bars->attachAxis(y);
   share->attachAxis(x);
   share->attachAxis(right);
-  install(chtFailures, chart);
 }
 
 void YieldCharts::draw_steps() {
@@ -302,47 +313,17 @@ void YieldCharts::draw_steps() {
   auto* errors = new QBarSet("error");
   errors->setColor(failure_colour(Outcome::error));
   errors->setBorderColor(failure_colour(Outcome::error));
-  auto* share = new QLineSeries;
-  share->setName("Running share");
-  share->setColor(kParetoColour);
-  share->setPointsVisible(true);
-  std::size_t total = 0;
-  for (const StepFailureCount& step : steps) total += step.count();
-  std::size_t so_far = 0;
-  std::size_t most = 0;
-  QStringList names;
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    failed->append(double(steps[i].failed));
-    errors->append(double(steps[i].errors));
-    so_far += steps[i].count();
-    most = std::max(most, steps[i].count());
-    share->append(double(i), total == 0 ? 0.0 : 100.0 * double(so_far) / double(total));
-    names << QString::fromUtf8(display_name(steps[i].procedure));
+  std::vector<std::pair<Procedure, std::size_t>> totals;
+  for (const StepFailureCount& step : steps) {
+    failed->append(double(step.failed));
+    errors->append(double(step.errors));
+    totals.emplace_back(step.procedure, step.count());
   }
   auto* bars = new QStackedBarSeries;
   bars->append(failed);
   bars->append(errors);
-  chart->addSeries(bars);
-  chart->addSeries(share);
-  auto* x = new QBarCategoryAxis;
-  x->append(names);
-  small_labels(x);
   // The chart is narrow: names stand upright under their bars, whole, from the third on.
-  x->setTruncateLabels(false);
-  if (names.size() > 2) x->setLabelsAngle(-90);
-  auto* y = new QValueAxis;
-  y->setRange(0, double(std::max<std::size_t>(most, 1)));
-  y->setLabelFormat("%.0f");
-  y->applyNiceNumbers();
-  small_labels(y);
-  QValueAxis* right = percent_axis();
-  chart->addAxis(x, Qt::AlignBottom);
-  chart->addAxis(y, Qt::AlignLeft);
-  chart->addAxis(right, Qt::AlignRight);
-  bars->attachAxis(x);
-  bars->attachAxis(y);
-  share->attachAxis(x);
-  share->attachAxis(right);
+  add_pareto(chart, bars, totals, 2);
   for (QBarSet* set : {failed, errors}) {
     connect(set, &QBarSet::clicked, this, [this](int index) {
       if (index >= 0 && index < int(figures_.step_failures.size())) {

@@ -9,9 +9,15 @@
 
 #include <QWidget>
 #include <QtCharts/QChartView>
+#include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "records/yield_figures.h"
+
+class QChart;
+class QStackedBarSeries;
 
 namespace app {
 
@@ -45,6 +51,11 @@ class YieldCharts final : public QWidget {
   void draw_trend();
   void draw_failures();
   void draw_steps();
+  // Puts `bars` on `chart` with the running share of their totals (a Pareto) and the axes; the
+  // names stand upright when there are more than `most_across`.
+  void add_pareto(QChart* chart, QStackedBarSeries* bars,
+                  const std::vector<std::pair<records::Procedure, std::size_t>>& totals,
+                  int most_across);
   void draw_stations();
   // The trend's period nearest to the time `x` (milliseconds since the epoch), clicked.
   void click_trend(double x);
