@@ -22,13 +22,13 @@
 
 #include "app/records_window.h"
 #include "app/yield_charts.h"
-#include "driver/operator.h"
 #include "records/record_store.h"
 #include "records/yield_figures.h"
+#include "window_watch.h"
 
 namespace {
 
-using Millis = std::chrono::duration<double, std::milli>;
+using bench::Millis;
 
 constexpr int kRuns = 100'000;
 constexpr int kRepeats = 5;
@@ -63,51 +63,9 @@ records::RunRecord make_run(int n) {
   return r;
 }
 
-class SilentOperator final : public driver::Operator {
- public:
-  void message(const std::string&, const std::string&) override {}
-  std::optional<std::string> input(const std::string&, const std::string&,
-                                   const std::string&) override {
-    return std::nullopt;
-  }
-  void print(const std::string&) override {}
-  std::string short_date() override { return "12/8/2026"; }
-};
-
-// The window thread's longest stall: the largest gap between the ticks of a 2 ms timer, less the
-// 2 ms.
-class StallWatch {
- public:
-  StallWatch() {
-    timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(2);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      const auto now = std::chrono::steady_clock::now();
-      longest_ = std::max(longest_, Millis(now - last_).count() - 2.0);
-      last_ = now;
-    });
-  }
-  void start() {
-    longest_ = 0;
-    last_ = std::chrono::steady_clock::now();
-    timer_.start();
-  }
-  double stop() {
-    timer_.stop();
-    return longest_;
-  }
-
- private:
-  QTimer timer_;
-  std::chrono::steady_clock::time_point last_;
-  double longest_ = 0;
-};
-
-void turn_events(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
+using bench::SilentOperator;
+using bench::StallWatch;
+using bench::turn_events;
 
 // Turns the window thread's events until the window has shown every read asked for, then draws
 // it (list and charts) as the screen would; the time since `begin`.
