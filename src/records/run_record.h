@@ -19,6 +19,9 @@ namespace records {
 using Clock = std::chrono::system_clock;
 using TimePoint = std::chrono::time_point<Clock, std::chrono::milliseconds>;
 
+// Milliseconds in a day.
+inline constexpr long long kDayMs = 86'400'000;
+
 // The procedures and outcomes are the station's own (core's table); their stored ids never
 // change, and a new procedure gets a new one.
 using Procedure = core::ProcedureKind;

@@ -5,6 +5,8 @@
 #include <QVariant>
 #include <initializer_list>
 
+#include "records/store_sql.h"
+
 namespace records::sql {
 
 namespace {
@@ -17,14 +19,6 @@ struct Migration {
   QStringList (*dialect_statements)(const Dialect& dialect, const QString& schema) = nullptr;
 };
 
-// The runs' UTC day, rounded down also before 1970, of the row `row` ("NEW", "OLD").
-QString day_of(const QString& row) {
-  return QStringLiteral(
-             "((%1.started_ms - CASE WHEN %1.started_ms < 0 THEN 86399999 ELSE 0 END)"
-             " / 86400000)")
-      .arg(row);
-}
-
 // Adds `sign` times the run `row` to its group in run_days.
 QString count_in_days(const QString& row, const char* sign) {
   return QStringLiteral(
@@ -35,7 +29,7 @@ QString count_in_days(const QString& row, const char* sign) {
              " ON CONFLICT (day, station_id, procedure_id, outcome, simulated, in_unit_result)"
              " DO UPDATE SET runs = run_days.runs + excluded.runs,"
              " first_runs = run_days.first_runs + excluded.first_runs")
-      .arg(day_of(row), row, QLatin1String(sign));
+      .arg(utc_day_sql(row + QStringLiteral(".started_ms")), row, QLatin1String(sign));
 }
 
 // A unit's runs of a procedure: those of the unit `serial` and the procedure `procedure`, real or
@@ -178,7 +172,15 @@ QStringList server_counting(const QString& schema) {
 }
 
 QStringList counting(const Dialect& dialect, const QString& schema) {
-  return dialect.is_server() ? server_counting(schema) : file_counting();
+  // The runs already kept, counted before the triggers count the next.
+  QStringList statements{
+      QStringLiteral("INSERT INTO run_days SELECT %1, station_id, procedure_id, outcome,"
+                     " CASE WHEN simulated <> 0 THEN 1 ELSE 0 END,"
+                     " CASE WHEN unit_result_id IS NULL THEN 0 ELSE 1 END, COUNT(*), SUM(first_run)"
+                     " FROM runs GROUP BY 1, 2, 3, 4, 5, 6")
+          .arg(utc_day_sql(QStringLiteral("started_ms")))};
+  statements << (dialect.is_server() ? server_counting(schema) : file_counting());
+  return statements;
 }
 
 // Portable SQL: plain types, no autoincrement, times as milliseconds since 1970 UTC.
@@ -327,11 +329,7 @@ const Migration kMigrations[] = {
       " in_unit_result INTEGER NOT NULL,"
       " runs BIGINT NOT NULL,"
       " first_runs BIGINT NOT NULL,"
-      " PRIMARY KEY (day, station_id, procedure_id, outcome, simulated, in_unit_result))",
-      "INSERT INTO run_days SELECT ((started_ms - CASE WHEN started_ms < 0 THEN 86399999 ELSE 0"
-      " END) / 86400000), station_id, procedure_id, outcome, CASE WHEN simulated <> 0 THEN 1 ELSE"
-      " 0 END, CASE WHEN unit_result_id IS NULL THEN 0 ELSE 1 END, COUNT(*), SUM(first_run)"
-      " FROM runs GROUP BY 1, 2, 3, 4, 5, 6"},
+      " PRIMARY KEY (day, station_id, procedure_id, outcome, simulated, in_unit_result))"},
      counting},
 };
 

@@ -25,11 +25,17 @@ struct Where {
 // start), or the unit results (the filter's procedure and outcome apply to runs only).
 enum class FilterTable { runs, run_days, unit_results };
 
-// Milliseconds in a day.
-inline constexpr long long kDayMs = 86'400'000;
-
 Where where_of(const RecordFilter& filter, const sql::Dialect& dialect,
                FilterTable table = FilterTable::runs);
+
+// The UTC day (days since 1970-01-01, rounded down also before it) of the time in milliseconds
+// the SQL expression `started_ms` gives.
+inline QString utc_day_sql(const QString& started_ms) {
+  return QStringLiteral("((%1 - CASE WHEN %1 < 0 THEN %2 ELSE 0 END) / %3)")
+      .arg(started_ms)
+      .arg(kDayMs - 1)
+      .arg(kDayMs);
+}
 
 inline void bind_all(QSqlQuery& query, const QVariantList& values) {
   for (const QVariant& value : values) query.addBindValue(value);

@@ -19,11 +19,8 @@ long long day_of(long long ms) { return ms >= 0 ? ms / kDayMs : -((-ms + kDayMs 
 
 TimePoint day_start(long long day) { return TimePoint{std::chrono::milliseconds{day * kDayMs}}; }
 
-// The day a run started in, as the store computes it (rounded down also before 1970).
-const QString kDayColumn =
-    QStringLiteral("((started_ms - CASE WHEN started_ms < 0 THEN %1 ELSE 0 END) / %2)")
-        .arg(kDayMs - 1)
-        .arg(kDayMs);
+// The day a run started in, as the store computes it.
+const QString kDayColumn = utc_day_sql(QStringLiteral("started_ms"));
 
 TimePoint day_floor(TimePoint time) { return day_start(day_of(time.time_since_epoch().count())); }
 

@@ -12,8 +12,6 @@ namespace records {
 
 namespace {
 
-constexpr long long kDayMs = 86'400'000;
-
 std::string escaped(std::string_view text) {
   std::string out;
   out.reserve(text.size());
