@@ -1,6 +1,7 @@
 #include "app/final_test_window.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -358,8 +359,9 @@ void FinalTestWindow::file_report(const procedures::FinalTestResult& result) {
   QPointer<FinalTestWindow> window(this);
   QThreadPool::globalInstance()->start([facts = std::move(facts), path, window] {
     const std::string error = write_unit_report_pdf(facts, path);
+    // Told through the application: the window may be gone by now.
     QMetaObject::invokeMethod(
-        window,
+        qApp,
         [window, error, path] {
           if (!window) return;
           --window->reports_pending_;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QSysInfo>
+#include <QThreadPool>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -210,6 +211,8 @@ int main(int argc, char* argv[]) {
   final_test_window.runner().add_observer(records.unit_results());
   final_test_window.runner().set_expected_duration(records.expected_duration());
   const int status = QApplication::exec();
+  // A unit's report still being written is finished, and kept, before the window system goes.
+  QThreadPool::globalInstance()->waitForDone();
   qCInfo(lcStation) << "closed";
   return status;
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QThreadPool>
 #include <cstdlib>
 
 int main(int argc, char* argv[]) {
@@ -9,5 +10,8 @@ int main(int argc, char* argv[]) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  // A report a test left writing is finished while the fonts it lays out with still exist.
+  QThreadPool::globalInstance()->waitForDone();
+  return status;
 }
