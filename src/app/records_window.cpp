@@ -240,7 +240,16 @@ std::string shown_report(const std::string& report) {
 
 // --- The list ---
 
-QColor simulated_colour() { return kSimulatedColour; }
+QVariant row_brush(const OutcomeLook& look, int role, bool simulated, bool simulated_column) {
+  if (role == Qt::BackgroundRole) {
+    if (simulated && (simulated_column || !look.background.isValid())) {
+      return QBrush(kSimulatedColour);
+    }
+    return look.background.isValid() ? QVariant(QBrush(look.background)) : QVariant();
+  }
+  if (role == Qt::ForegroundRole && look.text.isValid()) return QBrush(look.text);
+  return {};
+}
 
 OutcomeLook outcome_look(Outcome outcome) {
   switch (outcome) {
@@ -279,18 +288,12 @@ int RunListModel::columnCount(const QModelIndex& parent) const {
 QVariant RunListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= int(runs_.size())) return {};
   const RunRecord& run = runs_[std::size_t(index.row())];
-  const OutcomeLook look = outcome_look(run.outcome);
-  if (role == Qt::BackgroundRole) {
-    // A simulated run keeps its mark in its own column whatever the outcome says.
-    if (run.simulated && (index.column() == Simulated || !look.background.isValid())) {
-      return QBrush(kSimulatedColour);
-    }
-    return look.background.isValid() ? QVariant(QBrush(look.background)) : QVariant();
+  if (role == Qt::ForegroundRole && serial_links_ && index.column() == Serial &&
+      !unit_serial(run).empty()) {
+    return QBrush(kLinkColour);
   }
-  if (role == Qt::ForegroundRole) {
-    if (serial_links_ && index.column() == Serial && !unit_serial(run).empty())
-      return QBrush(kLinkColour);
-    return look.text.isValid() ? QVariant(QBrush(look.text)) : QVariant();
+  if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
+    return row_brush(outcome_look(run.outcome), role, run.simulated, index.column() == Simulated);
   }
   if (role == Qt::FontRole && serial_links_ && index.column() == Serial &&
       !unit_serial(run).empty()) {

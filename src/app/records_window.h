@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <QVariant>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -50,8 +51,10 @@ struct OutcomeLook {
   QColor text;
 };
 OutcomeLook outcome_look(records::Outcome outcome);
-// The mark of a simulated run, as the main window's simulated status line.
-QColor simulated_colour();
+// What a row with this look gives a list for `role` (Qt::BackgroundRole, Qt::ForegroundRole): a
+// brush, or nothing where the list's own colour stays. A simulated row keeps its mark in its own
+// column, and across the row where the look has no background.
+QVariant row_brush(const OutcomeLook& look, int role, bool simulated, bool simulated_column);
 
 // The rows of a list of runs: a page of the records window, a unit's history.
 class RunListModel final : public QAbstractTableModel {

@@ -1,6 +1,5 @@
 #include "app/unit_history.h"
 
-#include <QBrush>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHeaderView>
@@ -114,15 +113,9 @@ int UnitResultListModel::columnCount(const QModelIndex& parent) const {
 QVariant UnitResultListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= int(results_.size())) return {};
   const UnitResult& result = results_[std::size_t(index.row())];
-  const OutcomeLook look = verdict_look(result.verdict);
-  if (role == Qt::BackgroundRole) {
-    if (result.simulated && (index.column() == Simulated || !look.background.isValid())) {
-      return QBrush(simulated_colour());
-    }
-    return look.background.isValid() ? QVariant(QBrush(look.background)) : QVariant();
-  }
-  if (role == Qt::ForegroundRole) {
-    return look.text.isValid() ? QVariant(QBrush(look.text)) : QVariant();
+  if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
+    return row_brush(verdict_look(result.verdict), role, result.simulated,
+                     index.column() == Simulated);
   }
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   const auto text = [](const std::string& value) { return QString::fromStdString(value); };

@@ -64,6 +64,20 @@ void install(QChartView* view, QChart* chart) {
   delete old;
 }
 
+// A chart with nothing to draw says so in its title.
+void install_empty(QChartView* view, QChart* chart, const QString& nothing) {
+  chart->setTitle(chart->title() + ": " + nothing);
+  install(view, chart);
+}
+
+// One share of the failure bars, in its outcome's colour.
+QBarSet* failure_set(const QString& label, Outcome outcome) {
+  auto* set = new QBarSet(label);
+  set->setColor(failure_colour(outcome));
+  set->setBorderColor(failure_colour(outcome));
+  return set;
+}
+
 // Axis labels a size smaller than the window's text, so that station ids and procedures fit.
 void small_labels(QAbstractAxis* axis) {
   QFont font = axis->labelsFont();
@@ -134,11 +148,7 @@ void YieldCharts::draw_trend() {
   const bool weeks = figures_.period == YieldPeriod::week;
   QChart* chart = new_chart(weeks ? "Yield by week (UTC, from Monday)" : "Yield by day (UTC)");
   const std::vector<YieldBucket>& trend = figures_.trend;
-  if (trend.empty()) {
-    chart->setTitle(chart->title() + ": no runs");
-    install(chtTrend, chart);
-    return;
-  }
+  if (trend.empty()) return install_empty(chtTrend, chart, "no runs");
   auto* pass = new QLineSeries;
   pass->setName("Pass rate");
   pass->setColor(kPassRateColour);
@@ -201,11 +211,7 @@ void YieldCharts::click_trend(double x) {
 void YieldCharts::draw_failures() {
   QChart* chart = new_chart("Runs not passed, by procedure");
   const std::vector<FailureCount>& failures = figures_.failures;
-  if (failures.empty()) {
-    chart->setTitle(chart->title() + ": none");
-    install(chtFailures, chart);
-    return;
-  }
+  if (failures.empty()) return install_empty(chtFailures, chart, "none");
   // One share of each bar per outcome, in the outcomes' order.
   std::vector<Outcome> outcomes;
   for (Outcome outcome : all_outcomes()) {
@@ -221,9 +227,7 @@ void YieldCharts::draw_failures() {
   }
   auto* bars = new QStackedBarSeries;
   for (Outcome outcome : outcomes) {
-    auto* set = new QBarSet(QString::fromUtf8(text_id(outcome)));
-    set->setColor(failure_colour(outcome));
-    set->setBorderColor(failure_colour(outcome));
+    QBarSet* set = failure_set(QString::fromUtf8(text_id(outcome)), outcome);
     for (const FailureCount& failure : failures) {
       std::size_t count = 0;
       for (const OutcomeCount& c : failure.outcomes) {
@@ -302,17 +306,9 @@ void YieldCharts::draw_steps() {
   chtSteps->setVisible(figures_.unit_results > 0);
   QChart* chart = new_chart("Steps failing unit results");
   const std::vector<StepFailureCount>& steps = figures_.step_failures;
-  if (steps.empty()) {
-    chart->setTitle(chart->title() + ": none");
-    install(chtSteps, chart);
-    return;
-  }
-  auto* failed = new QBarSet("fail");
-  failed->setColor(failure_colour(Outcome::failed));
-  failed->setBorderColor(failure_colour(Outcome::failed));
-  auto* errors = new QBarSet("error");
-  errors->setColor(failure_colour(Outcome::error));
-  errors->setBorderColor(failure_colour(Outcome::error));
+  if (steps.empty()) return install_empty(chtSteps, chart, "none");
+  QBarSet* failed = failure_set("fail", Outcome::failed);
+  QBarSet* errors = failure_set("error", Outcome::error);
   std::vector<std::pair<Procedure, std::size_t>> totals;
   for (const StepFailureCount& step : steps) {
     failed->append(double(step.failed));
@@ -347,11 +343,7 @@ void YieldCharts::draw_steps() {
 void YieldCharts::draw_stations() {
   QChart* chart = new_chart("Yield by station");
   const std::vector<StationYield>& stations = figures_.stations;
-  if (stations.empty()) {
-    chart->setTitle(chart->title() + ": no runs");
-    install(chtStations, chart);
-    return;
-  }
+  if (stations.empty()) return install_empty(chtStations, chart, "no runs");
   auto* pass = new QBarSet("Pass rate");
   pass->setColor(kPassRateColour);
   auto* first = new QBarSet("First-pass yield");
